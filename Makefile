@@ -1,0 +1,19 @@
+# The two commands the README shows: `make test` and `make run`.
+JOBS ?= $(shell nproc)
+DEBUG_DIR := build/debug
+RELEASE_DIR := build/release
+
+.PHONY: test run deps
+
+deps:
+	@scripts/install-deps.sh
+
+test: deps
+	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON
+	cmake --build $(DEBUG_DIR) -j $(JOBS)
+	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j $(JOBS) --timeout 300
+
+run: deps
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	scripts/run.sh $(RELEASE_DIR)
