@@ -1,0 +1,110 @@
+// The virtual-time run loop that every controller test stands on.
+#include "Runtime/ManualRunLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace vantrel {
+namespace {
+
+TEST(ManualRunLoop, PostNeverRunsInlineAndKeepsOrder)
+{
+    ManualRunLoop loop;
+    std::vector<int> ran;
+    loop.post([&] {
+        ran.push_back(1);
+        loop.post([&] { ran.push_back(3); });
+    });
+    loop.post([&] { ran.push_back(2); });
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(loop.runPending(), 3u);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(ManualRunLoop, TimersFireAtTheirDueTimeInOrder)
+{
+    ManualRunLoop loop;
+    std::vector<std::pair<int, Duration>> fired;
+    auto start = loop.now();
+    loop.schedule(30ms, [&] { fired.emplace_back(2, loop.now() - start); });
+    loop.schedule(10ms, [&] { fired.emplace_back(1, loop.now() - start); });
+    loop.schedule(30ms, [&] { fired.emplace_back(3, loop.now() - start); });
+    loop.advance(29ms);
+    ASSERT_EQ(fired.size(), 1u);
+    loop.advance(1ms);
+    ASSERT_EQ(fired.size(), 3u);
+    EXPECT_EQ(fired[0], std::make_pair(1, Duration(10ms)));
+    EXPECT_EQ(fired[1], std::make_pair(2, Duration(30ms)));
+    EXPECT_EQ(fired[2], std::make_pair(3, Duration(30ms)));
+    EXPECT_EQ(loop.now() - start, Duration(30ms));
+}
+
+TEST(ManualRunLoop, RepeatingTimerFollowsDelayThenInterval)
+{
+    ManualRunLoop loop;
+    std::vector<Duration> at;
+    auto start = loop.now();
+    std::shared_ptr<Timer> timer;
+    timer = loop.scheduleRepeating(500ms, 30ms, [&] {
+        at.push_back(loop.now() - start);
+        if (at.size() == 3)
+            timer->invalidate(); // from its own callback
+    });
+    loop.advance(2s);
+    EXPECT_EQ(at, (std::vector<Duration>{500ms, 530ms, 560ms}));
+    EXPECT_FALSE(timer->isValid());
+    EXPECT_EQ(loop.pendingCount(), 0u);
+}
+
+TEST(ManualRunLoop, InvalidatedTimerNeverFiresAndOneShotBecomesInvalid)
+{
+    ManualRunLoop loop;
+    int fired = 0;
+    auto cancelled = loop.schedule(10ms, [&] { ++fired; });
+    auto kept = loop.schedule(10ms, [&] { ++fired; });
+    cancelled->invalidate();
+    cancelled->invalidate();
+    EXPECT_TRUE(kept->isValid());
+    loop.advance(1s);
+    EXPECT_EQ(fired, 1);
+    EXPECT_FALSE(kept->isValid());
+}
+
+TEST(ManualRunLoop, ZeroDelayRunsOnNextTurnNotInline)
+{
+    ManualRunLoop loop;
+    bool fired = false;
+    loop.schedule(0ms, [&] { fired = true; });
+    EXPECT_FALSE(fired);
+    loop.runPending();
+    EXPECT_TRUE(fired);
+}
+
+TEST(ManualRunLoop, PostFromAnotherThreadIsRunOnTheLoop)
+{
+    ManualRunLoop loop;
+    std::thread::id ranOn;
+    std::thread worker([&] { loop.post([&] { ranOn = std::this_thread::get_id(); }); });
+    worker.join();
+    EXPECT_TRUE(loop.isLoopThread());
+    loop.runPending();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+TEST(ManualRunLoop, RunUntilIdleStopsAtLimitForRepeatingTimers)
+{
+    ManualRunLoop loop;
+    int count = 0;
+    loop.scheduleRepeating(1s, 1s, [&] { ++count; });
+    EXPECT_FALSE(loop.runUntilIdle(10s));
+    EXPECT_EQ(count, 10);
+    ManualRunLoop other;
+    other.schedule(5s, [] {});
+    EXPECT_TRUE(other.runUntilIdle());
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,151 @@
+// The user-defaults file: blobs byte for byte, atomic saves, corrupt files kept.
+#include "Runtime/AtomicFile.h"
+#include "Runtime/Paths.h"
+#include "Runtime/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+class TempFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vantrel-defaults-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder = pattern;
+        file = folder / "vantrel" / "defaults.json";
+    }
+    void TearDown() override
+    {
+        AtomicFileTesting::setBeforeRename(nullptr);
+        std::filesystem::remove_all(folder);
+    }
+    std::vector<std::filesystem::path> entries(const std::filesystem::path& dir) const
+    {
+        std::vector<std::filesystem::path> result;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            result.push_back(entry.path().filename());
+        std::sort(result.begin(), result.end());
+        return result;
+    }
+    std::filesystem::path folder;
+    std::filesystem::path file;
+};
+
+using FileUserDefaultsTest = TempFolder;
+
+TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReload)
+{
+    std::string binary("\x00\xff\xfe{\"x", 5);
+    std::string settings = "{\"showDelayMilliseconds\": 0, \"name\": \"⌘Tab — all\"}";
+    {
+        FileUserDefaults defaults(file);
+        EXPECT_FALSE(defaults.data("settings"));
+        defaults.setData("settings", settings);
+        defaults.setData("blob", binary);
+        defaults.setObject("symbolicHotKeysOriginalState", {{"1", true}});
+        defaults.setData("empty", "");
+    }
+    FileUserDefaults reloaded(file);
+    EXPECT_EQ(reloaded.data("settings"), settings);
+    EXPECT_EQ(reloaded.data("blob"), binary);
+    EXPECT_EQ(reloaded.data("empty"), std::string());
+    EXPECT_EQ(reloaded.object("symbolicHotKeysOriginalState"), (nlohmann::json{{"1", true}}));
+    EXPECT_FALSE(reloaded.data("symbolicHotKeysOriginalState")); // an object is not a blob
+    reloaded.remove("blob");
+    EXPECT_FALSE(FileUserDefaults(file).data("blob"));
+    // Readable text stays readable in the file.
+    auto text = readWholeFile(file);
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("showDelayMilliseconds"), std::string::npos);
+}
+
+TEST_F(FileUserDefaultsTest, FileAndFolderAreTheOwnersOnly)
+{
+    FileUserDefaults defaults(file);
+    defaults.setObject("k", 1);
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(file.parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(FileUserDefaultsTest, SaveInterruptedBeforeRenameLeavesTheOldFile)
+{
+    FileUserDefaults defaults(file);
+    defaults.setObject("version", 1);
+    auto before = readWholeFile(file);
+    AtomicFileTesting::setBeforeRename([](const std::filesystem::path&) { return false; });
+    defaults.setObject("version", 2);
+    EXPECT_FALSE(defaults.lastError().empty());
+    AtomicFileTesting::setBeforeRename(nullptr);
+    EXPECT_EQ(readWholeFile(file), before);
+    EXPECT_EQ(FileUserDefaults(file).object("version"), nlohmann::json(1));
+}
+
+TEST_F(FileUserDefaultsTest, CorruptFileReadsEmptyAndIsKeptAsideBeforeReplacement)
+{
+    std::filesystem::create_directories(file.parent_path());
+    for (std::string corrupt : {"{\"settings\": \"trunc", "[1, 2]", ""}) {
+        std::filesystem::remove_all(file.parent_path());
+        std::filesystem::create_directories(file.parent_path());
+        ASSERT_FALSE(writeFileAtomically(file, corrupt));
+        FileUserDefaults defaults(file);
+        EXPECT_FALSE(defaults.object("settings"));
+        EXPECT_FALSE(defaults.lastError().empty());
+        // Reading alone changes nothing on disk.
+        EXPECT_EQ(readWholeFile(file), corrupt);
+        defaults.setObject("k", 2);
+        auto aside = defaults.quarantinedFile();
+        ASSERT_TRUE(aside) << corrupt;
+        EXPECT_EQ(readWholeFile(*aside), corrupt);
+        EXPECT_EQ(FileUserDefaults(file).object("k"), nlohmann::json(2));
+    }
+}
+
+TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
+{
+    auto deep = folder / "a" / "b" / "learned.json";
+    EXPECT_FALSE(writeFileAtomically(deep, "one"));
+    EXPECT_FALSE(writeFileAtomically(deep, "two"));
+    EXPECT_EQ(readWholeFile(deep), "two");
+    EXPECT_EQ(entries(deep.parent_path()), (std::vector<std::filesystem::path>{"learned.json"}));
+    // A folder standing where the file should be is an error, not a crash.
+    std::filesystem::create_directories(folder / "dir.json");
+    EXPECT_TRUE(writeFileAtomically(folder / "dir.json", "x"));
+}
+
+TEST(MemoryUserDefaults, CountsWritesAndKeepsBlobs)
+{
+    MemoryUserDefaults defaults;
+    EXPECT_EQ(defaults.writeCount(), 0u);
+    defaults.setData("settings", std::string("\x80\x81", 2));
+    EXPECT_EQ(defaults.data("settings"), std::string("\x80\x81", 2));
+    defaults.remove("settings");
+    EXPECT_FALSE(defaults.data("settings"));
+    EXPECT_EQ(defaults.writeCount(), 2u);
+}
+
+TEST(Paths, FollowXdgVariablesAndIgnoreRelativeOnes)
+{
+    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+    const char* savedData = std::getenv("XDG_DATA_HOME");
+    std::string config = savedConfig ? savedConfig : "";
+    std::string data = savedData ? savedData : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+    ::setenv("XDG_DATA_HOME", "relative/data", 1);
+    EXPECT_EQ(Paths::defaultsFile(), std::filesystem::path("/tmp/cfg/vantrel/defaults.json"));
+    EXPECT_EQ(Paths::dataHome(), Paths::home() / ".local" / "share");
+    savedConfig ? ::setenv("XDG_CONFIG_HOME", config.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    savedData ? ::setenv("XDG_DATA_HOME", data.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+}
+
+} // namespace
+} // namespace vantrel
