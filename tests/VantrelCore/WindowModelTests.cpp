@@ -1,0 +1,348 @@
+// Window records, the MRU list and the window store.
+#include "Support/FakeWindowTracking.h"
+#include "VantrelCore/MRUList.h"
+#include "VantrelCore/WindowStore.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <unordered_set>
+
+namespace vantrel {
+namespace {
+
+WindowInfo makeWindow(WindowID id, std::string title = {}, std::string app = "App")
+{
+    WindowInfo window;
+    window.id = id;
+    window.pid = static_cast<ProcessID>(100 + id);
+    window.appName = std::move(app);
+    window.title = std::move(title);
+    return window;
+}
+
+std::vector<WindowInfo> makeWindows(std::initializer_list<WindowID> ids)
+{
+    std::vector<WindowInfo> windows;
+    for (WindowID id : ids)
+        windows.push_back(makeWindow(id));
+    return windows;
+}
+
+std::vector<WindowID> idsOf(const std::vector<WindowInfo>& windows)
+{
+    std::vector<WindowID> ids;
+    for (const auto& window : windows)
+        ids.push_back(window.id);
+    return ids;
+}
+
+using Ids = std::vector<WindowID>;
+
+// --- WindowInfo -------------------------------------------------------------
+
+TEST(WindowInfo, SearchTextJoinsAppAndTitleWithoutTrailingBlank)
+{
+    EXPECT_EQ(makeWindow(1, "notes.txt", "Editor").searchText(), "Editor notes.txt");
+    EXPECT_EQ(makeWindow(1, "", "Editor").searchText(), "Editor");
+    EXPECT_EQ(makeWindow(1, " ", "Editor").searchText(), "Editor  ");
+}
+
+TEST(WindowInfo, EqualityAndHashCoverEveryField)
+{
+    WindowInfo base = makeWindow(7, "t");
+    base.bundleID = "org.example.app";
+    base.spaceIDs = {1, 2};
+    std::hash<WindowInfo> hash;
+
+    std::vector<WindowInfo> variants(8, base);
+    variants[0].id = 8;
+    variants[1].pid = 9;
+    variants[2].bundleID.reset();
+    variants[3].appName = "Other";
+    variants[4].title = "u";
+    variants[5].isMinimized = true;
+    variants[6].isAppHidden = true;
+    variants[7].spaceIDs = {2, 1}; // order matters
+    for (const auto& variant : variants) {
+        EXPECT_NE(variant, base);
+        EXPECT_NE(hash(variant), hash(base));
+    }
+    WindowInfo copy = base;
+    EXPECT_EQ(copy, base);
+    EXPECT_EQ(hash(copy), hash(base));
+}
+
+TEST(WindowInfo, HashSeparatesFieldBoundaries)
+{
+    // Without a presence flag and string terminators these would collide.
+    WindowInfo a = makeWindow(1, "bc", "a");
+    WindowInfo b = makeWindow(1, "c", "ab");
+    EXPECT_NE(std::hash<WindowInfo>{}(a), std::hash<WindowInfo>{}(b));
+
+    WindowInfo noBundle = makeWindow(1, "", "x");
+    WindowInfo emptyBundle = noBundle;
+    emptyBundle.bundleID = "";
+    EXPECT_NE(noBundle, emptyBundle);
+    EXPECT_NE(std::hash<WindowInfo>{}(noBundle), std::hash<WindowInfo>{}(emptyBundle));
+
+    WindowInfo oneSpace = makeWindow(1);
+    oneSpace.spaceIDs = {0};
+    EXPECT_NE(std::hash<WindowInfo>{}(oneSpace), std::hash<WindowInfo>{}(makeWindow(1)));
+
+    std::unordered_set<WindowInfo> set{a, b, noBundle, emptyBundle, a};
+    EXPECT_EQ(set.size(), 4u);
+}
+
+// --- MRUList ----------------------------------------------------------------
+
+TEST(MRUList, TouchMovesToFrontKeepingOthersInOrder)
+{
+    MRUList list;
+    list.touch(4);
+    EXPECT_EQ(list.ids, Ids({4}));
+    list.touch(4);
+    EXPECT_EQ(list.ids, Ids({4}));
+
+    list.ids = {5, 3, 9};
+    list.touch(9);
+    EXPECT_EQ(list.ids, Ids({9, 5, 3}));
+    list.touch(1);
+    EXPECT_EQ(list.ids, Ids({1, 9, 5, 3}));
+
+    list.ids = {2, 7, 2, 8};
+    list.touch(2);
+    EXPECT_EQ(list.ids, Ids({2, 7, 8}));
+}
+
+TEST(MRUList, RemoveDropsEveryOccurrence)
+{
+    MRUList list{{3, 1, 3, 2}};
+    list.remove(3);
+    EXPECT_EQ(list.ids, Ids({1, 2}));
+    list.remove(42);
+    EXPECT_EQ(list.ids, Ids({1, 2}));
+}
+
+TEST(MRUList, ReconcileDropsClosedAndAppendsNewInSnapshotOrder)
+{
+    MRUList list{{5, 3, 9}};
+    list.reconcile(makeWindows({9, 7, 3, 8}));
+    EXPECT_EQ(list.ids, Ids({3, 9, 7, 8}));
+
+    list.reconcile({});
+    EXPECT_TRUE(list.ids.empty());
+    list.touch(6);
+    EXPECT_EQ(list.ids, Ids({6}));
+}
+
+TEST(MRUList, ReconcileAppendsASnapshotDuplicateTwiceButNeverAKnownOne)
+{
+    MRUList list{{3}};
+    list.reconcile(makeWindows({4, 3, 4, 3}));
+    EXPECT_EQ(list.ids, Ids({3, 4, 4}));
+    // Reconciling again with the same snapshot adds nothing: both are known now.
+    list.reconcile(makeWindows({4, 3, 4, 3}));
+    EXPECT_EQ(list.ids, Ids({3, 4, 4}));
+    // A later touch collapses the duplicate.
+    list.touch(4);
+    EXPECT_EQ(list.ids, Ids({4, 3}));
+}
+
+TEST(MRUList, OrderPutsKnownFirstByRecencyThenUnknownInInputOrder)
+{
+    MRUList list{{3, 9}};
+    auto input = makeWindows({8, 9, 7, 3});
+    EXPECT_EQ(idsOf(list.order(input)), Ids({3, 9, 8, 7}));
+    EXPECT_EQ(idsOf(input), Ids({8, 9, 7, 3})); // input untouched
+
+    MRUList empty;
+    EXPECT_EQ(idsOf(empty.order(input)), Ids({8, 9, 7, 3}));
+
+    // Ids the list knows but the windows lack change nothing.
+    MRUList stale{{42, 7, 43}};
+    EXPECT_EQ(idsOf(stale.order(input)), Ids({7, 8, 9, 3}));
+}
+
+TEST(MRUList, OrderUsesTheLaterPositionOfARepeatedIdAndKeepsDuplicateWindows)
+{
+    MRUList list{{1, 2, 1}}; // 1 counts at position 2
+    EXPECT_EQ(idsOf(list.order(makeWindows({1, 2}))), Ids({2, 1}));
+
+    // The same window twice in the input stays twice, in input order.
+    auto input = makeWindows({5, 6, 5});
+    input[0].title = "first";
+    input[2].title = "second";
+    auto result = MRUList{{5}}.order(input);
+    ASSERT_EQ(idsOf(result), Ids({5, 5, 6}));
+    EXPECT_EQ(result[0].title, "first");
+    EXPECT_EQ(result[1].title, "second");
+}
+
+TEST(MRUList, RandomOperationsKeepIdsUniqueAndOrderAPermutation)
+{
+    std::mt19937 random(12345);
+    MRUList list;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<WindowInfo> snapshot;
+        std::unordered_set<WindowID> seen;
+        for (int i = 0; i < 12; ++i) {
+            WindowID id = random() % 20;
+            if (seen.insert(id).second)
+                snapshot.push_back(makeWindow(id));
+        }
+        switch (random() % 3) {
+        case 0: list.touch(random() % 25); break;
+        case 1: list.remove(random() % 25); break;
+        default: list.reconcile(snapshot); break;
+        }
+        std::unordered_set<WindowID> unique(list.ids.begin(), list.ids.end());
+        ASSERT_EQ(unique.size(), list.ids.size());
+
+        auto ordered = list.order(snapshot);
+        auto sortedIn = idsOf(snapshot), sortedOut = idsOf(ordered);
+        std::sort(sortedIn.begin(), sortedIn.end());
+        std::sort(sortedOut.begin(), sortedOut.end());
+        ASSERT_EQ(sortedIn, sortedOut);
+        // Known windows come first, by ascending position in the list.
+        std::size_t last = 0;
+        bool seenUnknown = false;
+        for (const auto& window : ordered) {
+            auto it = std::find(list.ids.begin(), list.ids.end(), window.id);
+            if (it == list.ids.end()) {
+                seenUnknown = true;
+                continue;
+            }
+            ASSERT_FALSE(seenUnknown);
+            auto position = static_cast<std::size_t>(it - list.ids.begin());
+            ASSERT_GE(position, last);
+            last = position;
+        }
+    }
+}
+
+// --- WindowStore ------------------------------------------------------------
+
+struct StoreFixture : ::testing::Test {
+    std::shared_ptr<testing::FakeTrackingLog> log = std::make_shared<testing::FakeTrackingLog>();
+    std::unique_ptr<WindowStore> store = std::make_unique<WindowStore>(std::make_unique<testing::FakeWindowTracking>(log));
+    int changes = 0;
+
+    void SetUp() override { store->onChange = [this] { ++changes; }; }
+
+    static TrackingSnapshot snapshotOf(std::initializer_list<WindowID> ids)
+    {
+        TrackingSnapshot snapshot;
+        snapshot.windows = makeWindows(ids);
+        return snapshot;
+    }
+};
+
+TEST_F(StoreFixture, EmptyBeforeTheFirstSnapshotAndNothingStartsAtConstruction)
+{
+    EXPECT_TRUE(store->ordered().empty());
+    EXPECT_FALSE(store->window(1));
+    EXPECT_EQ(log->startCount, 0);
+    log->publish(snapshotOf({1})); // not started: the tracker has no callbacks
+    EXPECT_EQ(changes, 0);
+}
+
+TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocus)
+{
+    store->start();
+    EXPECT_EQ(log->startCount, 1);
+
+    TrackingSnapshot snapshot = snapshotOf({8, 9, 7, 3});
+    snapshot.visibleSpaceIDs = {1};
+    snapshot.fullscreenSpaceIDs = {5};
+    snapshot.spaceNumbers = {{1, 1}, {5, 2}};
+    log->publish(snapshot);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(store->windows(), snapshot.windows);
+    EXPECT_EQ(store->visibleSpaceIDs(), snapshot.visibleSpaceIDs);
+    EXPECT_EQ(store->fullscreenSpaceIDs(), snapshot.fullscreenSpaceIDs);
+    EXPECT_EQ(store->spaceNumbers(), snapshot.spaceNumbers);
+    EXPECT_EQ(idsOf(store->ordered()), Ids({8, 9, 7, 3}));
+
+    log->focus(9);
+    log->focus(3);
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(idsOf(store->ordered()), Ids({3, 9, 8, 7}));
+
+    store->stop();
+    EXPECT_EQ(log->stopCount, 1);
+    EXPECT_EQ(idsOf(store->ordered()), Ids({3, 9, 8, 7})); // data survives stop
+}
+
+TEST_F(StoreFixture, IdenticalSnapshotStillNotifiesOnce)
+{
+    store->apply(snapshotOf({1, 2}));
+    store->apply(snapshotOf({1, 2}));
+    EXPECT_EQ(changes, 2);
+}
+
+TEST_F(StoreFixture, OnChangeSeesTheNewState)
+{
+    std::vector<Ids> seen;
+    store->onChange = [&] { seen.push_back(idsOf(store->ordered())); };
+    store->apply(snapshotOf({1, 2}));
+    store->noteFocused(2);
+    EXPECT_EQ(seen, (std::vector<Ids>{{1, 2}, {2, 1}}));
+}
+
+TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshot)
+{
+    store->noteFocused(7);
+    EXPECT_EQ(store->mru().ids, Ids({7}));
+    EXPECT_TRUE(store->ordered().empty());
+    EXPECT_FALSE(store->window(7));
+
+    store->apply(snapshotOf({1, 7}));
+    EXPECT_EQ(idsOf(store->ordered()), Ids({7, 1})); // focused before it appeared
+    store->apply(snapshotOf({1}));
+    EXPECT_EQ(store->mru().ids, Ids({1}));
+}
+
+TEST_F(StoreFixture, NewWindowsEnterLeastRecentAndWindowLookupFindsTheFirst)
+{
+    store->apply(snapshotOf({1, 2}));
+    store->noteFocused(2);
+    store->apply(snapshotOf({5, 1, 2}));
+    EXPECT_EQ(idsOf(store->ordered()), Ids({2, 1, 5}));
+
+    TrackingSnapshot twice = snapshotOf({4, 4});
+    twice.windows[1].title = "second";
+    store->apply(twice);
+    ASSERT_TRUE(store->window(4));
+    EXPECT_EQ(store->window(4)->title, "");
+}
+
+TEST_F(StoreFixture, CallbacksDoNothingOnceTheStoreIsGone)
+{
+    store->start();
+    bool calledAfterDeath = false;
+    store->onChange = [&] { calledAfterDeath = true; };
+    store.reset();
+    // The tracker's queued deliveries arrive after the store died.
+    ASSERT_TRUE(log->onChange && log->onFocus);
+    log->publish(snapshotOf({1}));
+    log->focus(1);
+    EXPECT_FALSE(calledAfterDeath);
+}
+
+TEST_F(StoreFixture, ListenerMayReplaceItselfWhileRunning)
+{
+    int second = 0;
+    store->onChange = [&] {
+        ++changes;
+        store->onChange = [&] { ++second; };
+    };
+    store->noteFocused(1);
+    store->noteFocused(2);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(second, 1);
+}
+
+} // namespace
+} // namespace vantrel
