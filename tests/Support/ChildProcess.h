@@ -1,0 +1,71 @@
+// A child process for tests: spawned with pipes, ended by pid, never outliving us.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace vantrel::test {
+
+/// A process started with fork/exec. It receives SIGTERM when the test process
+/// dies (even by a crash), and the destructor ends it by its pid.
+class ChildProcess {
+public:
+    struct Options {
+        std::vector<std::string> argv;
+        /// Added to (or replacing in) the inherited environment.
+        std::vector<std::pair<std::string, std::string>> environment;
+        bool pipeStdin = false;
+        bool pipeStdout = false;
+        /// Standard error goes to /dev/null unless this is set.
+        bool keepStderr = false;
+        /// A pipe whose write end the child gets as this descriptor number (for
+        /// Xvfb's -displayfd); read it with `readExtraLine`.
+        std::optional<int> extraPipeFd;
+    };
+
+    /// Starts the program; null with `error` set when it cannot be run
+    /// (`notFound` tells a missing program from other failures).
+    static std::unique_ptr<ChildProcess> spawn(const Options& options, std::string* error = nullptr,
+                                               bool* notFound = nullptr);
+
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    /// Writes `line` and a newline to the child's standard input.
+    bool writeLine(std::string_view line);
+    /// The next line of standard output (without the newline), waiting at most
+    /// `timeout`; absent on timeout or end of file.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+    /// The next line written to the extra pipe.
+    std::optional<std::string> readExtraLine(std::chrono::milliseconds timeout);
+    /// Closes the child's standard input (end of file for it).
+    void closeStdin();
+    /// True while the child has not exited.
+    bool isRunning();
+    /// Waits for the child to exit by itself; its wait status, or absent on timeout.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout);
+    /// SIGTERM, then SIGKILL after `grace`; returns the wait status.
+    int terminate(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+
+private:
+    ChildProcess() = default;
+    std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout);
+
+    pid_t pid_ = -1;
+    int stdinFd_ = -1;
+    int stdoutFd_ = -1;
+    int extraFd_ = -1;
+    std::string stdoutBuffer_;
+    std::string extraBuffer_;
+    std::optional<int> status_;
+};
+
+} // namespace vantrel::test

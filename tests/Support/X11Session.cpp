@@ -1,0 +1,103 @@
+// A private X server (Xvfb) with a window manager (openbox) for the X11 tests.
+#include "Support/X11Session.h"
+
+#include "Platform/X11/X11Probe.h"
+
+#include <cstdlib>
+#include <thread>
+
+namespace vantrel::test {
+
+namespace {
+constexpr auto serverStartTimeout = std::chrono::seconds(15);
+constexpr auto windowManagerTimeout = std::chrono::seconds(15);
+constexpr auto probeInterval = std::chrono::milliseconds(10);
+/// The descriptor Xvfb writes its display number to.
+constexpr int displayFd = 3;
+} // namespace
+
+std::unique_ptr<X11Session> X11Session::start(Failure* failure)
+{
+    auto fail = [&](std::string reason, bool missing = false) -> std::unique_ptr<X11Session> {
+        if (failure)
+            *failure = {std::move(reason), missing};
+        return nullptr;
+    };
+    std::unique_ptr<X11Session> session(new X11Session());
+
+    // A scratch home keeps the user's own openbox configuration (and caches)
+    // out of the tests: openbox then reads the system default rc.xml.
+    std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-x11-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        return fail("cannot create a scratch directory");
+    session->home_ = pattern;
+
+    ChildProcess::Options server;
+    server.argv = {"Xvfb", "-displayfd", std::to_string(displayFd), "-nolisten", "tcp", "-noreset",
+                   "-screen", "0", "1280x1024x24"};
+    server.extraPipeFd = displayFd;
+    std::string error;
+    bool notFound = false;
+    session->server_ = ChildProcess::spawn(server, &error, &notFound);
+    if (!session->server_)
+        return fail(error, notFound);
+    auto number = session->server_->readExtraLine(serverStartTimeout);
+    if (!number || number->empty())
+        return fail("Xvfb did not report a display number");
+    session->display_ = ":" + *number;
+
+    ChildProcess::Options wm;
+    wm.argv = {"openbox", "--sm-disable"};
+    wm.environment = {{"DISPLAY", session->display_},
+                      {"HOME", session->home_.string()},
+                      {"XDG_CONFIG_HOME", (session->home_ / "config").string()},
+                      {"XDG_CACHE_HOME", (session->home_ / "cache").string()},
+                      {"XDG_DATA_HOME", (session->home_ / "data").string()}};
+    session->windowManager_ = ChildProcess::spawn(wm, &error, &notFound);
+    if (!session->windowManager_)
+        return fail(error, notFound);
+
+    const auto deadline = std::chrono::steady_clock::now() + windowManagerTimeout;
+    while (!probeWindowManager(session->display_)) {
+        if (!session->windowManager_->isRunning())
+            return fail("openbox exited during start-up");
+        if (!session->server_->isRunning())
+            return fail("Xvfb exited during start-up");
+        if (std::chrono::steady_clock::now() > deadline)
+            return fail("openbox did not answer on " + session->display_);
+        std::this_thread::sleep_for(probeInterval);
+    }
+    return session;
+}
+
+X11Session::~X11Session()
+{
+    // The window manager first, so it does not see its server vanish.
+    windowManager_.reset();
+    server_.reset();
+    if (!home_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(home_, ignored);
+    }
+}
+
+void X11Session::killServer()
+{
+    if (server_)
+        server_->terminate(std::chrono::milliseconds(500));
+}
+
+X11Session* sharedX11Session(X11Session::Failure* failure)
+{
+    static X11Session::Failure startFailure;
+    static std::unique_ptr<X11Session> session = [] {
+        auto started = X11Session::start(&startFailure);
+        // Static destruction also covers a failed test: gtest returns from main.
+        return started;
+    }();
+    if (!session && failure)
+        *failure = startFailure;
+    return session.get();
+}
+
+} // namespace vantrel::test

@@ -1,0 +1,77 @@
+// Drives one x11_test_client process: opens windows and changes them by command.
+#include "X11/TestClient.h"
+
+namespace vantrel::test {
+
+namespace {
+constexpr auto replyTimeout = std::chrono::seconds(15);
+
+bool isNotice(const std::string& line)
+{
+    return line.rfind("closed ", 0) == 0 || line.rfind("ignored ", 0) == 0;
+}
+} // namespace
+
+std::unique_ptr<TestClient> TestClient::start(const std::string& display)
+{
+    ChildProcess::Options options;
+    options.argv = {VANTREL_X11_TEST_CLIENT};
+    options.environment = {{"DISPLAY", display}};
+    options.pipeStdin = true;
+    options.pipeStdout = true;
+    options.keepStderr = true;
+    auto process = ChildProcess::spawn(options);
+    if (!process || process->readLine(replyTimeout) != "ready")
+        return nullptr;
+    std::unique_ptr<TestClient> client(new TestClient());
+    client->process_ = std::move(process);
+    return client;
+}
+
+std::optional<std::string> TestClient::reply()
+{
+    while (auto line = process_->readLine(replyTimeout)) {
+        if (!isNotice(*line))
+            return line;
+        notices_.push_back(*line);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> TestClient::open(const std::string& tag, const std::string& options)
+{
+    if (!process_->writeLine("open " + tag + " " + options))
+        return std::nullopt;
+    auto line = reply();
+    const std::string prefix = "opened " + tag + " ";
+    if (!line || line->rfind(prefix, 0) != 0)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(std::stoul(line->substr(prefix.size())));
+}
+
+bool TestClient::command(const std::string& line)
+{
+    return process_->writeLine(line) && reply() == "ok";
+}
+
+bool TestClient::waitFor(const std::string& line, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        for (auto it = notices_.begin(); it != notices_.end(); ++it) {
+            if (*it == line) {
+                notices_.erase(it);
+                return true;
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        auto next = process_->readLine(left);
+        if (!next)
+            return false;
+        notices_.push_back(*next);
+    }
+}
+
+} // namespace vantrel::test
