@@ -1,0 +1,123 @@
+// Fuzzy subsequence scoring of a typed query against a window's text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+/// Decides whether a query matches a text, how well, and which characters
+/// matched. A pure value: safe to use from any thread.
+struct SearchScorer {
+    /// The scoring constants, all in one place.
+    struct Weights {
+        /// Base bonus for a character right after the previous matched one (words of 3+).
+        double consecutive = 1.0;
+        /// Boundary bonus after a word separator.
+        double wordStart = 0.8;
+        /// Boundary bonus at a lower-to-upper case change.
+        double camelCase = 0.7;
+        /// Boundary bonus after ".".
+        double afterDot = 0.6;
+        /// Boundary bonus after "/" and at the first character of the text.
+        double afterSlash = 0.9;
+        /// Per text character before the first matched character of a word.
+        double gapLeading = -0.005;
+        /// Per text character after the last matched character of a word.
+        double gapTrailing = -0.005;
+        /// Per text character skipped between two matched characters.
+        double gapInner = -0.01;
+        /// Multiplier of all boundary bonuses for queries under 3 scalars.
+        double shortQueryBoundaryBoost = 2.0;
+        /// Consecutive bonus for words of 1 or 2 characters.
+        double shortQueryConsecutive = 0.3;
+        /// Added to `consecutive` per character beyond 2 in the word.
+        double consecutiveGrowth = 0.15;
+        /// Added once per word matched with one character left out.
+        double mismatchPenalty = -1.5;
+
+        bool operator==(const Weights&) const = default;
+    };
+
+    /// How well a text matched and where.
+    struct Match {
+        /// Higher is better; the largest finite double when a word is the whole
+        /// text, infinity when two words are.
+        double score = 0;
+        /// Matched scalar indices, ascending; an index repeats when two words
+        /// matched the same character.
+        std::vector<int> positions;
+
+        bool operator==(const Match&) const = default;
+    };
+
+    /// A query split into lower-cased words, prepared once for many texts.
+    struct Query {
+        /// The words in query order, lower-cased scalars.
+        std::vector<std::u32string> words;
+        /// Scalars of the query as typed, blanks included.
+        int length = 0;
+
+        bool operator==(const Query&) const = default;
+    };
+
+    /// Working memory reused across calls so that scoring many texts does not
+    /// allocate per text. One per thread; the contents are meaningless outside
+    /// a call.
+    struct Scratch {
+        std::u32string raw;
+        std::u32string lower;
+        std::u32string variant;
+        std::vector<double> H, M, B;
+        std::vector<double> checkpoints;
+        std::vector<std::uint8_t> flags;
+        std::vector<int> positions;
+        std::vector<int> variantPositions;
+        std::vector<int> bestPositions;
+    };
+
+    Weights weights {};
+    bool allowOneMismatch = false;
+
+    SearchScorer() = default;
+    /// A scorer with the given constants and one-mismatch setting.
+    SearchScorer(Weights weights, bool allowOneMismatch);
+    bool operator==(const SearchScorer&) const = default;
+
+    /// The full match of `query` against `text` (both UTF-8); none when it fails.
+    std::optional<Match> match(std::string_view query, std::string_view text) const;
+    /// match() reduced to its score.
+    std::optional<double> score(std::string_view query, std::string_view text) const;
+
+    /// Splits the query at U+0020 into lower-cased words.
+    static Query prepare(std::string_view query);
+    /// match() for a prepared query, using `scratch` for all working memory.
+    std::optional<Match> match(const Query& query, std::string_view text, Scratch& scratch) const;
+    /// The score of match() without recovering positions (cheaper).
+    std::optional<double> score(const Query& query, std::string_view text, Scratch& scratch) const;
+
+    /// One boundary bonus per scalar of `text`; boosted for queries under 3 scalars.
+    std::vector<double> boundaryBonus(std::u32string_view text, int queryLength) const;
+    /// One lower-cased word against a lower-cased text with its bonuses.
+    std::optional<Match> score(std::u32string_view word, std::u32string_view text, std::span<const double> bonus) const;
+    /// The best score of the word with one of its scalars left out; the earliest
+    /// left-out index wins ties.
+    std::optional<Match> bestDroppingOneCharacter(
+        std::u32string_view word, std::u32string_view text, std::span<const double> bonus) const;
+    /// Matching for texts whose lower-casing changes their length: bonuses and
+    /// positions on the lower-cased text, no character ever left out.
+    std::optional<Match> slowPath(const std::vector<std::u32string>& groups, std::u32string_view haystack) const;
+};
+
+namespace SearchScorerTesting {
+/// Replaces the most bytes of walk-back flags one word may keep before the
+/// scorer recomputes columns from checkpoints (0: the default, 16 MiB), so
+/// tests can reach that path with small texts. Process-wide.
+void setFlagBudget(std::size_t bytes);
+} // namespace SearchScorerTesting
+
+} // namespace vantrel

@@ -1,0 +1,371 @@
+// ICU-backed Unicode services of the search code.
+#include "SearchKit/TextUnicode.h"
+
+#include <unicode/ubrk.h>
+#include <unicode/uchar.h>
+#include <unicode/ucol.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace vantrel::TextUnicode {
+
+namespace {
+
+// ASCII answers are asked for on every character of every candidate; they are
+// taken from ICU once so that the fast path cannot drift from the slow one.
+struct AsciiTables {
+    std::array<char32_t, 128> lower {};
+    std::array<bool, 128> lowercase {};
+    std::array<bool, 128> uppercase {};
+
+    AsciiTables()
+    {
+        for (char32_t c = 0; c < 128; ++c) {
+            lower[c] = static_cast<char32_t>(u_tolower(static_cast<UChar32>(c)));
+            lowercase[c] = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_LOWERCASE);
+            uppercase[c] = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_UPPERCASE);
+        }
+    }
+};
+
+const AsciiTables& asciiTables()
+{
+    static const AsciiTables tables;
+    return tables;
+}
+
+void appendUtf8(char32_t c, std::string& out)
+{
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        c = replacementCharacter;
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+void appendUtf16(char32_t c, std::u16string& out)
+{
+    if (c < 0x10000) {
+        out.push_back(static_cast<char16_t>(c));
+    } else {
+        out.push_back(static_cast<char16_t>(U16_LEAD(c)));
+        out.push_back(static_cast<char16_t>(U16_TRAIL(c)));
+    }
+}
+
+std::u16string toUtf16(std::u32string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (char32_t c : text)
+        appendUtf16(c, out);
+    return out;
+}
+
+std::u32string fromUtf16(std::u16string_view text)
+{
+    std::u32string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        UChar32 c;
+        U16_NEXT_OR_FFFD(text.data(), i, text.size(), c);
+        out.push_back(static_cast<char32_t>(c));
+    }
+    return out;
+}
+
+bool isTrimmable(UChar32 c)
+{
+    return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR;
+}
+
+// --- Collation ------------------------------------------------------------
+
+std::string localeFromEnvironment()
+{
+    const char* value = nullptr;
+    for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) {
+        const char* candidate = std::getenv(name);
+        if (candidate != nullptr && *candidate != '\0') {
+            value = candidate;
+            break;
+        }
+    }
+    if (value == nullptr)
+        return "";
+    std::string locale(value);
+    // POSIX names carry an encoding (".UTF-8") and a modifier ("@euro") that
+    // mean nothing to ICU's collation.
+    locale = locale.substr(0, locale.find_first_of(".@"));
+    // ICU maps "C" to en_US_POSIX, whose collation orders upper case before
+    // all lower case; a case-insensitive order needs the root rules instead.
+    if (locale == "C" || locale == "POSIX")
+        return "";
+    return locale;
+}
+
+struct CollatorCloser {
+    void operator()(UCollator* collator) const { ucol_close(collator); }
+};
+using CollatorPtr = std::unique_ptr<UCollator, CollatorCloser>;
+
+struct BaseCollator {
+    std::string locale;
+    CollatorPtr collator;
+
+    BaseCollator()
+        : locale(localeFromEnvironment())
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        collator.reset(ucol_open(locale.c_str(), &status));
+        if (U_FAILURE(status)) {
+            status = U_ZERO_ERROR;
+            locale.clear();
+            collator.reset(ucol_open("", &status));
+        }
+        if (collator)
+            ucol_setStrength(collator.get(), UCOL_SECONDARY);
+    }
+};
+
+const BaseCollator& baseCollator()
+{
+    static const BaseCollator base;
+    return base;
+}
+
+// ICU collators are not to be shared between threads while in use, so each
+// thread works on its own clone of the process-wide one.
+UCollator* threadCollator()
+{
+    thread_local CollatorPtr clone = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const auto& base = baseCollator();
+        return CollatorPtr(base.collator ? ucol_clone(base.collator.get(), &status) : nullptr);
+    }();
+    return clone.get();
+}
+
+} // namespace
+
+bool isAscii(std::string_view bytes)
+{
+    unsigned char any = 0;
+    for (char c : bytes)
+        any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
+void appendScalars(std::string_view utf8, std::u32string& out)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            out.push_back(bytes[i++]);
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        out.push_back(static_cast<char32_t>(c));
+    }
+}
+
+std::u32string scalars(std::string_view utf8)
+{
+    std::u32string out;
+    out.reserve(utf8.size());
+    appendScalars(utf8, out);
+    return out;
+}
+
+std::string utf8(std::u32string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text)
+        appendUtf8(c, out);
+    return out;
+}
+
+std::string sanitizedUtf8(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    std::string out;
+    out.reserve(text.size());
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            out.push_back(static_cast<char>(bytes[i++]));
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        appendUtf8(static_cast<char32_t>(c), out);
+    }
+    return out;
+}
+
+void appendUtf16(std::string_view text, std::u16string& out)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        appendUtf16(static_cast<char32_t>(c), out);
+    }
+}
+
+std::u32string toLower(std::u32string_view text)
+{
+    std::u16string source = toUtf16(text);
+    std::u16string lowered(source.size() + 8, u'\0');
+    for (;;) {
+        UErrorCode status = U_ZERO_ERROR;
+        // "" selects the root locale: the same mapping everywhere, no Turkish
+        // or Lithuanian special cases.
+        int32_t length = u_strToLower(lowered.data(), static_cast<int32_t>(lowered.size()), source.data(),
+            static_cast<int32_t>(source.size()), "", &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            lowered.assign(static_cast<std::size_t>(length), u'\0');
+            continue;
+        }
+        if (U_FAILURE(status))
+            return std::u32string(text);
+        lowered.resize(static_cast<std::size_t>(length));
+        return fromUtf16(lowered);
+    }
+}
+
+std::string toLower(std::string_view text)
+{
+    return utf8(toLower(scalars(text)));
+}
+
+bool changesWhenLowercased(char32_t c)
+{
+    if (c < 128)
+        return asciiTables().lower[c] != c;
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
+}
+
+char32_t asciiLower(char32_t c)
+{
+    return c < 128 ? asciiTables().lower[c] : c;
+}
+
+bool isLowercase(char32_t c)
+{
+    if (c < 128)
+        return asciiTables().lowercase[c];
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_LOWERCASE);
+}
+
+bool isUppercase(char32_t c)
+{
+    if (c < 128)
+        return asciiTables().uppercase[c];
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_UPPERCASE);
+}
+
+std::size_t graphemeCount(std::string_view text)
+{
+    if (text.empty())
+        return 0;
+    std::u16string text16;
+    appendUtf16(text, text16);
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator* iterator = ubrk_open(UBRK_CHARACTER, "", text16.data(), static_cast<int32_t>(text16.size()), &status);
+    if (U_FAILURE(status)) {
+        // Without break data every scalar counts as one character.
+        return scalars(text).size();
+    }
+    std::size_t count = 0;
+    ubrk_first(iterator);
+    while (ubrk_next(iterator) != UBRK_DONE)
+        ++count;
+    ubrk_close(iterator);
+    return count;
+}
+
+std::string_view trimSpaces(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    auto begin = int32_t { 0 };
+    auto end = static_cast<int32_t>(text.size());
+    while (begin < end) {
+        int32_t next = begin;
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, next, end, c);
+        if (!isTrimmable(c))
+            break;
+        begin = next;
+    }
+    while (end > begin) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV_OR_FFFD(bytes, begin, previous, c);
+        if (!isTrimmable(c))
+            break;
+        end = previous;
+    }
+    return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+}
+
+std::string collationKey(std::string_view text)
+{
+    UCollator* collator = threadCollator();
+    std::u16string text16;
+    appendUtf16(text, text16);
+    if (collator == nullptr) {
+        // No collation data: fall back to code-unit order, still deterministic.
+        std::string key;
+        for (char16_t unit : text16) {
+            key.push_back(static_cast<char>(unit >> 8));
+            key.push_back(static_cast<char>(unit & 0xFF));
+        }
+        return key;
+    }
+    std::string key(text16.size() * 2 + 16, '\0');
+    for (;;) {
+        int32_t length = ucol_getSortKey(collator, text16.data(), static_cast<int32_t>(text16.size()),
+            reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+        if (length <= static_cast<int32_t>(key.size())) {
+            // The length counts the terminating zero byte, which every key has.
+            key.resize(length > 0 ? static_cast<std::size_t>(length - 1) : 0);
+            return key;
+        }
+        key.assign(static_cast<std::size_t>(length), '\0');
+    }
+}
+
+int compareLocalized(std::string_view a, std::string_view b)
+{
+    return collationKey(a).compare(collationKey(b));
+}
+
+std::string collationLocale()
+{
+    return baseCollator().locale.empty() ? std::string("root") : baseCollator().locale;
+}
+
+} // namespace vantrel::TextUnicode

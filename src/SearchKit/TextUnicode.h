@@ -1,0 +1,60 @@
+// Unicode services of the search code: UTF-8 decoding, case, graphemes, white
+// space and collation, all through ICU so that tables follow the ICU release.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantrel::TextUnicode {
+
+/// The scalar that stands for an ill-formed UTF-8 sequence.
+inline constexpr char32_t replacementCharacter = 0xFFFD;
+
+/// True when every byte is below 0x80.
+bool isAscii(std::string_view bytes);
+
+/// Appends the scalars of `utf8` to `out`; every maximal ill-formed subpart
+/// becomes U+FFFD (the practice ICU and the Unicode standard recommend).
+void appendScalars(std::string_view utf8, std::u32string& out);
+/// The scalars of `utf8` (see appendScalars).
+std::u32string scalars(std::string_view utf8);
+/// UTF-8 of a scalar array (surrogates and out-of-range values become U+FFFD).
+std::string utf8(std::u32string_view scalars);
+/// `utf8` with ill-formed sequences replaced by U+FFFD; valid input comes back
+/// unchanged.
+std::string sanitizedUtf8(std::string_view utf8);
+/// Appends the UTF-16 form of the (repaired) UTF-8 text to `out`.
+void appendUtf16(std::string_view utf8, std::u16string& out);
+
+/// Full, locale-independent lower-casing of a whole string (context-sensitive
+/// mappings such as final sigma included; U+0130 becomes two scalars).
+std::u32string toLower(std::u32string_view text);
+/// toLower over UTF-8 text, giving UTF-8.
+std::string toLower(std::string_view utf8);
+/// Whether lower-casing could change this scalar; false means toLower leaves it.
+bool changesWhenLowercased(char32_t c);
+/// The scalar's lower-case form when it is ASCII (derived from ICU once).
+char32_t asciiLower(char32_t c);
+/// The Unicode Lowercase property.
+bool isLowercase(char32_t c);
+/// The Unicode Uppercase property.
+bool isUppercase(char32_t c);
+
+/// Number of extended grapheme clusters (user-perceived characters).
+std::size_t graphemeCount(std::string_view utf8);
+/// `utf8` without leading and trailing tabs and space separators (category Zs);
+/// line breaks stay.
+std::string_view trimSpaces(std::string_view utf8);
+
+/// A byte string whose lexicographic order is the current locale's collation
+/// at secondary strength (case ignored, accents not). The locale comes from
+/// LC_ALL, LC_COLLATE or LANG; C and POSIX collate as the root locale.
+std::string collationKey(std::string_view utf8);
+/// <0, 0, >0 as `a` sorts before, with, or after `b` (collationKey order).
+int compareLocalized(std::string_view a, std::string_view b);
+/// The locale identifier the collator was opened with (for diagnostics).
+std::string collationLocale();
+
+} // namespace vantrel::TextUnicode

@@ -1,0 +1,128 @@
+// Ranking: best first, exact matches on top, ties by case-insensitive locale
+// order and then input order, rejected candidates dropped, and the threaded
+// ranking identical to the single-threaded one.
+#include "SearchKit/SearchRanker.h"
+#include "SearchKit/TextUnicode.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+struct Window {
+    int id = 0;
+    std::string appName;
+    std::string title;
+    std::string searchText() const { return title.empty() ? appName : appName + " " + title; }
+    bool operator==(const Window&) const = default;
+};
+
+std::vector<int> rankedIDs(const std::vector<Window>& windows, std::string_view query, const SearchScorer& scorer = {})
+{
+    auto ranked = SearchRanker::rank(windows, query, scorer, [](const Window& w) { return w.searchText(); },
+        [](const Window& w) { return w.appName + " " + w.title; });
+    std::vector<int> ids;
+    for (const auto& entry : ranked)
+        ids.push_back(entry.item.id);
+    return ids;
+}
+
+TEST(SearchRanker, EmptyInputsAndRejectedCandidates)
+{
+    EXPECT_TRUE(rankedIDs({}, "mail").empty());
+    EXPECT_TRUE(rankedIDs({}, "").empty());
+    const std::vector<Window> windows {{1, "Safari", "Apple"}, {2, "Terminal", "ssh"}, {3, "Mail", "Inbox"}};
+    EXPECT_EQ(rankedIDs(windows, "xyz"), std::vector<int> {});
+    EXPECT_EQ(rankedIDs(windows, "ssh"), std::vector<int> {2});
+}
+
+TEST(SearchRanker, BestScoreFirstWithMatchesKept)
+{
+    const std::vector<Window> windows {{1, "Safari", "Apple"}, {2, "Mail", "Inbox"}, {3, "Music", "Mix"}};
+    auto ranked = SearchRanker::rank(windows, "mi", SearchScorer(), [](const Window& w) { return w.searchText(); },
+        [](const Window& w) { return w.appName + " " + w.title; });
+    ASSERT_EQ(ranked.size(), 2u);
+    EXPECT_EQ(ranked[0].item, windows[1]);
+    EXPECT_EQ(ranked[0].match, *SearchScorer().match("mi", "Mail Inbox"));
+    EXPECT_EQ(ranked[1].item.id, 3);
+    EXPECT_GT(ranked[0].match.score, ranked[1].match.score);
+}
+
+TEST(SearchRanker, ExactMatchComesFirstRegardlessOfOthers)
+{
+    // "mail" is a whole-text match for the window with an empty title.
+    const std::vector<Window> windows {{1, "Mail", "Inbox"}, {2, "mail", "mail mail"}, {3, "Mail", ""}};
+    EXPECT_EQ(rankedIDs(windows, "MAIL").front(), 3);
+}
+
+TEST(SearchRanker, EqualScoresFollowTheTiebreakIgnoringCase)
+{
+    const std::vector<Window> windows {{1, "mail", "Inbox"}, {2, "Mail", "Archive"}};
+    EXPECT_EQ(rankedIDs(windows, ""), (std::vector<int> {2, 1}));
+    // Both application names are exact matches of "mail": equal scores.
+    auto ranked = SearchRanker::rank(windows, "mail", SearchScorer(), [](const Window& w) { return w.appName; },
+        [](const Window& w) { return w.appName + " " + w.title; });
+    ASSERT_EQ(ranked.size(), 2u);
+    EXPECT_EQ(ranked[0].item.id, 2);
+    EXPECT_EQ(ranked[0].match.score, ranked[1].match.score);
+}
+
+TEST(SearchRanker, EmptyQueryOrdersAlphabeticallyThenByInput)
+{
+    const std::vector<Window> windows {
+        {1, "zed", ""}, {2, "Beta", ""}, {3, "alpha", ""}, {4, "beta", ""}, {5, "BETA", ""}, {6, "Alpha", "b"}};
+    // Case is ignored: the three betas compare the same and keep input order.
+    EXPECT_EQ(rankedIDs(windows, ""), (std::vector<int> {3, 6, 2, 4, 5, 1}));
+    EXPECT_EQ(rankedIDs(windows, "   "), (std::vector<int> {3, 6, 2, 4, 5, 1}));
+    for (const auto& entry : SearchRanker::rank(windows, "", SearchScorer(), [](const Window& w) { return w.searchText(); },
+             [](const Window& w) { return w.appName; }))
+        EXPECT_EQ(entry.match, SearchScorer::Match {});
+}
+
+TEST(SearchRanker, NegativeScoresAreKept)
+{
+    const std::vector<Window> windows {{1, std::string(300, 'x') + "q", ""}};
+    auto ranked = SearchRanker::rank(windows, "q", SearchScorer(), [](const Window& w) { return w.searchText(); },
+        [](const Window& w) { return w.appName; });
+    ASSERT_EQ(ranked.size(), 1u);
+    EXPECT_LT(ranked[0].match.score, 0);
+}
+
+TEST(SearchRanker, CollationIgnoresCaseButNotAccents)
+{
+    EXPECT_EQ(TextUnicode::compareLocalized("Mail", "mail"), 0);
+    EXPECT_LT(TextUnicode::compareLocalized("apple", "Banana"), 0);
+    EXPECT_LT(TextUnicode::compareLocalized("Archive", "inbox"), 0);
+    EXPECT_NE(TextUnicode::compareLocalized("resume", "r\u00E9sum\u00E9"), 0);
+}
+
+TEST(SearchRanker, ThreadedRankingIsIdentical)
+{
+    // Many ties (few distinct words) so that the collation pass matters.
+    std::mt19937 random(5);
+    const std::vector<std::string> apps {"Safari", "safari", "Terminal", "Mail", "Code", "Files"};
+    const std::vector<std::string> words {"Inbox", "ssh", "main.cpp", "Start", "Page", "notes", "Notes", "x"};
+    std::vector<std::string> lines;
+    for (int i = 0; i < 12000; ++i) {
+        std::string line = apps[random() % apps.size()];
+        for (int k = 0; k < 3; ++k)
+            line += " " + words[random() % words.size()];
+        lines.push_back(line);
+    }
+    auto text = [](const std::string& line) -> const std::string& { return line; };
+    for (std::string_view query : {"sa", "ma in", "", "tmn"}) {
+        auto single = SearchRanker::rank(lines, query, SearchScorer(), text, text);
+        auto threaded = SearchRanker::rankParallel(lines, query, SearchScorer(), text, text, 2);
+        ASSERT_EQ(single.size(), threaded.size()) << query;
+        EXPECT_TRUE(single == threaded) << query;
+        for (std::size_t k = 1; k < single.size(); ++k)
+            ASSERT_GE(single[k - 1].match.score, single[k].match.score);
+    }
+}
+
+} // namespace
+} // namespace vantrel

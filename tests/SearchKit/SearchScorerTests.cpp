@@ -1,0 +1,440 @@
+// The scorer's contract: exact scores built from the named weights, positions,
+// the walk-back's tie rules, the one-mismatch retry, the slow path, and the
+// fast kernel checked cell for cell against a plain port of the algorithm.
+#include "SearchKit/SearchScorer.h"
+#include "SearchKit/TextUnicode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace vantrel {
+namespace {
+
+using Match = SearchScorer::Match;
+const SearchScorer::Weights w;
+constexpr double maxDouble = std::numeric_limits<double>::max();
+
+// The algorithm as written, with full tables: the oracle for the optimised
+// kernel (column order, skipped columns, packed walk-back flags, checkpoints).
+std::optional<Match> referenceWord(const SearchScorer::Weights& wt, std::u32string_view word, std::u32string_view text,
+    const std::vector<double>& bonus)
+{
+    const std::size_t m = word.size(), n = text.size();
+    if (m == 0 || m > n)
+        return std::nullopt;
+    std::size_t k = 0;
+    for (std::size_t j = 0; j < n && k < m; ++j)
+        if (text[j] == word[k])
+            ++k;
+    if (k < m)
+        return std::nullopt;
+    Match result;
+    if (m == n) {
+        for (std::size_t i = 0; i < m; ++i)
+            result.positions.push_back(static_cast<int>(i));
+        result.score = maxDouble;
+        return result;
+    }
+    const double NEG = std::numeric_limits<double>::lowest();
+    const double c = m > 2 ? wt.consecutive + wt.consecutiveGrowth * double(m - 2) : wt.shortQueryConsecutive;
+    std::vector<std::vector<double>> H(m, std::vector<double>(n, NEG)), M = H, B(m, std::vector<double>(n, 0));
+    for (std::size_t i = 0; i < m; ++i) {
+        const double g = i == m - 1 ? wt.gapTrailing : wt.gapInner;
+        double r = NEG;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (text[j] == word[i]) {
+                double s, carry;
+                if (i == 0) {
+                    s = bonus[j] + wt.gapLeading * double(j);
+                    carry = bonus[j];
+                } else if (j == 0) {
+                    s = NEG;
+                    carry = bonus[0];
+                } else {
+                    const double fresh = bonus[j] + M[i - 1][j - 1];
+                    const double extend = H[i - 1][j - 1] + std::max(c, B[i - 1][j - 1]);
+                    if (fresh < extend) {
+                        s = extend;
+                        carry = B[i - 1][j - 1];
+                    } else {
+                        s = fresh;
+                        carry = bonus[j];
+                    }
+                }
+                H[i][j] = s;
+                B[i][j] = carry;
+                r = j == 0 ? std::max(s, NEG + g) : std::max(s, r + g);
+            } else {
+                r = j == 0 ? NEG + g : r + g;
+            }
+            M[i][j] = r;
+        }
+    }
+    result.score = M[m - 1][n - 1];
+    result.positions.assign(m, 0);
+    long j = long(n) - 1;
+    bool preferRun = false;
+    for (long i = long(m) - 1; i >= 0; --i) {
+        if (j < 0)
+            continue;
+        long found = -1;
+        for (long q = j; q >= 0; --q)
+            if (H[i][q] != NEG && (preferRun || H[i][q] == M[i][q])) {
+                found = q;
+                break;
+            }
+        if (found < 0) {
+            j = -1;
+            continue;
+        }
+        result.positions[i] = int(found);
+        preferRun = i >= 1 && found >= 1 && M[i][found] == H[i - 1][found - 1] + std::max(B[i - 1][found - 1], c);
+        j = found - 1;
+    }
+    return result;
+}
+
+std::optional<Match> referenceMatch(const SearchScorer& scorer, std::string_view query, std::string_view text)
+{
+    auto prepared = SearchScorer::prepare(query);
+    if (prepared.words.empty())
+        return Match {};
+    const auto raw = TextUnicode::scalars(text);
+    const auto lower = TextUnicode::toLower(raw);
+    if (lower.size() != raw.size())
+        return scorer.slowPath(prepared.words, raw);
+    const auto bonus = scorer.boundaryBonus(raw, prepared.length);
+    Match total;
+    for (const auto& word : prepared.words) {
+        auto result = referenceWord(scorer.weights, word, lower, bonus);
+        double penalty = 0;
+        if (!result && scorer.allowOneMismatch && word.size() >= 2) {
+            for (std::size_t k = 0; k < word.size(); ++k) {
+                auto variant = word.substr(0, k) + word.substr(k + 1);
+                auto candidate = referenceWord(scorer.weights, variant, lower, bonus);
+                if (candidate && (!result || candidate->score > result->score))
+                    result = candidate;
+            }
+            penalty = scorer.weights.mismatchPenalty;
+        }
+        if (!result)
+            return std::nullopt;
+        total.score += penalty + result->score;
+        total.positions.insert(total.positions.end(), result->positions.begin(), result->positions.end());
+    }
+    std::sort(total.positions.begin(), total.positions.end());
+    return total;
+}
+
+void expectMatch(std::string_view query, std::string_view text, double score, std::vector<int> positions,
+    const SearchScorer& scorer = {})
+{
+    auto match = scorer.match(query, text);
+    ASSERT_TRUE(match) << query << " / " << text;
+    EXPECT_NEAR(match->score, score, 1e-9) << query << " / " << text;
+    EXPECT_EQ(match->positions, positions) << query << " / " << text;
+}
+
+TEST(SearchScorerExamples, ShortQueriesEarnBoostedBoundaries)
+{
+    // "sa": first-character bonus, then the run carries it once more.
+    expectMatch("sa", "Safari Apple", 2 * w.afterSlash + 2 * w.afterSlash + 10 * w.gapTrailing, {0, 1});
+    EXPECT_NEAR(*SearchScorer().score("sa", "Safari Apple"), 3.55, 1e-3);
+    // "fa": the word-start "a" of Apple beats the consecutive "a" after "f".
+    expectMatch("fa", "Safari Apple", 2 * w.gapLeading + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, {2, 7});
+    EXPECT_NEAR(*SearchScorer().score("fa", "Safari Apple"), 1.53, 1e-3);
+    expectMatch("mi", "Mail Inbox", 2 * w.afterSlash + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, {0, 5});
+    EXPECT_NEAR(*SearchScorer().score("mi", "Mail Inbox"), 3.34, 1e-3);
+    expectMatch("gh", "GitHub", 2 * w.afterSlash + 2 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing, {0, 3});
+    EXPECT_NEAR(*SearchScorer().score("gh", "GitHub"), 3.17, 1e-3);
+}
+
+TEST(SearchScorerExamples, LongerQueriesUseConsecutiveGrowth)
+{
+    const double c3 = w.consecutive + w.consecutiveGrowth;
+    const double c4 = w.consecutive + 2 * w.consecutiveGrowth;
+    expectMatch("inb", "Mail Inbox", w.wordStart + 5 * w.gapLeading + 2 * c3 + 2 * w.gapTrailing, {5, 6, 7});
+    EXPECT_NEAR(*SearchScorer().score("inb", "Mail Inbox"), 3.065, 1e-3);
+    const double term = w.afterSlash + 3 * c4 + 13 * w.gapTrailing;
+    const double ssh = w.wordStart + 9 * w.gapLeading + 2 * c3 + 5 * w.gapTrailing;
+    expectMatch("term ssh", "Terminal ssh host", term + ssh, {0, 1, 2, 3, 9, 10, 11});
+    EXPECT_NEAR(*SearchScorer().score("term ssh", "Terminal ssh host"), 7.765, 1e-3);
+    expectMatch("mail", "Mail Inbox", w.afterSlash + 3 * c4 + 6 * w.gapTrailing, {0, 1, 2, 3});
+    EXPECT_NEAR(*SearchScorer().score("mail", "Mail Inbox"), 4.77, 1e-3);
+}
+
+TEST(SearchScorerExamples, WholeTextWordsScoreTheLargestDouble)
+{
+    auto exact = SearchScorer().match("mail", "mail");
+    ASSERT_TRUE(exact);
+    EXPECT_EQ(exact->score, maxDouble);
+    EXPECT_EQ(exact->positions, (std::vector<int> {0, 1, 2, 3}));
+    EXPECT_EQ(SearchScorer().match("MAIL", "Mail")->score, maxDouble);
+
+    auto twice = SearchScorer().match("mail mail", "mail");
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(twice->score, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(twice->positions, (std::vector<int> {0, 0, 1, 1, 2, 2, 3, 3}));
+}
+
+TEST(SearchScorerExamples, EmptyQueriesMatchEverything)
+{
+    for (std::string_view query : {"", " ", "   "}) {
+        auto match = SearchScorer().match(query, "Safari Apple");
+        ASSERT_TRUE(match);
+        EXPECT_EQ(*match, Match {});
+        EXPECT_TRUE(SearchScorer().match(query, ""));
+    }
+}
+
+TEST(SearchScorerExamples, NonSubsequencesAndLongWordsFail)
+{
+    EXPECT_FALSE(SearchScorer().match("xyz", "Safari"));
+    EXPECT_FALSE(SearchScorer().match("safarix", "Safari"));
+    EXPECT_FALSE(SearchScorer().match("as", "Safari Apple"));
+    EXPECT_FALSE(SearchScorer().match("sa zz", "Safari Apple")); // one failing word fails all
+    EXPECT_FALSE(SearchScorer().match("a", ""));
+}
+
+TEST(SearchScorerBoundaries, SeparatorsCaseChangesAndBoost)
+{
+    const SearchScorer scorer;
+    const auto bonus = scorer.boundaryBonus(U"a b(c-d[e_f.g/h\u2013i\u2014j\u00B7kL)m:n,o1P", 3);
+    const double s = w.wordStart;
+    const std::vector<double> expected {w.afterSlash, 0, s, 0, s, 0, s, 0, s, 0, s, 0, w.afterDot, 0, w.afterSlash, 0,
+        s, 0, s, 0, s, w.camelCase, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(bonus, expected);
+    // Boosted below three scalars; nothing for an empty text.
+    EXPECT_EQ(scorer.boundaryBonus(U"a b", 2), (std::vector<double> {2 * w.afterSlash, 0, 2 * w.wordStart}));
+    EXPECT_TRUE(scorer.boundaryBonus(U"", 1).empty());
+    // Case properties beyond ASCII: é then É is a camel-case change.
+    EXPECT_EQ(scorer.boundaryBonus(U"\u00E9\u00C9", 5)[1], w.camelCase);
+}
+
+TEST(SearchScorerWalkBack, CarryAfterStrongBoundary)
+{
+    // Every character of a run after "/" earns the slash bonus again when it
+    // is larger than the consecutive bonus.
+    SearchScorer::Weights strong;
+    strong.afterSlash = 3;
+    const SearchScorer scorer(strong, false);
+    expectMatch("foo", "x/foo", 3 + 2 * strong.gapLeading + 3 + 3, {2, 3, 4}, scorer);
+    // Without a boundary the run earns the consecutive bonus only.
+    expectMatch("foo", "xxfoo", 2 * strong.gapLeading + 2 * (strong.consecutive + strong.consecutiveGrowth), {2, 3, 4},
+        scorer);
+    // Short query: the boosted slash bonus is carried ("fo" in "x/foo").
+    expectMatch("fo", "x/foo", 2 * w.afterSlash + 2 * w.gapLeading + 2 * w.afterSlash + w.gapTrailing, {2, 3});
+}
+
+TEST(SearchScorerWalkBack, TiesPreferTheLaterEndThenTheRun)
+{
+    // "ab" in "abab": both placements of b end with the same best value only
+    // if the trailing gap costs nothing; with exact dyadic weights the later
+    // "b" ties and the walk-back keeps the latest qualifying cell.
+    SearchScorer::Weights flat;
+    flat.gapTrailing = 0;
+    flat.gapInner = 0;
+    flat.gapLeading = 0;
+    flat.afterSlash = 0;
+    flat.shortQueryConsecutive = 0;
+    const SearchScorer scorer(flat, false);
+    auto match = scorer.match("ab", "abab");
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->score, 0);
+    EXPECT_EQ(match->positions, (std::vector<int> {2, 3}));
+    // Once a character was reached by extending a run, the walk-back stays in
+    // the run even though the earlier "a" at 0 is the row's best ending.
+    auto run = SearchScorer().match("ab", "a.ab");
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->positions, (std::vector<int> {2, 3}));
+    EXPECT_NEAR(run->score, 2 * w.afterDot + 2 * w.gapLeading + 2 * w.afterDot, 1e-9);
+}
+
+TEST(SearchScorerWalkBack, WordsMayMatchTheSameCharacter)
+{
+    auto match = SearchScorer().match("ma ma", "Mail Inbox");
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->positions, (std::vector<int> {0, 0, 1, 1}));
+    const SearchScorer scorer;
+    const double once = scorer.score(U"ma", U"mail inbox", scorer.boundaryBonus(U"Mail Inbox", 5))->score;
+    EXPECT_EQ(match->score, 0.0 + once + once);
+    auto words = SearchScorer().match("in box", "Mail Inbox");
+    ASSERT_TRUE(words);
+    EXPECT_EQ(words->positions, (std::vector<int> {5, 6, 7, 8, 9}));
+}
+
+TEST(SearchScorerMismatch, RetriesWithOneCharacterLeftOut)
+{
+    const SearchScorer lenient({}, true);
+    // "ba" is not a subsequence of "xa b"; leaving out "a" finds the word-start
+    // "b", which beats leaving out "b" (an unboosted inner "a").
+    expectMatch("ba", "xa b", w.mismatchPenalty + 2 * w.wordStart + 3 * w.gapLeading, {3}, lenient);
+    EXPECT_FALSE(SearchScorer().match("ba", "xa b"));
+    // One-character words are never retried; a word with no surviving variant
+    // fails the whole match.
+    EXPECT_FALSE(lenient.match("q", "Safari"));
+    EXPECT_FALSE(lenient.match("qz", "Safari"));
+    EXPECT_FALSE(lenient.match("sa qz", "Safari"));
+    // Each failing word pays once, added to the score of its best variant.
+    auto two = lenient.match("sxa fxr", "Safari");
+    ASSERT_TRUE(two);
+    const auto bonus = lenient.boundaryBonus(U"Safari", 7);
+    EXPECT_EQ(two->score, 0.0 + (w.mismatchPenalty + lenient.score(U"sa", U"safari", bonus)->score)
+            + (w.mismatchPenalty + lenient.score(U"fr", U"safari", bonus)->score));
+    EXPECT_EQ(two->positions, (std::vector<int> {0, 1, 2, 4}));
+}
+
+TEST(SearchScorerMismatch, EarliestVariantWinsTies)
+{
+    // Dyadic weights make "x" at 0 and "y" at 2 score exactly the same.
+    SearchScorer::Weights even;
+    even.afterSlash = 1;
+    even.wordStart = 1;
+    even.gapLeading = -0.25;
+    even.gapTrailing = -0.25;
+    const SearchScorer scorer(even, true);
+    auto x = scorer.score(U"x", U"x-y", scorer.boundaryBonus(U"x-y", 2));
+    auto y = scorer.score(U"y", U"x-y", scorer.boundaryBonus(U"x-y", 2));
+    ASSERT_TRUE(x && y);
+    ASSERT_EQ(x->score, y->score);
+    // "yx" without index 0 is "x", without index 1 "y": the first one wins.
+    auto best = scorer.bestDroppingOneCharacter(U"yx", U"x-y", scorer.boundaryBonus(U"x-y", 2));
+    ASSERT_TRUE(best);
+    EXPECT_EQ(*best, *x);
+    EXPECT_EQ(scorer.match("yx", "x-y")->positions, std::vector<int> {0});
+}
+
+TEST(SearchScorerSlowPath, LengthChangingTextsUseLowerCasedScalars)
+{
+    // U+0130 lower-cases to "i" + U+0307, so the text grows by one scalar.
+    const std::string istanbul = "\u0130stanbulCity";
+    ASSERT_EQ(TextUnicode::toLower(TextUnicode::scalars(istanbul)).size(), TextUnicode::scalars(istanbul).size() + 1);
+    // Bonuses on the lower-cased text: no camel-case bonus for "C", and the
+    // boost counts word scalars only.
+    auto match = SearchScorer().match("ic", istanbul);
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->positions, (std::vector<int> {0, 9}));
+    EXPECT_NEAR(match->score, 2 * w.afterSlash + 8 * w.gapInner + 3 * w.gapTrailing, 1e-9);
+    // The same letters without U+0130 do get the camel-case bonus.
+    auto plain = SearchScorer().match("ic", "IstanbulCity");
+    ASSERT_TRUE(plain);
+    EXPECT_NEAR(plain->score, 2 * w.afterSlash + 7 * w.gapInner + 2 * w.camelCase + 3 * w.gapTrailing, 1e-9);
+    // No character is left out on this path.
+    EXPECT_FALSE(SearchScorer({}, true).match("isx", istanbul));
+    EXPECT_TRUE(SearchScorer({}, true).match("isx", "Istanbul"));
+    // Positions index the lower-cased scalars: "s" is after the dot above.
+    EXPECT_EQ(SearchScorer().match("s", istanbul)->positions, std::vector<int> {2});
+}
+
+TEST(SearchScorerUnicode, PositionsCountScalars)
+{
+    // An emoji is one scalar; the "F" after the blank is at 2.
+    expectMatch("ff", "\U0001F98A FireFox", 2 * w.wordStart + 2 * w.gapLeading + 3 * w.gapInner + 2 * w.camelCase
+            + 2 * w.gapTrailing,
+        {2, 6});
+    // A combining mark is a scalar of its own and no letter: decomposed "é"
+    // matches "e", precomposed does not (no normalisation).
+    auto decomposed = SearchScorer().match("cafe", "Cafe\u0301 Menu");
+    ASSERT_TRUE(decomposed);
+    EXPECT_EQ(decomposed->positions, (std::vector<int> {0, 1, 2, 3}));
+    EXPECT_FALSE(SearchScorer().match("cafe", "Caf\u00E9"));
+    EXPECT_EQ(SearchScorer().match("me", "Cafe\u0301 Menu")->positions, (std::vector<int> {6, 7}));
+    // Whole-string lower-casing: the final capital sigma becomes "ς".
+    EXPECT_TRUE(SearchScorer().match("\u039F\u0394\u039F\u03A3", "\u039F\u0394\u039F\u03A3 x"));
+    EXPECT_FALSE(SearchScorer().match("\u03BF\u03B4\u03BF\u03C3", "\u039F\u0394\u039F\u03A3 x"));
+    // Ill-formed UTF-8 counts as one U+FFFD per maximal subpart.
+    EXPECT_EQ(SearchScorer().match("b", "a\xFF\xC3(b")->positions, std::vector<int> {4});
+}
+
+// --- The kernel against the oracle ----------------------------------------
+
+std::string randomText(std::mt19937& random, std::string_view alphabet, std::size_t maxLength)
+{
+    std::uniform_int_distribution<std::size_t> length(0, maxLength), pick(0, alphabet.size() - 1);
+    std::string text(length(random), ' ');
+    for (char& c : text)
+        c = alphabet[pick(random)];
+    return text;
+}
+
+void expectSameAsReference(const SearchScorer& scorer, const std::string& query, const std::string& text)
+{
+    auto expected = referenceMatch(scorer, query, text);
+    auto actual = scorer.match(query, text);
+    ASSERT_EQ(actual.has_value(), expected.has_value()) << '"' << query << "\" in \"" << text << '"';
+    if (!actual)
+        return;
+    // Exact: the kernel must do the same additions in the same order.
+    EXPECT_EQ(actual->score, expected->score) << '"' << query << "\" in \"" << text << '"';
+    EXPECT_EQ(actual->positions, expected->positions) << '"' << query << "\" in \"" << text << '"';
+    EXPECT_EQ(scorer.score(query, text), actual->score);
+}
+
+TEST(SearchScorerKernel, AgreesWithTheTablesOnRandomTexts)
+{
+    std::mt19937 random(7);
+    const std::string alphabet = "aabbAB -._/xX";
+    for (bool lenient : {false, true}) {
+        const SearchScorer scorer({}, lenient);
+        for (int round = 0; round < 3000; ++round) {
+            const std::string text = randomText(random, alphabet, 24);
+            const std::string query = randomText(random, "abAB x", 6);
+            expectSameAsReference(scorer, query, text);
+        }
+    }
+}
+
+TEST(SearchScorerKernel, AgreesWithTheTablesOnDyadicWeights)
+{
+    // Exactly representable weights make many scores tie, so the walk-back's
+    // tie rules decide the positions.
+    SearchScorer::Weights even {1, 0.5, 0.5, 0.25, 1, -0.125, -0.125, -0.25, 2, 0.5, 0.25, -1};
+    const SearchScorer scorer(even, true);
+    std::mt19937 random(11);
+    for (int round = 0; round < 3000; ++round)
+        expectSameAsReference(scorer, randomText(random, "ab ab", 5), randomText(random, "aabAB /", 20));
+}
+
+TEST(SearchScorerKernel, CheckpointedWalkBackAgrees)
+{
+    // A budget of a few bytes forces the recomputation from checkpoints.
+    std::mt19937 random(3);
+    for (std::size_t budget : {1, 7, 64}) {
+        SearchScorerTesting::setFlagBudget(budget);
+        for (int round = 0; round < 500; ++round)
+            expectSameAsReference(SearchScorer(), randomText(random, "abcab", 8), randomText(random, "aabbcC -/", 60));
+    }
+    SearchScorerTesting::setFlagBudget(0);
+}
+
+TEST(SearchScorerKernel, HugeTextsStayWithinTheFlagBudget)
+{
+    // 200 query scalars against 100,000 text scalars would need 20 MB of
+    // walk-back flags; the scorer keeps to its 16 MiB budget and still finds
+    // the one place the word fits in full.
+    std::string text(100000, 'x');
+    std::string word;
+    for (int i = 0; i < 200; ++i)
+        word.push_back(static_cast<char>('a' + i % 20));
+    text.replace(60000, word.size(), word);
+    for (std::size_t k = 0; k < 100000; k += 997)
+        if (k < 60000 || k >= 60200)
+            text[k] = 'a';
+    const SearchScorer scorer;
+    SearchScorer::Scratch scratch;
+    auto match = scorer.match(SearchScorer::prepare(word), text, scratch);
+    ASSERT_TRUE(match);
+    ASSERT_EQ(match->positions.size(), 200u);
+    EXPECT_TRUE(std::is_sorted(match->positions.begin(), match->positions.end()));
+    EXPECT_EQ(match->positions.back(), 60199);
+    EXPECT_LE(scratch.flags.capacity(), std::size_t {16} << 20);
+    EXPECT_LE(scratch.checkpoints.capacity() * sizeof(double), std::size_t {16} << 20);
+    EXPECT_EQ(scorer.score(SearchScorer::prepare(word), text, scratch), match->score);
+}
+
+} // namespace
+} // namespace vantrel
