@@ -1,0 +1,230 @@
+// Learned shortcuts: recording rules, lookup order, and a file that survives
+// corruption, missing folders and an interrupted save.
+#include "SearchKit/LearnedShortcuts.h"
+
+#include "Runtime/AtomicFile.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <random>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+using Date = LearnedShortcuts::Date;
+namespace fs = std::filesystem;
+
+Date at(double seconds)
+{
+    return Date { seconds };
+}
+
+TEST(LearnedShortcutsRecord, NormalizesAndRespectsTheLengthLimit)
+{
+    LearnedShortcuts shortcuts;
+    shortcuts.record(" \tSa\u3000\u00A0", "w:safari|Start", at(1));
+    EXPECT_EQ(shortcuts.entries.size(), 1u);
+    EXPECT_EQ(shortcuts.targets("sa"), std::vector<std::string> {"w:safari|Start"});
+    EXPECT_EQ(shortcuts.targets("  SA "), std::vector<std::string> {"w:safari|Start"});
+    // Line breaks are not trimmed, so this is another, longer query.
+    shortcuts.record("sa\n", "x", at(2));
+    EXPECT_EQ(shortcuts.targets("sa"), std::vector<std::string> {"w:safari|Start"});
+
+    shortcuts.record("safa", "w:safari|Start", at(3));
+    EXPECT_TRUE(shortcuts.targets("safa").empty());
+    shortcuts.record(" \t ", "empty", at(3));
+    EXPECT_FALSE(shortcuts.entries.contains(""));
+
+    // Characters are grapheme clusters: two flags and a letter are three.
+    shortcuts.record("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7x", "flags", at(4));
+    EXPECT_EQ(shortcuts.targets("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7X"), std::vector<std::string> {"flags"});
+    shortcuts.record("e\u0301e\u0301e\u0301e\u0301", "four", at(4));
+    EXPECT_TRUE(shortcuts.targets("e\u0301e\u0301e\u0301e\u0301").empty());
+    // Lower-casing is full Unicode lower-casing.
+    shortcuts.record("\u00C4B", "umlaut", at(5));
+    EXPECT_TRUE(shortcuts.entries.contains("\u00E4b"));
+}
+
+TEST(LearnedShortcutsRecord, DisabledBelowOneCharacter)
+{
+    for (int limit : {0, -2}) {
+        LearnedShortcuts shortcuts;
+        shortcuts.maxQueryLength = limit;
+        shortcuts.record("a", "x", at(1));
+        EXPECT_TRUE(shortcuts.entries.empty());
+    }
+}
+
+TEST(LearnedShortcutsRecord, MostRecentFirstWithoutDuplicates)
+{
+    LearnedShortcuts shortcuts;
+    shortcuts.record("sa", "X", at(1));
+    shortcuts.record("sa", "Y", at(2));
+    shortcuts.record("sa", "X", at(3));
+    const std::vector<LearnedShortcuts::Entry> expected {{"X", at(3)}, {"Y", at(2)}};
+    EXPECT_EQ(shortcuts.entries["sa"], expected);
+    // Targets compare case-sensitively.
+    shortcuts.record("sa", "x", at(4));
+    EXPECT_EQ(shortcuts.targets("sa"), (std::vector<std::string> {"x", "X", "Y"}));
+}
+
+TEST(LearnedShortcutsRecord, KeepsAtMostTheTargetLimit)
+{
+    LearnedShortcuts shortcuts;
+    for (int k = 1; k <= 6; ++k)
+        shortcuts.record("q", "t" + std::to_string(k), at(k));
+    EXPECT_EQ(shortcuts.targets("q"), (std::vector<std::string> {"t6", "t5", "t4", "t3", "t2"}));
+
+    shortcuts.maxTargetsPerQuery = 0;
+    shortcuts.record("z", "t", at(1));
+    EXPECT_TRUE(shortcuts.targets("z").empty());
+    shortcuts.maxTargetsPerQuery = -1;
+    shortcuts.record("q", "t7", at(7));
+    EXPECT_TRUE(shortcuts.targets("q").empty());
+}
+
+TEST(LearnedShortcutsTargets, SortedByTimeStablyAndLookedUpAtAnyLength)
+{
+    LearnedShortcuts shortcuts;
+    // As a file might hold them: not in time order, with a tie.
+    shortcuts.entries["ab"] = {{"old", at(1)}, {"tieA", at(5)}, {"new", at(9)}, {"tieB", at(5)}};
+    EXPECT_EQ(shortcuts.targets("AB"), (std::vector<std::string> {"new", "tieA", "tieB", "old"}));
+    shortcuts.entries["safari"] = {{"s", at(1)}};
+    EXPECT_EQ(shortcuts.targets(" Safari"), std::vector<std::string> {"s"});
+    EXPECT_TRUE(shortcuts.targets("never").empty());
+}
+
+class LearnedShortcutsFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = fs::temp_directory_path() / ("vantrel-shortcuts-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device {}()));
+        fs::create_directories(folder);
+    }
+    void TearDown() override
+    {
+        AtomicFileTesting::setBeforeRename(nullptr);
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    void write(const fs::path& file, std::string_view text)
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << text;
+    }
+    static LearnedShortcuts sample()
+    {
+        LearnedShortcuts shortcuts;
+        shortcuts.maxQueryLength = 2;
+        shortcuts.maxTargetsPerQuery = 4;
+        shortcuts.entries["sa"] = {{"w:com.apple.Safari|Start Page", at(786000000.25)}, {"a:com.apple.Safari", at(-3.5)}};
+        shortcuts.entries["\u00E4"] = {{"w:\u00C4pp|\U0001F98A", at(0)}};
+        return shortcuts;
+    }
+    fs::path folder;
+};
+
+TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
+{
+    const fs::path file = folder / "Vantrel" / "learned-shortcuts.json";
+    const auto shortcuts = sample();
+    ASSERT_EQ(shortcuts.save(file), std::nullopt);
+    EXPECT_EQ(LearnedShortcuts::load(file), shortcuts);
+
+    std::ifstream in(file);
+    const auto json = nlohmann::json::parse(in);
+    EXPECT_EQ(json.at("maxQueryLength"), 2);
+    EXPECT_EQ(json.at("maxTargetsPerQuery"), 4);
+    EXPECT_EQ(json.at("entries").at("sa").at(0).at("target"), "w:com.apple.Safari|Start Page");
+    EXPECT_EQ(json.at("entries").at("sa").at(0).at("lastUsed").get<double>(), 786000000.25);
+    EXPECT_EQ(json.at("entries").at("sa").at(1).at("lastUsed").get<double>(), -3.5);
+}
+
+TEST_F(LearnedShortcutsFile, DatesCountFromTwoThousandOne)
+{
+    // 2001-01-01 00:00:00 UTC is Unix time 978307200.
+    EXPECT_EQ(Date::from(std::chrono::system_clock::from_time_t(978307200)), at(0));
+    EXPECT_EQ(Date::from(std::chrono::system_clock::from_time_t(978307200 + 86400)), at(86400));
+    EXPECT_GT(Date::now(), at(7.5e8)); // after 2024
+}
+
+TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
+{
+    const LearnedShortcuts empty;
+    EXPECT_EQ(LearnedShortcuts::load(folder / "missing.json"), empty);
+    const fs::path file = folder / "learned-shortcuts.json";
+    ASSERT_EQ(sample().save(file), std::nullopt);
+    std::ifstream in(file, std::ios::binary);
+    const std::string complete((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+    const std::vector<std::string> broken {
+        "",
+        "not json",
+        complete.substr(0, complete.size() / 2), // a partial file
+        "[]",
+        R"({"entries": {}, "maxQueryLength": 3})",
+        R"({"entries": {}, "maxTargetsPerQuery": 5})",
+        R"({"maxQueryLength": 3, "maxTargetsPerQuery": 5})",
+        R"({"entries": [], "maxQueryLength": 3, "maxTargetsPerQuery": 5})",
+        R"({"entries": {}, "maxQueryLength": 3.5, "maxTargetsPerQuery": 5})",
+        R"({"entries": {}, "maxQueryLength": "3", "maxTargetsPerQuery": 5})",
+        R"({"entries": {}, "maxQueryLength": 99999999999, "maxTargetsPerQuery": 5})",
+        R"({"entries": {"a": [{"target": "x"}]}, "maxQueryLength": 3, "maxTargetsPerQuery": 5})",
+        R"({"entries": {"a": [{"lastUsed": 1}]}, "maxQueryLength": 3, "maxTargetsPerQuery": 5})",
+        R"({"entries": {"a": [{"target": 1, "lastUsed": 1}]}, "maxQueryLength": 3, "maxTargetsPerQuery": 5})",
+        R"({"entries": {"a": [{"target": "x", "lastUsed": "now"}]}, "maxQueryLength": 3, "maxTargetsPerQuery": 5})",
+        R"({"entries": {"a": {"target": "x", "lastUsed": 1}}, "maxQueryLength": 3, "maxTargetsPerQuery": 5})",
+        "{\"entries\": {\"a\": [{\"target\": \"\xFF\", \"lastUsed\": 1}]}, \"maxQueryLength\": 3, \"maxTargetsPerQuery\": 5}",
+    };
+    for (const auto& text : broken) {
+        write(file, text);
+        EXPECT_EQ(LearnedShortcuts::load(file), empty) << text;
+    }
+    // Stored limits are taken as read, key order does not matter.
+    write(file, R"({"maxTargetsPerQuery": 0, "entries": {"a": []}, "maxQueryLength": 7})");
+    const auto loaded = LearnedShortcuts::load(file);
+    EXPECT_EQ(loaded.maxQueryLength, 7);
+    EXPECT_EQ(loaded.maxTargetsPerQuery, 0);
+    EXPECT_TRUE(loaded.entries.at("a").empty());
+}
+
+TEST_F(LearnedShortcutsFile, SaveCreatesMissingFolders)
+{
+    const fs::path file = folder / "a" / "b" / "Vantrel" / "learned-shortcuts.json";
+    ASSERT_EQ(sample().save(file), std::nullopt);
+    EXPECT_EQ(LearnedShortcuts::load(file), sample());
+    // A folder in the way of the file is an error, not a crash.
+    EXPECT_NE(sample().save(folder / "a"), std::nullopt);
+    write(folder / "blocker", "x");
+    EXPECT_NE(sample().save(folder / "blocker" / "learned-shortcuts.json"), std::nullopt);
+}
+
+TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFile)
+{
+    const fs::path file = folder / "learned-shortcuts.json";
+    ASSERT_EQ(sample().save(file), std::nullopt);
+    auto changed = sample();
+    changed.record("zz", "new", at(10));
+    AtomicFileTesting::setBeforeRename([](const fs::path&) { return false; });
+    EXPECT_NE(changed.save(file), std::nullopt);
+    AtomicFileTesting::setBeforeRename(nullptr);
+    EXPECT_EQ(LearnedShortcuts::load(file), sample());
+    // The next save goes through.
+    ASSERT_EQ(changed.save(file), std::nullopt);
+    EXPECT_EQ(LearnedShortcuts::load(file), changed);
+}
+
+TEST_F(LearnedShortcutsFile, IllFormedTargetsDoNotBlockSaving)
+{
+    const fs::path file = folder / "learned-shortcuts.json";
+    LearnedShortcuts shortcuts;
+    shortcuts.record("t", "w:term|\xFF title", at(1));
+    ASSERT_EQ(shortcuts.save(file), std::nullopt);
+    EXPECT_EQ(LearnedShortcuts::load(file).targets("t"), std::vector<std::string> {"w:term|\uFFFD title"});
+}
+
+} // namespace
+} // namespace vantrel
