@@ -2,6 +2,7 @@
 #include "SystemBridge/Backends.h"
 
 #include "SystemBridge/BridgeState.h"
+#include "SystemBridge/SymbolicHotKeys.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -77,6 +78,7 @@ namespace SystemBridge {
 void install(Backends backends)
 {
     detail::installState(std::make_shared<detail::BridgeState>(std::move(backends)));
+    SymbolicHotKeys::prepareSignalRestore();
 }
 
 void reset()

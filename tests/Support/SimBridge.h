@@ -1,0 +1,39 @@
+// Test fixture: a simulated desktop installed as the bridge's backends, on virtual time.
+#pragma once
+
+#include "Platform/Sim/SimDesktop.h"
+#include "Runtime/ManualRunLoop.h"
+#include "SystemBridge/Backends.h"
+#include "SystemBridge/SymbolicHotKeys.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel::testing {
+
+/// Installs an empty simulated desktop (and fresh in-memory defaults) before
+/// each test and uninstalls it afterwards. Tests that change the desktop's
+/// slots before first use call `reinstall()` so the bridge resolves afresh.
+class SimBridgeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        desktop = Sim::SimDesktop::create(loop);
+        defaults = std::make_shared<MemoryUserDefaults>();
+        SymbolicHotKeys::setUserDefaults(defaults);
+        SystemBridge::install(desktop->backends());
+    }
+
+    void TearDown() override
+    {
+        SystemBridge::reset();
+        SymbolicHotKeys::setUserDefaults(nullptr);
+    }
+
+    void reinstall() { SystemBridge::install(desktop->backends()); }
+
+    ManualRunLoop loop;
+    std::shared_ptr<Sim::SimDesktop> desktop;
+    std::shared_ptr<MemoryUserDefaults> defaults;
+};
+
+} // namespace vantrel::testing

@@ -1,0 +1,198 @@
+// The accessibility bridge and its error values, against the simulated desktop.
+#include "Support/SimBridge.h"
+#include "SystemBridge/AXBridge.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+TEST(AXErrorCodeDescription, NamesThePublishedCodes)
+{
+    EXPECT_EQ(AXErrorCode{0}.description(), "success");
+    EXPECT_EQ(AXErrorCode{-25200}.description(), "failure");
+    EXPECT_EQ(AXErrorCode{-25202}.description(), "invalidUIElement");
+    EXPECT_EQ(AXErrorCode{-25204}.description(), "cannotComplete (timeout / hung app)");
+    EXPECT_EQ(AXErrorCode{-25205}.description(), "attributeUnsupported");
+    EXPECT_EQ(AXErrorCode{-25211}.description(), "apiDisabled (no Accessibility permission)");
+    EXPECT_EQ(AXErrorCode{-25214}.description(), "notEnoughPrecision");
+}
+
+TEST(AXErrorCodeDescription, OtherCodesShowTheNumber)
+{
+    EXPECT_EQ(AXErrorCode{7}.description(), "AXError(7)");
+    EXPECT_EQ(AXErrorCode{-25199}.description(), "AXError(-25199)");
+    EXPECT_EQ(AXErrorCode{-25215}.description(), "AXError(-25215)");
+}
+
+TEST(AXErrorCodeDescription, EveryPublishedCodeHasItsOwnName)
+{
+    std::set<std::string> seen;
+    for (AXError code = -25214; code <= -25200; ++code) {
+        auto text = AXErrorCode{code}.description();
+        EXPECT_EQ(text.find("AXError("), std::string::npos) << code;
+        EXPECT_TRUE(seen.insert(text).second) << text;
+    }
+}
+
+class AXBridgeTest : public testing::SimBridgeTest {
+protected:
+    void SetUp() override
+    {
+        SimBridgeTest::SetUp();
+        desktop->launch({.pid = 30, .name = "Viewer"});
+        desktop->openWindow({.id = 300, .pid = 30, .title = "picture"});
+        desktop->openWindow({.id = 301, .pid = 30, .title = "panel", .subrole = "AXFloatingWindow", .minimized = true, .hasCloseButton = false});
+        desktop->openWindow({.id = 302, .pid = 30, .title = "", .subrole = ""});
+    }
+};
+
+TEST_F(AXBridgeTest, ApplicationElementsCarryTheTimeout)
+{
+    auto app = AXBridge::application(30);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(desktop->messagingTimeout(30), 0.5f);
+    EXPECT_EQ(AXBridge::pid(app), Pid{30});
+}
+
+TEST_F(AXBridgeTest, ReadsWindowsAndTheirAttributes)
+{
+    auto list = AXBridge::windows(AXBridge::application(30));
+    ASSERT_TRUE(list.ok());
+    ASSERT_EQ(list.get().size(), 3u);
+    std::vector<WindowID> ids;
+    for (const auto& element : list.get())
+        ids.push_back(AXBridge::windowID(element).value_or(0));
+    EXPECT_EQ(ids, (std::vector<WindowID>{302, 301, 300}));
+    const auto& panel = list.get()[1];
+    EXPECT_EQ(AXBridge::title(panel), "panel");
+    EXPECT_EQ(AXBridge::subrole(panel), "AXFloatingWindow");
+    EXPECT_TRUE(AXBridge::isMinimized(panel));
+    EXPECT_EQ(AXBridge::subrole(list.get()[0]), std::nullopt);
+    EXPECT_EQ(AXBridge::attribute<std::string>(panel, "AXMinimized"), std::nullopt) << "wrong type reads as absent";
+    EXPECT_EQ(AXBridge::attributeResult(panel, "AXNoSuchThing").error(), AXErrorCode{AXErrors::attributeUnsupported});
+}
+
+TEST_F(AXBridgeTest, WindowLooksUpByWindowServerId)
+{
+    auto element = AXBridge::window(301, 30);
+    ASSERT_TRUE(element);
+    EXPECT_EQ(AXBridge::windowID(*element), WindowID{301});
+    EXPECT_FALSE(AXBridge::window(999, 30));
+    EXPECT_FALSE(AXBridge::window(301, 31));
+}
+
+TEST_F(AXBridgeTest, WindowIdZeroIsAbsent)
+{
+    desktop->openWindow({.id = 0, .pid = 30, .title = "zero"});
+    auto list = AXBridge::windows(AXBridge::application(30));
+    ASSERT_TRUE(list.ok());
+    EXPECT_EQ(AXBridge::windowID(list.get().front()), std::nullopt);
+}
+
+TEST_F(AXBridgeTest, MissingWindowIdBridgeMakesEveryLookupAbsent)
+{
+    desktop->removeSlot("_AXUIElementGetWindow");
+    reinstall();
+    EXPECT_FALSE(AXBridge::isWindowIDBridgeAvailable());
+    EXPECT_FALSE(AXBridge::window(300, 30));
+    EXPECT_FALSE(desktop->called("_AXUIElementGetWindow"));
+}
+
+TEST_F(AXBridgeTest, WithoutPermissionWindowListsFail)
+{
+    desktop->setTrusted(false);
+    EXPECT_FALSE(AXBridge::isTrusted());
+    auto list = AXBridge::windows(AXBridge::application(30));
+    ASSERT_FALSE(list.ok());
+    EXPECT_EQ(list.error().code, AXErrors::apiDisabled);
+    EXPECT_FALSE(AXBridge::window(300, 30));
+    EXPECT_FALSE(AXBridge::requestTrust(true));
+    EXPECT_TRUE(desktop->called("AXIsProcessTrustedWithOptions prompt=true"));
+}
+
+TEST_F(AXBridgeTest, InjectedErrorsAreReturnedAsTheyAre)
+{
+    desktop->injectAXError(30, -25299);
+    auto list = AXBridge::windows(AXBridge::application(30));
+    ASSERT_FALSE(list.ok());
+    EXPECT_EQ(list.error().description(), "AXError(-25299)");
+    desktop->injectAXError(30, 0);
+    EXPECT_TRUE(AXBridge::windows(AXBridge::application(30)).ok());
+}
+
+TEST_F(AXBridgeTest, AHungApplicationCostsTheTimeoutPerCall)
+{
+    desktop->setHung(30, true);
+    auto app = AXBridge::application(30);
+    auto list = AXBridge::windows(app);
+    ASSERT_FALSE(list.ok());
+    EXPECT_EQ(list.error().code, AXErrors::cannotComplete);
+    EXPECT_EQ(desktop->axWaited(), std::chrono::milliseconds(500));
+    EXPECT_FALSE(AXBridge::focusedWindow(app));
+    EXPECT_EQ(desktop->axWaited(), std::chrono::milliseconds(1000));
+}
+
+TEST_F(AXBridgeTest, CloseWithoutACloseButtonPressesNothing)
+{
+    auto panel = AXBridge::window(301, 30);
+    ASSERT_TRUE(panel);
+    desktop->clearCalls();
+    EXPECT_EQ(AXBridge::close(*panel), AXErrors::attributeUnsupported);
+    EXPECT_FALSE(desktop->called("AXUIElementPerformAction"));
+    EXPECT_TRUE(desktop->window(301));
+}
+
+TEST_F(AXBridgeTest, ClosePressesTheCloseButton)
+{
+    auto picture = AXBridge::window(300, 30);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(AXBridge::close(*picture), AXErrors::success);
+    EXPECT_TRUE(desktop->called("AXUIElementPerformAction AXPress"));
+    EXPECT_FALSE(desktop->window(300));
+    EXPECT_FALSE(AXBridge::isMinimized(*picture)) << "a window that is gone reads as not minimized";
+    EXPECT_EQ(AXBridge::raise(*picture), AXErrors::invalidUIElement);
+}
+
+TEST_F(AXBridgeTest, SetMinimizedAndFocusedWindow)
+{
+    auto picture = AXBridge::window(300, 30);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(AXBridge::setMinimized(*picture, true), AXErrors::success);
+    EXPECT_TRUE(desktop->window(300)->minimized);
+    desktop->focus(301);
+    auto focused = AXBridge::focusedWindow(AXBridge::application(30));
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(AXBridge::windowID(*focused), WindowID{301});
+}
+
+TEST_F(AXBridgeTest, ObserversDeliverOnTheRunLoopUntilDetached)
+{
+    auto app = AXBridge::application(30);
+    std::vector<std::pair<std::string, std::optional<WindowID>>> seen;
+    std::shared_ptr<AXObserver> observer;
+    auto ax = SystemBridge::installed().accessibility;
+    ASSERT_EQ(ax->createObserver(30, [&](const AXElement& element, const std::string& name) {
+        seen.emplace_back(name, AXBridge::windowID(element));
+    }, observer), AXErrors::success);
+    EXPECT_EQ(observer->addNotification(app, "AXTitleChanged"), AXErrors::success);
+    EXPECT_EQ(observer->addNotification(app, "AXTitleChanged"), AXErrors::notificationAlreadyRegistered);
+    EXPECT_EQ(observer->addNotification(app, "AXWindowMiniaturized"), AXErrors::success);
+
+    desktop->setTitle(300, "before attaching");
+    observer->attach(loop);
+    desktop->setTitle(300, "renamed");
+    desktop->openWindow({.id = 303, .pid = 30, .title = "new"});
+    EXPECT_TRUE(seen.empty()) << "delivered on the run loop, not inline";
+    loop.runPending();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], (std::pair<std::string, std::optional<WindowID>>{"AXTitleChanged", 300}));
+
+    desktop->setMinimized(300, true);
+    observer->detach();
+    loop.runPending();
+    EXPECT_EQ(seen.size(), 1u) << "queued jobs die with the attachment";
+}
+
+} // namespace
+} // namespace vantrel

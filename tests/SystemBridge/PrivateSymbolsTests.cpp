@@ -1,0 +1,142 @@
+// Entry-point resolution: the report, once-only slots, the fallback, the session.
+#include "Support/SimBridge.h"
+#include "SystemBridge/AXBridge.h"
+#include "SystemBridge/PrivateSymbols.h"
+#include "SystemBridge/Session.h"
+#include "SystemBridge/SkyLight.h"
+#include "SystemBridge/Spaces.h"
+#include "SystemBridge/SymbolicHotKeys.h"
+#include "SystemBridge/WindowFocus.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using testing::SimBridgeTest;
+
+std::vector<std::string> names(const std::vector<PrivateSymbols::Entry>& report)
+{
+    std::vector<std::string> result;
+    for (const auto& entry : report)
+        result.push_back(entry.name);
+    return result;
+}
+
+TEST_F(SimBridgeTest, ReportListsAllFourteenNamesInOrder)
+{
+    auto report = PrivateSymbols::report();
+    ASSERT_EQ(report.size(), 14u);
+    EXPECT_EQ(names(report), std::vector<std::string>(PrivateSymbols::knownNames.begin(), PrivateSymbols::knownNames.end()));
+    for (const auto& entry : report)
+        EXPECT_TRUE(entry.resolved) << entry.name;
+    EXPECT_EQ(report[9], (PrivateSymbols::Entry{"CGSManagedDisplayGetCurrentSpace", true}));
+}
+
+TEST_F(SimBridgeTest, ReportFollowsTheBackendWithoutCaching)
+{
+    desktop->removeSlot("_AXUIElementGetWindow");
+    desktop->removeSlot("CGSManagedDisplayGetCurrentSpace");
+    desktop->removeSlot("SLSSpaceSetFrontPSN");
+    auto report = PrivateSymbols::report();
+    EXPECT_FALSE(report[0].resolved);
+    EXPECT_FALSE(report[9].resolved);
+    EXPECT_FALSE(report[12].resolved);
+    EXPECT_TRUE(report[13].resolved);
+    desktop->restoreSlot("SLSSpaceSetFrontPSN");
+    EXPECT_TRUE(PrivateSymbols::isResolvable("SLSSpaceSetFrontPSN"));
+    EXPECT_FALSE(PrivateSymbols::isResolvable("NoSuchSymbol"));
+}
+
+TEST(PrivateSymbolsWithoutBackends, NothingResolvesAndEverythingIsUnavailable)
+{
+    SystemBridge::reset();
+    auto report = PrivateSymbols::report();
+    ASSERT_EQ(report.size(), 14u);
+    for (const auto& entry : report)
+        EXPECT_FALSE(entry.resolved) << entry.name;
+    EXPECT_EQ(SkyLight::connectionID(), std::nullopt);
+    EXPECT_TRUE(Spaces::displays().empty());
+    EXPECT_FALSE(Session::isScreenLocked());
+    EXPECT_FALSE(SymbolicHotKeys::setEnabled(false, SymbolicHotKey::commandTab));
+    EXPECT_FALSE(AXBridge::isTrusted());
+    EXPECT_FALSE(AXBridge::window(1, 2));
+    auto trace = WindowFocus::focus(1, 2);
+    ASSERT_EQ(trace.steps.size(), 1u);
+    EXPECT_EQ(trace.steps[0].name, "psn");
+    EXPECT_FALSE(trace.succeeded());
+}
+
+TEST_F(SimBridgeTest, SlotsResolveOnceAndStayAbsent)
+{
+    desktop->removeSlot("CGSGetActiveSpace");
+    EXPECT_FALSE(SkyLight::getActiveSpace());
+    desktop->restoreSlot("CGSGetActiveSpace");
+    EXPECT_FALSE(SkyLight::getActiveSpace()) << "a slot that resolved to nothing is never looked up again";
+    // A slot not used yet still sees the backend as it is now.
+    desktop->removeSlot("CGSCopySpacesForWindows");
+    EXPECT_FALSE(SkyLight::copySpacesForWindows());
+    // Installing backends again resolves afresh.
+    reinstall();
+    EXPECT_TRUE(SkyLight::getActiveSpace());
+}
+
+TEST_F(SimBridgeTest, ConnectionIdIsAskedForOnce)
+{
+    ASSERT_TRUE(SkyLight::connectionID());
+    SkyLight::connectionID();
+    Spaces::displays();
+    auto calls = desktop->calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "CGSMainConnectionID"), 1);
+}
+
+TEST_F(SimBridgeTest, SpaceFrontProcessFallsBackToTheOlderName)
+{
+    desktop->launch({.pid = 7, .name = "App"});
+    desktop->addDisplay({"A", {}, {}, {{1, 0, "", 0}}, 1});
+    desktop->removeSlot("SLSSpaceSetFrontPSN");
+    reinstall();
+    EXPECT_TRUE(Spaces::canSetFrontProcess());
+    EXPECT_TRUE(Spaces::setFrontProcess(1, 7));
+    EXPECT_TRUE(desktop->called("CGSSpaceSetFrontPSN space=1 pid=7"));
+
+    desktop->restoreSlot("SLSSpaceSetFrontPSN");
+    reinstall();
+    desktop->clearCalls();
+    EXPECT_TRUE(Spaces::setFrontProcess(1, 7));
+    EXPECT_TRUE(desktop->called("SLSSpaceSetFrontPSN"));
+    EXPECT_FALSE(desktop->called("CGSSpaceSetFrontPSN"));
+
+    desktop->removeSlot("SLSSpaceSetFrontPSN");
+    desktop->removeSlot("CGSSpaceSetFrontPSN");
+    reinstall();
+    EXPECT_FALSE(Spaces::canSetFrontProcess());
+    EXPECT_FALSE(Spaces::setFrontProcess(1, 7));
+}
+
+TEST_F(SimBridgeTest, ScreenLockReadsTheSessionDictionary)
+{
+    EXPECT_FALSE(Session::isScreenLocked());
+    desktop->setScreenLocked(true);
+    EXPECT_TRUE(Session::isScreenLocked()) << "read afresh on every call";
+    using json = nlohmann::json;
+    const std::vector<std::pair<std::optional<json>, bool>> cases = {
+        {std::nullopt, false},
+        {json::array({1}), false},
+        {json{{"kCGSSessionOnConsoleKey", true}}, false},
+        {json{{"CGSSessionScreenIsLocked", "yes"}}, false},
+        {json{{"CGSSessionScreenIsLocked", 1}}, true},
+        {json{{"CGSSessionScreenIsLocked", 0}}, false},
+        {json{{"CGSSessionScreenIsLocked", true}}, true},
+    };
+    for (const auto& [dictionary, locked] : cases) {
+        desktop->overrideSessionDictionary(dictionary);
+        EXPECT_EQ(Session::isScreenLocked(), locked) << (dictionary ? dictionary->dump() : "null");
+    }
+    desktop->removeSlot("CGSessionCopyCurrentDictionary");
+    desktop->overrideSessionDictionary(std::nullopt);
+    EXPECT_FALSE(Session::isScreenLocked());
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,237 @@
+// Spaces: parsing the managed-display dictionaries, numbering, switching.
+#include "Support/SimBridge.h"
+#include "SystemBridge/Spaces.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using json = nlohmann::json;
+using testing::SimBridgeTest;
+
+json space(SpaceID id, std::int64_t type = 0)
+{
+    return {{"id64", id}, {"ManagedSpaceID", id + 100}, {"uuid", "uuid-" + std::to_string(id)}, {"type", type}};
+}
+
+// ---- Parsing one space dictionary ----
+
+TEST(SpaceParsing, ReadsEveryFieldAndDefaultsTheOptionalOnes)
+{
+    EXPECT_EQ(Spaces::parseSpace(space(5, 4)), (SpaceInfo{5, 105, "uuid-5", 4}));
+    EXPECT_EQ(Spaces::parseSpace(json{{"id64", 9}}), (SpaceInfo{9, 0, "", 0}));
+    // Present but of the wrong type counts as absent.
+    EXPECT_EQ(Spaces::parseSpace(json{{"id64", 9}, {"ManagedSpaceID", "x"}, {"uuid", 3}, {"type", "4"}}),
+              (SpaceInfo{9, 0, "", 0}));
+}
+
+TEST(SpaceParsing, NeedsANumericId64)
+{
+    EXPECT_FALSE(Spaces::parseSpace(json::object()));
+    EXPECT_FALSE(Spaces::parseSpace(json{{"uuid", "u"}, {"type", 0}}));
+    EXPECT_FALSE(Spaces::parseSpace(json{{"id64", "12"}}));
+    EXPECT_FALSE(Spaces::parseSpace(json{{"id64", true}}));
+    EXPECT_FALSE(Spaces::parseSpace(json::array({1})));
+}
+
+TEST(SpaceParsing, Id64IsReadAsUnsigned64Bit)
+{
+    EXPECT_EQ(Spaces::parseSpace(json{{"id64", 18446744073709551615ull}})->id, 18446744073709551615ull);
+}
+
+TEST(SpaceParsing, OnlyType4IsFullscreen)
+{
+    for (std::int64_t type : {0, 1, 2, 3, 5, 6, -4, 1000})
+        EXPECT_FALSE((SpaceInfo{1, 0, "", type}.isFullscreen())) << type;
+    EXPECT_TRUE((SpaceInfo{1, 0, "", 4}.isFullscreen()));
+    EXPECT_FALSE(Spaces::parseSpace(json{{"id64", 3}})->isFullscreen());
+}
+
+// ---- Parsing the display array ----
+
+TEST(DisplayParsing, NullOrNonArrayOrNonDictionaryElementsGiveNothing)
+{
+    EXPECT_TRUE(Spaces::parseDisplays(std::nullopt).empty());
+    EXPECT_TRUE(Spaces::parseDisplays(json::object()).empty());
+    EXPECT_TRUE(Spaces::parseDisplays(json("displays")).empty());
+    auto good = json{{"Display Identifier", "D"}, {"Spaces", json::array({space(1)})}};
+    EXPECT_EQ(Spaces::parseDisplays(json::array({good})).size(), 1u);
+    EXPECT_TRUE(Spaces::parseDisplays(json::array({good, 3})).empty());
+}
+
+TEST(DisplayParsing, SkipsDisplaysWithoutAStringIdentifier)
+{
+    auto displays = Spaces::parseDisplays(json::array({
+        json::object(),
+        json{{"Spaces", json::array({space(1)})}, {"Current Space", space(1)}},
+        json{{"Display Identifier", 42}, {"Spaces", json::array({space(2)})}},
+        json{{"Display Identifier", "B"}, {"Spaces", json::array({space(3)})}, {"Current Space", space(3)}},
+    }));
+    ASSERT_EQ(displays.size(), 1u);
+    EXPECT_EQ(displays[0], (DisplaySpaces{"B", 3, {SpaceInfo{3, 103, "uuid-3", 0}}}));
+}
+
+TEST(DisplayParsing, CurrentSpaceIsZeroWhenMissingMalformedOrUnparsable)
+{
+    for (const json& current : {json(), json(7), json::object(), json{{"uuid", "u"}}}) {
+        json display = {{"Display Identifier", "A"}, {"Spaces", json::array({space(1), space(2)})}};
+        if (!current.is_null())
+            display["Current Space"] = current;
+        auto displays = Spaces::parseDisplays(json::array({display}));
+        ASSERT_EQ(displays.size(), 1u);
+        EXPECT_EQ(displays[0].currentSpaceID, 0u) << current.dump();
+        EXPECT_EQ(displays[0].spaces.size(), 2u) << "spaces are still listed";
+    }
+}
+
+TEST(DisplayParsing, DropsUnparsableSpacesAndKeepsOrder)
+{
+    auto displays = Spaces::parseDisplays(json::array({json{
+        {"Display Identifier", "A"},
+        {"Spaces", json::array({space(9), json{{"uuid", "no-id"}}, json::object(), space(2, 4), space(5)})},
+    }}));
+    ASSERT_EQ(displays.size(), 1u);
+    std::vector<SpaceID> ids;
+    for (const auto& s : displays[0].spaces)
+        ids.push_back(s.id);
+    EXPECT_EQ(ids, (std::vector<SpaceID>{9, 2, 5}));
+    EXPECT_TRUE(displays[0].spaces[1].isFullscreen());
+}
+
+TEST(DisplayParsing, SpacesThatAreNotAnArrayOfDictionariesGiveNoSpaces)
+{
+    for (const json& spaces : {json("x"), json::object(), json::array({space(1), "two"})}) {
+        auto displays = Spaces::parseDisplays(json::array({json{{"Display Identifier", "A"}, {"Spaces", spaces}}}));
+        ASSERT_EQ(displays.size(), 1u);
+        EXPECT_TRUE(displays[0].spaces.empty()) << spaces.dump();
+    }
+}
+
+// ---- Derived tables ----
+
+TEST(SpaceTables, NumbersSpacesAcrossDisplaysInOrder)
+{
+    std::vector<DisplaySpaces> displays = {
+        {"A", 20, {{20, 0, "", 0}, {10, 0, "", 4}}},
+        {"B", 40, {{40, 0, "", 0}, {30, 0, "", 0}}},
+    };
+    std::map<SpaceID, std::vector<WindowID>> onSpace = {{20, {1, 2}}, {10, {2}}, {30, {3}}};
+    auto tables = Spaces::tables(displays, [&](SpaceID id) { return onSpace[id]; });
+    EXPECT_EQ(tables.spaceNumbers, (std::map<SpaceID, int>{{20, 1}, {10, 2}, {40, 3}, {30, 4}}));
+    EXPECT_EQ(tables.visibleSpaceIDs, (std::set<SpaceID>{20, 40}));
+    EXPECT_EQ(tables.fullscreenSpaceIDs, (std::set<SpaceID>{10}));
+    EXPECT_EQ(tables.windowSpaces[2], (std::vector<SpaceID>{20, 10}));
+    EXPECT_EQ(tables.windowSpaces[3], (std::vector<SpaceID>{30}));
+}
+
+TEST(SpaceTables, ARepeatedIdKeepsTheLaterNumber)
+{
+    std::vector<DisplaySpaces> displays = {{"A", 1, {{1, 0, "", 0}, {2, 0, "", 0}}}, {"B", 0, {{1, 0, "", 0}}}};
+    auto tables = Spaces::tables(displays, nullptr);
+    EXPECT_EQ(tables.spaceNumbers, (std::map<SpaceID, int>{{1, 3}, {2, 2}}));
+    EXPECT_EQ(tables.visibleSpaceIDs, (std::set<SpaceID>{0, 1}));
+}
+
+// ---- Against the simulated desktop ----
+
+class SpacesOnSim : public SimBridgeTest {
+protected:
+    void SetUp() override
+    {
+        SimBridgeTest::SetUp();
+        desktop->addDisplay({"A", {}, {}, {{1, 1, "u1", 0}, {2, 2, "u2", 0}}, 1});
+        desktop->addDisplay({"B", {}, {}, {{3, 3, "u3", 0}, {4, 4, "u4", 4}}, 3});
+        desktop->launch({.pid = 50, .name = "App", .bundleID = "org.example.App"});
+        desktop->openWindow({.id = 500, .pid = 50, .title = "one", .spaces = {2}});
+        desktop->openWindow({.id = 501, .pid = 50, .title = "two", .spaces = {1, 4}});
+        desktop->clearCalls();
+    }
+};
+
+TEST_F(SpacesOnSim, ReadsDisplaysVisibleAndActiveSpaces)
+{
+    ASSERT_TRUE(Spaces::isAvailable());
+    auto displays = Spaces::displays();
+    ASSERT_EQ(displays.size(), 2u);
+    EXPECT_EQ(displays[1], (DisplaySpaces{"B", 3, {{3, 3, "u3", 0}, {4, 4, "u4", 4}}}));
+    EXPECT_EQ(Spaces::visibleSpaceIDs(), (std::set<SpaceID>{1, 3}));
+    EXPECT_EQ(Spaces::activeSpaceID(), SpaceID{1});
+    auto tables = Spaces::tables(displays, [](SpaceID id) { return Spaces::windowIDs(id, Spaces::trackerWindowListOptions); });
+    EXPECT_EQ(tables.spaceNumbers, (std::map<SpaceID, int>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
+    EXPECT_EQ(tables.windowSpaces[501], (std::vector<SpaceID>{1, 4}));
+    EXPECT_TRUE(desktop->called("CGSCopyWindowsWithOptionsAndTags owner=0 [4] options=2"));
+}
+
+TEST_F(SpacesOnSim, WindowSpacesAndSpaceWindows)
+{
+    EXPECT_EQ(Spaces::spaceIDs(501), (std::vector<SpaceID>{1, 4}));
+    EXPECT_TRUE(desktop->called("CGSCopySpacesForWindows mask=7 [501]"));
+    EXPECT_TRUE(Spaces::spaceIDs(999).empty());
+    EXPECT_EQ(Spaces::windowIDs(1, 2), (std::vector<WindowID>{501}));
+    EXPECT_EQ(Spaces::windowIDs(2, 2), (std::vector<WindowID>{500}));
+}
+
+TEST_F(SpacesOnSim, MakeCurrentSwitchesOnlyWhenNeeded)
+{
+    EXPECT_FALSE(Spaces::makeCurrent(77));
+    EXPECT_FALSE(desktop->called("CGSManagedDisplaySetCurrentSpace"));
+    EXPECT_TRUE(Spaces::makeCurrent(3));
+    EXPECT_FALSE(desktop->called("CGSManagedDisplaySetCurrentSpace"));
+    EXPECT_TRUE(Spaces::makeCurrent(4));
+    EXPECT_TRUE(desktop->called("CGSManagedDisplaySetCurrentSpace B 4"));
+    EXPECT_EQ(Spaces::visibleSpaceIDs(), (std::set<SpaceID>{1, 4}));
+}
+
+TEST_F(SpacesOnSim, SetFrontProcessStopsAtAnUnknownPid)
+{
+    EXPECT_FALSE(Spaces::setFrontProcess(2, 4242));
+    EXPECT_FALSE(desktop->called("SLSSpaceSetFrontPSN"));
+    EXPECT_TRUE(Spaces::setFrontProcess(2, 50));
+    EXPECT_EQ(desktop->spaceFrontPID(2), Pid{50});
+    desktop->failNext("SLSSpaceSetFrontPSN", {1000});
+    EXPECT_FALSE(Spaces::setFrontProcess(2, 50));
+}
+
+TEST_F(SpacesOnSim, MalformedWindowServerAnswersGiveEmptyResults)
+{
+    desktop->overrideManagedDisplaySpaces(std::optional<json>());
+    EXPECT_TRUE(Spaces::displays().empty());
+    EXPECT_TRUE(Spaces::visibleSpaceIDs().empty());
+    EXPECT_FALSE(Spaces::makeCurrent(1));
+    desktop->overrideManagedDisplaySpaces(std::optional<json>(json{{"Display Identifier", "A"}}));
+    EXPECT_TRUE(Spaces::displays().empty());
+}
+
+TEST_F(SpacesOnSim, EachMissingSlotGivesItsUnavailableValueWithoutCalls)
+{
+    desktop->removeSlot("CGSMainConnectionID");
+    reinstall();
+    EXPECT_FALSE(Spaces::isAvailable());
+    EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
+    EXPECT_TRUE(Spaces::displays().empty());
+    EXPECT_TRUE(Spaces::visibleSpaceIDs().empty());
+    EXPECT_TRUE(Spaces::spaceIDs(500).empty());
+    EXPECT_TRUE(Spaces::windowIDs(1, 2).empty());
+    EXPECT_FALSE(Spaces::makeCurrent(2));
+    EXPECT_FALSE(Spaces::setFrontProcess(2, 50));
+    EXPECT_TRUE(desktop->calls().empty());
+
+    desktop->restoreSlot("CGSMainConnectionID");
+    desktop->removeSlot("CGSManagedDisplaySetCurrentSpace");
+    desktop->removeSlot("CGSGetActiveSpace");
+    reinstall();
+    EXPECT_TRUE(Spaces::isAvailable());
+    EXPECT_FALSE(Spaces::makeCurrent(2));
+    EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
+    EXPECT_FALSE(desktop->called("CGSCopyManagedDisplaySpaces"));
+}
+
+TEST_F(SpacesOnSim, ActiveSpaceZeroIsAbsent)
+{
+    desktop->setCurrentSpace("A", 0);
+    EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
+}
+
+} // namespace
+} // namespace vantrel

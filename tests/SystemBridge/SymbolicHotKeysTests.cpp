@@ -1,0 +1,299 @@
+// System shortcuts: takeover and restore bookkeeping, launch repair, the exit hooks.
+#include "Support/SimBridge.h"
+#include "SystemBridge/SymbolicHotKeys.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+using json = nlohmann::json;
+
+class HotKeysTest : public testing::SimBridgeTest {
+protected:
+    std::optional<json> saved() const { return defaults->object(SymbolicHotKeys::savedStateKey); }
+    std::vector<std::string> setCalls() const
+    {
+        std::vector<std::string> result;
+        for (const auto& call : desktop->calls())
+            if (call.rfind("CGSSetSymbolicHotKeyEnabled", 0) == 0)
+                result.push_back(call);
+        return result;
+    }
+};
+
+TEST(SymbolicHotKeyCases, RawValuesAndDescriptions)
+{
+    EXPECT_EQ(SymbolicHotKey::fromRawValue(61), SymbolicHotKey(SymbolicHotKey::nextInputSource));
+    EXPECT_EQ(SymbolicHotKey::fromRawValue(7), std::nullopt);
+    EXPECT_EQ(SymbolicHotKey(SymbolicHotKey::nextApplication).description(), "\u2318Tab (1)");
+    EXPECT_EQ(SymbolicHotKey(SymbolicHotKey::previousApplication).description(), "\u2318\u21e7Tab (2)");
+    EXPECT_EQ(SymbolicHotKey(SymbolicHotKey::nextWindow).description(), "\u2318` (6)");
+    EXPECT_EQ(SymbolicHotKey(SymbolicHotKey::nextInputSource).description(), "\u2303\u2325Space input source (61)");
+}
+
+TEST(SymbolicHotKeyIds, ParseSignedDecimalWithOptionalSign)
+{
+    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("1"), 1);
+    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("+60"), 60);
+    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("-5"), -5);
+    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("2147483647"), 2147483647);
+    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("-2147483648"), -2147483647 - 1);
+    for (auto bad : {"", "+", "-", "1x", " 1", "+-1", "++1", "--1", "2147483648", "-2147483649", "0x1", "1.0"})
+        EXPECT_EQ(SymbolicHotKeys::parseHotKeyID(bad), std::nullopt) << bad;
+}
+
+TEST_F(HotKeysTest, TakeOverRecordsPriorStatesAndSwitchesOff)
+{
+    desktop->setHotKeyEnabled(6, false);
+    EXPECT_TRUE(SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab));
+    EXPECT_EQ(saved(), (json{{"1", true}, {"2", true}, {"6", false}}));
+    for (int id : {1, 2, 6})
+        EXPECT_FALSE(desktop->hotKeyEnabled(id)) << id;
+    EXPECT_TRUE(desktop->hotKeyEnabled(60));
+}
+
+TEST_F(HotKeysTest, TheFirstRecordedPriorStateWins)
+{
+    desktop->setHotKeyEnabled(6, false);
+    SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab);
+    SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab);
+    EXPECT_EQ(saved(), (json{{"1", true}, {"2", true}, {"6", false}}));
+    SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
+    EXPECT_TRUE(desktop->hotKeyEnabled(1));
+    EXPECT_TRUE(desktop->hotKeyEnabled(2));
+    EXPECT_FALSE(desktop->hotKeyEnabled(6)) << "the user's own off state comes back";
+    EXPECT_EQ(saved(), std::nullopt) << "an empty record removes the key";
+}
+
+TEST_F(HotKeysTest, RestoreOfAKeyNeverTakenOverEnablesIt)
+{
+    desktop->setHotKeyEnabled(60, false);
+    SymbolicHotKeys::restore(SymbolicHotKey::inputSources);
+    EXPECT_TRUE(desktop->hotKeyEnabled(60));
+    EXPECT_EQ(saved(), std::nullopt);
+}
+
+TEST_F(HotKeysTest, PartialRestoreKeepsTheOtherEntries)
+{
+    SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab);
+    SymbolicHotKeys::takeOver(SymbolicHotKey::inputSources);
+    SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
+    EXPECT_EQ(saved(), (json{{"60", true}, {"61", true}}));
+    auto taken = SymbolicHotKeys::takenOver();
+    EXPECT_EQ(taken.size(), 2u);
+    EXPECT_FALSE(desktop->hotKeyEnabled(61));
+}
+
+TEST_F(HotKeysTest, RestoreWithNothingSavedChangesNothing)
+{
+    desktop->setHotKeyEnabled(1, false);
+    auto writesBefore = defaults->writeCount();
+    SymbolicHotKeys::restore();
+    EXPECT_TRUE(setCalls().empty());
+    EXPECT_FALSE(desktop->hotKeyEnabled(1));
+    EXPECT_EQ(saved(), std::nullopt);
+    EXPECT_LE(defaults->writeCount(), writesBefore + 1) << "at most the removal of an absent key";
+}
+
+TEST_F(HotKeysTest, UnknownIdsAreIgnoredAndKept)
+{
+    defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"7", false}, {"1", false}, {"x", true}});
+    ASSERT_EQ(SymbolicHotKeys::takenOver(), (std::vector<SymbolicHotKey>{SymbolicHotKey::nextApplication}));
+    SymbolicHotKeys::restore();
+    EXPECT_EQ(setCalls(), (std::vector<std::string>{"CGSSetSymbolicHotKeyEnabled 1 off"}));
+    EXPECT_EQ(saved(), (json{{"7", false}, {"x", true}}));
+    EXPECT_TRUE(SymbolicHotKeys::takenOver().empty());
+}
+
+TEST_F(HotKeysTest, SignedSpellingsOfAnIdAreRestoredAndCleared)
+{
+    defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"+2", false}});
+    desktop->setHotKeyEnabled(2, true);
+    SymbolicHotKeys::restore();
+    EXPECT_FALSE(desktop->hotKeyEnabled(2));
+    EXPECT_EQ(saved(), std::nullopt);
+}
+
+TEST_F(HotKeysTest, ACorruptSavedValueReadsAsEmptyAndIsOverwritten)
+{
+    for (const json& corrupt : {json("garbage"), json::array({1, 2}), json{{"1", "yes"}}, json{{"1", true}, {"2", 0}}}) {
+        defaults->setObject(SymbolicHotKeys::savedStateKey, corrupt);
+        desktop->clearCalls();
+        EXPECT_TRUE(SymbolicHotKeys::takenOver().empty()) << corrupt.dump();
+        SymbolicHotKeys::restore();
+        EXPECT_TRUE(setCalls().empty()) << corrupt.dump();
+        SymbolicHotKeys::takeOver(std::array{SymbolicHotKey(SymbolicHotKey::nextWindow)});
+        EXPECT_EQ(saved(), (json{{"6", true}})) << corrupt.dump();
+        SymbolicHotKeys::restore();
+    }
+}
+
+TEST_F(HotKeysTest, MissingEntryPointsStillRecordButReportFailure)
+{
+    desktop->removeSlot("CGSSetSymbolicHotKeyEnabled");
+    desktop->removeSlot("CGSIsSymbolicHotKeyEnabled");
+    desktop->setHotKeyEnabled(6, false);
+    reinstall();
+    EXPECT_FALSE(SymbolicHotKeys::isAvailable());
+    EXPECT_EQ(SymbolicHotKeys::isEnabled(SymbolicHotKey::nextWindow), std::nullopt);
+    EXPECT_FALSE(SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab));
+    EXPECT_EQ(saved(), (json{{"1", true}, {"2", true}, {"6", true}})) << "unreadable states are recorded as on";
+    SymbolicHotKeys::restore();
+    EXPECT_EQ(saved(), std::nullopt);
+    EXPECT_TRUE(desktop->calls().empty());
+}
+
+TEST_F(HotKeysTest, OneFailedSwitchFailsTheTakeOverButTheRestStillRun)
+{
+    desktop->failNext("CGSSetSymbolicHotKeyEnabled", {0, 5});
+    EXPECT_FALSE(SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab));
+    EXPECT_EQ(setCalls().size(), 3u);
+    EXPECT_FALSE(desktop->hotKeyEnabled(6));
+    EXPECT_TRUE(SymbolicHotKeys::setEnabled(true, {}));
+}
+
+TEST_F(HotKeysTest, StatusListsEveryCase)
+{
+    desktop->setHotKeyEnabled(60, false);
+    auto status = SymbolicHotKeys::status();
+    ASSERT_EQ(status.size(), 5u);
+    EXPECT_EQ(status[3].first, SymbolicHotKey(SymbolicHotKey::previousInputSource));
+    EXPECT_EQ(status[3].second, false);
+    EXPECT_EQ(status[4].second, true);
+}
+
+// ---- Launch-time repair ----
+
+TEST_F(HotKeysTest, LaunchRepairRestoresWhatAPreviousRunLeftBehind)
+{
+    defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"1", true}, {"2", true}, {"6", true}});
+    for (int id : {1, 2, 6})
+        desktop->setHotKeyEnabled(id, false);
+    EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
+    for (int id : {1, 2, 6})
+        EXPECT_TRUE(desktop->hotKeyEnabled(id)) << id;
+    EXPECT_EQ(saved(), std::nullopt);
+}
+
+TEST_F(HotKeysTest, LaunchRepairReenablesCommandTabWhoeverDisabledIt)
+{
+    desktop->setHotKeyEnabled(6, false);
+    EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
+    EXPECT_EQ(setCalls(), (std::vector<std::string>{"CGSSetSymbolicHotKeyEnabled 1 on", "CGSSetSymbolicHotKeyEnabled 2 on",
+                                                    "CGSSetSymbolicHotKeyEnabled 6 on"}));
+    EXPECT_TRUE(desktop->hotKeyEnabled(6));
+}
+
+TEST_F(HotKeysTest, LaunchRepairWithNothingToDo)
+{
+    EXPECT_FALSE(SymbolicHotKeyGuard::reassertAtLaunch());
+    EXPECT_TRUE(setCalls().empty());
+    // A user-disabled shortcut recorded as such is restored off, then the
+    // check re-enables the three ⌘Tab shortcuts regardless.
+    defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"2", false}});
+    EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
+    EXPECT_TRUE(desktop->hotKeyEnabled(2));
+}
+
+TEST_F(HotKeysTest, LaunchRepairWithoutTheReadEntryPoint)
+{
+    desktop->removeSlot("CGSIsSymbolicHotKeyEnabled");
+    desktop->setHotKeyEnabled(1, false);
+    reinstall();
+    EXPECT_FALSE(SymbolicHotKeyGuard::reassertAtLaunch());
+    EXPECT_FALSE(desktop->hotKeyEnabled(1));
+    defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"1", true}});
+    EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
+    EXPECT_TRUE(desktop->hotKeyEnabled(1));
+}
+
+// ---- Exit hooks ----
+
+// The child takes ⌘Tab over (with ⌘` already off by the user's choice), tells
+// the parent, and waits to be killed. The shortcut table is shared with the
+// parent, so the parent sees what the child's handler restored.
+int runChildUntilKilled(Sim::SimDesktop& desktop, int readyPipe)
+{
+    rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    SymbolicHotKeyGuard::install();
+    if (!SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab) || desktop.hotKeyEnabled(1))
+        return 3;
+    char ready = 'r';
+    if (write(readyPipe, &ready, 1) != 1)
+        return 4;
+    for (;;)
+        pause();
+}
+
+TEST_F(HotKeysTest, ASignalRestoresTheShortcutsAndStillEndsTheProcess)
+{
+    for (int signal : {SIGTERM, SIGSEGV}) {
+        SCOPED_TRACE(signal);
+        for (int id : {1, 2})
+            desktop->setHotKeyEnabled(id, true);
+        desktop->setHotKeyEnabled(6, false);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(fds[0]);
+            _exit(runChildUntilKilled(*desktop, fds[1]));
+        }
+        close(fds[1]);
+        char ready = 0;
+        ASSERT_EQ(read(fds[0], &ready, 1), 1);
+        close(fds[0]);
+        EXPECT_FALSE(desktop->hotKeyEnabled(1)) << "taken over in the child";
+        EXPECT_FALSE(desktop->hotKeyEnabled(2));
+
+        ASSERT_EQ(kill(child, signal), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_TRUE(desktop->hotKeyEnabled(1));
+        EXPECT_TRUE(desktop->hotKeyEnabled(2));
+        EXPECT_FALSE(desktop->hotKeyEnabled(6)) << "restored to the user's prior state";
+    }
+}
+
+TEST_F(HotKeysTest, AnOrderlyExitRestoresTheShortcuts)
+{
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SymbolicHotKeyGuard::install();
+        SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab);
+        std::exit(desktop->hotKeyEnabled(1) ? 3 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(desktop->hotKeyEnabled(1));
+    EXPECT_TRUE(desktop->hotKeyEnabled(6));
+}
+
+TEST_F(HotKeysTest, TheSignalTableFollowsEverySave)
+{
+    desktop->setHotKeyEnabled(60, false);
+    SymbolicHotKeys::takeOver(SymbolicHotKey::inputSources);
+    SymbolicHotKeys::restoreFromSignalHandler();
+    EXPECT_FALSE(desktop->hotKeyEnabled(60));
+    EXPECT_TRUE(desktop->hotKeyEnabled(61));
+    SymbolicHotKeys::restore(SymbolicHotKey::inputSources);
+    desktop->setHotKeyEnabled(61, false);
+    SymbolicHotKeys::restoreFromSignalHandler();
+    EXPECT_FALSE(desktop->hotKeyEnabled(61)) << "nothing is recorded any more, so nothing is touched";
+}
+
+} // namespace
+} // namespace vantrel

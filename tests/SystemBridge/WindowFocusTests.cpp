@@ -1,0 +1,338 @@
+// Window focus: the step sequence and its trace, against the simulated desktop.
+#include "Support/SimBridge.h"
+#include "SystemBridge/AXBridge.h"
+#include "SystemBridge/WindowFocus.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using WindowFocus::Options;
+using WindowFocus::Step;
+using WindowFocus::Trace;
+
+std::vector<std::string> stepNames(const Trace& trace)
+{
+    std::vector<std::string> names;
+    for (const auto& step : trace.steps)
+        names.push_back(step.name);
+    return names;
+}
+
+const Step* findStep(const Trace& trace, std::string_view name)
+{
+    for (const auto& step : trace.steps)
+        if (step.name == name)
+            return &step;
+    return nullptr;
+}
+
+// Display A shows space 1 (of 1, 2), display B shows 3 (of 3, 4). The editor
+// (pid 10) has window 100 on hidden space 2, 101 on spaces 4 and 2, 102 on no
+// space; the mail application (pid 20), frontmost, has window 200 on space 1.
+class FocusTest : public testing::SimBridgeTest {
+protected:
+    void SetUp() override
+    {
+        SimBridgeTest::SetUp();
+        desktop->addDisplay({"A", {}, {}, {{1, 0, "", 0}, {2, 0, "", 0}}, 1});
+        desktop->addDisplay({"B", {}, {}, {{3, 0, "", 0}, {4, 0, "", 0}}, 3});
+        desktop->launch({.pid = 10, .name = "Editor"});
+        desktop->launch({.pid = 20, .name = "Mail"});
+        desktop->openWindow({.id = 100, .pid = 10, .title = "notes", .spaces = {2}});
+        desktop->openWindow({.id = 101, .pid = 10, .title = "draft", .spaces = {4, 2}});
+        desktop->openWindow({.id = 102, .pid = 10, .title = "floating"});
+        desktop->openWindow({.id = 200, .pid = 20, .title = "inbox", .spaces = {1}});
+        desktop->focus(200);
+        desktop->clearCalls();
+    }
+};
+
+TEST_F(FocusTest, WindowOnAVisibleSpaceTakesTheShortPath)
+{
+    desktop->openWindow({.id = 201, .pid = 20, .title = "other", .spaces = {1}});
+    auto trace = WindowFocus::focus(201, 20);
+    EXPECT_EQ(stepNames(trace), (std::vector<std::string>{"setFrontProcessWithOptions", "postEventRecord", "raise"}));
+    EXPECT_TRUE(trace.succeeded());
+    EXPECT_EQ(trace.steps[0].detail, "CGError 0, mode 0x200");
+    EXPECT_EQ(trace.steps[1].detail, "down=0");
+    EXPECT_EQ(trace.steps[2].detail, "AXError 0");
+    EXPECT_EQ(trace.originSpaceID, SpaceID{1});
+    EXPECT_EQ(trace.finalSpaceID, SpaceID{1});
+    EXPECT_GE(trace.total, trace.steps[0].elapsed);
+    EXPECT_EQ(desktop->frontmostPID(), Pid{20});
+    EXPECT_EQ(desktop->windows().front().id, 201u) << "raised";
+}
+
+TEST_F(FocusTest, SwitchesToTheWindowsSpaceAndRepairsTheOrigin)
+{
+    auto trace = WindowFocus::focus(100, 10);
+    EXPECT_EQ(stepNames(trace), (std::vector<std::string>{"switchSpace", "setFrontProcessWithOptions", "postEventRecord",
+                                                          "raise", "repairOriginSpace"}));
+    EXPECT_EQ(trace.steps[0].detail, "space 2");
+    EXPECT_TRUE(trace.steps[0].ok);
+    EXPECT_EQ(trace.originSpaceID, SpaceID{1});
+    EXPECT_EQ(trace.finalSpaceID, SpaceID{2});
+    EXPECT_EQ(trace.steps[4].detail, "space 1 \u2190 pid 20");
+    EXPECT_TRUE(trace.succeeded());
+    EXPECT_EQ(desktop->spaceFrontPID(1), Pid{20});
+    EXPECT_EQ(desktop->frontmostPID(), Pid{10});
+}
+
+TEST_F(FocusTest, AWindowOnTwoHiddenSpacesGoesToTheFirstListed)
+{
+    auto trace = WindowFocus::focus(101, 10);
+    ASSERT_FALSE(trace.steps.empty());
+    EXPECT_EQ(trace.steps[0].name, "switchSpace");
+    EXPECT_EQ(trace.steps[0].detail, "space 4");
+    // Space 1 stays visible on display A, so there is nothing to repair.
+    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+    EXPECT_EQ(trace.finalSpaceID, SpaceID{4});
+}
+
+TEST_F(FocusTest, AWindowWithoutKnownSpacesDoesNotSwitch)
+{
+    auto trace = WindowFocus::focus(102, 10);
+    EXPECT_EQ(findStep(trace, "switchSpace"), nullptr);
+    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+    EXPECT_FALSE(desktop->called("CGSManagedDisplaySetCurrentSpace"));
+}
+
+TEST_F(FocusTest, UnminimizesOnlyAMinimizedWindow)
+{
+    desktop->setMinimized(100, true);
+    auto trace = WindowFocus::focus(100, 10);
+    auto* step = findStep(trace, "unminimize");
+    ASSERT_NE(step, nullptr);
+    EXPECT_EQ(trace.steps[1].name, "unminimize") << "after the space switch";
+    EXPECT_TRUE(step->ok);
+    EXPECT_EQ(step->detail, "AXError 0");
+    EXPECT_FALSE(desktop->window(100)->minimized);
+
+    auto again = WindowFocus::focus(100, 10);
+    EXPECT_EQ(findStep(again, "unminimize"), nullptr);
+}
+
+TEST_F(FocusTest, AnUnreadableMinimizedStateCountsAsNotMinimized)
+{
+    desktop->setMinimized(200, true);
+    auto element = AXBridge::window(200, 20);
+    ASSERT_TRUE(element);
+    desktop->injectAXError(20, AXErrors::apiDisabled);
+    // The attribute cannot be read either, so it counts as not minimised.
+    auto trace = WindowFocus::focus(200, 20, *element);
+    EXPECT_EQ(findStep(trace, "unminimize"), nullptr);
+}
+
+TEST_F(FocusTest, MissingProcessLookupEndsAtPsn)
+{
+    desktop->removeSlot("GetProcessForPID");
+    reinstall();
+    auto trace = WindowFocus::focus(100, 10);
+    EXPECT_EQ(stepNames(trace), (std::vector<std::string>{"switchSpace", "psn"}));
+    EXPECT_FALSE(trace.steps[1].ok);
+    EXPECT_EQ(trace.steps[1].detail, "GetProcessForPID failed");
+    EXPECT_EQ(trace.steps[1].elapsed, std::chrono::nanoseconds::zero());
+    EXPECT_EQ(trace.finalSpaceID, std::nullopt);
+    EXPECT_TRUE(trace.originSpaceID);
+    EXPECT_FALSE(trace.succeeded());
+    EXPECT_FALSE(desktop->called("_SLPSSetFrontProcessWithOptions"));
+    EXPECT_FALSE(desktop->called("AXUIElementPerformAction"));
+}
+
+TEST_F(FocusTest, AProcessThatDoesNotRunEndsAtPsn)
+{
+    auto trace = WindowFocus::focus(100, 4242);
+    ASSERT_FALSE(trace.steps.empty());
+    EXPECT_EQ(trace.steps.back().name, "psn");
+}
+
+TEST_F(FocusTest, ModeIsWrittenInLowercaseHexadecimal)
+{
+    Options options;
+    options.frontProcessMode = 0xABC01;
+    auto trace = WindowFocus::focus(200, 20, nullptr, options);
+    EXPECT_EQ(trace.steps[0].detail, "CGError 0, mode 0xabc01");
+    EXPECT_TRUE(desktop->called("_SLPSSetFrontProcessWithOptions pid=20 wid=200 mode=0xabc01"));
+    options.frontProcessMode = 0;
+    desktop->failNext("_SLPSSetFrontProcessWithOptions", {-3});
+    trace = WindowFocus::focus(200, 20, nullptr, options);
+    EXPECT_EQ(trace.steps[0].detail, "CGError -3, mode 0x0");
+    EXPECT_FALSE(trace.steps[0].ok);
+    EXPECT_FALSE(trace.succeeded());
+}
+
+TEST_F(FocusTest, EventRecordLayout)
+{
+    auto record = WindowFocus::makeEventRecord(0x01020304, 1);
+    std::array<std::uint8_t, eventRecordSize> expected{};
+    expected[4] = 0xF8;
+    expected[8] = 1;
+    for (std::size_t offset : {32u, 40u}) {
+        const std::uint8_t bytes[] = {0x00, 0x00, 0x00, 0x00, 0x80, 0x4F, 0x12, 0x41};
+        std::copy(std::begin(bytes), std::end(bytes), expected.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    expected[58] = 0x10;
+    expected[60] = 0x04;
+    expected[61] = 0x03;
+    expected[62] = 0x02;
+    expected[63] = 0x01;
+    EXPECT_EQ(record, expected);
+}
+
+TEST_F(FocusTest, TheSecondEventRecordNeverChangesOk)
+{
+    Options options;
+    options.postMouseUp = true;
+    desktop->failNext("SLPSPostEventRecordTo", {0, -7});
+    auto trace = WindowFocus::focus(200, 20, nullptr, options);
+    auto* step = findStep(trace, "postEventRecord");
+    ASSERT_NE(step, nullptr);
+    EXPECT_TRUE(step->ok);
+    EXPECT_EQ(step->detail, "down=0 up=-7");
+    auto records = desktop->postedEventRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0][8], 1);
+    EXPECT_EQ(records[1][8], 2);
+    records[1][8] = 1;
+    EXPECT_EQ(records[0], records[1]) << "the same record, type changed";
+    EXPECT_EQ(records[0], WindowFocus::makeEventRecord(200, 1));
+
+    desktop->failNext("SLPSPostEventRecordTo", {-1, 0});
+    trace = WindowFocus::focus(200, 20, nullptr, options);
+    step = findStep(trace, "postEventRecord");
+    EXPECT_FALSE(step->ok);
+    EXPECT_EQ(step->detail, "down=-1 up=0");
+}
+
+TEST_F(FocusTest, OptionsTurnStepsOff)
+{
+    Options options;
+    options.postEventRecord = false;
+    options.raise = false;
+    options.repairOriginSpace = false;
+    auto trace = WindowFocus::focus(100, 10, nullptr, options);
+    EXPECT_EQ(stepNames(trace), (std::vector<std::string>{"switchSpace", "setFrontProcessWithOptions"}));
+    EXPECT_TRUE(desktop->postedEventRecords().empty());
+}
+
+TEST_F(FocusTest, MissingSlotsAreReportedAsSymbolMissing)
+{
+    desktop->removeSlot("_SLPSSetFrontProcessWithOptions");
+    desktop->removeSlot("SLPSPostEventRecordTo");
+    reinstall();
+    EXPECT_FALSE(WindowFocus::isAvailable());
+    auto trace = WindowFocus::focus(200, 20);
+    EXPECT_EQ(stepNames(trace), (std::vector<std::string>{"setFrontProcessWithOptions", "postEventRecord", "raise"}));
+    EXPECT_EQ(trace.steps[0].detail, "symbol missing");
+    EXPECT_EQ(trace.steps[1].detail, "symbol missing");
+    EXPECT_FALSE(trace.steps[0].ok);
+    EXPECT_TRUE(trace.steps[2].ok);
+}
+
+TEST_F(FocusTest, RaiseRetriesOnceWithAFreshElement)
+{
+    auto element = AXBridge::window(200, 20);
+    ASSERT_TRUE(element);
+    desktop->invalidateElements(200);
+    auto trace = WindowFocus::focus(200, 20, *element);
+    auto* step = findStep(trace, "raise");
+    ASSERT_NE(step, nullptr);
+    EXPECT_TRUE(step->ok);
+    EXPECT_EQ(step->detail, "retried after invalidUIElement \u2192 AXError 0");
+}
+
+TEST_F(FocusTest, ASecondInvalidElementIsReportedNotRetried)
+{
+    desktop->failNextActions(20, {AXErrors::invalidUIElement, AXErrors::invalidUIElement, AXErrors::invalidUIElement});
+    auto trace = WindowFocus::focus(200, 20);
+    auto* step = findStep(trace, "raise");
+    ASSERT_NE(step, nullptr);
+    EXPECT_FALSE(step->ok);
+    EXPECT_EQ(step->detail, "retried after invalidUIElement \u2192 AXError -25202");
+    auto calls = desktop->calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "AXUIElementPerformAction AXRaise"), 2);
+}
+
+TEST_F(FocusTest, AStaleElementWithNoFreshOneReportsTheFirstCode)
+{
+    auto element = AXBridge::window(200, 20);
+    ASSERT_TRUE(element);
+    desktop->invalidateElements(200);
+    desktop->removeSlot("_AXUIElementGetWindow");
+    reinstall();
+    auto trace = WindowFocus::focus(200, 20, *element);
+    auto* step = findStep(trace, "raise");
+    ASSERT_NE(step, nullptr);
+    EXPECT_FALSE(step->ok);
+    EXPECT_EQ(step->detail, "AXError -25202");
+}
+
+TEST_F(FocusTest, NoElementMeansRaiseFails)
+{
+    desktop->openWindow({.id = 300, .pid = 20, .title = "server only", .spaces = {1}, .accessible = false});
+    auto trace = WindowFocus::focus(300, 20);
+    auto* step = findStep(trace, "raise");
+    ASSERT_NE(step, nullptr);
+    EXPECT_FALSE(step->ok);
+    EXPECT_EQ(step->detail, "no AX element for wid 300");
+    EXPECT_FALSE(trace.succeeded());
+}
+
+TEST_F(FocusTest, RepairNeedsAnotherPreviousFrontProcessAndAHiddenOrigin)
+{
+    Options noRepair;
+    noRepair.repairOriginSpace = false;
+    auto trace = WindowFocus::focus(100, 10, nullptr, noRepair);
+    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+
+    // Back on space 1 with the editor already frontmost: the previous front
+    // process is the target itself.
+    desktop->setCurrentSpace("A", 1);
+    desktop->focus(102);
+    trace = WindowFocus::focus(100, 10);
+    EXPECT_NE(findStep(trace, "switchSpace"), nullptr);
+    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+
+    // Without a front process there is nothing to give back either.
+    desktop->setCurrentSpace("A", 1);
+    desktop->removeSlot("GetFrontProcess");
+    trace = WindowFocus::focus(100, 10);
+    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+}
+
+TEST_F(FocusTest, AFailedRepairDoesNotFailTheFocus)
+{
+    desktop->failNext("SLSSpaceSetFrontPSN", {1000});
+    auto trace = WindowFocus::focus(100, 10);
+    auto* step = findStep(trace, "repairOriginSpace");
+    ASSERT_NE(step, nullptr);
+    EXPECT_FALSE(step->ok);
+    EXPECT_TRUE(trace.succeeded());
+    EXPECT_EQ(trace.summary(),
+              "switchSpace=true setFrontProcessWithOptions=true postEventRecord=true raise=true repairOriginSpace=false");
+}
+
+TEST_F(FocusTest, FrontmostPidIsLookedUpOnEveryCall)
+{
+    EXPECT_EQ(WindowFocus::frontmostPID(), Pid{20});
+    desktop->removeSlot("GetProcessPID");
+    EXPECT_EQ(WindowFocus::frontmostPID(), std::nullopt);
+    desktop->restoreSlot("GetProcessPID");
+    desktop->focus(100);
+    EXPECT_EQ(WindowFocus::frontmostPID(), Pid{10});
+}
+
+TEST(TraceSucceeded, IgnoresOnlyTheRepairStep)
+{
+    EXPECT_TRUE(Trace{}.succeeded());
+    Trace trace;
+    trace.steps = {{"raise", true, "", {}}, {"repairOriginSpace", false, "", {}}};
+    EXPECT_TRUE(trace.succeeded());
+    trace.steps.push_back({"postEventRecord", false, "", {}});
+    EXPECT_FALSE(trace.succeeded());
+}
+
+} // namespace
+} // namespace vantrel
