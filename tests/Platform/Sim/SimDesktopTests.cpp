@@ -1,0 +1,165 @@
+// The simulated desktop's own behaviour: workspace notifications, observers, the window list.
+#include "Platform/Sim/SimDesktop.h"
+#include "Runtime/ManualRunLoop.h"
+#include "SystemBridge/Backends.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel::Sim {
+namespace {
+
+class SimDesktopTest : public ::testing::Test {
+protected:
+    ManualRunLoop loop;
+    std::shared_ptr<SimDesktop> desktop = SimDesktop::create(loop);
+};
+
+TEST_F(SimDesktopTest, WorkspaceNotificationsArriveOnTheLoopWhileObserved)
+{
+    std::vector<std::string> seen;
+    auto record = [&](std::string what) {
+        return [&seen, what](const RunningApplication& app) { seen.push_back(what + " " + std::to_string(app.pid)); };
+    };
+    auto launched = desktop->observe(WorkspaceEvent::didLaunchApplication, loop, record("launch"));
+    auto ended = desktop->observe(WorkspaceEvent::didTerminateApplication, loop, record("terminate"));
+    auto activated = desktop->observe(WorkspaceEvent::didActivateApplication, loop, record("activate"));
+
+    desktop->launch({.pid = 5, .name = "Five"});
+    desktop->openWindow({.id = 50, .pid = 5, .title = "w"});
+    desktop->focus(50);
+    desktop->focus(50);
+    EXPECT_TRUE(seen.empty());
+    loop.runPending();
+    EXPECT_EQ(seen, (std::vector<std::string>{"launch 5", "activate 5"})) << "activation only on a change";
+
+    desktop->quit(5);
+    ended.reset();
+    loop.runPending();
+    EXPECT_EQ(seen.size(), 2u) << "a dropped observation never fires, even for queued jobs";
+    EXPECT_FALSE(desktop->window(50)) << "windows end with their application";
+}
+
+TEST_F(SimDesktopTest, TerminateAndHideThroughTheWorkspace)
+{
+    desktop->launch({.pid = 5, .name = "Five", .bundleID = "org.example.five"});
+    EXPECT_FALSE(desktop->terminate(6));
+    EXPECT_TRUE(desktop->hide(5));
+    EXPECT_TRUE(desktop->runningApplication(5)->isHidden);
+    EXPECT_EQ(desktop->runningApplications().size(), 1u);
+    EXPECT_TRUE(desktop->terminate(5));
+    EXPECT_FALSE(desktop->runningApplication(5));
+    EXPECT_TRUE(desktop->called("terminate 5"));
+}
+
+TEST_F(SimDesktopTest, ScreenLockPostsTheDistributedNotifications)
+{
+    int locked = 0;
+    int unlocked = 0;
+    auto onLock = desktop->observeDistributed("com.apple.screenIsLocked", loop, [&] { ++locked; });
+    auto onUnlock = desktop->observeDistributed("com.apple.screenIsUnlocked", loop, [&] { ++unlocked; });
+    desktop->setScreenLocked(true);
+    desktop->setScreenLocked(true);
+    loop.runPending();
+    EXPECT_EQ(locked, 1);
+    EXPECT_EQ(unlocked, 0);
+    desktop->setScreenLocked(false);
+    loop.runPending();
+    EXPECT_EQ(unlocked, 1);
+    auto dictionary = desktop->slots().sessionCopyCurrentDictionary();
+    ASSERT_TRUE(dictionary);
+    EXPECT_EQ((*dictionary)["CGSSessionScreenIsLocked"], false);
+}
+
+TEST_F(SimDesktopTest, ScreensFollowTheDisplays)
+{
+    int changes = 0;
+    auto observation = desktop->observeScreens(loop, [&] { ++changes; });
+    desktop->addDisplay({.identifier = "A", .frame = {0, 0, 100, 50}, .visibleFrame = {0, 5, 100, 45}});
+    loop.runPending();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(desktop->screens(), (std::vector<Screen>{{"A", {0, 0, 100, 50}, {0, 5, 100, 45}}}));
+}
+
+TEST_F(SimDesktopTest, WindowListCarriesTheServerKeys)
+{
+    desktop->launch({.pid = 5, .name = "Five"});
+    desktop->openWindow({.id = 50, .pid = 5, .title = "", .width = 320, .height = 240, .layer = 3});
+    auto list = desktop->slots().windowListCopyWindowInfo(0, 0);
+    ASSERT_TRUE(list && list->is_array() && list->size() == 1);
+    const auto& entry = (*list)[0];
+    EXPECT_EQ(entry["kCGWindowNumber"], 50);
+    EXPECT_EQ(entry["kCGWindowOwnerPID"], 5);
+    EXPECT_EQ(entry["kCGWindowLayer"], 3);
+    EXPECT_EQ(entry["kCGWindowBounds"]["Width"], 320);
+    EXPECT_FALSE(entry.contains("kCGWindowName")) << "an untitled window has no name key";
+}
+
+TEST_F(SimDesktopTest, RemovedSlotsAreLeftOutOfTheTable)
+{
+    desktop->removeSlot("CGSGetActiveSpace");
+    auto table = desktop->slots();
+    EXPECT_FALSE(table.getActiveSpace);
+    EXPECT_TRUE(table.copyManagedDisplaySpaces);
+    desktop->removeAllSlots();
+    table = desktop->slots();
+    EXPECT_FALSE(table.mainConnectionID || table.getProcessForPID || table.spaceSetFrontPSNFallback);
+    EXPECT_FALSE(desktop->signalSafeHotKeySetter());
+}
+
+TEST_F(SimDesktopTest, ObserversOnAWindowHearOnlyThatWindow)
+{
+    desktop->launch({.pid = 5, .name = "Five"});
+    desktop->openWindow({.id = 50, .pid = 5, .title = "a"});
+    desktop->openWindow({.id = 51, .pid = 5, .title = "b"});
+    auto app = desktop->createApplication(5);
+    AXValue windows;
+    ASSERT_EQ(desktop->copyAttributeValue(app, "AXWindows", windows), AXErrors::success);
+    auto list = std::get<std::vector<AXElement>>(windows);
+    ASSERT_EQ(list.size(), 2u);
+    WindowID first = 0;
+    ASSERT_EQ(desktop->getWindow(list[1], first), AXErrors::success);
+    EXPECT_EQ(first, 50u) << "front to back: the newer window first";
+
+    std::vector<std::string> heard;
+    std::shared_ptr<AXObserver> observer;
+    ASSERT_EQ(desktop->createObserver(5, [&](const AXElement&, const std::string& name) { heard.push_back(name); },
+                                      observer),
+              AXErrors::success);
+    ASSERT_EQ(observer->addNotification(list[1], "AXTitleChanged"), AXErrors::success);
+    observer->attach(loop);
+    desktop->setTitle(51, "ignored");
+    desktop->setTitle(50, "heard");
+    loop.runPending();
+    EXPECT_EQ(heard, (std::vector<std::string>{"AXTitleChanged"}));
+    EXPECT_EQ(observer->removeNotification(list[1], "AXTitleChanged"), AXErrors::success);
+    EXPECT_EQ(observer->removeNotification(list[1], "AXTitleChanged"), AXErrors::notificationNotRegistered);
+
+    desktop->quit(5);
+    EXPECT_EQ(observer->addNotification(app, "AXWindowCreated"), AXErrors::invalidUIElement);
+}
+
+TEST_F(SimDesktopTest, ElementsOfAnotherBackendAreRejected)
+{
+    struct Foreign final : AXElementObject {};
+    AXValue value;
+    auto foreign = std::make_shared<Foreign>();
+    EXPECT_EQ(desktop->copyAttributeValue(foreign, "AXTitle", value), AXErrors::illegalArgument);
+    EXPECT_EQ(desktop->performAction(nullptr, "AXRaise"), AXErrors::illegalArgument);
+}
+
+TEST(SimRegistration, OffersTheSampleDesktopAsSim)
+{
+    registerSimBackend();
+    ASSERT_TRUE(BackendRegistry::contains("sim"));
+    EXPECT_TRUE(std::holds_alternative<std::string>(BackendRegistry::make("sim", BackendOptions{})));
+    ManualRunLoop loop;
+    auto made = BackendRegistry::make("sim", BackendOptions{&loop});
+    ASSERT_TRUE(std::holds_alternative<Backends>(made));
+    auto backends = std::get<Backends>(made);
+    ASSERT_TRUE(backends.windowServer && backends.accessibility && backends.workspace);
+    EXPECT_EQ(backends.workspace->runningApplications().size(), 3u);
+    EXPECT_TRUE(std::holds_alternative<std::string>(BackendRegistry::make("nonesuch", BackendOptions{&loop})));
+}
+
+} // namespace
+} // namespace vantrel::Sim
