@@ -1,0 +1,695 @@
+// The window tracker on the simulated desktop, on virtual time: coalescing, launch delay, quarantine, lock, publication.
+#include "Support/SimBridge.h"
+
+#include "Runtime/Log.h"
+#include "Runtime/SerialQueue.h"
+#include "SystemBridge/Backends.h"
+#include "VantrelCore/WindowStore.h"
+#include "WindowTracker/AXWindowTracker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::SimBridgeTest;
+
+constexpr Pid ownPid = 4242;
+constexpr Pid editor = 11;
+constexpr Pid mail = 12;
+
+class AXWindowTrackerTest : public SimBridgeTest {
+protected:
+    void SetUp() override
+    {
+        SimBridgeTest::SetUp();
+        queue = std::make_shared<ManualSerialQueue>(loop);
+        desktop->addDisplay({.identifier = "main", .spaces = {{.id = 1}, {.id = 2}, {.id = 9, .type = 4}}, .currentSpaceID = 1});
+        desktop->launch({.pid = editor, .name = "editor", .bundleID = "org.example.Editor"});
+        desktop->launch({.pid = mail, .name = "Mail", .bundleID = "org.example.Mail"});
+        desktop->openWindow({.id = 101, .pid = editor, .title = "notes.txt", .spaces = {1}});
+        desktop->openWindow({.id = 102, .pid = editor, .title = "todo.txt", .spaces = {2}});
+        desktop->openWindow({.id = 201, .pid = mail, .title = "Inbox", .spaces = {1}});
+        loop.runPending(); // the launch notifications nobody listens to yet
+    }
+
+    void TearDown() override
+    {
+        tracker.reset();
+        SimBridgeTest::TearDown();
+    }
+
+    void startTracker()
+    {
+        tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
+        tracker->start([this](TrackingSnapshot snapshot) { snapshots.push_back(std::move(snapshot)); },
+                       [this](WindowID id) { focused.push_back(id); });
+        loop.runPending();
+    }
+
+    /// Runs what is due now, then returns and forgets what was published.
+    std::vector<TrackingSnapshot> takeSnapshots()
+    {
+        loop.runPending();
+        return std::exchange(snapshots, {});
+    }
+
+    std::size_t windowReads() const
+    {
+        auto calls = desktop->calls();
+        return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), "AXUIElementCopyAttributeValue AXWindows"));
+    }
+
+    static std::vector<WindowID> ids(const TrackingSnapshot& snapshot)
+    {
+        std::vector<WindowID> result;
+        for (const auto& window : snapshot.windows)
+            result.push_back(window.id);
+        return result;
+    }
+
+    static const WindowInfo* find(const TrackingSnapshot& snapshot, WindowID id)
+    {
+        for (const auto& window : snapshot.windows)
+            if (window.id == id)
+                return &window;
+        return nullptr;
+    }
+
+    std::shared_ptr<ManualSerialQueue> queue;
+    std::unique_ptr<AXWindowTracker> tracker;
+    std::vector<TrackingSnapshot> snapshots;
+    std::vector<WindowID> focused;
+};
+
+// ---- Start ----
+
+TEST_F(AXWindowTrackerTest, FirstSnapshotIsHandedToTheMainLoopBeforeStartReturns)
+{
+    tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
+    tracker->start([this](TrackingSnapshot snapshot) { snapshots.push_back(std::move(snapshot)); }, [](WindowID) {});
+    // Posted, never run inline: the very next turn of the loop, with no time passing, delivers it.
+    EXPECT_TRUE(snapshots.empty());
+    auto before = loop.now();
+    loop.runPending();
+    EXPECT_EQ(loop.now(), before);
+    ASSERT_EQ(snapshots.size(), 1u);
+
+    const auto& first = snapshots[0];
+    // Applications by name, case-insensitively ("editor" before "Mail"); windows front to back within each.
+    EXPECT_EQ(ids(first), (std::vector<WindowID>{102, 101, 201}));
+    EXPECT_EQ(first.visibleSpaceIDs, (std::set<SpaceID>{1}));
+    EXPECT_EQ(first.fullscreenSpaceIDs, (std::set<SpaceID>{9}));
+    EXPECT_EQ(first.spaceNumbers, (std::map<SpaceID, int>{{1, 1}, {2, 2}, {9, 3}}));
+    EXPECT_EQ(first.windows[0], (WindowInfo{.id = 102, .pid = editor, .bundleID = "org.example.Editor", .appName = "editor",
+                                            .title = "todo.txt", .spaceIDs = {2}}));
+    EXPECT_EQ(desktop->messagingTimeout(editor), 0.5f);
+}
+
+TEST_F(AXWindowTrackerTest, ApplicationsAreOrderedByNameIgnoringCaseThenByPid)
+{
+    desktop->launch({.pid = 13, .name = "mail", .bundleID = "org.example.mail2"});
+    desktop->launch({.pid = 14, .name = "Zebra"});
+    desktop->launch({.pid = 15, .name = "alpha"});
+    desktop->launch({.pid = 16}); // no name: "?"
+    desktop->openWindow({.id = 301, .pid = 13, .title = "lower", .spaces = {1}});
+    desktop->openWindow({.id = 401, .pid = 14, .title = "z", .spaces = {1}});
+    desktop->openWindow({.id = 501, .pid = 15, .title = "a", .spaces = {1}});
+    desktop->openWindow({.id = 601, .pid = 16, .title = "anonymous", .spaces = {1}});
+    loop.runPending();
+    startTracker();
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    std::vector<std::string> names;
+    for (const auto& window : published[0].windows)
+        if (names.empty() || names.back() != window.appName)
+            names.push_back(window.appName);
+    // Equal names keep map (pid) order: "Mail" (12) before "mail" (13).
+    EXPECT_EQ(names, (std::vector<std::string>{"?", "alpha", "editor", "Mail", "mail", "Zebra"}));
+    EXPECT_EQ(find(published[0], 601)->bundleID, std::nullopt);
+}
+
+TEST_F(AXWindowTrackerTest, OnlyRegularApplicationsOtherThanThisProcessAreTracked)
+{
+    desktop->launch({.pid = 21, .name = "Helper", .policy = ActivationPolicy::accessory});
+    desktop->launch({.pid = 22, .name = "Daemon", .policy = ActivationPolicy::prohibited});
+    desktop->launch({.pid = ownPid, .name = "Vantrel"});
+    desktop->openWindow({.id = 701, .pid = 21, .title = "helper", .spaces = {1}});
+    desktop->openWindow({.id = 702, .pid = 22, .title = "daemon", .spaces = {1}});
+    desktop->openWindow({.id = 703, .pid = ownPid, .title = "switcher", .spaces = {1}});
+    loop.runPending();
+    startTracker();
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(ids(published[0]), (std::vector<WindowID>{102, 101, 201}));
+    EXPECT_FALSE(desktop->called("AXObserverCreate 21"));
+    EXPECT_FALSE(desktop->called("AXObserverCreate " + std::to_string(ownPid)));
+
+    // Launched later, they stay untracked too, as do their notifications.
+    desktop->launch({.pid = 23, .name = "Menu Extra", .policy = ActivationPolicy::accessory});
+    desktop->openWindow({.id = 704, .pid = 23, .title = "extra", .spaces = {1}});
+    desktop->setTitle(701, "helper 2");
+    loop.advance(2s);
+    EXPECT_TRUE(takeSnapshots().empty());
+}
+
+TEST_F(AXWindowTrackerTest, WindowsAreFilteredBySubrole)
+{
+    // Panels float above layer 0 and bare elements here are too small, so the
+    // window server's list cannot bring them back: only the subrole decides.
+    desktop->openWindow({.id = 103, .pid = editor, .title = "Find", .subrole = "AXFloatingWindow", .spaces = {1}, .layer = 3});
+    desktop->openWindow({.id = 104, .pid = editor, .title = "Save?", .subrole = "AXDialog", .spaces = {1}, .width = 200, .height = 100});
+    desktop->openWindow({.id = 105, .pid = editor, .title = "bare", .subrole = "", .spaces = {1}, .width = 200, .height = 100});
+    desktop->openWindow({.id = 106, .pid = editor, .title = "tool", .subrole = "AXSystemDialog", .spaces = {1}, .width = 200, .height = 100});
+    loop.runPending();
+    startTracker();
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(ids(published[0]), (std::vector<WindowID>{104, 102, 101, 201}));
+}
+
+// ---- Coalescing ----
+
+TEST_F(AXWindowTrackerTest, ABurstFromTwoApplicationsIsServedByOneRefreshAndOnePublication)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->clearCalls();
+
+    for (int i = 0; i < 5; ++i) {
+        desktop->setTitle(101, "notes " + std::to_string(i));
+        desktop->setTitle(201, "Inbox (" + std::to_string(i) + ")");
+        loop.advance(4ms);
+    }
+    // 20 ms into the burst; nothing read yet.
+    EXPECT_EQ(windowReads(), 0u);
+    loop.advance(29ms);
+    EXPECT_TRUE(takeSnapshots().empty()) << "49 ms after the first notification";
+    EXPECT_EQ(windowReads(), 0u);
+
+    loop.advance(1ms);
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(windowReads(), 2u) << "each application read once";
+    EXPECT_EQ(find(published[0], 101)->title, "notes 4");
+    EXPECT_EQ(find(published[0], 201)->title, "Inbox (4)");
+
+    // The burst is over: nothing more follows.
+    loop.advance(1s);
+    EXPECT_TRUE(takeSnapshots().empty());
+    EXPECT_EQ(windowReads(), 2u);
+
+    // The next notification opens a new window of 50 ms.
+    desktop->setMinimized(102, true);
+    loop.advance(50ms);
+    published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_TRUE(find(published[0], 102)->isMinimized);
+}
+
+TEST_F(AXWindowTrackerTest, HidingAnApplicationMarksItsWindows)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->setHidden(mail, true);
+    loop.advance(50ms);
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_TRUE(find(published[0], 201)->isAppHidden);
+    EXPECT_FALSE(find(published[0], 101)->isAppHidden);
+
+    desktop->setHidden(mail, false);
+    loop.advance(50ms);
+    published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_FALSE(find(published[0], 201)->isAppHidden);
+}
+
+TEST_F(AXWindowTrackerTest, AnApplicationHiddenBeforeTrackingStartsIsReportedHidden)
+{
+    desktop->setHidden(mail, true);
+    loop.runPending();
+    startTracker();
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_TRUE(find(published[0], 201)->isAppHidden);
+}
+
+// ---- Launch and termination ----
+
+TEST_F(AXWindowTrackerTest, ALaunchedApplicationIsReadHalfASecondLater)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->launch({.pid = 31, .name = "Browser"});
+    desktop->openWindow({.id = 311, .pid = 31, .title = "Start page", .spaces = {2}});
+    loop.advance(499ms);
+    EXPECT_TRUE(takeSnapshots().empty());
+    EXPECT_FALSE(desktop->called("AXObserverCreate 31"));
+
+    loop.advance(1ms);
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(ids(published[0]), (std::vector<WindowID>{311, 102, 101, 201}));
+    EXPECT_EQ(find(published[0], 311)->spaceIDs, (std::vector<SpaceID>{2}));
+
+    // From now on its notifications count.
+    desktop->setTitle(311, "News");
+    loop.advance(50ms);
+    published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(find(published[0], 311)->title, "News");
+}
+
+TEST_F(AXWindowTrackerTest, TerminationRemovesTheApplicationsWindowsAtOnce)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->quit(editor);
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(ids(published[0]), (std::vector<WindowID>{201}));
+
+    // An untracked application's end still publishes.
+    desktop->launch({.pid = 21, .name = "Helper", .policy = ActivationPolicy::accessory});
+    loop.runPending();
+    desktop->quit(21);
+    published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(ids(published[0]), (std::vector<WindowID>{201}));
+}
+
+TEST_F(AXWindowTrackerTest, AnApplicationQuittingDuringItsLaunchDelayIsNotTrackedAsADeadApplication)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->launch({.pid = 31, .name = "Flash"});
+    loop.advance(100ms);
+    LogCapture capture;
+    desktop->quit(31);
+    loop.advance(1s);
+    EXPECT_FALSE(desktop->called("AXObserverCreate 31"));
+    for (const auto& record : capture.records())
+        EXPECT_NE(record.level, LogLevel::error) << "a dead application was read: " << record.message;
+}
+
+// ---- Focus ----
+
+TEST_F(AXWindowTrackerTest, FocusChangesAreReportedWithoutARefresh)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->clearCalls();
+    desktop->focus(102);
+    loop.runPending();
+    ASSERT_FALSE(focused.empty());
+    EXPECT_TRUE(std::all_of(focused.begin(), focused.end(), [](WindowID id) { return id == 102; }));
+    loop.advance(1s);
+    EXPECT_TRUE(takeSnapshots().empty());
+    EXPECT_EQ(windowReads(), 0u);
+}
+
+TEST_F(AXWindowTrackerTest, FocusMovesTheWindowToTheFrontOfTheStore)
+{
+    auto ownedTracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
+    WindowStore store(std::move(ownedTracker));
+    store.start();
+    loop.runPending();
+    ASSERT_EQ(store.ordered().size(), 3u);
+    desktop->focus(201);
+    loop.runPending();
+    EXPECT_EQ(store.ordered().front().id, 201u);
+    desktop->focus(101);
+    loop.runPending();
+    EXPECT_EQ(store.ordered().front().id, 101u);
+    EXPECT_EQ(store.ordered()[1].id, 201u);
+    store.stop();
+}
+
+// ---- Quarantine ----
+
+class QuarantineTest : public AXWindowTrackerTest {
+protected:
+    /// Makes every tracked application refresh 50 ms from now (through a
+    /// notification of the healthy one) and runs until it did.
+    void refreshNow()
+    {
+        desktop->setTitle(201, "Inbox " + std::to_string(++counter));
+        loop.advance(50ms);
+        loop.runPending();
+    }
+
+    /// Refreshes everything right now: an unlock does so without coalescing.
+    void refreshImmediately()
+    {
+        desktop->setScreenLocked(true);
+        loop.runPending();
+        desktop->setScreenLocked(false);
+        loop.runPending();
+    }
+
+    std::vector<std::string> quarantineLines()
+    {
+        std::vector<std::string> lines;
+        for (const auto& message : capture.messages("tracker"))
+            if (message.find("quarantined") != std::string::npos)
+                lines.push_back(message);
+        capture.clear();
+        return lines;
+    }
+
+    static std::string line(int seconds)
+    {
+        return "editor: cannotComplete (timeout / hung app) — quarantined " + std::to_string(seconds) + ".000000s";
+    }
+
+    LogCapture capture;
+    int counter = 0;
+};
+
+TEST_F(QuarantineTest, BackOffDoublesUpToAMinuteAndASuccessResetsIt)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->injectAXError(editor, AXErrors::cannotComplete);
+
+    int expected[] = {2, 4, 8, 16, 32, 60, 60, 60};
+    for (int seconds : expected) {
+        refreshImmediately();
+        EXPECT_EQ(quarantineLines(), std::vector<std::string>{line(seconds)});
+        // One millisecond before the end the application is still skipped;
+        // at the end it is read again (and fails again, at the next step).
+        loop.advance(std::chrono::seconds(seconds) - 1ms);
+        refreshImmediately();
+        EXPECT_TRUE(quarantineLines().empty()) << "still quarantined after " << seconds << " s";
+        loop.advance(1ms);
+    }
+
+    // One success clears the count.
+    desktop->injectAXError(editor, AXErrors::success);
+    refreshImmediately();
+    EXPECT_TRUE(quarantineLines().empty());
+    desktop->injectAXError(editor, AXErrors::cannotComplete);
+    refreshImmediately();
+    EXPECT_EQ(quarantineLines(), std::vector<std::string>{line(2)});
+}
+
+TEST_F(QuarantineTest, AttemptsDuringQuarantineNeitherReadNorCount)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->injectAXError(editor, AXErrors::cannotComplete);
+    refreshNow(); // t = 50 ms: first failure, quarantined until 2.05 s
+    EXPECT_EQ(quarantineLines(), std::vector<std::string>{line(2)});
+    desktop->clearCalls();
+
+    for (int i = 0; i < 10; ++i) {
+        loop.advance(100ms);
+        refreshNow();
+    }
+    EXPECT_TRUE(quarantineLines().empty());
+    EXPECT_EQ(windowReads(), 10u) << "only the healthy application was read";
+
+    // The editor's last known windows stay listed meanwhile.
+    auto published = takeSnapshots();
+    ASSERT_FALSE(published.empty());
+    EXPECT_NE(find(published.back(), 101), nullptr);
+    EXPECT_NE(find(published.back(), 102), nullptr);
+
+    loop.advance(2s);
+    refreshNow();
+    EXPECT_EQ(quarantineLines(), std::vector<std::string>{line(4)}) << "the second failure, not the twelfth";
+}
+
+TEST_F(QuarantineTest, AHungApplicationCostsOneTimeoutPerBackOffPeriod)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->setHung(editor, true);
+    auto waitedBefore = desktop->axWaited();
+    for (int i = 0; i < 20; ++i) {
+        loop.advance(150ms);
+        refreshNow();
+    }
+    // 4 s of refreshes: failures at 0.2 s and at about 2.3 s (after the 2 s back-off).
+    EXPECT_EQ(desktop->axWaited() - waitedBefore, 2 * std::chrono::duration_cast<Duration>(500ms));
+}
+
+TEST_F(AXWindowTrackerTest, AnApplicationWithoutObserverStaysTrackedAndRefreshesWithOthers)
+{
+    LogCapture capture;
+    desktop->injectAXError(mail, AXErrors::cannotComplete);
+    startTracker();
+    EXPECT_TRUE(capture.contains("AXObserverCreate failed for Mail", "tracker"));
+    desktop->injectAXError(mail, AXErrors::success);
+    takeSnapshots();
+
+    desktop->setTitle(201, "unseen");
+    loop.advance(1s);
+    EXPECT_TRUE(takeSnapshots().empty()) << "its own notifications are not heard";
+
+    desktop->setTitle(101, "seen");
+    loop.advance(50ms);
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(find(published[0], 201)->title, "unseen");
+}
+
+// ---- Screen lock ----
+
+TEST_F(AXWindowTrackerTest, WhileLockedNothingIsReportedAndUnlockRefreshesEverything)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->setScreenLocked(true);
+    loop.runPending();
+    desktop->clearCalls();
+
+    desktop->focus(201);
+    desktop->setTitle(101, "changed while locked");
+    loop.advance(1s);
+    EXPECT_TRUE(focused.empty());
+    EXPECT_TRUE(takeSnapshots().empty());
+    EXPECT_EQ(windowReads(), 0u);
+
+    // Launches and terminations still go through.
+    desktop->quit(mail);
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(find(published[0], 101)->title, "notes.txt");
+
+    desktop->setScreenLocked(false);
+    published = takeSnapshots(); // no coalescing delay
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(find(published[0], 101)->title, "changed while locked");
+    EXPECT_EQ(windowReads(), 1u);
+
+    desktop->focus(102);
+    loop.runPending();
+    EXPECT_FALSE(focused.empty());
+}
+
+TEST_F(AXWindowTrackerTest, StartingOnALockedScreenStartsPaused)
+{
+    desktop->setScreenLocked(true);
+    loop.runPending();
+    startTracker();
+    EXPECT_EQ(takeSnapshots().size(), 1u) << "the first snapshot is published regardless";
+    desktop->focus(201);
+    desktop->setTitle(101, "x");
+    loop.advance(1s);
+    EXPECT_TRUE(focused.empty());
+    EXPECT_TRUE(takeSnapshots().empty());
+}
+
+// ---- Window-server-only windows ----
+
+TEST_F(AXWindowTrackerTest, ServerOnlyWindowsAreListedWhenLargeEnoughAndOnASpace)
+{
+    desktop->openWindow({.id = 111, .pid = editor, .title = "", .spaces = {2}, .width = 300, .height = 200, .accessible = false});
+    desktop->openWindow({.id = 112, .pid = editor, .title = "narrow", .spaces = {1}, .width = 299, .height = 600, .accessible = false});
+    desktop->openWindow({.id = 113, .pid = editor, .title = "short", .spaces = {1}, .width = 800, .height = 199, .accessible = false});
+    desktop->openWindow({.id = 114, .pid = editor, .title = "nowhere", .spaces = {}, .accessible = false});
+    desktop->openWindow({.id = 115, .pid = editor, .title = "overlay", .spaces = {1}, .layer = 25, .accessible = false});
+    desktop->openWindow({.id = 116, .pid = editor, .title = "Palette", .spaces = {1}, .accessible = false});
+    loop.runPending();
+    startTracker();
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    // Accessibility windows first, then the server's in its (front-to-back) order.
+    EXPECT_EQ(ids(published[0]), (std::vector<WindowID>{102, 101, 116, 111, 201}));
+    EXPECT_EQ(*find(published[0], 111), (WindowInfo{.id = 111, .pid = editor, .bundleID = "org.example.Editor",
+                                                     .appName = "editor", .title = "editor", .spaceIDs = {2}}));
+    EXPECT_EQ(find(published[0], 116)->title, "Palette");
+}
+
+TEST_F(AXWindowTrackerTest, AWindowOnSeveralSpacesListsThemInWalkOrder)
+{
+    desktop->openWindow({.id = 120, .pid = editor, .title = "sticky", .spaces = {2, 1}});
+    loop.runPending();
+    startTracker();
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(find(published[0], 120)->spaceIDs, (std::vector<SpaceID>{1, 2}));
+}
+
+// ---- Stop and lifetime ----
+
+TEST_F(AXWindowTrackerTest, StopEndsEveryDeliveryIncludingPendingWork)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->setTitle(101, "pending"); // a refresh is due in 50 ms
+    desktop->launch({.pid = 31, .name = "Late"});
+    loop.runPending();
+    tracker->stop();
+
+    loop.advance(2s);
+    desktop->focus(201);
+    desktop->setTitle(201, "after stop");
+    loop.advance(2s);
+    EXPECT_TRUE(takeSnapshots().empty());
+    EXPECT_TRUE(focused.empty());
+    EXPECT_FALSE(desktop->called("AXObserverCreate 31"));
+
+    // It can start again.
+    tracker->start([this](TrackingSnapshot snapshot) { snapshots.push_back(std::move(snapshot)); },
+                   [this](WindowID id) { focused.push_back(id); });
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(find(published[0], 201)->title, "after stop");
+}
+
+TEST_F(AXWindowTrackerTest, DestroyingTheTrackerWithWorkPendingIsSafe)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->setTitle(101, "pending");
+    desktop->launch({.pid = 31, .name = "Late"});
+    desktop->focus(201);
+    tracker.reset();
+    loop.advance(2s);
+    EXPECT_TRUE(focused.empty());
+    EXPECT_TRUE(takeSnapshots().empty());
+}
+
+TEST_F(AXWindowTrackerTest, DeliveredSnapshotsAreCopies)
+{
+    startTracker();
+    auto first = takeSnapshots();
+    ASSERT_EQ(first.size(), 1u);
+    desktop->setTitle(101, "changed");
+    loop.advance(50ms);
+    auto second = takeSnapshots();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(find(first[0], 101)->title, "notes.txt");
+    EXPECT_EQ(find(second[0], 101)->title, "changed");
+}
+
+// ---- The window list ----
+
+/// A window server offering only the window list, answering with `list`.
+class FixedWindowList final : public WindowServerBackend {
+public:
+    explicit FixedWindowList(std::optional<nlohmann::json> list) : list_(std::move(list)) {}
+    WindowServerSlots slots() override
+    {
+        WindowServerSlots table;
+        table.windowListCopyWindowInfo = [this](std::int32_t, WindowID) { return list_; };
+        return table;
+    }
+
+private:
+    std::optional<nlohmann::json> list_;
+};
+
+TEST(LayerZeroWindows, MalformedEntriesAreSkippedOneByOne)
+{
+    auto list = nlohmann::json::parse(R"([
+        {"kCGWindowLayer": 0, "kCGWindowNumber": 7, "kCGWindowOwnerPID": 70,
+         "kCGWindowBounds": {"Width": 640, "Height": 480}, "kCGWindowName": "seven"},
+        {"kCGWindowLayer": 3, "kCGWindowNumber": 8, "kCGWindowOwnerPID": 70},
+        {"kCGWindowLayer": "0", "kCGWindowNumber": 9, "kCGWindowOwnerPID": 70},
+        {"kCGWindowNumber": 10, "kCGWindowOwnerPID": 70},
+        {"kCGWindowLayer": 0, "kCGWindowNumber": -1, "kCGWindowOwnerPID": 70},
+        {"kCGWindowLayer": 0, "kCGWindowNumber": 4294967296, "kCGWindowOwnerPID": 70},
+        {"kCGWindowLayer": 0, "kCGWindowNumber": 11, "kCGWindowOwnerPID": 2147483648},
+        {"kCGWindowLayer": 0, "kCGWindowNumber": 12},
+        {"kCGWindowLayer": 0, "kCGWindowNumber": 13, "kCGWindowOwnerPID": 71,
+         "kCGWindowBounds": {"Width": "wide", "Height": 480}, "kCGWindowName": 5},
+        {"kCGWindowLayer": 0, "kCGWindowNumber": 4294967295, "kCGWindowOwnerPID": -5,
+         "kCGWindowBounds": {"Width": 300.0, "Height": 200.0}}
+    ])");
+    SystemBridge::install(Backends{.windowServer = std::make_shared<FixedWindowList>(list), .accessibility = nullptr, .workspace = nullptr});
+    using SW = AXWindowTracker::ServerWindow;
+    EXPECT_EQ(AXWindowTracker::layerZeroWindows(),
+              (std::vector<SW>{{7, 70, "seven", 640, 480}, {13, 71, "", 0, 0}, {4294967295u, -5, "", 300, 200}}));
+
+    SystemBridge::install(Backends{.windowServer = std::make_shared<FixedWindowList>(nlohmann::json::array({1, 2})), .accessibility = nullptr, .workspace = nullptr});
+    EXPECT_TRUE(AXWindowTracker::layerZeroWindows().empty());
+    SystemBridge::install(Backends{.windowServer = std::make_shared<FixedWindowList>(std::nullopt), .accessibility = nullptr, .workspace = nullptr});
+    EXPECT_TRUE(AXWindowTracker::layerZeroWindows().empty());
+    SystemBridge::reset();
+    EXPECT_TRUE(AXWindowTracker::layerZeroWindows().empty());
+}
+
+TEST(QuarantineBackoff, DoublesFromTwoSecondsAndStopsAtAMinute)
+{
+    std::vector<long> seconds;
+    for (int failures = 1; failures <= 9; ++failures)
+        seconds.push_back(static_cast<long>(AXWindowTracker::quarantineBackoff(failures).count()));
+    EXPECT_EQ(seconds, (std::vector<long>{2, 4, 8, 16, 32, 60, 60, 60, 60}));
+    EXPECT_EQ(AXWindowTracker::quarantineBackoff(1000).count(), 60);
+}
+
+} // namespace
+} // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// The tracker's own thread: deliveries still arrive on the main loop only.
+class AXWindowTrackerThreadTest : public testing::SimBridgeTest {};
+
+TEST_F(AXWindowTrackerThreadTest, OnItsOwnQueueThreadEverythingIsDeliveredOnTheMainLoop)
+{
+    using namespace std::chrono_literals;
+    desktop->addDisplay({.identifier = "main", .spaces = {{.id = 1}}, .currentSpaceID = 1});
+    desktop->launch({.pid = 11, .name = "editor"});
+    desktop->openWindow({.id = 101, .pid = 11, .title = "a", .spaces = {1}});
+    loop.runPending();
+
+    std::vector<TrackingSnapshot> snapshots;
+    std::vector<std::thread::id> threads;
+    AXWindowTracker tracker(loop, {.queue = nullptr, .ownPid = 4242});
+    tracker.start(
+        [&](TrackingSnapshot snapshot) {
+            threads.push_back(std::this_thread::get_id());
+            snapshots.push_back(std::move(snapshot));
+        },
+        [](WindowID) {});
+    loop.runPending();
+    ASSERT_EQ(snapshots.size(), 1u);
+
+    desktop->setTitle(101, "b");
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (snapshots.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        loop.runPending();
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(snapshots.size(), 2u);
+    EXPECT_EQ(snapshots[1].windows.at(0).title, "b");
+    for (auto id : threads)
+        EXPECT_EQ(id, std::this_thread::get_id());
+    tracker.stop();
+}
+
+} // namespace
+} // namespace vantrel
