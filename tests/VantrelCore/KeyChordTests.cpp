@@ -1,0 +1,200 @@
+// Key chords, the Fast Search modifier and the US fallback layout.
+#include "VantrelCore/FastSearch.h"
+#include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyboardLayoutTranslator.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <unordered_set>
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint64_t capsLock = 0x10000;
+constexpr std::uint64_t fnFlag = 0x800000;
+
+// A layout that answers from a table and records what it was asked.
+class TableTranslator final : public KeyboardLayoutTranslator {
+public:
+    explicit TableTranslator(std::map<std::uint16_t, std::string> keys) : keys_(std::move(keys)) {}
+    std::optional<std::string> character(std::uint16_t keyCode, std::uint64_t flags) override
+    {
+        asked.emplace_back(keyCode, flags);
+        auto it = keys_.find(keyCode);
+        if (it == keys_.end())
+            return std::nullopt;
+        return it->second;
+    }
+    void reloadLayout() override {}
+    std::string layoutName() const override { return "Table"; }
+
+    std::vector<std::pair<std::uint16_t, std::uint64_t>> asked;
+
+private:
+    std::map<std::uint16_t, std::string> keys_;
+};
+
+// Restores the process-wide factory whatever a test installed.
+struct FactoryGuard {
+    ~FactoryGuard() { setKeyboardLayoutTranslatorFactory({}); }
+};
+
+TEST(KeyChord, DisplayStringOrdersGlyphsControlOptionShiftCommand)
+{
+    USKeyboardLayoutTranslator us;
+    EXPECT_EQ((KeyChord{48, KeyChord::command}.displayString(us)), "⌘⇥");
+    EXPECT_EQ((KeyChord{49, KeyChord::control}.displayString(us)), "⌃Space");
+    EXPECT_EQ((KeyChord{65535, KeyChord::command | KeyChord::shift}.displayString(us)), "⇧⌘`");
+    EXPECT_EQ((KeyChord{48, KeyChord::control | KeyChord::option}.displayString(us)), "⌃⌥⇥");
+    EXPECT_EQ((KeyChord{0, KeyChord::shift}.displayString(us)), "⇧A");
+    EXPECT_EQ((KeyChord{0, KeyChord::modifierMask}.displayString(us)), "⌃⌥⇧⌘A");
+    // Bits outside the four modifiers show nothing.
+    EXPECT_EQ((KeyChord{36, capsLock | fnFlag}.displayString(us)), "↩");
+}
+
+TEST(KeyChord, KeyNamePrefersFixedNamesThenFunctionKeysThenTheLayout)
+{
+    // A layout that claims every key must not override the fixed names.
+    TableTranslator everything({{10, "x"}, {48, "x"}, {50, "x"}, {122, "x"}, {90, "x"}, {64, "x"}});
+    EXPECT_EQ(KeyChord::keyName(10, everything), "§");
+    EXPECT_EQ(KeyChord::keyName(48, everything), "⇥");
+    EXPECT_EQ(KeyChord::keyName(50, everything), "`");
+    EXPECT_EQ(KeyChord::keyName(122, everything), "F1");
+    EXPECT_EQ(KeyChord::keyName(64, everything), "F17");
+    EXPECT_EQ(KeyChord::keyName(90, everything), "F20");
+    EXPECT_TRUE(everything.asked.empty());
+
+    USKeyboardLayoutTranslator us;
+    const std::map<std::uint32_t, std::string> named{
+        {36, "↩"},  {49, "Space"}, {51, "⌫"},  {53, "⎋"},  {115, "↖"}, {116, "⇞"}, {117, "⌦"}, {119, "↘"},
+        {121, "⇟"}, {123, "←"},    {124, "→"}, {125, "↓"}, {126, "↑"}, {65535, "`"}, {111, "F12"}, {105, "F13"},
+        {99, "F3"}, {118, "F4"},   {96, "F5"}, {97, "F6"}, {98, "F7"},  {100, "F8"}, {101, "F9"},  {109, "F10"},
+        {103, "F11"}, {107, "F14"}, {113, "F15"}, {106, "F16"}, {79, "F18"}, {80, "F19"}, {120, "F2"}};
+    for (const auto& [code, name] : named)
+        EXPECT_EQ(KeyChord::keyName(code, us), name) << code;
+}
+
+TEST(KeyChord, KeyNameAsksTheLayoutWithoutModifiersAndUpperCases)
+{
+    TableTranslator german({{16, "z"}, {27, "ß"}, {41, "ö"}, {7, "\x1b"}});
+    EXPECT_EQ(KeyChord::keyName(16, german), "Z");
+    EXPECT_EQ(KeyChord::keyName(27, german), "SS"); // full upper-casing
+    EXPECT_EQ(KeyChord::keyName(41, german), "Ö");
+    for (const auto& [code, flags] : german.asked)
+        EXPECT_EQ(flags, 0u) << code;
+
+    EXPECT_EQ(KeyChord::keyName(99 + 1000, german), "key 1099");
+    EXPECT_EQ(KeyChord::keyName(200, german), "key 200");
+    // Codes beyond 16 bits are never truncated into a real key.
+    german.asked.clear();
+    EXPECT_EQ(KeyChord::keyName(65536 + 16, german), "key 65552");
+    EXPECT_TRUE(german.asked.empty());
+}
+
+TEST(KeyChord, KeyNameWithoutTranslatorUsesTheProcessWideFactory)
+{
+    FactoryGuard guard;
+    EXPECT_EQ(KeyChord::keyName(12), "Q"); // the US table by default
+    int made = 0;
+    setKeyboardLayoutTranslatorFactory([&made] {
+        ++made;
+        return std::make_unique<TableTranslator>(std::map<std::uint16_t, std::string>{{12, "a"}});
+    });
+    EXPECT_EQ(KeyChord::keyName(12), "A"); // AZERTY: the Q position types a
+    EXPECT_EQ((KeyChord{12, KeyChord::command}.displayString()), "⌘A");
+    EXPECT_EQ(KeyChord::keyName(48), "⇥");
+    EXPECT_EQ(KeyChord::keyName(70000), "key 70000");
+    EXPECT_EQ(made, 2); // fixed names and huge codes need no layout
+
+    setKeyboardLayoutTranslatorFactory([] { return std::unique_ptr<KeyboardLayoutTranslator>(); });
+    EXPECT_EQ(KeyChord::keyName(12), "Q"); // a factory that fails falls back to US
+}
+
+TEST(KeyChord, FromEventTakesKeyDownOnlyAndMapsTheKeyAboveTab)
+{
+    auto chord = KeyChord::fromEvent({KeyEvent::Kind::keyDown, 50, KeyChord::command | capsLock});
+    ASSERT_TRUE(chord);
+    EXPECT_EQ(*chord, (KeyChord{65535, 0x100000}));
+
+    EXPECT_EQ(KeyChord::fromEvent({KeyEvent::Kind::keyDown, 10, 0})->keyCode, 65535u);
+    EXPECT_EQ(KeyChord::fromEvent({KeyEvent::Kind::keyDown, 48, 0})->keyCode, 48u);
+    EXPECT_FALSE(KeyChord::fromEvent({KeyEvent::Kind::keyUp, 48, KeyChord::command}));
+    EXPECT_FALSE(KeyChord::fromEvent({KeyEvent::Kind::flagsChanged, 55, KeyChord::command}));
+
+    // Fn, caps lock and device bits (left/right command 0x8/0x10) are dropped.
+    auto all = KeyChord::fromEvent({KeyEvent::Kind::keyDown, 0, ~std::uint64_t{0}});
+    EXPECT_EQ(all->modifiers, KeyChord::modifierMask);
+    EXPECT_EQ(KeyChord::fromEvent({KeyEvent::Kind::keyDown, 0, fnFlag | capsLock | 0x18})->modifiers, 0u);
+}
+
+TEST(KeyChord, UsesCommandTabNeedsCommandWithTabOrTheKeyAboveTab)
+{
+    EXPECT_TRUE((KeyChord{48, KeyChord::command}.usesCommandTab()));
+    EXPECT_TRUE((KeyChord{48, KeyChord::command | KeyChord::shift}.usesCommandTab()));
+    EXPECT_TRUE((KeyChord{65535, KeyChord::command | KeyChord::shift}.usesCommandTab()));
+    EXPECT_FALSE((KeyChord{48, KeyChord::control | KeyChord::option}.usesCommandTab()));
+    EXPECT_FALSE((KeyChord{50, KeyChord::command}.usesCommandTab())); // only the placeholder counts
+    EXPECT_FALSE((KeyChord{49, KeyChord::command}.usesCommandTab()));
+}
+
+TEST(KeyChord, EqualityAndHashOverBothFields)
+{
+    std::unordered_set<KeyChord> set{{48, KeyChord::command}, {48, KeyChord::command}, {48, KeyChord::control},
+                                     {49, KeyChord::command}};
+    EXPECT_EQ(set.size(), 3u);
+    // keyCode and modifiers are not interchangeable in the hash.
+    EXPECT_NE(std::hash<KeyChord>{}({1, 2}), std::hash<KeyChord>{}({2, 1}));
+}
+
+TEST(FastSearchModifier, CasesNamesKeysAndEventKinds)
+{
+    const auto& cases = allCases<FastSearchModifier>();
+    ASSERT_EQ(cases.size(), 7u);
+    const char* raws[] = {"off", "fn", "capsLock", "leftCommand", "rightCommand", "leftOption", "rightOption"};
+    const char* names[] = {"Off", "Fn", "Caps Lock (remapped to Escape)", "Left ⌘", "Right ⌘", "Left ⌥", "Right ⌥"};
+    const std::optional<std::uint16_t> codes[] = {std::nullopt, 63, 53, 55, 54, 58, 61};
+    const bool flags[] = {false, true, false, true, true, true, true};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(rawValue(cases[i]), raws[i]);
+        EXPECT_EQ(displayName(cases[i]), names[i]);
+        EXPECT_EQ(keyCode(cases[i]), codes[i]);
+        EXPECT_EQ(isFlagsChanged(cases[i]), flags[i]);
+        EXPECT_EQ(fromRawValue<FastSearchModifier>(raws[i]), cases[i]);
+    }
+    EXPECT_FALSE(fromRawValue<FastSearchModifier>("Fn"));
+    EXPECT_FALSE(fromRawValue<FastSearchModifier>(""));
+    EXPECT_FALSE(fromRawValue<FastSearchModifier>("rightCommand "));
+}
+
+TEST(USKeyboardLayout, TypesUSTextWithShiftAndCapsLock)
+{
+    USKeyboardLayoutTranslator us;
+    const std::map<std::uint16_t, std::pair<std::string, std::string>> keys{
+        {0, {"a", "A"}},   {11, {"b", "B"}},  {17, {"t", "T"}},  {46, {"m", "M"}},  {18, {"1", "!"}},
+        {22, {"6", "^"}},  {23, {"5", "%"}},  {29, {"0", ")"}},  {24, {"=", "+"}},  {27, {"-", "_"}},
+        {30, {"]", "}"}},  {33, {"[", "{"}},  {39, {"'", "\""}}, {41, {";", ":"}},  {42, {"\\", "|"}},
+        {43, {",", "<"}},  {44, {"/", "?"}},  {47, {".", ">"}},  {50, {"`", "~"}},  {49, {" ", " "}},
+        {82, {"0", "0"}},  {89, {"7", "7"}},  {91, {"8", "8"}},  {92, {"9", "9"}},  {67, {"*", "*"}}};
+    for (const auto& [code, text] : keys) {
+        EXPECT_EQ(us.character(code, 0), text.first) << code;
+        EXPECT_EQ(us.character(code, KeyChord::shift), text.second) << code;
+    }
+    EXPECT_EQ(us.character(0, capsLock), "A");
+    EXPECT_EQ(us.character(18, capsLock), "1"); // caps lock leaves digits alone
+    EXPECT_EQ(us.character(0, KeyChord::command), "a");
+}
+
+TEST(USKeyboardLayout, ControlCharactersAndUnknownKeysGiveNothing)
+{
+    USKeyboardLayoutTranslator us;
+    for (std::uint16_t code : {36, 48, 51, 53, 76, 10, 90, 123, 200, 65535})
+        EXPECT_FALSE(us.character(code, 0)) << code; // Return, Tab, Delete, Escape, keypad Enter, ...
+    EXPECT_FALSE(us.character(0, KeyChord::control));
+    EXPECT_FALSE(us.character(33, KeyChord::control)); // ⌃[ is Escape
+    EXPECT_EQ(us.character(18, KeyChord::control), "1");
+    EXPECT_EQ(us.layoutName(), "U.S.");
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,157 @@
+// Ignore rules and the pause list, with Unicode-aware case handling.
+#include "VantrelCore/Rules.h"
+#include "VantrelCore/UnicodeText.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+IgnoreRule rule(std::string app, std::optional<std::string> pattern = std::nullopt)
+{
+    return {IgnoreRule::makeID(), std::move(app), std::move(pattern)};
+}
+
+WindowInfo window(WindowID id, std::optional<std::string> bundle, std::string app, std::string title)
+{
+    WindowInfo w;
+    w.id = id;
+    w.bundleID = std::move(bundle);
+    w.appName = std::move(app);
+    w.title = std::move(title);
+    return w;
+}
+
+TEST(UnicodeText, CaseInsensitiveEqualityFoldsFullyAndCanonically)
+{
+    EXPECT_TRUE(equalIgnoringCase("ÉCRIRE", "écrire"));
+    EXPECT_TRUE(equalIgnoringCase("com.Apple.MAIL", "com.apple.mail"));
+    EXPECT_TRUE(equalIgnoringCase("Straße", "STRASSE"));   // ß folds to ss
+    EXPECT_TRUE(equalIgnoringCase("STRAẞE", "strasse"));   // capital sharp s too
+    EXPECT_TRUE(equalIgnoringCase("Ωmega", "ωMEGA"));
+    EXPECT_TRUE(equalIgnoringCase("e\xCC\x81" "crire", "Écrire")); // decomposed é
+    EXPECT_FALSE(equalIgnoringCase("ecrire", "écrire"));
+    EXPECT_FALSE(equalIgnoringCase("Mail", "Mail "));
+    // Default folding is not Turkish: dotless ı and dotted İ stay apart from i/I.
+    EXPECT_TRUE(equalIgnoringCase("INFO", "info"));
+    EXPECT_FALSE(equalIgnoringCase("ınfo", "INFO"));
+    EXPECT_FALSE(equalIgnoringCase("İnfo", "info"));
+    EXPECT_TRUE(equalIgnoringCase("İnfo", "i\xCC\x87nfo")); // İ folds to i + combining dot
+    EXPECT_TRUE(equalIgnoringCase("", ""));
+}
+
+TEST(UnicodeText, LowercasedIsFullAndComposed)
+{
+    EXPECT_EQ(lowercased("ÉCRIRE"), "écrire");
+    EXPECT_EQ(lowercased("STRAẞE"), "straße");
+    EXPECT_EQ(lowercased("E\xCC\x81"), "é"); // composed after lower-casing
+    EXPECT_EQ(lowercased("ΣΟΦΟΣ"), "σοφος");
+}
+
+TEST(IgnoreRule, AppMustMatchWithoutRegardToCase)
+{
+    EXPECT_TRUE(rule("com.example.mail").matches("COM.Example.Mail", "anything"));
+    EXPECT_TRUE(rule("Écrire").matches("ÉCRIRE", ""));
+    EXPECT_FALSE(rule("com.example.mail").matches("com.example.mailer", "anything"));
+    EXPECT_FALSE(rule("Mail").matches("", "Mail"));
+}
+
+TEST(IgnoreRule, PatternAnchorsAndLiterals)
+{
+    struct Case {
+        const char* pattern;
+        const char* title;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"^draft", "Draft — notes", true},
+        {"^draft", "My draft", false},
+        {".txt$", "readme.TXT", true},
+        {".txt$", "readme.txt.bak", false},
+        {".txt$", "readmeXtxt", false}, // the dot is literal
+        {"^Inbox$", "inbox", true},
+        {"^Inbox$", "INBOX", true},
+        {"^Inbox$", "Inbox (3)", false},
+        {"^Inbox$", "My Inbox", false},
+        {"^", "whatever", true},
+        {"$", "whatever", true},
+        {"^$", "whatever", true},
+        {"^$", "", true},
+        {"a^b", "xa^bx", true},
+        {"a^b", "ab", false},
+        {"a$b", "a$b", true},
+        {"^^x", "^x", true}, // only the first caret anchors
+        {"^^x", "x", false},
+        {"x$$", "x$", true},
+        {"report", "Quarterly REPORT.pdf", true},
+        {"report", "", false},
+        {"*", "a*b", true},
+        {"[a-z]", "a", false}, // no regular expressions
+        {"ÉCRIRE", "j'écris — écrire un mot", true},
+        {"^straße", "STRASSE.txt", false}, // lower-casing, not folding: ß is not ss
+        {"^straße", "STRAẞE.txt", true},
+        {"e\xCC\x81t", "Été", true}, // canonical forms agree
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(rule("App", c.pattern).matches("app", c.title), c.matches) << c.pattern << " / " << c.title;
+
+    EXPECT_TRUE(rule("App", "").matches("App", "anything"));
+    EXPECT_TRUE(rule("App").matches("App", "anything"));
+    EXPECT_FALSE(rule("Other", "^").matches("App", "anything"));
+}
+
+TEST(Rules, IgnoredByBundleIdentifierOrName)
+{
+    Rules rules;
+    rules.ignored = {rule("com.example.mail")};
+    EXPECT_TRUE(rules.isIgnored(window(1, "COM.EXAMPLE.MAIL", "Mail", "Inbox")));
+    EXPECT_TRUE(rules.isIgnored(window(2, "com.example.notes", "com.example.mail", "x"))); // by name
+    EXPECT_FALSE(rules.isIgnored(window(3, "com.example.notes", "Notes", "com.example.mail")));
+
+    Rules byName;
+    byName.ignored = {rule("Mail", "^draft")};
+    EXPECT_TRUE(byName.isIgnored(window(1, "com.example.mail", "mail", "Draft 1")));
+    EXPECT_FALSE(byName.isIgnored(window(2, "com.example.mail", "mail", "Inbox")));
+    EXPECT_TRUE(byName.isIgnored(window(3, std::nullopt, "MAIL", "draft")));
+    EXPECT_FALSE(byName.isIgnored(window(4, "Mail.app", "Notes", "draft")));
+}
+
+TEST(Rules, ApplyKeepsOrderAndPassesEverythingWithoutRules)
+{
+    std::vector<WindowInfo> windows{window(1, "a", "A", ""), window(2, "b", "B", "x"), window(3, "a", "A", "y"),
+                                    window(4, std::nullopt, "C", "")};
+    EXPECT_EQ(Rules{}.apply(windows), windows);
+
+    Rules rules;
+    rules.ignored = {rule("A", "^y$"), rule("c")};
+    auto kept = rules.apply(windows);
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].id, 1u);
+    EXPECT_EQ(kept[1].id, 2u);
+}
+
+TEST(Rules, ShouldPauseMatchesIdentifierOrNameSkippingAbsentArguments)
+{
+    Rules rules;
+    EXPECT_FALSE(rules.shouldPause("com.vmware.fusion", "VMware Fusion"));
+    rules.pauseApps = {"VMware Fusion", "com.microsoft.rdc.macos"};
+    EXPECT_TRUE(rules.shouldPause("org.other.id", "vmware fusion"));
+    EXPECT_TRUE(rules.shouldPause(std::nullopt, "VMWARE FUSION"));
+    EXPECT_TRUE(rules.shouldPause("COM.microsoft.RDC.macos", std::nullopt));
+    EXPECT_FALSE(rules.shouldPause(std::nullopt, std::nullopt));
+    EXPECT_FALSE(rules.shouldPause("com.vmware.fusion", "Fusion"));
+    EXPECT_FALSE(rules.shouldPause("", ""));
+}
+
+TEST(IgnoreRule, EqualityAndHashIncludeThePatternPresence)
+{
+    IgnoreRule a{"0f8fad5b-d9cb-469f-a165-70867728950e", "Mail", std::nullopt};
+    IgnoreRule b = a;
+    b.titlePattern = "";
+    EXPECT_NE(a, b);
+    EXPECT_NE(std::hash<IgnoreRule>{}(a), std::hash<IgnoreRule>{}(b));
+    EXPECT_EQ(std::hash<IgnoreRule>{}(a), std::hash<IgnoreRule>{}(IgnoreRule(a)));
+}
+
+} // namespace
+} // namespace vantrel

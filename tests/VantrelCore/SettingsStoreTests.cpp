@@ -1,0 +1,140 @@
+// The settings store: loading, saving only real changes, and notifications.
+#include "VantrelCore/SettingsStore.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+struct SettingsStoreTest : ::testing::Test {
+    std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
+
+    std::optional<Settings> stored() const
+    {
+        auto blob = defaults->data("settings");
+        if (!blob)
+            return std::nullopt;
+        auto decoded = decodeSettingsText(*blob);
+        EXPECT_TRUE(decoded);
+        return decoded ? std::optional(decoded.value()) : std::nullopt;
+    }
+};
+
+TEST_F(SettingsStoreTest, NothingStoredGivesDefaultsAndWritesNothing)
+{
+    SettingsStore store(defaults);
+    EXPECT_EQ(store.settings(), Settings::defaults());
+    EXPECT_EQ(defaults->writeCount(), 0u);
+    EXPECT_FALSE(store.isRecordingChord());
+}
+
+TEST_F(SettingsStoreTest, LoadsAStoredDocument)
+{
+    defaults->setData("settings", R"({"showDelayMilliseconds": 40, "searchChord": null, "unknown": 1})");
+    SettingsStore store(defaults);
+    EXPECT_EQ(store.settings().showDelayMilliseconds, 40);
+    EXPECT_EQ(store.settings().searchChord, std::nullopt);
+}
+
+TEST_F(SettingsStoreTest, InvalidDocumentGivesDefaultsAndStaysUntilTheNextChange)
+{
+    for (const char* blob : {"not json", R"({"minimizedWindows": "top", "showDelayMilliseconds": 10})", "[]"}) {
+        defaults->setData("settings", blob);
+        auto writes = defaults->writeCount();
+        SettingsStore store(defaults);
+        EXPECT_EQ(store.settings(), Settings::defaults()) << blob;
+        EXPECT_EQ(defaults->data("settings"), blob);
+        EXPECT_EQ(defaults->writeCount(), writes);
+        EXPECT_FALSE(SettingsStore::loadStored(*defaults));
+
+        store.update([](Settings& s) { s.allowOneMismatch = true; });
+        auto saved = stored();
+        ASSERT_TRUE(saved);
+        EXPECT_TRUE(saved->allowOneMismatch);
+        EXPECT_EQ(saved->showDelayMilliseconds, 150);
+    }
+    // A value under the key that is not a blob at all reads as nothing stored.
+    defaults->setObject("settings", 42);
+    EXPECT_EQ(SettingsStore(defaults).settings(), Settings::defaults());
+}
+
+TEST_F(SettingsStoreTest, UpdatesWithoutChangeNeitherWriteNorNotify)
+{
+    SettingsStore store(defaults);
+    int changes = 0;
+    store.onChange = [&](const Settings&) { ++changes; };
+    store.update([](Settings&) {});
+    store.update([](Settings& s) { s.showDelayMilliseconds = 150; });
+    store.update([](Settings& s) {
+        s.textScale = 2;
+        s.textScale = 1; // changed and changed back
+    });
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(defaults->writeCount(), 0u);
+}
+
+TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValue)
+{
+    SettingsStore store(defaults);
+    std::vector<Settings> seen;
+    store.onChange = [&](const Settings& s) {
+        EXPECT_EQ(stored(), s); // saved before the listener runs
+        EXPECT_EQ(store.settings(), s);
+        seen.push_back(s);
+    };
+    store.update([](Settings& s) { s.searchChord.reset(); });
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].searchChord, std::nullopt);
+    EXPECT_EQ(defaults->writeCount(), 1u);
+
+    // A cleared search chord survives a reload instead of reverting to the default.
+    SettingsStore reloaded(defaults);
+    EXPECT_EQ(reloaded.settings().searchChord, std::nullopt);
+    EXPECT_EQ(reloaded.settings(), store.settings());
+}
+
+TEST_F(SettingsStoreTest, UnencodableSettingsStayInMemoryAndStillNotify)
+{
+    SettingsStore store(defaults);
+    store.update([](Settings& s) { s.appearance = AppearanceMode::dark; });
+    auto before = defaults->data("settings");
+    int changes = 0;
+    store.onChange = [&](const Settings&) { ++changes; };
+    store.update([](Settings& s) { s.switchers[0].name = "broken \xC3"; });
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(store.settings().switchers[0].name, "broken \xC3");
+    EXPECT_EQ(defaults->data("settings"), before); // the last good document stays
+}
+
+TEST_F(SettingsStoreTest, ListenerMayUpdateAgain)
+{
+    SettingsStore store(defaults);
+    std::vector<std::int64_t> delays;
+    store.onChange = [&](const Settings& s) {
+        delays.push_back(s.showDelayMilliseconds);
+        if (s.showDelayMilliseconds < 3)
+            store.update([](Settings& next) { ++next.showDelayMilliseconds; });
+    };
+    store.update([](Settings& s) { s.showDelayMilliseconds = 1; });
+    EXPECT_EQ(delays, (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(stored()->showDelayMilliseconds, 3);
+}
+
+TEST_F(SettingsStoreTest, RecordingFlagNotifiesOnlyOnChangeAndIsNotSaved)
+{
+    SettingsStore store(defaults);
+    std::vector<bool> seen;
+    store.setRecordingChord(true); // no listener yet
+    store.onRecordingChange = [&](bool recording) { seen.push_back(recording); };
+    store.setRecordingChord(true);
+    store.setRecordingChord(false);
+    store.setRecordingChord(false);
+    store.setRecordingChord(true);
+    store.setRecordingChord(true);
+    EXPECT_EQ(seen, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(store.isRecordingChord());
+    EXPECT_EQ(defaults->writeCount(), 0u);
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,410 @@
+// The settings model: defaults, list filters, and the JSON document.
+#include "VantrelCore/SettingsJSON.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace vantrel {
+namespace {
+
+using Json = nlohmann::json;
+
+WindowInfo window(WindowID id, bool minimized = false, bool hidden = false, std::vector<SpaceID> spaces = {})
+{
+    WindowInfo w;
+    w.id = id;
+    w.appName = "App";
+    w.isMinimized = minimized;
+    w.isAppHidden = hidden;
+    w.spaceIDs = std::move(spaces);
+    return w;
+}
+
+std::vector<WindowID> ids(const std::vector<WindowInfo>& windows)
+{
+    std::vector<WindowID> result;
+    for (const auto& w : windows)
+        result.push_back(w.id);
+    return result;
+}
+
+using Ids = std::vector<WindowID>;
+
+Settings decodeOK(const Json& document)
+{
+    auto result = decodeSettings(document);
+    EXPECT_TRUE(result) << (result ? "" : result.error().message()) << " for " << document.dump();
+    return result ? result.value() : Settings{};
+}
+
+DecodeError decodeFail(const Json& document)
+{
+    auto result = decodeSettings(document);
+    EXPECT_FALSE(result) << "decoded " << document.dump();
+    return result ? DecodeError{} : result.error();
+}
+
+Json validRule() { return {{"id", "0F8FAD5B-D9CB-469F-A165-70867728950E"}, {"app", "Mail"}}; }
+
+// --- Defaults and properties -----------------------------------------------
+
+TEST(Settings, DefaultsAreTheThreeSwitchersAndDocumentedValues)
+{
+    Settings s = Settings::defaults();
+    ASSERT_EQ(s.switchers.size(), 3u);
+    EXPECT_EQ(s.switchers[0], (SwitcherConfig{"cmd-tab", "⌘Tab — all windows", {48, 0x100000}, KeyChord{48, 0x120000},
+                                              SwitcherScope::allApps, true}));
+    EXPECT_EQ(s.switchers[1], (SwitcherConfig{"cmd-grave", "⌘` — active app's windows", {65535, 0x100000},
+                                              KeyChord{65535, 0x120000}, SwitcherScope::activeApp, true}));
+    EXPECT_EQ(s.switchers[2], (SwitcherConfig{"ctrl-opt-tab", "⌃⌥Tab — all windows", {48, 0xC0000},
+                                              KeyChord{48, 0xE0000}, SwitcherScope::allApps, true}));
+    EXPECT_EQ(s.switchers[0], SwitcherConfig::commandTab());
+    EXPECT_EQ(s.showDelayMilliseconds, 150);
+    EXPECT_EQ(s.minimizedWindows, WindowFilter::bottom);
+    EXPECT_EQ(s.hiddenApps, WindowFilter::bottom);
+    EXPECT_EQ(s.searchChord, (KeyChord{49, 262144}));
+    EXPECT_EQ(s.learnedShortcutMaxLength, 3);
+    EXPECT_FALSE(s.allowOneMismatch);
+    EXPECT_EQ(s.fastSearchModifier, FastSearchModifier::fn);
+    EXPECT_EQ(s.spacesFilter, SpacesFilter::allSpaces);
+    EXPECT_EQ(s.panelDisplayMode, PanelDisplayMode::activeDisplay);
+    EXPECT_EQ(s.rules, Rules{});
+    EXPECT_EQ(s.appearance, AppearanceMode::system);
+    EXPECT_EQ(s.textScale, 1.0);
+}
+
+TEST(Settings, EnumerationNamesAndLabels)
+{
+    EXPECT_EQ(rawValue(SwitcherScope::activeApp), "activeApp");
+    EXPECT_EQ(displayName(SpacesFilter::visibleAndFullscreen), "Visible + fullscreen Spaces");
+    EXPECT_EQ(displayName(SpacesFilter::visibleSpaces), "Visible Spaces");
+    EXPECT_EQ(displayName(AppearanceMode::system), "Match system");
+    EXPECT_EQ(displayName(PanelDisplayMode::allDisplays), "All displays");
+    EXPECT_EQ(fromRawValue<WindowFilter>("hide"), WindowFilter::hide);
+    EXPECT_EQ(fromRawValue<AppearanceMode>("Dark"), std::nullopt);
+}
+
+TEST(Settings, FilterPlacesMinimizedAndHiddenWindows)
+{
+    Settings s;
+    s.minimizedWindows = WindowFilter::bottom;
+    s.hiddenApps = WindowFilter::hide;
+    std::vector<WindowInfo> in{window(1), window(2, true), window(3, false, true), window(4)};
+    EXPECT_EQ(ids(s.filter(in)), Ids({1, 4, 2}));
+
+    // Minimized in a hidden application: only minimizedWindows decides.
+    std::vector<WindowInfo> both{window(5, true, true), window(6)};
+    s.minimizedWindows = WindowFilter::show;
+    EXPECT_EQ(ids(s.filter(both)), Ids({5, 6}));
+    s.minimizedWindows = WindowFilter::hide;
+    s.hiddenApps = WindowFilter::show;
+    EXPECT_EQ(ids(s.filter(both)), Ids({6}));
+
+    s.minimizedWindows = WindowFilter::bottom;
+    s.hiddenApps = WindowFilter::bottom;
+    std::vector<WindowInfo> mixed{window(1, true), window(2, false, true), window(3), window(4, true)};
+    EXPECT_EQ(ids(s.filter(mixed)), Ids({3, 1, 2, 4}));
+}
+
+TEST(Settings, SpaceFilterKeepsWindowsOnAllowedOrUnknownSpaces)
+{
+    Settings s;
+    std::vector<WindowInfo> in{window(1, false, false, {}), window(2, false, false, {10}),
+                               window(3, false, false, {20}), window(4, false, false, {30, 10}),
+                               window(5, false, false, {40})};
+    const std::set<SpaceID> visible{10}, fullscreen{20};
+    EXPECT_EQ(ids(s.spaceFilter(in, visible, fullscreen)), Ids({1, 2, 3, 4, 5}));
+    s.spacesFilter = SpacesFilter::visibleSpaces;
+    EXPECT_EQ(ids(s.spaceFilter(in, visible, fullscreen)), Ids({1, 2, 4}));
+    s.spacesFilter = SpacesFilter::visibleAndFullscreen;
+    EXPECT_EQ(ids(s.spaceFilter(in, visible, fullscreen)), Ids({1, 2, 3, 4}));
+}
+
+TEST(Settings, ReplacesCommandTabOnlyThroughEnabledActivateChords)
+{
+    Settings s;
+    EXPECT_TRUE(s.replacesCommandTab());
+    s.switchers[0].isEnabled = false;
+    EXPECT_TRUE(s.replacesCommandTab()); // ⌘` still uses the key above Tab
+    s.switchers[1].isEnabled = false;
+    EXPECT_FALSE(s.replacesCommandTab());
+    // A move-up chord with command does not count.
+    s.switchers[2].moveUp = KeyChord{48, KeyChord::command};
+    EXPECT_FALSE(s.replacesCommandTab());
+    s.switchers.clear();
+    EXPECT_FALSE(s.replacesCommandTab());
+}
+
+TEST(Settings, SearchChordIsInputSourceShortcutIgnoringOnlyOption)
+{
+    Settings s;
+    EXPECT_TRUE(s.searchChordIsInputSourceShortcut());
+    s.searchChord = KeyChord{49, KeyChord::control | KeyChord::option};
+    EXPECT_TRUE(s.searchChordIsInputSourceShortcut());
+    s.searchChord = KeyChord{49, KeyChord::control | KeyChord::shift};
+    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
+    s.searchChord = KeyChord{49, KeyChord::option};
+    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
+    s.searchChord = KeyChord{48, KeyChord::control};
+    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
+    s.searchChord.reset();
+    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
+}
+
+// --- Decoding ------------------------------------------------------------------
+
+TEST(SettingsDecode, MissingAndNullKeysKeepDefaultsUnknownKeysIgnored)
+{
+    EXPECT_EQ(decodeOK(Json::object()), Settings::defaults());
+
+    Settings expected;
+    expected.showDelayMilliseconds = 0;
+    EXPECT_EQ(decodeOK({{"showDelayMilliseconds", 0}}), expected);
+
+    Json nulls = Json::object();
+    for (const char* key : {"switchers", "showDelayMilliseconds", "minimizedWindows", "hiddenApps",
+                            "learnedShortcutMaxLength", "allowOneMismatch", "fastSearchModifier", "spacesFilter",
+                            "panelDisplayMode", "rules", "appearance", "textScale"})
+        nulls[key] = nullptr;
+    nulls["someFutureKey"] = {{"anything", 1}};
+    EXPECT_EQ(decodeOK(nulls), Settings::defaults());
+}
+
+TEST(SettingsDecode, SearchChordAbsentKeepsDefaultNullClearsIt)
+{
+    EXPECT_EQ(decodeOK(Json::object()).searchChord, (KeyChord{49, KeyChord::control}));
+    EXPECT_EQ(decodeOK({{"searchChord", nullptr}}).searchChord, std::nullopt);
+    EXPECT_EQ(decodeOK({{"searchChord", {{"keyCode", 3}, {"modifiers", 1048576}}}}).searchChord,
+              (KeyChord{3, KeyChord::command}));
+}
+
+TEST(SettingsDecode, EveryEnumerationCaseDecodesAndOthersFail)
+{
+    auto check = [](const char* key, auto member, const auto& cases) {
+        for (auto value : cases) {
+            Settings decoded = decodeOK({{key, rawValue(value)}});
+            EXPECT_EQ(decoded.*member, value) << key << " " << rawValue(value);
+        }
+        DecodeError error = decodeFail({{key, "Show"}});
+        EXPECT_EQ(error.path, key);
+    };
+    check("minimizedWindows", &Settings::minimizedWindows, allCases<WindowFilter>());
+    check("hiddenApps", &Settings::hiddenApps, allCases<WindowFilter>());
+    check("fastSearchModifier", &Settings::fastSearchModifier, allCases<FastSearchModifier>());
+    check("spacesFilter", &Settings::spacesFilter, allCases<SpacesFilter>());
+    check("panelDisplayMode", &Settings::panelDisplayMode, allCases<PanelDisplayMode>());
+    check("appearance", &Settings::appearance, allCases<AppearanceMode>());
+
+    for (SwitcherScope scope : allCases<SwitcherScope>()) {
+        Json switcher{{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}, {"modifiers", 0}}},
+                      {"scope", rawValue(scope)}, {"isEnabled", false}};
+        EXPECT_EQ(decodeOK({{"switchers", {switcher}}}).switchers.at(0).scope, scope);
+    }
+}
+
+TEST(SettingsDecode, ErrorsNameTheKeyAndTheReason)
+{
+    DecodeError top = decodeFail({{"minimizedWindows", "top"}});
+    EXPECT_EQ(top.message(), "key \"minimizedWindows\": \"top\" is not one of show, bottom, hide");
+
+    Json switcher{{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}}}, {"scope", "allApps"},
+                  {"isEnabled", true}};
+    Json good{{"id", "a"}, {"name", "A"}, {"activate", {{"keyCode", 1}, {"modifiers", 0}}}, {"scope", "activeApp"},
+              {"isEnabled", true}};
+    Json document{{"switchers", Json::array({good, switcher})}};
+    DecodeError nested = decodeFail(document);
+    EXPECT_EQ(nested.path, "switchers[1].activate.modifiers");
+    EXPECT_EQ(nested.reason, "missing");
+
+    DecodeError notJson = decodeSettingsText("{\"textScale\": 1,").error();
+    EXPECT_TRUE(notJson.path.empty());
+    EXPECT_TRUE(notJson.message().starts_with("not valid JSON: ")) << notJson.message();
+
+    EXPECT_EQ(decodeFail(Json::array()).message(), "the document is not a JSON object (found an array)");
+    EXPECT_FALSE(decodeSettingsText("null"));
+    EXPECT_FALSE(decodeSettingsText(""));
+}
+
+TEST(SettingsDecode, WrongTypesFailTheWholeDocument)
+{
+    const std::vector<Json> bad{
+        {{"showDelayMilliseconds", "150"}},
+        {{"showDelayMilliseconds", true}},
+        {{"allowOneMismatch", 1}},
+        {{"allowOneMismatch", "true"}},
+        {{"textScale", "1.0"}},
+        {{"minimizedWindows", 0}},
+        {{"fastSearchModifier", Json::array()}},
+        {{"switchers", Json::object()}},
+        {{"switchers", {nullptr}}},
+        {{"switchers", {42}}},
+        {{"searchChord", "ctrl+space"}},
+        {{"searchChord", {{"keyCode", "49"}, {"modifiers", 262144}}}},
+        {{"rules", Json::array()}},
+        {{"rules", {{"ignored", Json::array()}, {"pauseApps", {"Mail", 3}}}}},
+        {{"rules", {{"ignored", Json::object()}, {"pauseApps", Json::array()}}}},
+    };
+    for (const Json& document : bad) {
+        Json withGoodKeys = document;
+        withGoodKeys["appearance"] = "dark"; // one bad key spoils the rest
+        withGoodKeys["textScale"] = withGoodKeys.value("textScale", Json(2));
+        decodeFail(withGoodKeys);
+    }
+}
+
+TEST(SettingsDecode, IntegersMustBeIntegralAndInRange)
+{
+    auto chord = [](Json keyCode, Json modifiers) {
+        return Json{{"searchChord", {{"keyCode", std::move(keyCode)}, {"modifiers", std::move(modifiers)}}}};
+    };
+    EXPECT_EQ(decodeOK(chord(4294967295u, 18446744073709551615u)).searchChord,
+              (KeyChord{4294967295u, 18446744073709551615u}));
+    EXPECT_EQ(decodeFail(chord(-1, 0)).message(),
+              "key \"searchChord.keyCode\": -1 is out of range for an unsigned 32-bit integer");
+    EXPECT_EQ(decodeFail(chord(4294967296u, 0)).path, "searchChord.keyCode");
+    EXPECT_EQ(decodeFail(chord(0, -1)).path, "searchChord.modifiers");
+
+    // 2^64 does not fit any integer type: the parser hands it over as a float.
+    auto huge = decodeSettingsText(R"({"searchChord": {"keyCode": 49, "modifiers": 18446744073709551616}})");
+    ASSERT_FALSE(huge);
+    EXPECT_EQ(huge.error().path, "searchChord.modifiers");
+    EXPECT_NE(huge.error().reason.find("out of range"), std::string::npos) << huge.error().reason;
+
+    for (const char* text : {R"({"showDelayMilliseconds": 150.0})", R"({"showDelayMilliseconds": 1.5})",
+                             R"({"learnedShortcutMaxLength": 3e0})", R"({"searchChord": {"keyCode": 49.0, "modifiers": 0}})"}) {
+        auto result = decodeSettingsText(text);
+        ASSERT_FALSE(result) << text;
+        EXPECT_TRUE(result.error().reason.starts_with("expected an integer")) << result.error().reason;
+    }
+    EXPECT_EQ(decodeFail({{"showDelayMilliseconds", 9223372036854775808u}}).path, "showDelayMilliseconds");
+
+    // No clamping beyond the type: negative delays and lengths are kept.
+    Settings odd = decodeOK({{"showDelayMilliseconds", -5}, {"learnedShortcutMaxLength", -1}, {"textScale", 3}});
+    EXPECT_EQ(odd.showDelayMilliseconds, -5);
+    EXPECT_EQ(odd.learnedShortcutMaxLength, -1);
+    EXPECT_EQ(odd.textScale, 3.0); // an integer is a fine double
+}
+
+TEST(SettingsDecode, NestedRecordsHaveNoDefaults)
+{
+    const Json fullSwitcher{{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}, {"modifiers", 0}}},
+                            {"scope", "allApps"}, {"isEnabled", true}};
+    for (const char* key : {"id", "name", "activate", "scope", "isEnabled"}) {
+        Json missing = fullSwitcher;
+        missing.erase(key);
+        EXPECT_EQ(decodeFail({{"switchers", {missing}}}).path, std::string("switchers[0].") + key);
+        Json nulled = fullSwitcher;
+        nulled[key] = nullptr;
+        EXPECT_EQ(decodeFail({{"switchers", {nulled}}}).path, std::string("switchers[0].") + key);
+    }
+    Json noMoveUp = fullSwitcher;
+    EXPECT_EQ(decodeOK({{"switchers", {noMoveUp}}}).switchers.at(0).moveUp, std::nullopt);
+    noMoveUp["moveUp"] = nullptr;
+    EXPECT_EQ(decodeOK({{"switchers", {noMoveUp}}}).switchers.at(0).moveUp, std::nullopt);
+    EXPECT_TRUE(decodeOK({{"switchers", Json::array()}}).switchers.empty());
+
+    EXPECT_EQ(decodeFail({{"rules", {{"pauseApps", Json::array()}}}}).path, "rules.ignored");
+    EXPECT_EQ(decodeFail({{"rules", {{"ignored", Json::array()}}}}).path, "rules.pauseApps");
+    for (const char* key : {"id", "app"}) {
+        Json rule = validRule();
+        rule.erase(key);
+        EXPECT_EQ(decodeFail({{"rules", {{"ignored", {rule}}, {"pauseApps", Json::array()}}}}).path,
+                  std::string("rules.ignored[0].") + key);
+    }
+    Json rule = validRule();
+    rule["titlePattern"] = nullptr;
+    Rules rules = decodeOK({{"rules", {{"ignored", {rule}}, {"pauseApps", {"VMware"}}}}}).rules;
+    ASSERT_EQ(rules.ignored.size(), 1u);
+    EXPECT_EQ(rules.ignored[0].titlePattern, std::nullopt);
+    EXPECT_EQ(rules.pauseApps, std::vector<std::string>{"VMware"});
+}
+
+TEST(SettingsDecode, RuleIdsMustBeUUIDsInAnyCaseAndKeepTheirText)
+{
+    for (const char* id : {"0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E",
+                           "0f8FAD5b-d9cb-469f-A165-70867728950e"}) {
+        Json rule{{"id", id}, {"app", "Mail"}};
+        auto decoded = decodeOK({{"rules", {{"ignored", {rule}}, {"pauseApps", Json::array()}}}});
+        ASSERT_EQ(decoded.rules.ignored.size(), 1u);
+        EXPECT_EQ(decoded.rules.ignored[0].id, id);
+    }
+    for (const char* id : {"", "not-a-uuid", "0f8fad5bd9cb469fa16570867728950e", "0f8fad5b-d9cb-469f-a165-70867728950",
+                           "0f8fad5b-d9cb-469f-a165-70867728950g", "{0f8fad5b-d9cb-469f-a165-70867728950e}"}) {
+        Json rule{{"id", id}, {"app", "Mail"}};
+        EXPECT_EQ(decodeFail({{"rules", {{"ignored", {rule}}, {"pauseApps", Json::array()}}}}).path,
+                  "rules.ignored[0].id")
+            << id;
+    }
+    EXPECT_TRUE(IgnoreRule::isValidID(IgnoreRule::makeID()));
+    EXPECT_NE(IgnoreRule::makeID(), IgnoreRule::makeID());
+    EXPECT_EQ(IgnoreRule::makeID()[14], '4'); // version 4
+}
+
+// --- Encoding ------------------------------------------------------------------
+
+TEST(SettingsEncode, WritesAllKeysAndExplicitNullSearchChord)
+{
+    Settings s;
+    s.searchChord.reset();
+    s.switchers[1].moveUp.reset();
+    s.rules.ignored.push_back({IgnoreRule::makeID(), "Mail", std::nullopt});
+    auto text = encodeSettingsText(s);
+    ASSERT_TRUE(text);
+    Json document = Json::parse(*text);
+    EXPECT_EQ(document.size(), 13u);
+    ASSERT_TRUE(document.contains("searchChord"));
+    EXPECT_TRUE(document["searchChord"].is_null());
+    EXPECT_FALSE(document["switchers"][1].contains("moveUp"));
+    EXPECT_TRUE(document["switchers"][0].contains("moveUp"));
+    EXPECT_FALSE(document["rules"]["ignored"][0].contains("titlePattern"));
+    EXPECT_EQ(document["minimizedWindows"], "bottom");
+    EXPECT_EQ(encodeSettings(Settings{})->begin().key(), "switchers"); // declaration order for readers' eyes
+}
+
+TEST(SettingsEncode, RoundTripsEveryField)
+{
+    Settings s;
+    s.switchers = {SwitcherConfig::controlOptionTab(),
+                   {"mine", "Mine ✓", {12, 0x1E0000}, std::nullopt, SwitcherScope::activeApp, false}};
+    s.showDelayMilliseconds = -20;
+    s.minimizedWindows = WindowFilter::hide;
+    s.hiddenApps = WindowFilter::show;
+    s.searchChord = KeyChord{4294967295u, 18446744073709551615u};
+    s.learnedShortcutMaxLength = 0;
+    s.allowOneMismatch = true;
+    s.fastSearchModifier = FastSearchModifier::rightOption;
+    s.spacesFilter = SpacesFilter::visibleAndFullscreen;
+    s.panelDisplayMode = PanelDisplayMode::allDisplays;
+    s.rules.ignored = {{"0F8FAD5B-D9CB-469F-A165-70867728950E", "com.Example.Mail", "^Draft$"},
+                       {IgnoreRule::makeID(), "Écrire", ""}};
+    s.rules.pauseApps = {"VMware Fusion", "com.microsoft.rdc"};
+    s.appearance = AppearanceMode::dark;
+    s.textScale = 1.25;
+
+    auto text = encodeSettingsText(s, 2);
+    ASSERT_TRUE(text);
+    auto back = decodeSettingsText(*text);
+    ASSERT_TRUE(back) << back.error().message();
+    EXPECT_EQ(back.value(), s);
+
+    Settings cleared;
+    cleared.searchChord.reset();
+    EXPECT_EQ(decodeSettingsText(*encodeSettingsText(cleared)).value().searchChord, std::nullopt);
+    EXPECT_EQ(decodeSettingsText(*encodeSettingsText(Settings{})).value(), Settings{});
+}
+
+TEST(SettingsEncode, ValuesWithoutAJSONFormFailInsteadOfWritingNull)
+{
+    Settings s;
+    s.textScale = std::nan("");
+    EXPECT_FALSE(encodeSettingsText(s));
+    s.textScale = INFINITY;
+    EXPECT_FALSE(encodeSettingsText(s));
+    s.textScale = 1.0;
+    s.switchers[0].name = "bad \xff byte";
+    EXPECT_FALSE(encodeSettingsText(s));
+}
+
+} // namespace
+} // namespace vantrel
