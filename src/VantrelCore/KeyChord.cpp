@@ -76,14 +76,14 @@ std::optional<std::string> layoutIndependentName(std::uint32_t keyCode)
     }
     for (std::size_t i = 0; i < functionKeyCodes.size(); ++i) {
         if (functionKeyCodes[i] == keyCode)
-            return "F" + std::to_string(i + 1);
+            return std::string("F").append(std::to_string(i + 1));
     }
     return std::nullopt;
 }
 
 std::string fallbackName(std::uint32_t keyCode)
 {
-    return "key " + std::to_string(keyCode);
+    return std::string("key ").append(std::to_string(keyCode));
 }
 
 } // namespace

@@ -29,6 +29,9 @@ struct MRUList {
     /// recent first, then the others in the given order.
     std::vector<WindowInfo> order(std::span<const WindowInfo> windows) const;
 
+    /// The permutation `order` applies: input indices in display order.
+    std::vector<std::size_t> orderIndices(std::span<const WindowInfo> windows) const;
+
     bool operator==(const MRUList&) const = default;
 };
 

@@ -114,7 +114,12 @@ double decodeDouble(const Json& value, const std::string& path)
 {
     if (!value.is_number())
         fail(path, "expected a number, found " + describe(value));
-    return value.get<double>();
+    // The parser turns literals beyond a double's range into infinity, which
+    // could never be written back.
+    double number = value.get<double>();
+    if (!std::isfinite(number))
+        fail(path, "the number is out of range for a double");
+    return number;
 }
 
 std::string decodeString(const Json& value, const std::string& path)
@@ -300,7 +305,9 @@ Expected<Settings, DecodeError> decodeSettingsText(std::string_view text)
     nlohmann::json document;
     try {
         document = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {
+        // parse_error for syntax, out_of_range for a number literal that
+        // overflows a double.
         std::string what = error.what();
         // Drop the library's "[json.exception.parse_error.101] " tag.
         if (auto end = what.find("] "); what.starts_with("[json.exception") && end != std::string::npos)

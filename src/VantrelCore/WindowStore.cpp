@@ -36,25 +36,44 @@ void WindowStore::stop()
         backend_->stop();
 }
 
-void WindowStore::apply(TrackingSnapshot snapshot)
+void WindowStore::apply(TrackingSnapshot&& snapshot)
 {
     windows_ = std::move(snapshot.windows);
     visibleSpaceIDs_ = std::move(snapshot.visibleSpaceIDs);
     fullscreenSpaceIDs_ = std::move(snapshot.fullscreenSpaceIDs);
     spaceNumbers_ = std::move(snapshot.spaceNumbers);
     mru_.reconcile(windows_);
-    notify();
+    changed();
+}
+
+void WindowStore::apply(const TrackingSnapshot& snapshot)
+{
+    windows_ = snapshot.windows;
+    visibleSpaceIDs_ = snapshot.visibleSpaceIDs;
+    fullscreenSpaceIDs_ = snapshot.fullscreenSpaceIDs;
+    spaceNumbers_ = snapshot.spaceNumbers;
+    mru_.reconcile(windows_);
+    changed();
 }
 
 void WindowStore::noteFocused(WindowID id)
 {
     mru_.touch(id);
-    notify();
+    changed();
 }
 
-std::vector<WindowInfo> WindowStore::ordered() const
+const std::vector<WindowInfo>& WindowStore::ordered() const
 {
-    return mru_.order(windows_);
+    if (!orderedIsCurrent_) {
+        const auto indices = mru_.orderIndices(windows_);
+        // Element-wise assignment into the previous list keeps its strings'
+        // buffers: a refresh of the same windows allocates almost nothing.
+        ordered_.resize(windows_.size());
+        for (std::size_t i = 0; i < indices.size(); ++i)
+            ordered_[i] = windows_[indices[i]];
+        orderedIsCurrent_ = true;
+    }
+    return ordered_;
 }
 
 std::optional<WindowInfo> WindowStore::window(WindowID id) const
@@ -65,8 +84,9 @@ std::optional<WindowInfo> WindowStore::window(WindowID id) const
     return *it;
 }
 
-void WindowStore::notify()
+void WindowStore::changed()
 {
+    orderedIsCurrent_ = false;
     if (onChange) {
         // A copy, so that a listener replacing onChange does not destroy the
         // function that is running.

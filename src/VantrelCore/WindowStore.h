@@ -31,14 +31,17 @@ public:
 
     /// Takes over the snapshot's windows and Spaces, reconciles the MRU list,
     /// then calls onChange (also when nothing differs).
-    void apply(TrackingSnapshot snapshot);
+    void apply(TrackingSnapshot&& snapshot);
+    /// As above, copying into the storage the store already holds.
+    void apply(const TrackingSnapshot& snapshot);
     /// Moves the window to the front of the MRU list, then calls onChange. The
     /// id need not be among the windows.
     void noteFocused(WindowID id);
 
     /// Every window: focused ones most recent first, then the others in the
-    /// order they first appeared.
-    std::vector<WindowInfo> ordered() const;
+    /// order they first appeared. Computed once per change; the reference is
+    /// valid until the next apply or noteFocused.
+    const std::vector<WindowInfo>& ordered() const;
     /// The first window with this number.
     std::optional<WindowInfo> window(WindowID id) const;
 
@@ -53,13 +56,16 @@ public:
     std::function<void()> onChange;
 
 private:
-    void notify();
+    void changed();
 
     std::vector<WindowInfo> windows_;
     std::set<SpaceID> visibleSpaceIDs_;
     std::set<SpaceID> fullscreenSpaceIDs_;
     std::map<SpaceID, int> spaceNumbers_;
     MRUList mru_;
+    // Reused between changes so that a refresh reuses the strings' storage.
+    mutable std::vector<WindowInfo> ordered_;
+    mutable bool orderedIsCurrent_ = false;
     std::unique_ptr<WindowTracking> backend_;
     // Declared last so it dies first: the tracker's callbacks see the store
     // as gone while the tracker itself is being torn down.

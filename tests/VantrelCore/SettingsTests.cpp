@@ -284,6 +284,13 @@ TEST(SettingsDecode, IntegersMustBeIntegralAndInRange)
     EXPECT_EQ(odd.showDelayMilliseconds, -5);
     EXPECT_EQ(odd.learnedShortcutMaxLength, -1);
     EXPECT_EQ(odd.textScale, 3.0); // an integer is a fine double
+    // Beyond a double: a failure value, never an exception or infinity.
+    for (const char* text : {R"({"textScale": 1e999})", R"({"textScale": -1e999})", R"({"showDelayMilliseconds": 1e400})"}) {
+        auto result = decodeSettingsText(text);
+        ASSERT_FALSE(result) << text;
+        EXPECT_TRUE(result.error().message().starts_with("not valid JSON: ")) << result.error().message();
+    }
+    EXPECT_EQ(decodeFail({{"textScale", INFINITY}}).path, "textScale");
 }
 
 TEST(SettingsDecode, NestedRecordsHaveNoDefaults)

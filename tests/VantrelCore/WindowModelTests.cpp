@@ -318,6 +318,25 @@ TEST_F(StoreFixture, NewWindowsEnterLeastRecentAndWindowLookupFindsTheFirst)
     EXPECT_EQ(store->window(4)->title, "");
 }
 
+TEST_F(StoreFixture, OrderedListFollowsEveryChangeWhetherCopiedOrMoved)
+{
+    TrackingSnapshot large = snapshotOf({1, 2, 3, 4, 5});
+    store->apply(large); // copied
+    store->noteFocused(4);
+    EXPECT_EQ(idsOf(store->ordered()), Ids({4, 1, 2, 3, 5}));
+    TrackingSnapshot small = snapshotOf({5, 4});
+    small.windows[0].title = "renamed";
+    store->apply(small);
+    ASSERT_EQ(idsOf(store->ordered()), Ids({4, 5}));
+    EXPECT_EQ(store->ordered()[1].title, "renamed");
+    store->noteFocused(5);
+    EXPECT_EQ(idsOf(store->ordered()), Ids({5, 4}));
+    store->apply(snapshotOf({6, 5, 4})); // moved
+    EXPECT_EQ(idsOf(store->ordered()), Ids({5, 4, 6}));
+    EXPECT_EQ(store->ordered()[0].title, ""); // nothing left over from the earlier list
+    EXPECT_EQ(large.windows.size(), 5u);      // a copied snapshot is left intact
+}
+
 TEST_F(StoreFixture, CallbacksDoNothingOnceTheStoreIsGone)
 {
     store->start();
