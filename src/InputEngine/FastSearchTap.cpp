@@ -1,0 +1,241 @@
+// Fast Search input: the hold state machine and the key-down mapping.
+#include "InputEngine/FastSearchTap.h"
+
+#include "VantrelCore/KeyboardLayoutTranslator.h"
+
+namespace vantrel {
+
+namespace {
+
+// Event type numbers as the debug traces print them (the platform-neutral
+// numbering of key down, key up and modifier change).
+constexpr unsigned keyDownType = 10;
+constexpr unsigned keyUpType = 11;
+constexpr unsigned flagsChangedType = 12;
+
+constexpr std::uint64_t secondaryFnFlag = 0x800000;
+constexpr std::uint64_t optionFlag = 0x80000;
+constexpr std::uint64_t commandFlag = 0x100000;
+
+namespace Keys {
+constexpr std::uint16_t returnKey = 36;
+constexpr std::uint16_t tab = 48;
+constexpr std::uint16_t deleteKey = 51;
+constexpr std::uint16_t escape = 53;
+constexpr std::uint16_t keypadEnter = 76;
+constexpr std::uint16_t downArrow = 125;
+constexpr std::uint16_t upArrow = 126;
+} // namespace Keys
+
+// The key code of the modifier's own key in modifier-change events and the
+// flag bit that says it is down (either side's key sets it).
+struct HoldKey {
+    std::uint16_t keyCode = 0;
+    std::uint64_t downFlag = 0;
+    bool isFlagsChanged = false;
+};
+
+HoldKey holdKey(FastSearchModifier modifier)
+{
+    switch (modifier) {
+    case FastSearchModifier::off: return {};
+    case FastSearchModifier::fn: return {63, secondaryFnFlag, true};
+    case FastSearchModifier::capsLock: return {Keys::escape, 0, false};
+    case FastSearchModifier::leftCommand: return {55, commandFlag, true};
+    case FastSearchModifier::rightCommand: return {54, commandFlag, true};
+    case FastSearchModifier::leftOption: return {58, optionFlag, true};
+    case FastSearchModifier::rightOption: return {61, optionFlag, true};
+    }
+    return {};
+}
+
+unsigned typeNumber(KeyEvent::Kind kind)
+{
+    switch (kind) {
+    case KeyEvent::Kind::keyDown: return keyDownType;
+    case KeyEvent::Kind::keyUp: return keyUpType;
+    case KeyEvent::Kind::flagsChanged: return flagsChangedType;
+    }
+    return 0;
+}
+
+} // namespace
+
+FastSearchTap::FastSearchTap() : FastSearchTap(currentInputBackend()) {}
+
+FastSearchTap::FastSearchTap(std::shared_ptr<InputBackend> backend)
+    : backend_(std::move(backend)), self_(std::make_shared<FastSearchTap*>(this))
+{
+    if (backend_)
+        translator_ = backend_->makeLayoutTranslator();
+    if (!translator_)
+        translator_ = makeKeyboardLayoutTranslator();
+}
+
+FastSearchTap::~FastSearchTap()
+{
+    *self_ = nullptr;
+    tap_.reset();
+    layoutObserver_.reset();
+}
+
+bool FastSearchTap::hasInputMonitoring() const
+{
+    return backend_ && backend_->hasInputMonitoring();
+}
+
+void FastSearchTap::requestInputMonitoring()
+{
+    if (backend_)
+        backend_->requestInputMonitoring();
+}
+
+void FastSearchTap::setModifier(FastSearchModifier modifier)
+{
+    modifier_ = modifier;
+    if (modifier == FastSearchModifier::off) {
+        uninstall();
+        return;
+    }
+    if (backend_ && !backend_->canHold(modifier)) {
+        // An installed tap must not keep watching the old key.
+        uninstall();
+        log_.notice("Fast Search modifier %{public}s is not available on this keyboard", rawValue(modifier));
+        return;
+    }
+    if (tap_ && !tap_->setModifier(modifier)) {
+        uninstall();
+        log_.error("could not create active event tap (Accessibility?)");
+        return;
+    }
+    install();
+}
+
+void FastSearchTap::install()
+{
+    if (tap_ || !backend_)
+        return;
+    if (!backend_->hasInputMonitoring()) {
+        log_.notice("Fast Search waiting for Input Monitoring; tap not installed");
+        return;
+    }
+    std::weak_ptr<FastSearchTap*> weakSelf = self_;
+    tap_ = backend_->installKeyTap(modifier_, [weakSelf](const KeyEvent& event) {
+        auto self = weakSelf.lock();
+        return self && *self ? (*self)->handle(event) : false;
+    });
+    if (!tap_) {
+        log_.error("could not create active event tap (Accessibility?)");
+        return;
+    }
+    log_.info("fast-search tap installed for modifier %{public}s", rawValue(modifier_));
+    layoutObserver_ = backend_->observeLayoutChanges([weakSelf] {
+        if (auto self = weakSelf.lock(); self && *self)
+            (*self)->translator_->reloadLayout();
+    });
+}
+
+void FastSearchTap::uninstall()
+{
+    if (held_) {
+        held_ = false;
+        send(Ended{false});
+    }
+    tap_.reset();
+    layoutObserver_.reset();
+}
+
+void FastSearchTap::send(const Event& event)
+{
+    if (onEvent)
+        onEvent(event);
+}
+
+void FastSearchTap::beginHold()
+{
+    held_ = true;
+    translator_->reloadLayout();
+    send(Began{});
+}
+
+bool FastSearchTap::handle(const KeyEvent& event)
+{
+    log_.debug("tap event type=%u keyCode=%hu", typeNumber(event.kind), event.keyCode);
+    const HoldKey hold = holdKey(modifier_);
+    switch (event.kind) {
+    case KeyEvent::Kind::keyDown:
+    case KeyEvent::Kind::keyUp: {
+        const bool down = event.kind == KeyEvent::Kind::keyDown;
+        if (modifier_ == FastSearchModifier::capsLock && event.keyCode == hold.keyCode) {
+            // The hold key itself never reaches anyone; a key down while held
+            // is its auto-repeat.
+            if (down && !held_) {
+                beginHold();
+            } else if (!down && held_) {
+                held_ = false;
+                send(Ended{true});
+            }
+            return true;
+        }
+        if (!held_)
+            return false;
+        if (down)
+            keyDownWhileHeld(event);
+        return true;
+    }
+    case KeyEvent::Kind::flagsChanged: {
+        log_.debug("flagsChanged keycode=%hu modKeyCode=%hu fnmask=%{bool}d", event.keyCode, hold.keyCode,
+                   (event.modifierFlags & secondaryFnFlag) != 0);
+        if (!hold.isFlagsChanged || event.keyCode != hold.keyCode)
+            return false;
+        if (event.modifierFlags & hold.downFlag) {
+            if (!held_)
+                beginHold();
+        } else if (held_) {
+            held_ = false;
+            send(Ended{true});
+        }
+        // Other programs still see the modifier.
+        return false;
+    }
+    }
+    return false;
+}
+
+void FastSearchTap::keyDownWhileHeld(const KeyEvent& event)
+{
+    switch (event.keyCode) {
+    case Keys::returnKey:
+    case Keys::keypadEnter:
+        held_ = false;
+        send(Ended{true});
+        return;
+    case Keys::escape:
+        held_ = false;
+        send(Ended{false});
+        return;
+    case Keys::tab:
+    case Keys::downArrow:
+        send(MoveSelection{+1});
+        return;
+    case Keys::upArrow:
+        send(MoveSelection{-1});
+        return;
+    case Keys::deleteKey:
+        send(Backspace{});
+        return;
+    default:
+        break;
+    }
+    // The held modifier must not change the typed character: holding option
+    // types plain letters, shift still gives capitals.
+    std::uint64_t flags = event.modifierFlags & ~secondaryFnFlag;
+    if (modifier_ == FastSearchModifier::leftOption || modifier_ == FastSearchModifier::rightOption)
+        flags &= ~optionFlag;
+    if (modifier_ == FastSearchModifier::leftCommand || modifier_ == FastSearchModifier::rightCommand)
+        flags &= ~commandFlag;
+    if (auto text = translator_->character(event.keyCode, flags))
+        send(Character{std::move(*text)});
+}
+
+} // namespace vantrel

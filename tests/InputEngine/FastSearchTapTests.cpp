@@ -1,0 +1,313 @@
+// The Fast Search hold over the simulated keyboard: which key holds, what
+// typed keys become, what is swallowed, and installation.
+#include "InputEngine/FastSearchTap.h"
+#include "InputEngine/SimulatedInput.h"
+#include "Runtime/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+using Event = FastSearchTap::Event;
+using Character = FastSearchTap::Character;
+using MoveSelection = FastSearchTap::MoveSelection;
+using Ended = FastSearchTap::Ended;
+using Began = FastSearchTap::Began;
+using Backspace = FastSearchTap::Backspace;
+
+constexpr std::uint64_t command = 0x100000;
+constexpr std::uint64_t option = 0x80000;
+constexpr std::uint64_t shift = 0x20000;
+constexpr std::uint64_t control = 0x40000;
+constexpr std::uint64_t fnFlag = 0x800000;
+
+namespace Key {
+constexpr std::uint16_t a = 0, s = 1, e = 14, b = 11;
+constexpr std::uint16_t quote = 39;
+constexpr std::uint16_t returnKey = 36, keypadEnter = 76, tab = 48, deleteKey = 51, escape = 53;
+constexpr std::uint16_t down = 125, up = 126, left = 123;
+constexpr std::uint16_t leftCommand = 55, rightCommand = 54, leftOption = 58, rightOption = 61, fn = 63;
+} // namespace Key
+
+class FastSearchTapTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        tap = std::make_unique<FastSearchTap>(input);
+        tap->onEvent = [this](const Event& event) { events.push_back(event); };
+    }
+    // Presses and releases a key while the modifier flags `flags` are down.
+    void type(std::uint16_t keyCode, std::uint64_t flags)
+    {
+        input->keyDown(keyCode, flags);
+        input->keyUp(keyCode, flags);
+    }
+
+    std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    std::unique_ptr<FastSearchTap> tap;
+    std::vector<Event> events;
+};
+
+TEST_F(FastSearchTapTest, LeftCommandHoldTypesPlainLettersThatNoProgramSees)
+{
+    tap->setModifier(FastSearchModifier::leftCommand);
+    ASSERT_TRUE(tap->isInstalled());
+
+    // The other command key does not hold.
+    input->flagsChanged(Key::rightCommand, command);
+    EXPECT_FALSE(tap->isHeld());
+    input->flagsChanged(Key::rightCommand, 0);
+
+    input->flagsChanged(Key::leftCommand, command);
+    EXPECT_TRUE(tap->isHeld());
+    type(Key::a, command);
+    type(Key::b, command | shift);
+    input->flagsChanged(Key::leftCommand, 0);
+    EXPECT_FALSE(tap->isHeld());
+
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"a"}, Character{"B"}, Ended{true}}));
+    // The modifier changes pass; the typed keys were swallowed.
+    for (const KeyEvent& event : input->delivered)
+        EXPECT_EQ(event.kind, KeyEvent::Kind::flagsChanged);
+    EXPECT_EQ(input->delivered.size(), 4u);
+}
+
+TEST_F(FastSearchTapTest, RightOptionHoldRemovesOptionButKeepsShift)
+{
+    tap->setModifier(FastSearchModifier::rightOption);
+    input->flagsChanged(Key::leftOption, option);
+    EXPECT_FALSE(tap->isHeld());
+    input->flagsChanged(Key::leftOption, 0);
+
+    input->flagsChanged(Key::rightOption, option);
+    type(18, option);         // "1", not the option level's "¡"
+    type(18, option | shift); // "!"
+    type(Key::a, option | fnFlag);
+    input->flagsChanged(Key::rightOption, 0);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"1"}, Character{"!"}, Character{"a"}, Ended{true}}));
+}
+
+TEST_F(FastSearchTapTest, CommandHoldKeepsOptionForTranslation)
+{
+    tap->setModifier(FastSearchModifier::rightCommand);
+    input->flagsChanged(Key::rightCommand, command);
+    type(18, command | option);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"¡"}}));
+}
+
+TEST_F(FastSearchTapTest, KeysOutsideAHoldPassUntouched)
+{
+    tap->setModifier(FastSearchModifier::leftOption);
+    type(Key::a, 0);
+    type(Key::escape, 0);
+    type(Key::returnKey, 0);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(input->delivered.size(), 6u);
+}
+
+TEST_F(FastSearchTapTest, EditingAndNavigationKeysDuringAHold)
+{
+    tap->setModifier(FastSearchModifier::leftOption);
+    input->flagsChanged(Key::leftOption, option);
+    type(Key::tab, option);
+    type(Key::tab, option | shift); // still down, as Tab always is
+    type(Key::down, option);
+    type(Key::up, option);
+    input->keyDown(Key::deleteKey, option); // auto-repeat repeats
+    input->keyDown(Key::deleteKey, option);
+    input->keyUp(Key::deleteKey, option);
+    type(Key::left, option); // no text: nothing, still swallowed
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, MoveSelection{+1}, MoveSelection{+1}, MoveSelection{+1},
+                                          MoveSelection{-1}, Backspace{}, Backspace{}}));
+    EXPECT_EQ(input->delivered.size(), 1u);
+}
+
+TEST_F(FastSearchTapTest, ReturnEnterAndEscapeEndTheHoldBeforeTheModifierIsReleased)
+{
+    tap->setModifier(FastSearchModifier::leftCommand);
+    input->flagsChanged(Key::leftCommand, command);
+    type(Key::returnKey, command);
+    EXPECT_FALSE(tap->isHeld());
+    // The key after Return is no longer part of the hold.
+    type(Key::a, command);
+    input->flagsChanged(Key::leftCommand, 0);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}}));
+
+    events.clear();
+    input->flagsChanged(Key::leftCommand, command);
+    type(Key::keypadEnter, command);
+    input->flagsChanged(Key::leftCommand, 0);
+    input->flagsChanged(Key::leftCommand, command);
+    type(Key::escape, command);
+    input->flagsChanged(Key::leftCommand, 0);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}, Began{}, Ended{false}}));
+}
+
+TEST_F(FastSearchTapTest, ReleasingWithAnEmptyQueryStillCommits)
+{
+    tap->setModifier(FastSearchModifier::rightCommand);
+    input->flagsChanged(Key::rightCommand, command);
+    input->flagsChanged(Key::rightCommand, command); // a second down report changes nothing
+    input->flagsChanged(Key::rightCommand, 0);
+    input->flagsChanged(Key::rightCommand, 0);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}}));
+}
+
+TEST_F(FastSearchTapTest, CapsLockModeHoldsOnKey53AndEscapeCannotCancel)
+{
+    tap->setModifier(FastSearchModifier::capsLock);
+    input->keyDown(Key::escape);
+    input->keyDown(Key::escape); // auto-repeat of the hold key
+    EXPECT_TRUE(tap->isHeld());
+    type(Key::s, 0);
+    type(Key::returnKey, 0); // Return still commits
+    EXPECT_FALSE(tap->isHeld());
+    input->keyUp(Key::escape); // the hold key's release after Return: nothing
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"s"}, Ended{true}}));
+    // Only Return's own key up, which comes after the hold, gets through.
+    EXPECT_EQ(input->delivered, (std::vector<KeyEvent>{{KeyEvent::Kind::keyUp, Key::returnKey, 0}}));
+
+    events.clear();
+    input->keyDown(Key::escape);
+    input->keyUp(Key::escape);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}}));
+    // Modifier changes mean nothing in this mode.
+    input->flagsChanged(Key::leftCommand, command);
+    EXPECT_FALSE(tap->isHeld());
+}
+
+TEST_F(FastSearchTapTest, ControlCharactersAreSwallowedWithoutEvent)
+{
+    tap->setModifier(FastSearchModifier::leftOption);
+    input->flagsChanged(Key::leftOption, option);
+    type(Key::a, option | control); // control-A types U+0001
+    type(49, option);               // space is text
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{" "}}));
+    EXPECT_EQ(input->delivered.size(), 1u);
+}
+
+TEST_F(FastSearchTapTest, DeadKeyComposesOnTheNextKeyAndEachHoldStartsClean)
+{
+    input->setLayout(SimulatedLayout::usInternational());
+    tap->setModifier(FastSearchModifier::rightCommand);
+    input->flagsChanged(Key::rightCommand, command);
+    type(Key::quote, command);
+    type(Key::e, command);
+    input->flagsChanged(Key::rightCommand, 0);
+
+    // A dead key left pending at the end of a hold does not leak into the next.
+    input->flagsChanged(Key::rightCommand, command);
+    type(Key::quote, command);
+    input->flagsChanged(Key::rightCommand, 0);
+    input->flagsChanged(Key::rightCommand, command);
+    type(Key::e, command);
+    input->flagsChanged(Key::rightCommand, 0);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"é"}, Ended{true}, Began{}, Ended{true}, Began{},
+                                          Character{"e"}, Ended{true}}));
+}
+
+TEST_F(FastSearchTapTest, LayoutChangeWhileInstalledReachesTheTranslator)
+{
+    tap->setModifier(FastSearchModifier::leftCommand);
+    input->setLayout(SimulatedLayout::usInternational());
+    EXPECT_EQ(tap->translator().layoutName(), "U.S. International");
+    tap->setModifier(FastSearchModifier::off);
+    input->setLayout(SimulatedLayout::us());
+    EXPECT_EQ(tap->translator().layoutName(), "U.S. International");
+}
+
+TEST_F(FastSearchTapTest, UninstallDuringAHoldCancelsBeforeRemovingTheTap)
+{
+    tap->setModifier(FastSearchModifier::leftOption);
+    input->flagsChanged(Key::leftOption, option);
+    bool installedAtEnd = false;
+    tap->onEvent = [&](const Event& event) {
+        events.push_back(event);
+        installedAtEnd = input->tapInstalled();
+    };
+    tap->setModifier(FastSearchModifier::off);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{false}}));
+    EXPECT_TRUE(installedAtEnd);
+    EXPECT_FALSE(tap->isInstalled());
+    EXPECT_FALSE(input->tapInstalled());
+    type(Key::a, option);
+    EXPECT_EQ(input->delivered.back().keyCode, Key::a);
+}
+
+TEST_F(FastSearchTapTest, OwnerMayTurnFastSearchOffFromInsideAnEvent)
+{
+    tap->setModifier(FastSearchModifier::leftOption);
+    tap->onEvent = [&](const Event& event) {
+        events.push_back(event);
+        if (std::holds_alternative<Character>(event))
+            tap->setModifier(FastSearchModifier::off);
+    };
+    input->flagsChanged(Key::leftOption, option);
+    type(Key::a, option);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"a"}, Ended{false}}));
+    EXPECT_FALSE(input->tapInstalled());
+}
+
+TEST_F(FastSearchTapTest, ChangingModifierKeepsTheOneTap)
+{
+    tap->setModifier(FastSearchModifier::leftCommand);
+    tap->setModifier(FastSearchModifier::rightOption);
+    EXPECT_EQ(input->tapInstalls, 1);
+    EXPECT_EQ(input->tapModifier(), FastSearchModifier::rightOption);
+    input->flagsChanged(Key::leftCommand, command);
+    EXPECT_FALSE(tap->isHeld());
+    input->flagsChanged(Key::rightOption, option | command);
+    EXPECT_TRUE(tap->isHeld());
+    tap->setModifier(FastSearchModifier::off);
+    tap->setModifier(FastSearchModifier::leftCommand);
+    EXPECT_EQ(input->tapInstalls, 2);
+}
+
+TEST_F(FastSearchTapTest, InstallFailuresAreLoggedAndLeaveTheModifierStored)
+{
+    LogCapture capture;
+    input->inputMonitoring = false;
+    tap->setModifier(FastSearchModifier::leftOption);
+    EXPECT_FALSE(tap->isInstalled());
+    EXPECT_EQ(tap->modifier(), FastSearchModifier::leftOption);
+    EXPECT_TRUE(capture.contains("Fast Search waiting for Input Monitoring; tap not installed", "fastsearch"));
+    EXPECT_FALSE(tap->hasInputMonitoring());
+    tap->requestInputMonitoring();
+    EXPECT_EQ(input->inputMonitoringRequests, 1);
+
+    // Granted later: the owner's retry installs it.
+    input->inputMonitoring = true;
+    tap->setModifier(tap->modifier());
+    EXPECT_TRUE(tap->isInstalled());
+    EXPECT_TRUE(capture.contains("fast-search tap installed for modifier leftOption", "fastsearch"));
+
+    // A hold key the keyboard lacks: switching to it removes the tap.
+    input->missingHoldKeys.insert(FastSearchModifier::fn);
+    tap->setModifier(FastSearchModifier::fn);
+    EXPECT_FALSE(tap->isInstalled());
+    EXPECT_TRUE(capture.contains("Fast Search modifier fn is not available on this keyboard", "fastsearch"));
+    input->flagsChanged(Key::fn, fnFlag);
+    EXPECT_FALSE(tap->isHeld());
+
+    tap->setModifier(FastSearchModifier::off);
+    input->tapAvailable = false;
+    tap->setModifier(FastSearchModifier::rightCommand);
+    EXPECT_FALSE(tap->isInstalled());
+    EXPECT_TRUE(capture.contains("could not create active event tap (Accessibility?)", "fastsearch"));
+}
+
+TEST_F(FastSearchTapTest, DestroyedTapLetsEverythingThrough)
+{
+    tap->setModifier(FastSearchModifier::leftOption);
+    tap.reset();
+    input->flagsChanged(Key::leftOption, option);
+    type(Key::a, option);
+    EXPECT_EQ(input->delivered.size(), 3u);
+    EXPECT_TRUE(events.empty());
+}
+
+} // namespace
+} // namespace vantrel

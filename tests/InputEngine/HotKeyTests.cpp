@@ -1,0 +1,230 @@
+// Hot keys over the simulated keyboard: ids, the registry, dispatch and the
+// key-above-Tab rule.
+#include "InputEngine/HotKey.h"
+#include "InputEngine/SimulatedInput.h"
+#include "VantrelCore/KeyChord.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint64_t command = KeyChord::command;
+constexpr std::uint64_t shift = KeyChord::shift;
+constexpr std::uint64_t control = KeyChord::control;
+constexpr std::uint64_t option = KeyChord::option;
+constexpr std::uint64_t capsLock = 0x10000;
+constexpr std::uint16_t tab = 48;
+
+class HotKeyTest : public ::testing::Test {
+protected:
+    void SetUp() override { setCurrentInputBackend(input); }
+    void TearDown() override
+    {
+        // Leave the process-wide registry as the test found it.
+        auto live = HotKey::registry();
+        for (auto& [id, hotKey] : live)
+            hotKey->unregister();
+        setCurrentInputBackend(nullptr);
+    }
+    std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+};
+
+TEST_F(HotKeyTest, IdsComeFromOneCounterAndFailedRegistrationsConsumeOne)
+{
+    input->refuseChord(tab, option); // held by the window manager
+    const std::uint32_t first = HotKey::peekNextId();
+    auto a = HotKey::make({tab, command}, [] {});
+    auto refused = HotKey::make({tab, option}, [] {});
+    auto b = HotKey::make({50, command}, [] {});
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(a->id(), first);
+    EXPECT_EQ(b->id(), first + 2);
+    EXPECT_FALSE(HotKey::registry().contains(first + 1));
+    EXPECT_EQ(input->grabs.size(), 2u);
+
+    // Ids are never reused, not even after unregistering.
+    a->unregister();
+    auto c = HotKey::make({tab, command}, [] {});
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->id(), first + 3);
+
+    // Without a backend there is no hot key, and the id is still consumed.
+    setCurrentInputBackend(nullptr);
+    EXPECT_FALSE(HotKey::make({tab, control}, [] {}));
+    EXPECT_EQ(HotKey::peekNextId(), first + 5);
+}
+
+TEST_F(HotKeyTest, PressCallsHandlerAndReleaseCallsOnReleaseOnlyWhenSet)
+{
+    int presses = 0;
+    int releases = 0;
+    auto hotKey = HotKey::make({tab, command}, [&] { ++presses; });
+    ASSERT_TRUE(hotKey);
+
+    input->keyDown(tab, command);
+    input->keyUp(tab, command);
+    EXPECT_EQ(presses, 1);
+    EXPECT_EQ(releases, 0);
+
+    hotKey->onRelease = [&] { ++releases; };
+    input->keyDown(tab, command);
+    input->keyDown(tab, command); // auto-repeat does not press again
+    input->keyUp(tab, command);
+    EXPECT_EQ(presses, 2);
+    EXPECT_EQ(releases, 1);
+    EXPECT_TRUE(input->delivered.empty());
+}
+
+TEST_F(HotKeyTest, ModifiersMustMatchExactlyButCapsLockIsIgnored)
+{
+    int presses = 0;
+    auto hotKey = HotKey::make({tab, command}, [&] { ++presses; });
+    input->keyDown(tab, command | shift);
+    input->keyUp(tab, command | shift);
+    input->keyDown(tab, 0);
+    input->keyUp(tab, 0);
+    EXPECT_EQ(presses, 0);
+    EXPECT_EQ(input->delivered.size(), 4u);
+
+    input->keyDown(tab, command | capsLock);
+    EXPECT_EQ(presses, 1);
+}
+
+TEST_F(HotKeyTest, RegistryKeepsHotKeyAliveUntilUnregister)
+{
+    int presses = 0;
+    std::weak_ptr<HotKey> weak;
+    std::uint32_t id = 0;
+    {
+        auto hotKey = HotKey::make({tab, control | option}, [&] { ++presses; });
+        ASSERT_TRUE(hotKey);
+        weak = hotKey;
+        id = hotKey->id();
+    }
+    ASSERT_FALSE(weak.expired());
+    input->keyDown(tab, control | option);
+    EXPECT_EQ(presses, 1);
+
+    weak.lock()->unregister();
+    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(input->grabs.empty());
+
+    // An event still carrying the old id does nothing.
+    HotKey::dispatch(id, HotKeyPhase::press);
+    EXPECT_EQ(presses, 1);
+}
+
+TEST_F(HotKeyTest, UnregisterTwiceIsHarmlessAndFreesTheChord)
+{
+    int presses = 0;
+    auto hotKey = HotKey::make({49, control}, [&] { ++presses; });
+    ASSERT_TRUE(hotKey);
+    hotKey->unregister();
+    hotKey->unregister();
+    EXPECT_FALSE(hotKey->isRegistered());
+    input->keyDown(49, control);
+    EXPECT_EQ(presses, 0);
+
+    // The grab was given back, so the chord registers again.
+    auto again = HotKey::make({49, control}, [&] { ++presses; });
+    ASSERT_TRUE(again);
+    input->keyDown(49, control);
+    EXPECT_EQ(presses, 1);
+}
+
+TEST_F(HotKeyTest, HandlerMayUnregisterItsOwnHotKey)
+{
+    std::weak_ptr<HotKey> weak;
+    int presses = 0;
+    {
+        auto hotKey = HotKey::make({tab, command}, [&] {
+            ++presses;
+            weak.lock()->unregister();
+        });
+        weak = hotKey;
+    }
+    input->keyDown(tab, command);
+    EXPECT_EQ(presses, 1);
+    EXPECT_TRUE(weak.expired());
+    input->keyUp(tab, command);
+    input->keyDown(tab, command);
+    EXPECT_EQ(presses, 1);
+}
+
+TEST_F(HotKeyTest, KeyboardGrabStillDispatchesRegisteredChords)
+{
+    int presses = 0;
+    int releases = 0;
+    auto hotKey = HotKey::make({tab, command}, [&] { ++presses; });
+    hotKey->onRelease = [&] { ++releases; };
+    std::vector<KeyEvent> grabbed;
+    auto grab = input->grabKeyboard([&](const KeyEvent& event) { grabbed.push_back(event); });
+    ASSERT_TRUE(grab);
+    for (int i = 0; i < 2; ++i) {
+        input->keyDown(tab, command);
+        input->keyUp(tab, command);
+    }
+    input->keyDown(0, 0);
+    EXPECT_EQ(presses, 2);
+    EXPECT_EQ(releases, 2);
+    EXPECT_EQ(grabbed, (std::vector<KeyEvent>{{KeyEvent::Kind::keyDown, 0, 0}}));
+}
+
+TEST(HotKeyChord, KeyAboveTabResolvesPerKeyboardType)
+{
+    const KeyChord sentinel{KeyChord::keyAboveTab, command | shift};
+    EXPECT_EQ(HotKey::Chord::from(sentinel, KeyboardType::iso), (HotKey::Chord{10, command | shift}));
+    EXPECT_EQ(HotKey::Chord::from(sentinel, KeyboardType::ansi), (HotKey::Chord{50, command | shift}));
+    EXPECT_EQ(HotKey::Chord::from(sentinel, KeyboardType::jis), (HotKey::Chord{50, command | shift}));
+    // Real key codes, including 10 and 50 themselves, pass unchanged.
+    EXPECT_EQ(HotKey::Chord::from(KeyChord{50, command}, KeyboardType::iso), (HotKey::Chord{50, command}));
+    EXPECT_EQ(HotKey::Chord::from(KeyChord{tab, control | option}, KeyboardType::iso),
+              (HotKey::Chord{tab, control | option}));
+
+    // Through the process's backend.
+    auto input = std::make_shared<SimulatedInput>();
+    input->keyboard = KeyboardType::iso;
+    setCurrentInputBackend(input);
+    EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 10u);
+    input->keyboard = KeyboardType::ansi;
+    EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 50u);
+    setCurrentInputBackend(nullptr);
+    EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 50u);
+}
+
+TEST(HotKeyChord, RecordedChordFromKeyEventRegistersTheKeyAboveTab)
+{
+    // Key 50 with command and Caps Lock: the sentinel, with Caps Lock dropped.
+    auto chord = KeyChord::fromEvent({KeyEvent::Kind::keyDown, 50, command | capsLock});
+    ASSERT_TRUE(chord);
+    EXPECT_EQ(*chord, (KeyChord{KeyChord::keyAboveTab, command}));
+    // The ISO key records as the same sentinel; Fn and device bits are dropped.
+    auto iso = KeyChord::fromEvent({KeyEvent::Kind::keyDown, 10, control | 0x800000 | 0x8 | 0x200000});
+    ASSERT_TRUE(iso);
+    EXPECT_EQ(*iso, (KeyChord{KeyChord::keyAboveTab, control}));
+    EXPECT_FALSE(KeyChord::fromEvent({KeyEvent::Kind::keyUp, 50, command}));
+    EXPECT_FALSE(KeyChord::fromEvent({KeyEvent::Kind::flagsChanged, 55, command}));
+    auto plain = KeyChord::fromEvent({KeyEvent::Kind::keyDown, tab, option | shift});
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(*plain, (KeyChord{tab, option | shift}));
+
+    // Recorded on one keyboard, it registers the real key on the user's.
+    auto input = std::make_shared<SimulatedInput>();
+    input->keyboard = KeyboardType::iso;
+    int presses = 0;
+    auto hotKey = HotKey::make(input, HotKey::Chord::from(*chord, input->keyboardType()), [&] { ++presses; });
+    ASSERT_TRUE(hotKey);
+    input->keyDown(50, command);
+    EXPECT_EQ(presses, 0);
+    input->keyDown(10, command);
+    EXPECT_EQ(presses, 1);
+    hotKey->unregister();
+}
+
+} // namespace
+} // namespace vantrel

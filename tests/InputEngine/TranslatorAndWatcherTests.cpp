@@ -1,0 +1,136 @@
+// The simulated layout's translator (dead keys, control characters) and the
+// modifier watcher.
+#include "InputEngine/ChordFormatting.h"
+#include "InputEngine/ModifierWatcher.h"
+#include "InputEngine/SecureInput.h"
+#include "InputEngine/SimulatedInput.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint64_t shift = 0x20000;
+constexpr std::uint64_t control = 0x40000;
+constexpr std::uint64_t command = 0x100000;
+
+TEST(SimulatedTranslator, DeadKeysComposeWithTheNextKey)
+{
+    SimulatedInput input;
+    input.setLayout(SimulatedLayout::usInternational());
+    auto translator = input.makeLayoutTranslator();
+    EXPECT_EQ(translator->layoutName(), "U.S. International");
+
+    EXPECT_EQ(translator->character(39, 0), std::nullopt); // dead acute stored
+    EXPECT_EQ(translator->character(14, 0), "é");
+    EXPECT_EQ(translator->character(14, 0), "e"); // consumed
+    translator->character(39, 0);
+    EXPECT_EQ(translator->character(39, 0), "´");
+    translator->character(39, 0);
+    EXPECT_EQ(translator->character(49, 0), "'");
+    translator->character(39, 0);
+    EXPECT_EQ(translator->character(14, shift), "É");
+    // Shift on the dead key's own key is not dead.
+    EXPECT_EQ(translator->character(39, shift), "\"");
+    // Reloading drops a pending dead key.
+    translator->character(39, 0);
+    translator->reloadLayout();
+    EXPECT_EQ(translator->character(14, 0), "e");
+}
+
+TEST(SimulatedTranslator, ControlCharactersAndMissingLayoutGiveNothing)
+{
+    SimulatedInput input;
+    auto translator = input.makeLayoutTranslator();
+    EXPECT_EQ(translator->character(0, control), std::nullopt);
+    EXPECT_EQ(translator->character(36, 0), std::nullopt); // Return: "\r"
+    EXPECT_EQ(translator->character(48, 0), std::nullopt); // Tab
+    EXPECT_EQ(translator->character(49, 0), " ");
+    EXPECT_EQ(translator->character(0, 0x10000), "A");
+
+    SimulatedLayout inputMethod = SimulatedLayout::us();
+    inputMethod.name = "Pinyin";
+    inputMethod.hasLayoutData = false;
+    input.setLayout(inputMethod);
+    EXPECT_EQ(translator->character(0, 0), "a"); // not reloaded yet
+    translator->reloadLayout();
+    EXPECT_EQ(translator->layoutName(), "Pinyin");
+    EXPECT_EQ(translator->character(0, 0), std::nullopt);
+}
+
+TEST(SimulatedTranslator, BecomesTheProcessWideFactoryWithTheBackend)
+{
+    auto input = std::make_shared<SimulatedInput>();
+    input->setLayout(SimulatedLayout::usInternational());
+    setCurrentInputBackend(input);
+    EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S. International");
+    setCurrentInputBackend(nullptr);
+    EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S.");
+}
+
+TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSet)
+{
+    SimulatedInput input;
+    auto watcher = ModifierWatcher::make(input);
+    ASSERT_TRUE(watcher);
+    std::vector<std::uint64_t> reports;
+    watcher->onFlagsChanged = [&](std::uint64_t flags) { reports.push_back(flags); };
+
+    input.flagsChanged(56, shift | 0x2);             // left shift down, with its side bit
+    input.flagsChanged(56, 0x100 | (1ull << 40));    // up; device bits only
+    input.flagsChanged(55, command | shift | 0x8);
+    EXPECT_EQ(reports, (std::vector<std::uint64_t>{shift, 0, command | shift}));
+
+    // Without a callback changes are dropped, and the events still pass.
+    watcher->onFlagsChanged = nullptr;
+    input.flagsChanged(55, 0);
+    EXPECT_EQ(reports.size(), 3u);
+    EXPECT_EQ(input.delivered.size(), 4u);
+
+    // Gone: the feed stops.
+    watcher->onFlagsChanged = [&](std::uint64_t flags) { reports.push_back(flags); };
+    watcher.reset();
+    input.flagsChanged(56, shift);
+    EXPECT_EQ(reports.size(), 3u);
+}
+
+TEST(ModifierWatcherTest, FailsWhenTheFeedIsRefusedOrThereIsNoBackend)
+{
+    SimulatedInput input;
+    input.modifierFeedAvailable = false;
+    EXPECT_FALSE(ModifierWatcher::make(input));
+    setCurrentInputBackend(nullptr);
+    EXPECT_FALSE(ModifierWatcher::make());
+}
+
+TEST(ChordFormattingTest, NamesChordsAsPCDesktopsDo)
+{
+    SimulatedInput input;
+    auto translator = input.makeLayoutTranslator();
+    constexpr std::uint64_t option = 0x80000;
+    EXPECT_EQ(ChordFormatting::platformString({48, command}, *translator), "Super+Tab");
+    EXPECT_EQ(ChordFormatting::platformString({48, command | option | control | shift}, *translator),
+              "Ctrl+Alt+Shift+Super+Tab");
+    EXPECT_EQ(ChordFormatting::platformString({49, control}, *translator), "Ctrl+Space");
+    EXPECT_EQ(ChordFormatting::platformString({KeyChord::keyAboveTab, command}, *translator), "Super+`");
+    EXPECT_EQ(ChordFormatting::platformString({0, shift}, *translator), "Shift+A");
+    EXPECT_EQ(ChordFormatting::platformString({122, 0}, *translator), "F1");
+    EXPECT_EQ(ChordFormatting::platformString({51, 0}, *translator), "Backspace");
+    // The layout names the other keys; a dead key has no name of its own.
+    EXPECT_EQ(ChordFormatting::platformString({39, command}, *translator), "Super+'");
+    input.setLayout(SimulatedLayout::usInternational());
+    translator->reloadLayout();
+    EXPECT_EQ(ChordFormatting::platformString({39, command}, *translator), "Super+key 39");
+    EXPECT_EQ(ChordFormatting::keyName(200, *translator), "key 200");
+}
+
+TEST(SecureInputTest, DoesNotExistOnThisPlatform)
+{
+    EXPECT_FALSE(SecureInput::isEnabled());
+    EXPECT_FALSE(SecureInput::culpritPID().has_value());
+}
+
+} // namespace
+} // namespace vantrel
