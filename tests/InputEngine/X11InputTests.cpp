@@ -1,0 +1,312 @@
+// The keyboard on a private Xvfb + openbox, driven by xdotool: hot keys, the
+// modifier feed, keyboard grabs, Fast Search holds and layout changes.
+#include "InputEngine/FastSearchTap.h"
+#include "InputEngine/HotKey.h"
+#include "InputEngine/ModifierWatcher.h"
+#include "Platform/X11/X11Input.h"
+#include "Runtime/Log.h"
+#include "Runtime/ManualRunLoop.h"
+#include "Support/ChildProcess.h"
+#include "Support/X11Session.h"
+#include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyboardLayoutTranslator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+constexpr std::uint64_t command = KeyChord::command;
+constexpr std::uint64_t option = KeyChord::option;
+constexpr std::uint64_t control = KeyChord::control;
+constexpr std::uint16_t tab = 48;
+// X key codes for xdotool: by keysym it would press the left key first to
+// make the modifier active, and that press would reach the focused window.
+const std::string superR = "134";
+const std::string altR = "108";
+
+// Runs the loop's posted jobs until `done` holds; the connection's event
+// thread posts from another thread, so this polls briefly.
+bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        loop.runPending();
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+// Runs a program on the test display to completion; true when it exited 0.
+bool run(const std::string& display, std::vector<std::string> argv)
+{
+    ChildProcess::Options options;
+    options.argv = std::move(argv);
+    options.environment = {{"DISPLAY", display}};
+    std::string error;
+    auto child = ChildProcess::spawn(options, &error);
+    if (!child)
+        return false;
+    auto status = child->waitForExit(10s);
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+bool xdotool(const std::string& display, std::vector<std::string> args)
+{
+    args.insert(args.begin(), "xdotool");
+    return run(display, std::move(args));
+}
+
+class X11InputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::X11Session::Failure failure;
+        session = test::sharedX11Session(&failure);
+        if (!session && failure.missing)
+            GTEST_SKIP() << failure.reason;
+        ASSERT_NE(session, nullptr) << failure.reason;
+        connection = X11Connection::open(loop, session->display());
+        ASSERT_TRUE(connection);
+        backend = X11InputBackend::make(connection);
+        ASSERT_TRUE(backend);
+        setCurrentInputBackend(backend);
+    }
+    void TearDown() override
+    {
+        auto live = HotKey::registry();
+        for (auto& [id, hotKey] : live)
+            hotKey->unregister();
+        setCurrentInputBackend(nullptr);
+    }
+    // Every request sent so far has reached the server, and every event it
+    // caused is through the event thread once `pumpUntil` saw it.
+    void settle() { connection->sync(); }
+    bool type(std::vector<std::string> args) { return xdotool(session->display(), std::move(args)); }
+
+    // A focused window that reports the key presses it receives.
+    std::unique_ptr<ChildProcess> startKeyClient()
+    {
+        ChildProcess::Options options;
+        options.argv = {VANTREL_X11_KEY_CLIENT};
+        options.environment = {{"DISPLAY", session->display()}};
+        options.pipeStdout = true;
+        auto client = ChildProcess::spawn(options);
+        if (!client || client->readLine(10s) != "ready")
+            return nullptr;
+        return client;
+    }
+
+    test::X11Session* session = nullptr;
+    ManualRunLoop loop;
+    std::shared_ptr<X11Connection> connection;
+    std::shared_ptr<X11InputBackend> backend;
+};
+
+TEST_F(X11InputTest, SuperTabFiresPressAndRelease)
+{
+    std::vector<std::string> seen;
+    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { seen.push_back("press"); });
+    ASSERT_TRUE(hotKey);
+    hotKey->onRelease = [&] { seen.push_back("release"); };
+    ASSERT_TRUE(type({"key", "super+Tab"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"press", "release"}));
+}
+
+TEST_F(X11InputTest, ChordHeldByTheWindowManagerIsRefused)
+{
+    // openbox binds Alt+Tab (and Ctrl+Alt+Tab) itself.
+    const std::uint32_t next = HotKey::peekNextId();
+    EXPECT_FALSE(HotKey::make(HotKey::Chord{tab, option}, [] {}));
+    EXPECT_EQ(HotKey::peekNextId(), next + 1);
+    EXPECT_TRUE(HotKey::registry().empty());
+    // The Super chords and the search chord are free.
+    EXPECT_TRUE(HotKey::make(HotKey::Chord{tab, command}, [] {}));
+    EXPECT_TRUE(HotKey::make(HotKey::Chord::from(KeyChord{KeyChord::keyAboveTab, command}), [] {}));
+    EXPECT_TRUE(HotKey::make(HotKey::Chord{49, control}, [] {}));
+    // A chord this process holds already is refused too.
+    EXPECT_FALSE(HotKey::make(HotKey::Chord{tab, command}, [] {}));
+}
+
+TEST_F(X11InputTest, HeldSuperWithTwoTabsGivesTwoPressesThenAReleaseOfSuper)
+{
+    std::vector<std::string> seen;
+    auto watcher = ModifierWatcher::make();
+    ASSERT_TRUE(watcher);
+    watcher->onFlagsChanged = [&](std::uint64_t flags) { seen.push_back((flags & command) ? "super" : "no super"); };
+    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { seen.push_back("press"); });
+    ASSERT_TRUE(hotKey);
+    ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "Tab", "keyup", "super"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return !seen.empty() && seen.back() == "no super"; }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"super", "press", "press", "no super"}));
+}
+
+TEST_F(X11InputTest, ChordStillFiresWithCapsLockOrNumLockOn)
+{
+    int presses = 0;
+    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
+    ASSERT_TRUE(hotKey);
+    ASSERT_TRUE(type({"key", "Caps_Lock", "key", "super+Tab", "key", "Caps_Lock"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return presses == 1; }));
+    ASSERT_TRUE(type({"key", "Num_Lock", "key", "super+Tab", "key", "Num_Lock"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return presses == 2; }));
+    ASSERT_TRUE(type({"key", "Caps_Lock", "key", "Num_Lock", "key", "super+Tab", "key", "Caps_Lock", "key",
+                      "Num_Lock"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return presses == 3; }));
+}
+
+TEST_F(X11InputTest, UnregisteredChordReachesTheFocusedWindowAgain)
+{
+    auto client = startKeyClient();
+    ASSERT_TRUE(client);
+    int presses = 0;
+    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
+    ASSERT_TRUE(hotKey);
+    hotKey->unregister();
+    ASSERT_TRUE(type({"key", "super+Tab"}));
+    EXPECT_EQ(client->readLine(5s), "key 133"); // Super_L
+    EXPECT_EQ(client->readLine(5s), "key 23");  // Tab
+    loop.runPending();
+    EXPECT_EQ(presses, 0);
+}
+
+TEST_F(X11InputTest, OwnKeyboardGrabStillStepsTheSwitcher)
+{
+    int presses = 0;
+    int releases = 0;
+    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
+    ASSERT_TRUE(hotKey);
+    hotKey->onRelease = [&] { ++releases; };
+    std::vector<KeyEvent> keys;
+    auto grab = backend->grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); });
+    ASSERT_TRUE(grab);
+    ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "Tab", "keyup", "super", "key", "a"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return keys.size() >= 4; }));
+    EXPECT_EQ(presses, 2);
+    EXPECT_EQ(releases, 2);
+    // Super went down and up as modifier changes; "a" came to the grab.
+    EXPECT_EQ(keys.front(), (KeyEvent{KeyEvent::Kind::flagsChanged, 55, command}));
+    EXPECT_EQ(keys[1], (KeyEvent{KeyEvent::Kind::flagsChanged, 55, 0}));
+    EXPECT_EQ(keys[2], (KeyEvent{KeyEvent::Kind::keyDown, 0, 0}));
+}
+
+TEST_F(X11InputTest, FastSearchHoldOnRightSuperTypesIntoTheQueryOnly)
+{
+    auto client = startKeyClient();
+    ASSERT_TRUE(client);
+    FastSearchTap tap;
+    std::vector<FastSearchTap::Event> events;
+    tap.onEvent = [&](const FastSearchTap::Event& event) { events.push_back(event); };
+    tap.setModifier(FastSearchModifier::rightCommand);
+    ASSERT_TRUE(tap.isInstalled());
+    settle();
+
+    ASSERT_TRUE(type({"keydown", superR, "key", "a", "key", "b"}));
+    ASSERT_TRUE(type({"keyup", superR}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 4; }));
+    using E = FastSearchTap;
+    EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"a"}, E::Character{"b"},
+                                                        E::Ended{true}}));
+    EXPECT_FALSE(tap.isHeld());
+
+    // The client sees keys typed after the hold, and none of the hold's.
+    ASSERT_TRUE(type({"key", "c"}));
+    EXPECT_EQ(client->readLine(5s), "key 54");
+    tap.setModifier(FastSearchModifier::off);
+}
+
+TEST_F(X11InputTest, FastSearchReturnHandsTheKeyboardBackBeforeTheHoldKeyIsReleased)
+{
+    auto client = startKeyClient();
+    ASSERT_TRUE(client);
+    FastSearchTap tap;
+    std::vector<FastSearchTap::Event> events;
+    tap.onEvent = [&](const FastSearchTap::Event& event) { events.push_back(event); };
+    tap.setModifier(FastSearchModifier::rightOption);
+    ASSERT_TRUE(tap.isInstalled());
+    settle();
+    ASSERT_TRUE(type({"keydown", altR, "key", "x", "key", "Return"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 3; }));
+    // The first key after the hold ended is consumed while the grab is let go;
+    // the next reaches the window.
+    ASSERT_TRUE(type({"key", "y"}));
+    pumpUntil(loop, [] { return false; }, 100ms);
+    ASSERT_TRUE(type({"key", "z", "keyup", altR}));
+    EXPECT_EQ(client->readLine(5s), "key 52");
+    using E = FastSearchTap;
+    EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"x"}, E::Ended{true}}));
+}
+
+TEST_F(X11InputTest, FnIsNotAvailableOnThisKeyboard)
+{
+    LogCapture capture;
+    FastSearchTap tap;
+    tap.setModifier(FastSearchModifier::fn);
+    EXPECT_FALSE(tap.isInstalled());
+    EXPECT_TRUE(capture.contains("Fast Search modifier fn is not available on this keyboard", "fastsearch"));
+    EXPECT_TRUE(tap.hasInputMonitoring());
+}
+
+TEST_F(X11InputTest, InternationalLayoutComposesDeadAcuteAndE)
+{
+    FastSearchTap tap;
+    std::vector<FastSearchTap::Event> events;
+    tap.onEvent = [&](const FastSearchTap::Event& event) { events.push_back(event); };
+    tap.setModifier(FastSearchModifier::rightCommand);
+    int layoutChanges = 0;
+    auto observer = backend->observeLayoutChanges([&] { ++layoutChanges; });
+
+    ASSERT_TRUE(run(session->display(), {"setxkbmap", "us", "-variant", "intl"}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return layoutChanges > 0; }));
+    EXPECT_NE(tap.translator().layoutName().find("intl"), std::string::npos) << tap.translator().layoutName();
+    EXPECT_NE(makeKeyboardLayoutTranslator()->layoutName().find("intl"), std::string::npos);
+
+    ASSERT_TRUE(type({"keydown", superR, "key", "dead_acute", "key", "e", "keyup", superR}));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 3; }));
+    using E = FastSearchTap;
+    EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"é"}, E::Ended{true}}));
+    tap.setModifier(FastSearchModifier::off);
+    run(session->display(), {"setxkbmap", "us"});
+}
+
+TEST_F(X11InputTest, VantrelctlKeysPrintsHotKeysRefusalsAndModifiers)
+{
+    ChildProcess::Options options;
+    options.argv = {VANTRELCTL_PATH, "keys", "--chord", "48:1048576", "--chord", "48:524288", "--seconds", "5"};
+    options.environment = {{"DISPLAY", session->display()}};
+    options.pipeStdout = true;
+    auto tool = ChildProcess::spawn(options);
+    ASSERT_TRUE(tool);
+    EXPECT_EQ(tool->readLine(10s), R"({"event":"refused","keyCode":48,"modifiers":524288})");
+    EXPECT_EQ(tool->readLine(10s), R"({"event":"ready"})");
+    ASSERT_TRUE(type({"key", "super+Tab"}));
+    EXPECT_EQ(tool->readLine(5s), R"({"event":"flags","flags":1048576})");
+    EXPECT_EQ(tool->readLine(5s), R"({"event":"hotkey","keyCode":48,"modifiers":1048576,"phase":"press"})");
+    std::vector<std::string> rest;
+    while (auto line = tool->readLine(3s)) {
+        rest.push_back(*line);
+        if (rest.size() == 2)
+            break;
+    }
+    // Tab's release and Super's come in the order xdotool sent them.
+    std::sort(rest.begin(), rest.end());
+    EXPECT_EQ(rest, (std::vector<std::string>{R"({"event":"flags","flags":0})",
+                                              R"({"event":"hotkey","keyCode":48,"modifiers":1048576,"phase":"release"})"}));
+    tool->terminate();
+}
+
+} // namespace
+} // namespace vantrel

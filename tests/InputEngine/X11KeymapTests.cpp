@@ -1,0 +1,162 @@
+// The X11 keyboard without a server: the key-code table and translation
+// through xkbcommon keymaps compiled from layout names.
+#include "Platform/X11/X11KeyCodes.h"
+#include "Platform/X11/XkbLayoutTranslator.h"
+#include "VantrelCore/KeyChord.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint64_t capsLock = 0x10000;
+constexpr std::uint64_t shift = KeyChord::shift;
+constexpr std::uint64_t control = KeyChord::control;
+constexpr std::uint64_t option = KeyChord::option;
+constexpr std::uint64_t command = KeyChord::command;
+
+TEST(X11KeyCodeTable, NamedKeysSitWhereLinuxPutsThem)
+{
+    const std::pair<std::uint16_t, std::uint16_t> pairs[] = {
+        {48, 15},  // Tab
+        {49, 57},  // Space
+        {50, 41},  // grave, left of 1
+        {10, 86},  // ISO section, the extra ISO key
+        {55, 125}, // left Command: Super_L
+        {54, 126}, // right Command: Super_R
+        {58, 56},  // left Option: Alt_L
+        {61, 100}, // right Option: Alt_R
+        {53, 1},   // Escape
+        {36, 28},  // Return
+        {76, 96},  // keypad Enter
+        {51, 14},  // Delete: Backspace
+        {117, 111}, // Forward Delete
+        {0, 30},   // A
+        {122, 59}, // F1
+        {90, 190}, // F20
+    };
+    for (auto [carbon, evdev] : pairs) {
+        EXPECT_EQ(X11KeyCodes::evdevFromCarbon(carbon), evdev) << carbon;
+        EXPECT_EQ(X11KeyCodes::carbonFromEvdev(evdev), carbon) << evdev;
+        EXPECT_EQ(X11KeyCodes::xKeyCodeFromCarbon(carbon), evdev + 8) << carbon;
+        EXPECT_EQ(X11KeyCodes::carbonFromXKeyCode(static_cast<std::uint8_t>(evdev + 8)), carbon) << evdev;
+    }
+    // Fn lives in the keyboard's firmware on PCs; the placeholder is no key.
+    EXPECT_FALSE(X11KeyCodes::evdevFromCarbon(63));
+    EXPECT_FALSE(X11KeyCodes::evdevFromCarbon(KeyChord::keyAboveTab));
+    EXPECT_FALSE(X11KeyCodes::carbonFromXKeyCode(3));
+}
+
+TEST(X11KeyCodeTable, CoversFullKeyboardsOneToOne)
+{
+    // Letters, digits and punctuation of ANSI and ISO keyboards.
+    std::set<std::uint16_t> typing;
+    for (std::uint16_t carbon = 0; carbon <= 0x2F; ++carbon) {
+        if (carbon == 0x24)
+            continue; // Return, below
+        auto evdev = X11KeyCodes::evdevFromCarbon(carbon);
+        ASSERT_TRUE(evdev) << carbon;
+        EXPECT_TRUE(typing.insert(*evdev).second) << "evdev " << *evdev << " used twice";
+    }
+    // F1-F20 as the chord names count them, arrows, editing keys, keypad, modifiers.
+    const std::uint16_t others[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106, 64,
+                                    79,  80,  90, 123, 124, 125, 126, 115, 116, 117, 119, 121, 36, 48, 49,  50, 51,
+                                    53,  65,  67, 69,  75,  76,  78,  81,  82,  83,  84,  85,  86, 87, 88,  89, 91,
+                                    92,  55,  54, 56,  60,  59,  62,  58,  61,  57};
+    std::set<std::uint16_t> evdevCodes;
+    for (std::uint16_t carbon : others) {
+        auto evdev = X11KeyCodes::evdevFromCarbon(carbon);
+        ASSERT_TRUE(evdev) << carbon;
+        EXPECT_EQ(X11KeyCodes::carbonFromEvdev(*evdev), carbon);
+        evdevCodes.insert(*evdev);
+    }
+    EXPECT_EQ(evdevCodes.size(), std::size(others));
+}
+
+TEST(X11KeyCodeTable, ModifierKeysNameTheirFlag)
+{
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(55), command);
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(54), command);
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(58), option);
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(61), option);
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(56), shift);
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(62), control);
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(57), capsLock);
+    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(48), 0u);
+}
+
+TEST(XkbTranslator, USLayoutTextAndControlCharacters)
+{
+    XkbLayoutTranslator translator(XkbLayoutTranslator::namedKeymap("us"), "C");
+    EXPECT_EQ(translator.layoutName(), "English (US)");
+    EXPECT_EQ(translator.character(0, 0), "a");
+    EXPECT_EQ(translator.character(0, shift), "A");
+    EXPECT_EQ(translator.character(0, capsLock), "A");
+    EXPECT_EQ(translator.character(18, shift), "!");
+    EXPECT_EQ(translator.character(0, command), "a"); // command does not change text
+    EXPECT_EQ(translator.character(49, 0), " ");
+    // Control characters never count as text.
+    EXPECT_EQ(translator.character(0, control), std::nullopt);
+    EXPECT_EQ(translator.character(36, 0), std::nullopt); // Return
+    EXPECT_EQ(translator.character(48, 0), std::nullopt); // Tab
+    EXPECT_EQ(translator.character(53, 0), std::nullopt); // Escape
+    EXPECT_EQ(translator.character(51, 0), std::nullopt); // Backspace
+    EXPECT_EQ(translator.character(123, 0), std::nullopt); // an arrow has no text
+    EXPECT_EQ(translator.character(63, 0), std::nullopt);  // Fn: no key
+}
+
+TEST(XkbTranslator, DeadKeysComposeThroughTheLocaleTable)
+{
+    XkbLayoutTranslator translator(XkbLayoutTranslator::namedKeymap("us", "intl"), "C");
+    EXPECT_EQ(translator.character(39, 0), std::nullopt); // dead acute
+    EXPECT_EQ(translator.character(14, 0), "é");
+    EXPECT_EQ(translator.character(14, 0), "e");
+    translator.character(39, 0);
+    EXPECT_EQ(translator.character(39, 0), "´");
+    translator.character(39, 0);
+    EXPECT_EQ(translator.character(14, shift), "É");
+    // Option is the third level (AltGr): AltGr+e types é at once.
+    EXPECT_EQ(translator.character(14, option), "é");
+    // Reloading forgets a pending dead key.
+    translator.character(39, 0);
+    translator.reloadLayout();
+    EXPECT_EQ(translator.character(14, 0), "e");
+}
+
+TEST(XkbTranslator, FollowsTheKeymapItIsGiven)
+{
+    std::string layout = "de";
+    XkbLayoutTranslator translator([&](xkb_context* context) {
+        return XkbLayoutTranslator::namedKeymap(layout)(context);
+    }, "C");
+    EXPECT_EQ(translator.character(6, 0), "y"); // the Z position types y on German keyboards
+    EXPECT_EQ(translator.character(50, 0), std::nullopt); // dead circumflex
+    EXPECT_EQ(translator.character(50, 0), "^");
+    layout = "us";
+    EXPECT_EQ(translator.character(6, 0), "y") << "not before a reload";
+    translator.reloadLayout();
+    EXPECT_EQ(translator.character(6, 0), "z");
+}
+
+TEST(XkbTranslator, NoKeymapGivesNoTextAndKeepsTheName)
+{
+    bool available = true;
+    XkbLayoutTranslator translator([&](xkb_context* context) -> std::optional<XkbLayoutSnapshot> {
+        if (!available)
+            return std::nullopt;
+        return XkbLayoutTranslator::namedKeymap("us")(context);
+    }, "C");
+    available = false;
+    translator.reloadLayout();
+    EXPECT_EQ(translator.character(0, 0), std::nullopt);
+    EXPECT_EQ(translator.layoutName(), "English (US)");
+
+    XkbLayoutTranslator never([](xkb_context*) { return std::optional<XkbLayoutSnapshot>{}; }, "C");
+    EXPECT_EQ(never.layoutName(), "?");
+    EXPECT_EQ(never.character(0, 0), std::nullopt);
+}
+
+} // namespace
+} // namespace vantrel
