@@ -1,7 +1,11 @@
 // Window focus: the step sequence and its trace, against the simulated desktop.
 #include "Support/SimBridge.h"
 #include "SystemBridge/AXBridge.h"
+#include "Runtime/SerialQueue.h"
+#include "SystemBridge/Spaces.h"
 #include "SystemBridge/WindowFocus.h"
+
+#include <atomic>
 
 #include <gtest/gtest.h>
 
@@ -332,6 +336,44 @@ TEST(TraceSucceeded, IgnoresOnlyTheRepairStep)
     EXPECT_TRUE(trace.succeeded());
     trace.steps.push_back({"postEventRecord", false, "", {}});
     EXPECT_FALSE(trace.succeeded());
+}
+
+} // namespace
+} // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// Focus runs on a background queue while the main thread keeps reading the
+// desktop and delivering its notifications.
+TEST_F(FocusTest, FocusOnABackgroundQueueWhileTheMainThreadWorks)
+{
+    auto app = AXBridge::application(10);
+    std::shared_ptr<AXObserver> observer;
+    int heard = 0;
+    ASSERT_EQ(SystemBridge::installed().accessibility->createObserver(
+                  10, [&](const AXElement&, const std::string&) { ++heard; }, observer),
+              AXErrors::success);
+    observer->addNotification(app, "AXMainWindowChanged");
+    observer->attach(loop);
+
+    ThreadSerialQueue queue("focus");
+    std::atomic<int> succeeded{0};
+    constexpr int attempts = 50;
+    for (int i = 0; i < attempts; ++i)
+        queue.async([&, i] {
+            if (WindowFocus::focus(i % 2 == 0 ? 100 : 101, 10).succeeded())
+                ++succeeded;
+        });
+    std::atomic<bool> done{false};
+    queue.async([&] { done = true; });
+    while (!done) {
+        loop.runPending();
+        EXPECT_EQ(Spaces::displays().size(), 2u);
+    }
+    loop.runPending();
+    EXPECT_EQ(succeeded.load(), attempts);
+    EXPECT_EQ(heard, attempts) << "one raise notification per focus, delivered on the main loop";
 }
 
 } // namespace
