@@ -1,0 +1,208 @@
+// Recording switcher and mirror panels: they behave like the real ones and log every call.
+#pragma once
+
+#include "Vantrel/SwitcherEnvironment.h"
+#include "Vantrel/SwitcherPanels.h"
+#include "VantrelCore/SelectionWrap.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace vantrel::testing {
+
+/// Window numbers joined by commas: "3,2,1".
+inline std::string idList(const std::vector<WindowInfo>& items)
+{
+    std::string text;
+    for (const auto& window : items) {
+        if (!text.empty())
+            text += ",";
+        text += std::to_string(window.id);
+    }
+    return text;
+}
+
+/// How many of `calls` start with `prefix`.
+inline std::size_t countCalls(const std::vector<std::string>& calls, std::string_view prefix)
+{
+    return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& call) {
+        return call.compare(0, prefix.size(), prefix) == 0;
+    }));
+}
+
+/// Rows, selection and visibility kept the way a real panel keeps them.
+struct FakePanelState {
+    std::vector<WindowInfo> items;
+    std::ptrdiff_t selectedIndex = 0;
+    bool visible = false;
+
+    void show(const std::vector<WindowInfo>& rows, std::ptrdiff_t index)
+    {
+        items = rows;
+        selectedIndex = 0;
+        select(index);
+        visible = true;
+    }
+    // Only while visible; keeps the selected window where it can, else the
+    // index clamped to the new last row.
+    void update(const std::vector<WindowInfo>& rows)
+    {
+        if (!visible)
+            return;
+        std::optional<WindowID> selected;
+        if (selectedIndex >= 0 && static_cast<std::size_t>(selectedIndex) < items.size())
+            selected = items[static_cast<std::size_t>(selectedIndex)].id;
+        items = rows;
+        if (items.empty())
+            return;
+        auto same = std::find_if(items.begin(), items.end(), [&](const WindowInfo& w) { return selected && w.id == *selected; });
+        if (same != items.end())
+            selectedIndex = same - items.begin();
+        else
+            selectedIndex = std::min<std::ptrdiff_t>(selectedIndex, static_cast<std::ptrdiff_t>(items.size()) - 1);
+    }
+    void select(std::ptrdiff_t index)
+    {
+        if (!items.empty())
+            selectedIndex = wrapSelection(index, items.size());
+    }
+};
+
+/// The switcher panel. `calls` reads like "show 3,2,1 @1 key", "update 3,1",
+/// "select 0", "query ab", "hide", "spaces".
+class FakeSwitcherPanel final : public SwitcherPanelInterface {
+public:
+    void show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting, const std::optional<ScreenIdentifier>& on,
+              bool takeKey) override
+    {
+        calls.push_back("show " + idList(items) + " @" + std::to_string(selecting) + (on ? " on " + *on : "") +
+                        (takeKey ? " key" : ""));
+        state.show(items, selecting);
+        query = "";
+        screenShown = on ? on : assignedScreen;
+    }
+    void update(const std::vector<WindowInfo>& items) override
+    {
+        calls.push_back("update " + idList(items));
+        state.update(items);
+    }
+    void select(std::ptrdiff_t index) override
+    {
+        calls.push_back("select " + std::to_string(index));
+        state.select(index);
+    }
+    void setQuery(std::string_view text) override
+    {
+        calls.push_back("query " + std::string(text));
+        query = std::string(text);
+    }
+    void hide() override
+    {
+        calls.push_back("hide");
+        state.visible = false;
+    }
+    bool isVisible() const override { return state.visible; }
+    std::optional<ScreenIdentifier> screen() const override { return state.visible ? screenShown : std::nullopt; }
+    void setSpaceNumbers(const std::map<SpaceID, int>& numbers) override { spaceNumbers = numbers; }
+    void setVisibleSpaceIDs(const std::set<SpaceID>& ids) override { visibleSpaceIDs = ids; }
+
+    /// Return pressed: orders out, then reports the selected window (or a
+    /// cancel when nothing is selectable).
+    void pressReturn()
+    {
+        state.visible = false;
+        bool inside = state.selectedIndex >= 0 && static_cast<std::size_t>(state.selectedIndex) < state.items.size();
+        if (inside && onCommit)
+            onCommit(state.items[static_cast<std::size_t>(state.selectedIndex)]);
+        else if (!inside && onCancel)
+            onCancel();
+    }
+    /// Escape with an empty query: orders out and reports a cancel.
+    void pressEscape()
+    {
+        state.visible = false;
+        if (onCancel)
+            onCancel();
+    }
+    /// Typed characters: proposed as the query followed by them.
+    void type(std::string_view characters)
+    {
+        if (onQueryChanged)
+            onQueryChanged(query + std::string(characters));
+    }
+
+    /// How many recorded calls start with `prefix`.
+    std::size_t count(std::string_view prefix) const { return countCalls(calls, prefix); }
+
+    std::vector<std::string> calls;
+    FakePanelState state;
+    std::string query;
+    std::map<SpaceID, int> spaceNumbers;
+    std::set<SpaceID> visibleSpaceIDs;
+    /// The display a show without a screen lands on; none models a panel
+    /// that has no screen.
+    std::optional<ScreenIdentifier> assignedScreen = "screen-1";
+
+private:
+    std::optional<ScreenIdentifier> screenShown;
+};
+
+/// The mirrors. `calls` reads like "show 3,2,1 @1 excluding screen-1",
+/// "update 3,1", "select 0", "hide".
+class FakeMirrorPanels final : public MirrorPanelsInterface {
+public:
+    void show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting,
+              const std::optional<ScreenIdentifier>& excluding) override
+    {
+        calls.push_back("show " + idList(items) + " @" + std::to_string(selecting) + " excluding " +
+                        (excluding ? *excluding : "-"));
+        state.show(items, selecting);
+    }
+    void update(const std::vector<WindowInfo>& items) override
+    {
+        calls.push_back("update " + idList(items));
+        state.update(items);
+    }
+    void select(std::ptrdiff_t index) override
+    {
+        calls.push_back("select " + std::to_string(index));
+        if (state.visible)
+            state.select(index);
+    }
+    void hide() override
+    {
+        calls.push_back("hide");
+        state.visible = false;
+    }
+
+    /// How many recorded calls start with `prefix`.
+    std::size_t count(std::string_view prefix) const { return countCalls(calls, prefix); }
+
+    std::vector<std::string> calls;
+    FakePanelState state;
+};
+
+/// A desktop whose frontmost application, key repeat and main display the
+/// test sets, and which records the windows it was asked to focus.
+class FakeSwitcherEnvironment final : public SwitcherEnvironment {
+public:
+    std::optional<ProcessID> frontmostProcess() const override { return frontmost; }
+    KeyRepeat keyRepeat() const override { return repeat; }
+    std::optional<ScreenIdentifier> mainScreen() const override { return main; }
+    void focusWindow(const WindowInfo& window) override
+    {
+        focused.push_back(window);
+        if (onFocus)
+            onFocus(window);
+    }
+
+    std::optional<ProcessID> frontmost;
+    KeyRepeat repeat;
+    std::optional<ScreenIdentifier> main = "screen-main";
+    std::vector<WindowInfo> focused;
+    /// Called for each focus request, after it was recorded.
+    std::function<void(const WindowInfo&)> onFocus;
+};
+
+} // namespace vantrel::testing

@@ -1,0 +1,685 @@
+// The switcher session on virtual time: opening, showing, stepping, repeating, filtering, refreshing, committing.
+#include "Vantrel/SwitcherController.h"
+
+#include "Support/FakePanels.h"
+#include "Support/FakeWindowTracking.h"
+#include "Runtime/Log.h"
+#include "Runtime/ManualRunLoop.h"
+#include "Runtime/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace vantrel {
+namespace {
+
+using testing::FakeMirrorPanels;
+using testing::FakeSwitcherEnvironment;
+using testing::FakeSwitcherPanel;
+using testing::FakeTrackingLog;
+using testing::FakeWindowTracking;
+using testing::idList;
+
+constexpr std::uint64_t shift = KeyChord::shift;
+constexpr std::uint64_t option = KeyChord::option;
+constexpr std::uint64_t command = KeyChord::command;
+constexpr std::uint64_t capsLock = 0x10000;
+
+SwitcherConfig commandTab() { return SwitcherConfig::commandTab(); }
+SwitcherConfig commandGrave() { return SwitcherConfig::commandGrave(); }
+SwitcherConfig controlOptionTab() { return SwitcherConfig::controlOptionTab(); }
+
+WindowInfo window(WindowID id, ProcessID pid, std::string app, std::string title, std::vector<SpaceID> spaces = {})
+{
+    WindowInfo info;
+    info.id = id;
+    info.pid = pid;
+    info.appName = std::move(app);
+    info.title = std::move(title);
+    info.spaceIDs = std::move(spaces);
+    return info;
+}
+
+class SwitcherTest : public ::testing::Test {
+protected:
+    SwitcherTest()
+    {
+        auto ownedMirrors = std::make_unique<FakeMirrorPanels>();
+        mirrors = ownedMirrors.get();
+        controller = std::make_unique<SwitcherController>(loop, store, panel, settingsStore, environment, std::move(ownedMirrors));
+        controller->installPanelCallbacks();
+        store.onChange = [this] { controller->storeChanged(); };
+        store.start();
+    }
+
+    /// Publishes the windows and makes their MRU order the given order (first
+    /// = most recent).
+    void publish(const std::vector<WindowInfo>& windows, std::set<SpaceID> visible = {}, std::set<SpaceID> fullscreen = {})
+    {
+        TrackingSnapshot snapshot;
+        snapshot.windows = windows;
+        snapshot.visibleSpaceIDs = std::move(visible);
+        snapshot.fullscreenSpaceIDs = std::move(fullscreen);
+        snapshot.spaceNumbers = {{1, 1}, {2, 2}, {3, 3}};
+        tracking->publish(snapshot);
+    }
+    void publishInOrder(const std::vector<WindowInfo>& windows)
+    {
+        publish(windows);
+        for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+            tracking->focus(it->id);
+    }
+    /// Three windows, most recent first: 1 Safari, 2 Terminal, 3 Mail.
+    void threeWindows()
+    {
+        publishInOrder({window(1, 10, "Safari", "Apple"), window(2, 20, "Terminal", "ssh host"), window(3, 30, "Mail", "Inbox")});
+    }
+    void setDelay(int milliseconds)
+    {
+        settingsStore.update([&](Settings& settings) { settings.showDelayMilliseconds = milliseconds; });
+    }
+    std::vector<WindowID> focusedIDs() const
+    {
+        std::vector<WindowID> ids;
+        for (const auto& w : environment.focused)
+            ids.push_back(w.id);
+        return ids;
+    }
+    std::ptrdiff_t selection() const { return controller->session()->selection; }
+    std::string itemIDs() const { return idList(controller->session()->items); }
+
+    ManualRunLoop loop;
+    std::shared_ptr<FakeTrackingLog> tracking = std::make_shared<FakeTrackingLog>();
+    WindowStore store{std::make_unique<FakeWindowTracking>(tracking)};
+    SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
+    FakeSwitcherPanel panel;
+    FakeSwitcherEnvironment environment;
+    FakeMirrorPanels* mirrors = nullptr;
+    std::unique_ptr<SwitcherController> controller;
+};
+
+// --- Opening, the show delay and the quick switch ---
+
+TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowing)
+{
+    threeWindows();
+    controller->activate(commandTab());
+    loop.advance(100ms);
+    controller->flagsChanged(0);
+
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{2});
+    EXPECT_FALSE(controller->session());
+    loop.advance(1s);
+    EXPECT_EQ(panel.count("show"), 0u);
+    EXPECT_EQ(panel.count("select"), 0u);
+    EXPECT_EQ(panel.count("update"), 0u);
+    EXPECT_EQ(mirrors->count("show"), 0u);
+    // Recorded as most recent, so the next press goes back to window 1.
+    EXPECT_EQ(store.ordered().front().id, 2u);
+    controller->activate(commandTab());
+    controller->flagsChanged(0);
+    EXPECT_EQ(focusedIDs(), (std::vector<WindowID>{2, 1}));
+}
+
+TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelection)
+{
+    threeWindows();
+    controller->activate(commandTab());
+    loop.advance(149ms);
+    EXPECT_EQ(panel.count("show"), 0u);
+    controller->activate(commandTab()); // still pending: moves without showing
+    EXPECT_EQ(panel.calls.size(), 0u);
+    loop.advance(1ms);
+    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @2 key"});
+    loop.advance(10s);
+    EXPECT_EQ(panel.count("show"), 1u);
+    // With one display setting, the mirrors stay untouched.
+    EXPECT_EQ(mirrors->count("show"), 0u);
+}
+
+TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPress)
+{
+    threeWindows();
+    for (int delay : {0, -5}) {
+        setDelay(delay);
+        panel.calls.clear();
+        controller->activate(commandTab());
+        EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @1 key"}) << delay;
+        EXPECT_FALSE(controller->session()->showTimer);
+        controller->endSession();
+        panel.hide();
+    }
+}
+
+TEST_F(SwitcherTest, ShowCopiesTheStoreSpacesToThePanel)
+{
+    setDelay(0);
+    publish({window(1, 10, "A", "a", {2}), window(2, 20, "B", "b", {1})}, {1});
+    controller->activate(commandTab());
+    EXPECT_EQ(panel.visibleSpaceIDs, (std::set<SpaceID>{1}));
+    EXPECT_EQ(panel.spaceNumbers.size(), 3u);
+}
+
+TEST_F(SwitcherTest, SingleWindowOpensWithItSelectedAndAnEmptyListOpensNothing)
+{
+    controller->activate(commandTab());
+    EXPECT_FALSE(controller->session());
+    EXPECT_FALSE(loop.nextDue());
+
+    publishInOrder({window(7, 70, "Notes", "")});
+    controller->activate(commandTab());
+    EXPECT_EQ(selection(), 0);
+    controller->flagsChanged(0);
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{7});
+}
+
+// --- Stepping ---
+
+TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
+{
+    setDelay(0);
+    threeWindows();
+    controller->activate(commandTab());
+    controller->activate(commandTab());
+    EXPECT_EQ(selection(), 2);
+    controller->activate(commandTab());
+    EXPECT_EQ(selection(), 0);
+    controller->moveUp(commandTab());
+    EXPECT_EQ(selection(), 2);
+    controller->moveUp(commandTab());
+    EXPECT_EQ(selection(), 1);
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show 1,2,3 @1 key", "select 2", "select 0", "select 2", "select 1"}));
+    EXPECT_EQ(mirrors->calls, (std::vector<std::string>{"select 2", "select 0", "select 2", "select 1"}));
+    EXPECT_EQ(panel.state.selectedIndex, 1);
+}
+
+TEST_F(SwitcherTest, MoveUpWithoutSessionOpensOnTheLastWindow)
+{
+    threeWindows();
+    controller->moveUp(commandTab());
+    EXPECT_EQ(selection(), 2);
+    loop.advance(150ms);
+    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @2 key"});
+
+    controller->endSession();
+    panel.hide();
+    setDelay(0);
+    panel.calls.clear();
+    controller->moveUp(commandTab());
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show 1,2,3 @1 key", "select 2"}));
+    EXPECT_EQ(panel.state.selectedIndex, 2);
+}
+
+// --- Key repeat ---
+
+class SwitcherRepeatTest : public SwitcherTest {
+protected:
+    void hold(int step, Duration delay, Duration interval)
+    {
+        environment.repeat = {delay, interval};
+        if (step > 0)
+            controller->activate(commandTab());
+        else
+            controller->moveUp(commandTab());
+        controller->startRepeat(step, commandTab());
+    }
+    void fourWindows()
+    {
+        publishInOrder({window(1, 10, "A", "a"), window(2, 20, "B", "b"), window(3, 30, "C", "c"), window(4, 40, "D", "d")});
+    }
+};
+
+TEST_F(SwitcherRepeatTest, FirstStepAfterTheDelayThenOnePerInterval)
+{
+    fourWindows();
+    hold(+1, 400ms, 50ms);
+    loop.advance(399ms);
+    EXPECT_EQ(selection(), 1);
+    loop.advance(1ms);
+    EXPECT_EQ(selection(), 2);
+    loop.advance(49ms);
+    EXPECT_EQ(selection(), 2);
+    loop.advance(1ms);
+    EXPECT_EQ(selection(), 3);
+    loop.advance(50ms);
+    EXPECT_EQ(selection(), 0); // wrapped
+}
+
+TEST_F(SwitcherRepeatTest, MoveUpRepeatsBackwards)
+{
+    fourWindows();
+    hold(-1, 200ms, 40ms);
+    EXPECT_EQ(selection(), 3);
+    loop.advance(200ms + 40ms);
+    EXPECT_EQ(selection(), 1);
+}
+
+TEST_F(SwitcherRepeatTest, NeverFasterThanThirtyMilliseconds)
+{
+    fourWindows();
+    hold(+1, 100ms, 5ms);
+    loop.advance(100ms);
+    EXPECT_EQ(selection(), 2);
+    loop.advance(29ms);
+    EXPECT_EQ(selection(), 2);
+    loop.advance(1ms);
+    EXPECT_EQ(selection(), 3);
+    loop.advance(30ms);
+    EXPECT_EQ(selection(), 0);
+}
+
+TEST_F(SwitcherRepeatTest, ReleasingTheKeyStopsAtOnce)
+{
+    fourWindows();
+    hold(+1, 100ms, 30ms);
+    loop.advance(130ms);
+    EXPECT_EQ(selection(), 3);
+    controller->stopRepeat();
+    EXPECT_FALSE(controller->isRepeating());
+    loop.advance(1s);
+    EXPECT_EQ(selection(), 3);
+}
+
+TEST_F(SwitcherRepeatTest, EndOfSessionStopsRepeatingAndALaterSessionIsNotStepped)
+{
+    fourWindows();
+    hold(+1, 100ms, 30ms);
+    loop.advance(50ms);
+    controller->flagsChanged(0);
+    EXPECT_FALSE(controller->isRepeating());
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{2});
+    // A new session of the same switcher, without a held key: nothing steps it.
+    controller->activate(commandTab());
+    loop.advance(1s);
+    EXPECT_EQ(selection(), 1);
+}
+
+TEST_F(SwitcherRepeatTest, RepeatOfAReplacedSwitcherStopsItself)
+{
+    fourWindows();
+    hold(+1, 100ms, 30ms);
+    controller->activate(controlOptionTab());
+    loop.advance(1s);
+    EXPECT_EQ(controller->session()->config.id, "ctrl-opt-tab");
+    EXPECT_EQ(selection(), 1);
+    EXPECT_FALSE(controller->isRepeating());
+}
+
+// --- Release to commit ---
+
+TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
+{
+    setDelay(0);
+    threeWindows();
+    controller->activate(commandTab());
+    controller->moveUp(commandTab());
+    controller->moveUp(commandTab());
+    controller->flagsChanged(command | shift);
+    controller->flagsChanged(command);
+    controller->flagsChanged(command | capsLock);
+    ASSERT_TRUE(controller->session());
+    EXPECT_TRUE(environment.focused.empty());
+
+    controller->flagsChanged(capsLock); // caps lock is no chord modifier
+    EXPECT_FALSE(controller->session());
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(panel.calls.back(), "hide");
+    EXPECT_EQ(mirrors->calls.back(), "hide");
+}
+
+TEST_F(SwitcherTest, AnyActivateModifierStillHeldKeepsTheSession)
+{
+    threeWindows();
+    controller->activate(controlOptionTab());
+    controller->flagsChanged(option);
+    EXPECT_TRUE(controller->session());
+    controller->flagsChanged(command | shift);
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{2});
+}
+
+TEST_F(SwitcherTest, ActivateChordWithoutModifiersCommitsOnTheFirstModifierChange)
+{
+    threeWindows();
+    SwitcherConfig bare{"f13", "F13", KeyChord{105, 0}, std::nullopt, SwitcherScope::allApps, true};
+    controller->activate(bare);
+    controller->activate(bare);
+    controller->flagsChanged(command);
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
+}
+
+TEST_F(SwitcherTest, FlagsWithoutSessionDoNothing)
+{
+    threeWindows();
+    controller->flagsChanged(0);
+    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_TRUE(panel.calls.empty());
+}
+
+TEST_F(SwitcherTest, FocusRecordsTheWindowAsMostRecentBeforeFocusing)
+{
+    threeWindows();
+    std::vector<WindowID> frontAtFocus;
+    environment.onFocus = [&](const WindowInfo&) { frontAtFocus.push_back(store.ordered().front().id); };
+    controller->activate(commandTab());
+    controller->activate(commandTab());
+    controller->flagsChanged(0);
+    EXPECT_EQ(frontAtFocus, std::vector<WindowID>{3});
+}
+
+TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
+{
+    threeWindows();
+    environment.repeat = {10ms, 30ms};
+    LogCapture capture;
+    controller->activate(commandTab());
+    controller->startRepeat(1, commandTab());
+    loop.advance(10ms);
+    controller->moveUp(commandGrave());
+    controller->flagsChanged(0x100108);
+    controller->flagsChanged(0);
+    EXPECT_EQ(capture.messages("switcher"),
+              (std::vector<std::string>{"activate cmd-tab; session=none", "repeat step → 2",
+                                        "moveUp cmd-grave; session=cmd-tab", "activate cmd-grave; session=cmd-tab",
+                                        "flags 0x100108; session=cmd-grave", "flags 0x0; session=cmd-grave",
+                                        "modifiers released → commit Mail"}));
+}
+
+// --- Panel commit and cancel ---
+
+TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
+{
+    setDelay(0);
+    threeWindows();
+    controller->activate(commandTab());
+    controller->activate(commandTab());
+    panel.pressReturn();
+    EXPECT_FALSE(controller->session());
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
+    EXPECT_EQ(mirrors->calls.back(), "hide");
+
+    controller->activate(commandTab());
+    panel.pressEscape();
+    EXPECT_FALSE(controller->session());
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
+    EXPECT_EQ(mirrors->calls.back(), "hide");
+    // The modifiers released after a cancel find no session.
+    controller->flagsChanged(0);
+    EXPECT_EQ(environment.focused.size(), 1u);
+}
+
+// --- Typing to filter ---
+
+TEST_F(SwitcherTest, QueryMatchingNothingThenReleaseFocusesNothingAndHides)
+{
+    setDelay(0);
+    threeWindows();
+    controller->activate(commandTab());
+    panel.type("zqx");
+    EXPECT_EQ(itemIDs(), "");
+    EXPECT_EQ(panel.query, "zqx");
+    controller->flagsChanged(0);
+    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_FALSE(controller->session());
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(mirrors->calls.back(), "hide");
+}
+
+TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatch)
+{
+    setDelay(0);
+    threeWindows();
+    controller->activate(commandTab());
+    panel.calls.clear();
+    panel.type("inb");
+    EXPECT_EQ(itemIDs(), "3");
+    EXPECT_EQ(selection(), 0);
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"query inb", "update 3", "select 0"}));
+    EXPECT_EQ(mirrors->calls, (std::vector<std::string>{"update 3", "select 0"}));
+    controller->flagsChanged(0);
+    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
+}
+
+TEST_F(SwitcherTest, ClearingOrBlankQueryRestoresTheStartingList)
+{
+    setDelay(0);
+    threeWindows();
+    controller->activate(commandTab());
+    panel.type(" ssh ");
+    EXPECT_EQ(itemIDs(), "2");
+    EXPECT_EQ(controller->session()->query, " ssh ");
+    for (std::string blank : {"", "  \t "}) {
+        controller->queryChanged("saf");
+        controller->queryChanged(blank);
+        EXPECT_EQ(itemIDs(), "1,2,3");
+        EXPECT_EQ(selection(), 0);
+        EXPECT_EQ(panel.query, blank);
+    }
+}
+
+TEST_F(SwitcherTest, QueryWithoutSessionDoesNothing)
+{
+    threeWindows();
+    controller->queryChanged("saf");
+    EXPECT_TRUE(panel.calls.empty());
+    EXPECT_TRUE(mirrors->calls.empty());
+}
+
+// --- Listing ---
+
+TEST_F(SwitcherTest, ActiveAppScopeNarrowsToTheFrontmostApplication)
+{
+    publishInOrder({window(1, 10, "Safari", "one"), window(2, 20, "Terminal", "a"), window(3, 10, "Safari", "two"),
+                    window(4, 20, "Terminal", "b")});
+    environment.frontmost = 20;
+    EXPECT_EQ(idList(controller->items(commandGrave())), "2,4");
+    EXPECT_EQ(idList(controller->items(commandTab())), "1,2,3,4");
+    environment.frontmost = std::nullopt;
+    EXPECT_EQ(idList(controller->items(commandGrave())), "1,2,3,4");
+    environment.frontmost = 99; // an application without windows
+    controller->activate(commandGrave());
+    EXPECT_FALSE(controller->session());
+}
+
+TEST_F(SwitcherTest, MinimizedWindowsGoToTheBottomWhateverTheirRecency)
+{
+    auto minimized = window(1, 10, "Safari", "min");
+    minimized.isMinimized = true;
+    auto hidden = window(2, 20, "Terminal", "hidden");
+    hidden.isAppHidden = true;
+    publishInOrder({minimized, hidden, window(3, 30, "Mail", ""), window(4, 40, "Notes", "")});
+    EXPECT_EQ(idList(controller->items(commandTab())), "3,4,1,2");
+    settingsStore.update([](Settings& s) {
+        s.minimizedWindows = WindowFilter::hide;
+        s.hiddenApps = WindowFilter::show;
+    });
+    EXPECT_EQ(idList(controller->items(commandTab())), "2,3,4");
+}
+
+TEST_F(SwitcherTest, SpacesFilterNarrowsTheListToTheDesktopsOnScreen)
+{
+    // Space 1 visible, space 2 another desktop, space 3 a full-screen Space.
+    publish({window(1, 10, "A", "", {1}), window(2, 20, "B", "", {2}), window(3, 30, "C", "", {3}),
+             window(4, 40, "D", "", {}), window(5, 50, "E", "", {2, 1})},
+            {1}, {3});
+    EXPECT_EQ(idList(controller->items(commandTab())), "1,2,3,4,5");
+    settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleSpaces; });
+    EXPECT_EQ(idList(controller->items(commandTab())), "1,4,5");
+    settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleAndFullscreen; });
+    EXPECT_EQ(idList(controller->items(commandTab())), "1,3,4,5");
+
+    // The filter comes before the minimized placement.
+    settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleSpaces; });
+    auto minimized = window(1, 10, "A", "", {1});
+    minimized.isMinimized = true;
+    publish({minimized, window(2, 20, "B", "", {2}), window(4, 40, "D", "", {})}, {1}, {3});
+    EXPECT_EQ(idList(controller->items(commandTab())), "4,1");
+}
+
+// --- Store changes ---
+
+TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClamps)
+{
+    setDelay(0);
+    auto w1 = window(1, 10, "A", ""), w2 = window(2, 20, "B", ""), w3 = window(3, 30, "C", ""), w4 = window(4, 40, "D", "");
+    publishInOrder({w1, w2, w3, w4});
+    controller->activate(commandTab());
+    controller->activate(commandTab()); // on window 3
+    panel.calls.clear();
+    mirrors->calls.clear();
+
+    publish({w2, w3, w4}); // window 1 closes: 3 moves up a row and stays selected
+    EXPECT_EQ(itemIDs(), "2,3,4");
+    EXPECT_EQ(selection(), 1);
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"update 2,3,4", "select 1"}));
+    EXPECT_EQ(mirrors->calls, (std::vector<std::string>{"update 2,3,4", "select 1"}));
+
+    publish({w2, w4}); // the selected window closes: same index
+    EXPECT_EQ(selection(), 1);
+    controller->step(1);
+    EXPECT_EQ(selection(), 0);
+    controller->step(-1);
+    publish({w2}); // same index clamped to the last row
+    EXPECT_EQ(selection(), 0);
+    EXPECT_EQ(panel.state.selectedIndex, 0);
+
+    panel.calls.clear();
+    mirrors->calls.clear();
+    publish({}); // the last window goes
+    EXPECT_FALSE(controller->session());
+    EXPECT_EQ(panel.calls, std::vector<std::string>{"hide"});
+    EXPECT_EQ(mirrors->calls, std::vector<std::string>{"hide"});
+}
+
+TEST_F(SwitcherTest, StoreChangeWhilePendingUpdatesTheListWithoutShowing)
+{
+    auto w1 = window(1, 10, "A", ""), w2 = window(2, 20, "B", ""), w3 = window(3, 30, "C", "");
+    publishInOrder({w1, w2, w3});
+    controller->activate(commandTab());
+    publish({w1, w3});
+    EXPECT_TRUE(panel.calls.empty());
+    EXPECT_EQ(selection(), 1);
+    loop.advance(150ms);
+    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,3 @1 key"});
+}
+
+TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
+{
+    setDelay(0);
+    auto t1 = window(1, 10, "Terminal", "build"), safari = window(2, 20, "Safari", "news"),
+         t3 = window(3, 10, "Terminal", "tests"), mail = window(4, 30, "Mail", "");
+    publishInOrder({t1, safari, t3, mail});
+    controller->activate(commandTab());
+    panel.type("term");
+    EXPECT_EQ(itemIDs(), "1,3");
+    controller->step(1); // on window 3
+
+    publish({safari, t3, mail}); // window 1 closes while the user types
+    EXPECT_EQ(itemIDs(), "3");
+    EXPECT_EQ(selection(), 0);
+    EXPECT_EQ(panel.state.items.size(), 1u);
+    EXPECT_EQ(idList(controller->session()->baseItems), "2,3,4");
+
+    panel.type("zz"); // nothing matches any more, the session stays open
+    auto newcomer = window(5, 10, "Terminal", "zz top");
+    publish({safari, t3, mail, newcomer});
+    EXPECT_EQ(controller->session()->query, "termzz");
+    EXPECT_EQ(itemIDs(), "5");
+
+    controller->queryChanged(""); // cleared: the refreshed list, not the list at the start
+    EXPECT_EQ(itemIDs(), "2,3,4,5");
+}
+
+TEST_F(SwitcherTest, StoreChangeWithoutSessionTouchesNothing)
+{
+    threeWindows();
+    publish({window(1, 10, "A", "")});
+    EXPECT_TRUE(panel.calls.empty());
+    EXPECT_TRUE(mirrors->calls.empty());
+}
+
+// --- Several switchers ---
+
+TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNothing)
+{
+    threeWindows();
+    controller->activate(commandTab());
+    loop.advance(100ms);
+    controller->activate(controlOptionTab());
+    EXPECT_EQ(controller->session()->config.id, "ctrl-opt-tab");
+    EXPECT_EQ(selection(), 1);
+    loop.advance(50ms); // the first session's show would have been due
+    EXPECT_EQ(panel.count("show"), 0u);
+    loop.advance(100ms);
+    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @1 key"});
+    controller->activate(controlOptionTab());
+    EXPECT_EQ(selection(), 2);
+}
+
+TEST_F(SwitcherTest, ALateTimerDoesNotShowALaterSessionOfTheSameSwitcherEarly)
+{
+    threeWindows();
+    controller->activate(commandTab());
+    loop.advance(50ms);
+    controller->activate(controlOptionTab());
+    loop.advance(50ms);
+    controller->activate(commandTab()); // a fresh cmd-tab session at 100 ms
+    loop.advance(50ms);                 // the first one's show was due now
+    EXPECT_EQ(panel.count("show"), 0u);
+    loop.advance(100ms);
+    EXPECT_EQ(panel.count("show"), 1u);
+}
+
+TEST_F(SwitcherTest, AnEmptySwitcherLeavesTheOtherSessionAlone)
+{
+    threeWindows();
+    controller->activate(commandTab());
+    environment.frontmost = 99;
+    controller->activate(commandGrave());
+    controller->moveUp(commandGrave());
+    EXPECT_EQ(controller->session()->config.id, "cmd-tab");
+    EXPECT_EQ(selection(), 1);
+    loop.advance(150ms);
+    EXPECT_EQ(panel.count("show"), 1u);
+}
+
+// --- Displays ---
+
+TEST_F(SwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
+{
+    setDelay(0);
+    threeWindows();
+    settingsStore.update([](Settings& s) { s.panelDisplayMode = PanelDisplayMode::allDisplays; });
+    controller->activate(commandTab());
+    EXPECT_EQ(mirrors->calls, std::vector<std::string>{"show 1,2,3 @1 excluding screen-1"});
+    controller->endSession();
+    panel.hide();
+
+    panel.assignedScreen = std::nullopt;
+    mirrors->calls.clear();
+    controller->activate(commandTab());
+    EXPECT_EQ(mirrors->calls, std::vector<std::string>{"show 1,2,3 @1 excluding screen-main"});
+}
+
+// --- Lifetime ---
+
+TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
+{
+    threeWindows();
+    environment.repeat = {100ms, 30ms};
+    controller->activate(commandTab());
+    controller->startRepeat(1, commandTab());
+    controller.reset();
+    store.onChange = nullptr;
+    loop.advance(1s);
+    panel.type("x");
+    panel.pressReturn();
+    EXPECT_TRUE(panel.calls.empty());
+    EXPECT_TRUE(environment.focused.empty());
+}
+
+} // namespace
+} // namespace vantrel
