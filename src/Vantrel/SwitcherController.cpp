@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <span>
 #include <utility>
 
 namespace vantrel {
@@ -56,18 +58,25 @@ SwitcherController::~SwitcherController()
 
 std::vector<WindowInfo> SwitcherController::items(const SwitcherConfig& config) const
 {
-    std::vector<WindowInfo> windows = store_.ordered();
+    // Narrowed copies only where a step drops windows; the last step makes the
+    // one copy that is returned.
+    const std::vector<WindowInfo>& ordered = store_.ordered();
+    std::span<const WindowInfo> windows = ordered;
+    std::vector<WindowInfo> narrowed;
     if (config.scope == SwitcherScope::activeApp) {
         if (auto frontmost = environment_.frontmostProcess()) {
-            std::erase_if(windows, [pid = *frontmost](const WindowInfo& window) { return window.pid != pid; });
+            std::copy_if(windows.begin(), windows.end(), std::back_inserter(narrowed),
+                         [pid = *frontmost](const WindowInfo& window) { return window.pid == pid; });
+            windows = narrowed;
         }
     }
     const Settings& settings = settingsStore_.settings();
     // Spaces before placement, so a minimized window on another desktop is
-    // dropped rather than moved to the bottom. With all Spaces allowed the
-    // filter would only copy the list.
-    if (settings.spacesFilter != SpacesFilter::allSpaces)
-        windows = settings.spaceFilter(windows, store_.visibleSpaceIDs(), store_.fullscreenSpaceIDs());
+    // dropped rather than moved to the bottom.
+    if (settings.spacesFilter != SpacesFilter::allSpaces) {
+        narrowed = settings.spaceFilter(windows, store_.visibleSpaceIDs(), store_.fullscreenSpaceIDs());
+        windows = narrowed;
+    }
     return settings.filter(windows);
 }
 
