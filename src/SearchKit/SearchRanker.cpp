@@ -46,7 +46,7 @@ unsigned threadsFor(std::size_t count, unsigned threads)
     return static_cast<unsigned>(std::min<std::size_t>(threads, useful));
 }
 
-void order(std::vector<Scored>& scored, const std::function<std::string(std::uint32_t)>& tiebreak, unsigned threads)
+void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsTexts, unsigned threads)
 {
     // (score, index) is a total order, so any sort, split or not, gives the
     // stable order by score.
@@ -78,21 +78,36 @@ void order(std::vector<Scored>& scored, const std::function<std::string(std::uin
     if (runs.empty())
         return;
 
-    std::vector<std::string> keys(scored.size()); // by slot
-    const unsigned chunks = tied.size() >= 2 * minimumPerThread / 4 ? threads : 1;
+    // Each tied candidate gets its text and, where possible, its primary
+    // collation weights: two different weight strings decide with a byte
+    // comparison; otherwise the collator does.
+    std::vector<std::string_view> texts(scored.size()); // by slot
+    std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
+    std::vector<std::string> keys(scored.size());
+    std::vector<std::uint8_t> hasKey(scored.size(), 0);
+    const unsigned chunks = tied.size() >= minimumPerThread ? threads : 1;
     forChunks(tied.size(), std::max(1u, chunks), [&](unsigned, std::size_t from, std::size_t to) {
+        std::string scratch;
         for (std::size_t k = from; k < to; ++k) {
             const Scored& entry = scored[tied[k]];
-            keys[entry.slot] = TextUnicode::collationKey(tiebreak(entry.index));
+            texts[entry.slot] = tiebreak(entry.index, ownsTexts ? storage[entry.slot] : scratch);
+            hasKey[entry.slot] = TextUnicode::collationPrimaryKey(texts[entry.slot], keys[entry.slot]);
         }
     });
-    for (auto [begin, end] : runs) {
-        std::sort(scored.begin() + static_cast<std::ptrdiff_t>(begin), scored.begin() + static_cast<std::ptrdiff_t>(end),
-            [&](const Scored& a, const Scored& b) {
-                const int order = keys[a.slot].compare(keys[b.slot]);
-                return order != 0 ? order < 0 : a.index < b.index;
-            });
-    }
+    auto before = [&](const Scored& a, const Scored& b) {
+        int order = hasKey[a.slot] && hasKey[b.slot] ? keys[a.slot].compare(keys[b.slot]) : 0;
+        if (order == 0)
+            order = TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
+        return order != 0 ? order < 0 : a.index < b.index;
+    };
+    // Runs are independent; each chunk of runs is sorted on its own thread.
+    forChunks(runs.size(), runs.size() >= 64 ? std::max(1u, chunks) : 1, [&](unsigned, std::size_t from, std::size_t to) {
+        for (std::size_t r = from; r < to; ++r) {
+            const auto [begin, end] = runs[r];
+            std::sort(scored.begin() + static_cast<std::ptrdiff_t>(begin),
+                scored.begin() + static_cast<std::ptrdiff_t>(end), before);
+        }
+    });
 }
 
 } // namespace vantrel::SearchRanker::detail

@@ -10,6 +10,7 @@
 #include <ranges>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -38,9 +39,13 @@ struct Scored {
 
 /// Sorts best first: higher score; on exactly equal scores the tiebreak text
 /// in the current locale's case-insensitive collation; then input order.
-/// Collation keys are computed only for candidates that tie. `threads` > 1
+/// Tiebreak texts are fetched only for candidates that tie. `threads` > 1
 /// shares the work; the order is the same for any thread count.
-void order(std::vector<Scored>& scored, const std::function<std::string(std::uint32_t)>& tiebreak, unsigned threads);
+/// `tiebreak(index, storage)` returns the text of a candidate, using
+/// `storage` (kept alive while sorting) when `ownsTexts`, that is when the
+/// caller's tiebreak makes new strings rather than viewing existing ones.
+using TiebreakText = std::function<std::string_view(std::uint32_t index, std::string& storage)>;
+void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsTexts, unsigned threads);
 
 /// Runs body(chunk, begin, end) over [0, count) split into `chunks` contiguous
 /// ranges, each on its own thread (the first on the caller's).
@@ -52,7 +57,7 @@ unsigned threadsFor(std::size_t count, unsigned threads);
 
 template <class Items, class Haystack, class Tiebreak>
 auto rankWith(const Items& items, std::string_view query, const SearchScorer& scorer, Haystack& haystack,
-    Tiebreak& tiebreak, unsigned threads)
+    Tiebreak& tiebreak, unsigned threads, bool positions)
 {
     using Item = std::ranges::range_value_t<Items>;
     const std::size_t count = std::ranges::size(items);
@@ -61,6 +66,7 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
 
     struct Chunk {
         std::vector<std::uint32_t> indices;
+        std::vector<double> scores;
         std::vector<SearchScorer::Match> matches;
     };
     std::vector<Chunk> chunks(threads);
@@ -69,30 +75,54 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
         auto& out = chunks[chunk];
         for (std::size_t i = from; i < to; ++i) {
             const auto& text = haystack(*std::next(begin, static_cast<std::ptrdiff_t>(i)));
-            if (auto match = scorer.match(prepared, std::string_view(text), scratch)) {
+            if (positions) {
+                if (auto match = scorer.match(prepared, std::string_view(text), scratch)) {
+                    out.indices.push_back(static_cast<std::uint32_t>(i));
+                    out.scores.push_back(match->score);
+                    out.matches.push_back(std::move(*match));
+                }
+            } else if (auto score = scorer.score(prepared, std::string_view(text), scratch)) {
                 out.indices.push_back(static_cast<std::uint32_t>(i));
-                out.matches.push_back(std::move(*match));
+                out.scores.push_back(*score);
             }
         }
     });
 
+    std::size_t kept = 0;
+    for (const auto& chunk : chunks)
+        kept += chunk.indices.size();
     std::vector<Scored> scored;
+    scored.reserve(kept);
     std::vector<SearchScorer::Match*> matches;
+    matches.reserve(positions ? kept : 0);
     for (auto& chunk : chunks) {
         for (std::size_t k = 0; k < chunk.indices.size(); ++k) {
-            scored.push_back({ chunk.matches[k].score, chunk.indices[k], static_cast<std::uint32_t>(matches.size()) });
-            matches.push_back(&chunk.matches[k]);
+            scored.push_back({ chunk.scores[k], chunk.indices[k], static_cast<std::uint32_t>(scored.size()) });
+            if (positions)
+                matches.push_back(&chunk.matches[k]);
         }
     }
+    using Text = decltype(tiebreak(*begin));
+    constexpr bool views = std::is_reference_v<Text> || std::is_same_v<std::remove_cv_t<Text>, std::string_view>;
     order(
         scored,
-        [&](std::uint32_t index) { return std::string(tiebreak(*std::next(begin, static_cast<std::ptrdiff_t>(index)))); },
-        threads);
+        [&](std::uint32_t index, std::string& storage) -> std::string_view {
+            const auto& item = *std::next(begin, static_cast<std::ptrdiff_t>(index));
+            if constexpr (views) {
+                return std::string_view(tiebreak(item));
+            } else {
+                storage = std::string(tiebreak(item));
+                return storage;
+            }
+        },
+        !views, threads);
 
     std::vector<Ranked<Item>> result;
     result.reserve(scored.size());
-    for (const auto& entry : scored)
-        result.push_back({ *std::next(begin, static_cast<std::ptrdiff_t>(entry.index)), std::move(*matches[entry.slot]) });
+    for (const auto& entry : scored) {
+        result.push_back({ *std::next(begin, static_cast<std::ptrdiff_t>(entry.index)),
+            positions ? std::move(*matches[entry.slot]) : SearchScorer::Match { entry.score, {} } });
+    }
     return result;
 }
 
@@ -106,17 +136,20 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
 template <std::ranges::random_access_range Items, class Haystack, class Tiebreak>
 auto rank(const Items& items, std::string_view query, const SearchScorer& scorer, Haystack haystack, Tiebreak tiebreak)
 {
-    return detail::rankWith(items, query, scorer, haystack, tiebreak, 1);
+    return detail::rankWith(items, query, scorer, haystack, tiebreak, 1, true);
 }
 
 /// rank() with scoring and sorting shared among `threads` threads (0: the
-/// machine's) when there are enough candidates to pay for them. The result is
-/// identical to rank()'s.
+/// machine's) when there are enough candidates to pay for them; `haystack` and
+/// `tiebreak` are then called from several threads. The result is identical
+/// to rank()'s; with `positions` false every match's positions stay empty
+/// (cheaper, for callers that need only the order and scores).
 template <std::ranges::random_access_range Items, class Haystack, class Tiebreak>
 auto rankParallel(const Items& items, std::string_view query, const SearchScorer& scorer, Haystack haystack,
-    Tiebreak tiebreak, unsigned threads = 0)
+    Tiebreak tiebreak, unsigned threads = 0, bool positions = true)
 {
-    return detail::rankWith(items, query, scorer, haystack, tiebreak, detail::threadsFor(std::ranges::size(items), threads));
+    return detail::rankWith(
+        items, query, scorer, haystack, tiebreak, detail::threadsFor(std::ranges::size(items), threads), positions);
 }
 
 } // namespace vantrel::SearchRanker

@@ -32,18 +32,42 @@ enum : std::uint8_t { cellReachable = 1, cellEndsBest = 2, cellExtendsRun = 4 };
 constexpr std::size_t defaultFlagBudget = std::size_t { 16 } << 20;
 std::atomic<std::size_t> flagBudgetBytes { defaultFlagBudget };
 
+/// ASCII case facts, asked for on every character of every candidate; taken
+/// from ICU once so that the fast path cannot drift from the general one.
+struct CaseTables {
+    std::array<std::uint8_t, 128> lower {};
+    std::array<bool, 128> lowercase {};
+    std::array<bool, 128> uppercase {};
+};
+
+const CaseTables& caseTables()
+{
+    static const CaseTables tables = [] {
+        CaseTables result;
+        for (char32_t c = 0; c < 128; ++c) {
+            result.lower[c] = static_cast<std::uint8_t>(TextUnicode::asciiLower(c));
+            result.lowercase[c] = TextUnicode::isLowercase(c);
+            result.uppercase[c] = TextUnicode::isUppercase(c);
+        }
+        return result;
+    }();
+    return tables;
+}
+
 /// The four boundary bonuses with the short-query boost applied.
 struct Boundaries {
     double wordStart;
     double afterDot;
     double afterSlash;
     double camelCase;
+    const CaseTables* cases;
 };
 
 Boundaries boundaries(const Weights& weights, int queryLength)
 {
     const double boost = queryLength < 3 ? weights.shortQueryBoundaryBoost : 1.0;
-    return { boost * weights.wordStart, boost * weights.afterDot, boost * weights.afterSlash, boost * weights.camelCase };
+    return { boost * weights.wordStart, boost * weights.afterDot, boost * weights.afterSlash, boost * weights.camelCase,
+        &caseTables() };
 }
 
 /// The bonus of scalar q preceded by p (positions after the first).
@@ -67,20 +91,9 @@ double boundaryBetween(const Boundaries& b, char32_t p, char32_t q)
     default:
         break;
     }
-    if (TextUnicode::isLowercase(p) && TextUnicode::isUppercase(q))
-        return b.camelCase;
-    return 0;
-}
-
-const std::array<std::uint8_t, 128>& asciiLowerTable()
-{
-    static const auto table = [] {
-        std::array<std::uint8_t, 128> result {};
-        for (char32_t c = 0; c < 128; ++c)
-            result[c] = static_cast<std::uint8_t>(TextUnicode::asciiLower(c));
-        return result;
-    }();
-    return table;
+    const bool camel = p < 128 && q < 128 ? b.cases->lowercase[p] && b.cases->uppercase[q]
+                                          : TextUnicode::isLowercase(p) && TextUnicode::isUppercase(q);
+    return camel ? b.camelCase : 0;
 }
 
 // The kernel reads texts through these three views, so that ASCII texts are
@@ -91,7 +104,7 @@ struct AsciiText {
     const std::uint8_t* bytes;
     std::size_t length;
     Boundaries b;
-    const std::uint8_t* lowerTable = asciiLowerTable().data();
+    const std::uint8_t* lowerTable = b.cases->lower.data();
 
     std::size_t size() const { return length; }
     char32_t lower(std::size_t j) const { return lowerTable[bytes[j]]; }
@@ -121,21 +134,159 @@ struct GivenBonusText {
     double bonus(std::size_t j) const { return bonuses[j]; }
 };
 
-/// Scores one word against a text. The tables H (best score with word[i]
-/// matched exactly at text[j]), M (best score with word[i] matched at or
-/// before text[j], gaps after it charged) and B (the bonus carried by the run
-/// ending at (i, j)) are filled column by column: column j needs only column
-/// j-1, so the values live in three arrays of m entries, and the m rows of a
-/// column are independent additions that the processor overlaps. Only the
-/// walk-back flags are kept per cell. Columns before the first occurrence of
-/// word[0] are all impossible and columns after the last occurrence of the
-/// word's last scalar only extend the last row's trailing gap, so neither is
-/// computed. When the flags of all columns would exceed flagBudgetBytes, the
-/// columns are grouped into segments of about sqrt(24 n) columns; the first
-/// pass keeps the three arrays at the start of each segment, and the walk-back
-/// (whose column only ever decreases) recomputes one segment's flags at a time.
-/// Memory is then O(m sqrt(n)) instead of O(m n), for one more pass of time.
-/// Positions (if wanted) are appended to `positions` only on success.
+/// Recovers the positions of one word from the walk-back flags, walking from
+/// the last text character back. Rows are scanned from their first possible
+/// column `first` up; below it every cell is impossible.
+template <class Text, class FlagAt>
+void walkBack(std::u32string_view word, const Text& text, std::size_t first, std::size_t last, FlagAt&& flagAt,
+    std::vector<int>& positions)
+{
+    const std::size_t m = word.size();
+    const std::size_t base = positions.size();
+    positions.resize(base + m, 0);
+    auto j = static_cast<std::ptrdiff_t>(text.size()) - 1;
+    bool preferRun = false;
+    for (std::size_t i = m; i-- > 0;) {
+        if (j < 0)
+            continue;
+        std::ptrdiff_t found = -1;
+        for (auto k = std::min(j, static_cast<std::ptrdiff_t>(last)); k >= static_cast<std::ptrdiff_t>(first); --k) {
+            if (text.lower(static_cast<std::size_t>(k)) != word[i])
+                continue;
+            const std::uint8_t f = flagAt(i, static_cast<std::size_t>(k));
+            if ((f & cellReachable) != 0 && (preferRun || (f & cellEndsBest) != 0)) {
+                found = k;
+                break;
+            }
+        }
+        if (found < 0) {
+            j = -1;
+            continue;
+        }
+        positions[base + i] = static_cast<int>(found);
+        preferRun = i >= 1 && found >= 1 && (flagAt(i, static_cast<std::size_t>(found)) & cellExtendsRun) != 0;
+        j = found - 1;
+    }
+}
+
+/// What every variant of the table pass needs to know about one word.
+struct WordPass {
+    std::u32string_view word;
+    std::size_t first; // first column where word[0] occurs
+    std::size_t last;  // last column where the word's last scalar occurs
+    double c;          // the consecutive bonus for this word length
+};
+
+/// One column of the tables: H (best score with word[i] matched exactly at
+/// text[j]), M (best score with word[i] matched at or before text[j], gaps
+/// after it charged) and B (the bonus carried by the run ending at (i, j)).
+/// Column j needs only column j-1, so the three tables are three arrays of
+/// rows updated in place, last row first (row i reads row i-1's previous
+/// column). Walk-back flags are written for match cells when `flags` is set.
+template <class Text, class Array, class RowCount>
+inline void tableColumn(const Weights& weights, const Text& text, std::size_t j, const char32_t* w, const double* gap,
+    RowCount rows, double c, double bonus, Array& H, Array& M, Array& B, std::uint8_t* flags, std::size_t m)
+{
+    const char32_t t = text.lower(j);
+    for (std::size_t k = 0; k < rows; ++k) {
+        const std::size_t i = rows - 1 - k;
+        if (t != w[i]) {
+            M[i] += gap[i];
+            H[i] = NEG;
+            B[i] = 0;
+            continue;
+        }
+        double s;
+        double carry;
+        double extend = NEG;
+        if (i == 0) {
+            s = bonus + weights.gapLeading * static_cast<double>(j);
+            carry = bonus;
+        } else {
+            const double fresh = bonus + M[i - 1];
+            extend = H[i - 1] + std::max(c, B[i - 1]);
+            if (fresh < extend) {
+                s = extend;
+                carry = B[i - 1];
+            } else {
+                s = fresh;
+                carry = bonus;
+            }
+        }
+        const double r = std::max(s, M[i] + gap[i]);
+        if (flags != nullptr && i < m) {
+            std::uint8_t f = 0;
+            if (s != NEG)
+                f |= s == r ? cellReachable | cellEndsBest : cellReachable;
+            if (i > 0 && j > 0 && r == extend)
+                f |= cellExtendsRun;
+            flags[i] = f;
+        }
+        H[i] = s;
+        B[i] = carry;
+        M[i] = r;
+    }
+}
+
+/// The table pass for words of at most R scalars, with the rows in local
+/// arrays the compiler keeps in registers. Rows beyond the word never match
+/// and stay impossible. Columns whose character is not in the word only
+/// extend every row's gap, so they skip the per-row tests.
+template <std::size_t R, class Text>
+double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags)
+{
+    constexpr char32_t noScalar = 0xFFFFFFFF;
+    const std::size_t m = pass.word.size();
+    char32_t w[R];
+    double gap[R];
+    std::uint64_t ascii[2] = { 0, 0 };
+    bool wide = false;
+    for (std::size_t i = 0; i < R; ++i) {
+        w[i] = i < m ? pass.word[i] : noScalar;
+        gap[i] = i + 1 == m ? weights.gapTrailing : weights.gapInner;
+        if (i < m && w[i] < 128)
+            ascii[w[i] >> 6] |= std::uint64_t { 1 } << (w[i] & 63);
+        else if (i < m)
+            wide = true;
+    }
+    double H[R], M[R], B[R];
+    for (std::size_t i = 0; i < R; ++i) {
+        H[i] = NEG;
+        M[i] = NEG;
+        B[i] = 0;
+    }
+    for (std::size_t j = pass.first; j <= pass.last; ++j) {
+        const char32_t t = text.lower(j);
+        const bool inWord = t < 128 ? ((ascii[t >> 6] >> (t & 63)) & 1) != 0 : wide;
+        if (!inWord) {
+#pragma GCC unroll 8
+            for (std::size_t i = 0; i < R; ++i) {
+                M[i] += gap[i];
+                H[i] = NEG;
+                B[i] = 0;
+            }
+            continue;
+        }
+        tableColumn(weights, text, j, w, gap, std::integral_constant<std::size_t, R> {}, pass.c, text.bonus(j), H, M, B,
+            flags != nullptr ? flags + (j - pass.first) * m : nullptr, m);
+    }
+    double result = M[0];
+    for (std::size_t i = 1; i < R; ++i)
+        if (i + 1 == m)
+            result = M[i];
+    return result;
+}
+
+/// Scores one word against a text; appends its positions (if wanted) only on
+/// success. Columns before the first occurrence of word[0] are all impossible
+/// and columns after the last occurrence of the word's last scalar only
+/// extend the last row's trailing gap, so neither goes through the tables.
+/// Only the walk-back flags are kept per cell (one byte). When the flags of
+/// all columns would exceed flagBudgetBytes, the columns are grouped into
+/// segments of about sqrt(24 n); the first pass keeps the three row arrays at
+/// the start of each segment, and the walk-back (whose column only ever
+/// decreases) recomputes one segment's flags at a time: memory O(m sqrt(n))
+/// instead of O(m n), for one more pass of time.
 template <class Text>
 std::optional<double> scoreWord(
     const Weights& weights, std::u32string_view word, const Text& text, Scratch& scratch, std::vector<int>* positions)
@@ -170,79 +321,48 @@ std::optional<double> scoreWord(
     while (text.lower(last) != word[m - 1])
         --last;
 
-    const double c = m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
-                           : weights.shortQueryConsecutive;
-    const double gapLeading = weights.gapLeading;
-    const double gapInner = weights.gapInner;
-    const double gapTrailing = weights.gapTrailing;
+    const WordPass pass { word, first, last,
+        m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
+              : weights.shortQueryConsecutive };
+    const std::size_t columns = last - first + 1;
+    const bool overBudget = positions != nullptr && m * columns > flagBudgetBytes.load(std::memory_order_relaxed);
 
-    scratch.H.resize(m);
-    scratch.M.resize(m);
-    scratch.B.resize(m);
+    auto finish = [&](double lastRow) {
+        for (std::size_t j = last + 1; j < n; ++j)
+            lastRow += weights.gapTrailing;
+        return lastRow;
+    };
+
+    if (m <= 8 && !overBudget) {
+        std::uint8_t* flags = nullptr;
+        if (positions != nullptr) {
+            scratch.flags.resize(columns * m);
+            flags = scratch.flags.data();
+        }
+        const double result = finish(m <= 4 ? smallWordPass<4>(weights, pass, text, flags)
+                                            : smallWordPass<8>(weights, pass, text, flags));
+        if (positions != nullptr)
+            walkBack(word, text, first, last,
+                [&](std::size_t i, std::size_t k) { return scratch.flags[(k - first) * m + i]; }, *positions);
+        return result;
+    }
+
+    // Long words: rows in scratch arrays, optionally segmented.
+    scratch.H.assign(m, NEG);
+    scratch.M.assign(m, NEG);
+    scratch.B.assign(m, 0.0);
+    scratch.gaps.assign(m, weights.gapInner);
+    scratch.gaps[m - 1] = weights.gapTrailing;
     double* H = scratch.H.data();
     double* M = scratch.M.data();
     double* B = scratch.B.data();
-    const char32_t* w = word.data();
-
-    auto reset = [&] {
-        std::fill(H, H + m, NEG);
-        std::fill(M, M + m, NEG);
-        std::fill(B, B + m, 0.0);
-    };
-
+    const double* gap = scratch.gaps.data();
     auto column = [&](std::size_t j, std::uint8_t* flags) {
-        const char32_t t = text.lower(j);
-        double bonus = 0;
-        bool haveBonus = false;
-        // Descending i: row i reads row i-1's values of column j-1, which are
-        // still in place.
-        for (std::size_t i = m; i-- > 0;) {
-            const double g = i + 1 == m ? gapTrailing : gapInner;
-            if (t != w[i]) {
-                M[i] += g;
-                H[i] = NEG;
-                B[i] = 0;
-                continue;
-            }
-            if (!haveBonus) {
-                bonus = text.bonus(j);
-                haveBonus = true;
-            }
-            double s;
-            double carry;
-            double extend = NEG;
-            if (i == 0) {
-                s = bonus + gapLeading * static_cast<double>(j);
-                carry = bonus;
-            } else {
-                const double fresh = bonus + M[i - 1];
-                extend = H[i - 1] + std::max(c, B[i - 1]);
-                if (fresh < extend) {
-                    s = extend;
-                    carry = B[i - 1];
-                } else {
-                    s = fresh;
-                    carry = bonus;
-                }
-            }
-            const double r = std::max(s, M[i] + g);
-            if (flags != nullptr) {
-                std::uint8_t f = 0;
-                if (s != NEG)
-                    f |= s == r ? cellReachable | cellEndsBest : cellReachable;
-                if (i > 0 && j > 0 && r == extend)
-                    f |= cellExtendsRun;
-                flags[i] = f;
-            }
-            H[i] = s;
-            B[i] = carry;
-            M[i] = r;
-        }
+        tableColumn(weights, text, j, word.data(), gap, m, pass.c, text.bonus(j), H, M, B, flags, m);
     };
 
-    const std::size_t columns = last - first + 1;
     std::size_t segment = columns;
-    if (positions != nullptr && m * columns > flagBudgetBytes.load(std::memory_order_relaxed)) {
+    if (overBudget) {
         const auto balanced = static_cast<std::size_t>(std::sqrt(24.0 * static_cast<double>(columns)));
         segment = std::clamp<std::size_t>(balanced, 1, columns);
     }
@@ -250,29 +370,22 @@ std::optional<double> scoreWord(
     const bool keepFlags = positions != nullptr && segments == 1;
     if (keepFlags)
         scratch.flags.resize(columns * m);
-    if (positions != nullptr && segments > 1)
+    if (segments > 1)
         scratch.checkpoints.resize(segments * 3 * m);
 
-    auto saveCheckpoint = [&](std::size_t index) {
-        double* out = scratch.checkpoints.data() + index * 3 * m;
-        std::copy(H, H + m, out);
-        std::copy(M, M + m, out + m);
-        std::copy(B, B + m, out + 2 * m);
-    };
-
-    reset();
     for (std::size_t index = 0; index < segments; ++index) {
-        if (positions != nullptr && segments > 1)
-            saveCheckpoint(index);
+        if (segments > 1) {
+            double* out = scratch.checkpoints.data() + index * 3 * m;
+            std::copy(H, H + m, out);
+            std::copy(M, M + m, out + m);
+            std::copy(B, B + m, out + 2 * m);
+        }
         const std::size_t begin = first + index * segment;
         const std::size_t end = std::min(last + 1, begin + segment);
         for (std::size_t j = begin; j < end; ++j)
             column(j, keepFlags ? scratch.flags.data() + (j - first) * m : nullptr);
     }
-    double result = M[m - 1];
-    for (std::size_t j = last + 1; j < n; ++j)
-        result += gapTrailing;
-
+    const double result = finish(M[m - 1]);
     if (positions == nullptr)
         return result;
 
@@ -293,32 +406,7 @@ std::optional<double> scoreWord(
         }
         return scratch.flags[((k - first) - index * segment) * m + i];
     };
-
-    const std::size_t base = positions->size();
-    positions->resize(base + m, 0);
-    auto j = static_cast<std::ptrdiff_t>(n) - 1;
-    bool preferRun = false;
-    for (std::size_t i = m; i-- > 0;) {
-        if (j < 0)
-            continue;
-        std::ptrdiff_t found = -1;
-        for (auto k = std::min(j, static_cast<std::ptrdiff_t>(last)); k >= static_cast<std::ptrdiff_t>(first); --k) {
-            if (text.lower(static_cast<std::size_t>(k)) != w[i])
-                continue;
-            const std::uint8_t f = flagAt(i, static_cast<std::size_t>(k));
-            if ((f & cellReachable) != 0 && (preferRun || (f & cellEndsBest) != 0)) {
-                found = k;
-                break;
-            }
-        }
-        if (found < 0) {
-            j = -1;
-            continue;
-        }
-        (*positions)[base + i] = static_cast<int>(found);
-        preferRun = i >= 1 && found >= 1 && (flagAt(i, static_cast<std::size_t>(found)) & cellExtendsRun) != 0;
-        j = found - 1;
-    }
+    walkBack(word, text, first, last, flagAt, *positions);
     return result;
 }
 
@@ -394,7 +482,7 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
     for (std::size_t i = 0; i < scratch.raw.size(); ++i) {
         const char32_t c = scratch.raw[i];
         if (c < 128) {
-            scratch.lower[i] = TextUnicode::asciiLower(c);
+            scratch.lower[i] = b.cases->lower[c];
         } else if (!TextUnicode::changesWhenLowercased(c)) {
             scratch.lower[i] = c;
         } else {

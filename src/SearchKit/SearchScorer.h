@@ -72,7 +72,7 @@ struct SearchScorer {
         std::u32string raw;
         std::u32string lower;
         std::u32string variant;
-        std::vector<double> H, M, B;
+        std::vector<double> H, M, B, gaps;
         std::vector<double> checkpoints;
         std::vector<std::uint8_t> flags;
         std::vector<int> positions;

@@ -7,11 +7,16 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
+#include <unicode/uset.h>
+#include <unicode/ucoleitr.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <vector>
 
 namespace vantrel::TextUnicode {
 
@@ -331,36 +336,141 @@ std::string_view trimSpaces(std::string_view text)
     return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
-std::string collationKey(std::string_view text)
-{
-    UCollator* collator = threadCollator();
-    std::u16string text16;
-    appendUtf16(text, text16);
-    if (collator == nullptr) {
-        // No collation data: fall back to code-unit order, still deterministic.
-        std::string key;
-        for (char16_t unit : text16) {
-            key.push_back(static_cast<char>(unit >> 8));
-            key.push_back(static_cast<char>(unit & 0xFF));
-        }
-        return key;
-    }
-    std::string key(text16.size() * 2 + 16, '\0');
-    for (;;) {
-        int32_t length = ucol_getSortKey(collator, text16.data(), static_cast<int32_t>(text16.size()),
-            reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
-        if (length <= static_cast<int32_t>(key.size())) {
-            // The length counts the terminating zero byte, which every key has.
-            key.resize(length > 0 ? static_cast<std::size_t>(length - 1) : 0);
-            return key;
-        }
-        key.assign(static_cast<std::size_t>(length), '\0');
-    }
-}
-
 int compareLocalized(std::string_view a, std::string_view b)
 {
-    return collationKey(a).compare(collationKey(b));
+    UCollator* collator = threadCollator();
+    if (collator == nullptr) {
+        // No collation data: byte order, still deterministic.
+        const int order = a.compare(b);
+        return order < 0 ? -1 : order > 0 ? 1 : 0;
+    }
+    // Compares from the front and stops at the first difference, which for
+    // tie-breaking is much cheaper than building whole sort keys.
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult result = ucol_strcollUTF8(collator, a.data(), static_cast<int32_t>(a.size()), b.data(),
+        static_cast<int32_t>(b.size()), &status);
+    return result == UCOL_LESS ? -1 : result == UCOL_GREATER ? 1 : 0;
+}
+
+namespace {
+
+/// A character's collation element when it has exactly one and takes part in
+/// no contraction (so a string's primary weights are its characters'); none
+/// otherwise.
+constexpr std::uint32_t notSimple = 0xFFFFFFFF;
+
+struct CollationFacts {
+    bool usable = false;
+    USet* contracting = nullptr; // characters of every contraction and prefix
+
+    CollationFacts()
+    {
+        const UCollator* base = baseCollator().collator.get();
+        if (base == nullptr)
+            return;
+        UErrorCode status = U_ZERO_ERROR;
+        // Shifted alternates and numeric collation change what a primary
+        // difference means; leave those locales to the collator.
+        if (ucol_getAttribute(base, UCOL_ALTERNATE_HANDLING, &status) != UCOL_NON_IGNORABLE
+            || ucol_getAttribute(base, UCOL_NUMERIC_COLLATION, &status) != UCOL_OFF || U_FAILURE(status))
+            return;
+        USet* contractions = uset_openEmpty();
+        ucol_getContractionsAndExpansions(base, contractions, nullptr, true, &status);
+        if (U_FAILURE(status)) {
+            uset_close(contractions);
+            return;
+        }
+        contracting = uset_openEmpty();
+        for (int32_t item = 0; item < uset_getItemCount(contractions); ++item) {
+            UChar32 start, end;
+            UChar text[128];
+            UErrorCode itemStatus = U_ZERO_ERROR;
+            const int32_t length = uset_getItem(contractions, item, &start, &end, text, 128, &itemStatus);
+            if (length == 0) {
+                uset_addRange(contracting, start, end);
+                continue;
+            }
+            for (int32_t k = 0; k < length;) {
+                UChar32 c;
+                U16_NEXT(text, k, length, c);
+                uset_add(contracting, c);
+            }
+        }
+        uset_close(contractions);
+        uset_freeze(contracting);
+        usable = true;
+    }
+};
+
+const CollationFacts& collationFacts()
+{
+    static const CollationFacts facts;
+    return facts;
+}
+
+std::uint32_t computeElement(UChar32 c)
+{
+    const auto& facts = collationFacts();
+    if (uset_contains(facts.contracting, c) || u_getCombiningClass(c) != 0)
+        return notSimple;
+    UChar units[2];
+    int32_t length = 0;
+    UBool error = false;
+    U16_APPEND(units, length, 2, c, error);
+    if (error)
+        return notSimple;
+    UErrorCode status = U_ZERO_ERROR;
+    UCollationElements* elements = ucol_openElements(threadCollator(), units, length, &status);
+    if (U_FAILURE(status))
+        return notSimple;
+    const int32_t first = ucol_next(elements, &status);
+    const int32_t second = U_SUCCESS(status) ? ucol_next(elements, &status) : 0;
+    ucol_closeElements(elements);
+    if (U_FAILURE(status) || first == UCOL_NULLORDER || second != UCOL_NULLORDER)
+        return notSimple;
+    return static_cast<std::uint32_t>(ucol_primaryOrder(first));
+}
+
+/// The primary weight of a character (0: ignorable) or notSimple, cached per
+/// thread (ASCII in a table, the rest in a map).
+std::uint32_t primaryOf(char32_t c)
+{
+    thread_local std::array<std::uint32_t, 128> ascii = [] {
+        std::array<std::uint32_t, 128> table {};
+        for (UChar32 c = 0; c < 128; ++c)
+            table[static_cast<std::size_t>(c)] = computeElement(c);
+        return table;
+    }();
+    if (c < 128)
+        return ascii[c];
+    thread_local std::unordered_map<char32_t, std::uint32_t> others;
+    auto it = others.find(c);
+    if (it == others.end())
+        it = others.emplace(c, computeElement(static_cast<UChar32>(c))).first;
+    return it->second;
+}
+
+} // namespace
+
+bool collationPrimaryKey(std::string_view text, std::string& key)
+{
+    if (threadCollator() == nullptr || !collationFacts().usable)
+        return false;
+    key.clear();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        const std::uint32_t primary = primaryOf(static_cast<char32_t>(c));
+        if (primary == notSimple)
+            return false;
+        if (primary != 0) {
+            key.push_back(static_cast<char>(primary >> 8));
+            key.push_back(static_cast<char>(primary & 0xFF));
+        }
+    }
+    return true;
 }
 
 std::string collationLocale()

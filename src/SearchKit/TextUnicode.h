@@ -2,6 +2,7 @@
 // space and collation, all through ICU so that tables follow the ICU release.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,12 +49,18 @@ std::size_t graphemeCount(std::string_view utf8);
 /// line breaks stay.
 std::string_view trimSpaces(std::string_view utf8);
 
-/// A byte string whose lexicographic order is the current locale's collation
-/// at secondary strength (case ignored, accents not). The locale comes from
-/// LC_ALL, LC_COLLATE or LANG; C and POSIX collate as the root locale.
-std::string collationKey(std::string_view utf8);
-/// <0, 0, >0 as `a` sorts before, with, or after `b` (collationKey order).
+/// <0, 0 or >0 as `a` sorts before, with or after `b` in the current
+/// locale's collation at secondary strength (case ignored, accents not). The
+/// locale comes from LC_ALL, LC_COLLATE or LANG; C and POSIX collate as the
+/// root locale. Ill-formed UTF-8 compares as U+FFFD.
 int compareLocalized(std::string_view a, std::string_view b);
+/// Sets `key` to the text's primary collation weights (as in
+/// compareLocalized) and returns true, when every character has a single
+/// collation element and takes part in no contraction. Two such keys that
+/// differ order their texts as compareLocalized does; equal keys say nothing
+/// (the texts may still differ at the secondary level). False when some
+/// character needs the full collator.
+bool collationPrimaryKey(std::string_view text, std::string& key);
 /// The locale identifier the collator was opened with (for diagnostics).
 std::string collationLocale();
 

@@ -100,6 +100,38 @@ TEST(SearchRanker, CollationIgnoresCaseButNotAccents)
     EXPECT_NE(TextUnicode::compareLocalized("resume", "r\u00E9sum\u00E9"), 0);
 }
 
+TEST(SearchRanker, TiesFollowTheCollatorExactly)
+{
+    // The tie pass orders most pairs by primary collation weights and asks
+    // the collator for the rest; the result must be the collator's order.
+    std::mt19937 random(9);
+    const std::vector<std::string> pieces {"a", "A", "b", "B", "e", "\u00E9", "\u00C9", " ", "-", "_", ".", "1", "10", "2",
+        "\u2014", "\u00D7", "\U0001F98A", "e\u0301", "\u00DF", "ss", "\xFF", "z", "\u03A3", "\u03C3"};
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3000; ++i) {
+        std::string line;
+        for (int k = random() % 6; k >= 0; --k)
+            line += pieces[random() % pieces.size()];
+        lines.push_back(line);
+    }
+    auto text = [](const std::string& line) -> const std::string& { return line; };
+    auto ranked = SearchRanker::rank(lines, "", SearchScorer(), text, text);
+    std::vector<std::string> expected = lines;
+    std::stable_sort(expected.begin(), expected.end(),
+        [](const std::string& a, const std::string& b) { return TextUnicode::compareLocalized(a, b) < 0; });
+    ASSERT_EQ(ranked.size(), expected.size());
+    for (std::size_t k = 0; k < expected.size(); ++k)
+        ASSERT_EQ(ranked[k].item, expected[k]) << k;
+    // Where both have primary keys and they differ, they agree with the collator.
+    std::string ka, kb;
+    for (std::size_t k = 0; k + 1 < lines.size(); ++k) {
+        if (TextUnicode::collationPrimaryKey(lines[k], ka) && TextUnicode::collationPrimaryKey(lines[k + 1], kb)
+            && ka != kb) {
+            EXPECT_EQ(ka < kb, TextUnicode::compareLocalized(lines[k], lines[k + 1]) < 0) << lines[k] << " / " << lines[k + 1];
+        }
+    }
+}
+
 TEST(SearchRanker, ThreadedRankingIsIdentical)
 {
     // Many ties (few distinct words) so that the collation pass matters.
@@ -119,6 +151,12 @@ TEST(SearchRanker, ThreadedRankingIsIdentical)
         auto threaded = SearchRanker::rankParallel(lines, query, SearchScorer(), text, text, 2);
         ASSERT_EQ(single.size(), threaded.size()) << query;
         EXPECT_TRUE(single == threaded) << query;
+        auto scoresOnly = SearchRanker::rankParallel(lines, query, SearchScorer(), text, text, 2, false);
+        ASSERT_EQ(scoresOnly.size(), single.size());
+        for (std::size_t k = 0; k < single.size(); ++k) {
+            ASSERT_EQ(scoresOnly[k].item, single[k].item);
+            ASSERT_EQ(scoresOnly[k].match.score, single[k].match.score);
+        }
         for (std::size_t k = 1; k < single.size(); ++k)
             ASSERT_GE(single[k - 1].match.score, single[k].match.score);
     }

@@ -388,6 +388,19 @@ TEST(SearchScorerKernel, AgreesWithTheTablesOnRandomTexts)
     }
 }
 
+TEST(SearchScorerKernel, AgreesOnLongWordsAndNonAsciiTexts)
+{
+    // Words beyond eight scalars take the general row arrays; non-ASCII texts
+    // the decoded path.
+    std::mt19937 random(13);
+    for (int round = 0; round < 1500; ++round) {
+        expectSameAsReference(SearchScorer(), randomText(random, "abab", 12), randomText(random, "aabbAB -/", 40));
+        std::string text = randomText(random, "abAB -", 20);
+        text.insert(random() % (text.size() + 1), "\u2014\u00E9");
+        expectSameAsReference(SearchScorer({}, true), randomText(random, "ab\u00E9", 4), text);
+    }
+}
+
 TEST(SearchScorerKernel, AgreesWithTheTablesOnDyadicWeights)
 {
     // Exactly representable weights make many scores tie, so the walk-back's

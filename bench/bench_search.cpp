@@ -1,0 +1,118 @@
+// links: SearchKit
+// Scorer and ranker speed on synthetic window texts. `--write-corpus=N`
+// prints the corpus of N texts instead (used by compare-fuzzy.sh).
+#include "SyntheticCorpus.h"
+
+#include "SearchKit/SearchRanker.h"
+#include "SearchKit/SearchScorer.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+using namespace vantrel;
+
+const std::vector<std::string>& corpus(std::size_t count)
+{
+    static std::map<std::size_t, std::vector<std::string>> cache;
+    auto it = cache.find(count);
+    if (it == cache.end())
+        it = cache.emplace(count, bench::syntheticWindowTexts(count)).first;
+    return it->second;
+}
+
+const char* const queries[] = {"ter", "mai", "cfg", "sw pa"};
+
+const std::string& textOf(const std::string& text)
+{
+    return text;
+}
+
+// One scorer call per text, positions included, scratch reused.
+void BM_ScorerMatch(benchmark::State& state)
+{
+    const auto& texts = corpus(10000);
+    const SearchScorer scorer;
+    const auto query = SearchScorer::prepare(queries[state.range(0)]);
+    SearchScorer::Scratch scratch;
+    std::size_t matched = 0;
+    for (auto _ : state) {
+        for (const auto& text : texts) {
+            auto match = scorer.match(query, text, scratch);
+            matched += match.has_value();
+            benchmark::DoNotOptimize(match);
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+    state.counters["matched"] = static_cast<double>(matched) / static_cast<double>(state.iterations());
+    state.SetLabel(queries[state.range(0)]);
+}
+BENCHMARK(BM_ScorerMatch)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+// The whole ranking as a keystroke pays for it: score, sort, ties collated.
+void BM_Rank(benchmark::State& state)
+{
+    const auto& texts = corpus(static_cast<std::size_t>(state.range(0)));
+    const SearchScorer scorer;
+    const char* query = queries[state.range(1)];
+    for (auto _ : state) {
+        auto ranked = SearchRanker::rank(texts, query, scorer, textOf, textOf);
+        benchmark::DoNotOptimize(ranked);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+    state.SetLabel(query);
+}
+BENCHMARK(BM_Rank)->ArgsProduct({{1000, 10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+void BM_RankParallel(benchmark::State& state)
+{
+    const auto& texts = corpus(static_cast<std::size_t>(state.range(0)));
+    const SearchScorer scorer;
+    const char* query = queries[state.range(1)];
+    for (auto _ : state) {
+        auto ranked = SearchRanker::rankParallel(texts, query, scorer, textOf, textOf);
+        benchmark::DoNotOptimize(ranked);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+    state.SetLabel(query);
+}
+BENCHMARK(BM_RankParallel)->ArgsProduct({{10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+// A long text: one word against 100,000 scalars.
+void BM_ScorerHugeText(benchmark::State& state)
+{
+    std::string text;
+    for (const auto& line : corpus(2000))
+        text += line + " ";
+    text.resize(100000, 'x');
+    const SearchScorer scorer;
+    const auto query = SearchScorer::prepare("tmnl");
+    SearchScorer::Scratch scratch;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(scorer.match(query, text, scratch));
+}
+BENCHMARK(BM_ScorerHugeText)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--write-corpus=", 15) == 0) {
+            for (const auto& line : bench::syntheticWindowTexts(std::stoul(argv[i] + 15)))
+                std::printf("%s\n", line.c_str());
+            return 0;
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,115 @@
+// `vantrelctl score` and `vantrelctl rank` as scripts see them: exact JSON,
+// ill-formed input repaired, malformed batch lines reported in place.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Output {
+    std::string text;
+    int status = -1;
+};
+
+std::string quoted(const std::string& argument)
+{
+    std::string result = "'";
+    for (char c : argument)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+/// Runs vantrelctl with `arguments` and `input` on standard input.
+Output vantrelctl(const std::vector<std::string>& arguments, const std::string& input = "")
+{
+    const auto inputFile = std::filesystem::temp_directory_path() / ("vantrelctl-in-" + std::to_string(getpid()));
+    std::ofstream(inputFile, std::ios::binary) << input;
+    std::string command = VANTRELCTL_PATH;
+    for (const auto& argument : arguments)
+        command += " " + quoted(argument);
+    command += " < " + inputFile.string();
+    Output output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.text.append(buffer, got);
+    const int status = pclose(pipe);
+    output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::filesystem::remove(inputFile);
+    return output;
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& text)
+{
+    std::vector<nlohmann::json> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        lines.push_back(nlohmann::json::parse(text.substr(start, end - start)));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+TEST(VantrelctlScore, PrintsScoreAndPositionsOrNull)
+{
+    auto result = vantrelctl({"score", "sa", "Safari Apple"});
+    ASSERT_EQ(result.status, 0);
+    const auto json = nlohmann::json::parse(result.text);
+    EXPECT_NEAR(json.at("score").get<double>(), 3.55, 1e-3);
+    EXPECT_EQ(json.at("positions"), nlohmann::json::parse("[0, 1]"));
+
+    EXPECT_EQ(vantrelctl({"score", "xyz", "Safari"}).text, "null\n");
+    EXPECT_EQ(vantrelctl({"score", "mail mail", "mail"}).text, "{\"score\": \"inf\", \"positions\": [0, 0, 1, 1, 2, 2, 3, 3]}\n");
+    // Round-trip precision: the largest finite double survives.
+    EXPECT_EQ(nlohmann::json::parse(vantrelctl({"score", "mail", "mail"}).text).at("score").get<double>(),
+        1.7976931348623157e308);
+    EXPECT_EQ(vantrelctl({"score", "ba", "xa b"}).text, "null\n");
+    EXPECT_NE(vantrelctl({"score", "--allow-mismatch", "ba", "xa b"}).text, "null\n");
+    EXPECT_EQ(vantrelctl({"score", "only-one"}).status, 2);
+}
+
+TEST(VantrelctlScore, BatchAnswersLineByLine)
+{
+    auto result = vantrelctl({"score", "--batch"},
+        "{\"query\": \"fa\", \"text\": \"Safari Apple\", \"allowOneMismatch\": false}\n"
+        "not json\n"
+        "{\"query\": \"ba\", \"text\": \"xa b\", \"allowOneMismatch\": true}\n"
+        "{\"query\": \"q\", \"text\": \"Safari\"}\n");
+    EXPECT_EQ(result.status, 1);
+    const auto lines = jsonLines(result.text);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].at("positions"), nlohmann::json::parse("[2, 7]"));
+    EXPECT_TRUE(lines[1].contains("error"));
+    EXPECT_EQ(lines[2].at("positions"), nlohmann::json::parse("[3]"));
+    EXPECT_TRUE(lines[3].is_null());
+}
+
+TEST(VantrelctlRank, BestFirstWithRepairedText)
+{
+    auto result = vantrelctl({"rank", "mai"}, "Safari Apple\nMail \"Inbox\"\n\xFF mail\\ \xC3\nmail\n");
+    ASSERT_EQ(result.status, 0);
+    const auto lines = jsonLines(result.text);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].at("text"), "mail");
+    EXPECT_EQ(lines[1].at("text"), "Mail \"Inbox\"");
+    EXPECT_EQ(lines[2].at("text"), "\uFFFD mail\\ \uFFFD");
+    EXPECT_EQ(lines[2].at("positions"), nlohmann::json::parse("[2, 3, 4]"));
+    EXPECT_GE(lines[0].at("score").get<double>(), lines[1].at("score").get<double>());
+
+    auto plain = vantrelctl({"rank", "--plain", "ma"}, "Safari Apple\nMail Inbox\nmail\nGmail\n");
+    EXPECT_EQ(plain.text, "mail\nMail Inbox\nGmail\n");
+    EXPECT_EQ(vantrelctl({"rank", "zzz"}, "Safari\n").text, "");
+    EXPECT_EQ(vantrelctl({"rank", "--plain", "s"}, "").text, "");
+}
+
+} // namespace

@@ -1,0 +1,124 @@
+// `vantrelctl rank`: ranks standard-input lines for a query, best first.
+#include "Command.h"
+#include "SearchOutput.h"
+
+#include "SearchKit/SearchRanker.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <sys/stat.h>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace vantrelctl {
+namespace {
+
+/// All of standard input in one buffer: sized from the file when it is one,
+/// read in large blocks, never zero-filled first.
+struct Input {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+    std::string_view view() const { return { bytes.get(), size }; }
+};
+
+Input readStandardInput()
+{
+    struct stat status {};
+    std::size_t capacity = 1 << 20;
+    if (::fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
+        capacity = static_cast<std::size_t>(status.st_size) + 1;
+    Input input { std::unique_ptr<char[]>(new char[capacity]), 0 };
+    for (;;) {
+        if (input.size == capacity) {
+            std::unique_ptr<char[]> larger(new char[capacity * 2]);
+            std::memcpy(larger.get(), input.bytes.get(), input.size);
+            input.bytes = std::move(larger);
+            capacity *= 2;
+        }
+        const ssize_t got = ::read(STDIN_FILENO, input.bytes.get() + input.size, capacity - input.size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        input.size += static_cast<std::size_t>(got);
+    }
+    return input;
+}
+
+std::vector<std::string_view> splitLines(std::string_view input)
+{
+    std::vector<std::string_view> lines;
+    lines.reserve(input.size() / 48 + 1);
+    while (!input.empty()) {
+        const std::size_t end = input.find('\n');
+        if (end == std::string_view::npos) {
+            lines.push_back(input);
+            break;
+        }
+        lines.push_back(input.substr(0, end));
+        input.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+int run(Args args)
+{
+    std::vector<std::string> rest(args.begin(), args.end());
+    const bool allowMismatch = takeFlag(rest, "--allow-mismatch");
+    const bool plain = takeFlag(rest, "--plain");
+    if (rest.size() != 1) {
+        std::cerr << "usage: vantrelctl rank [--allow-mismatch] [--plain] QUERY < lines\n";
+        return 2;
+    }
+    const Input input = readStandardInput();
+    const auto lines = splitLines(input.view());
+    auto self = [](std::string_view line) { return line; };
+    // --plain prints no positions, so the ranking need not recover them.
+    const auto ranked = vantrel::SearchRanker::rankParallel(
+        lines, rest[0], vantrel::SearchScorer({}, allowMismatch), self, self, 0, !plain);
+
+    std::string out;
+    out.reserve(1 << 18);
+    for (const auto& entry : ranked) {
+        if (out.size() > (1 << 18) - 4096) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+        if (plain) {
+            if (vantrel::TextUnicode::isAscii(entry.item))
+                out.append(entry.item);
+            else
+                out.append(vantrel::TextUnicode::sanitizedUtf8(entry.item));
+            out.push_back('\n');
+        } else {
+            out += "{\"text\": ";
+            appendString(out, entry.item);
+            out += ", ";
+            appendMatchFields(out, entry.match);
+            out += "}\n";
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+const Registration registration({
+    "rank",
+    "rank standard-input lines for a query, best first",
+    "usage: vantrelctl rank [--allow-mismatch] [--plain] QUERY < lines\n\n"
+    "Reads UTF-8 lines (ill-formed bytes are replaced by U+FFFD), scores each with\n"
+    "the window-search scorer and prints one JSON line per match, best first:\n"
+    "  {\"text\": \"...\", \"score\": S, \"positions\": [...]}\n"
+    "Equal scores are ordered by the lines in the current locale's collation,\n"
+    "ignoring case, then by input order. --plain prints only the matched lines.\n"
+    "--allow-mismatch lets a query word match with one character left out.\n",
+    run,
+});
+
+} // namespace
+} // namespace vantrelctl
