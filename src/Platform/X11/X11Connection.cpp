@@ -3,6 +3,7 @@
 
 #include "Runtime/Log.h"
 
+#include <xcb/randr.h>
 #include <xcb/res.h>
 
 #include <cstring>
@@ -134,6 +135,13 @@ X11Connection::X11Connection(Private, xcb_connection_t* connection, int screenNu
         XcbPtr<xcb_res_query_version_reply_t> version(
             xcb_res_query_version_reply(connection_, xcb_res_query_version(connection_, 1, 2), nullptr));
         hasResource_ = version && (version->server_major > 1 || (version->server_major == 1 && version->server_minor >= 2));
+    }
+
+    // Monitors need RandR 1.5; without it the whole screen is one display.
+    if (const auto* randr = xcb_get_extension_data(connection_, &xcb_randr_id); randr && randr->present) {
+        XcbPtr<xcb_randr_query_version_reply_t> version(
+            xcb_randr_query_version_reply(connection_, xcb_randr_query_version(connection_, 1, 5), nullptr));
+        hasMonitors_ = version && (version->major_version > 1 || (version->major_version == 1 && version->minor_version >= 5));
     }
 
     const std::string_view own[] = {wakeAtomName, timeAtomName};
@@ -286,6 +294,7 @@ void X11Connection::eventThreadMain()
         batch.push_back(std::move(first));
         while (auto* more = xcb_poll_for_queued_event(connection_))
             batch.emplace_back(more);
+        eventCount_.fetch_add(batch.size());
 
         bool wake = false;
         std::vector<XcbPtr<xcb_generic_event_t>> forLoop;

@@ -89,6 +89,8 @@ public:
 
     /// The X-Resource extension (1.2, client pids) answered at connection time.
     bool hasResourceExtension() const { return hasResource_; }
+    /// RandR 1.5 (monitors) answered at connection time.
+    bool hasMonitors() const { return hasMonitors_; }
 
     /// The atom of `name`, interned once and cached; XCB_ATOM_NONE when the
     /// connection is gone. Thread-safe.
@@ -118,6 +120,11 @@ public:
     /// Callers that block on a batch of replies count one round trip.
     void noteRoundTrip() { roundTrips_.fetch_add(1); }
 
+    /// Events received so far, counted on the event thread as they arrive
+    /// (before they reach the loop): a value read before a batch of requests
+    /// that is unchanged after the replies proves no event came in between.
+    std::uint64_t eventCount() const { return eventCount_.load(); }
+
     /// Flushes buffered requests; false when the connection is gone.
     bool flush();
 
@@ -136,12 +143,14 @@ private:
     xcb_window_t root_ = 0;
     xcb_window_t ownWindow_ = 0;
     bool hasResource_ = false;
+    bool hasMonitors_ = false;
     RunLoop& loop_;
 
     std::shared_ptr<Subscription::Registry> registry_;
     std::atomic<bool> lost_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> roundTrips_{0};
+    std::atomic<std::uint64_t> eventCount_{0};
 
     std::mutex atomsMutex_;
     std::map<std::string, xcb_atom_t, std::less<>> atoms_;

@@ -1,0 +1,34 @@
+// Offers the X11 desktop to the system bridge as the backend "x11".
+#include "Platform/X11/X11Backend.h"
+
+#include "Platform/X11/X11Accessibility.h"
+#include "Platform/X11/X11Connection.h"
+#include "Platform/X11/X11Desktop.h"
+#include "Platform/X11/X11WindowServer.h"
+#include "Platform/X11/X11Workspace.h"
+
+namespace vantrel {
+
+std::variant<Backends, std::string> makeX11Backends(RunLoop& loop, const std::string& display)
+{
+    auto connection = X11Connection::open(loop, display);
+    if (!connection)
+        return "cannot open the X display '" + (display.empty() ? std::string("$DISPLAY") : display) + "'";
+    auto desktop = X11Desktop::create(std::move(connection), loop);
+    Backends backends;
+    backends.windowServer = std::make_shared<X11WindowServer>(desktop);
+    backends.accessibility = std::make_shared<X11Accessibility>(desktop);
+    backends.workspace = std::make_shared<X11Workspace>(desktop);
+    return backends;
+}
+
+void registerX11Backend()
+{
+    BackendRegistry::add("x11", [](const BackendOptions& options) -> std::variant<Backends, std::string> {
+        if (!options.mainLoop)
+            return std::string("the x11 backend needs the main run loop");
+        return makeX11Backends(*options.mainLoop);
+    });
+}
+
+} // namespace vantrel

@@ -1,0 +1,410 @@
+// The desktop as one shared object: fresh reads of the window manager's state,
+// the requests we make of it, and the changes it reports, turned into events.
+#include "Platform/X11/X11Desktop.h"
+
+#include <algorithm>
+
+namespace vantrel {
+
+namespace {
+/// EWMH source indication: "2 when the request comes from a pager", which is
+/// what a switcher is; window managers then honour it without focus stealing
+/// prevention.
+constexpr std::uint32_t sourcePager = 2;
+constexpr std::uint32_t iconicState = 3;
+constexpr std::uint32_t clientMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+
+X11DesktopEvent desktopEvent(X11DesktopEvent::Kind kind, std::int32_t pid, xcb_window_t window, X11AppFacts app = {})
+{
+    X11DesktopEvent result;
+    result.kind = kind;
+    result.pid = pid;
+    result.window = window;
+    result.app = std::move(app);
+    return result;
+}
+
+X11AppFacts facts(std::int32_t pid)
+{
+    X11AppFacts result;
+    result.pid = pid;
+    return result;
+}
+} // namespace
+
+std::shared_ptr<X11Desktop> X11Desktop::create(std::shared_ptr<X11Connection> connection, RunLoop& loop)
+{
+    auto desktop = std::make_shared<X11Desktop>(Private{}, std::move(connection), loop);
+    desktop->start();
+    return desktop;
+}
+
+X11Desktop::X11Desktop(Private, std::shared_ptr<X11Connection> connection, RunLoop& loop)
+    : connection_(std::move(connection)), loop_(loop)
+{
+    auto& c = *connection_;
+    netClientList_ = c.atom("_NET_CLIENT_LIST");
+    netClientListStacking_ = c.atom("_NET_CLIENT_LIST_STACKING");
+    netActiveWindow_ = c.atom("_NET_ACTIVE_WINDOW");
+    netWMName_ = c.atom("_NET_WM_NAME");
+    netWMState_ = c.atom("_NET_WM_STATE");
+    wmState_ = c.atom("WM_STATE");
+    netCloseWindow_ = c.atom("_NET_CLOSE_WINDOW");
+    netCurrentDesktop_ = c.atom("_NET_CURRENT_DESKTOP");
+    wmChangeState_ = c.atom("WM_CHANGE_STATE");
+    netRestackWindow_ = c.atom("_NET_RESTACK_WINDOW");
+}
+
+void X11Desktop::start()
+{
+    std::weak_ptr<X11Desktop> weak = weak_from_this();
+    subscription_ = connection_->subscribe([weak](const xcb_generic_event_t& event) {
+        if (auto self = weak.lock())
+            self->handle(event);
+    });
+    const std::uint32_t rootMask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    xcb_change_window_attributes(connection_->raw(), connection_->root(), XCB_CW_EVENT_MASK, rootMask);
+    // The first scan reports nothing: what exists at start is not news.
+    rescanClients();
+}
+
+void X11Desktop::watch(xcb_window_t window)
+{
+    const std::uint32_t mask[] = {clientMask};
+    xcb_change_window_attributes(connection_->raw(), window, XCB_CW_EVENT_MASK, mask);
+}
+
+std::optional<X11DesktopSnapshot> X11Desktop::snapshot()
+{
+    auto root = readRootState(*connection_);
+    if (!root)
+        return std::nullopt;
+    // Watched before they are read, so any later change raises an event and
+    // what was read here can be trusted until then (also for windows the loop
+    // has not seen appear yet). Selecting again costs no round trip.
+    for (auto window : root->clientsFrontFirst)
+        watch(window);
+    auto reads = readClients(*connection_, root->clientsFrontFirst);
+    if (!connection_->isOpen())
+        return std::nullopt;
+    X11DesktopSnapshot result;
+    result.root = std::move(*root);
+    for (auto& read : reads)
+        if (read.info)
+            result.clients.push_back(std::move(*read.info));
+    return result;
+}
+
+X11ClientRead X11Desktop::client(xcb_window_t window)
+{
+    const xcb_window_t ids[] = {window};
+    return std::move(readClients(*connection_, ids).at(0));
+}
+
+bool X11Desktop::windowExists(xcb_window_t window)
+{
+    if (window == 0)
+        return false;
+    connection_->noteRoundTrip();
+    XcbPtr<xcb_get_window_attributes_reply_t> reply(
+        xcb_get_window_attributes_reply(connection_->raw(), xcb_get_window_attributes(connection_->raw(), window), nullptr));
+    return reply != nullptr;
+}
+
+void X11Desktop::rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1, std::uint32_t d2)
+{
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    event.data.data32[0] = d0;
+    event.data.data32[1] = d1;
+    event.data.data32[2] = d2;
+    xcb_send_event(connection_->raw(), 0, connection_->root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    connection_->flush();
+}
+
+void X11Desktop::activate(xcb_window_t window)
+{
+    // Window managers may refuse to move focus to another desktop (openbox
+    // only marks such a window urgent), so switch there first, as pagers do.
+    auto root = readRootState(*connection_);
+    auto read = client(window);
+    if (root && read.info && read.info->desktop && *read.info->desktop != allDesktops
+        && root->currentDesktop != read.info->desktop)
+        switchDesktop(*read.info->desktop);
+    xcb_window_t current;
+    {
+        std::lock_guard lock(mutex_);
+        current = active_;
+    }
+    rootMessage(window, netActiveWindow_, sourcePager, connection_->serverTime(), current);
+}
+
+void X11Desktop::raise(xcb_window_t window)
+{
+    activate(window);
+    rootMessage(window, netRestackWindow_, sourcePager, XCB_NONE, XCB_STACK_MODE_ABOVE);
+}
+
+void X11Desktop::close(xcb_window_t window)
+{
+    rootMessage(window, netCloseWindow_, connection_->serverTime(), sourcePager);
+}
+
+void X11Desktop::iconify(xcb_window_t window)
+{
+    rootMessage(window, wmChangeState_, iconicState);
+}
+
+void X11Desktop::switchDesktop(std::uint32_t index)
+{
+    rootMessage(connection_->root(), netCurrentDesktop_, index, connection_->serverTime());
+}
+
+std::optional<xcb_window_t> X11Desktop::lastActiveWindow(std::int32_t pid) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = lastActive_.find(pid);
+    if (it == lastActive_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::int32_t X11Desktop::activePid() const
+{
+    std::lock_guard lock(mutex_);
+    return activePid_;
+}
+
+std::vector<X11AppFacts> X11Desktop::applications() const
+{
+    std::lock_guard lock(mutex_);
+    std::vector<X11AppFacts> result;
+    for (auto pid : pidOrder_)
+        if (auto it = apps_.find(pid); it != apps_.end())
+            result.push_back(it->second);
+    return result;
+}
+
+std::optional<X11AppFacts> X11Desktop::application(std::int32_t pid) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = apps_.find(pid);
+    if (it == apps_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+bool X11Desktop::hide(std::int32_t pid)
+{
+    std::vector<xcb_window_t> windows;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [window, known] : known_)
+            if (known.pid == pid)
+                windows.push_back(window);
+        if (windows.empty())
+            return false;
+        hidden_.insert(pid);
+    }
+    for (auto window : windows)
+        iconify(window);
+    std::weak_ptr<X11Desktop> weak = weak_from_this();
+    loop_.post([weak, pid] {
+        if (auto self = weak.lock())
+            self->emit({desktopEvent(X11DesktopEvent::Kind::appHidden, pid, 0)});
+    });
+    return true;
+}
+
+bool X11Desktop::isHidden(std::int32_t pid) const
+{
+    std::lock_guard lock(mutex_);
+    return hidden_.count(pid) != 0;
+}
+
+std::shared_ptr<void> X11Desktop::listen(Listener listener)
+{
+    std::uint64_t id;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextListener_++;
+        listeners_.emplace(id, std::make_shared<Listener>(std::move(listener)));
+    }
+    std::weak_ptr<X11Desktop> weak = weak_from_this();
+    return std::shared_ptr<void>(nullptr, [weak, id](void*) {
+        if (auto self = weak.lock()) {
+            std::lock_guard lock(self->mutex_);
+            self->listeners_.erase(id);
+        }
+    });
+}
+
+void X11Desktop::emit(const std::vector<X11DesktopEvent>& events)
+{
+    for (const auto& event : events) {
+        std::vector<std::pair<std::uint64_t, std::shared_ptr<Listener>>> listeners;
+        {
+            std::lock_guard lock(mutex_);
+            listeners.assign(listeners_.begin(), listeners_.end());
+        }
+        for (const auto& [id, listener] : listeners) {
+            bool still;
+            {
+                std::lock_guard lock(mutex_);
+                still = listeners_.count(id) != 0;
+            }
+            if (still)
+                (*listener)(event);
+        }
+    }
+}
+
+void X11Desktop::handle(const xcb_generic_event_t& event)
+{
+    const auto type = event.response_type & 0x7f;
+    std::vector<X11DesktopEvent> events;
+    if (type == XCB_PROPERTY_NOTIFY) {
+        const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+        if (notify.window == connection_->root()) {
+            if (notify.atom == netClientList_ || notify.atom == netClientListStacking_) {
+                rescanClients();
+            } else if (notify.atom == netActiveWindow_) {
+                auto root = readRootState(*connection_);
+                if (root)
+                    noteActive(root->activeWindow, events);
+            }
+        } else {
+            std::int32_t pid = 0;
+            {
+                std::lock_guard lock(mutex_);
+                auto it = known_.find(notify.window);
+                if (it == known_.end())
+                    return;
+                pid = it->second.pid;
+            }
+            if (notify.atom == netWMName_ || notify.atom == XCB_ATOM_WM_NAME)
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::titleChanged, pid, notify.window));
+            else if (notify.atom == netWMState_ || notify.atom == wmState_)
+                refreshState(notify.window, events);
+        }
+    } else if (type == XCB_CONFIGURE_NOTIFY) {
+        const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+        if (configure.window == connection_->root())
+            events.push_back(desktopEvent(X11DesktopEvent::Kind::screensChanged, 0, 0));
+    }
+    emit(events);
+}
+
+void X11Desktop::refreshState(xcb_window_t window, std::vector<X11DesktopEvent>& events)
+{
+    auto read = client(window);
+    if (!read.info)
+        return;
+    std::lock_guard lock(mutex_);
+    auto it = known_.find(window);
+    if (it == known_.end() || it->second.minimized == read.info->minimized)
+        return;
+    it->second.minimized = read.info->minimized;
+    const auto pid = it->second.pid;
+    events.push_back(desktopEvent(read.info->minimized ? X11DesktopEvent::Kind::minimized : X11DesktopEvent::Kind::deminimized, pid, window));
+    if (!read.info->minimized && hidden_.erase(pid))
+        events.push_back(desktopEvent(X11DesktopEvent::Kind::appShown, pid, 0));
+}
+
+void X11Desktop::noteActive(xcb_window_t window, std::vector<X11DesktopEvent>& events)
+{
+    // openbox reads 0 for a moment during a switch: that is no focus report.
+    if (window == 0)
+        return;
+    std::lock_guard lock(mutex_);
+    if (window == active_)
+        return;
+    active_ = window;
+    auto it = known_.find(window);
+    const std::int32_t pid = it == known_.end() ? 0 : it->second.pid;
+    if (pid != 0)
+        lastActive_[pid] = window;
+    events.push_back(desktopEvent(X11DesktopEvent::Kind::focusChanged, pid, window));
+    if (pid != 0 && pid != activePid_) {
+        activePid_ = pid;
+        auto app = apps_.find(pid);
+        events.push_back(desktopEvent(X11DesktopEvent::Kind::appActivated, pid, 0, app == apps_.end() ? facts(pid) : app->second));
+    }
+}
+
+void X11Desktop::rescanClients()
+{
+    auto root = readRootState(*connection_);
+    if (!root)
+        return;
+    std::vector<xcb_window_t> fresh;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto window : root->clientsFrontFirst)
+            if (!known_.count(window))
+                fresh.push_back(window);
+    }
+    // Select first, then read: a change in between still raises an event.
+    for (auto window : fresh)
+        watch(window);
+    auto reads = readClients(*connection_, fresh);
+
+    std::vector<X11DesktopEvent> events;
+    {
+        std::lock_guard lock(mutex_);
+        const bool initial = !scanned_;
+        scanned_ = true;
+        std::set<xcb_window_t> listed(root->clientsFrontFirst.begin(), root->clientsFrontFirst.end());
+        for (auto it = known_.begin(); it != known_.end();) {
+            if (listed.count(it->first)) {
+                ++it;
+                continue;
+            }
+            const auto pid = it->second.pid;
+            events.push_back(desktopEvent(X11DesktopEvent::Kind::windowDestroyed, pid, it->first));
+            if (lastActive_.count(pid) && lastActive_[pid] == it->first)
+                lastActive_.erase(pid);
+            it = known_.erase(it);
+            const bool owns = std::any_of(known_.begin(), known_.end(), [&](const auto& k) { return k.second.pid == pid; });
+            if (auto app = apps_.find(pid); !owns && app != apps_.end()) {
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::appTerminated, pid, 0, app->second));
+                apps_.erase(app);
+                std::erase(pidOrder_, pid);
+                hidden_.erase(pid);
+                lastActive_.erase(pid);
+                if (activePid_ == pid)
+                    activePid_ = 0;
+            }
+        }
+        // Oldest first, so launch order follows the stacking order at start.
+        for (auto i = reads.size(); i-- > 0;) {
+            const auto& info = reads[i].info;
+            if (!info)
+                continue;
+            known_[info->id] = {info->pid, info->minimized};
+            if (info->pid == 0)
+                continue;
+            auto [app, added] = apps_.try_emplace(info->pid);
+            if (added) {
+                app->second.pid = info->pid;
+                app->second.instanceName = info->instanceName;
+                app->second.className = info->className;
+                pidOrder_.push_back(info->pid);
+            }
+            app->second.hasStandardWindow = app->second.hasStandardWindow || info->isStandard();
+            if (added && !initial)
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::appLaunched, info->pid, 0, app->second));
+            if (!initial)
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::windowCreated, info->pid, info->id));
+        }
+    }
+    noteActive(root->activeWindow, events);
+    emit(events);
+}
+
+} // namespace vantrel
