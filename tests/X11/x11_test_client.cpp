@@ -14,6 +14,8 @@
 //   desktop TAG N|all       an EWMH _NET_WM_DESKTOP request
 //   icon TAG W H            a W×H _NET_WM_ICON
 //   destroy TAG             destroys the window
+//   many N                  N windows "window 0"… over four desktops, answered
+//                           "opened-many" once all are managed
 //   sync                    a round trip
 //   quit
 #include <xcb/xcb.h>
@@ -226,6 +228,43 @@ void open(const std::string& tag, std::istringstream& in)
     say("opened " + tag + " " + std::to_string(w.id));
 }
 
+void many(int count)
+{
+    std::vector<xcb_window_t> ids;
+    for (int i = 0; i < count; ++i) {
+        const xcb_window_t id = xcb_generate_id(connection);
+        const std::uint32_t values[] = {screen->white_pixel};
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, id, screen->root, 0, 0, 320, 240, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, values);
+        const std::string title = "window " + std::to_string(i);
+        setText(id, "_NET_WM_NAME", "UTF8_STRING", title);
+        const std::uint32_t desktop = static_cast<std::uint32_t>(i % 4), pid = static_cast<std::uint32_t>(getpid());
+        setProperty(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, 32, &desktop, 1);
+        setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, &pid, 1);
+        xcb_map_window(connection, id);
+        windows["many" + std::to_string(i)] = {id, false};
+        ids.push_back(id);
+    }
+    xcb_flush(connection);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (true) {
+        bool all = true;
+        for (auto id : ids)
+            if (!(all = isManaged(id)))
+                break;
+        if (all)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            say("error many not managed");
+            return;
+        }
+        pollfd p{xcb_get_file_descriptor(connection), POLLIN, 0};
+        ::poll(&p, 1, 50);
+        drainEvents(true);
+    }
+    say("opened-many");
+}
+
 void hostile(xcb_window_t id, const std::string& kind, std::istringstream& in)
 {
     if (kind == "huge-title") {
@@ -270,6 +309,10 @@ bool command(const std::string& line)
         return true;
     }
     in >> tag;
+    if (verb == "many") {
+        many(std::stoi(tag));
+        return true;
+    }
     if (verb == "open") {
         open(tag, in);
         return true;
