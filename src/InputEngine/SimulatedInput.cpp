@@ -110,70 +110,7 @@ std::optional<std::string> SimulatedLayoutTranslator::character(std::uint16_t ke
 
 // ---- the backend
 
-struct SimulatedInput::Listeners {
-    struct TapState {
-        FastSearchModifier modifier = FastSearchModifier::off;
-        KeyTapHandler handler;
-    };
-    int nextToken = 1;
-    std::map<int, std::function<void(std::uint64_t)>> modifierFeeds;
-    std::map<int, std::function<void()>> layoutObservers;
-    std::shared_ptr<TapState> tap;
-    int tapToken = 0;
-    std::shared_ptr<std::function<void(const KeyEvent&)>> grab;
-    int grabToken = 0;
-};
-
-class SimulatedInput::Token final : public InputSubscription {
-public:
-    Token(std::weak_ptr<Listeners> listeners, int token) : listeners_(std::move(listeners)), token_(token) {}
-    ~Token() override
-    {
-        auto listeners = listeners_.lock();
-        if (!listeners)
-            return;
-        listeners->modifierFeeds.erase(token_);
-        listeners->layoutObservers.erase(token_);
-        if (listeners->grabToken == token_) {
-            listeners->grab.reset();
-            listeners->grabToken = 0;
-        }
-    }
-
-private:
-    std::weak_ptr<Listeners> listeners_;
-    int token_;
-};
-
-class SimulatedInput::Tap final : public KeyTap {
-public:
-    Tap(std::weak_ptr<Listeners> listeners, int token, std::set<FastSearchModifier> missing)
-        : listeners_(std::move(listeners)), token_(token), missing_(std::move(missing))
-    {
-    }
-    ~Tap() override
-    {
-        if (auto listeners = listeners_.lock(); listeners && listeners->tapToken == token_) {
-            listeners->tap.reset();
-            listeners->tapToken = 0;
-        }
-    }
-    bool setModifier(FastSearchModifier modifier) override
-    {
-        auto listeners = listeners_.lock();
-        if (!listeners || listeners->tapToken != token_ || missing_.contains(modifier))
-            return false;
-        listeners->tap->modifier = modifier;
-        return true;
-    }
-
-private:
-    std::weak_ptr<Listeners> listeners_;
-    int token_;
-    std::set<FastSearchModifier> missing_;
-};
-
-SimulatedInput::SimulatedInput() : listeners_(std::make_shared<Listeners>()), layout_(SimulatedLayout::us()) {}
+SimulatedInput::SimulatedInput() : listeners_(InputListeners::make()), layout_(SimulatedLayout::us()) {}
 
 SimulatedInput::~SimulatedInput() = default;
 
@@ -185,19 +122,18 @@ void SimulatedInput::refuseChord(std::uint32_t keyCode, std::uint64_t modifiers)
 void SimulatedInput::setLayout(SimulatedLayout layout)
 {
     layout_ = std::move(layout);
-    auto observers = listeners_->layoutObservers;
-    for (auto& [token, observer] : observers)
-        observer();
+    listeners_->notifyLayoutChange();
 }
 
 bool SimulatedInput::tapInstalled() const
 {
-    return listeners_->tap != nullptr;
+    return listeners_->tap() != nullptr;
 }
 
 FastSearchModifier SimulatedInput::tapModifier() const
 {
-    return listeners_->tap ? listeners_->tap->modifier : FastSearchModifier::off;
+    auto tap = listeners_->tap();
+    return tap ? tap->modifier : FastSearchModifier::off;
 }
 
 void SimulatedInput::keyDown(std::uint16_t keyCode, std::uint64_t flags)
@@ -230,19 +166,16 @@ bool SimulatedInput::routeToHotKeys(const KeyEvent& event)
         auto id = matchingHotKey(event);
         if (!id)
             return false;
-        // A held key's auto-repeat does not press the hot key again.
-        if (pressedHotKeys_.emplace(event.keyCode, *id).second && sink_)
+        if (pressedHotKeys_.press(event.keyCode, *id) && sink_)
             sink_(*id, HotKeyPhase::press);
         return true;
     }
     if (event.kind == KeyEvent::Kind::keyUp) {
-        auto it = pressedHotKeys_.find(event.keyCode);
-        if (it == pressedHotKeys_.end())
+        auto id = pressedHotKeys_.release(event.keyCode);
+        if (!id)
             return false;
-        const std::uint32_t id = it->second;
-        pressedHotKeys_.erase(it);
         if (sink_)
-            sink_(id, HotKeyPhase::release);
+            sink_(*id, HotKeyPhase::release);
         return true;
     }
     return false;
@@ -251,17 +184,14 @@ bool SimulatedInput::routeToHotKeys(const KeyEvent& event)
 void SimulatedInput::send(const KeyEvent& event)
 {
     // The modifier feed is passive: it sees every modifier change, swallowed or not.
-    if (event.kind == KeyEvent::Kind::flagsChanged) {
-        auto feeds = listeners_->modifierFeeds;
-        for (auto& [token, feed] : feeds)
-            feed(event.modifierFlags);
-    }
-    if (auto grab = listeners_->grab) {
+    if (event.kind == KeyEvent::Kind::flagsChanged)
+        listeners_->feedModifiers(event.modifierFlags);
+    if (auto grab = listeners_->grab()) {
         if (!routeToHotKeys(event))
             (*grab)(event);
         return;
     }
-    if (auto tap = listeners_->tap) {
+    if (auto tap = listeners_->tap()) {
         if (tap->handler(event))
             return;
     }
@@ -291,42 +221,33 @@ bool SimulatedInput::registerHotKey(std::uint32_t id, std::uint32_t keyCode, std
 void SimulatedInput::unregisterHotKey(std::uint32_t id)
 {
     grabs.erase(id);
-    std::erase_if(pressedHotKeys_, [id](const auto& entry) { return entry.second == id; });
+    pressedHotKeys_.forget(id);
 }
 
 std::unique_ptr<InputSubscription> SimulatedInput::watchModifiers(std::function<void(std::uint64_t)> onChange)
 {
     if (!modifierFeedAvailable)
         return nullptr;
-    const int token = listeners_->nextToken++;
-    listeners_->modifierFeeds[token] = std::move(onChange);
-    return std::make_unique<Token>(listeners_, token);
+    return listeners_->addModifierFeed(std::move(onChange));
 }
 
 std::unique_ptr<KeyTap> SimulatedInput::installKeyTap(FastSearchModifier modifier, KeyTapHandler handler)
 {
-    if (!tapAvailable || !inputMonitoring || missingHoldKeys.contains(modifier) || listeners_->tap)
+    if (!tapAvailable || !inputMonitoring || missingHoldKeys.contains(modifier) || listeners_->tap())
         return nullptr;
     ++tapInstalls;
-    const int token = listeners_->nextToken++;
-    listeners_->tap = std::make_shared<Listeners::TapState>(Listeners::TapState{modifier, std::move(handler)});
-    listeners_->tapToken = token;
-    return std::make_unique<Tap>(listeners_, token, missingHoldKeys);
+    return listeners_->installTap(modifier, std::move(handler),
+                                  [missing = missingHoldKeys](FastSearchModifier next) { return !missing.contains(next); });
 }
 
 std::unique_ptr<InputSubscription> SimulatedInput::grabKeyboard(std::function<void(const KeyEvent&)> onKey)
 {
-    if (listeners_->grab)
-        return nullptr;
-    const int token = listeners_->nextToken++;
-    listeners_->grab = std::make_shared<std::function<void(const KeyEvent&)>>(std::move(onKey));
-    listeners_->grabToken = token;
-    return std::make_unique<Token>(listeners_, token);
+    return listeners_->takeGrab(std::move(onKey));
 }
 
 std::unique_ptr<KeyboardLayoutTranslator> SimulatedInput::makeLayoutTranslator()
 {
-    std::weak_ptr<Listeners> alive = listeners_;
+    std::weak_ptr<InputListeners> alive = listeners_;
     return std::make_unique<SimulatedLayoutTranslator>([this, alive] {
         // A translator that outlives its backend sees no layout.
         if (alive.expired()) {
@@ -340,9 +261,7 @@ std::unique_ptr<KeyboardLayoutTranslator> SimulatedInput::makeLayoutTranslator()
 
 std::unique_ptr<InputSubscription> SimulatedInput::observeLayoutChanges(std::function<void()> onChange)
 {
-    const int token = listeners_->nextToken++;
-    listeners_->layoutObservers[token] = std::move(onChange);
-    return std::make_unique<Token>(listeners_, token);
+    return listeners_->addLayoutObserver(std::move(onChange));
 }
 
 } // namespace vantrel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "InputEngine/InputBackend.h"
+#include "InputEngine/InputListeners.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
 #include <cstdint>
@@ -113,18 +114,13 @@ public:
     std::unique_ptr<InputSubscription> observeLayoutChanges(std::function<void()> onChange) override;
 
 private:
-    struct Listeners;
-    class Token;
-    class Tap;
-
     std::optional<std::uint32_t> matchingHotKey(const KeyEvent& event) const;
     bool routeToHotKeys(const KeyEvent& event);
 
-    std::shared_ptr<Listeners> listeners_;
+    std::shared_ptr<InputListeners> listeners_;
     std::function<void(std::uint32_t, HotKeyPhase)> sink_;
     std::set<std::pair<std::uint32_t, std::uint64_t>> refused_;
-    /// Hot keys whose key is down, by key code.
-    std::map<std::uint16_t, std::uint32_t> pressedHotKeys_;
+    PressedHotKeys pressedHotKeys_;
     SimulatedLayout layout_;
 };
 

@@ -30,18 +30,6 @@ void putDouble(std::array<std::uint8_t, eventRecordSize>& record, std::size_t of
         record[offset + i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
-std::optional<SpaceID> activeSpace()
-{
-    auto cid = SkyLight::connectionID();
-    auto getActive = SkyLight::getActiveSpace();
-    if (!cid || !getActive)
-        return std::nullopt;
-    SpaceID id = getActive(*cid);
-    if (id == 0)
-        return std::nullopt;
-    return id;
-}
-
 /// Runs `operation` and returns its result with the time it took.
 template <class F>
 auto timed(F&& operation, std::chrono::nanoseconds& elapsed)
@@ -121,7 +109,7 @@ Trace focus(WindowID windowID, Pid pid, AXElement element, const Options& option
         trace.steps.push_back({std::move(name), ok, std::move(detail), elapsed});
     };
 
-    trace.originSpaceID = activeSpace();
+    trace.originSpaceID = Spaces::activeSpaceID();
     auto previousFrontPID = frontmostPID();
     if (!element)
         element = AXBridge::window(windowID, pid).value_or(nullptr);
@@ -197,7 +185,7 @@ Trace focus(WindowID windowID, Pid pid, AXElement element, const Options& option
         }
     }
 
-    trace.finalSpaceID = activeSpace();
+    trace.finalSpaceID = Spaces::activeSpaceID();
 
     if (options.repairOriginSpace && trace.originSpaceID && trace.finalSpaceID &&
         *trace.originSpaceID != *trace.finalSpaceID && previousFrontPID && *previousFrontPID != pid &&

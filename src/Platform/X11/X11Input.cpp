@@ -55,87 +55,6 @@ std::optional<std::uint16_t> holdKeyOf(FastSearchModifier modifier)
 
 } // namespace
 
-struct X11InputBackend::Listeners {
-    struct TapState {
-        FastSearchModifier modifier = FastSearchModifier::off;
-        KeyTapHandler handler;
-    };
-    int nextToken = 1;
-    std::map<int, std::function<void(std::uint64_t)>> modifierFeeds;
-    std::map<int, std::function<void()>> layoutObservers;
-    std::shared_ptr<TapState> tap;
-    int tapToken = 0;
-    std::shared_ptr<std::function<void(const KeyEvent&)>> grab;
-    int grabToken = 0;
-};
-
-class X11InputBackend::Token final : public InputSubscription {
-public:
-    Token(std::weak_ptr<X11InputBackend> backend, std::weak_ptr<Listeners> listeners, int token)
-        : backend_(std::move(backend)), listeners_(std::move(listeners)), token_(token)
-    {
-    }
-    ~Token() override
-    {
-        auto listeners = listeners_.lock();
-        if (!listeners)
-            return;
-        listeners->modifierFeeds.erase(token_);
-        listeners->layoutObservers.erase(token_);
-        if (listeners->grabToken == token_) {
-            listeners->grab.reset();
-            listeners->grabToken = 0;
-            if (auto backend = backend_.lock()) {
-                xcb_ungrab_keyboard(backend->connection_->raw(), XCB_CURRENT_TIME);
-                backend->connection_->flush();
-            }
-        }
-    }
-
-private:
-    std::weak_ptr<X11InputBackend> backend_;
-    std::weak_ptr<Listeners> listeners_;
-    int token_;
-};
-
-class X11InputBackend::Tap final : public KeyTap {
-public:
-    Tap(std::weak_ptr<X11InputBackend> backend, int token) : backend_(std::move(backend)), token_(token) {}
-    ~Tap() override
-    {
-        auto backend = backend_.lock();
-        if (!backend || backend->listeners_->tapToken != token_)
-            return;
-        backend->listeners_->tap.reset();
-        backend->listeners_->tapToken = 0;
-        backend->ungrabHoldKey();
-    }
-    bool setModifier(FastSearchModifier modifier) override
-    {
-        auto backend = backend_.lock();
-        if (!backend || backend->listeners_->tapToken != token_)
-            return false;
-        auto carbon = holdKeyOf(modifier);
-        auto keyCode = carbon ? X11KeyCodes::xKeyCodeFromCarbon(*carbon) : std::nullopt;
-        if (!keyCode)
-            return false;
-        if (*keyCode != backend->holdKeyCode_) {
-            const std::uint8_t previous = backend->holdKeyCode_;
-            backend->ungrabHoldKey();
-            if (!backend->grabHoldKey(*keyCode)) {
-                backend->grabHoldKey(previous);
-                return false;
-            }
-        }
-        backend->listeners_->tap->modifier = modifier;
-        return true;
-    }
-
-private:
-    std::weak_ptr<X11InputBackend> backend_;
-    int token_;
-};
-
 std::shared_ptr<X11InputBackend> X11InputBackend::make(std::shared_ptr<X11Connection> connection)
 {
     if (!connection || !connection->isOpen())
@@ -190,7 +109,7 @@ std::shared_ptr<X11InputBackend> X11InputBackend::make(std::shared_ptr<X11Connec
 X11InputBackend::X11InputBackend(Private, std::shared_ptr<X11Connection> connection, std::uint8_t xkbEventBase,
                                  std::int32_t deviceId)
     : connection_(std::move(connection)), xkbEventBase_(xkbEventBase), deviceId_(deviceId),
-      listeners_(std::make_shared<Listeners>())
+      listeners_(InputListeners::make())
 {
 }
 
@@ -203,7 +122,7 @@ X11InputBackend::~X11InputBackend()
             xcb_ungrab_key(raw, grab.keyCode, connection_->root(), grab.state | lockMasks(combination));
     }
     ungrabHoldKey();
-    if (listeners_->grab)
+    if (listeners_->grab())
         xcb_ungrab_keyboard(raw, XCB_CURRENT_TIME);
     connection_->flush();
 }
@@ -349,7 +268,7 @@ void X11InputBackend::unregisterHotKey(std::uint32_t id)
         return;
     const Grab grab = it->second;
     grabs_.erase(it);
-    std::erase_if(pressedHotKeys_, [id](const auto& entry) { return entry.second == id; });
+    pressedHotKeys_.forget(id);
     for (int combination = 0; combination < 4; ++combination)
         xcb_ungrab_key(connection_->raw(), grab.keyCode, connection_->root(), grab.state | lockMasks(combination));
     connection_->flush();
@@ -358,13 +277,11 @@ void X11InputBackend::unregisterHotKey(std::uint32_t id)
 bool X11InputBackend::routeToHotKeys(bool press, std::uint8_t keyCode, std::uint16_t state)
 {
     if (!press) {
-        auto it = pressedHotKeys_.find(keyCode);
-        if (it == pressedHotKeys_.end())
+        auto id = pressedHotKeys_.release(keyCode);
+        if (!id)
             return false;
-        const std::uint32_t id = it->second;
-        pressedHotKeys_.erase(it);
         if (sink_)
-            sink_(id, HotKeyPhase::release);
+            sink_(*id, HotKeyPhase::release);
         return true;
     }
     const std::uint16_t relevant = state & (XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | altMask_ | superMask_);
@@ -372,7 +289,7 @@ bool X11InputBackend::routeToHotKeys(bool press, std::uint8_t keyCode, std::uint
         if (grab.keyCode != keyCode || grab.state != relevant)
             continue;
         // With detectable auto-repeat a held key sends presses only.
-        if (pressedHotKeys_.emplace(keyCode, id).second && sink_)
+        if (pressedHotKeys_.press(keyCode, id) && sink_)
             sink_(id, HotKeyPhase::press);
         return true;
     }
@@ -404,28 +321,18 @@ void X11InputBackend::handleXkb(const xcb_generic_event_t& event)
             return;
         if (lastModifiers_ != state.mods) {
             lastModifiers_ = state.mods;
-            const std::uint64_t flags = flagsFromState(state.mods);
-            auto feeds = listeners_->modifierFeeds;
-            for (auto& [token, feed] : feeds)
-                feed(flags);
+            listeners_->feedModifiers(flagsFromState(state.mods));
         }
         if (lastGroup_ != state.group) {
             const bool changed = lastGroup_.has_value();
             lastGroup_ = state.group;
             if (changed)
-                notifyLayoutChange();
+                listeners_->notifyLayoutChange();
         }
     } else if (xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkbType == XCB_XKB_MAP_NOTIFY) {
         readModifierMapping();
-        notifyLayoutChange();
+        listeners_->notifyLayoutChange();
     }
-}
-
-void X11InputBackend::notifyLayoutChange()
-{
-    auto observers = listeners_->layoutObservers;
-    for (auto& [token, observer] : observers)
-        observer();
 }
 
 std::optional<KeyEvent> X11InputBackend::keyEvent(bool press, std::uint8_t keyCode, std::uint16_t state) const
@@ -450,7 +357,7 @@ void X11InputBackend::handleKey(bool press, std::uint8_t keyCode, std::uint16_t 
 {
     // 1. The Fast Search hold: the hold key's passive grab turned into a
     //    keyboard grab that lasts until its release.
-    if (auto tap = listeners_->tap; tap && (keyCode == holdKeyCode_ || holdDown_)) {
+    if (auto tap = listeners_->tap(); tap && (keyCode == holdKeyCode_ || holdDown_)) {
         const bool isHoldKey = keyCode == holdKeyCode_;
         if (isHoldKey)
             holdDown_ = press;
@@ -473,7 +380,7 @@ void X11InputBackend::handleKey(bool press, std::uint8_t keyCode, std::uint16_t 
     }
     // 2. Our own keyboard grab: passive grabs are silent now, so registered
     //    chords are matched here.
-    if (auto grab = listeners_->grab) {
+    if (auto grab = listeners_->grab()) {
         if (routeToHotKeys(press, keyCode, state))
             return;
         if (auto event = keyEvent(press, keyCode, state))
@@ -490,9 +397,7 @@ std::unique_ptr<InputSubscription> X11InputBackend::watchModifiers(std::function
 {
     if (!connection_->isOpen())
         return nullptr;
-    const int token = listeners_->nextToken++;
-    listeners_->modifierFeeds[token] = std::move(onChange);
-    return std::make_unique<Token>(weak_from_this(), listeners_, token);
+    return listeners_->addModifierFeed(std::move(onChange));
 }
 
 bool X11InputBackend::hasInputMonitoring()
@@ -521,6 +426,23 @@ bool X11InputBackend::grabHoldKey(std::uint8_t keyCode)
     return true;
 }
 
+bool X11InputBackend::moveHoldKey(FastSearchModifier modifier)
+{
+    auto carbon = holdKeyOf(modifier);
+    auto keyCode = carbon ? X11KeyCodes::xKeyCodeFromCarbon(*carbon) : std::nullopt;
+    if (!keyCode)
+        return false;
+    if (*keyCode == holdKeyCode_)
+        return true;
+    const std::uint8_t previous = holdKeyCode_;
+    ungrabHoldKey();
+    if (!grabHoldKey(*keyCode)) {
+        grabHoldKey(previous);
+        return false;
+    }
+    return true;
+}
+
 void X11InputBackend::ungrabHoldKey()
 {
     if (holdKeyCode_ == 0)
@@ -537,21 +459,28 @@ std::unique_ptr<KeyTap> X11InputBackend::installKeyTap(FastSearchModifier modifi
 {
     auto carbon = holdKeyOf(modifier);
     auto keyCode = carbon ? X11KeyCodes::xKeyCodeFromCarbon(*carbon) : std::nullopt;
-    if (!keyCode || listeners_->tap || !connection_->isOpen())
+    if (!keyCode || listeners_->tap() || !connection_->isOpen())
         return nullptr;
     if (!grabHoldKey(*keyCode)) {
         inputLog.error("Fast Search hold key %{public}s is held by another program", rawValue(modifier));
         return nullptr;
     }
-    const int token = listeners_->nextToken++;
-    listeners_->tap = std::make_shared<Listeners::TapState>(Listeners::TapState{modifier, std::move(handler)});
-    listeners_->tapToken = token;
-    return std::make_unique<Tap>(weak_from_this(), token);
+    std::weak_ptr<X11InputBackend> weak = weak_from_this();
+    return listeners_->installTap(
+        modifier, std::move(handler),
+        [weak](FastSearchModifier next) {
+            auto backend = weak.lock();
+            return backend && backend->moveHoldKey(next);
+        },
+        [weak] {
+            if (auto backend = weak.lock())
+                backend->ungrabHoldKey();
+        });
 }
 
 std::unique_ptr<InputSubscription> X11InputBackend::grabKeyboard(std::function<void(const KeyEvent&)> onKey)
 {
-    if (listeners_->grab || !connection_->isOpen())
+    if (listeners_->grab() || !connection_->isOpen())
         return nullptr;
     xcb_connection_t* raw = connection_->raw();
     auto cookie = xcb_grab_keyboard(raw, 0, connection_->root(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
@@ -560,10 +489,13 @@ std::unique_ptr<InputSubscription> X11InputBackend::grabKeyboard(std::function<v
     connection_->noteRoundTrip();
     if (!reply || reply->status != XCB_GRAB_STATUS_SUCCESS)
         return nullptr;
-    const int token = listeners_->nextToken++;
-    listeners_->grab = std::make_shared<std::function<void(const KeyEvent&)>>(std::move(onKey));
-    listeners_->grabToken = token;
-    return std::make_unique<Token>(weak_from_this(), listeners_, token);
+    std::weak_ptr<X11InputBackend> weak = weak_from_this();
+    return listeners_->takeGrab(std::move(onKey), [weak] {
+        if (auto backend = weak.lock()) {
+            xcb_ungrab_keyboard(backend->connection_->raw(), XCB_CURRENT_TIME);
+            backend->connection_->flush();
+        }
+    });
 }
 
 std::unique_ptr<KeyboardLayoutTranslator> X11InputBackend::makeLayoutTranslator()
@@ -591,9 +523,7 @@ std::unique_ptr<KeyboardLayoutTranslator> X11InputBackend::makeLayoutTranslator(
 
 std::unique_ptr<InputSubscription> X11InputBackend::observeLayoutChanges(std::function<void()> onChange)
 {
-    const int token = listeners_->nextToken++;
-    listeners_->layoutObservers[token] = std::move(onChange);
-    return std::make_unique<Token>(weak_from_this(), listeners_, token);
+    return listeners_->addLayoutObserver(std::move(onChange));
 }
 
 } // namespace vantrel

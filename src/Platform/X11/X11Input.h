@@ -4,6 +4,7 @@
 #pragma once
 
 #include "InputEngine/InputBackend.h"
+#include "InputEngine/InputListeners.h"
 #include "Platform/X11/X11Connection.h"
 
 #include <cstdint>
@@ -54,9 +55,6 @@ public:
                     std::int32_t deviceId);
 
 private:
-    struct Listeners;
-    class Token;
-    class Tap;
     struct Grab {
         std::uint8_t keyCode = 0;
         std::uint16_t state = 0;
@@ -68,8 +66,10 @@ private:
     bool routeToHotKeys(bool press, std::uint8_t keyCode, std::uint16_t state);
     std::optional<KeyEvent> keyEvent(bool press, std::uint8_t keyCode, std::uint16_t state) const;
     void readModifierMapping();
-    void notifyLayoutChange();
     bool grabHoldKey(std::uint8_t keyCode);
+    /// Moves the hold grab to `modifier`'s key; false (keeping the old grab)
+    /// when that key cannot be grabbed.
+    bool moveHoldKey(FastSearchModifier modifier);
     void ungrabHoldKey();
     /// The lock modifiers under whose every combination a chord is grabbed.
     std::uint16_t lockMasks(int combination) const;
@@ -78,11 +78,11 @@ private:
     X11Connection::Subscription subscription_;
     std::uint8_t xkbEventBase_;
     std::int32_t deviceId_;
-    std::shared_ptr<Listeners> listeners_;
+    std::shared_ptr<InputListeners> listeners_;
     std::function<void(std::uint32_t, HotKeyPhase)> sink_;
     std::map<std::uint32_t, Grab> grabs_;
     /// Hot keys whose key is down, by X key code.
-    std::map<std::uint8_t, std::uint32_t> pressedHotKeys_;
+    PressedHotKeys pressedHotKeys_;
     std::uint16_t altMask_ = XCB_MOD_MASK_1;
     std::uint16_t superMask_ = XCB_MOD_MASK_4;
     std::uint16_t numLockMask_ = XCB_MOD_MASK_2;

@@ -1,0 +1,89 @@
+// The listener bookkeeping the keyboard backends share.
+#include "InputEngine/InputListeners.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+TEST(InputListenersTest, OneGrabAtATimeAndItsReleaseRunsOnce)
+{
+    auto listeners = InputListeners::make();
+    int releases = 0;
+    auto grab = listeners->takeGrab([](const KeyEvent&) {}, [&] { ++releases; });
+    ASSERT_TRUE(grab);
+    EXPECT_FALSE(listeners->takeGrab([](const KeyEvent&) {}));
+    grab.reset();
+    EXPECT_EQ(releases, 1);
+    EXPECT_FALSE(listeners->grab());
+    // A new grab is a new token: the old one's release is not run again.
+    auto again = listeners->takeGrab([](const KeyEvent&) {});
+    EXPECT_TRUE(again);
+    again.reset();
+    EXPECT_EQ(releases, 1);
+}
+
+TEST(InputListenersTest, TapModifierChangesOnlyWhenTheBackendAgrees)
+{
+    auto listeners = InputListeners::make();
+    int removals = 0;
+    auto tap = listeners->installTap(
+        FastSearchModifier::capsLock, [](const KeyEvent&) { return true; },
+        [](FastSearchModifier next) { return next != FastSearchModifier::fn; }, [&] { ++removals; });
+    ASSERT_TRUE(tap);
+    EXPECT_FALSE(listeners->installTap(FastSearchModifier::leftOption, {}, {}));
+    EXPECT_FALSE(tap->setModifier(FastSearchModifier::fn));
+    EXPECT_EQ(listeners->tap()->modifier, FastSearchModifier::capsLock);
+    EXPECT_TRUE(tap->setModifier(FastSearchModifier::rightCommand));
+    EXPECT_EQ(listeners->tap()->modifier, FastSearchModifier::rightCommand);
+    tap.reset();
+    EXPECT_EQ(removals, 1);
+    EXPECT_FALSE(listeners->tap());
+}
+
+TEST(InputListenersTest, SubscriptionsOutlivingTheirListenersDoNothing)
+{
+    auto listeners = InputListeners::make();
+    int releases = 0;
+    auto feed = listeners->addModifierFeed([](std::uint64_t) {});
+    auto grab = listeners->takeGrab([](const KeyEvent&) {}, [&] { ++releases; });
+    auto tap = listeners->installTap(FastSearchModifier::leftOption, {}, {});
+    listeners.reset();
+    EXPECT_FALSE(tap->setModifier(FastSearchModifier::rightOption));
+    feed.reset();
+    grab.reset();
+    tap.reset();
+    EXPECT_EQ(releases, 0);
+}
+
+TEST(InputListenersTest, AFeedMayUnsubscribeWhileTheFlagsAreDelivered)
+{
+    auto listeners = InputListeners::make();
+    std::vector<std::uint64_t> seen;
+    std::unique_ptr<InputSubscription> first;
+    first = listeners->addModifierFeed([&](std::uint64_t flags) {
+        seen.push_back(flags);
+        first.reset();
+    });
+    auto second = listeners->addModifierFeed([&](std::uint64_t flags) { seen.push_back(flags + 1); });
+    listeners->feedModifiers(10);
+    listeners->feedModifiers(20);
+    EXPECT_EQ(seen, (std::vector<std::uint64_t>{10, 11, 21}));
+}
+
+TEST(PressedHotKeysTest, AHeldKeyPressesOnceAndAForgottenHotKeyReleasesNothing)
+{
+    PressedHotKeys pressed;
+    EXPECT_TRUE(pressed.press(48, 1));
+    EXPECT_FALSE(pressed.press(48, 1));
+    EXPECT_EQ(pressed.release(48), 1u);
+    EXPECT_EQ(pressed.release(48), std::nullopt);
+    EXPECT_TRUE(pressed.press(48, 1));
+    EXPECT_TRUE(pressed.press(50, 2));
+    pressed.forget(1);
+    EXPECT_EQ(pressed.release(48), std::nullopt);
+    EXPECT_EQ(pressed.release(50), 2u);
+}
+
+} // namespace
+} // namespace vantrel
