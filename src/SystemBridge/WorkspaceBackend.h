@@ -114,6 +114,9 @@ public:
     virtual std::vector<Screen> screens() = 0;
     /// Calls `callback` as a job on `loop` after the displays changed.
     virtual std::unique_ptr<Observation> observeScreens(RunLoop& loop, std::function<void()> callback) = 0;
+    /// Calls `callback` as a job on `loop` when the spaces change: the current
+    /// space, the set of spaces, or the space of some window.
+    virtual std::unique_ptr<Observation> observeSpaces(RunLoop& loop, std::function<void()> callback) = 0;
 
     /// The key-repeat delay and interval.
     virtual KeyRepeatSettings keyRepeat() = 0;

@@ -206,6 +206,16 @@ void AXWindowTracker::installWorkspaceObservers()
                 return;
             onQueue([this, pid = application.pid] { noteFocused(pid); });
         }));
+    // No accessibility notification tells of a window moved to another space
+    // or of a space switch, yet both change what a snapshot says.
+    workspaceTokens.push_back(workspace_->observeSpaces(mainLoop_, [this, weak] {
+        if (!weak.lock())
+            return;
+        onQueue([this] {
+            if (!paused_)
+                scheduleRefresh();
+        });
+    }));
 
     std::vector<std::unique_ptr<Observation>> sessionTokens;
     sessionTokens.push_back(workspace_->observeDistributed(Session::screenLockedNotification, mainLoop_, [this, weak] {

@@ -509,6 +509,63 @@ TEST_F(AXWindowTrackerTest, StartingOnALockedScreenStartsPaused)
     EXPECT_TRUE(takeSnapshots().empty());
 }
 
+// ---- Spaces ----
+
+TEST_F(AXWindowTrackerTest, SpaceChangesRefreshOncePerBurstAndNotWhileLocked)
+{
+    startTracker();
+    takeSnapshots();
+    desktop->clearCalls();
+
+    // A move alone: no accessibility notification tells of it.
+    desktop->setWindowSpaces(101, {2});
+    loop.advance(49ms);
+    EXPECT_TRUE(takeSnapshots().empty());
+    loop.advance(1ms);
+    auto published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(find(published[0], 101)->spaceIDs, (std::vector<SpaceID>{2}));
+    EXPECT_EQ(published[0].visibleSpaceIDs, (std::set<SpaceID>{1}));
+
+    // Switches, a move, a new desktop and a title change within 50 ms share
+    // one refresh with the accessibility notification.
+    desktop->setCurrentSpace("main", 2);
+    loop.advance(10ms);
+    desktop->setWindowSpaces(201, {2});
+    desktop->setTitle(102, "todo (2)");
+    desktop->setSpaces("main", {{.id = 1}, {.id = 2}, {.id = 3}, {.id = 9, .type = 4}});
+    desktop->setCurrentSpace("main", 3);
+    loop.advance(39ms);
+    EXPECT_TRUE(takeSnapshots().empty());
+    loop.advance(1ms);
+    published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(windowReads(), 4u) << "each application read once per refresh, two refreshes";
+    EXPECT_EQ(published[0].visibleSpaceIDs, (std::set<SpaceID>{3}));
+    EXPECT_EQ(published[0].spaceNumbers, (std::map<SpaceID, int>{{1, 1}, {2, 2}, {3, 3}, {9, 4}}));
+    EXPECT_EQ(find(published[0], 201)->spaceIDs, (std::vector<SpaceID>{2}));
+    EXPECT_EQ(find(published[0], 102)->title, "todo (2)");
+    loop.advance(1s);
+    EXPECT_TRUE(takeSnapshots().empty());
+
+    // While locked nothing is read; the unlock's full refresh catches up.
+    desktop->setScreenLocked(true);
+    loop.runPending();
+    desktop->clearCalls();
+    desktop->setCurrentSpace("main", 1);
+    desktop->setWindowSpaces(102, {1});
+    loop.advance(1s);
+    EXPECT_TRUE(takeSnapshots().empty());
+    EXPECT_EQ(windowReads(), 0u);
+    desktop->setScreenLocked(false);
+    published = takeSnapshots();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(published[0].visibleSpaceIDs, (std::set<SpaceID>{1}));
+    EXPECT_EQ(find(published[0], 102)->spaceIDs, (std::vector<SpaceID>{1}));
+    loop.advance(1s);
+    EXPECT_TRUE(takeSnapshots().empty()) << "the changes seen while locked are not served again";
+}
+
 // ---- Window-server-only windows ----
 
 TEST_F(AXWindowTrackerTest, ServerOnlyWindowsAreListedWhenLargeEnoughAndOnASpace)
@@ -554,6 +611,7 @@ TEST_F(AXWindowTrackerTest, StopEndsEveryDeliveryIncludingPendingWork)
     loop.advance(2s);
     desktop->focus(201);
     desktop->setTitle(201, "after stop");
+    desktop->setCurrentSpace("main", 2);
     loop.advance(2s);
     EXPECT_TRUE(takeSnapshots().empty());
     EXPECT_TRUE(focused.empty());

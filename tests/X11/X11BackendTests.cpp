@@ -256,12 +256,6 @@ TEST_F(X11BackendTest, CloseAsksTheClientPolitelyAndVanishedWindowsAreInvalidEle
 
 TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop)
 {
-    // Known race: after a workspace hide and an un-minimize, the "shown"
-    // report is sometimes never delivered (about 4 runs in 5 on a loaded
-    // machine). Kept out of the suite until the hidden-state bookkeeping of
-    // the desktop is fixed; the other notifications are covered by the
-    // tracker's tests on this backend.
-    GTEST_SKIP() << "AXApplicationShown after hide is unreliable; see the note above";
     auto one = client();
     auto two = client();
     ASSERT_TRUE(one && two);
@@ -306,23 +300,33 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
     EXPECT_TRUE(saw("AXFocusedWindowChanged", *second));
     EXPECT_TRUE(saw("AXMainWindowChanged", *second));
 
+    Pid activated = one->pid(); // its window `second` was just reported focused
+    auto activations = backends.workspace->observe(WorkspaceEvent::didActivateApplication, loop,
+                                                   [&](const RunningApplication& app) { activated = app.pid; });
     ASSERT_TRUE(backends.workspace->hide(one->pid()));
     EXPECT_TRUE(saw("AXApplicationHidden", 0));
+    // Reported once the window manager has done it, not when it was asked.
+    for (auto id : {*first, *second})
+        EXPECT_TRUE(readClients(*probe, std::vector<xcb_window_t>{id}).at(0).info->minimized);
     EXPECT_TRUE(backends.workspace->runningApplication(one->pid())->isHidden);
     ASSERT_EQ(ax.setAttributeValue(windowElement(one->pid(), *first), "AXMinimized", false), 0);
     EXPECT_TRUE(saw("AXApplicationShown", 0));
+    EXPECT_FALSE(backends.workspace->runningApplication(one->pid())->isHidden);
 
     // The backend reads the active window when it handles the change, so wait
     // until it has seen the other process in front before switching back;
     // otherwise both changes can collapse into one read that sees no change.
-    Pid activated = 0;
-    auto activations = backends.workspace->observe(WorkspaceEvent::didActivateApplication, loop,
-                                                   [&](const RunningApplication& app) { activated = app.pid; });
+    // `activated` follows the backend's view since before the hide, which
+    // itself may have put the other process in front.
     ProcessSerialNumber psn{0, static_cast<std::uint32_t>(two->pid())};
     ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *stranger, 0), 0);
     ASSERT_TRUE(pumpUntil(loop, [&] { return activated == two->pid(); }));
+    const auto before = seen.size();
     ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *first, 0), 0);
-    EXPECT_TRUE(saw("AXApplicationActivated", 0));
+    EXPECT_TRUE(pumpUntil(loop, [&] {
+        return std::find(seen.begin() + static_cast<std::ptrdiff_t>(before), seen.end(),
+                         std::make_pair(std::string("AXApplicationActivated"), WindowID{0})) != seen.end();
+    }));
 
     ASSERT_TRUE(one->command("destroy second"));
     EXPECT_TRUE(saw("AXUIElementDestroyed", *second));
@@ -338,6 +342,41 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
     ASSERT_TRUE(probe->sync());
     pumpUntil(loop, [] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(seen.size(), count);
+}
+
+TEST_F(X11BackendTest, AHideUndoneBeforeTheLoopLooksStillEndsShown)
+{
+    auto one = client();
+    ASSERT_TRUE(one);
+    auto first = one->open("first", "title=First");
+    auto second = one->open("second", "title=Second");
+    ASSERT_TRUE(first && second);
+    auto& ax = *backends.accessibility;
+    std::vector<std::string> seen;
+    std::shared_ptr<AXObserver> observer;
+    ASSERT_EQ(ax.createObserver(one->pid(), [&](const AXElement&, const std::string& name) { seen.push_back(name); },
+                                observer), 0);
+    auto app = ax.createApplication(one->pid());
+    for (auto name : {"AXApplicationHidden", "AXApplicationShown"})
+        ASSERT_EQ(observer->addNotification(app, name), 0) << name;
+    observer->attach(loop);
+    ASSERT_TRUE(pumpUntil(loop, [&] { return backends.workspace->runningApplication(one->pid()).has_value(); }));
+    pumpUntil(loop, [] { return false; }, std::chrono::milliseconds(50));
+
+    // The loop is not run while the window manager iconifies the windows and
+    // brings one back, so every read it makes afterwards sees it shown.
+    auto minimized = [&](xcb_window_t id) {
+        auto read = readClients(*probe, std::vector<xcb_window_t>{id}).at(0);
+        return read.info && read.info->minimized;
+    };
+    ASSERT_TRUE(backends.workspace->hide(one->pid()));
+    ASSERT_TRUE(eventually([&] { return minimized(*first) && minimized(*second); }));
+    ASSERT_EQ(ax.setAttributeValue(windowElement(one->pid(), *first), "AXMinimized", false), 0);
+    ASSERT_TRUE(eventually([&] { return !minimized(*first); }));
+
+    EXPECT_TRUE(pumpUntil(loop, [&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
+    EXPECT_FALSE(backends.workspace->runningApplication(one->pid())->isHidden);
 }
 
 TEST_F(X11BackendTest, WorkspaceReportsLaunchesTerminationsAndActivations)

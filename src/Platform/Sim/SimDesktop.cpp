@@ -106,14 +106,35 @@ void SimDesktop::addDisplay(Display display)
         state_->displays.push_back(std::move(display));
     }
     emitSimple(static_cast<int>(Subscription::Kind::screens), "");
+    emitSimple(static_cast<int>(Subscription::Kind::spaces), "");
 }
 
 void SimDesktop::setCurrentSpace(const std::string& displayIdentifier, SpaceID spaceID)
 {
-    std::lock_guard lock(state_->mutex);
-    for (auto& display : state_->displays)
-        if (display.identifier == displayIdentifier)
-            display.currentSpaceID = spaceID;
+    {
+        std::lock_guard lock(state_->mutex);
+        for (auto& display : state_->displays)
+            if (display.identifier == displayIdentifier)
+                display.currentSpaceID = spaceID;
+    }
+    emitSimple(static_cast<int>(Subscription::Kind::spaces), "");
+}
+
+void SimDesktop::setSpaces(const std::string& displayIdentifier, std::vector<Space> spaces)
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        for (auto& display : state_->displays) {
+            if (display.identifier != displayIdentifier)
+                continue;
+            display.spaces = spaces;
+            const bool listed = std::any_of(spaces.begin(), spaces.end(),
+                                            [&](const Space& space) { return space.id == display.currentSpaceID; });
+            if (!listed)
+                display.currentSpaceID = spaces.empty() ? 0 : spaces.front().id;
+        }
+    }
+    emitSimple(static_cast<int>(Subscription::Kind::spaces), "");
 }
 
 std::vector<Display> SimDesktop::displays() const
@@ -225,6 +246,16 @@ void SimDesktop::setTitle(WindowID windowID, std::string title)
         window->title = std::move(title);
         emit(window->pid, windowID, "AXTitleChanged");
     }
+}
+
+void SimDesktop::setWindowSpaces(WindowID windowID, std::vector<SpaceID> spaces)
+{
+    std::lock_guard lock(state_->mutex);
+    auto* window = state_->window(windowID);
+    if (window == nullptr || window->spaces == spaces)
+        return;
+    window->spaces = std::move(spaces);
+    emitSimple(static_cast<int>(Subscription::Kind::spaces), "");
 }
 
 void SimDesktop::setMinimized(WindowID windowID, bool minimized)

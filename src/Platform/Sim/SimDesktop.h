@@ -97,6 +97,9 @@ public:
     void addDisplay(Display display);
     /// Switches a display to a space (as the user would), without recording a call.
     void setCurrentSpace(const std::string& displayIdentifier, SpaceID spaceID);
+    /// Replaces a display's spaces (as the user adds or removes desktops); a
+    /// current space no longer listed becomes the first one, or 0.
+    void setSpaces(const std::string& displayIdentifier, std::vector<Space> spaces);
     std::vector<Display> displays() const;
     /// The display whose current space is the active one.
     void setActiveDisplay(const std::string& displayIdentifier);
@@ -115,6 +118,8 @@ public:
     /// The windows, front to back.
     std::vector<Window> windows() const;
     void setTitle(WindowID windowID, std::string title);
+    /// Moves a window to other spaces (no accessibility notification).
+    void setWindowSpaces(WindowID windowID, std::vector<SpaceID> spaces);
     /// Minimizes or restores ("AXWindowMiniaturized" / "AXWindowDeminiaturized").
     void setMinimized(WindowID windowID, bool minimized);
     /// Makes the application frontmost with this window focused
@@ -219,6 +224,7 @@ public:
                                                     std::function<void()> callback) override;
     std::vector<Screen> screens() override;
     std::unique_ptr<Observation> observeScreens(RunLoop& loop, std::function<void()> callback) override;
+    std::unique_ptr<Observation> observeSpaces(RunLoop& loop, std::function<void()> callback) override;
     KeyRepeatSettings keyRepeat() override;
     bool openURL(std::string_view url) override;
 
@@ -236,7 +242,7 @@ private:
     /// (`window` 0: on the application element).
     void emit(Pid pid, WindowID window, const std::string& notification);
     void emitWorkspace(WorkspaceEvent event, const RunningApplication& application);
-    /// Screens (kind 2) or a distributed notification (kind 1) named `name`.
+    /// Spaces (kind 3), screens (kind 2) or a distributed notification (kind 1) named `name`.
     void emitSimple(int kind, const std::string& name);
     static RunningApplication running(const Application& app);
     /// The common checks of an accessibility call (state locked).

@@ -119,7 +119,7 @@ private:
 };
 
 struct SimDesktop::Subscription {
-    enum class Kind { workspace, distributed, screens };
+    enum class Kind { workspace, distributed, screens, spaces };
     Kind kind;
     WorkspaceEvent event = WorkspaceEvent::didLaunchApplication;
     std::string name;

@@ -175,8 +175,11 @@ WindowServerSlots SimDesktop::slots()
             for (std::size_t i = 0; i < displays.size(); ++i) {
                 bool listed = std::any_of(displays[i].spaces.begin(), displays[i].spaces.end(),
                                           [&](const Space& sp) { return sp.id == space; });
-                if (displays[i].identifier == identifier && listed) {
+                if (displays[i].identifier == identifier && listed && displays[i].currentSpaceID != space) {
                     displays[i].currentSpaceID = space;
+                    self->state_->activeDisplay = i;
+                    self->emitSimple(static_cast<int>(Subscription::Kind::spaces), "");
+                } else if (displays[i].identifier == identifier && listed) {
                     self->state_->activeDisplay = i;
                 }
             }

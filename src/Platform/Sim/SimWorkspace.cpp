@@ -111,6 +111,17 @@ std::unique_ptr<Observation> SimDesktop::observeScreens(RunLoop& loop, std::func
     return std::make_unique<SubscriptionToken>(subscription, &subscription->alive);
 }
 
+std::unique_ptr<Observation> SimDesktop::observeSpaces(RunLoop& loop, std::function<void()> callback)
+{
+    auto subscription = std::make_shared<Subscription>();
+    subscription->kind = Subscription::Kind::spaces;
+    subscription->loop = &loop;
+    subscription->onEvent = std::move(callback);
+    std::lock_guard lock(state_->mutex);
+    state_->subscriptions.push_back(subscription);
+    return std::make_unique<SubscriptionToken>(subscription, &subscription->alive);
+}
+
 KeyRepeatSettings SimDesktop::keyRepeat()
 {
     std::lock_guard lock(state_->mutex);

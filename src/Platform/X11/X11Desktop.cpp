@@ -53,6 +53,9 @@ X11Desktop::X11Desktop(Private, std::shared_ptr<X11Connection> connection, RunLo
     netCurrentDesktop_ = c.atom("_NET_CURRENT_DESKTOP");
     wmChangeState_ = c.atom("WM_CHANGE_STATE");
     netRestackWindow_ = c.atom("_NET_RESTACK_WINDOW");
+    netNumberOfDesktops_ = c.atom("_NET_NUMBER_OF_DESKTOPS");
+    netDesktopNames_ = c.atom("_NET_DESKTOP_NAMES");
+    netWMDesktop_ = c.atom("_NET_WM_DESKTOP");
 }
 
 void X11Desktop::start()
@@ -111,7 +114,8 @@ bool X11Desktop::windowExists(xcb_window_t window)
     return reply != nullptr;
 }
 
-void X11Desktop::rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1, std::uint32_t d2)
+std::uint32_t X11Desktop::rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1,
+                                      std::uint32_t d2)
 {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
@@ -121,10 +125,11 @@ void X11Desktop::rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t
     event.data.data32[0] = d0;
     event.data.data32[1] = d1;
     event.data.data32[2] = d2;
-    xcb_send_event(connection_->raw(), 0, connection_->root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
+    const auto cookie = xcb_send_event(connection_->raw(), 0, connection_->root(),
+                                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                                       reinterpret_cast<const char*>(&event));
     connection_->flush();
+    return cookie.sequence;
 }
 
 void X11Desktop::activate(xcb_window_t window)
@@ -201,24 +206,72 @@ std::optional<X11AppFacts> X11Desktop::application(std::int32_t pid) const
 
 bool X11Desktop::hide(std::int32_t pid)
 {
+    // The application counts as hidden once the window manager has iconified
+    // its windows, not when we ask: reporting it earlier let a quick
+    // un-minimize land before the iconify was seen, and both then read as
+    // "never minimized", so the application stayed hidden for good.
     std::vector<xcb_window_t> windows;
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [window, known] : known_)
-            if (known.pid == pid)
-                windows.push_back(window);
+        Hiding hiding;
+        for (const auto& [window, known] : known_) {
+            if (known.pid != pid)
+                continue;
+            windows.push_back(window);
+            if (!known.minimized)
+                hiding.pending.insert(window);
+        }
         if (windows.empty())
             return false;
         hidden_.insert(pid);
+        if (!hiding.pending.empty()) {
+            hiding.generation = generation = nextHiding_++;
+            hiding_[pid] = std::move(hiding);
+        } else {
+            hiding_.erase(pid);
+        }
     }
+    std::uint32_t sequence = 0;
     for (auto window : windows)
-        iconify(window);
+        sequence = rootMessage(window, wmChangeState_, iconicState);
     std::weak_ptr<X11Desktop> weak = weak_from_this();
-    loop_.post([weak, pid] {
-        if (auto self = weak.lock())
-            self->emit({desktopEvent(X11DesktopEvent::Kind::appHidden, pid, 0)});
+    if (generation == 0) {
+        loop_.post([weak, pid] {
+            if (auto self = weak.lock())
+                self->emit({desktopEvent(X11DesktopEvent::Kind::appHidden, pid, 0)});
+        });
+        return true;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = hiding_.find(pid); it != hiding_.end() && it->second.generation == generation) {
+            it->second.sequence = sequence;
+            it->second.sent = true;
+        }
+    }
+    loop_.post([weak, pid, generation] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->loop_.schedule(hideSettleTime, [weak, pid, generation] {
+            if (auto self = weak.lock())
+                self->finishHiding(pid, generation);
+        });
     });
     return true;
+}
+
+void X11Desktop::finishHiding(std::int32_t pid, std::uint64_t generation)
+{
+    {
+        std::lock_guard lock(mutex_);
+        auto it = hiding_.find(pid);
+        if (it == hiding_.end() || it->second.generation != generation)
+            return;
+        hiding_.erase(it);
+    }
+    emit({desktopEvent(X11DesktopEvent::Kind::appHidden, pid, 0)});
 }
 
 bool X11Desktop::isHidden(std::int32_t pid) const
@@ -277,6 +330,9 @@ void X11Desktop::handle(const xcb_generic_event_t& event)
                 auto root = readRootState(*connection_);
                 if (root)
                     noteActive(root->activeWindow, events);
+            } else if (notify.atom == netCurrentDesktop_ || notify.atom == netNumberOfDesktops_
+                       || notify.atom == netDesktopNames_) {
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::spacesChanged, 0, 0));
             }
         } else {
             std::int32_t pid = 0;
@@ -290,7 +346,9 @@ void X11Desktop::handle(const xcb_generic_event_t& event)
             if (notify.atom == netWMName_ || notify.atom == XCB_ATOM_WM_NAME)
                 events.push_back(desktopEvent(X11DesktopEvent::Kind::titleChanged, pid, notify.window));
             else if (notify.atom == netWMState_ || notify.atom == wmState_)
-                refreshState(notify.window, events);
+                refreshState(notify.window, event.full_sequence, events);
+            else if (notify.atom == netWMDesktop_)
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::spacesChanged, pid, notify.window));
         }
     } else if (type == XCB_CONFIGURE_NOTIFY) {
         const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
@@ -300,20 +358,49 @@ void X11Desktop::handle(const xcb_generic_event_t& event)
     emit(events);
 }
 
-void X11Desktop::refreshState(xcb_window_t window, std::vector<X11DesktopEvent>& events)
+void X11Desktop::refreshState(xcb_window_t window, std::uint32_t sequence, std::vector<X11DesktopEvent>& events)
 {
     auto read = client(window);
     if (!read.info)
         return;
+    const bool minimized = read.info->minimized;
     std::lock_guard lock(mutex_);
     auto it = known_.find(window);
-    if (it == known_.end() || it->second.minimized == read.info->minimized)
+    if (it == known_.end())
         return;
-    it->second.minimized = read.info->minimized;
     const auto pid = it->second.pid;
-    events.push_back(desktopEvent(read.info->minimized ? X11DesktopEvent::Kind::minimized : X11DesktopEvent::Kind::deminimized, pid, window));
-    if (!read.info->minimized && hidden_.erase(pid))
-        events.push_back(desktopEvent(X11DesktopEvent::Kind::appShown, pid, 0));
+    const bool changed = it->second.minimized != minimized;
+    it->second.minimized = minimized;
+    if (changed)
+        events.push_back(desktopEvent(minimized ? X11DesktopEvent::Kind::minimized : X11DesktopEvent::Kind::deminimized, pid, window));
+
+    bool cameBack = changed && !minimized;
+    auto hiding = hiding_.find(pid);
+    if (hiding != hiding_.end() && hiding->second.pending.count(window)) {
+        if (minimized) {
+            hiding->second.pending.erase(window);
+            if (hiding->second.pending.empty()) {
+                hiding_.erase(hiding);
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::appHidden, pid, 0));
+                return;
+            }
+        } else if (hiding->second.sent && static_cast<std::int32_t>(sequence - hiding->second.sequence) >= 0) {
+            // The window manager answered the iconify (the change comes after
+            // it), yet the window reads as shown: it was iconified and brought
+            // back before we looked.
+            cameBack = true;
+        }
+    }
+    if (!cameBack || !hidden_.count(pid))
+        return;
+    if (hiding != hiding_.end()) {
+        // Shown before every window was seen going: report the hide first, so
+        // observers always see the pair.
+        hiding_.erase(hiding);
+        events.push_back(desktopEvent(X11DesktopEvent::Kind::appHidden, pid, 0));
+    }
+    hidden_.erase(pid);
+    events.push_back(desktopEvent(X11DesktopEvent::Kind::appShown, pid, 0));
 }
 
 void X11Desktop::noteActive(xcb_window_t window, std::vector<X11DesktopEvent>& events)
@@ -367,6 +454,12 @@ void X11Desktop::rescanClients()
             }
             const auto pid = it->second.pid;
             events.push_back(desktopEvent(X11DesktopEvent::Kind::windowDestroyed, pid, it->first));
+            bool settled = false;
+            if (auto hiding = hiding_.find(pid);
+                hiding != hiding_.end() && hiding->second.pending.erase(it->first) && hiding->second.pending.empty()) {
+                hiding_.erase(hiding);
+                settled = true;
+            }
             if (lastActive_.count(pid) && lastActive_[pid] == it->first)
                 lastActive_.erase(pid);
             it = known_.erase(it);
@@ -376,9 +469,13 @@ void X11Desktop::rescanClients()
                 apps_.erase(app);
                 std::erase(pidOrder_, pid);
                 hidden_.erase(pid);
+                hiding_.erase(pid);
                 lastActive_.erase(pid);
                 if (activePid_ == pid)
                     activePid_ = 0;
+            } else if (settled) {
+                // The last window still to go is gone: the rest are iconified.
+                events.push_back(desktopEvent(X11DesktopEvent::Kind::appHidden, pid, 0));
             }
         }
         // Oldest first, so launch order follows the stacking order at start.

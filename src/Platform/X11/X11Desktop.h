@@ -6,6 +6,7 @@
 #include "Platform/X11/X11Connection.h"
 #include "Runtime/RunLoop.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,10 +40,11 @@ struct X11DesktopEvent {
         minimized,
         deminimized,
         appHidden,         ///< after a hide request, its windows are iconified
-        appShown,          ///< a window of a hidden application came back
+        appShown,          ///< a window of a hidden application came back (after appHidden)
         appLaunched,       ///< `pid` owns its first managed window
         appTerminated,     ///< `pid` owns no managed window any more
         screensChanged,    ///< the root window changed size (RandR)
+        spacesChanged,     ///< the current desktop, the desktops, or `window`'s desktop changed
     };
     Kind kind = Kind::windowCreated;
     std::int32_t pid = 0;
@@ -66,6 +68,9 @@ struct X11DesktopSnapshot {
 class X11Desktop : public std::enable_shared_from_this<X11Desktop> {
 public:
     using Listener = std::function<void(const X11DesktopEvent&)>;
+
+    /// How long a hide waits for windows the window manager does not iconify.
+    static constexpr std::chrono::milliseconds hideSettleTime{1000};
 
     /// Watches the root and the current clients; events are handled on `loop`.
     static std::shared_ptr<X11Desktop> create(std::shared_ptr<X11Connection> connection, RunLoop& loop);
@@ -106,7 +111,9 @@ public:
     std::optional<X11AppFacts> application(std::int32_t pid) const;
 
     /// Hides an application: iconifies its windows and remembers it as hidden
-    /// until one of them comes back. False when it owns no window.
+    /// until one of them comes back. `appHidden` follows once every window is
+    /// seen iconified (at once when all already were; after `hideSettleTime`
+    /// when the window manager leaves one alone). False when it owns no window.
     bool hide(std::int32_t pid);
     bool isHidden(std::int32_t pid) const;
 
@@ -125,14 +132,24 @@ private:
         std::int32_t pid = 0;
         bool minimized = false;
     };
+    /// A hide request whose windows are not all seen iconified yet.
+    struct Hiding {
+        std::set<xcb_window_t> pending;
+        /// Full sequence number of the last iconify request; changes the
+        /// window manager made in answer carry at least this number.
+        std::uint32_t sequence = 0;
+        bool sent = false;
+        std::uint64_t generation = 0;
+    };
     void start();
     void handle(const xcb_generic_event_t& event);
     void rescanClients();
     void noteActive(xcb_window_t window, std::vector<X11DesktopEvent>& events);
-    void refreshState(xcb_window_t window, std::vector<X11DesktopEvent>& events);
+    void refreshState(xcb_window_t window, std::uint32_t sequence, std::vector<X11DesktopEvent>& events);
+    void finishHiding(std::int32_t pid, std::uint64_t generation);
     void emit(const std::vector<X11DesktopEvent>& events);
     void watch(xcb_window_t window);
-    void rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1 = 0,
+    std::uint32_t rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1 = 0,
                      std::uint32_t d2 = 0);
 
     std::shared_ptr<X11Connection> connection_;
@@ -145,6 +162,8 @@ private:
     std::map<std::int32_t, X11AppFacts> apps_;
     std::map<std::int32_t, xcb_window_t> lastActive_;
     std::set<std::int32_t> hidden_;
+    std::map<std::int32_t, Hiding> hiding_;
+    std::uint64_t nextHiding_ = 1;
     bool scanned_ = false;
     xcb_window_t active_ = 0;
     std::int32_t activePid_ = 0;
@@ -153,7 +172,7 @@ private:
 
     xcb_atom_t netClientList_ = 0, netClientListStacking_ = 0, netActiveWindow_ = 0, netWMName_ = 0,
                netWMState_ = 0, wmState_ = 0, netCloseWindow_ = 0, netCurrentDesktop_ = 0, wmChangeState_ = 0,
-               netRestackWindow_ = 0;
+               netRestackWindow_ = 0, netNumberOfDesktops_ = 0, netDesktopNames_ = 0, netWMDesktop_ = 0;
 };
 
 } // namespace vantrel

@@ -250,10 +250,21 @@ std::vector<Screen> X11Workspace::screens()
 
 std::unique_ptr<Observation> X11Workspace::observeScreens(RunLoop& loop, std::function<void()> callback)
 {
+    return observeKind(X11DesktopEvent::Kind::screensChanged, loop, std::move(callback));
+}
+
+std::unique_ptr<Observation> X11Workspace::observeSpaces(RunLoop& loop, std::function<void()> callback)
+{
+    return observeKind(X11DesktopEvent::Kind::spacesChanged, loop, std::move(callback));
+}
+
+std::unique_ptr<Observation> X11Workspace::observeKind(X11DesktopEvent::Kind kind, RunLoop& loop,
+                                                       std::function<void()> callback)
+{
     auto alive = std::make_shared<std::atomic<bool>>(true);
     RunLoop* target = &loop;
-    auto token = desktop_->listen([alive, target, callback](const X11DesktopEvent& e) {
-        if (e.kind != X11DesktopEvent::Kind::screensChanged)
+    auto token = desktop_->listen([kind, alive, target, callback](const X11DesktopEvent& e) {
+        if (e.kind != kind)
             return;
         target->post([alive, callback] {
             if (alive->load())

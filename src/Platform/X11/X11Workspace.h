@@ -12,6 +12,8 @@
 // - icons: `_NET_WM_ICON`, the smallest image at least as large as asked (32
 //   pixels by default), else the largest; images above 256×256 are ignored.
 // - screens: RandR monitors, the visible frame intersected with `_NET_WORKAREA`.
+// - spaces changed: `_NET_CURRENT_DESKTOP`, `_NET_NUMBER_OF_DESKTOPS` or
+//   `_NET_DESKTOP_NAMES` of the root, or `_NET_WM_DESKTOP` of a client.
 // - key repeat: the XKB controls (delay, interval).
 // - distributed notifications: accepted, never delivered (X11 posts none).
 // - URLs: handed to `xdg-open`.
@@ -47,6 +49,7 @@ public:
                                                     std::function<void()> callback) override;
     std::vector<Screen> screens() override;
     std::unique_ptr<Observation> observeScreens(RunLoop& loop, std::function<void()> callback) override;
+    std::unique_ptr<Observation> observeSpaces(RunLoop& loop, std::function<void()> callback) override;
     KeyRepeatSettings keyRepeat() override;
     bool openURL(std::string_view url) override;
 
@@ -59,6 +62,8 @@ public:
 
 private:
     RunningApplication describe(const X11AppFacts& facts, bool regular) const;
+    /// Calls `callback` on `loop` for every desktop event of `kind`.
+    std::unique_ptr<Observation> observeKind(X11DesktopEvent::Kind kind, RunLoop& loop, std::function<void()> callback);
     const DesktopEntries& entries();
 
     std::shared_ptr<X11Desktop> desktop_;

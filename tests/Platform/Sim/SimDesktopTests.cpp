@@ -80,6 +80,37 @@ TEST_F(SimDesktopTest, ScreensFollowTheDisplays)
     EXPECT_EQ(desktop->screens(), (std::vector<Screen>{{"A", {0, 0, 100, 50}, {0, 5, 100, 45}}}));
 }
 
+TEST_F(SimDesktopTest, SpaceObserversHearSwitchesMovesAndNewSpacesButNotNoOps)
+{
+    desktop->addDisplay({.identifier = "A", .spaces = {{.id = 1}, {.id = 2}}, .currentSpaceID = 1});
+    desktop->launch({.pid = 5, .name = "Five"});
+    desktop->openWindow({.id = 50, .pid = 5, .spaces = {1}});
+    loop.runPending();
+    int changes = 0;
+    auto observation = desktop->observeSpaces(loop, [&] { ++changes; });
+
+    desktop->setCurrentSpace("A", 2);
+    loop.runPending();
+    EXPECT_EQ(changes, 1);
+    desktop->setWindowSpaces(50, {2});
+    desktop->setWindowSpaces(50, {2}); // already there
+    loop.runPending();
+    EXPECT_EQ(changes, 2);
+    desktop->slots().managedDisplaySetCurrentSpace(1, "A", 1);
+    desktop->slots().managedDisplaySetCurrentSpace(1, "A", 1); // already current
+    loop.runPending();
+    EXPECT_EQ(changes, 3);
+    desktop->setSpaces("A", {{.id = 2}, {.id = 3}});
+    loop.runPending();
+    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(desktop->displays()[0].currentSpaceID, 2u) << "the current space went away";
+
+    observation.reset();
+    desktop->setCurrentSpace("A", 3);
+    loop.runPending();
+    EXPECT_EQ(changes, 4);
+}
+
 TEST_F(SimDesktopTest, WindowListCarriesTheServerKeys)
 {
     desktop->launch({.pid = 5, .name = "Five"});
