@@ -379,6 +379,41 @@ TEST_F(X11BackendTest, AHideUndoneBeforeTheLoopLooksStillEndsShown)
     EXPECT_FALSE(backends.workspace->runningApplication(one->pid())->isHidden);
 }
 
+TEST_F(X11BackendTest, AHideIsReportedAtOnceWhenTheWindowManagerWillNotIconifySomeWindow)
+{
+    auto one = client();
+    ASSERT_TRUE(one);
+    auto main = one->open("main", "title=Main");
+    auto toolbar = one->open("toolbar", "type=toolbar title=Tools"); // openbox offers no minimize for it
+    ASSERT_TRUE(main && toolbar);
+    auto& ax = *backends.accessibility;
+    std::vector<std::string> seen;
+    std::shared_ptr<AXObserver> observer;
+    ASSERT_EQ(ax.createObserver(one->pid(), [&](const AXElement&, const std::string& name) { seen.push_back(name); },
+                                observer), 0);
+    auto app = ax.createApplication(one->pid());
+    for (auto name : {"AXApplicationHidden", "AXApplicationShown"})
+        ASSERT_EQ(observer->addNotification(app, name), 0) << name;
+    observer->attach(loop);
+    ASSERT_TRUE(pumpUntil(loop, [&] { return backends.workspace->runningApplication(one->pid()).has_value(); }));
+    auto minimized = [&](xcb_window_t id) {
+        auto read = readClients(*probe, std::vector<xcb_window_t>{id}).at(0);
+        return read.info && read.info->minimized;
+    };
+
+    // The run loop's clock stands still, so the report cannot come from the
+    // time limit on windows the window manager leaves alone.
+    ASSERT_TRUE(backends.workspace->hide(one->pid()));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return !seen.empty(); }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"AXApplicationHidden"}));
+    EXPECT_TRUE(minimized(*main));
+    EXPECT_TRUE(backends.workspace->runningApplication(one->pid())->isHidden);
+
+    ASSERT_EQ(ax.setAttributeValue(windowElement(one->pid(), *main), "AXMinimized", false), 0);
+    EXPECT_TRUE(pumpUntil(loop, [&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
+}
+
 TEST_F(X11BackendTest, WorkspaceReportsLaunchesTerminationsAndActivations)
 {
     std::vector<std::pair<std::string, Pid>> seen;

@@ -2,6 +2,8 @@
 // the requests we make of it, and the changes it reports, turned into events.
 #include "Platform/X11/X11Desktop.h"
 
+#include "Platform/X11/X11Properties.h"
+
 #include <algorithm>
 
 namespace vantrel {
@@ -13,6 +15,8 @@ namespace {
 constexpr std::uint32_t sourcePager = 2;
 constexpr std::uint32_t iconicState = 3;
 constexpr std::uint32_t clientMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+/// Room for 256 actions; window managers list about a dozen.
+constexpr std::uint32_t allowedActionsBytes = 1024;
 
 X11DesktopEvent desktopEvent(X11DesktopEvent::Kind kind, std::int32_t pid, xcb_window_t window, X11AppFacts app = {})
 {
@@ -56,6 +60,8 @@ X11Desktop::X11Desktop(Private, std::shared_ptr<X11Connection> connection, RunLo
     netNumberOfDesktops_ = c.atom("_NET_NUMBER_OF_DESKTOPS");
     netDesktopNames_ = c.atom("_NET_DESKTOP_NAMES");
     netWMDesktop_ = c.atom("_NET_WM_DESKTOP");
+    netWMAllowedActions_ = c.atom("_NET_WM_ALLOWED_ACTIONS");
+    netWMActionMinimize_ = c.atom("_NET_WM_ACTION_MINIMIZE");
 }
 
 void X11Desktop::start()
@@ -210,21 +216,28 @@ bool X11Desktop::hide(std::int32_t pid)
     // its windows, not when we ask: reporting it earlier let a quick
     // un-minimize land before the iconify was seen, and both then read as
     // "never minimized", so the application stayed hidden for good.
-    std::vector<xcb_window_t> windows;
-    std::uint64_t generation = 0;
+    std::vector<xcb_window_t> windows, shown;
     {
         std::lock_guard lock(mutex_);
-        Hiding hiding;
         for (const auto& [window, known] : known_) {
             if (known.pid != pid)
                 continue;
             windows.push_back(window);
             if (!known.minimized)
-                hiding.pending.insert(window);
+                shown.push_back(window);
         }
         if (windows.empty())
             return false;
+    }
+    const auto willIconify = iconifiable(shown);
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
         hidden_.insert(pid);
+        Hiding hiding;
+        for (auto window : willIconify)
+            if (auto it = known_.find(window); it != known_.end() && !it->second.minimized)
+                hiding.pending.insert(window);
         if (!hiding.pending.empty()) {
             hiding.generation = generation = nextHiding_++;
             hiding_[pid] = std::move(hiding);
@@ -260,6 +273,26 @@ bool X11Desktop::hide(std::int32_t pid)
         });
     });
     return true;
+}
+
+std::vector<xcb_window_t> X11Desktop::iconifiable(const std::vector<xcb_window_t>& windows)
+{
+    auto* c = connection_->raw();
+    std::vector<xcb_get_property_cookie_t> cookies;
+    cookies.reserve(windows.size());
+    for (auto window : windows)
+        cookies.push_back(requestProperty(c, window, netWMAllowedActions_, allowedActionsBytes));
+    if (!windows.empty())
+        connection_->noteRoundTrip();
+    std::vector<xcb_window_t> result;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        auto reply = takeProperty(c, cookies[i]);
+        auto actions = cardinals(reply.get(), {XCB_ATOM_ATOM});
+        // Without the list we take the window manager at its word that it iconifies.
+        if (!actions || std::find(actions->begin(), actions->end(), netWMActionMinimize_) != actions->end())
+            result.push_back(windows[i]);
+    }
+    return result;
 }
 
 void X11Desktop::finishHiding(std::int32_t pid, std::uint64_t generation)

@@ -112,8 +112,9 @@ public:
 
     /// Hides an application: iconifies its windows and remembers it as hidden
     /// until one of them comes back. `appHidden` follows once every window is
-    /// seen iconified (at once when all already were; after `hideSettleTime`
-    /// when the window manager leaves one alone). False when it owns no window.
+    /// seen iconified that the window manager offers to minimize (at once when
+    /// none is left to wait for; after `hideSettleTime` when it leaves one
+    /// alone after all). False when it owns no window.
     bool hide(std::int32_t pid);
     bool isHidden(std::int32_t pid) const;
 
@@ -147,6 +148,9 @@ private:
     void noteActive(xcb_window_t window, std::vector<X11DesktopEvent>& events);
     void refreshState(xcb_window_t window, std::uint32_t sequence, std::vector<X11DesktopEvent>& events);
     void finishHiding(std::int32_t pid, std::uint64_t generation);
+    /// Those of `windows` whose `_NET_WM_ALLOWED_ACTIONS` offer minimizing
+    /// (all of them when the window manager publishes none); one round trip.
+    std::vector<xcb_window_t> iconifiable(const std::vector<xcb_window_t>& windows);
     void emit(const std::vector<X11DesktopEvent>& events);
     void watch(xcb_window_t window);
     std::uint32_t rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1 = 0,
@@ -172,7 +176,8 @@ private:
 
     xcb_atom_t netClientList_ = 0, netClientListStacking_ = 0, netActiveWindow_ = 0, netWMName_ = 0,
                netWMState_ = 0, wmState_ = 0, netCloseWindow_ = 0, netCurrentDesktop_ = 0, wmChangeState_ = 0,
-               netRestackWindow_ = 0, netNumberOfDesktops_ = 0, netDesktopNames_ = 0, netWMDesktop_ = 0;
+               netRestackWindow_ = 0, netNumberOfDesktops_ = 0, netDesktopNames_ = 0, netWMDesktop_ = 0,
+               netWMAllowedActions_ = 0, netWMActionMinimize_ = 0;
 };
 
 } // namespace vantrel
