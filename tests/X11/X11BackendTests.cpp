@@ -79,6 +79,30 @@ protected:
         return nullptr;
     }
 
+    /// Records the window-created, hidden and shown notifications of `pid`.
+    std::shared_ptr<AXObserver> observeHiding(Pid pid, std::vector<std::string>& seen)
+    {
+        auto& ax = *backends.accessibility;
+        std::shared_ptr<AXObserver> observer;
+        EXPECT_EQ(ax.createObserver(pid, [&seen](const AXElement&, const std::string& name) { seen.push_back(name); },
+                                    observer), 0);
+        if (!observer)
+            return nullptr;
+        auto app = ax.createApplication(pid);
+        for (auto name : {"AXWindowCreated", "AXApplicationHidden", "AXApplicationShown"})
+            EXPECT_EQ(observer->addNotification(app, name), 0) << name;
+        observer->attach(loop);
+        return observer;
+    }
+
+    /// Pumps until the backend has reported `count` windows created.
+    bool sawWindowsCreated(std::vector<std::string>& seen, std::size_t count)
+    {
+        return pumpUntil(loop, [&] {
+            return static_cast<std::size_t>(std::count(seen.begin(), seen.end(), "AXWindowCreated")) >= count;
+        });
+    }
+
     static bool contains(const std::vector<WindowID>& ids, WindowID id)
     {
         return std::find(ids.begin(), ids.end(), id) != ids.end();
@@ -348,20 +372,15 @@ TEST_F(X11BackendTest, AHideUndoneBeforeTheLoopLooksStillEndsShown)
 {
     auto one = client();
     ASSERT_TRUE(one);
+    auto& ax = *backends.accessibility;
+    std::vector<std::string> seen;
+    auto observer = observeHiding(one->pid(), seen);
+    ASSERT_TRUE(observer);
     auto first = one->open("first", "title=First");
     auto second = one->open("second", "title=Second");
     ASSERT_TRUE(first && second);
-    auto& ax = *backends.accessibility;
-    std::vector<std::string> seen;
-    std::shared_ptr<AXObserver> observer;
-    ASSERT_EQ(ax.createObserver(one->pid(), [&](const AXElement&, const std::string& name) { seen.push_back(name); },
-                                observer), 0);
-    auto app = ax.createApplication(one->pid());
-    for (auto name : {"AXApplicationHidden", "AXApplicationShown"})
-        ASSERT_EQ(observer->addNotification(app, name), 0) << name;
-    observer->attach(loop);
-    ASSERT_TRUE(pumpUntil(loop, [&] { return backends.workspace->runningApplication(one->pid()).has_value(); }));
-    pumpUntil(loop, [] { return false; }, std::chrono::milliseconds(50));
+    ASSERT_TRUE(sawWindowsCreated(seen, 2)) << "the backend must know the windows it is to hide";
+    seen.clear();
 
     // The loop is not run while the window manager iconifies the windows and
     // brings one back, so every read it makes afterwards sees it shown.
@@ -383,19 +402,15 @@ TEST_F(X11BackendTest, AHideIsReportedAtOnceWhenTheWindowManagerWillNotIconifySo
 {
     auto one = client();
     ASSERT_TRUE(one);
+    auto& ax = *backends.accessibility;
+    std::vector<std::string> seen;
+    auto observer = observeHiding(one->pid(), seen);
+    ASSERT_TRUE(observer);
     auto main = one->open("main", "title=Main");
     auto toolbar = one->open("toolbar", "type=toolbar title=Tools"); // openbox offers no minimize for it
     ASSERT_TRUE(main && toolbar);
-    auto& ax = *backends.accessibility;
-    std::vector<std::string> seen;
-    std::shared_ptr<AXObserver> observer;
-    ASSERT_EQ(ax.createObserver(one->pid(), [&](const AXElement&, const std::string& name) { seen.push_back(name); },
-                                observer), 0);
-    auto app = ax.createApplication(one->pid());
-    for (auto name : {"AXApplicationHidden", "AXApplicationShown"})
-        ASSERT_EQ(observer->addNotification(app, name), 0) << name;
-    observer->attach(loop);
-    ASSERT_TRUE(pumpUntil(loop, [&] { return backends.workspace->runningApplication(one->pid()).has_value(); }));
+    ASSERT_TRUE(sawWindowsCreated(seen, 2)) << "the backend must know the windows it is to hide";
+    seen.clear();
     auto minimized = [&](xcb_window_t id) {
         auto read = readClients(*probe, std::vector<xcb_window_t>{id}).at(0);
         return read.info && read.info->minimized;
