@@ -13,12 +13,13 @@ namespace {
 /// Below this many candidates a thread costs more than it saves.
 constexpr std::size_t minimumPerThread = 4096;
 
-bool better(const Scored& a, const Scored& b)
-{
+/// Best first, then input order: a total order, so any sort, split or not,
+/// gives the stable order by score.
+constexpr auto better = [](const Scored& a, const Scored& b) {
     if (a.score != b.score)
         return a.score > b.score;
     return a.index < b.index;
-}
+};
 
 } // namespace
 
@@ -78,34 +79,54 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     if (runs.empty())
         return;
 
-    // Each tied candidate gets its text and, where possible, its primary
-    // collation weights: two different weight strings decide with a byte
-    // comparison; otherwise the collator does.
+    // Each tied candidate gets its text and an approximate collation key:
+    // its characters' primary weights, in one buffer per thread. A run is
+    // sorted by key (the collator decides equal keys), then the collator
+    // checks each neighbouring pair; in a total order that proves the whole
+    // run sorted. A run where a contraction made the keys mislead is sorted
+    // by the collator alone.
+    const unsigned chunks = std::max(1u, tied.size() >= minimumPerThread ? threads : 1);
     std::vector<std::string_view> texts(scored.size()); // by slot
     std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
-    std::vector<std::string> keys(scored.size());
-    std::vector<std::uint8_t> hasKey(scored.size(), 0);
-    const unsigned chunks = tied.size() >= minimumPerThread ? threads : 1;
-    forChunks(tied.size(), std::max(1u, chunks), [&](unsigned, std::size_t from, std::size_t to) {
+    struct KeySpan {
+        std::uint32_t chunk = 0;
+        std::size_t offset = 0;
+        std::size_t length = 0;
+    };
+    std::vector<KeySpan> spans(scored.size()); // by slot
+    std::vector<std::string> buffers(chunks);
+    forChunks(tied.size(), chunks, [&](unsigned chunk, std::size_t from, std::size_t to) {
         std::string scratch;
+        std::string& buffer = buffers[chunk];
+        buffer.reserve((to - from) * 128);
         for (std::size_t k = from; k < to; ++k) {
             const Scored& entry = scored[tied[k]];
             texts[entry.slot] = tiebreak(entry.index, ownsTexts ? storage[entry.slot] : scratch);
-            hasKey[entry.slot] = TextUnicode::collationPrimaryKey(texts[entry.slot], keys[entry.slot]);
+            const std::size_t offset = buffer.size();
+            TextUnicode::appendApproximateCollationKey(texts[entry.slot], buffer);
+            spans[entry.slot] = { chunk, offset, buffer.size() - offset };
         }
     });
-    auto before = [&](const Scored& a, const Scored& b) {
-        int order = hasKey[a.slot] && hasKey[b.slot] ? keys[a.slot].compare(keys[b.slot]) : 0;
-        if (order == 0)
-            order = TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
+    auto key = [&](const Scored& entry) {
+        const KeySpan& span = spans[entry.slot];
+        return std::string_view(buffers[span.chunk]).substr(span.offset, span.length);
+    };
+    auto collated = [&](const Scored& a, const Scored& b) {
+        const int order = TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
         return order != 0 ? order < 0 : a.index < b.index;
     };
+    auto byKey = [&](const Scored& a, const Scored& b) {
+        const int order = key(a).compare(key(b));
+        return order != 0 ? order < 0 : collated(a, b);
+    };
     // Runs are independent; each chunk of runs is sorted on its own thread.
-    forChunks(runs.size(), runs.size() >= 64 ? std::max(1u, chunks) : 1, [&](unsigned, std::size_t from, std::size_t to) {
+    forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
         for (std::size_t r = from; r < to; ++r) {
-            const auto [begin, end] = runs[r];
-            std::sort(scored.begin() + static_cast<std::ptrdiff_t>(begin),
-                scored.begin() + static_cast<std::ptrdiff_t>(end), before);
+            const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
+            const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
+            std::sort(begin, end, byKey);
+            if (!std::is_sorted(begin, end, collated))
+                std::sort(begin, end, collated);
         }
     });
 }

@@ -38,6 +38,9 @@ struct CaseTables {
     std::array<std::uint8_t, 128> lower {};
     std::array<bool, 128> lowercase {};
     std::array<bool, 128> uppercase {};
+    /// Every UTF-8 byte lower-cased when ASCII; bytes of longer sequences
+    /// become 0xFF, which equals no ASCII scalar.
+    std::array<std::uint8_t, 256> foldedByte {};
 };
 
 const CaseTables& caseTables()
@@ -49,10 +52,23 @@ const CaseTables& caseTables()
             result.lowercase[c] = TextUnicode::isLowercase(c);
             result.uppercase[c] = TextUnicode::isUppercase(c);
         }
+        for (std::size_t byte = 0; byte < 256; ++byte)
+            result.foldedByte[byte] = byte < 128 ? result.lower[byte] : 0xFF;
         return result;
     }();
     return tables;
 }
+
+/// What an ASCII character before a scalar makes of it: the index into
+/// Boundaries::afterSeparator (0: no separator, the case change decides).
+constexpr std::array<std::uint8_t, 128> separatorKinds = [] {
+    std::array<std::uint8_t, 128> kinds {};
+    for (char c : { ' ', '(', '-', '[', '_' })
+        kinds[static_cast<std::size_t>(c)] = 1;
+    kinds['.'] = 2;
+    kinds['/'] = 3;
+    return kinds;
+}();
 
 /// The four boundary bonuses with the short-query boost applied.
 struct Boundaries {
@@ -61,39 +77,34 @@ struct Boundaries {
     double afterSlash;
     double camelCase;
     const CaseTables* cases;
+    /// Indexed by separatorKinds: none, word start, dot, slash.
+    std::array<double, 4> afterSeparator;
 };
 
 Boundaries boundaries(const Weights& weights, int queryLength)
 {
     const double boost = queryLength < 3 ? weights.shortQueryBoundaryBoost : 1.0;
-    return { boost * weights.wordStart, boost * weights.afterDot, boost * weights.afterSlash, boost * weights.camelCase,
-        &caseTables() };
+    const double wordStart = boost * weights.wordStart;
+    const double afterDot = boost * weights.afterDot;
+    const double afterSlash = boost * weights.afterSlash;
+    return { wordStart, afterDot, afterSlash, boost * weights.camelCase, &caseTables(),
+        { 0.0, wordStart, afterDot, afterSlash } };
 }
 
-/// The bonus of scalar q preceded by p (positions after the first).
-double boundaryBetween(const Boundaries& b, char32_t p, char32_t q)
+/// The bonus of scalar q preceded by p (positions after the first): a
+/// separator decides alone, otherwise a lower-to-upper case change.
+inline double boundaryBetween(const Boundaries& b, char32_t p, char32_t q)
 {
-    switch (p) {
-    case U' ':
-    case U'(':
-    case U'-':
-    case U'[':
-    case U'_':
-        return b.wordStart;
-    case U'.':
-        return b.afterDot;
-    case U'/':
-        return b.afterSlash;
-    case 0x2013: // en dash
-    case 0x2014: // em dash
-    case 0x00B7: // middle dot
-        return b.wordStart;
-    default:
-        break;
+    if (p < 128) {
+        if (const std::uint8_t kind = separatorKinds[p]; kind != 0)
+            return b.afterSeparator[kind];
+        if (!b.cases->lowercase[p])
+            return 0;
+        return (q < 128 ? b.cases->uppercase[q] : TextUnicode::isUppercase(q)) ? b.camelCase : 0;
     }
-    const bool camel = p < 128 && q < 128 ? b.cases->lowercase[p] && b.cases->uppercase[q]
-                                          : TextUnicode::isLowercase(p) && TextUnicode::isUppercase(q);
-    return camel ? b.camelCase : 0;
+    if (p == 0x2013 || p == 0x2014 || p == 0x00B7) // en dash, em dash, middle dot
+        return b.wordStart;
+    return TextUnicode::isLowercase(p) && TextUnicode::isUppercase(q) ? b.camelCase : 0;
 }
 
 // The kernel reads texts through these three views, so that ASCII texts are
@@ -169,6 +180,18 @@ void walkBack(std::u32string_view word, const Text& text, std::size_t first, std
     }
 }
 
+/// The walk-back facts of a cell whose character matched: its score `s`, the
+/// row's best `r` so far and the value `extend` of continuing the run.
+inline std::uint8_t cellFlag(double s, double r, double extend, std::size_t i, std::size_t j)
+{
+    std::uint8_t f = 0;
+    if (s != NEG)
+        f |= s == r ? cellReachable | cellEndsBest : cellReachable;
+    if (i > 0 && j > 0 && r == extend)
+        f |= cellExtendsRun;
+    return f;
+}
+
 /// What every variant of the table pass needs to know about one word.
 struct WordPass {
     std::u32string_view word;
@@ -214,67 +237,138 @@ inline void tableColumn(const Weights& weights, const Text& text, std::size_t j,
             }
         }
         const double r = std::max(s, M[i] + gap[i]);
-        if (flags != nullptr && i < m) {
-            std::uint8_t f = 0;
-            if (s != NEG)
-                f |= s == r ? cellReachable | cellEndsBest : cellReachable;
-            if (i > 0 && j > 0 && r == extend)
-                f |= cellExtendsRun;
-            flags[i] = f;
-        }
+        if (flags != nullptr && i < m)
+            flags[i] = cellFlag(s, r, extend, i, j);
         H[i] = s;
         B[i] = carry;
         M[i] = r;
     }
 }
 
-/// The table pass for words of at most R scalars, with the rows in local
-/// arrays the compiler keeps in registers. Rows beyond the word never match
-/// and stay impossible. Columns whose character is not in the word only
-/// extend every row's gap, so they skip the per-row tests.
+/// Which rows of a word of at most 8 scalars a text scalar matches, one bit
+/// per row: a table for ASCII, a comparison for the rest.
+class RowMasks {
+public:
+    explicit RowMasks(std::u32string_view word)
+        : word_(word)
+    {
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (word[i] < 128)
+                ascii_[word[i]] |= static_cast<std::uint8_t>(1u << i);
+            else
+                wide_ = true;
+        }
+    }
+
+    unsigned of(char32_t t) const
+    {
+        if (t < 128)
+            return ascii_[t];
+        unsigned rows = 0;
+        if (wide_)
+            for (std::size_t i = 0; i < word_.size(); ++i)
+                rows |= word_[i] == t ? 1u << i : 0u;
+        return rows;
+    }
+
+private:
+    std::u32string_view word_;
+    std::array<std::uint8_t, 128> ascii_ {};
+    bool wide_ = false;
+};
+
+/// The table pass for words of R scalars (R <= 4), or of 5 to 8 with R = 8
+/// and the spare rows never matching. The three rows live in local arrays
+/// indexed only by unrolled constants, so the compiler keeps them in
+/// registers. A column whose scalar is in no row only adds every row's gap:
+/// that is the whole cost of most columns. H and B of such a column are
+/// impossible and 0, which the next matching column assumes rather than
+/// having every column store them.
 template <std::size_t R, class Text>
 double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags)
 {
-    constexpr char32_t noScalar = 0xFFFFFFFF;
     const std::size_t m = pass.word.size();
-    char32_t w[R];
-    double gap[R];
-    std::uint64_t ascii[2] = { 0, 0 };
-    bool wide = false;
-    for (std::size_t i = 0; i < R; ++i) {
-        w[i] = i < m ? pass.word[i] : noScalar;
+    const RowMasks masks(pass.word);
+    std::array<double, R> gap;
+    for (std::size_t i = 0; i < R; ++i)
         gap[i] = i + 1 == m ? weights.gapTrailing : weights.gapInner;
-        if (i < m && w[i] < 128)
-            ascii[w[i] >> 6] |= std::uint64_t { 1 } << (w[i] & 63);
-        else if (i < m)
-            wide = true;
-    }
-    double H[R], M[R], B[R];
-    for (std::size_t i = 0; i < R; ++i) {
-        H[i] = NEG;
-        M[i] = NEG;
-        B[i] = 0;
-    }
+    std::array<double, R> H, M, B;
+    H.fill(NEG);
+    M.fill(NEG);
+    B.fill(0);
+    std::size_t previous = pass.first; // column after the last matching one
     for (std::size_t j = pass.first; j <= pass.last; ++j) {
-        const char32_t t = text.lower(j);
-        const bool inWord = t < 128 ? ((ascii[t >> 6] >> (t & 63)) & 1) != 0 : wide;
-        if (!inWord) {
+        const unsigned rows = masks.of(text.lower(j));
+        if (rows == 0) {
 #pragma GCC unroll 8
-            for (std::size_t i = 0; i < R; ++i) {
+            for (std::size_t i = 0; i < R; ++i)
                 M[i] += gap[i];
-                H[i] = NEG;
-                B[i] = 0;
-            }
             continue;
         }
-        tableColumn(weights, text, j, w, gap, std::integral_constant<std::size_t, R> {}, pass.c, text.bonus(j), H, M, B,
-            flags != nullptr ? flags + (j - pass.first) * m : nullptr, m);
+        if (previous != j) {
+            H.fill(NEG);
+            B.fill(0);
+        }
+        previous = j + 1;
+        const double bonus = text.bonus(j);
+        std::array<double, R> nextH, nextM, nextB;
+        std::uint8_t* cellFlags = flags != nullptr ? flags + (j - pass.first) * m : nullptr;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < R; ++i) {
+            double s = NEG;
+            double carry = 0;
+            double extend = NEG;
+            if (((rows >> i) & 1) != 0) {
+                if (i == 0) {
+                    s = bonus + weights.gapLeading * static_cast<double>(j);
+                    carry = bonus;
+                } else {
+                    const double fresh = bonus + M[i - 1];
+                    extend = H[i - 1] + std::max(pass.c, B[i - 1]);
+                    if (fresh < extend) {
+                        s = extend;
+                        carry = B[i - 1];
+                    } else {
+                        s = fresh;
+                        carry = bonus;
+                    }
+                }
+            }
+            // A cell that does not match gives NEG here, which leaves M[i] + gap.
+            const double r = std::max(s, M[i] + gap[i]);
+            if (cellFlags != nullptr && i < m)
+                cellFlags[i] = cellFlag(s, r, extend, i, j);
+            nextH[i] = s;
+            nextM[i] = r;
+            nextB[i] = carry;
+        }
+        H = nextH;
+        M = nextM;
+        B = nextB;
     }
     double result = M[0];
     for (std::size_t i = 1; i < R; ++i)
         if (i + 1 == m)
             result = M[i];
     return result;
+}
+
+/// smallWordPass with R chosen for the word's length (at most 8).
+template <class Text>
+double smallWordPassFor(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags)
+{
+    switch (pass.word.size()) {
+    case 1:
+        return smallWordPass<1>(weights, pass, text, flags);
+    case 2:
+        return smallWordPass<2>(weights, pass, text, flags);
+    case 3:
+        return smallWordPass<3>(weights, pass, text, flags);
+    case 4:
+        return smallWordPass<4>(weights, pass, text, flags);
+    default:
+        return smallWordPass<8>(weights, pass, text, flags);
+    }
 }
 
 /// Scores one word against a text; appends its positions (if wanted) only on
@@ -339,8 +433,7 @@ std::optional<double> scoreWord(
             scratch.flags.resize(columns * m);
             flags = scratch.flags.data();
         }
-        const double result = finish(m <= 4 ? smallWordPass<4>(weights, pass, text, flags)
-                                            : smallWordPass<8>(weights, pass, text, flags));
+        const double result = finish(smallWordPassFor(weights, pass, text, flags));
         if (positions != nullptr)
             walkBack(word, text, first, last,
                 [&](std::size_t i, std::size_t k) { return scratch.flags[(k - first) * m + i]; }, *positions);
@@ -455,12 +548,60 @@ std::optional<double> matchWords(const SearchScorer& scorer, const std::vector<s
     return total;
 }
 
+/// Decodes the text into scratch.raw (buffers only grow, so a steady stream
+/// of texts allocates nothing) and returns its number of scalars.
+std::size_t decode(std::string_view text, Scratch& scratch)
+{
+    if (scratch.raw.size() < text.size()) {
+        scratch.raw.resize(text.size());
+        scratch.lower.resize(text.size());
+    }
+    return TextUnicode::decodeScalars(text, scratch.raw.data());
+}
+
 int wordsLength(const std::vector<std::u32string>& words)
 {
     std::size_t length = 0;
     for (const auto& word : words)
         length += word.size();
     return static_cast<int>(length);
+}
+
+/// Whether a word made of ASCII could be a subsequence of the text, judged
+/// on its UTF-8 bytes. Only meaningful when no scalar of the text beyond ASCII
+/// changes when lower-cased (see couldMatch).
+bool asciiSubsequenceOfBytes(std::u32string_view word, std::string_view text, const CaseTables& cases)
+{
+    std::size_t matched = 0;
+    for (const char byte : text) {
+        if (cases.foldedByte[static_cast<std::uint8_t>(byte)] == word[matched] && ++matched == word.size())
+            return true;
+    }
+    return false;
+}
+
+/// The linear subsequence test of every word, before any decoding: false
+/// only when the text certainly cannot match. Scalars beyond ASCII that keep
+/// their form when lower-cased never equal an ASCII query scalar, so for
+/// ASCII words the bytes decide; a text with other letters (one could
+/// lower-case to ASCII, as the Kelvin sign does) is left to the full test.
+bool couldMatch(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text, Scratch& scratch)
+{
+    const CaseTables& cases = caseTables();
+    for (const auto& word : query.words) {
+        if (scorer.allowOneMismatch && word.size() >= 2)
+            continue; // may still match with a character left out
+        if (std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; }))
+            continue;
+        if (asciiSubsequenceOfBytes(word, text, cases))
+            continue;
+        // The bytes ruled the word out; that stands unless some letter
+        // changes when lower-cased.
+        const std::size_t n = decode(text, scratch);
+        return std::any_of(scratch.raw.begin(), scratch.raw.begin() + static_cast<std::ptrdiff_t>(n),
+            [](char32_t c) { return c >= 128 && TextUnicode::changesWhenLowercased(c); });
+    }
+    return true;
 }
 
 /// The common path of match() and score(): `positions` null for score only.
@@ -471,20 +612,23 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
         return 0.0;
     const Boundaries b = boundaries(scorer.weights, query.length);
     if (TextUnicode::isAscii(text)) {
-        // ASCII lower-cases scalar by scalar without changing length.
+        // ASCII lower-cases scalar by scalar without changing length, and
+        // scoreWord begins with the subsequence test.
         const AsciiText view { reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), b };
         return matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
     }
-    scratch.raw.clear();
-    TextUnicode::appendScalars(text, scratch.raw);
-    scratch.lower.resize(scratch.raw.size());
+    if (!couldMatch(scorer, query, text, scratch))
+        return std::nullopt;
+    const std::size_t n = decode(text, scratch);
+    const char32_t* raw = scratch.raw.data();
+    char32_t* lower = scratch.lower.data();
     bool contextual = false;
-    for (std::size_t i = 0; i < scratch.raw.size(); ++i) {
-        const char32_t c = scratch.raw[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        const char32_t c = raw[i];
         if (c < 128) {
-            scratch.lower[i] = b.cases->lower[c];
+            lower[i] = b.cases->lower[c];
         } else if (!TextUnicode::changesWhenLowercased(c)) {
-            scratch.lower[i] = c;
+            lower[i] = c;
         } else {
             // Letters with case need the whole-string mapping (final sigma
             // depends on its neighbours; some letters grow).
@@ -493,15 +637,16 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
         }
     }
     if (contextual) {
-        scratch.lower = TextUnicode::toLower(scratch.raw);
-        if (scratch.lower.size() != scratch.raw.size()) {
+        const std::u32string lowered = TextUnicode::toLower(std::u32string_view(raw, n));
+        if (lowered.size() != n) {
             // The slow path: everything on the lower-cased scalars.
-            const ScalarText view { scratch.lower.data(), scratch.lower.data(), scratch.lower.size(),
+            const ScalarText view { lowered.data(), lowered.data(), lowered.size(),
                 boundaries(scorer.weights, wordsLength(query.words)) };
             return matchWords(scorer, query.words, view, scratch, positions, false);
         }
+        std::copy(lowered.begin(), lowered.end(), lower);
     }
-    const ScalarText view { scratch.raw.data(), scratch.lower.data(), scratch.raw.size(), b };
+    const ScalarText view { raw, lower, n, b };
     return matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
 }
 

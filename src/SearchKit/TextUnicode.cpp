@@ -7,7 +7,6 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
-#include <unicode/uset.h>
 #include <unicode/ucoleitr.h>
 
 #include <algorithm>
@@ -194,6 +193,23 @@ void appendScalars(std::string_view utf8, std::u32string& out)
     }
 }
 
+std::size_t decodeScalars(std::string_view utf8, char32_t* out)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    std::size_t count = 0;
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            out[count++] = bytes[i++];
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        out[count++] = static_cast<char32_t>(c);
+    }
+    return count;
+}
+
 std::u32string scalars(std::string_view utf8)
 {
     std::u32string out;
@@ -354,121 +370,86 @@ int compareLocalized(std::string_view a, std::string_view b)
 
 namespace {
 
-/// A character's collation element when it has exactly one and takes part in
-/// no contraction (so a string's primary weights are its characters'); none
-/// otherwise.
-constexpr std::uint32_t notSimple = 0xFFFFFFFF;
-
-struct CollationFacts {
-    bool usable = false;
-    USet* contracting = nullptr; // characters of every contraction and prefix
-
-    CollationFacts()
-    {
-        const UCollator* base = baseCollator().collator.get();
-        if (base == nullptr)
-            return;
-        UErrorCode status = U_ZERO_ERROR;
-        // Shifted alternates and numeric collation change what a primary
-        // difference means; leave those locales to the collator.
-        if (ucol_getAttribute(base, UCOL_ALTERNATE_HANDLING, &status) != UCOL_NON_IGNORABLE
-            || ucol_getAttribute(base, UCOL_NUMERIC_COLLATION, &status) != UCOL_OFF || U_FAILURE(status))
-            return;
-        USet* contractions = uset_openEmpty();
-        ucol_getContractionsAndExpansions(base, contractions, nullptr, true, &status);
-        if (U_FAILURE(status)) {
-            uset_close(contractions);
-            return;
-        }
-        contracting = uset_openEmpty();
-        for (int32_t item = 0; item < uset_getItemCount(contractions); ++item) {
-            UChar32 start, end;
-            UChar text[128];
-            UErrorCode itemStatus = U_ZERO_ERROR;
-            const int32_t length = uset_getItem(contractions, item, &start, &end, text, 128, &itemStatus);
-            if (length == 0) {
-                uset_addRange(contracting, start, end);
-                continue;
-            }
-            for (int32_t k = 0; k < length;) {
-                UChar32 c;
-                U16_NEXT(text, k, length, c);
-                uset_add(contracting, c);
-            }
-        }
-        uset_close(contractions);
-        uset_freeze(contracting);
-        usable = true;
-    }
-};
-
-const CollationFacts& collationFacts()
+/// Appends the primary weights of a character's collation elements taken on
+/// its own (ignorable elements add nothing).
+void appendPrimariesOf(UChar32 c, std::string& out)
 {
-    static const CollationFacts facts;
-    return facts;
-}
-
-std::uint32_t computeElement(UChar32 c)
-{
-    const auto& facts = collationFacts();
-    if (uset_contains(facts.contracting, c) || u_getCombiningClass(c) != 0)
-        return notSimple;
     UChar units[2];
     int32_t length = 0;
     UBool error = false;
     U16_APPEND(units, length, 2, c, error);
     if (error)
-        return notSimple;
+        return;
     UErrorCode status = U_ZERO_ERROR;
     UCollationElements* elements = ucol_openElements(threadCollator(), units, length, &status);
     if (U_FAILURE(status))
-        return notSimple;
-    const int32_t first = ucol_next(elements, &status);
-    const int32_t second = U_SUCCESS(status) ? ucol_next(elements, &status) : 0;
+        return;
+    for (int32_t element = ucol_next(elements, &status); U_SUCCESS(status) && element != UCOL_NULLORDER;
+        element = ucol_next(elements, &status)) {
+        const auto primary = static_cast<std::uint32_t>(ucol_primaryOrder(element));
+        if (primary != 0) {
+            out.push_back(static_cast<char>(primary >> 8));
+            out.push_back(static_cast<char>(primary & 0xFF));
+        }
+    }
     ucol_closeElements(elements);
-    if (U_FAILURE(status) || first == UCOL_NULLORDER || second != UCOL_NULLORDER)
-        return notSimple;
-    return static_cast<std::uint32_t>(ucol_primaryOrder(first));
 }
 
-/// The primary weight of a character (0: ignorable) or notSimple, cached per
-/// thread (ASCII in a table, the rest in a map).
-std::uint32_t primaryOf(char32_t c)
-{
-    thread_local std::array<std::uint32_t, 128> ascii = [] {
-        std::array<std::uint32_t, 128> table {};
+/// The primary weights of each character, per thread: ASCII in a table made
+/// once, the rest as they turn up.
+class PrimaryWeights {
+public:
+    PrimaryWeights()
+    {
         for (UChar32 c = 0; c < 128; ++c)
-            table[static_cast<std::size_t>(c)] = computeElement(c);
-        return table;
-    }();
-    if (c < 128)
-        return ascii[c];
-    thread_local std::unordered_map<char32_t, std::uint32_t> others;
-    auto it = others.find(c);
-    if (it == others.end())
-        it = others.emplace(c, computeElement(static_cast<UChar32>(c))).first;
-    return it->second;
-}
+            appendPrimariesOf(c, ascii_[static_cast<std::size_t>(c)]);
+    }
+
+    void append(char32_t c, std::string& key)
+    {
+        if (c < 128) {
+            const std::string& weights = ascii_[c];
+            // Almost every ASCII character has exactly one primary weight.
+            if (weights.size() == 2) {
+                key.push_back(weights[0]);
+                key.push_back(weights[1]);
+            } else {
+                key += weights;
+            }
+            return;
+        }
+        auto it = others_.find(c);
+        if (it == others_.end()) {
+            std::string weights;
+            appendPrimariesOf(static_cast<UChar32>(c), weights);
+            it = others_.emplace(c, std::move(weights)).first;
+        }
+        key += it->second;
+    }
+
+private:
+    std::array<std::string, 128> ascii_;
+    std::unordered_map<char32_t, std::string> others_;
+};
 
 } // namespace
 
-bool collationPrimaryKey(std::string_view text, std::string& key)
+bool appendApproximateCollationKey(std::string_view text, std::string& key)
 {
-    if (threadCollator() == nullptr || !collationFacts().usable)
+    if (threadCollator() == nullptr)
         return false;
-    key.clear();
+    thread_local PrimaryWeights weights;
+    PrimaryWeights& table = weights;
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            table.append(bytes[i++], key);
+            continue;
+        }
         UChar32 c;
         U8_NEXT_OR_FFFD(bytes, i, length, c);
-        const std::uint32_t primary = primaryOf(static_cast<char32_t>(c));
-        if (primary == notSimple)
-            return false;
-        if (primary != 0) {
-            key.push_back(static_cast<char>(primary >> 8));
-            key.push_back(static_cast<char>(primary & 0xFF));
-        }
+        table.append(static_cast<char32_t>(c), key);
     }
     return true;
 }

@@ -19,6 +19,9 @@ bool isAscii(std::string_view bytes);
 /// Appends the scalars of `utf8` to `out`; every maximal ill-formed subpart
 /// becomes U+FFFD (the practice ICU and the Unicode standard recommend).
 void appendScalars(std::string_view utf8, std::u32string& out);
+/// Writes the scalars of `utf8` (as appendScalars) to `out`, which has room
+/// for utf8.size() of them, and returns how many there are.
+std::size_t decodeScalars(std::string_view utf8, char32_t* out);
 /// The scalars of `utf8` (see appendScalars).
 std::u32string scalars(std::string_view utf8);
 /// UTF-8 of a scalar array (surrogates and out-of-range values become U+FFFD).
@@ -54,13 +57,13 @@ std::string_view trimSpaces(std::string_view utf8);
 /// locale comes from LC_ALL, LC_COLLATE or LANG; C and POSIX collate as the
 /// root locale. Ill-formed UTF-8 compares as U+FFFD.
 int compareLocalized(std::string_view a, std::string_view b);
-/// Sets `key` to the text's primary collation weights (as in
-/// compareLocalized) and returns true, when every character has a single
-/// collation element and takes part in no contraction. Two such keys that
-/// differ order their texts as compareLocalized does; equal keys say nothing
-/// (the texts may still differ at the secondary level). False when some
-/// character needs the full collator.
-bool collationPrimaryKey(std::string_view text, std::string& key);
+/// Appends to `key` the primary collation weights (as in compareLocalized)
+/// of the text's characters, each taken on its own, and returns true; false
+/// without a collator. Cheap, and an approximation: contractions ("l·" in the
+/// root rules, "ch" in Czech) and context are ignored, so keys that differ
+/// order their texts as compareLocalized does on nearly all window texts but
+/// not on all; callers confirm the result with compareLocalized.
+bool appendApproximateCollationKey(std::string_view text, std::string& key);
 /// The locale identifier the collator was opened with (for diagnostics).
 std::string collationLocale();
 

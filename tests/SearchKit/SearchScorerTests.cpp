@@ -3,6 +3,7 @@
 // fast kernel checked cell for cell against a plain port of the algorithm.
 #include "SearchKit/SearchScorer.h"
 #include "SearchKit/TextUnicode.h"
+#include "SyntheticCorpus.h"
 
 #include <gtest/gtest.h>
 
@@ -399,6 +400,36 @@ TEST(SearchScorerKernel, AgreesOnLongWordsAndNonAsciiTexts)
         text.insert(random() % (text.size() + 1), "\u2014\u00E9");
         expectSameAsReference(SearchScorer({}, true), randomText(random, "ab\u00E9", 4), text);
     }
+}
+
+TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
+{
+    // Texts beyond ASCII are ruled out on their bytes before decoding, which
+    // must not lose a match through a letter that lower-cases into ASCII
+    // (Kelvin sign to "k", U+0130 to "i" and a dot) nor reject one that
+    // matches across multi-byte scalars.
+    const std::vector<std::string> pieces {"a", "b", "k", "K", "i", "I", " ", "-", "\u212A", "\u0130", "\u00C9", "\u00E9",
+        "\u2014", "\u00D7", "\u03A3", "\u00B7", "\xC3", "\U0001F98A"};
+    std::mt19937 random(17);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        for (int k = random() % 12; k >= 0; --k)
+            text += pieces[random() % pieces.size()];
+        const std::string query = randomText(random, "abkiK ", 5);
+        expectSameAsReference(SearchScorer({}, round % 3 == 0), query, text);
+    }
+    EXPECT_TRUE(SearchScorer().match("kb", "\u212A\u00B7b"));
+    EXPECT_FALSE(SearchScorer().match("kb", "\u00C9\u00B7b"));
+}
+
+TEST(SearchScorerKernel, AgreesWithTheTablesOnWindowTexts)
+{
+    const auto texts = bench::syntheticWindowTexts(1500, 3);
+    for (const char* query : {"ter", "mai", "cfg", "sw pa", "g", "rdme", "Mail", "x"})
+        for (const auto& text : texts)
+            expectSameAsReference(SearchScorer(), query, text);
+    for (const auto& text : texts)
+        expectSameAsReference(SearchScorer({}, true), "trmx", text);
 }
 
 TEST(SearchScorerKernel, AgreesWithTheTablesOnDyadicWeights)
