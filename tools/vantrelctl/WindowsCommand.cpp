@@ -1,4 +1,5 @@
 // vantrelctl windows: prints the window store's list, once or after every change, from a chosen desktop backend.
+#include "BackendSelection.h"
 #include "Command.h"
 
 #if defined(VANTRELCTL_HAS_WINDOWTRACKER) && defined(VANTRELCTL_HAS_RUNTIMEQT)
@@ -7,15 +8,6 @@
 #include "SystemBridge/Backends.h"
 #include "VantrelCore/WindowStore.h"
 #include "WindowTracker/AXWindowTracker.h"
-
-#if defined(VANTRELCTL_HAS_PLATFORMSIM) && __has_include("Platform/Sim/SimDesktop.h")
-#include "Platform/Sim/SimDesktop.h"
-#define WINDOWS_HAS_SIM 1
-#endif
-#if defined(VANTRELCTL_HAS_PLATFORMX11) && __has_include("Platform/X11/X11Backend.h")
-#include "Platform/X11/X11Backend.h"
-#define WINDOWS_HAS_X11 1
-#endif
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -79,26 +71,10 @@ extern "C" void onTerminationSignal(int)
     [[maybe_unused]] auto written = ::write(signalPipeWrite, &byte, 1);
 }
 
-void registerBackends()
-{
-#if defined(WINDOWS_HAS_SIM)
-    vantrel::registerSimBackend();
-#endif
-#if defined(WINDOWS_HAS_X11)
-    vantrel::registerX11Backend();
-#endif
-}
-
 int run(Args arguments)
 {
     std::vector<std::string> args(arguments.begin(), arguments.end());
     bool watch = takeFlag(args, "--watch");
-    registerBackends();
-    std::string backendName = takeOption(args, "--backend").value_or(vantrel::BackendRegistry::defaultName());
-    if (!args.empty()) {
-        std::cerr << "windows: unexpected argument '" << args.front() << "'\n" << usage;
-        return 2;
-    }
 
     int argc = 1;
     char name[] = "vantrelctl";
@@ -106,12 +82,15 @@ int run(Args arguments)
     QCoreApplication application(argc, argv);
     vantrel::QtRunLoop loop;
 
-    auto made = vantrel::BackendRegistry::make(backendName, {.mainLoop = &loop});
-    if (auto* error = std::get_if<std::string>(&made)) {
-        std::cerr << "windows: backend '" << backendName << "': " << *error << "\n";
+    if (auto error = installBackend(args, loop)) {
+        std::cerr << "windows: " << *error << "\n";
         return 1;
     }
-    vantrel::SystemBridge::install(std::get<vantrel::Backends>(made));
+    if (!args.empty()) {
+        std::cerr << "windows: unexpected argument '" << args.front() << "'\n" << usage;
+        vantrel::SystemBridge::reset();
+        return 2;
+    }
 
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -20,10 +20,6 @@ public:
     const Kind kind;
     const Pid pid;
     const xcb_window_t window;
-    /// The properties read with "AXWindows", valid while no event arrived
-    /// after `stamp` (the connection's event count before that read).
-    std::optional<X11ClientInfo> prefetched;
-    std::uint64_t stamp = 0;
     std::atomic<float> timeout{0};
 };
 
@@ -234,19 +230,13 @@ AXError X11Accessibility::copyAttributeValue(const AXElement& element, std::stri
         }
         if (attribute != "AXWindows" && attribute != "AXFocusedWindow")
             return AXErrors::attributeUnsupported;
-        const auto stamp = desktop_->connection().eventCount();
         auto snapshot = desktop_->snapshot();
         if (!snapshot)
             return AXErrors::cannotComplete;
         std::vector<AXElement> windows;
-        for (auto& client : snapshot->clients) {
-            if (client.pid != x->pid)
-                continue;
-            auto window = std::make_shared<X11Element>(X11Element::Kind::window, x->pid, client.id);
-            window->prefetched = client;
-            window->stamp = stamp;
-            windows.push_back(std::move(window));
-        }
+        for (const auto& client : snapshot->clients)
+            if (client.pid == x->pid)
+                windows.push_back(makeWindow(x->pid, client.id));
         if (windows.empty() && !processExists(x->pid))
             return AXErrors::invalidUIElement;
         if (attribute == "AXWindows") {
@@ -277,15 +267,10 @@ AXError X11Accessibility::copyAttributeValue(const AXElement& element, std::stri
     static const std::set<std::string_view> offered = {"AXRole", "AXTitle", "AXSubrole", "AXMinimized", "AXCloseButton"};
     if (!offered.count(attribute))
         return AXErrors::attributeUnsupported;
-    std::optional<X11ClientInfo> info;
-    if (x->prefetched && x->stamp == desktop_->connection().eventCount()) {
-        info = x->prefetched;
-    } else {
-        auto read = desktop_->client(x->window);
-        if (!read.info)
-            return read.vanished ? AXErrors::invalidUIElement : AXErrors::cannotComplete;
-        info = std::move(read.info);
-    }
+    auto read = desktop_->client(x->window);
+    if (!read.info)
+        return read.vanished ? AXErrors::invalidUIElement : AXErrors::cannotComplete;
+    const auto& info = read.info;
     if (attribute == "AXRole")
         value = std::string("AXWindow");
     else if (attribute == "AXTitle")

@@ -27,9 +27,9 @@
 // - trust: the display connection is open and an EWMH window manager answers
 //   `_NET_SUPPORTING_WM_CHECK`; asking for trust checks again.
 //
-// Attribute reads are cheap after an "AXWindows" read: each window element
-// carries the properties read in that one batch, and answers from them as long
-// as no X event has arrived since (any event may be the change).
+// Attribute reads are cheap after an "AXWindows" read: that read fills the
+// desktop's client table in one batch, and each window's attributes come from
+// it until an X event about that window arrives.
 #pragma once
 
 #include "Platform/X11/X11Desktop.h"

@@ -167,6 +167,18 @@ std::optional<std::string> windowManagerName(X11Connection& connection)
     return state->windowManagerName;
 }
 
+X11ReadProperties readProperties(X11Connection& connection)
+{
+    const auto a = atomsOf(connection);
+    X11ReadProperties result;
+    result.client = {a.netWMName, XCB_ATOM_WM_NAME, a.netWMWindowType, a.netWMState, a.netWMDesktop,
+                     a.wmState,   XCB_ATOM_WM_TRANSIENT_FOR, a.netWMPid, XCB_ATOM_WM_CLASS};
+    result.root = {a.netSupportingWMCheck, a.netClientListStacking, a.netClientList, a.netActiveWindow,
+                   a.netCurrentDesktop,    a.netNumberOfDesktops,   a.netDesktopNames, a.netWorkarea,
+                   a.netWMName};
+    return result;
+}
+
 std::vector<X11ClientRead> readClients(X11Connection& connection, std::span<const xcb_window_t> windows)
 {
     auto* c = connection.raw();

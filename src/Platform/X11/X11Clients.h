@@ -92,6 +92,16 @@ std::optional<X11RootState> readRootState(X11Connection& connection);
 /// replies are collected. Results are in the order of `windows`.
 std::vector<X11ClientRead> readClients(X11Connection& connection, std::span<const xcb_window_t> windows);
 
+/// The properties the two reads above take from the server: a change of any
+/// other property cannot change what they return.
+struct X11ReadProperties {
+    /// Read of each client window by `readClients`.
+    std::vector<xcb_atom_t> client;
+    /// Read of the root (and of its supporting window) by `readRootState`.
+    std::vector<xcb_atom_t> root;
+};
+X11ReadProperties readProperties(X11Connection& connection);
+
 /// The window manager's name when an EWMH window manager answers on the
 /// connection's screen (`_NET_SUPPORTING_WM_CHECK` names a window whose own
 /// property names itself); absent otherwise.

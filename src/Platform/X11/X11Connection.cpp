@@ -44,6 +44,7 @@ xcb_timestamp_t eventTime(const xcb_generic_event_t& event)
 struct X11Connection::Subscription::Registry {
     struct Entry {
         EventHandler onEvent;
+        EventHandler onArrival;
         std::function<void()> onLost;
         std::atomic<bool> toldLost{false};
     };
@@ -243,6 +244,13 @@ X11Connection::Subscription X11Connection::subscribe(EventHandler handler)
     return Subscription(registry_, registry_->add(std::move(entry)));
 }
 
+X11Connection::Subscription X11Connection::subscribeOnArrival(EventHandler handler)
+{
+    auto entry = std::make_shared<Subscription::Registry::Entry>();
+    entry->onArrival = std::move(handler);
+    return Subscription(registry_, registry_->add(std::move(entry)));
+}
+
 X11Connection::Subscription X11Connection::onLost(std::function<void()> handler)
 {
     auto entry = std::make_shared<Subscription::Registry::Entry>();
@@ -322,6 +330,13 @@ void X11Connection::eventThreadMain()
             forLoop.push_back(std::move(event));
         }
         if (!forLoop.empty()) {
+            // Before the loop can see any of them, so that a reader woken by
+            // a loop subscriber never finds what the event changed cached.
+            const auto entries = registry_->snapshot();
+            for (const auto& event : forLoop)
+                for (const auto& [id, entry] : entries)
+                    if (entry->onArrival)
+                        entry->onArrival(*event);
             auto shared = std::make_shared<std::vector<XcbPtr<xcb_generic_event_t>>>(std::move(forLoop));
             std::weak_ptr<Subscription::Registry> weak = registry_;
             loop_.post([weak, shared] {

@@ -102,6 +102,11 @@ public:
 
     /// Registers a handler for every event from now on.
     Subscription subscribe(EventHandler handler);
+    /// Registers a handler called on the event thread with each event as it
+    /// arrives, before the event is handed to the loop: whatever it records is
+    /// in place when any loop subscriber sees the event. It must be quick and
+    /// must never wait for the server.
+    Subscription subscribeOnArrival(EventHandler handler);
     /// Registers a handler run once on the loop when the connection breaks.
     Subscription onLost(std::function<void()> handler);
 

@@ -14,7 +14,6 @@ namespace {
 /// prevention.
 constexpr std::uint32_t sourcePager = 2;
 constexpr std::uint32_t iconicState = 3;
-constexpr std::uint32_t clientMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
 /// Room for 256 actions; window managers list about a dozen.
 constexpr std::uint32_t allowedActionsBytes = 1024;
 
@@ -44,7 +43,7 @@ std::shared_ptr<X11Desktop> X11Desktop::create(std::shared_ptr<X11Connection> co
 }
 
 X11Desktop::X11Desktop(Private, std::shared_ptr<X11Connection> connection, RunLoop& loop)
-    : connection_(std::move(connection)), loop_(loop)
+    : connection_(std::move(connection)), table_(X11ClientTable::create(connection_)), loop_(loop)
 {
     auto& c = *connection_;
     netClientList_ = c.atom("_NET_CLIENT_LIST");
@@ -77,37 +76,15 @@ void X11Desktop::start()
     rescanClients();
 }
 
-void X11Desktop::watch(xcb_window_t window)
-{
-    const std::uint32_t mask[] = {clientMask};
-    xcb_change_window_attributes(connection_->raw(), window, XCB_CW_EVENT_MASK, mask);
-}
+std::shared_ptr<const X11DesktopSnapshot> X11Desktop::snapshot() { return table_->snapshot(); }
 
-std::optional<X11DesktopSnapshot> X11Desktop::snapshot()
-{
-    auto root = readRootState(*connection_);
-    if (!root)
-        return std::nullopt;
-    // Watched before they are read, so any later change raises an event and
-    // what was read here can be trusted until then (also for windows the loop
-    // has not seen appear yet). Selecting again costs no round trip.
-    for (auto window : root->clientsFrontFirst)
-        watch(window);
-    auto reads = readClients(*connection_, root->clientsFrontFirst);
-    if (!connection_->isOpen())
-        return std::nullopt;
-    X11DesktopSnapshot result;
-    result.root = std::move(*root);
-    for (auto& read : reads)
-        if (read.info)
-            result.clients.push_back(std::move(*read.info));
-    return result;
-}
+std::optional<X11RootState> X11Desktop::root() { return table_->root(); }
 
-X11ClientRead X11Desktop::client(xcb_window_t window)
+X11ClientRead X11Desktop::client(xcb_window_t window) { return table_->client(window); }
+
+std::vector<X11ClientRead> X11Desktop::clients(std::span<const xcb_window_t> windows)
 {
-    const xcb_window_t ids[] = {window};
-    return std::move(readClients(*connection_, ids).at(0));
+    return table_->clients(windows);
 }
 
 bool X11Desktop::windowExists(xcb_window_t window)
@@ -360,9 +337,8 @@ void X11Desktop::handle(const xcb_generic_event_t& event)
             if (notify.atom == netClientList_ || notify.atom == netClientListStacking_) {
                 rescanClients();
             } else if (notify.atom == netActiveWindow_) {
-                auto root = readRootState(*connection_);
-                if (root)
-                    noteActive(root->activeWindow, events);
+                if (auto state = root())
+                    noteActive(state->activeWindow, events);
             } else if (notify.atom == netCurrentDesktop_ || notify.atom == netNumberOfDesktops_
                        || notify.atom == netDesktopNames_) {
                 events.push_back(desktopEvent(X11DesktopEvent::Kind::spacesChanged, 0, 0));
@@ -459,21 +435,12 @@ void X11Desktop::noteActive(xcb_window_t window, std::vector<X11DesktopEvent>& e
 
 void X11Desktop::rescanClients()
 {
-    auto root = readRootState(*connection_);
-    if (!root)
+    // The table selects events on new clients before it reads them, so a
+    // change in between still raises an event.
+    auto snapshot = table_->snapshot();
+    if (!snapshot)
         return;
-    std::vector<xcb_window_t> fresh;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto window : root->clientsFrontFirst)
-            if (!known_.count(window))
-                fresh.push_back(window);
-    }
-    // Select first, then read: a change in between still raises an event.
-    for (auto window : fresh)
-        watch(window);
-    auto reads = readClients(*connection_, fresh);
-
+    const auto* root = &snapshot->root;
     std::vector<X11DesktopEvent> events;
     {
         std::lock_guard lock(mutex_);
@@ -512,9 +479,9 @@ void X11Desktop::rescanClients()
             }
         }
         // Oldest first, so launch order follows the stacking order at start.
-        for (auto i = reads.size(); i-- > 0;) {
-            const auto& info = reads[i].info;
-            if (!info)
+        for (auto i = snapshot->clients.size(); i-- > 0;) {
+            const auto* info = &snapshot->clients[i];
+            if (known_.count(info->id))
                 continue;
             known_[info->id] = {info->pid, info->minimized};
             if (info->pid == 0)

@@ -2,6 +2,7 @@
 // the requests we make of it, and the changes it reports, turned into events.
 #pragma once
 
+#include "Platform/X11/X11ClientTable.h"
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11Connection.h"
 #include "Runtime/RunLoop.h"
@@ -54,17 +55,11 @@ struct X11DesktopEvent {
     bool operator==(const X11DesktopEvent&) const = default;
 };
 
-/// A consistent read of the root and of every managed client.
-struct X11DesktopSnapshot {
-    X11RootState root;
-    /// Front first; windows that vanished while being read are left out.
-    std::vector<X11ClientInfo> clients;
-};
-
-/// Shared by the three backends. Reads go to the server each time (a snapshot
-/// costs two round trips); what must be remembered between events (the
-/// client list, each application's last active window, hidden applications)
-/// is kept here and updated on the run loop. Thread-safe.
+/// Shared by the three backends. Reads of the root and the clients go through
+/// one `X11ClientTable`, so they reach the server only for what changed since
+/// it was last read; what must be remembered between events (the client list,
+/// each application's last active window, hidden applications) is kept here
+/// and updated on the run loop. Thread-safe.
 class X11Desktop : public std::enable_shared_from_this<X11Desktop> {
 public:
     using Listener = std::function<void(const X11DesktopEvent&)>;
@@ -80,10 +75,15 @@ public:
     /// The connection is open.
     bool isOpen() const { return connection_->isOpen(); }
 
-    /// Root state and clients; absent when the connection is gone.
-    std::optional<X11DesktopSnapshot> snapshot();
-    /// One client's properties (one round trip).
+    /// Root state and clients (shared, never changing); null when the
+    /// connection is gone.
+    std::shared_ptr<const X11DesktopSnapshot> snapshot();
+    /// The root state; absent when the connection is gone.
+    std::optional<X11RootState> root();
+    /// One window's properties (a round trip unless the table has them).
     X11ClientRead client(xcb_window_t window);
+    /// Several windows' properties, read in one batch where needed.
+    std::vector<X11ClientRead> clients(std::span<const xcb_window_t> windows);
     /// Whether the window still exists (one round trip).
     bool windowExists(xcb_window_t window);
 
@@ -152,11 +152,11 @@ private:
     /// (all of them when the window manager publishes none); one round trip.
     std::vector<xcb_window_t> iconifiable(const std::vector<xcb_window_t>& windows);
     void emit(const std::vector<X11DesktopEvent>& events);
-    void watch(xcb_window_t window);
     std::uint32_t rootMessage(xcb_window_t window, xcb_atom_t type, std::uint32_t d0, std::uint32_t d1 = 0,
                      std::uint32_t d2 = 0);
 
     std::shared_ptr<X11Connection> connection_;
+    std::shared_ptr<X11ClientTable> table_;
     RunLoop& loop_;
     X11Connection::Subscription subscription_;
 

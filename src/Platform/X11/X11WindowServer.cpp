@@ -162,7 +162,7 @@ WindowServerSlots X11WindowServer::slots()
         auto desktop = desktopOf();
         if (!desktop)
             return 0;
-        auto root = readRootState(desktop->connection());
+        auto root = desktop->root();
         if (!root || !root->currentDesktop || *root->currentDesktop >= root->numberOfDesktops)
             return 0;
         return spaceOf(*root->currentDesktop);
@@ -171,7 +171,7 @@ WindowServerSlots X11WindowServer::slots()
         auto desktop = desktopOf();
         if (!desktop)
             return std::nullopt;
-        auto root = readRootState(desktop->connection());
+        auto root = desktop->root();
         if (!root)
             return std::nullopt;
         std::vector<xcb_window_t> ids;
@@ -179,7 +179,7 @@ WindowServerSlots X11WindowServer::slots()
             if (id <= 0xFFFFFFFFu)
                 ids.push_back(static_cast<xcb_window_t>(id));
         json result = json::array();
-        for (const auto& read : readClients(desktop->connection(), ids))
+        for (const auto& read : desktop->clients(ids))
             if (read.info)
                 for (auto space : spacesOf(*read.info, root->numberOfDesktops))
                     result.push_back(space);
@@ -223,7 +223,7 @@ WindowServerSlots X11WindowServer::slots()
         auto desktop = desktopOf();
         if (!desktop)
             return x11ProcessNotFound;
-        auto root = readRootState(desktop->connection());
+        auto root = desktop->root();
         if (!root || root->activeWindow == 0)
             return x11ProcessNotFound;
         auto read = desktop->client(root->activeWindow);
