@@ -36,11 +36,25 @@ protected:
     }
 
     /// Waits until the table lists every window, so what follows reads from it.
-    bool warm(std::initializer_list<xcb_window_t> windows)
+    ::testing::AssertionResult warm(std::initializer_list<xcb_window_t> windows)
     {
-        return pumpUntil(loop, [&] {
-            return std::all_of(windows.begin(), windows.end(), [&](xcb_window_t w) { return listed(w); });
-        });
+        if (pumpUntil(loop, [&] {
+                return std::all_of(windows.begin(), windows.end(), [&](xcb_window_t w) { return listed(w); });
+            }))
+            return ::testing::AssertionSuccess();
+        auto failure = ::testing::AssertionFailure() << "the table lists";
+        if (auto snapshot = desktop->snapshot()) {
+            for (const auto& c : snapshot->clients)
+                failure << " " << c.id;
+            failure << "; its root lists";
+            for (auto id : snapshot->root.clientsFrontFirst)
+                failure << " " << id;
+        }
+        failure << "; the server lists";
+        if (auto fresh = readRootState(*connection))
+            for (auto id : fresh->clientsFrontFirst)
+                failure << " " << id;
+        return failure;
     }
 
     std::optional<std::string> title(xcb_window_t window)
@@ -173,7 +187,7 @@ TEST_F(X11ClientTableTest, ABurstOfChangesWithReadsUnderWayEndsWithTheLastValues
     auto client = TestClient::start(session->display());
     ASSERT_TRUE(client);
     constexpr int windows = 12;
-    constexpr int rounds = 5;
+    constexpr int rounds = 40;
     std::vector<xcb_window_t> ids;
     for (int i = 0; i < windows; ++i) {
         auto id = client->open("w" + std::to_string(i), "title=start");
@@ -192,22 +206,31 @@ TEST_F(X11ClientTableTest, ABurstOfChangesWithReadsUnderWayEndsWithTheLastValues
     });
 
     // Reads that start before a change and end after it must not put back
-    // what they saw.
+    // what they saw: two readers keep reading while the client, fed every
+    // command at once, changes the titles as fast as the server lets it.
     std::atomic<bool> stop{false};
-    std::thread reader([&] {
-        std::size_t next = 0;
-        while (!stop.load()) {
+    std::thread snapshots([&] {
+        while (!stop.load())
             (void)desktop->snapshot();
-            (void)desktop->client(ids[next++ % ids.size()]);
-        }
     });
-    for (int round = 1; round <= rounds; ++round)
-        for (int i = 0; i < windows; ++i)
-            ASSERT_TRUE(client->command("title w" + std::to_string(i) + " " + std::to_string(i) + "." +
-                                        std::to_string(round)));
+    std::thread batches([&] {
+        while (!stop.load())
+            (void)desktop->clients(ids);
+    });
+    // Each window's changes follow one another, so a read caused by one is
+    // likely under way when the next arrives.
+    for (int i = 0; i < windows; ++i)
+        for (int round = 1; round <= rounds; ++round)
+            client->process().writeLine("title w" + std::to_string(i) + " " + std::to_string(i) + "." +
+                                        std::to_string(round));
+    int answered = 0;
+    while (answered < windows * rounds && client->process().readLine(std::chrono::seconds(10)) == "ok")
+        ++answered;
     const bool allSeen = pumpUntil(loop, [&] { return namesSeen == windows * rounds; });
     stop = true;
-    reader.join();
+    snapshots.join();
+    batches.join();
+    ASSERT_EQ(answered, windows * rounds);
     ASSERT_TRUE(allSeen) << namesSeen;
 
     auto snapshot = desktop->snapshot();

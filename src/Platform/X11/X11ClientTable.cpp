@@ -65,14 +65,20 @@ void X11ClientTable::dropEntry(xcb_window_t window, bool destroyed)
     auto it = entries_.find(window);
     if (it == entries_.end())
         return;
+    ++generation_;
+    assembled_.reset();
+    if (destroyed && readsUnderWay_ == 0) {
+        // No read can have seen it alive, and every later one reaches the
+        // server after its end.
+        entries_.erase(it);
+        return;
+    }
     it->second.info.reset();
     ++it->second.version;
     if (destroyed) {
         it->second.destroyed = true;
         pruneDue_ = true;
     }
-    ++generation_;
-    assembled_.reset();
 }
 
 void X11ClientTable::dropRoot()
@@ -92,13 +98,18 @@ void X11ClientTable::watchLocked(X11Connection& connection, xcb_window_t window)
 void X11ClientTable::pruneLocked()
 {
     // A destroyed entry must outlive every read that may have seen its window
-    // alive, or that read could return it; and while the client list still
-    // names it, it spares us reading a window known to be gone.
-    if (!pruneDue_ || readsUnderWay_ != 0 || !root_)
+    // alive, or that read could return it; but no longer, because the server
+    // may give its id to a new window (even while a stale client list still
+    // names the old one).
+    if (!pruneDue_ || readsUnderWay_ != 0)
         return;
     pruneDue_ = false;
-    const std::unordered_set<xcb_window_t> listed(root_->clientsFrontFirst.begin(), root_->clientsFrontFirst.end());
-    std::erase_if(entries_, [&](const auto& entry) { return !listed.count(entry.first); });
+    std::unordered_set<xcb_window_t> listed;
+    if (root_)
+        listed.insert(root_->clientsFrontFirst.begin(), root_->clientsFrontFirst.end());
+    std::erase_if(entries_, [&](const auto& entry) {
+        return entry.second.destroyed || (root_ && !listed.count(entry.first));
+    });
 }
 
 std::optional<X11RootState> X11ClientTable::root()
@@ -161,8 +172,10 @@ std::vector<X11ClientRead> X11ClientTable::clients(std::span<const xcb_window_t>
             slots.push_back(i);
             versions.push_back(it != entries_.end() ? std::optional(it->second.version) : std::nullopt);
         }
-        if (toRead.empty())
+        if (toRead.empty()) {
+            pruneLocked();
             return results;
+        }
         ++readsUnderWay_;
     }
 

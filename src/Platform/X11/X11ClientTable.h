@@ -70,7 +70,8 @@ private:
         std::optional<X11ClientInfo> info;
         /// Raised by every change, so a read that started earlier is not kept.
         std::uint64_t version = 0;
-        /// The server reported it destroyed (or a read found it gone).
+        /// The server reported it destroyed (or a read found it gone) while
+        /// reads were under way; forgotten once none is.
         bool destroyed = false;
     };
 
@@ -101,7 +102,7 @@ private:
     /// Reads between taking versions and storing results; destroyed entries
     /// are forgotten only when none is under way.
     int readsUnderWay_ = 0;
-    /// Entries may have left the client list since the last pruning.
+    /// Entries may be destroyed or have left the client list.
     bool pruneDue_ = false;
 };
 
