@@ -12,6 +12,9 @@ namespace {
 
 /// Below this many candidates a thread costs more than it saves.
 constexpr std::size_t minimumPerThread = 4096;
+/// Runs of ties up to this length cost fewer comparisons by the collator
+/// than making keys for them would.
+constexpr std::size_t shortRun = 32;
 
 /// Best first, then input order: a total order, so any sort, split or not,
 /// gives the stable order by score.
@@ -61,8 +64,8 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         std::sort(scored.begin(), scored.end(), better);
     }
 
-    // Runs of exactly equal scores are ordered by collation keys, which are
-    // made only for their members.
+    // Runs of exactly equal scores are ordered by collation; only their
+    // members need their texts.
     std::vector<std::pair<std::size_t, std::size_t>> runs;
     std::vector<std::uint32_t> tied;
     for (std::size_t begin = 0; begin < scored.size();) {
@@ -79,12 +82,18 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     if (runs.empty())
         return;
 
-    // Each tied candidate gets its text and an approximate collation key:
-    // its characters' primary weights, in one buffer per thread. A run is
-    // sorted by key (the collator decides equal keys), then the collator
-    // checks each neighbouring pair; in a total order that proves the whole
-    // run sorted. A run where a contraction made the keys mislead is sorted
-    // by the collator alone.
+    // Short runs are sorted by the collator. In longer ones each candidate
+    // gets an approximate collation key: its characters' primary weights, in
+    // one buffer per thread. Such a run is sorted by key (the collator
+    // decides equal keys), then the collator checks each neighbouring pair;
+    // in a total order that proves the whole run sorted. A run where a
+    // contraction made the keys mislead is sorted by the collator alone.
+    std::vector<bool> runOfKeys(tied.size()); // by position in `tied`
+    for (std::size_t r = 0, k = 0; r < runs.size(); ++r) {
+        const std::size_t size = runs[r].second - runs[r].first;
+        for (std::size_t end = k + size; k < end; ++k)
+            runOfKeys[k] = size > shortRun;
+    }
     const unsigned chunks = std::max(1u, tied.size() >= minimumPerThread ? threads : 1);
     std::vector<std::string_view> texts(scored.size()); // by slot
     std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
@@ -102,6 +111,8 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         for (std::size_t k = from; k < to; ++k) {
             const Scored& entry = scored[tied[k]];
             texts[entry.slot] = tiebreak(entry.index, ownsTexts ? storage[entry.slot] : scratch);
+            if (!runOfKeys[k])
+                continue;
             const std::size_t offset = buffer.size();
             TextUnicode::appendApproximateCollationKey(texts[entry.slot], buffer);
             spans[entry.slot] = { chunk, offset, buffer.size() - offset };
@@ -124,6 +135,10 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
+            if (end - begin <= static_cast<std::ptrdiff_t>(shortRun)) {
+                std::sort(begin, end, collated);
+                continue;
+            }
             std::sort(begin, end, byKey);
             if (!std::is_sorted(begin, end, collated))
                 std::sort(begin, end, collated);

@@ -7,11 +7,11 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
-#include <unicode/ucoleitr.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -370,8 +370,25 @@ int compareLocalized(std::string_view a, std::string_view b)
 
 namespace {
 
-/// Appends the primary weights of a character's collation elements taken on
-/// its own (ignorable elements add nothing).
+/// The thread's collator at primary strength, for the weights of single
+/// characters. (A sort key is far cheaper to ask for than a collation
+/// element iterator, whose first use costs milliseconds.)
+UCollator* threadPrimaryCollator()
+{
+    thread_local CollatorPtr primary = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const auto& base = baseCollator();
+        CollatorPtr clone(base.collator ? ucol_clone(base.collator.get(), &status) : nullptr);
+        if (clone)
+            ucol_setStrength(clone.get(), UCOL_PRIMARY);
+        return clone;
+    }();
+    return primary.get();
+}
+
+/// Appends the primary weights of a character taken on its own: the bytes
+/// of its primary-strength sort key before the level separator (ignorable
+/// characters add nothing).
 void appendPrimariesOf(UChar32 c, std::string& out)
 {
     UChar units[2];
@@ -380,55 +397,52 @@ void appendPrimariesOf(UChar32 c, std::string& out)
     U16_APPEND(units, length, 2, c, error);
     if (error)
         return;
-    UErrorCode status = U_ZERO_ERROR;
-    UCollationElements* elements = ucol_openElements(threadCollator(), units, length, &status);
-    if (U_FAILURE(status))
-        return;
-    for (int32_t element = ucol_next(elements, &status); U_SUCCESS(status) && element != UCOL_NULLORDER;
-        element = ucol_next(elements, &status)) {
-        const auto primary = static_cast<std::uint32_t>(ucol_primaryOrder(element));
-        if (primary != 0) {
-            out.push_back(static_cast<char>(primary >> 8));
-            out.push_back(static_cast<char>(primary & 0xFF));
-        }
-    }
-    ucol_closeElements(elements);
+    std::uint8_t key[64];
+    const int32_t size = ucol_getSortKey(threadPrimaryCollator(), units, length, key, sizeof key);
+    for (int32_t i = 0; i < size && i < static_cast<int32_t>(sizeof key) && key[i] > 1; ++i)
+        out.push_back(static_cast<char>(key[i]));
 }
 
 /// The primary weights of each character, per thread: ASCII in a table made
-/// once, the rest as they turn up.
+/// once (packed, as nearly all have at most four bytes), the rest as they
+/// turn up.
 class PrimaryWeights {
 public:
+    struct Packed {
+        std::array<char, 4> bytes {};
+        std::uint8_t length = 0;
+        bool packed = false;
+    };
+
     PrimaryWeights()
     {
-        for (UChar32 c = 0; c < 128; ++c)
-            appendPrimariesOf(c, ascii_[static_cast<std::size_t>(c)]);
+        for (UChar32 c = 0; c < 128; ++c) {
+            std::string weights;
+            appendPrimariesOf(c, weights);
+            Packed& entry = ascii_[static_cast<std::size_t>(c)];
+            entry.packed = weights.size() <= entry.bytes.size();
+            if (entry.packed) {
+                std::copy(weights.begin(), weights.end(), entry.bytes.begin());
+                entry.length = static_cast<std::uint8_t>(weights.size());
+            }
+        }
     }
 
-    void append(char32_t c, std::string& key)
+    const Packed& ascii(std::uint8_t c) const { return ascii_[c]; }
+
+    const std::string& of(char32_t c)
     {
-        if (c < 128) {
-            const std::string& weights = ascii_[c];
-            // Almost every ASCII character has exactly one primary weight.
-            if (weights.size() == 2) {
-                key.push_back(weights[0]);
-                key.push_back(weights[1]);
-            } else {
-                key += weights;
-            }
-            return;
-        }
         auto it = others_.find(c);
         if (it == others_.end()) {
             std::string weights;
             appendPrimariesOf(static_cast<UChar32>(c), weights);
             it = others_.emplace(c, std::move(weights)).first;
         }
-        key += it->second;
+        return it->second;
     }
 
 private:
-    std::array<std::string, 128> ascii_;
+    std::array<Packed, 128> ascii_;
     std::unordered_map<char32_t, std::string> others_;
 };
 
@@ -436,21 +450,41 @@ private:
 
 bool appendApproximateCollationKey(std::string_view text, std::string& key)
 {
-    if (threadCollator() == nullptr)
+    if (threadPrimaryCollator() == nullptr)
         return false;
     thread_local PrimaryWeights weights;
     PrimaryWeights& table = weights;
+    // Written through a pointer into room made up front, which costs far
+    // less than growing the string a byte at a time: four bytes per input
+    // byte hold any packed ASCII weights; other characters make their room.
+    constexpr std::size_t packedBytes = 4;
+    std::size_t used = key.size();
+    key.resize(used + packedBytes * text.size() + packedBytes);
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     for (int32_t i = 0; i < length;) {
         if (bytes[i] < 0x80) {
-            table.append(bytes[i++], key);
-            continue;
+            const auto& entry = table.ascii(bytes[i]);
+            if (entry.packed) {
+                ++i;
+                std::memcpy(key.data() + used, entry.bytes.data(), packedBytes);
+                used += entry.length;
+                continue;
+            }
         }
         UChar32 c;
         U8_NEXT_OR_FFFD(bytes, i, length, c);
-        table.append(static_cast<char32_t>(c), key);
+        std::string weightsOfOther;
+        if (c < 128)
+            appendPrimariesOf(c, weightsOfOther);
+        const std::string& primaries = c < 128 ? weightsOfOther : table.of(static_cast<char32_t>(c));
+        const std::size_t room = used + primaries.size() + packedBytes * static_cast<std::size_t>(length - i) + packedBytes;
+        if (room > key.size())
+            key.resize(room);
+        std::memcpy(key.data() + used, primaries.data(), primaries.size());
+        used += primaries.size();
     }
+    key.resize(used);
     return true;
 }
 
