@@ -73,6 +73,12 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     forChunks(count, threads, [&](unsigned chunk, std::size_t from, std::size_t to) {
         SearchScorer::Scratch scratch;
         auto& out = chunks[chunk];
+        // Room for every candidate up front: growing these by doubling
+        // would copy them and fault in fresh pages several times.
+        out.indices.reserve(to - from);
+        out.scores.reserve(to - from);
+        if (positions)
+            out.matches.reserve(to - from);
         for (std::size_t i = from; i < to; ++i) {
             const auto& text = haystack(*std::next(begin, static_cast<std::ptrdiff_t>(i)));
             if (positions) {
