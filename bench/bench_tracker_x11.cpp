@@ -1,5 +1,6 @@
 // links: WindowTracker PlatformX11 VantrelCore VantrelTestSupport
-// The tracker on Xvfb: a full read and publication of a crowded desktop, and the idle cost of watching a quiet one.
+// The tracker on Xvfb: a full read and publication of a crowded desktop (with nothing changed, after one
+// title change, and on a new connection), and the idle cost of watching a quiet one.
 #if __has_include("Platform/X11/X11Backend.h")
 #include "Platform/X11/X11Accessibility.h"
 #include "Platform/X11/X11Backend.h"

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <mutex>
 
 namespace vantrel::test {
 namespace {
@@ -88,6 +90,53 @@ TEST(X11Connection, HandsEventsToTheRunLoopInOrderUntilUnsubscribed)
     ASSERT_TRUE(writer->sync());
     ASSERT_TRUE(pumpUntil(loop, [&] { return seen.size() == 4; }));
     EXPECT_EQ(other, 3) << "a reset subscription is not called again";
+}
+
+TEST(X11Connection, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
+{
+    VANTREL_REQUIRE_X11_SESSION(x11);
+    ManualRunLoop loop;
+    auto connection = X11Connection::open(loop, x11->display());
+    ASSERT_NE(connection, nullptr);
+    const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_change_window_attributes(connection->raw(), connection->root(), XCB_CW_EVENT_MASK, mask);
+    ASSERT_TRUE(connection->sync());
+    const xcb_atom_t probe = connection->atom("_VANTREL_TEST_ARRIVAL");
+
+    // Arrival handlers run on the event thread; sequence numbers name events.
+    std::mutex mutex;
+    std::vector<std::uint32_t> arrived;
+    bool offLoopThread = true;
+    auto arrival = connection->subscribeOnArrival([&](const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY ||
+            reinterpret_cast<const xcb_property_notify_event_t&>(event).atom != probe)
+            return;
+        std::lock_guard lock(mutex);
+        offLoopThread = offLoopThread && !loop.isLoopThread();
+        arrived.push_back(event.full_sequence);
+    });
+    int delivered = 0, deliveredUnannounced = 0;
+    auto subscription = connection->subscribe([&](const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY ||
+            reinterpret_cast<const xcb_property_notify_event_t&>(event).atom != probe)
+            return;
+        ++delivered;
+        std::lock_guard lock(mutex);
+        if (std::find(arrived.begin(), arrived.end(), event.full_sequence) == arrived.end())
+            ++deliveredUnannounced;
+    });
+
+    ManualRunLoop otherLoop;
+    auto writer = X11Connection::open(otherLoop, x11->display());
+    ASSERT_NE(writer, nullptr);
+    for (std::uint32_t value = 1; value <= 20; ++value)
+        xcb_change_property(writer->raw(), XCB_PROP_MODE_REPLACE, writer->root(), probe, XCB_ATOM_CARDINAL, 32, 1, &value);
+    ASSERT_TRUE(writer->sync());
+    ASSERT_TRUE(pumpUntil(loop, [&] { return delivered == 20; })) << delivered;
+    EXPECT_EQ(deliveredUnannounced, 0);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(arrived.size(), 20u);
+    EXPECT_TRUE(offLoopThread);
 }
 
 TEST(X11Connection, ServerTimeAdvancesAndDestructionDoesNotHang)

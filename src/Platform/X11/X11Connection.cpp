@@ -302,7 +302,6 @@ void X11Connection::eventThreadMain()
         batch.push_back(std::move(first));
         while (auto* more = xcb_poll_for_queued_event(connection_))
             batch.emplace_back(more);
-        eventCount_.fetch_add(batch.size());
 
         bool wake = false;
         std::vector<XcbPtr<xcb_generic_event_t>> forLoop;

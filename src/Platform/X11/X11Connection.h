@@ -125,11 +125,6 @@ public:
     /// Callers that block on a batch of replies count one round trip.
     void noteRoundTrip() { roundTrips_.fetch_add(1); }
 
-    /// Events received so far, counted on the event thread as they arrive
-    /// (before they reach the loop): a value read before a batch of requests
-    /// that is unchanged after the replies proves no event came in between.
-    std::uint64_t eventCount() const { return eventCount_.load(); }
-
     /// Flushes buffered requests; false when the connection is gone.
     bool flush();
 
@@ -155,7 +150,6 @@ private:
     std::atomic<bool> lost_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> roundTrips_{0};
-    std::atomic<std::uint64_t> eventCount_{0};
 
     std::mutex atomsMutex_;
     std::map<std::string, xcb_atom_t, std::less<>> atoms_;
