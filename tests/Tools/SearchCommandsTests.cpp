@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,15 +26,17 @@ std::string quoted(const std::string& argument)
     return result + "'";
 }
 
-/// Runs vantrelctl with `arguments` and `input` on standard input.
-Output vantrelctl(const std::vector<std::string>& arguments, const std::string& input = "")
+/// Runs vantrelctl with `arguments` and `input` on standard input, which is
+/// a file or, when `piped`, a pipe.
+Output vantrelctl(const std::vector<std::string>& arguments, const std::string& input = "", bool piped = false)
 {
     const auto inputFile = std::filesystem::temp_directory_path() / ("vantrelctl-in-" + std::to_string(getpid()));
     std::ofstream(inputFile, std::ios::binary) << input;
-    std::string command = VANTRELCTL_PATH;
+    std::string command = piped ? "cat " + inputFile.string() + " | " + VANTRELCTL_PATH : std::string(VANTRELCTL_PATH);
     for (const auto& argument : arguments)
         command += " " + quoted(argument);
-    command += " < " + inputFile.string();
+    if (!piped)
+        command += " < " + inputFile.string();
     Output output;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -110,6 +113,23 @@ TEST(VantrelctlRank, BestFirstWithRepairedText)
     EXPECT_EQ(plain.text, "mail\nMail Inbox\nGmail\n");
     EXPECT_EQ(vantrelctl({"rank", "zzz"}, "Safari\n").text, "");
     EXPECT_EQ(vantrelctl({"rank", "--plain", "s"}, "").text, "");
+}
+
+TEST(VantrelctlRank, PipedInputRanksAsAFileDoes)
+{
+    // A file is mapped, a pipe read in blocks; more than the first block's
+    // megabyte makes the buffer grow, and the last line has no newline.
+    std::string input;
+    for (int i = 0; input.size() < (std::size_t {3} << 19); ++i)
+        input += (i % 3 == 0 ? "Mail Inbox " : i % 3 == 1 ? "Terminal ssh " : "Safari Apple ") + std::to_string(i) + "\n";
+    input += "Mail last";
+    const auto fromFile = vantrelctl({"rank", "--plain", "mai"}, input);
+    const auto fromPipe = vantrelctl({"rank", "--plain", "mai"}, input, true);
+    ASSERT_EQ(fromFile.status, 0);
+    ASSERT_EQ(fromPipe.status, 0);
+    EXPECT_EQ(fromPipe.text, fromFile.text);
+    EXPECT_NE(fromFile.text.find("Mail last\n"), std::string::npos);
+    EXPECT_EQ(std::count(fromFile.text.begin(), fromFile.text.end(), '\n'), std::count(input.begin(), input.end(), 'M'));
 }
 
 } // namespace
