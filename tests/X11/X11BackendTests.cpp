@@ -473,6 +473,38 @@ TEST_F(X11BackendTest, WorkspaceReportsLaunchesTerminationsAndActivations)
     EXPECT_LE(screens[0].visibleFrame.height, screens[0].frame.height);
 }
 
+TEST_F(X11BackendTest, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
+{
+    std::vector<Pid> activated;
+    auto& workspace = *backends.workspace;
+    auto observation = workspace.observe(WorkspaceEvent::didActivateApplication, loop,
+                                         [&](const RunningApplication& app) { activated.push_back(app.pid); });
+    auto focus = [&](TestClient& owner, xcb_window_t window) {
+        ProcessSerialNumber psn{0, static_cast<std::uint32_t>(owner.pid())};
+        EXPECT_EQ(slots.setFrontProcessWithOptions(psn, window, 0), 0);
+        return pumpUntil(loop, [&] { return !activated.empty() && activated.back() == owner.pid(); });
+    };
+
+    auto first = client();
+    ASSERT_TRUE(first);
+    auto old = first->open("old", "title=Old");
+    ASSERT_TRUE(old);
+    ASSERT_TRUE(focus(*first, *old));
+    const Pid firstPid = first->pid();
+    first.reset();
+    ASSERT_TRUE(pumpUntil(loop, [&] { return !workspace.runningApplication(firstPid); }));
+
+    // X hands a departed client's ids to the next one, and the window manager
+    // may still name the departed window as the active one.
+    auto second = client();
+    ASSERT_TRUE(second);
+    auto reused = second->open("new", "title=New");
+    ASSERT_TRUE(reused);
+    EXPECT_EQ(*reused, *old) << "the new client should have been given the freed ids";
+    EXPECT_TRUE(focus(*second, *reused));
+    EXPECT_EQ(workspace.frontmostApplication()->pid, second->pid());
+}
+
 TEST_F(X11BackendTest, IconsAndNamesComeFromTheClientAndItsDesktopEntry)
 {
     auto data = std::filesystem::temp_directory_path() / ("vantrel-entries-" + std::to_string(::getpid()));

@@ -418,11 +418,15 @@ void X11Desktop::noteActive(xcb_window_t window, std::vector<X11DesktopEvent>& e
     if (window == 0)
         return;
     std::lock_guard lock(mutex_);
-    if (window == active_)
-        return;
-    active_ = window;
     auto it = known_.find(window);
     const std::int32_t pid = it == known_.end() ? 0 : it->second.pid;
+    // X reuses window ids, and a window manager may leave a destroyed
+    // window's id as the active one: the same id with a new owner is a new
+    // focus.
+    if (window == active_ && pid == activeOwner_)
+        return;
+    active_ = window;
+    activeOwner_ = pid;
     if (pid != 0)
         lastActive_[pid] = window;
     events.push_back(desktopEvent(X11DesktopEvent::Kind::focusChanged, pid, window));

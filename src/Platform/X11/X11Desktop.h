@@ -170,6 +170,9 @@ private:
     std::uint64_t nextHiding_ = 1;
     bool scanned_ = false;
     xcb_window_t active_ = 0;
+    /// The owner of `active_` when it was last seen; 0 while no listed
+    /// window had that id.
+    std::int32_t activeOwner_ = 0;
     std::int32_t activePid_ = 0;
     std::uint64_t nextListener_ = 1;
     std::map<std::uint64_t, std::shared_ptr<Listener>> listeners_;
