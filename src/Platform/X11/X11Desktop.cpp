@@ -451,8 +451,14 @@ void X11Desktop::rescanClients()
         const bool initial = !scanned_;
         scanned_ = true;
         std::set<xcb_window_t> listed(root->clientsFrontFirst.begin(), root->clientsFrontFirst.end());
+        std::map<xcb_window_t, std::int32_t> owners;
+        for (const auto& info : snapshot->clients)
+            owners[info.id] = info.pid;
         for (auto it = known_.begin(); it != known_.end();) {
-            if (listed.count(it->first)) {
+            // X reuses ids: a listed id with another owner is a new window
+            // in place of the one we knew.
+            const auto owner = owners.find(it->first);
+            if (listed.count(it->first) && (owner == owners.end() || owner->second == it->second.pid)) {
                 ++it;
                 continue;
             }
