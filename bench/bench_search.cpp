@@ -54,34 +54,23 @@ void BM_ScorerMatch(benchmark::State& state)
 }
 BENCHMARK(BM_ScorerMatch)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
-// The whole ranking as a keystroke pays for it: score, sort, ties collated.
-void BM_Rank(benchmark::State& state)
+// The whole ranking as a keystroke pays for it: score, sort, ties collated;
+// on one thread or shared among the machine's.
+void BM_Rank(benchmark::State& state, bool parallel)
 {
     const auto& texts = corpus(static_cast<std::size_t>(state.range(0)));
     const SearchScorer scorer;
     const char* query = queries[state.range(1)];
     for (auto _ : state) {
-        auto ranked = SearchRanker::rank(texts, query, scorer, textOf, textOf);
+        auto ranked = parallel ? SearchRanker::rankParallel(texts, query, scorer, textOf, textOf)
+                               : SearchRanker::rank(texts, query, scorer, textOf, textOf);
         benchmark::DoNotOptimize(ranked);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
     state.SetLabel(query);
 }
-BENCHMARK(BM_Rank)->ArgsProduct({{1000, 10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
-
-void BM_RankParallel(benchmark::State& state)
-{
-    const auto& texts = corpus(static_cast<std::size_t>(state.range(0)));
-    const SearchScorer scorer;
-    const char* query = queries[state.range(1)];
-    for (auto _ : state) {
-        auto ranked = SearchRanker::rankParallel(texts, query, scorer, textOf, textOf);
-        benchmark::DoNotOptimize(ranked);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
-    state.SetLabel(query);
-}
-BENCHMARK(BM_RankParallel)->ArgsProduct({{10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Rank, serial, false)->ArgsProduct({{1000, 10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Rank, parallel, true)->ArgsProduct({{10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 // A long text: one word against 100,000 scalars.
 void BM_ScorerHugeText(benchmark::State& state)
