@@ -122,17 +122,6 @@ TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
     EXPECT_TRUE(writeFileAtomically(folder / "dir.json", "x"));
 }
 
-TEST(MemoryUserDefaults, CountsWritesAndKeepsBlobs)
-{
-    MemoryUserDefaults defaults;
-    EXPECT_EQ(defaults.writeCount(), 0u);
-    defaults.setData("settings", std::string("\x80\x81", 2));
-    EXPECT_EQ(defaults.data("settings"), std::string("\x80\x81", 2));
-    defaults.remove("settings");
-    EXPECT_FALSE(defaults.data("settings"));
-    EXPECT_EQ(defaults.writeCount(), 2u);
-}
-
 TEST(Paths, FollowXdgVariablesAndIgnoreRelativeOnes)
 {
     const char* savedConfig = std::getenv("XDG_CONFIG_HOME");

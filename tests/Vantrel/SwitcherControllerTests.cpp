@@ -140,9 +140,11 @@ TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelection)
     EXPECT_EQ(mirrors->count("show"), 0u);
 }
 
-TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPress)
+TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPressWithTheStoresSpaces)
 {
-    threeWindows();
+    publishInOrder({window(1, 10, "Safari", "Apple", {2}), window(2, 20, "Terminal", "ssh host", {1}),
+                    window(3, 30, "Mail", "Inbox")});
+    publish(store.windows(), {1});
     for (int delay : {0, -5}) {
         setDelay(delay);
         panel.calls.clear();
@@ -152,13 +154,6 @@ TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPress)
         controller->endSession();
         panel.hide();
     }
-}
-
-TEST_F(SwitcherTest, ShowCopiesTheStoreSpacesToThePanel)
-{
-    setDelay(0);
-    publish({window(1, 10, "A", "a", {2}), window(2, 20, "B", "b", {1})}, {1});
-    controller->activate(commandTab());
     EXPECT_EQ(panel.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(panel.spaceNumbers.size(), 3u);
 }
@@ -232,55 +227,32 @@ protected:
     }
 };
 
-TEST_F(SwitcherRepeatTest, FirstStepAfterTheDelayThenOnePerInterval)
+TEST_F(SwitcherRepeatTest, FirstStepAfterTheDelayThenOnePerIntervalNeverFasterThanThirtyMilliseconds)
 {
+    struct Case {
+        int step;
+        Duration delay, interval;
+        std::vector<std::pair<Duration, std::ptrdiff_t>> selections; // after advancing by .first
+    };
+    const Case cases[] = {
+        {+1, 400ms, 50ms, {{0ms, 1}, {399ms, 1}, {1ms, 2}, {49ms, 2}, {1ms, 3}, {50ms, 0}}},
+        {-1, 200ms, 40ms, {{0ms, 3}, {240ms, 1}}},
+        {+1, 100ms, 5ms, {{100ms, 2}, {29ms, 2}, {1ms, 3}, {30ms, 0}}},
+    };
     fourWindows();
-    hold(+1, 400ms, 50ms);
-    loop.advance(399ms);
-    EXPECT_EQ(selection(), 1);
-    loop.advance(1ms);
-    EXPECT_EQ(selection(), 2);
-    loop.advance(49ms);
-    EXPECT_EQ(selection(), 2);
-    loop.advance(1ms);
-    EXPECT_EQ(selection(), 3);
-    loop.advance(50ms);
-    EXPECT_EQ(selection(), 0); // wrapped
-}
-
-TEST_F(SwitcherRepeatTest, MoveUpRepeatsBackwards)
-{
-    fourWindows();
-    hold(-1, 200ms, 40ms);
-    EXPECT_EQ(selection(), 3);
-    loop.advance(200ms + 40ms);
-    EXPECT_EQ(selection(), 1);
-}
-
-TEST_F(SwitcherRepeatTest, NeverFasterThanThirtyMilliseconds)
-{
-    fourWindows();
-    hold(+1, 100ms, 5ms);
-    loop.advance(100ms);
-    EXPECT_EQ(selection(), 2);
-    loop.advance(29ms);
-    EXPECT_EQ(selection(), 2);
-    loop.advance(1ms);
-    EXPECT_EQ(selection(), 3);
-    loop.advance(30ms);
-    EXPECT_EQ(selection(), 0);
-}
-
-TEST_F(SwitcherRepeatTest, ReleasingTheKeyStopsAtOnce)
-{
-    fourWindows();
-    hold(+1, 100ms, 30ms);
-    loop.advance(130ms);
-    EXPECT_EQ(selection(), 3);
-    controller->stopRepeat();
-    EXPECT_FALSE(controller->isRepeating());
-    loop.advance(1s);
-    EXPECT_EQ(selection(), 3);
+    for (const auto& c : cases) {
+        hold(c.step, c.delay, c.interval);
+        for (const auto& [advance, expected] : c.selections) {
+            loop.advance(advance);
+            EXPECT_EQ(selection(), expected) << c.step << " " << c.interval.count();
+        }
+        controller->stopRepeat(); // releasing the key stops at once
+        EXPECT_FALSE(controller->isRepeating());
+        auto stoppedAt = selection();
+        loop.advance(1s);
+        EXPECT_EQ(selection(), stoppedAt);
+        controller->endSession();
+    }
 }
 
 TEST_F(SwitcherRepeatTest, EndOfSessionStopsRepeatingAndALaterSessionIsNotStepped)
@@ -351,12 +323,15 @@ TEST_F(SwitcherTest, ActivateChordWithoutModifiersCommitsOnTheFirstModifierChang
     EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
 }
 
-TEST_F(SwitcherTest, FlagsWithoutSessionDoNothing)
+TEST_F(SwitcherTest, FlagsQueriesAndStoreChangesWithoutSessionDoNothing)
 {
     threeWindows();
     controller->flagsChanged(0);
+    controller->queryChanged("saf");
+    publish({window(1, 10, "A", "")});
     EXPECT_TRUE(environment.focused.empty());
     EXPECT_TRUE(panel.calls.empty());
+    EXPECT_TRUE(mirrors->calls.empty());
 }
 
 TEST_F(SwitcherTest, FocusRecordsTheWindowAsMostRecentBeforeFocusing)
@@ -460,14 +435,6 @@ TEST_F(SwitcherTest, ClearingOrBlankQueryRestoresTheStartingList)
     }
 }
 
-TEST_F(SwitcherTest, QueryWithoutSessionDoesNothing)
-{
-    threeWindows();
-    controller->queryChanged("saf");
-    EXPECT_TRUE(panel.calls.empty());
-    EXPECT_TRUE(mirrors->calls.empty());
-}
-
 // --- Listing ---
 
 TEST_F(SwitcherTest, ActiveAppScopeNarrowsToTheFrontmostApplication)
@@ -484,39 +451,22 @@ TEST_F(SwitcherTest, ActiveAppScopeNarrowsToTheFrontmostApplication)
     EXPECT_FALSE(controller->session());
 }
 
-TEST_F(SwitcherTest, MinimizedWindowsGoToTheBottomWhateverTheirRecency)
+// How each setting places a window is the settings' own concern; here: the
+// controller applies them, the Spaces filter before the minimized placement.
+TEST_F(SwitcherTest, ListingFollowsTheSpacesAndMinimizedSettings)
 {
-    auto minimized = window(1, 10, "Safari", "min");
-    minimized.isMinimized = true;
-    auto hidden = window(2, 20, "Terminal", "hidden");
-    hidden.isAppHidden = true;
-    publishInOrder({minimized, hidden, window(3, 30, "Mail", ""), window(4, 40, "Notes", "")});
-    EXPECT_EQ(idList(controller->items(commandTab())), "3,4,1,2");
-    settingsStore.update([](Settings& s) {
-        s.minimizedWindows = WindowFilter::hide;
-        s.hiddenApps = WindowFilter::show;
-    });
-    EXPECT_EQ(idList(controller->items(commandTab())), "2,3,4");
-}
-
-TEST_F(SwitcherTest, SpacesFilterNarrowsTheListToTheDesktopsOnScreen)
-{
-    // Space 1 visible, space 2 another desktop, space 3 a full-screen Space.
-    publish({window(1, 10, "A", "", {1}), window(2, 20, "B", "", {2}), window(3, 30, "C", "", {3}),
-             window(4, 40, "D", "", {}), window(5, 50, "E", "", {2, 1})},
-            {1}, {3});
-    EXPECT_EQ(idList(controller->items(commandTab())), "1,2,3,4,5");
-    settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleSpaces; });
-    EXPECT_EQ(idList(controller->items(commandTab())), "1,4,5");
-    settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleAndFullscreen; });
-    EXPECT_EQ(idList(controller->items(commandTab())), "1,3,4,5");
-
-    // The filter comes before the minimized placement.
-    settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleSpaces; });
     auto minimized = window(1, 10, "A", "", {1});
     minimized.isMinimized = true;
-    publish({minimized, window(2, 20, "B", "", {2}), window(4, 40, "D", "", {})}, {1}, {3});
+    publishInOrder({minimized, window(2, 20, "B", "", {2}), window(3, 30, "C", "", {3}), window(4, 40, "D", "")});
+    publish(store.windows(), {1}, {3});
+    EXPECT_EQ(idList(controller->items(commandTab())), "2,3,4,1");
+    settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleSpaces; });
     EXPECT_EQ(idList(controller->items(commandTab())), "4,1");
+    settingsStore.update([](Settings& s) {
+        s.spacesFilter = SpacesFilter::visibleAndFullscreen;
+        s.minimizedWindows = WindowFilter::hide;
+    });
+    EXPECT_EQ(idList(controller->items(commandTab())), "3,4");
 }
 
 // --- Store changes ---
@@ -593,14 +543,6 @@ TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
     EXPECT_EQ(itemIDs(), "2,3,4,5");
 }
 
-TEST_F(SwitcherTest, StoreChangeWithoutSessionTouchesNothing)
-{
-    threeWindows();
-    publish({window(1, 10, "A", "")});
-    EXPECT_TRUE(panel.calls.empty());
-    EXPECT_TRUE(mirrors->calls.empty());
-}
-
 // --- Several switchers ---
 
 TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNothing)
@@ -617,16 +559,16 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNo
     EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @1 key"});
     controller->activate(controlOptionTab());
     EXPECT_EQ(selection(), 2);
-}
 
-TEST_F(SwitcherTest, ALateTimerDoesNotShowALaterSessionOfTheSameSwitcherEarly)
-{
-    threeWindows();
+    // Nor does it show a later session of the same switcher early.
+    controller->endSession();
+    panel.hide();
+    panel.calls.clear();
     controller->activate(commandTab());
     loop.advance(50ms);
     controller->activate(controlOptionTab());
     loop.advance(50ms);
-    controller->activate(commandTab()); // a fresh cmd-tab session at 100 ms
+    controller->activate(commandTab()); // a fresh cmd-tab session
     loop.advance(50ms);                 // the first one's show was due now
     EXPECT_EQ(panel.count("show"), 0u);
     loop.advance(100ms);

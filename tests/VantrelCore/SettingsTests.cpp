@@ -47,64 +47,28 @@ DecodeError decodeFail(const Json& document)
 
 Json validRule() { return {{"id", "0F8FAD5B-D9CB-469F-A165-70867728950E"}, {"app", "Mail"}}; }
 
-// --- Defaults and properties -----------------------------------------------
-
-TEST(Settings, DefaultsAreTheThreeSwitchersAndDocumentedValues)
-{
-    Settings s = Settings::defaults();
-    ASSERT_EQ(s.switchers.size(), 3u);
-    EXPECT_EQ(s.switchers[0], (SwitcherConfig{"cmd-tab", "⌘Tab — all windows", {48, 0x100000}, KeyChord{48, 0x120000},
-                                              SwitcherScope::allApps, true}));
-    EXPECT_EQ(s.switchers[1], (SwitcherConfig{"cmd-grave", "⌘` — active app's windows", {65535, 0x100000},
-                                              KeyChord{65535, 0x120000}, SwitcherScope::activeApp, true}));
-    EXPECT_EQ(s.switchers[2], (SwitcherConfig{"ctrl-opt-tab", "⌃⌥Tab — all windows", {48, 0xC0000},
-                                              KeyChord{48, 0xE0000}, SwitcherScope::allApps, true}));
-    EXPECT_EQ(s.switchers[0], SwitcherConfig::commandTab());
-    EXPECT_EQ(s.showDelayMilliseconds, 150);
-    EXPECT_EQ(s.minimizedWindows, WindowFilter::bottom);
-    EXPECT_EQ(s.hiddenApps, WindowFilter::bottom);
-    EXPECT_EQ(s.searchChord, (KeyChord{49, 262144}));
-    EXPECT_EQ(s.learnedShortcutMaxLength, 3);
-    EXPECT_FALSE(s.allowOneMismatch);
-    EXPECT_EQ(s.fastSearchModifier, FastSearchModifier::fn);
-    EXPECT_EQ(s.spacesFilter, SpacesFilter::allSpaces);
-    EXPECT_EQ(s.panelDisplayMode, PanelDisplayMode::activeDisplay);
-    EXPECT_EQ(s.rules, Rules{});
-    EXPECT_EQ(s.appearance, AppearanceMode::system);
-    EXPECT_EQ(s.textScale, 1.0);
-}
-
-TEST(Settings, EnumerationNamesAndLabels)
-{
-    EXPECT_EQ(rawValue(SwitcherScope::activeApp), "activeApp");
-    EXPECT_EQ(displayName(SpacesFilter::visibleAndFullscreen), "Visible + fullscreen Spaces");
-    EXPECT_EQ(displayName(SpacesFilter::visibleSpaces), "Visible Spaces");
-    EXPECT_EQ(displayName(AppearanceMode::system), "Match system");
-    EXPECT_EQ(displayName(PanelDisplayMode::allDisplays), "All displays");
-    EXPECT_EQ(fromRawValue<WindowFilter>("hide"), WindowFilter::hide);
-    EXPECT_EQ(fromRawValue<AppearanceMode>("Dark"), std::nullopt);
-}
+// --- Filters and derived properties -----------------------------------------
 
 TEST(Settings, FilterPlacesMinimizedAndHiddenWindows)
 {
-    Settings s;
-    s.minimizedWindows = WindowFilter::bottom;
-    s.hiddenApps = WindowFilter::hide;
-    std::vector<WindowInfo> in{window(1), window(2, true), window(3, false, true), window(4)};
-    EXPECT_EQ(ids(s.filter(in)), Ids({1, 4, 2}));
-
-    // Minimized in a hidden application: only minimizedWindows decides.
-    std::vector<WindowInfo> both{window(5, true, true), window(6)};
-    s.minimizedWindows = WindowFilter::show;
-    EXPECT_EQ(ids(s.filter(both)), Ids({5, 6}));
-    s.minimizedWindows = WindowFilter::hide;
-    s.hiddenApps = WindowFilter::show;
-    EXPECT_EQ(ids(s.filter(both)), Ids({6}));
-
-    s.minimizedWindows = WindowFilter::bottom;
-    s.hiddenApps = WindowFilter::bottom;
-    std::vector<WindowInfo> mixed{window(1, true), window(2, false, true), window(3), window(4, true)};
-    EXPECT_EQ(ids(s.filter(mixed)), Ids({3, 1, 2, 4}));
+    std::vector<WindowInfo> in{window(1, true), window(2, false, true), window(3), window(4, true), window(5, true, true)};
+    struct Case {
+        WindowFilter minimized, hidden;
+        Ids expected;
+    };
+    // Minimized in a hidden application (5): only minimizedWindows decides.
+    const Case cases[] = {
+        {WindowFilter::bottom, WindowFilter::bottom, {3, 1, 2, 4, 5}},
+        {WindowFilter::bottom, WindowFilter::hide, {3, 1, 4, 5}},
+        {WindowFilter::show, WindowFilter::hide, {1, 3, 4, 5}},
+        {WindowFilter::hide, WindowFilter::show, {2, 3}},
+    };
+    for (const auto& c : cases) {
+        Settings s;
+        s.minimizedWindows = c.minimized;
+        s.hiddenApps = c.hidden;
+        EXPECT_EQ(ids(s.filter(in)), c.expected) << rawValue(c.minimized) << " " << rawValue(c.hidden);
+    }
 }
 
 TEST(Settings, SpaceFilterKeepsWindowsOnAllowedOrUnknownSpaces)
@@ -138,42 +102,33 @@ TEST(Settings, ReplacesCommandTabOnlyThroughEnabledActivateChords)
 
 TEST(Settings, SearchChordIsInputSourceShortcutIgnoringOnlyOption)
 {
-    Settings s;
-    EXPECT_TRUE(s.searchChordIsInputSourceShortcut());
-    s.searchChord = KeyChord{49, KeyChord::control | KeyChord::option};
-    EXPECT_TRUE(s.searchChordIsInputSourceShortcut());
-    s.searchChord = KeyChord{49, KeyChord::control | KeyChord::shift};
-    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
-    s.searchChord = KeyChord{49, KeyChord::option};
-    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
-    s.searchChord = KeyChord{48, KeyChord::control};
-    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
-    s.searchChord.reset();
-    EXPECT_FALSE(s.searchChordIsInputSourceShortcut());
+    const std::pair<std::optional<KeyChord>, bool> cases[] = {
+        {KeyChord{49, KeyChord::control}, true},
+        {KeyChord{49, KeyChord::control | KeyChord::option}, true},
+        {KeyChord{49, KeyChord::control | KeyChord::shift}, false},
+        {KeyChord{49, KeyChord::option}, false},
+        {KeyChord{48, KeyChord::control}, false},
+        {std::nullopt, false},
+    };
+    for (const auto& [chord, expected] : cases) {
+        Settings s;
+        s.searchChord = chord;
+        EXPECT_EQ(s.searchChordIsInputSourceShortcut(), expected) << (chord ? chord->modifiers : 0);
+    }
 }
 
 // --- Decoding ------------------------------------------------------------------
 
-TEST(SettingsDecode, MissingAndNullKeysKeepDefaultsUnknownKeysIgnored)
+TEST(SettingsDecode, MissingAndNullKeysKeepDefaultsUnknownKeysIgnoredANullSearchChordClearsIt)
 {
     EXPECT_EQ(decodeOK(Json::object()), Settings::defaults());
-
-    Settings expected;
-    expected.showDelayMilliseconds = 0;
-    EXPECT_EQ(decodeOK({{"showDelayMilliseconds", 0}}), expected);
-
-    Json nulls = Json::object();
+    Json nulls{{"someFutureKey", {{"anything", 1}}}};
     for (const char* key : {"switchers", "showDelayMilliseconds", "minimizedWindows", "hiddenApps",
                             "learnedShortcutMaxLength", "allowOneMismatch", "fastSearchModifier", "spacesFilter",
                             "panelDisplayMode", "rules", "appearance", "textScale"})
         nulls[key] = nullptr;
-    nulls["someFutureKey"] = {{"anything", 1}};
     EXPECT_EQ(decodeOK(nulls), Settings::defaults());
-}
 
-TEST(SettingsDecode, SearchChordAbsentKeepsDefaultNullClearsIt)
-{
-    EXPECT_EQ(decodeOK(Json::object()).searchChord, (KeyChord{49, KeyChord::control}));
     EXPECT_EQ(decodeOK({{"searchChord", nullptr}}).searchChord, std::nullopt);
     EXPECT_EQ(decodeOK({{"searchChord", {{"keyCode", 3}, {"modifiers", 1048576}}}}).searchChord,
               (KeyChord{3, KeyChord::command}));

@@ -49,78 +49,56 @@ TEST(WindowInfo, SearchTextJoinsAppAndTitleWithoutTrailingBlank)
     EXPECT_EQ(makeWindow(1, " ", "Editor").searchText(), "Editor  ");
 }
 
-TEST(WindowInfo, EqualityAndHashCoverEveryField)
+TEST(WindowInfo, EqualityAndHashCoverEveryFieldAndItsBoundaries)
 {
     WindowInfo base = makeWindow(7, "t");
     base.bundleID = "org.example.app";
     base.spaceIDs = {1, 2};
     std::hash<WindowInfo> hash;
-
-    std::vector<WindowInfo> variants(8, base);
+    std::vector<WindowInfo> variants(9, base);
     variants[0].id = 8;
     variants[1].pid = 9;
     variants[2].bundleID.reset();
-    variants[3].appName = "Other";
-    variants[4].title = "u";
-    variants[5].isMinimized = true;
-    variants[6].isAppHidden = true;
-    variants[7].spaceIDs = {2, 1}; // order matters
+    variants[3].bundleID = ""; // present but empty is not absent
+    variants[4].appName = "Other";
+    variants[5].title = "u";
+    variants[6].isMinimized = true;
+    variants[7].isAppHidden = true;
+    variants[8].spaceIDs = {2, 1}; // order matters
     for (const auto& variant : variants) {
         EXPECT_NE(variant, base);
         EXPECT_NE(hash(variant), hash(base));
     }
-    WindowInfo copy = base;
-    EXPECT_EQ(copy, base);
-    EXPECT_EQ(hash(copy), hash(base));
-}
+    EXPECT_NE(hash(variants[2]), hash(variants[3]));
+    EXPECT_EQ(hash(WindowInfo(base)), hash(base));
 
-TEST(WindowInfo, HashSeparatesFieldBoundaries)
-{
-    // Without a presence flag and string terminators these would collide.
-    WindowInfo a = makeWindow(1, "bc", "a");
-    WindowInfo b = makeWindow(1, "c", "ab");
-    EXPECT_NE(std::hash<WindowInfo>{}(a), std::hash<WindowInfo>{}(b));
-
-    WindowInfo noBundle = makeWindow(1, "", "x");
-    WindowInfo emptyBundle = noBundle;
-    emptyBundle.bundleID = "";
-    EXPECT_NE(noBundle, emptyBundle);
-    EXPECT_NE(std::hash<WindowInfo>{}(noBundle), std::hash<WindowInfo>{}(emptyBundle));
-
+    // Without string terminators and a length for the spaces these would collide.
+    EXPECT_NE(hash(makeWindow(1, "bc", "a")), hash(makeWindow(1, "c", "ab")));
     WindowInfo oneSpace = makeWindow(1);
     oneSpace.spaceIDs = {0};
-    EXPECT_NE(std::hash<WindowInfo>{}(oneSpace), std::hash<WindowInfo>{}(makeWindow(1)));
-
-    std::unordered_set<WindowInfo> set{a, b, noBundle, emptyBundle, a};
-    EXPECT_EQ(set.size(), 4u);
+    EXPECT_NE(hash(oneSpace), hash(makeWindow(1)));
+    std::unordered_set<WindowInfo> set{variants[2], variants[3], base, base};
+    EXPECT_EQ(set.size(), 3u);
 }
 
 // --- MRUList ----------------------------------------------------------------
 
-TEST(MRUList, TouchMovesToFrontKeepingOthersInOrder)
+TEST(MRUList, TouchMovesToFrontKeepingOthersInOrderAndRemoveDropsEveryOccurrence)
 {
     MRUList list;
     list.touch(4);
-    EXPECT_EQ(list.ids, Ids({4}));
     list.touch(4);
     EXPECT_EQ(list.ids, Ids({4}));
-
     list.ids = {5, 3, 9};
     list.touch(9);
-    EXPECT_EQ(list.ids, Ids({9, 5, 3}));
     list.touch(1);
     EXPECT_EQ(list.ids, Ids({1, 9, 5, 3}));
-
     list.ids = {2, 7, 2, 8};
     list.touch(2);
     EXPECT_EQ(list.ids, Ids({2, 7, 8}));
-}
 
-TEST(MRUList, RemoveDropsEveryOccurrence)
-{
-    MRUList list{{3, 1, 3, 2}};
+    list.ids = {3, 1, 3, 2};
     list.remove(3);
-    EXPECT_EQ(list.ids, Ids({1, 2}));
     list.remove(42);
     EXPECT_EQ(list.ids, Ids({1, 2}));
 }
@@ -239,17 +217,12 @@ struct StoreFixture : ::testing::Test {
     }
 };
 
-TEST_F(StoreFixture, EmptyBeforeTheFirstSnapshotAndNothingStartsAtConstruction)
+TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocusOnlyOnceStarted)
 {
     EXPECT_TRUE(store->ordered().empty());
     EXPECT_FALSE(store->window(1));
-    EXPECT_EQ(log->startCount, 0);
     log->publish(snapshotOf({1})); // not started: the tracker has no callbacks
     EXPECT_EQ(changes, 0);
-}
-
-TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocus)
-{
     store->start();
     EXPECT_EQ(log->startCount, 1);
 
@@ -269,26 +242,19 @@ TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocus)
     log->focus(3);
     EXPECT_EQ(changes, 3);
     EXPECT_EQ(idsOf(store->ordered()), Ids({3, 9, 8, 7}));
-
     store->stop();
     EXPECT_EQ(log->stopCount, 1);
     EXPECT_EQ(idsOf(store->ordered()), Ids({3, 9, 8, 7})); // data survives stop
 }
 
-TEST_F(StoreFixture, IdenticalSnapshotStillNotifiesOnce)
-{
-    store->apply(snapshotOf({1, 2}));
-    store->apply(snapshotOf({1, 2}));
-    EXPECT_EQ(changes, 2);
-}
-
-TEST_F(StoreFixture, OnChangeSeesTheNewState)
+TEST_F(StoreFixture, OnChangeSeesTheNewStateEvenForAnIdenticalSnapshot)
 {
     std::vector<Ids> seen;
     store->onChange = [&] { seen.push_back(idsOf(store->ordered())); };
     store->apply(snapshotOf({1, 2}));
+    store->apply(snapshotOf({1, 2}));
     store->noteFocused(2);
-    EXPECT_EQ(seen, (std::vector<Ids>{{1, 2}, {2, 1}}));
+    EXPECT_EQ(seen, (std::vector<Ids>{{1, 2}, {1, 2}, {2, 1}}));
 }
 
 TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshot)
