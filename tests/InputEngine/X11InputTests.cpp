@@ -8,6 +8,7 @@
 #include "Runtime/ManualRunLoop.h"
 #include "Support/ChildProcess.h"
 #include "Support/X11Session.h"
+#include "X11/X11TestSupport.h"
 #include "VantrelCore/KeyChord.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
@@ -16,7 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
+#include <optional>
 #include <vector>
 
 namespace vantrel {
@@ -34,50 +35,14 @@ constexpr std::uint16_t tab = 48;
 const std::string superR = "134";
 const std::string altR = "108";
 
-// Runs the loop's posted jobs until `done` holds; the connection's event
-// thread posts from another thread, so this polls briefly.
-bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        loop.runPending();
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-}
-
-// Runs a program on the test display to completion; true when it exited 0.
-bool run(const std::string& display, std::vector<std::string> argv)
-{
-    ChildProcess::Options options;
-    options.argv = std::move(argv);
-    options.environment = {{"DISPLAY", display}};
-    std::string error;
-    auto child = ChildProcess::spawn(options, &error);
-    if (!child)
-        return false;
-    auto status = child->waitForExit(10s);
-    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-}
-
-bool xdotool(const std::string& display, std::vector<std::string> args)
-{
-    args.insert(args.begin(), "xdotool");
-    return run(display, std::move(args));
-}
+using test::pumpUntil;
 
 class X11InputTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        test::X11Session::Failure failure;
-        session = test::sharedX11Session(&failure);
-        if (!session && failure.missing)
-            GTEST_SKIP() << failure.reason;
-        ASSERT_NE(session, nullptr) << failure.reason;
+        VANTREL_REQUIRE_X11_SESSION(x11);
+        session = x11;
         connection = X11Connection::open(loop, session->display());
         ASSERT_TRUE(connection);
         backend = X11InputBackend::make(connection);
@@ -86,6 +51,9 @@ protected:
     }
     void TearDown() override
     {
+        if (tap)
+            tap->setModifier(FastSearchModifier::off);
+        tap.reset();
         auto live = HotKey::registry();
         for (auto& [id, hotKey] : live)
             hotKey->unregister();
@@ -94,7 +62,20 @@ protected:
     // Every request sent so far has reached the server, and every event it
     // caused is through the event thread once `pumpUntil` saw it.
     void settle() { connection->sync(); }
-    bool type(std::vector<std::string> args) { return xdotool(session->display(), std::move(args)); }
+    bool type(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "xdotool");
+        return test::runOn(session->display(), std::move(args));
+    }
+
+    /// A Fast Search tap holding on `modifier`, its events recorded in `events`.
+    FastSearchTap& holdOn(FastSearchModifier modifier)
+    {
+        tap.emplace();
+        tap->onEvent = [this](const FastSearchTap::Event& event) { events.push_back(event); };
+        tap->setModifier(modifier);
+        return *tap;
+    }
 
     // A focused window that reports the key presses it receives.
     std::unique_ptr<ChildProcess> startKeyClient()
@@ -113,18 +94,9 @@ protected:
     ManualRunLoop loop;
     std::shared_ptr<X11Connection> connection;
     std::shared_ptr<X11InputBackend> backend;
+    std::optional<FastSearchTap> tap;
+    std::vector<FastSearchTap::Event> events;
 };
-
-TEST_F(X11InputTest, SuperTabFiresPressAndRelease)
-{
-    std::vector<std::string> seen;
-    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { seen.push_back("press"); });
-    ASSERT_TRUE(hotKey);
-    hotKey->onRelease = [&] { seen.push_back("release"); };
-    ASSERT_TRUE(type({"key", "super+Tab"}));
-    EXPECT_TRUE(pumpUntil(loop, [&] { return seen.size() >= 2; }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"press", "release"}));
-}
 
 TEST_F(X11InputTest, ChordHeldByTheWindowManagerIsRefused)
 {
@@ -141,7 +113,7 @@ TEST_F(X11InputTest, ChordHeldByTheWindowManagerIsRefused)
     EXPECT_FALSE(HotKey::make(HotKey::Chord{tab, command}, [] {}));
 }
 
-TEST_F(X11InputTest, HeldSuperWithTwoTabsGivesTwoPressesThenAReleaseOfSuper)
+TEST_F(X11InputTest, HeldSuperWithTwoTabsGivesTwoPressesAndReleasesThenAReleaseOfSuper)
 {
     std::vector<std::string> seen;
     auto watcher = ModifierWatcher::make();
@@ -149,9 +121,10 @@ TEST_F(X11InputTest, HeldSuperWithTwoTabsGivesTwoPressesThenAReleaseOfSuper)
     watcher->onFlagsChanged = [&](std::uint64_t flags) { seen.push_back((flags & command) ? "super" : "no super"); };
     auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { seen.push_back("press"); });
     ASSERT_TRUE(hotKey);
+    hotKey->onRelease = [&] { seen.push_back("release"); };
     ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "Tab", "keyup", "super"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return !seen.empty() && seen.back() == "no super"; }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"super", "press", "press", "no super"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"super", "press", "release", "press", "release", "no super"}));
 }
 
 TEST_F(X11InputTest, ChordStillFiresWithCapsLockOrNumLockOn)
@@ -207,11 +180,7 @@ TEST_F(X11InputTest, FastSearchHoldOnRightSuperTypesIntoTheQueryOnly)
 {
     auto client = startKeyClient();
     ASSERT_TRUE(client);
-    FastSearchTap tap;
-    std::vector<FastSearchTap::Event> events;
-    tap.onEvent = [&](const FastSearchTap::Event& event) { events.push_back(event); };
-    tap.setModifier(FastSearchModifier::rightCommand);
-    ASSERT_TRUE(tap.isInstalled());
+    ASSERT_TRUE(holdOn(FastSearchModifier::rightCommand).isInstalled());
     settle();
 
     ASSERT_TRUE(type({"keydown", superR, "key", "a", "key", "b"}));
@@ -220,23 +189,18 @@ TEST_F(X11InputTest, FastSearchHoldOnRightSuperTypesIntoTheQueryOnly)
     using E = FastSearchTap;
     EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"a"}, E::Character{"b"},
                                                         E::Ended{true}}));
-    EXPECT_FALSE(tap.isHeld());
+    EXPECT_FALSE(tap->isHeld());
 
     // The client sees keys typed after the hold, and none of the hold's.
     ASSERT_TRUE(type({"key", "c"}));
     EXPECT_EQ(client->readLine(5s), "key 54");
-    tap.setModifier(FastSearchModifier::off);
 }
 
 TEST_F(X11InputTest, FastSearchReturnHandsTheKeyboardBackBeforeTheHoldKeyIsReleased)
 {
     auto client = startKeyClient();
     ASSERT_TRUE(client);
-    FastSearchTap tap;
-    std::vector<FastSearchTap::Event> events;
-    tap.onEvent = [&](const FastSearchTap::Event& event) { events.push_back(event); };
-    tap.setModifier(FastSearchModifier::rightOption);
-    ASSERT_TRUE(tap.isInstalled());
+    ASSERT_TRUE(holdOn(FastSearchModifier::rightOption).isInstalled());
     settle();
     ASSERT_TRUE(type({"keydown", altR, "key", "x", "key", "Return"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 3; }));
@@ -253,33 +217,28 @@ TEST_F(X11InputTest, FastSearchReturnHandsTheKeyboardBackBeforeTheHoldKeyIsRelea
 TEST_F(X11InputTest, FnIsNotAvailableOnThisKeyboard)
 {
     LogCapture capture;
-    FastSearchTap tap;
-    tap.setModifier(FastSearchModifier::fn);
-    EXPECT_FALSE(tap.isInstalled());
+    EXPECT_FALSE(holdOn(FastSearchModifier::fn).isInstalled());
     EXPECT_TRUE(capture.contains("Fast Search modifier fn is not available on this keyboard", "fastsearch"));
-    EXPECT_TRUE(tap.hasInputMonitoring());
+    EXPECT_TRUE(tap->hasInputMonitoring());
 }
 
 TEST_F(X11InputTest, InternationalLayoutComposesDeadAcuteAndE)
 {
-    FastSearchTap tap;
-    std::vector<FastSearchTap::Event> events;
-    tap.onEvent = [&](const FastSearchTap::Event& event) { events.push_back(event); };
-    tap.setModifier(FastSearchModifier::rightCommand);
+    auto& intl = holdOn(FastSearchModifier::rightCommand);
     int layoutChanges = 0;
     auto observer = backend->observeLayoutChanges([&] { ++layoutChanges; });
 
-    ASSERT_TRUE(run(session->display(), {"setxkbmap", "us", "-variant", "intl"}));
+    // Leaves the layout as the other tests expect it, also after a failure.
+    std::shared_ptr<void> restore(nullptr, [&](void*) { test::runOn(session->display(), {"setxkbmap", "us"}); });
+    ASSERT_TRUE(test::runOn(session->display(), {"setxkbmap", "us", "-variant", "intl"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return layoutChanges > 0; }));
-    EXPECT_NE(tap.translator().layoutName().find("intl"), std::string::npos) << tap.translator().layoutName();
+    EXPECT_NE(intl.translator().layoutName().find("intl"), std::string::npos) << intl.translator().layoutName();
     EXPECT_NE(makeKeyboardLayoutTranslator()->layoutName().find("intl"), std::string::npos);
 
     ASSERT_TRUE(type({"keydown", superR, "key", "dead_acute", "key", "e", "keyup", superR}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 3; }));
     using E = FastSearchTap;
     EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"é"}, E::Ended{true}}));
-    tap.setModifier(FastSearchModifier::off);
-    run(session->display(), {"setxkbmap", "us"});
 }
 
 TEST_F(X11InputTest, VantrelctlKeysPrintsHotKeysRefusalsAndModifiers)

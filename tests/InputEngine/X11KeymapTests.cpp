@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 namespace vantrel {
 namespace {
@@ -39,7 +40,6 @@ TEST(X11KeyCodeTable, NamedKeysSitWhereLinuxPutsThem)
     };
     for (auto [carbon, evdev] : pairs) {
         EXPECT_EQ(X11KeyCodes::evdevFromCarbon(carbon), evdev) << carbon;
-        EXPECT_EQ(X11KeyCodes::carbonFromEvdev(evdev), carbon) << evdev;
         EXPECT_EQ(X11KeyCodes::xKeyCodeFromCarbon(carbon), evdev + 8) << carbon;
         EXPECT_EQ(X11KeyCodes::carbonFromXKeyCode(static_cast<std::uint8_t>(evdev + 8)), carbon) << evdev;
     }
@@ -51,28 +51,22 @@ TEST(X11KeyCodeTable, NamedKeysSitWhereLinuxPutsThem)
 
 TEST(X11KeyCodeTable, CoversFullKeyboardsOneToOne)
 {
-    // Letters, digits and punctuation of ANSI and ISO keyboards.
-    std::set<std::uint16_t> typing;
-    for (std::uint16_t carbon = 0; carbon <= 0x2F; ++carbon) {
-        if (carbon == 0x24)
-            continue; // Return, below
-        auto evdev = X11KeyCodes::evdevFromCarbon(carbon);
-        ASSERT_TRUE(evdev) << carbon;
-        EXPECT_TRUE(typing.insert(*evdev).second) << "evdev " << *evdev << " used twice";
-    }
-    // F1-F20 as the chord names count them, arrows, editing keys, keypad, modifiers.
-    const std::uint16_t others[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106, 64,
-                                    79,  80,  90, 123, 124, 125, 126, 115, 116, 117, 119, 121, 36, 48, 49,  50, 51,
-                                    53,  65,  67, 69,  75,  76,  78,  81,  82,  83,  84,  85,  86, 87, 88,  89, 91,
-                                    92,  55,  54, 56,  60,  59,  62,  58,  61,  57};
+    // Letters, digits and punctuation of ANSI and ISO keyboards (0x24 is Return,
+    // below); F1-F20 as the chord names count them, arrows, editing keys,
+    // keypad, modifiers.
+    std::vector<std::uint16_t> keys;
+    for (std::uint16_t carbon = 0; carbon <= 0x2F; ++carbon)
+        keys.push_back(carbon);
+    keys.insert(keys.end(), {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106, 64, 79, 80,
+                             90, 123, 124, 125, 126, 115, 116, 117, 119, 121, 48, 49, 50, 51, 53, 65, 67, 69, 75, 76,
+                             78, 81, 82, 83, 84, 85, 86, 87, 88, 89, 91, 92, 55, 54, 56, 60, 59, 62, 58, 61, 57});
     std::set<std::uint16_t> evdevCodes;
-    for (std::uint16_t carbon : others) {
+    for (std::uint16_t carbon : std::set<std::uint16_t>(keys.begin(), keys.end())) {
         auto evdev = X11KeyCodes::evdevFromCarbon(carbon);
         ASSERT_TRUE(evdev) << carbon;
         EXPECT_EQ(X11KeyCodes::carbonFromEvdev(*evdev), carbon);
-        evdevCodes.insert(*evdev);
+        EXPECT_TRUE(evdevCodes.insert(*evdev).second) << "evdev " << *evdev << " used twice";
     }
-    EXPECT_EQ(evdevCodes.size(), std::size(others));
 }
 
 TEST(X11KeyCodeTable, ModifierKeysNameTheirFlag)

@@ -1,7 +1,9 @@
 // A private X server (Xvfb) with a window manager (openbox) for the X11 tests.
 #include "Support/X11Session.h"
 
+#include "Platform/X11/X11Desktop.h"
 #include "Platform/X11/X11Probe.h"
+#include "Runtime/ManualRunLoop.h"
 
 #include <cstdlib>
 #include <thread>
@@ -85,6 +87,22 @@ void X11Session::killServer()
 {
     if (server_)
         server_->terminate(std::chrono::milliseconds(500));
+}
+
+bool X11Session::showFirstDesktop()
+{
+    ManualRunLoop loop;
+    auto connection = X11Connection::open(loop, display_);
+    if (!connection)
+        return false;
+    X11Desktop::create(connection, loop)->switchDesktop(0);
+    const auto deadline = std::chrono::steady_clock::now() + windowManagerTimeout;
+    while (readRootState(*connection).value_or(X11RootState{}).currentDesktop != 0u) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(probeInterval);
+    }
+    return true;
 }
 
 X11Session* sharedX11Session(X11Session::Failure* failure)

@@ -32,6 +32,9 @@ public:
     const std::string& display() const { return display_; }
     /// Ends the X server abruptly (for connection-loss tests).
     void killServer();
+    /// Brings the first desktop into view and waits until it is: the tests of
+    /// one process share the session, and some leave another desktop current.
+    bool showFirstDesktop();
     /// The process ids, for diagnostics.
     pid_t serverPid() const { return server_ ? server_->pid() : -1; }
     pid_t windowManagerPid() const { return windowManager_ ? windowManager_->pid() : -1; }
@@ -51,10 +54,12 @@ X11Session* sharedX11Session(X11Session::Failure* failure = nullptr);
 } // namespace vantrel::test
 
 /// Opens a test that needs the X server: skips it when Xvfb or openbox is not
-/// installed, fails it when they do not start. Declares `x11` (X11Session*).
+/// installed, fails it when they do not start; starts it on the first desktop.
+/// Declares `x11` (X11Session*).
 #define VANTREL_REQUIRE_X11_SESSION(x11)                                                                    \
     ::vantrel::test::X11Session::Failure x11##Failure;                                                     \
     auto* x11 = ::vantrel::test::sharedX11Session(&x11##Failure);                                           \
     if (!x11 && x11##Failure.missing)                                                                       \
         GTEST_SKIP() << x11##Failure.reason;                                                                \
-    ASSERT_NE(x11, nullptr) << x11##Failure.reason
+    ASSERT_NE(x11, nullptr) << x11##Failure.reason;                                                        \
+    ASSERT_TRUE(x11->showFirstDesktop()) << "the first desktop did not come into view"

@@ -1,7 +1,6 @@
 // The tracker and the window store on a real X server (Xvfb + openbox): changes made by X clients reach the store quickly.
 #include "Platform/X11/X11Backend.h"
 #include "Runtime/ManualRunLoop.h"
-#include "Support/ChildProcess.h"
 #include "Support/X11Session.h"
 #include "SystemBridge/Backends.h"
 #include "VantrelCore/WindowStore.h"
@@ -63,18 +62,11 @@ protected:
 
     std::optional<WindowInfo> window(WindowID id) const { return store->window(id); }
 
-    /// Runs xdotool on the display and waits for it to succeed.
+    /// Runs xdotool on the display; a failure when it does not succeed.
     static void xdotool(const std::string& display, std::vector<std::string> arguments)
     {
-        test::ChildProcess::Options options;
-        options.argv = {"xdotool"};
-        options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
-        options.environment = {{"DISPLAY", display}};
-        auto process = test::ChildProcess::spawn(options);
-        ASSERT_NE(process, nullptr);
-        auto status = process->waitForExit(5s);
-        ASSERT_TRUE(status.has_value());
-        EXPECT_EQ(*status, 0);
+        arguments.insert(arguments.begin(), "xdotool");
+        EXPECT_TRUE(test::runOn(display, arguments)) << ::testing::PrintToString(arguments);
     }
 
     ManualRunLoop loop;
@@ -166,18 +158,8 @@ TEST_F(X11TrackerTest, FocusChangesMoveTheWindowToTheFrontOfTheOrder)
     ASSERT_TRUE(startStore(x11->display()));
     ASSERT_TRUE(test::pumpUntil(loop, [&] { return store->ordered().size() >= 2; }));
 
-    auto activate = [&](std::uint32_t id) {
-        test::ChildProcess::Options options;
-        options.argv = {"xdotool", "windowactivate", "--sync", std::to_string(id)};
-        options.environment = {{"DISPLAY", x11->display()}};
-        auto xdotool = test::ChildProcess::spawn(options);
-        ASSERT_NE(xdotool, nullptr);
-        auto status = xdotool->waitForExit(5s);
-        ASSERT_TRUE(status.has_value());
-        EXPECT_EQ(*status, 0);
-    };
     for (auto id : {*notes, *inbox, *notes}) {
-        activate(id);
+        xdotool(x11->display(), {"windowactivate", "--sync", std::to_string(id)});
         EXPECT_WITHIN_BUDGET("focusing " << id,
                              [&](const WindowStore& s) { return !s.ordered().empty() && s.ordered().front().id == id; });
     }

@@ -1,5 +1,5 @@
-// The three backends on a real openbox: spaces, the window list, activation,
-// accessibility attributes and actions, observers, the workspace.
+// The three backends on a real openbox, where the bridge does not reach them:
+// window-list details, observers, hiding, the workspace, icons, server loss.
 #include "Platform/X11/X11Accessibility.h"
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
@@ -42,17 +42,6 @@ protected:
         return started;
     }
 
-    std::vector<WindowID> windowsOn(SpaceID space)
-    {
-        std::int64_t set = 0, clear = 0;
-        auto list = slots.copyWindowsWithOptionsAndTags(1, 0, json::array({space}), 2, set, clear);
-        std::vector<WindowID> ids;
-        if (list)
-            for (const auto& id : *list)
-                ids.push_back(id.get<WindowID>());
-        return ids;
-    }
-
     AXValue attribute(const AXElement& element, std::string_view name, AXError* error = nullptr)
     {
         AXValue value;
@@ -79,34 +68,50 @@ protected:
         return nullptr;
     }
 
-    /// Records the window-created, hidden and shown notifications of `pid`.
-    std::shared_ptr<AXObserver> observeHiding(Pid pid, std::vector<std::string>& seen)
+    bool minimized(xcb_window_t window)
     {
+        auto read = readClients(*probe, std::vector<xcb_window_t>{window}).at(0);
+        return read.info && read.info->minimized;
+    }
+
+    /// Starts `hider` with a window `first` and a second opened with
+    /// `secondOptions`, and records its hidden and shown notifications from the
+    /// moment the backend has reported both windows created: it must know the
+    /// windows it is to hide.
+    ::testing::AssertionResult prepareHide(const std::string& secondOptions)
+    {
+        hider = client();
         auto& ax = *backends.accessibility;
-        std::shared_ptr<AXObserver> observer;
-        EXPECT_EQ(ax.createObserver(pid, [&seen](const AXElement&, const std::string& name) { seen.push_back(name); },
-                                    observer), 0);
-        if (!observer)
-            return nullptr;
-        auto app = ax.createApplication(pid);
+        if (!hider || ax.createObserver(hider->pid(), [this](const AXElement&, const std::string& name) {
+                          hidingSeen.push_back(name);
+                      }, hidingObserver) != 0)
+            return ::testing::AssertionFailure() << "no client or no observer";
+        auto app = ax.createApplication(hider->pid());
         for (auto name : {"AXWindowCreated", "AXApplicationHidden", "AXApplicationShown"})
-            EXPECT_EQ(observer->addNotification(app, name), 0) << name;
-        observer->attach(loop);
-        return observer;
+            if (hidingObserver->addNotification(app, name) != 0)
+                return ::testing::AssertionFailure() << name << " refused";
+        hidingObserver->attach(loop);
+        auto opened = hider->open("first", "title=First");
+        auto other = hider->open("second", secondOptions);
+        if (!opened || !other)
+            return ::testing::AssertionFailure() << "the windows did not open";
+        first = *opened;
+        second = *other;
+        if (!pumpUntil(loop, [&] { return std::count(hidingSeen.begin(), hidingSeen.end(), "AXWindowCreated") >= 2; }))
+            return ::testing::AssertionFailure() << "the backend did not report both windows created";
+        hidingSeen.clear();
+        return ::testing::AssertionSuccess();
     }
 
-    /// Pumps until the backend has reported `count` windows created.
-    bool sawWindowsCreated(std::vector<std::string>& seen, std::size_t count)
+    AXError unminimize(TestClient& owner, xcb_window_t window)
     {
-        return pumpUntil(loop, [&] {
-            return static_cast<std::size_t>(std::count(seen.begin(), seen.end(), "AXWindowCreated")) >= count;
-        });
+        return backends.accessibility->setAttributeValue(windowElement(owner.pid(), window), "AXMinimized", false);
     }
 
-    static bool contains(const std::vector<WindowID>& ids, WindowID id)
-    {
-        return std::find(ids.begin(), ids.end(), id) != ids.end();
-    }
+    std::unique_ptr<TestClient> hider;
+    std::shared_ptr<AXObserver> hidingObserver;
+    std::vector<std::string> hidingSeen;
+    xcb_window_t first = 0, second = 0;
 
     X11Session* session = nullptr;
     ManualRunLoop loop;
@@ -116,166 +121,32 @@ protected:
     std::shared_ptr<X11Connection> probe;
 };
 
-TEST_F(X11BackendTest, DesktopsAreSpacesOfTheFirstDisplayNumberedFromOne)
-{
-    ASSERT_TRUE(slots.mainConnectionID);
-    EXPECT_NE(slots.mainConnectionID(), 0);
-    auto displays = slots.copyManagedDisplaySpaces(1);
-    ASSERT_TRUE(displays && displays->is_array() && !displays->empty());
-    const auto& first = (*displays)[0];
-    EXPECT_TRUE(first["Display Identifier"].is_string());
-    ASSERT_EQ(first["Spaces"].size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(first["Spaces"][i]["id64"], i + 1);
-        EXPECT_EQ(first["Spaces"][i]["type"], 0);
-    }
-    EXPECT_EQ(first["Current Space"]["id64"], 1);
-    EXPECT_EQ(slots.getActiveSpace(1), 1u);
-    EXPECT_FALSE(slots.spaceSetFrontPSN) << "X11 has no front process per desktop";
-    EXPECT_FALSE(slots.spaceSetFrontPSNFallback);
-
-    slots.managedDisplaySetCurrentSpace(1, first["Display Identifier"], 3);
-    ASSERT_TRUE(eventually([&] { return root().currentDesktop == 2u; }));
-    EXPECT_EQ(slots.getActiveSpace(1), 3u);
-    EXPECT_EQ((*slots.copyManagedDisplaySpaces(1))[0]["Current Space"]["id64"], 3);
-    slots.managedDisplaySetCurrentSpace(1, first["Display Identifier"], 1);
-    ASSERT_TRUE(eventually([&] { return root().currentDesktop == 0u; }));
-}
-
-TEST_F(X11BackendTest, WindowsOfTwoProcessesOnTwoDesktopsWithPidsTitlesSubrolesAndSpaces)
+// Listing, activation and close are checked through the bridge (X11BridgeTests);
+// here only what the bridge does not read.
+TEST_F(X11BackendTest, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLacks)
 {
     auto one = client();
-    auto two = client();
-    ASSERT_TRUE(one && two);
-    auto editor = one->open("editor", "desktop=0 title=Editor");
-    auto find = one->open("find", "desktop=0 transient=editor title=Find");
-    auto mail = two->open("mail", "desktop=1 pid=0 title=Mail");
-    auto panel = two->open("panel", "desktop=1 type=utility title=Panel");
-    auto clock = two->open("clock", "desktop=all title=Clock");
-    ASSERT_TRUE(editor && find && mail && panel && clock);
-
-    auto onFirst = windowsOn(1);
-    auto onSecond = windowsOn(2);
-    EXPECT_TRUE(contains(onFirst, *editor) && contains(onFirst, *find) && contains(onFirst, *clock));
-    EXPECT_FALSE(contains(onFirst, *mail));
-    EXPECT_TRUE(contains(onSecond, *mail) && contains(onSecond, *panel) && contains(onSecond, *clock));
-    EXPECT_EQ(*slots.copySpacesForWindows(1, 7, json::array({*mail})), json::array({2}));
-    EXPECT_EQ(*slots.copySpacesForWindows(1, 7, json::array({*clock})), json::array({1, 2, 3, 4}));
-
+    ASSERT_TRUE(one);
+    auto mail = one->open("mail", "pid=0 title=Mail");
+    ASSERT_TRUE(mail);
     auto list = slots.windowListCopyWindowInfo(0, 0);
     ASSERT_TRUE(list);
-    bool sawMail = false;
-    for (const auto& entry : *list) {
-        if (entry["kCGWindowNumber"] == *mail) {
-            sawMail = true;
-            EXPECT_EQ(entry["kCGWindowOwnerPID"], two->pid());
-            EXPECT_EQ(entry["kCGWindowName"], "Mail");
-            EXPECT_EQ(entry["kCGWindowLayer"], 0);
-            EXPECT_EQ(entry["kCGWindowBounds"]["Width"], 400);
-        }
-    }
-    EXPECT_TRUE(sawMail);
+    auto entry = std::find_if(list->begin(), list->end(), [&](const json& e) { return e["kCGWindowNumber"] == *mail; });
+    ASSERT_NE(entry, list->end());
+    EXPECT_EQ((*entry)["kCGWindowOwnerPID"], one->pid()) << "without _NET_WM_PID, X-Resource names the owner";
+    EXPECT_EQ((*entry)["kCGWindowName"], "Mail");
+    EXPECT_EQ((*entry)["kCGWindowLayer"], 0);
+    EXPECT_EQ((*entry)["kCGWindowBounds"]["Width"], 400);
 
-    auto& ax = *backends.accessibility;
-    auto subroleOf = [&](Pid pid, WindowID id) {
-        auto value = attribute(windowElement(pid, id), "AXSubrole");
-        auto* text = std::get_if<std::string>(&value);
-        return text ? *text : std::string("<none>");
-    };
-    EXPECT_EQ(subroleOf(one->pid(), *editor), "AXStandardWindow");
-    EXPECT_EQ(subroleOf(one->pid(), *find), "AXDialog");
-    EXPECT_EQ(subroleOf(two->pid(), *mail), "AXStandardWindow");
-    EXPECT_EQ(subroleOf(two->pid(), *panel), "AXFloatingWindow");
-    EXPECT_EQ(windowsOf(one->pid()).size(), 2u);
-    EXPECT_EQ(windowsOf(two->pid()).size(), 3u);
-    EXPECT_EQ(std::get<std::string>(attribute(windowElement(two->pid(), *mail), "AXTitle")), "Mail");
-    Pid pid = 0;
-    EXPECT_EQ(ax.getPid(windowElement(two->pid(), *mail), pid), 0);
-    EXPECT_EQ(pid, two->pid());
-    AXError error = 0;
-    attribute(windowElement(one->pid(), *editor), "AXPosition", &error);
-    EXPECT_EQ(error, AXErrors::attributeUnsupported);
-
-    auto apps = backends.workspace->runningApplications();
-    auto appOf = [&](Pid p) {
-        auto it = std::find_if(apps.begin(), apps.end(), [&](const auto& a) { return a.pid == p; });
-        return it == apps.end() ? std::optional<RunningApplication>{} : std::optional(*it);
-    };
-    ASSERT_TRUE(appOf(one->pid()) && appOf(two->pid()));
-    EXPECT_EQ(appOf(one->pid())->localizedName, "TestClient");
-    EXPECT_EQ(appOf(one->pid())->activationPolicy, ActivationPolicy::regular);
-}
-
-TEST_F(X11BackendTest, ActivatingAWindowOnAnotherDesktopSwitchesToItAndRestoresAMinimizedOne)
-{
-    auto one = client();
-    ASSERT_TRUE(one);
-    auto here = one->open("here", "desktop=0 title=Here");
-    auto there = one->open("there", "desktop=2 title=There");
-    ASSERT_TRUE(here && there);
-    ProcessSerialNumber psn;
-    ASSERT_EQ(slots.getProcessForPID(one->pid(), psn), 0);
-
-    // openbox iconifies only windows of the current desktop: minimize first.
-    auto element = windowElement(one->pid(), *here);
+    auto element = windowElement(one->pid(), *mail);
     ASSERT_TRUE(element);
-    ASSERT_EQ(backends.accessibility->setAttributeValue(element, "AXMinimized", true), 0);
-    ASSERT_TRUE(eventually([&] { return std::get<bool>(attribute(element, "AXMinimized")); }));
-
-    ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *there, 0x200), 0);
-    ASSERT_TRUE(eventually([&] {
-        auto state = root();
-        return state.activeWindow == *there && state.currentDesktop == 2u;
-    }));
-    ProcessSerialNumber front;
-    ASSERT_EQ(slots.getFrontProcess(front), 0);
-    Pid frontPid = 0;
-    ASSERT_EQ(slots.getProcessPID(front, frontPid), 0);
-    EXPECT_EQ(frontPid, one->pid());
-
-    // Un-minimizing a window of another desktop goes there and restores it.
-    ASSERT_EQ(backends.accessibility->setAttributeValue(element, "AXMinimized", false), 0);
-    ASSERT_TRUE(eventually([&] {
-        auto state = root();
-        return !std::get<bool>(attribute(element, "AXMinimized")) && state.activeWindow == *here && state.currentDesktop == 0u;
-    }));
-
-    ASSERT_TRUE(one->command("destroy there"));
-    EXPECT_EQ(slots.setFrontProcessWithOptions(psn, *there, 0x200), x11ServerFailure);
-    EXPECT_NE(slots.getProcessForPID(0x7FFFFFF0, psn), 0);
-}
-
-TEST_F(X11BackendTest, CloseAsksTheClientPolitelyAndVanishedWindowsAreInvalidElements)
-{
-    auto one = client();
-    ASSERT_TRUE(one);
-    auto doomed = one->open("doomed", "title=Doomed");
-    auto stubborn = one->open("stubborn", "ignore-delete=1 title=Stubborn");
-    ASSERT_TRUE(doomed && stubborn);
-    auto& ax = *backends.accessibility;
-
-    auto element = windowElement(one->pid(), *doomed);
-    auto button = attribute(element, "AXCloseButton");
-    ASSERT_TRUE(std::holds_alternative<AXElement>(button));
-    ASSERT_EQ(ax.performAction(std::get<AXElement>(button), "AXPress"), 0);
-    EXPECT_TRUE(one->waitFor("closed doomed"));
-    ASSERT_TRUE(eventually([&] { return !contains(windowsOn(1), *doomed); }));
-
-    // The element was read before the window went: now it is invalid.
     AXError error = 0;
-    attribute(element, "AXTitle", &error);
-    EXPECT_EQ(error, AXErrors::invalidUIElement);
-    EXPECT_EQ(ax.performAction(element, "AXRaise"), AXErrors::invalidUIElement);
-    EXPECT_EQ(ax.setAttributeValue(element, "AXMinimized", true), AXErrors::invalidUIElement);
-    EXPECT_EQ(ax.performAction(std::get<AXElement>(button), "AXPress"), AXErrors::invalidUIElement);
-
-    // A client that ignores the request keeps its window: nobody is killed.
-    auto other = windowElement(one->pid(), *stubborn);
-    ASSERT_EQ(ax.performAction(std::get<AXElement>(attribute(other, "AXCloseButton")), "AXPress"), 0);
-    EXPECT_TRUE(one->waitFor("ignored stubborn"));
-    EXPECT_TRUE(one->process().isRunning());
-    EXPECT_TRUE(contains(windowsOn(1), *stubborn));
-    EXPECT_EQ(ax.performAction(other, "AXZoom"), AXErrors::actionUnsupported);
+    attribute(element, "AXPosition", &error);
+    EXPECT_EQ(error, AXErrors::attributeUnsupported);
+    EXPECT_EQ(backends.accessibility->performAction(element, "AXZoom"), AXErrors::actionUnsupported);
+    auto app = backends.workspace->runningApplication(one->pid());
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->activationPolicy, ActivationPolicy::regular);
 }
 
 TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop)
@@ -327,21 +198,9 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
     Pid activated = one->pid(); // its window `second` was just reported focused
     auto activations = backends.workspace->observe(WorkspaceEvent::didActivateApplication, loop,
                                                    [&](const RunningApplication& app) { activated = app.pid; });
-    ASSERT_TRUE(backends.workspace->hide(one->pid()));
-    EXPECT_TRUE(saw("AXApplicationHidden", 0));
-    // Reported once the window manager has done it, not when it was asked.
-    for (auto id : {*first, *second})
-        EXPECT_TRUE(readClients(*probe, std::vector<xcb_window_t>{id}).at(0).info->minimized);
-    EXPECT_TRUE(backends.workspace->runningApplication(one->pid())->isHidden);
-    ASSERT_EQ(ax.setAttributeValue(windowElement(one->pid(), *first), "AXMinimized", false), 0);
-    EXPECT_TRUE(saw("AXApplicationShown", 0));
-    EXPECT_FALSE(backends.workspace->runningApplication(one->pid())->isHidden);
-
     // The backend reads the active window when it handles the change, so wait
     // until it has seen the other process in front before switching back;
     // otherwise both changes can collapse into one read that sees no change.
-    // `activated` follows the backend's view since before the hide, which
-    // itself may have put the other process in front.
     ProcessSerialNumber psn{0, static_cast<std::uint32_t>(two->pid())};
     ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *stranger, 0), 0);
     ASSERT_TRUE(pumpUntil(loop, [&] { return activated == two->pid(); }));
@@ -370,73 +229,43 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
 
 TEST_F(X11BackendTest, AHideUndoneBeforeTheLoopLooksStillEndsShown)
 {
-    auto one = client();
-    ASSERT_TRUE(one);
-    auto& ax = *backends.accessibility;
-    std::vector<std::string> seen;
-    auto observer = observeHiding(one->pid(), seen);
-    ASSERT_TRUE(observer);
-    auto first = one->open("first", "title=First");
-    auto second = one->open("second", "title=Second");
-    ASSERT_TRUE(first && second);
-    ASSERT_TRUE(sawWindowsCreated(seen, 2)) << "the backend must know the windows it is to hide";
-    seen.clear();
-
+    ASSERT_TRUE(prepareHide("title=Second"));
     // The loop is not run while the window manager iconifies the windows and
     // brings one back, so every read it makes afterwards sees it shown.
-    auto minimized = [&](xcb_window_t id) {
-        auto read = readClients(*probe, std::vector<xcb_window_t>{id}).at(0);
-        return read.info && read.info->minimized;
-    };
-    ASSERT_TRUE(backends.workspace->hide(one->pid()));
-    ASSERT_TRUE(eventually([&] { return minimized(*first) && minimized(*second); }));
-    ASSERT_EQ(ax.setAttributeValue(windowElement(one->pid(), *first), "AXMinimized", false), 0);
-    ASSERT_TRUE(eventually([&] { return !minimized(*first); }));
+    ASSERT_TRUE(backends.workspace->hide(hider->pid()));
+    ASSERT_TRUE(eventually([&] { return minimized(first) && minimized(second); }));
+    ASSERT_EQ(unminimize(*hider, first), 0);
+    ASSERT_TRUE(eventually([&] { return !minimized(first); }));
 
-    EXPECT_TRUE(pumpUntil(loop, [&] { return seen.size() >= 2; }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
-    EXPECT_FALSE(backends.workspace->runningApplication(one->pid())->isHidden);
+    EXPECT_TRUE(pumpUntil(loop, [&] { return hidingSeen.size() >= 2; }));
+    EXPECT_EQ(hidingSeen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
+    EXPECT_FALSE(backends.workspace->runningApplication(hider->pid())->isHidden);
 }
 
-TEST_F(X11BackendTest, AHideIsReportedAtOnceWhenTheWindowManagerWillNotIconifySomeWindow)
+TEST_F(X11BackendTest, AHideIsReportedOnceDoneAndAtOnceWhenTheWindowManagerWillNotIconifySomeWindow)
 {
-    auto one = client();
-    ASSERT_TRUE(one);
-    auto& ax = *backends.accessibility;
-    std::vector<std::string> seen;
-    auto observer = observeHiding(one->pid(), seen);
-    ASSERT_TRUE(observer);
-    auto main = one->open("main", "title=Main");
-    auto toolbar = one->open("toolbar", "type=toolbar title=Tools"); // openbox offers no minimize for it
-    ASSERT_TRUE(main && toolbar);
-    ASSERT_TRUE(sawWindowsCreated(seen, 2)) << "the backend must know the windows it is to hide";
-    seen.clear();
-    auto minimized = [&](xcb_window_t id) {
-        auto read = readClients(*probe, std::vector<xcb_window_t>{id}).at(0);
-        return read.info && read.info->minimized;
-    };
-
+    ASSERT_TRUE(prepareHide("type=toolbar title=Tools")); // openbox offers no minimize for it
     // The run loop's clock stands still, so the report cannot come from the
     // time limit on windows the window manager leaves alone.
-    ASSERT_TRUE(backends.workspace->hide(one->pid()));
-    EXPECT_TRUE(pumpUntil(loop, [&] { return !seen.empty(); }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"AXApplicationHidden"}));
-    EXPECT_TRUE(minimized(*main));
-    EXPECT_TRUE(backends.workspace->runningApplication(one->pid())->isHidden);
+    ASSERT_TRUE(backends.workspace->hide(hider->pid()));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return !hidingSeen.empty(); }));
+    EXPECT_EQ(hidingSeen, (std::vector<std::string>{"AXApplicationHidden"}));
+    EXPECT_TRUE(minimized(first)) << "reported once the window manager has done it, not when it was asked";
+    EXPECT_TRUE(backends.workspace->runningApplication(hider->pid())->isHidden);
 
-    ASSERT_EQ(ax.setAttributeValue(windowElement(one->pid(), *main), "AXMinimized", false), 0);
-    EXPECT_TRUE(pumpUntil(loop, [&] { return seen.size() >= 2; }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
+    ASSERT_EQ(unminimize(*hider, first), 0);
+    EXPECT_TRUE(pumpUntil(loop, [&] { return hidingSeen.size() >= 2; }));
+    EXPECT_EQ(hidingSeen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
+    EXPECT_FALSE(backends.workspace->runningApplication(hider->pid())->isHidden);
 }
 
-TEST_F(X11BackendTest, WorkspaceReportsLaunchesTerminationsAndActivations)
+TEST_F(X11BackendTest, WorkspaceReportsLaunchesAndTerminationsKeyRepeatAndScreens)
 {
     std::vector<std::pair<std::string, Pid>> seen;
     auto record = [&](std::string what) { return [&seen, what](const RunningApplication& app) { seen.emplace_back(what, app.pid); }; };
     auto& workspace = *backends.workspace;
     auto launched = workspace.observe(WorkspaceEvent::didLaunchApplication, loop, record("launch"));
     auto terminated = workspace.observe(WorkspaceEvent::didTerminateApplication, loop, record("terminate"));
-    auto activated = workspace.observe(WorkspaceEvent::didActivateApplication, loop, record("activate"));
     auto saw = [&](const std::string& what, Pid pid) {
         return pumpUntil(loop, [&] { return std::find(seen.begin(), seen.end(), std::make_pair(what, pid)) != seen.end(); });
     };
@@ -446,10 +275,6 @@ TEST_F(X11BackendTest, WorkspaceReportsLaunchesTerminationsAndActivations)
     auto window = one->open("w", "class=calc,Calculator title=Sum");
     ASSERT_TRUE(window);
     EXPECT_TRUE(saw("launch", one->pid()));
-    ProcessSerialNumber psn{0, static_cast<std::uint32_t>(one->pid())};
-    ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *window, 0), 0);
-    EXPECT_TRUE(saw("activate", one->pid()));
-    EXPECT_EQ(workspace.frontmostApplication()->pid, one->pid());
     EXPECT_TRUE(workspace.terminate(one->pid()));
     EXPECT_TRUE(one->waitFor("closed w"));
     EXPECT_TRUE(saw("terminate", one->pid()));
@@ -519,9 +344,6 @@ TEST_F(X11BackendTest, IconsAndNamesComeFromTheClientAndItsDesktopEntry)
     ASSERT_TRUE(one);
     auto window = one->open("w", "class=mailer,MailerWindow title=Inbox");
     ASSERT_TRUE(window);
-    ASSERT_TRUE(one->command("icon w 16 16"));
-    ASSERT_TRUE(one->command("hostile w huge-icon"));
-    EXPECT_FALSE(backends.workspace->icon(one->pid())) << "an icon claiming 65536² pixels is no icon";
     ASSERT_TRUE(one->command("icon w 48 48"));
     auto icon = backends.workspace->icon(one->pid());
     ASSERT_TRUE(icon);
@@ -613,6 +435,12 @@ TEST(X11BackendLoss, EverySlotAnswersItsUnavailableValueOnceTheServerIsGone)
     AXValue windows;
     ASSERT_EQ(ax.copyAttributeValue(app, "AXWindows", windows), 0);
     auto element = std::get<std::vector<AXElement>>(windows).at(0);
+
+    // openbox does not survive this icon, so it is tried on a session that ends here.
+    ASSERT_TRUE(client->command("icon w 16 16"));
+    EXPECT_EQ(backends.workspace->icon(client->pid()).value_or(ApplicationIcon{}).width, 16);
+    ASSERT_TRUE(client->command("hostile w huge-icon"));
+    EXPECT_FALSE(backends.workspace->icon(client->pid())) << "an icon claiming 65536² pixels is no icon";
 
     session->killServer();
     ASSERT_TRUE(eventually([&] { return slots.mainConnectionID() == 0; }));

@@ -36,25 +36,11 @@ protected:
     }
 
     /// Waits until the table lists every window, so what follows reads from it.
-    ::testing::AssertionResult warm(std::initializer_list<xcb_window_t> windows)
+    bool warm(const std::vector<xcb_window_t>& windows)
     {
-        if (pumpUntil(loop, [&] {
-                return std::all_of(windows.begin(), windows.end(), [&](xcb_window_t w) { return listed(w); });
-            }))
-            return ::testing::AssertionSuccess();
-        auto failure = ::testing::AssertionFailure() << "the table lists";
-        if (auto snapshot = desktop->snapshot()) {
-            for (const auto& c : snapshot->clients)
-                failure << " " << c.id;
-            failure << "; its root lists";
-            for (auto id : snapshot->root.clientsFrontFirst)
-                failure << " " << id;
-        }
-        failure << "; the server lists";
-        if (auto fresh = readRootState(*connection))
-            for (auto id : fresh->clientsFrontFirst)
-                failure << " " << id;
-        return failure;
+        return pumpUntil(loop, [&] {
+            return std::all_of(windows.begin(), windows.end(), [&](xcb_window_t w) { return listed(w); });
+        });
     }
 
     std::optional<std::string> title(xcb_window_t window)
@@ -147,16 +133,12 @@ TEST_F(X11ClientTableTest, AWindowIsGoneFromEveryReadOnceItsDestructionArrives)
     auto gone = client->open("gone", "title=gone");
     ASSERT_TRUE(keep && gone);
     ASSERT_TRUE(warm({*keep, *gone}));
+    AXValue windows;
+    accessibility->copyAttributeValue(accessibility->createApplication(client->pid()), "AXWindows", windows);
     AXElement element;
-    for (const auto& candidate : [&] {
-             AXValue value;
-             accessibility->copyAttributeValue(accessibility->createApplication(client->pid()), "AXWindows", value);
-             return std::get<std::vector<AXElement>>(value);
-         }()) {
-        WindowID id = 0;
-        if (accessibility->getWindow(candidate, id) == AXErrors::success && id == *gone)
+    for (const auto& candidate : std::get<std::vector<AXElement>>(windows))
+        if (WindowID id = 0; accessibility->getWindow(candidate, id) == AXErrors::success && id == *gone)
             element = candidate;
-    }
     ASSERT_NE(element, nullptr);
 
     // Read the moment the loop sees the destruction: the window manager may
@@ -194,9 +176,7 @@ TEST_F(X11ClientTableTest, ABurstOfChangesWithReadsUnderWayEndsWithTheLastValues
         ASSERT_TRUE(id);
         ids.push_back(*id);
     }
-    ASSERT_TRUE(pumpUntil(loop, [&] {
-        return std::all_of(ids.begin(), ids.end(), [&](xcb_window_t w) { return listed(w); });
-    }));
+    ASSERT_TRUE(warm(ids));
 
     // The client sets WM_NAME last: one such change per title command.
     int namesSeen = 0;

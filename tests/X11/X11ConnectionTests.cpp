@@ -37,79 +37,80 @@ TEST(X11Session, StartsAnAnsweringWindowManagerAndStopsItsProcesses)
     EXPECT_FALSE(probeWindowManager(display).has_value());
 }
 
-TEST(X11Connection, HandsEventsToTheRunLoopInOrderUntilUnsubscribed)
-{
-    VANTREL_REQUIRE_X11_SESSION(x11);
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, x11->display());
-    ASSERT_NE(connection, nullptr);
-    const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
-    xcb_change_window_attributes(connection->raw(), connection->root(), XCB_CW_EVENT_MASK, mask);
-    ASSERT_TRUE(connection->sync());
+/// A connection watching the root's property changes, and another one that
+/// changes a probe property there, as a window manager would.
+class X11ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        VANTREL_REQUIRE_X11_SESSION(x11);
+        connection = X11Connection::open(loop, x11->display());
+        writer = X11Connection::open(writerLoop, x11->display());
+        ASSERT_TRUE(connection && writer);
+        const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+        xcb_change_window_attributes(connection->raw(), connection->root(), XCB_CW_EVENT_MASK, mask);
+        ASSERT_TRUE(connection->sync());
+        probe = connection->atom("_VANTREL_TEST_PROBE");
+    }
 
-    const xcb_atom_t probe = connection->atom("_VANTREL_TEST_PROBE");
+    void write(std::uint32_t value)
+    {
+        xcb_change_property(writer->raw(), XCB_PROP_MODE_REPLACE, writer->root(), probe, XCB_ATOM_CARDINAL, 32, 1, &value);
+    }
+
+    bool isProbe(const xcb_generic_event_t& event) const
+    {
+        return (event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
+               reinterpret_cast<const xcb_property_notify_event_t&>(event).atom == probe;
+    }
+
+    ManualRunLoop loop, writerLoop;
+    std::shared_ptr<X11Connection> connection, writer;
+    xcb_atom_t probe = XCB_ATOM_NONE;
+};
+
+TEST_F(X11ConnectionTest, HandsEventsToTheRunLoopInOrderUntilUnsubscribed)
+{
     std::vector<std::uint32_t> seen;
     bool onLoopThread = true;
     auto subscription = connection->subscribe([&](const xcb_generic_event_t& event) {
         onLoopThread = onLoopThread && loop.isLoopThread();
-        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        if (!isProbe(event) || reinterpret_cast<const xcb_property_notify_event_t&>(event).state != XCB_PROPERTY_NEW_VALUE)
             return;
-        const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-        if (notify.atom == probe && notify.state == XCB_PROPERTY_NEW_VALUE) {
-            XcbPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-                connection->raw(), xcb_get_property(connection->raw(), 0, connection->root(), probe, XCB_ATOM_CARDINAL, 0, 1), nullptr));
-            seen.push_back(reply && xcb_get_property_value_length(reply.get()) == 4
-                               ? *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()))
-                               : 0);
-        }
+        XcbPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            connection->raw(), xcb_get_property(connection->raw(), 0, connection->root(), probe, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+        seen.push_back(reply && xcb_get_property_value_length(reply.get()) == 4
+                           ? *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()))
+                           : 0);
     });
     // A second subscriber sees the same stream.
     int other = 0;
-    auto second = connection->subscribe([&](const xcb_generic_event_t& event) {
-        if ((event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY
-            && reinterpret_cast<const xcb_property_notify_event_t&>(event).atom == probe)
-            ++other;
-    });
+    auto second = connection->subscribe([&](const xcb_generic_event_t& event) { other += isProbe(event); });
 
-    // Another connection changes the root, as a window manager would.
-    ManualRunLoop otherLoop;
-    auto writer = X11Connection::open(otherLoop, x11->display());
-    ASSERT_NE(writer, nullptr);
     for (std::uint32_t value = 1; value <= 3; ++value) {
-        xcb_change_property(writer->raw(), XCB_PROP_MODE_REPLACE, writer->root(), probe, XCB_ATOM_CARDINAL, 32, 1, &value);
+        write(value);
         ASSERT_TRUE(writer->sync());
         ASSERT_TRUE(pumpUntil(loop, [&] { return seen.size() == value; }));
     }
-    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{1, 2, 3}));
     EXPECT_TRUE(onLoopThread);
     EXPECT_EQ(other, 3);
 
     second.reset();
-    const std::uint32_t four = 4;
-    xcb_change_property(writer->raw(), XCB_PROP_MODE_REPLACE, writer->root(), probe, XCB_ATOM_CARDINAL, 32, 1, &four);
+    write(4);
     ASSERT_TRUE(writer->sync());
     ASSERT_TRUE(pumpUntil(loop, [&] { return seen.size() == 4; }));
     EXPECT_EQ(other, 3) << "a reset subscription is not called again";
 }
 
-TEST(X11Connection, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
+TEST_F(X11ConnectionTest, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
 {
-    VANTREL_REQUIRE_X11_SESSION(x11);
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, x11->display());
-    ASSERT_NE(connection, nullptr);
-    const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
-    xcb_change_window_attributes(connection->raw(), connection->root(), XCB_CW_EVENT_MASK, mask);
-    ASSERT_TRUE(connection->sync());
-    const xcb_atom_t probe = connection->atom("_VANTREL_TEST_ARRIVAL");
-
     // Arrival handlers run on the event thread; sequence numbers name events.
     std::mutex mutex;
     std::vector<std::uint32_t> arrived;
     bool offLoopThread = true;
     auto arrival = connection->subscribeOnArrival([&](const xcb_generic_event_t& event) {
-        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY ||
-            reinterpret_cast<const xcb_property_notify_event_t&>(event).atom != probe)
+        if (!isProbe(event))
             return;
         std::lock_guard lock(mutex);
         offLoopThread = offLoopThread && !loop.isLoopThread();
@@ -117,8 +118,7 @@ TEST(X11Connection, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
     });
     int delivered = 0, deliveredUnannounced = 0;
     auto subscription = connection->subscribe([&](const xcb_generic_event_t& event) {
-        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY ||
-            reinterpret_cast<const xcb_property_notify_event_t&>(event).atom != probe)
+        if (!isProbe(event))
             return;
         ++delivered;
         std::lock_guard lock(mutex);
@@ -126,11 +126,8 @@ TEST(X11Connection, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
             ++deliveredUnannounced;
     });
 
-    ManualRunLoop otherLoop;
-    auto writer = X11Connection::open(otherLoop, x11->display());
-    ASSERT_NE(writer, nullptr);
     for (std::uint32_t value = 1; value <= 20; ++value)
-        xcb_change_property(writer->raw(), XCB_PROP_MODE_REPLACE, writer->root(), probe, XCB_ATOM_CARDINAL, 32, 1, &value);
+        write(value);
     ASSERT_TRUE(writer->sync());
     ASSERT_TRUE(pumpUntil(loop, [&] { return delivered == 20; })) << delivered;
     EXPECT_EQ(deliveredUnannounced, 0);
@@ -139,12 +136,8 @@ TEST(X11Connection, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
     EXPECT_TRUE(offLoopThread);
 }
 
-TEST(X11Connection, ServerTimeAdvancesAndDestructionDoesNotHang)
+TEST_F(X11ConnectionTest, ServerTimeAdvancesAtomsAreCachedAndDestructionDoesNotHang)
 {
-    VANTREL_REQUIRE_X11_SESSION(x11);
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, x11->display());
-    ASSERT_NE(connection, nullptr);
     const auto first = connection->serverTime();
     ASSERT_NE(first, static_cast<xcb_timestamp_t>(XCB_CURRENT_TIME));
     auto later = first;

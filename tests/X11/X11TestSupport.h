@@ -1,11 +1,15 @@
-// Helpers of the X11 tests: waiting on the run loop for a condition.
+// Helpers of the X11 tests: waiting on the run loop for a condition, running X tools.
 #pragma once
 
 #include "Runtime/ManualRunLoop.h"
+#include "Support/ChildProcess.h"
 
 #include <chrono>
 #include <functional>
+#include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <vector>
 
 namespace vantrel::test {
 
@@ -35,6 +39,17 @@ inline bool eventually(const std::function<bool()>& done, std::chrono::milliseco
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+/// Runs a program (xdotool, setxkbmap) on `display`; true when it exited with 0.
+inline bool runOn(const std::string& display, std::vector<std::string> argv)
+{
+    ChildProcess::Options options;
+    options.argv = std::move(argv);
+    options.environment = {{"DISPLAY", display}};
+    auto child = ChildProcess::spawn(options);
+    auto status = child ? child->waitForExit(std::chrono::seconds(10)) : std::nullopt;
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
 } // namespace vantrel::test

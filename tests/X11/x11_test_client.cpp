@@ -4,19 +4,17 @@
 // "closed TAG" when the window manager asks a window to close.
 //
 //   open TAG [class=INSTANCE,CLASS] [type=NAME|none] [desktop=N|all] [transient=TAG]
-//            [skip-taskbar=1] [pid=0] [ignore-delete=1] [unmanaged=1] [title=REST OF LINE]
+//            [skip-taskbar=1] [pid=0] [ignore-delete=1] [title=REST OF LINE]
 //   title TAG TEXT          _NET_WM_NAME (UTF-8) and WM_NAME
 //   wmname TAG TEXT         WM_NAME only (STRING), _NET_WM_NAME removed
 //   hostile TAG KIND [N]    huge-title N | invalid-utf8 | name-wrong-type | desktop-wrong-type |
 //                           state-wrong-type | type-wrong-format | pid-wrong-type | huge-icon | class-no-nul
 //   minimize TAG            ICCCM WM_CHANGE_STATE to IconicState
-//   state TAG add|remove ATOM   an EWMH _NET_WM_STATE request
 //   desktop TAG N|all       an EWMH _NET_WM_DESKTOP request
 //   icon TAG W H            a W×H _NET_WM_ICON
 //   destroy TAG             destroys the window
 //   many N                  N windows "window 0"… over four desktops, answered
 //                           "opened-many" once all are managed
-//   sync                    a round trip
 //   quit
 #include <xcb/xcb.h>
 
@@ -76,7 +74,7 @@ void setText(xcb_window_t window, const std::string& property, const std::string
     setProperty(window, property, type == "STRING" ? xcb_atom_t{XCB_ATOM_STRING} : atom(type), 8, text.data(), text.size());
 }
 
-void rootMessage(xcb_window_t window, const std::string& type, std::uint32_t d0, std::uint32_t d1 = 0, std::uint32_t d2 = 0)
+void rootMessage(xcb_window_t window, const std::string& type, std::uint32_t d0, std::uint32_t d1 = 0)
 {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
@@ -85,7 +83,6 @@ void rootMessage(xcb_window_t window, const std::string& type, std::uint32_t d0,
     event.type = atom(type);
     event.data.data32[0] = d0;
     event.data.data32[1] = d1;
-    event.data.data32[2] = d2;
     event.data.data32[3] = 1;
     xcb_send_event(connection, 0, screen->root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
@@ -169,11 +166,10 @@ void open(const std::string& tag, std::istringstream& in)
     Window w;
     w.id = xcb_generate_id(connection);
     w.ignoreDelete = opt["ignore-delete"] == "1";
-    const std::uint32_t values[] = {screen->white_pixel, opt["unmanaged"] == "1" ? 1u : 0u,
-                                    XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
+    const std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, w.id, screen->root, 10, 10, 400, 300, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+                      XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
     setText(w.id, "_NET_WM_NAME", "UTF8_STRING", title);
     setText(w.id, "WM_NAME", "STRING", title);
     std::string cls = opt.count("class") ? opt["class"] : "testclient,TestClient";
@@ -208,11 +204,6 @@ void open(const std::string& tag, std::istringstream& in)
     xcb_map_window(connection, w.id);
     xcb_flush(connection);
     windows[tag] = w;
-    if (opt["unmanaged"] == "1") {
-        sync();
-        say("opened " + tag + " " + std::to_string(w.id));
-        return;
-    }
     // Managed once the window manager lists it; it maps windows of hidden
     // desktops later or never, so MapNotify would not do.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -303,11 +294,6 @@ bool command(const std::string& line)
         return true;
     if (verb == "quit")
         return false;
-    if (verb == "sync") {
-        sync();
-        say("ok");
-        return true;
-    }
     in >> tag;
     if (verb == "many") {
         many(std::stoi(tag));
@@ -337,10 +323,6 @@ bool command(const std::string& line)
         hostile(id, kind, in);
     } else if (verb == "minimize") {
         rootMessage(id, "WM_CHANGE_STATE", 3);
-    } else if (verb == "state") {
-        std::string action, name;
-        in >> action >> name;
-        rootMessage(id, "_NET_WM_STATE", action == "add" ? 1 : 0, atom(name));
     } else if (verb == "desktop") {
         std::string value;
         in >> value;
