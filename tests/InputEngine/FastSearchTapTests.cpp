@@ -75,7 +75,7 @@ TEST_F(FastSearchTapTest, LeftCommandHoldTypesPlainLettersThatNoProgramSees)
     EXPECT_EQ(input->delivered.size(), 4u);
 }
 
-TEST_F(FastSearchTapTest, RightOptionHoldRemovesOptionButKeepsShift)
+TEST_F(FastSearchTapTest, AnOptionHoldRemovesOptionButKeepsShiftACommandHoldKeepsOption)
 {
     tap->setModifier(FastSearchModifier::rightOption);
     input->flagsChanged(Key::leftOption, option);
@@ -87,15 +87,12 @@ TEST_F(FastSearchTapTest, RightOptionHoldRemovesOptionButKeepsShift)
     type(18, option | shift); // "!"
     type(Key::a, option | fnFlag);
     input->flagsChanged(Key::rightOption, 0);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"1"}, Character{"!"}, Character{"a"}, Ended{true}}));
-}
 
-TEST_F(FastSearchTapTest, CommandHoldKeepsOptionForTranslation)
-{
     tap->setModifier(FastSearchModifier::rightCommand);
     input->flagsChanged(Key::rightCommand, command);
     type(18, command | option);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"¡"}}));
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"1"}, Character{"!"}, Character{"a"}, Ended{true}, Began{},
+                                          Character{"¡"}}));
 }
 
 TEST_F(FastSearchTapTest, KeysOutsideAHoldPassUntouched)
@@ -108,7 +105,7 @@ TEST_F(FastSearchTapTest, KeysOutsideAHoldPassUntouched)
     EXPECT_EQ(input->delivered.size(), 6u);
 }
 
-TEST_F(FastSearchTapTest, EditingAndNavigationKeysDuringAHold)
+TEST_F(FastSearchTapTest, EditingNavigationAndControlKeysDuringAHoldAreSwallowed)
 {
     tap->setModifier(FastSearchModifier::leftOption);
     input->flagsChanged(Key::leftOption, option);
@@ -119,9 +116,11 @@ TEST_F(FastSearchTapTest, EditingAndNavigationKeysDuringAHold)
     input->keyDown(Key::deleteKey, option); // auto-repeat repeats
     input->keyDown(Key::deleteKey, option);
     input->keyUp(Key::deleteKey, option);
-    type(Key::left, option); // no text: nothing, still swallowed
+    type(Key::left, option);         // no text: nothing, still swallowed
+    type(Key::a, option | control); // control-A types U+0001: nothing
+    type(49, option);               // space is text
     EXPECT_EQ(events, (std::vector<Event>{Began{}, MoveSelection{+1}, MoveSelection{+1}, MoveSelection{+1},
-                                          MoveSelection{-1}, Backspace{}, Backspace{}}));
+                                          MoveSelection{-1}, Backspace{}, Backspace{}, Character{" "}}));
     EXPECT_EQ(input->delivered.size(), 1u);
 }
 
@@ -137,23 +136,17 @@ TEST_F(FastSearchTapTest, ReturnEnterAndEscapeEndTheHoldBeforeTheModifierIsRelea
     EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}}));
 
     events.clear();
+    for (auto key : {Key::keypadEnter, Key::escape}) {
+        input->flagsChanged(Key::leftCommand, command);
+        type(key, command);
+        input->flagsChanged(Key::leftCommand, 0);
+    }
+    // Released with an empty query it still commits; a second report of either edge changes nothing.
     input->flagsChanged(Key::leftCommand, command);
-    type(Key::keypadEnter, command);
-    input->flagsChanged(Key::leftCommand, 0);
     input->flagsChanged(Key::leftCommand, command);
-    type(Key::escape, command);
     input->flagsChanged(Key::leftCommand, 0);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}, Began{}, Ended{false}}));
-}
-
-TEST_F(FastSearchTapTest, ReleasingWithAnEmptyQueryStillCommits)
-{
-    tap->setModifier(FastSearchModifier::rightCommand);
-    input->flagsChanged(Key::rightCommand, command);
-    input->flagsChanged(Key::rightCommand, command); // a second down report changes nothing
-    input->flagsChanged(Key::rightCommand, 0);
-    input->flagsChanged(Key::rightCommand, 0);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}}));
+    input->flagsChanged(Key::leftCommand, 0);
+    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}, Began{}, Ended{false}, Began{}, Ended{true}}));
 }
 
 TEST_F(FastSearchTapTest, CapsLockModeHoldsOnKey53AndEscapeCannotCancel)
@@ -177,16 +170,6 @@ TEST_F(FastSearchTapTest, CapsLockModeHoldsOnKey53AndEscapeCannotCancel)
     // Modifier changes mean nothing in this mode.
     input->flagsChanged(Key::leftCommand, command);
     EXPECT_FALSE(tap->isHeld());
-}
-
-TEST_F(FastSearchTapTest, ControlCharactersAreSwallowedWithoutEvent)
-{
-    tap->setModifier(FastSearchModifier::leftOption);
-    input->flagsChanged(Key::leftOption, option);
-    type(Key::a, option | control); // control-A types U+0001
-    type(49, option);               // space is text
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{" "}}));
-    EXPECT_EQ(input->delivered.size(), 1u);
 }
 
 TEST_F(FastSearchTapTest, DeadKeyComposesOnTheNextKeyAndEachHoldStartsClean)

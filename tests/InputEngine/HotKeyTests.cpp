@@ -129,10 +129,8 @@ TEST_F(HotKeyTest, UnregisterTwiceIsHarmlessAndFreesTheChord)
     EXPECT_FALSE(hotKey->isRegistered());
     input->keyDown(49, control);
     EXPECT_EQ(presses, 0);
-
     // The grab was given back, so the chord registers again.
-    auto again = HotKey::make({49, control}, [&] { ++presses; });
-    ASSERT_TRUE(again);
+    ASSERT_TRUE(HotKey::make({49, control}, [&] { ++presses; }));
     input->keyDown(49, control);
     EXPECT_EQ(presses, 1);
 }

@@ -23,14 +23,6 @@ inline std::string idList(const std::vector<WindowInfo>& items)
     return text;
 }
 
-/// How many of `calls` start with `prefix`.
-inline std::size_t countCalls(const std::vector<std::string>& calls, std::string_view prefix)
-{
-    return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& call) {
-        return call.compare(0, prefix.size(), prefix) == 0;
-    }));
-}
-
 /// Rows, selection and visibility kept the way a real panel keeps them.
 struct FakePanelState {
     std::vector<WindowInfo> items;
@@ -69,9 +61,33 @@ struct FakePanelState {
     }
 };
 
+/// The calls both fakes record alike, applied to `state` as the real panels do.
+struct PanelRecording {
+    std::vector<std::string> calls;
+    FakePanelState state;
+
+    /// How many recorded calls start with `prefix`.
+    std::size_t count(std::string_view prefix) const
+    {
+        return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& call) {
+            return call.compare(0, prefix.size(), prefix) == 0;
+        }));
+    }
+    void recordUpdate(const std::vector<WindowInfo>& items)
+    {
+        calls.push_back("update " + idList(items));
+        state.update(items);
+    }
+    void recordHide()
+    {
+        calls.push_back("hide");
+        state.visible = false;
+    }
+};
+
 /// The switcher panel. `calls` reads like "show 3,2,1 @1 key", "update 3,1",
 /// "select 0", "query ab", "hide", "spaces".
-class FakeSwitcherPanel final : public SwitcherPanelInterface {
+class FakeSwitcherPanel final : public SwitcherPanelInterface, public PanelRecording {
 public:
     void show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting, const std::optional<ScreenIdentifier>& on,
               bool takeKey) override
@@ -82,11 +98,7 @@ public:
         query = "";
         screenShown = on ? on : assignedScreen;
     }
-    void update(const std::vector<WindowInfo>& items) override
-    {
-        calls.push_back("update " + idList(items));
-        state.update(items);
-    }
+    void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
     void select(std::ptrdiff_t index) override
     {
         calls.push_back("select " + std::to_string(index));
@@ -97,11 +109,7 @@ public:
         calls.push_back("query " + std::string(text));
         query = std::string(text);
     }
-    void hide() override
-    {
-        calls.push_back("hide");
-        state.visible = false;
-    }
+    void hide() override { recordHide(); }
     bool isVisible() const override { return state.visible; }
     std::optional<ScreenIdentifier> screen() const override { return state.visible ? screenShown : std::nullopt; }
     void setSpaceNumbers(const std::map<SpaceID, int>& numbers) override { spaceNumbers = numbers; }
@@ -132,11 +140,6 @@ public:
             onQueryChanged(query + std::string(characters));
     }
 
-    /// How many recorded calls start with `prefix`.
-    std::size_t count(std::string_view prefix) const { return countCalls(calls, prefix); }
-
-    std::vector<std::string> calls;
-    FakePanelState state;
     std::string query;
     std::map<SpaceID, int> spaceNumbers;
     std::set<SpaceID> visibleSpaceIDs;
@@ -150,7 +153,7 @@ private:
 
 /// The mirrors. `calls` reads like "show 3,2,1 @1 excluding screen-1",
 /// "update 3,1", "select 0", "hide".
-class FakeMirrorPanels final : public MirrorPanelsInterface {
+class FakeMirrorPanels final : public MirrorPanelsInterface, public PanelRecording {
 public:
     void show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting,
               const std::optional<ScreenIdentifier>& excluding) override
@@ -159,28 +162,14 @@ public:
                         (excluding ? *excluding : "-"));
         state.show(items, selecting);
     }
-    void update(const std::vector<WindowInfo>& items) override
-    {
-        calls.push_back("update " + idList(items));
-        state.update(items);
-    }
+    void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
     void select(std::ptrdiff_t index) override
     {
         calls.push_back("select " + std::to_string(index));
         if (state.visible)
             state.select(index);
     }
-    void hide() override
-    {
-        calls.push_back("hide");
-        state.visible = false;
-    }
-
-    /// How many recorded calls start with `prefix`.
-    std::size_t count(std::string_view prefix) const { return countCalls(calls, prefix); }
-
-    std::vector<std::string> calls;
-    FakePanelState state;
+    void hide() override { recordHide(); }
 };
 
 /// A desktop whose frontmost application, key repeat and main display the

@@ -34,18 +34,15 @@ TEST(SpaceParsing, ReadsEveryFieldDefaultsTheOptionalOnesAndNeedsANumericId64)
 
 // ---- Parsing the display array ----
 
-TEST(DisplayParsing, NullOrNonArrayOrNonDictionaryElementsGiveNothing)
+TEST(DisplayParsing, MalformedInputGivesNothingAndMalformedPartsAreSkipped)
 {
-    EXPECT_TRUE(Spaces::parseDisplays(std::nullopt).empty());
-    EXPECT_TRUE(Spaces::parseDisplays(json::object()).empty());
-    EXPECT_TRUE(Spaces::parseDisplays(json("displays")).empty());
     auto good = json{{"Display Identifier", "D"}, {"Spaces", json::array({space(1)})}};
     EXPECT_EQ(Spaces::parseDisplays(json::array({good})).size(), 1u);
-    EXPECT_TRUE(Spaces::parseDisplays(json::array({good, 3})).empty());
-}
+    for (const std::optional<json>& bad : {std::optional<json>(), std::optional(json::object()),
+                                           std::optional(json("displays")), std::optional(json::array({good, 3}))})
+        EXPECT_TRUE(Spaces::parseDisplays(bad).empty()) << (bad ? bad->dump() : "null");
 
-TEST(DisplayParsing, SkipsDisplaysWithoutAStringIdentifier)
-{
+    // Displays without a string identifier are skipped.
     auto displays = Spaces::parseDisplays(json::array({
         json::object(),
         json{{"Spaces", json::array({space(1)})}, {"Current Space", space(1)}},
@@ -54,6 +51,13 @@ TEST(DisplayParsing, SkipsDisplaysWithoutAStringIdentifier)
     }));
     ASSERT_EQ(displays.size(), 1u);
     EXPECT_EQ(displays[0], (DisplaySpaces{"B", 3, {SpaceInfo{3, 103, "uuid-3", 0}}}));
+
+    // Spaces that are not an array of dictionaries give no spaces.
+    for (const json& spaces : {json("x"), json::object(), json::array({space(1), "two"})}) {
+        auto one = Spaces::parseDisplays(json::array({json{{"Display Identifier", "A"}, {"Spaces", spaces}}}));
+        ASSERT_EQ(one.size(), 1u);
+        EXPECT_TRUE(one[0].spaces.empty()) << spaces.dump();
+    }
 }
 
 TEST(DisplayParsing, CurrentSpaceIsZeroWhenMissingMalformedOrUnparsable)
@@ -81,15 +85,6 @@ TEST(DisplayParsing, DropsUnparsableSpacesAndKeepsOrder)
         ids.push_back(s.id);
     EXPECT_EQ(ids, (std::vector<SpaceID>{9, 2, 5}));
     EXPECT_TRUE(displays[0].spaces[1].isFullscreen());
-}
-
-TEST(DisplayParsing, SpacesThatAreNotAnArrayOfDictionariesGiveNoSpaces)
-{
-    for (const json& spaces : {json("x"), json::object(), json::array({space(1), "two"})}) {
-        auto displays = Spaces::parseDisplays(json::array({json{{"Display Identifier", "A"}, {"Spaces", spaces}}}));
-        ASSERT_EQ(displays.size(), 1u);
-        EXPECT_TRUE(displays[0].spaces.empty()) << spaces.dump();
-    }
 }
 
 // ---- Derived tables ----

@@ -20,16 +20,10 @@ struct SettingsStoreTest : ::testing::Test {
     }
 };
 
-TEST_F(SettingsStoreTest, NothingStoredGivesDefaultsAndWritesNothing)
+TEST_F(SettingsStoreTest, NothingStoredGivesDefaultsAndWritesNothingAStoredDocumentIsLoaded)
 {
-    SettingsStore store(defaults);
-    EXPECT_EQ(store.settings(), Settings::defaults());
+    EXPECT_EQ(SettingsStore(defaults).settings(), Settings::defaults());
     EXPECT_EQ(defaults->writeCount(), 0u);
-    EXPECT_FALSE(store.isRecordingChord());
-}
-
-TEST_F(SettingsStoreTest, LoadsAStoredDocument)
-{
     defaults->setData("settings", R"({"showDelayMilliseconds": 40, "searchChord": null, "unknown": 1})");
     SettingsStore store(defaults);
     EXPECT_EQ(store.settings().showDelayMilliseconds, 40);

@@ -39,39 +39,15 @@ TEST_F(SimDesktopTest, WorkspaceNotificationsArriveOnTheLoopWhileObserved)
     EXPECT_FALSE(desktop->window(50)) << "windows end with their application";
 }
 
-TEST_F(SimDesktopTest, TerminateAndHideThroughTheWorkspace)
+TEST_F(SimDesktopTest, TerminateHideAndScreensThroughTheWorkspace)
 {
     desktop->launch({.pid = 5, .name = "Five", .bundleID = "org.example.five"});
     EXPECT_FALSE(desktop->terminate(6));
     EXPECT_TRUE(desktop->hide(5));
     EXPECT_TRUE(desktop->runningApplication(5)->isHidden);
-    EXPECT_EQ(desktop->runningApplications().size(), 1u);
     EXPECT_TRUE(desktop->terminate(5));
     EXPECT_FALSE(desktop->runningApplication(5));
-    EXPECT_TRUE(desktop->called("terminate 5"));
-}
 
-TEST_F(SimDesktopTest, ScreenLockPostsTheDistributedNotifications)
-{
-    int locked = 0;
-    int unlocked = 0;
-    auto onLock = desktop->observeDistributed("com.apple.screenIsLocked", loop, [&] { ++locked; });
-    auto onUnlock = desktop->observeDistributed("com.apple.screenIsUnlocked", loop, [&] { ++unlocked; });
-    desktop->setScreenLocked(true);
-    desktop->setScreenLocked(true);
-    loop.runPending();
-    EXPECT_EQ(locked, 1);
-    EXPECT_EQ(unlocked, 0);
-    desktop->setScreenLocked(false);
-    loop.runPending();
-    EXPECT_EQ(unlocked, 1);
-    auto dictionary = desktop->slots().sessionCopyCurrentDictionary();
-    ASSERT_TRUE(dictionary);
-    EXPECT_EQ((*dictionary)["CGSSessionScreenIsLocked"], false);
-}
-
-TEST_F(SimDesktopTest, ScreensFollowTheDisplays)
-{
     int changes = 0;
     auto observation = desktop->observeScreens(loop, [&] { ++changes; });
     desktop->addDisplay({.identifier = "A", .frame = {0, 0, 100, 50}, .visibleFrame = {0, 5, 100, 45}});
@@ -109,32 +85,6 @@ TEST_F(SimDesktopTest, SpaceObserversHearSwitchesMovesAndNewSpacesButNotNoOps)
     desktop->setCurrentSpace("A", 3);
     loop.runPending();
     EXPECT_EQ(changes, 4);
-}
-
-TEST_F(SimDesktopTest, WindowListCarriesTheServerKeys)
-{
-    desktop->launch({.pid = 5, .name = "Five"});
-    desktop->openWindow({.id = 50, .pid = 5, .title = "", .width = 320, .height = 240, .layer = 3});
-    auto list = desktop->slots().windowListCopyWindowInfo(0, 0);
-    ASSERT_TRUE(list && list->is_array() && list->size() == 1);
-    const auto& entry = (*list)[0];
-    EXPECT_EQ(entry["kCGWindowNumber"], 50);
-    EXPECT_EQ(entry["kCGWindowOwnerPID"], 5);
-    EXPECT_EQ(entry["kCGWindowLayer"], 3);
-    EXPECT_EQ(entry["kCGWindowBounds"]["Width"], 320);
-    EXPECT_FALSE(entry.contains("kCGWindowName")) << "an untitled window has no name key";
-}
-
-TEST_F(SimDesktopTest, RemovedSlotsAreLeftOutOfTheTable)
-{
-    desktop->removeSlot("CGSGetActiveSpace");
-    auto table = desktop->slots();
-    EXPECT_FALSE(table.getActiveSpace);
-    EXPECT_TRUE(table.copyManagedDisplaySpaces);
-    desktop->removeAllSlots();
-    table = desktop->slots();
-    EXPECT_FALSE(table.mainConnectionID || table.getProcessForPID || table.spaceSetFrontPSNFallback);
-    EXPECT_FALSE(desktop->signalSafeHotKeySetter());
 }
 
 TEST_F(SimDesktopTest, ObserversOnAWindowHearOnlyThatWindow)
@@ -176,6 +126,15 @@ TEST_F(SimDesktopTest, ElementsOfAnotherBackendAreRejected)
     auto foreign = std::make_shared<Foreign>();
     EXPECT_EQ(desktop->copyAttributeValue(foreign, "AXTitle", value), AXErrors::illegalArgument);
     EXPECT_EQ(desktop->performAction(nullptr, "AXRaise"), AXErrors::illegalArgument);
+}
+
+TEST_F(SimDesktopTest, WithoutSlotsThereIsNoSignalSafeShortcutSetter)
+{
+    EXPECT_TRUE(desktop->signalSafeHotKeySetter());
+    desktop->removeAllSlots();
+    auto table = desktop->slots();
+    EXPECT_FALSE(table.mainConnectionID || table.getProcessForPID || table.spaceSetFrontPSNFallback);
+    EXPECT_FALSE(desktop->signalSafeHotKeySetter());
 }
 
 TEST(SimRegistration, OffersTheSampleDesktopAsSim)
