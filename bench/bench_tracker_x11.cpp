@@ -82,22 +82,45 @@ Crowd& crowd(const std::string& display)
     return instance;
 }
 
-/// 50 applications with 10 windows each; `start` reads every application
-/// (observer set-up included) and hands the snapshot to the main loop, which
-/// delivers it. Nothing changes between iterations.
-void BM_FullRefreshAndPublication(benchmark::State& state)
+/// The shared X session, with the crowd started when `withCrowd`; null, with
+/// the case marked skipped, when either is missing.
+vantrel::test::X11Session* session(benchmark::State& state, bool withCrowd = true)
 {
     vantrel::test::X11Session::Failure failure;
     auto* x11 = vantrel::test::sharedX11Session(&failure);
     if (!x11) {
         state.SkipWithError(failure.reason.c_str());
-        return;
+        return nullptr;
     }
-    if (auto& c = crowd(x11->display()); !c.error.empty()) {
-        state.SkipWithError(c.error.c_str());
-        return;
+    if (withCrowd && !crowd(x11->display()).error.empty()) {
+        state.SkipWithError(crowd(x11->display()).error.c_str());
+        return nullptr;
     }
+    return x11;
+}
 
+/// Starts `tracker` and runs the loop until it delivered its first snapshot
+/// (timed); then, with the timing paused and left paused, stops it.
+vantrel::TrackingSnapshot startAndPublish(vantrel::AXWindowTracker& tracker, vantrel::ManualRunLoop& loop,
+                                          benchmark::State& state)
+{
+    vantrel::TrackingSnapshot snapshot;
+    tracker.start([&](vantrel::TrackingSnapshot s) { snapshot = std::move(s); }, [](vantrel::WindowID) {});
+    loop.runPending();
+    state.PauseTiming();
+    tracker.stop();
+    loop.runPending();
+    return snapshot;
+}
+
+/// 50 applications with 10 windows each; `start` reads every application
+/// (observer set-up included) and hands the snapshot to the main loop, which
+/// delivers it. Nothing changes between iterations.
+void BM_FullRefreshAndPublication(benchmark::State& state)
+{
+    auto* x11 = session(state);
+    if (!x11)
+        return;
     vantrel::ManualRunLoop loop;
     auto made = vantrel::makeX11Backends(loop, x11->display());
     if (auto* error = std::get_if<std::string>(&made)) {
@@ -108,13 +131,7 @@ void BM_FullRefreshAndPublication(benchmark::State& state)
     vantrel::AXWindowTracker tracker(loop);
     std::size_t published = 0;
     for (auto _ : state) {
-        vantrel::TrackingSnapshot snapshot;
-        tracker.start([&](vantrel::TrackingSnapshot s) { snapshot = std::move(s); }, [](vantrel::WindowID) {});
-        loop.runPending();
-        published = snapshot.windows.size();
-        state.PauseTiming();
-        tracker.stop();
-        loop.runPending();
+        published = startAndPublish(tracker, loop, state).windows.size();
         state.ResumeTiming();
     }
     state.counters["windows"] = static_cast<double>(published);
@@ -127,18 +144,10 @@ BENCHMARK(BM_FullRefreshAndPublication)->Unit(benchmark::kMillisecond)->UseRealT
 /// and the published snapshot must carry the new title.
 void BM_FullRefreshAfterATitleChange(benchmark::State& state)
 {
-    vantrel::test::X11Session::Failure failure;
-    auto* x11 = vantrel::test::sharedX11Session(&failure);
-    if (!x11) {
-        state.SkipWithError(failure.reason.c_str());
+    auto* x11 = session(state);
+    if (!x11)
         return;
-    }
-    auto& c = crowd(x11->display());
-    if (!c.error.empty()) {
-        state.SkipWithError(c.error.c_str());
-        return;
-    }
-
+    auto& client = *crowd(x11->display()).clients.front();
     vantrel::ManualRunLoop loop;
     auto connection = vantrel::X11Connection::open(loop, x11->display());
     if (!connection) {
@@ -146,11 +155,9 @@ void BM_FullRefreshAfterATitleChange(benchmark::State& state)
         return;
     }
     auto desktop = vantrel::X11Desktop::create(connection, loop);
-    vantrel::Backends backends;
-    backends.windowServer = std::make_shared<vantrel::X11WindowServer>(desktop);
-    backends.accessibility = std::make_shared<vantrel::X11Accessibility>(desktop);
-    backends.workspace = std::make_shared<vantrel::X11Workspace>(desktop);
-    vantrel::SystemBridge::install(backends);
+    vantrel::SystemBridge::install({std::make_shared<vantrel::X11WindowServer>(desktop),
+                                    std::make_shared<vantrel::X11Accessibility>(desktop),
+                                    std::make_shared<vantrel::X11Workspace>(desktop)});
     const auto wmName = connection->atom("WM_NAME");
     std::size_t namesSeen = 0;
     // The client sets _NET_WM_NAME, then WM_NAME: the second event ends the change.
@@ -167,23 +174,16 @@ void BM_FullRefreshAfterATitleChange(benchmark::State& state)
         state.PauseTiming();
         const auto title = "Window 0 of application 0, round " + std::to_string(++round);
         const auto before = namesSeen;
-        c.clients.front()->writeLine("title w0 " + title);
-        if (c.clients.front()->readLine(10s) != "ok" ||
-            !vantrel::test::pumpUntil(loop, [&] { return namesSeen > before; }, 10s)) {
+        client.writeLine("title w0 " + title);
+        if (client.readLine(10s) != "ok" || !vantrel::test::pumpUntil(loop, [&] { return namesSeen > before; }, 10s)) {
             state.SkipWithError("the title change was not seen");
             break;
         }
         state.ResumeTiming();
-        vantrel::TrackingSnapshot snapshot;
-        tracker.start([&](vantrel::TrackingSnapshot s) { snapshot = std::move(s); }, [](vantrel::WindowID) {});
-        loop.runPending();
-        state.PauseTiming();
+        auto snapshot = startAndPublish(tracker, loop, state);
         published = snapshot.windows.size();
-        const bool carried = std::any_of(snapshot.windows.begin(), snapshot.windows.end(),
-                                         [&](const vantrel::WindowInfo& w) { return w.title == title; });
-        tracker.stop();
-        loop.runPending();
-        if (!carried) {
+        if (std::none_of(snapshot.windows.begin(), snapshot.windows.end(),
+                         [&](const vantrel::WindowInfo& w) { return w.title == title; })) {
             state.SkipWithError("the snapshot lacks the new title");
             break;
         }
@@ -198,16 +198,9 @@ BENCHMARK(BM_FullRefreshAfterATitleChange)->Unit(benchmark::kMillisecond)->UseRe
 /// tracker's first full refresh and publication: what starting costs.
 void BM_StartOnANewConnection(benchmark::State& state)
 {
-    vantrel::test::X11Session::Failure failure;
-    auto* x11 = vantrel::test::sharedX11Session(&failure);
-    if (!x11) {
-        state.SkipWithError(failure.reason.c_str());
+    auto* x11 = session(state);
+    if (!x11)
         return;
-    }
-    if (auto& c = crowd(x11->display()); !c.error.empty()) {
-        state.SkipWithError(c.error.c_str());
-        return;
-    }
     std::size_t published = 0;
     for (auto _ : state) {
         vantrel::ManualRunLoop loop;
@@ -219,13 +212,7 @@ void BM_StartOnANewConnection(benchmark::State& state)
         vantrel::SystemBridge::install(std::get<vantrel::Backends>(made));
         {
             vantrel::AXWindowTracker tracker(loop);
-            vantrel::TrackingSnapshot snapshot;
-            tracker.start([&](vantrel::TrackingSnapshot s) { snapshot = std::move(s); }, [](vantrel::WindowID) {});
-            loop.runPending();
-            state.PauseTiming();
-            published = snapshot.windows.size();
-            tracker.stop();
-            loop.runPending();
+            published = startAndPublish(tracker, loop, state).windows.size();
         }
         vantrel::SystemBridge::reset();
         made = std::string();
@@ -261,12 +248,9 @@ long processTicks(pid_t pid)
 /// with a few windows, after its first snapshot.
 void BM_IdleWatchCPU(benchmark::State& state)
 {
-    vantrel::test::X11Session::Failure failure;
-    auto* x11 = vantrel::test::sharedX11Session(&failure);
-    if (!x11) {
-        state.SkipWithError(failure.reason.c_str());
+    auto* x11 = session(state, false);
+    if (!x11)
         return;
-    }
     auto client = startApplication(x11->display(), 999, 3);
     if (!client) {
         state.SkipWithError("the test client did not start");

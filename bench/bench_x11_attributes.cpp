@@ -113,30 +113,6 @@ private:
     bool paused_ = true;
 };
 
-void BM_ReadClients500(benchmark::State& state)
-{
-    auto& d = desktop();
-    if (!d.error.empty()) {
-        state.SkipWithError(d.error.c_str());
-        return;
-    }
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, d.session->display());
-    Trips trips(*connection);
-    std::size_t read = 0;
-    for (auto _ : state) {
-        auto root = readRootState(*connection);
-        auto clients = readClients(*connection, root->clientsFrontFirst);
-        read = static_cast<std::size_t>(std::count_if(clients.begin(), clients.end(), [](const auto& c) { return c.info.has_value(); }));
-        benchmark::DoNotOptimize(clients);
-    }
-    if (read != windowCount)
-        state.SkipWithError("not every window was read");
-    state.counters["windows"] = static_cast<double>(read);
-    trips.report(state);
-}
-BENCHMARK(BM_ReadClients500)->Unit(benchmark::kMillisecond);
-
 /// What the tracker reads of one application: its windows, then the title,
 /// subrole and minimized state of each, then their desktops as spaces.
 /// Returns how many windows had all four.
@@ -164,31 +140,93 @@ std::size_t refreshThroughAccessibility(X11Accessibility& ax, WindowServerSlots&
     return spaces && spaces->size() == ids.size() ? complete : 0;
 }
 
+/// What every case reads through: a loop and its own connection to the shared
+/// desktop and, when asked for, the desktop object, accessibility and window
+/// server the tracker uses over it.
+struct Reader {
+    ManualRunLoop loop;
+    std::shared_ptr<X11Connection> connection;
+    std::shared_ptr<X11Desktop> shared;
+    std::unique_ptr<X11Accessibility> ax;
+    std::shared_ptr<X11WindowServer> server;
+    WindowServerSlots slots;
+    Pid pid = 0;
+
+    /// False, with the case marked skipped, when the desktop did not start.
+    bool open(benchmark::State& state, bool withBackend)
+    {
+        auto& d = desktop();
+        if (!d.error.empty()) {
+            state.SkipWithError(d.error.c_str());
+            return false;
+        }
+        pid = d.client->pid();
+        connection = X11Connection::open(loop, d.session->display());
+        if (withBackend)
+            makeBackend();
+        return true;
+    }
+    /// A new desktop object on the connection: its first scan reads everything.
+    void makeBackend()
+    {
+        shared = X11Desktop::create(connection, loop);
+        ax = std::make_unique<X11Accessibility>(shared);
+        server = std::make_shared<X11WindowServer>(shared);
+        slots = server->slots();
+    }
+    /// Drops the desktop object and runs what its end left on the loop.
+    void dropBackend()
+    {
+        slots = {};
+        server.reset();
+        ax.reset();
+        shared.reset();
+        loop.runPending();
+    }
+    /// How many windows the tracker's path read completely.
+    std::size_t refresh() { return refreshThroughAccessibility(*ax, slots, pid); }
+};
+
+/// Reports the windows read and the round trips; a case that did not read
+/// every window is marked failed.
+void finish(benchmark::State& state, std::size_t read, Trips& trips)
+{
+    if (read != windowCount)
+        state.SkipWithError("not every window was read");
+    state.counters["windows"] = static_cast<double>(read);
+    trips.report(state);
+}
+
+void BM_ReadClients500(benchmark::State& state)
+{
+    Reader r;
+    if (!r.open(state, false))
+        return;
+    Trips trips(*r.connection);
+    std::size_t read = 0;
+    for (auto _ : state) {
+        auto root = readRootState(*r.connection);
+        auto clients = readClients(*r.connection, root->clientsFrontFirst);
+        read = static_cast<std::size_t>(std::count_if(clients.begin(), clients.end(), [](const auto& c) { return c.info.has_value(); }));
+        benchmark::DoNotOptimize(clients);
+    }
+    finish(state, read, trips);
+}
+BENCHMARK(BM_ReadClients500)->Unit(benchmark::kMillisecond);
+
 /// The accessibility path with nothing changed since the last read.
 void BM_AccessibilityRefresh500(benchmark::State& state)
 {
-    auto& d = desktop();
-    if (!d.error.empty()) {
-        state.SkipWithError(d.error.c_str());
+    Reader r;
+    if (!r.open(state, true))
         return;
-    }
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, d.session->display());
-    auto shared = X11Desktop::create(connection, loop);
-    X11Accessibility ax(shared);
-    auto server = std::make_shared<X11WindowServer>(shared);
-    auto slots = server->slots();
-    const Pid pid = d.client->pid();
-    Trips trips(*connection);
+    Trips trips(*r.connection);
     std::size_t seen = 0;
     for (auto _ : state) {
-        seen = refreshThroughAccessibility(ax, slots, pid);
-        loop.runPending();
+        seen = r.refresh();
+        r.loop.runPending();
     }
-    if (seen != windowCount)
-        state.SkipWithError("not every window was read");
-    state.counters["windows"] = static_cast<double>(seen);
-    trips.report(state);
+    finish(state, seen, trips);
 }
 BENCHMARK(BM_AccessibilityRefresh500)->Unit(benchmark::kMillisecond);
 
@@ -196,82 +234,59 @@ BENCHMARK(BM_AccessibilityRefresh500)->Unit(benchmark::kMillisecond);
 /// backend before the timed part starts).
 void BM_AccessibilityRefresh500AfterATitleChange(benchmark::State& state)
 {
-    auto& d = desktop();
-    if (!d.error.empty()) {
-        state.SkipWithError(d.error.c_str());
+    Reader r;
+    if (!r.open(state, true))
         return;
-    }
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, d.session->display());
-    auto shared = X11Desktop::create(connection, loop);
-    X11Accessibility ax(shared);
-    auto server = std::make_shared<X11WindowServer>(shared);
-    auto slots = server->slots();
-    const Pid pid = d.client->pid();
-    const auto wmName = connection->atom("WM_NAME");
+    const auto wmName = r.connection->atom("WM_NAME");
     std::size_t namesSeen = 0;
-    auto subscription = connection->subscribe([&](const xcb_generic_event_t& event) {
+    auto subscription = r.connection->subscribe([&](const xcb_generic_event_t& event) {
         if ((event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
             reinterpret_cast<const xcb_property_notify_event_t&>(event).atom == wmName)
             ++namesSeen;
     });
-    Trips trips(*connection, false);
+    auto& client = *desktop().client;
+    Trips trips(*r.connection, false);
     std::size_t seen = 0;
     int round = 0;
     for (auto _ : state) {
         state.PauseTiming();
         const auto before = namesSeen;
-        d.client->writeLine("title many0 window 0, round " + std::to_string(++round));
-        const bool changed = d.client->readLine(std::chrono::seconds(10)) == "ok" &&
-                             test::pumpUntil(loop, [&] { return namesSeen > before; }, std::chrono::seconds(10));
+        client.writeLine("title many0 window 0, round " + std::to_string(++round));
+        const bool changed = client.readLine(std::chrono::seconds(10)) == "ok" &&
+                             test::pumpUntil(r.loop, [&] { return namesSeen > before; }, std::chrono::seconds(10));
         if (!changed) {
             state.SkipWithError("the title change was not seen");
             break;
         }
         trips.resume();
         state.ResumeTiming();
-        seen = refreshThroughAccessibility(ax, slots, pid);
+        seen = r.refresh();
         trips.pause();
     }
-    if (seen != windowCount)
-        state.SkipWithError("not every window was read");
-    state.counters["windows"] = static_cast<double>(seen);
-    trips.report(state);
+    finish(state, seen, trips);
 }
 BENCHMARK(BM_AccessibilityRefresh500AfterATitleChange)->Unit(benchmark::kMillisecond);
 
 /// A new desktop object on the connection (its first scan reads everything),
 /// then the accessibility path: what the first read after start-up costs.
+/// Its teardown is left out of the timing.
 void BM_AccessibilityRefresh500OnANewDesktop(benchmark::State& state)
 {
-    auto& d = desktop();
-    if (!d.error.empty()) {
-        state.SkipWithError(d.error.c_str());
+    Reader r;
+    if (!r.open(state, false))
         return;
-    }
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, d.session->display());
-    const Pid pid = d.client->pid();
-    Trips trips(*connection);
+    Trips trips(*r.connection);
     std::size_t seen = 0;
     for (auto _ : state) {
-        auto shared = X11Desktop::create(connection, loop);
-        X11Accessibility ax(shared);
-        auto server = std::make_shared<X11WindowServer>(shared);
-        auto slots = server->slots();
-        seen = refreshThroughAccessibility(ax, slots, pid);
+        r.makeBackend();
+        seen = r.refresh();
         state.PauseTiming();
         trips.pause();
-        server.reset();
-        shared.reset();
-        loop.runPending();
+        r.dropBackend();
         trips.resume();
         state.ResumeTiming();
     }
-    if (seen != windowCount)
-        state.SkipWithError("not every window was read");
-    state.counters["windows"] = static_cast<double>(seen);
-    trips.report(state);
+    finish(state, seen, trips);
 }
 BENCHMARK(BM_AccessibilityRefresh500OnANewDesktop)->Unit(benchmark::kMillisecond);
 
