@@ -254,17 +254,11 @@ TEST_F(X11InputTest, VantrelctlKeysPrintsHotKeysRefusalsAndModifiers)
     ASSERT_TRUE(type({"key", "super+Tab"}));
     EXPECT_EQ(tool->readLine(5s), R"({"event":"flags","flags":1048576})");
     EXPECT_EQ(tool->readLine(5s), R"({"event":"hotkey","keyCode":48,"modifiers":1048576,"phase":"press"})");
-    std::vector<std::string> rest;
-    while (auto line = tool->readLine(3s)) {
-        rest.push_back(*line);
-        if (rest.size() == 2)
-            break;
-    }
     // Tab's release and Super's come in the order xdotool sent them.
+    std::vector<std::string> rest = {tool->readLine(5s).value_or(""), tool->readLine(5s).value_or("")};
     std::sort(rest.begin(), rest.end());
     EXPECT_EQ(rest, (std::vector<std::string>{R"({"event":"flags","flags":0})",
                                               R"({"event":"hotkey","keyCode":48,"modifiers":1048576,"phase":"release"})"}));
-    tool->terminate();
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 // The three backends on a real openbox, where the bridge does not reach them:
-// window-list details, observers, hiding, the workspace, icons, server loss.
+// window-list details, observers, hiding, the workspace, icons, and a session
+// of its own lost on purpose.
 #include "Platform/X11/X11Accessibility.h"
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11Desktop.h"
+#include "Platform/X11/X11Probe.h"
 #include "Platform/X11/X11WindowServer.h"
 #include "Platform/X11/X11Workspace.h"
 #include "Support/X11Session.h"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 
 namespace vantrel::test {
@@ -33,8 +36,6 @@ protected:
         ASSERT_NE(probe, nullptr);
     }
 
-    X11RootState root() { return readRootState(*probe).value_or(X11RootState{}); }
-
     std::unique_ptr<TestClient> client()
     {
         auto started = TestClient::start(session->display());
@@ -42,29 +43,14 @@ protected:
         return started;
     }
 
-    AXValue attribute(const AXElement& element, std::string_view name, AXError* error = nullptr)
-    {
-        AXValue value;
-        auto code = backends.accessibility->copyAttributeValue(element, name, value);
-        if (error)
-            *error = code;
-        return value;
-    }
-
-    std::vector<AXElement> windowsOf(Pid pid)
-    {
-        auto value = attribute(backends.accessibility->createApplication(pid), "AXWindows");
-        auto* list = std::get_if<std::vector<AXElement>>(&value);
-        return list ? *list : std::vector<AXElement>{};
-    }
-
     AXElement windowElement(Pid pid, WindowID id)
     {
-        for (auto& element : windowsOf(pid)) {
-            WindowID found = 0;
-            if (backends.accessibility->getWindow(element, found) == 0 && found == id)
-                return element;
-        }
+        AXValue windows;
+        backends.accessibility->copyAttributeValue(backends.accessibility->createApplication(pid), "AXWindows", windows);
+        if (auto* list = std::get_if<std::vector<AXElement>>(&windows))
+            for (auto& element : *list)
+                if (WindowID found = 0; backends.accessibility->getWindow(element, found) == 0 && found == id)
+                    return element;
         return nullptr;
     }
 
@@ -140,9 +126,8 @@ TEST_F(X11BackendTest, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLack
 
     auto element = windowElement(one->pid(), *mail);
     ASSERT_TRUE(element);
-    AXError error = 0;
-    attribute(element, "AXPosition", &error);
-    EXPECT_EQ(error, AXErrors::attributeUnsupported);
+    AXValue position;
+    EXPECT_EQ(backends.accessibility->copyAttributeValue(element, "AXPosition", position), AXErrors::attributeUnsupported);
     EXPECT_EQ(backends.accessibility->performAction(element, "AXZoom"), AXErrors::actionUnsupported);
     auto app = backends.workspace->runningApplication(one->pid());
     ASSERT_TRUE(app);
@@ -407,19 +392,16 @@ TEST(X11WorkspaceIcons, TheBestImageIsTheSmallestLargeEnoughElseTheLargest)
     EXPECT_FALSE(X11Workspace::bestIcon({}, 32));
 }
 
-} // namespace
-} // namespace vantrel::test
-
-namespace vantrel::test {
-namespace {
-
-TEST(X11BackendLoss, EverySlotAnswersItsUnavailableValueOnceTheServerIsGone)
+// A session of its own: its server is lost on purpose, and openbox does not
+// survive the icon tried here.
+TEST(X11PrivateSession, ItsLossIsReportedOnceEveryReadAnswersNothingAndNoProcessOutlivesIt)
 {
     X11Session::Failure failure;
     auto session = X11Session::start(&failure);
     if (!session && failure.missing)
         GTEST_SKIP() << failure.reason;
     ASSERT_NE(session, nullptr) << failure.reason;
+    EXPECT_EQ(probeWindowManager(session->display()), "Openbox");
     auto client = TestClient::start(session->display());
     ASSERT_TRUE(client);
     auto window = client->open("w", "title=W");
@@ -435,20 +417,40 @@ TEST(X11BackendLoss, EverySlotAnswersItsUnavailableValueOnceTheServerIsGone)
     AXValue windows;
     ASSERT_EQ(ax.copyAttributeValue(app, "AXWindows", windows), 0);
     auto element = std::get<std::vector<AXElement>>(windows).at(0);
+    auto connection = X11Connection::open(loop, session->display());
+    ASSERT_NE(connection, nullptr);
+    int lost = 0;
+    auto subscription = connection->onLost([&] { ++lost; });
 
-    // openbox does not survive this icon, so it is tried on a session that ends here.
     ASSERT_TRUE(client->command("icon w 16 16"));
     EXPECT_EQ(backends.workspace->icon(client->pid()).value_or(ApplicationIcon{}).width, 16);
     ASSERT_TRUE(client->command("hostile w huge-icon"));
     EXPECT_FALSE(backends.workspace->icon(client->pid())) << "an icon claiming 65536² pixels is no icon";
 
     session->killServer();
+    ASSERT_TRUE(pumpUntil(loop, [&] { return lost > 0; }));
+    EXPECT_FALSE(connection->isOpen());
+    EXPECT_FALSE(connection->sync());
+    EXPECT_FALSE(readRootState(*connection).has_value());
+    auto reads = readClients(*connection, std::vector<xcb_window_t>{*window});
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_FALSE(reads[0].info.has_value());
+    EXPECT_FALSE(reads[0].vanished) << "a lost server is not a vanished window";
+    EXPECT_EQ(connection->atom("_VANTREL_NEVER_INTERNED"), static_cast<xcb_atom_t>(XCB_ATOM_NONE));
+    // A late subscriber still hears of the loss, once; the first is not told again.
+    int late = 0;
+    auto lateSubscription = connection->onLost([&] { ++late; });
+    ASSERT_TRUE(pumpUntil(loop, [&] { return late == 1; }));
+    loop.runPending();
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(late, 1);
+
     ASSERT_TRUE(eventually([&] { return slots.mainConnectionID() == 0; }));
     EXPECT_FALSE(slots.copyManagedDisplaySpaces(1));
     EXPECT_EQ(slots.getActiveSpace(1), 0u);
-    EXPECT_FALSE(slots.copySpacesForWindows(1, 7, nlohmann::json::array({*window})));
+    EXPECT_FALSE(slots.copySpacesForWindows(1, 7, json::array({*window})));
     std::int64_t set = 0, clear = 0;
-    EXPECT_FALSE(slots.copyWindowsWithOptionsAndTags(1, 0, nlohmann::json::array({1}), 2, set, clear));
+    EXPECT_FALSE(slots.copyWindowsWithOptionsAndTags(1, 0, json::array({1}), 2, set, clear));
     EXPECT_FALSE(slots.windowListCopyWindowInfo(0, 0));
     EXPECT_EQ(slots.setFrontProcessWithOptions({0, static_cast<std::uint32_t>(client->pid())}, *window, 0), x11ServerFailure);
     ProcessSerialNumber front;
@@ -470,6 +472,14 @@ TEST(X11BackendLoss, EverySlotAnswersItsUnavailableValueOnceTheServerIsGone)
     EXPECT_EQ(backends.workspace->keyRepeat(), KeyRepeatSettings{});
     EXPECT_FALSE(backends.workspace->terminate(client->pid()));
     loop.runPending();
+
+    // Its processes were reaped by their parent (us), so their pids are gone.
+    const pid_t server = session->serverPid(), windowManager = session->windowManagerPid();
+    const std::string display = session->display();
+    session.reset();
+    EXPECT_NE(::kill(server, 0), 0);
+    EXPECT_NE(::kill(windowManager, 0), 0);
+    EXPECT_FALSE(probeWindowManager(display).has_value());
 }
 
 } // namespace

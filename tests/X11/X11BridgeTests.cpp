@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sstream>
 
 namespace vantrel::test {
 namespace {
@@ -216,18 +215,9 @@ std::string runVantrelctl(const std::string& display, const std::vector<std::str
     return output;
 }
 
-TEST_F(X11BridgeTest, VantrelctlReportsTheSymbolsAndTheDesktopsOfTheX11Backend)
+TEST_F(X11BridgeTest, VantrelctlReportsTheDesktopsOfTheX11BackendAndFailsWithoutAServer)
 {
     int status = -1;
-    auto symbols = runVantrelctl(session->display(), {"symbols", "--backend", "x11"}, &status);
-    ASSERT_EQ(status, 0) << symbols;
-    std::map<std::string, std::string> offered;
-    std::istringstream lines(symbols);
-    for (std::string name, resolved; lines >> name >> resolved;)
-        offered[name] = resolved;
-    EXPECT_EQ(offered["CGSCopyManagedDisplaySpaces"], "true");
-    EXPECT_EQ(offered["SLSSpaceSetFrontPSN"], "false");
-
     ASSERT_TRUE(Spaces::makeCurrent(2));
     ASSERT_TRUE(eventually([&] { return root().currentDesktop == 1u; }));
     auto spaces = runVantrelctl(session->display(), {"spaces", "--backend", "x11"}, &status);
@@ -239,7 +229,7 @@ TEST_F(X11BridgeTest, VantrelctlReportsTheSymbolsAndTheDesktopsOfTheX11Backend)
     EXPECT_EQ(result["visibleSpaceIDs"], nlohmann::json::array({2}));
     EXPECT_EQ(result["activeSpaceID"], 2);
 
-    auto refused = runVantrelctl(":65000", {"spaces", "--backend", "x11"}, &status);
+    runVantrelctl(":65000", {"spaces", "--backend", "x11"}, &status);
     EXPECT_NE(status, 0);
 }
 

@@ -1,41 +1,17 @@
-// The connection: the test session itself, events handed to the run loop,
-// subscriptions, server time and the loss of the server.
-#include "Platform/X11/X11Clients.h"
+// The connection: events handed to the run loop, subscriptions, server time
+// (the loss of the server is in X11BackendTests, with the backends').
 #include "Platform/X11/X11Connection.h"
 #include "Platform/X11/X11Probe.h"
 #include "Support/X11Session.h"
-#include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <mutex>
 
 namespace vantrel::test {
 namespace {
-
-TEST(X11Session, StartsAnAnsweringWindowManagerAndStopsItsProcesses)
-{
-    X11Session::Failure failure;
-    auto session = X11Session::start(&failure);
-    if (!session && failure.missing)
-        GTEST_SKIP() << failure.reason;
-    ASSERT_NE(session, nullptr) << failure.reason;
-    auto name = probeWindowManager(session->display());
-    ASSERT_TRUE(name.has_value());
-    EXPECT_EQ(*name, "Openbox");
-
-    const pid_t server = session->serverPid();
-    const pid_t wm = session->windowManagerPid();
-    const std::string display = session->display();
-    session.reset();
-    // Both were reaped by their parent (us), so their pids are gone.
-    EXPECT_NE(::kill(server, 0), 0);
-    EXPECT_NE(::kill(wm, 0), 0);
-    EXPECT_FALSE(probeWindowManager(display).has_value());
-}
 
 /// A connection watching the root's property changes, and another one that
 /// changes a probe property there, as a window manager would.
@@ -159,47 +135,6 @@ TEST(X11Connection, NoServerMeansNoConnection)
     ManualRunLoop loop;
     EXPECT_EQ(X11Connection::open(loop, ":65000"), nullptr);
     EXPECT_FALSE(probeWindowManager(":65000").has_value());
-}
-
-TEST(X11Connection, LosingTheServerIsReportedOnceAndEveryReadAnswersNothing)
-{
-    // Its own server: the shared one must survive for the other tests.
-    X11Session::Failure failure;
-    auto session = X11Session::start(&failure);
-    if (!session && failure.missing)
-        GTEST_SKIP() << failure.reason;
-    ASSERT_NE(session, nullptr) << failure.reason;
-    auto client = TestClient::start(session->display());
-    ASSERT_NE(client, nullptr);
-    auto window = client->open("w", "title=still here");
-    ASSERT_TRUE(window);
-
-    ManualRunLoop loop;
-    auto connection = X11Connection::open(loop, session->display());
-    ASSERT_NE(connection, nullptr);
-    int lost = 0;
-    auto subscription = connection->onLost([&] { ++lost; });
-    ASSERT_TRUE(readRootState(*connection).has_value());
-
-    session->killServer();
-    ASSERT_TRUE(pumpUntil(loop, [&] { return lost > 0; }));
-    EXPECT_FALSE(connection->isOpen());
-    EXPECT_FALSE(connection->sync());
-    EXPECT_FALSE(readRootState(*connection).has_value());
-    const xcb_window_t ids[] = {*window};
-    auto reads = readClients(*connection, ids);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_FALSE(reads[0].info.has_value());
-    EXPECT_FALSE(reads[0].vanished) << "a lost server is not a vanished window";
-    EXPECT_EQ(connection->atom("_VANTREL_NEVER_INTERNED"), static_cast<xcb_atom_t>(XCB_ATOM_NONE));
-
-    // A late subscriber still hears of the loss, once; the first is not told again.
-    int late = 0;
-    auto lateSubscription = connection->onLost([&] { ++late; });
-    ASSERT_TRUE(pumpUntil(loop, [&] { return late == 1; }));
-    loop.runPending();
-    EXPECT_EQ(lost, 1);
-    EXPECT_EQ(late, 1);
 }
 
 } // namespace

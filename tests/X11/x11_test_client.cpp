@@ -159,17 +159,14 @@ std::uint32_t desktopValue(const std::string& text)
     return text == "all" ? 0xFFFFFFFFu : static_cast<std::uint32_t>(std::stoul(text));
 }
 
-void open(const std::string& tag, std::istringstream& in)
+xcb_window_t create(const std::string& tag, std::map<std::string, std::string> opt, const std::string& title)
 {
-    std::string title = tag;
-    auto opt = options(in, title);
     Window w;
     w.id = xcb_generate_id(connection);
     w.ignoreDelete = opt["ignore-delete"] == "1";
     const std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, w.id, screen->root, 10, 10, 400, 300, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                      XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
     setText(w.id, "_NET_WM_NAME", "UTF8_STRING", title);
     setText(w.id, "WM_NAME", "STRING", title);
     std::string cls = opt.count("class") ? opt["class"] : "testclient,TestClient";
@@ -202,23 +199,35 @@ void open(const std::string& tag, std::istringstream& in)
         setProperty(w.id, "_NET_WM_STATE", XCB_ATOM_ATOM, 32, &state, 1);
     }
     xcb_map_window(connection, w.id);
-    xcb_flush(connection);
     windows[tag] = w;
-    // Managed once the window manager lists it; it maps windows of hidden
-    // desktops later or never, so MapNotify would not do.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!isManaged(w.id)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            say("error " + tag + " not managed");
-            return;
-        }
+    return w.id;
+}
+
+/// Waits until the window manager lists every window: it maps windows of
+/// hidden desktops later or never, so MapNotify would not do.
+bool managed(const std::vector<xcb_window_t>& ids, std::chrono::seconds timeout)
+{
+    xcb_flush(connection);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!std::all_of(ids.begin(), ids.end(), isManaged)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         pollfd p{xcb_get_file_descriptor(connection), POLLIN, 0};
         ::poll(&p, 1, 20);
         drainEvents(true);
     }
-    say("opened " + tag + " " + std::to_string(w.id));
+    return true;
 }
 
+void open(const std::string& tag, std::istringstream& in)
+{
+    std::string title = tag;
+    auto opt = options(in, title);
+    const auto id = create(tag, opt, title);
+    say(managed({id}, std::chrono::seconds(10)) ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
+}
+
+/// Bare windows (a title, a desktop, a pid) as the benchmark reads them.
 void many(int count)
 {
     std::vector<xcb_window_t> ids;
@@ -227,8 +236,7 @@ void many(int count)
         const std::uint32_t values[] = {screen->white_pixel};
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, id, screen->root, 0, 0, 320, 240, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, values);
-        const std::string title = "window " + std::to_string(i);
-        setText(id, "_NET_WM_NAME", "UTF8_STRING", title);
+        setText(id, "_NET_WM_NAME", "UTF8_STRING", "window " + std::to_string(i));
         const std::uint32_t desktop = static_cast<std::uint32_t>(i % 4), pid = static_cast<std::uint32_t>(getpid());
         setProperty(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, 32, &desktop, 1);
         setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, &pid, 1);
@@ -236,24 +244,7 @@ void many(int count)
         windows["many" + std::to_string(i)] = {id, false};
         ids.push_back(id);
     }
-    xcb_flush(connection);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (true) {
-        bool all = true;
-        for (auto id : ids)
-            if (!(all = isManaged(id)))
-                break;
-        if (all)
-            break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            say("error many not managed");
-            return;
-        }
-        pollfd p{xcb_get_file_descriptor(connection), POLLIN, 0};
-        ::poll(&p, 1, 50);
-        drainEvents(true);
-    }
-    say("opened-many");
+    say(managed(ids, std::chrono::seconds(60)) ? "opened-many" : "error many not managed");
 }
 
 void hostile(xcb_window_t id, const std::string& kind, std::istringstream& in)

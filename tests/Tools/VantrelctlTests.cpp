@@ -1,0 +1,128 @@
+// vantrelctl symbols, spaces and windows on the simulated sample desktop, run as a user would.
+#include "Support/ChildProcess.h"
+#include "SystemBridge/PrivateSymbols.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Run {
+    std::string output;
+    int status = -1;
+};
+
+/// Runs vantrelctl to its end: what it printed (standard error too) and its exit code.
+Run vantrelctl(const std::string& arguments)
+{
+    Run run;
+    FILE* pipe = popen((std::string(VANTRELCTL_PATH) + " " + arguments + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char buffer[4096];
+    while (auto n = fread(buffer, 1, sizeof buffer, pipe))
+        run.output.append(buffer, n);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(VantrelctlSymbols, PrintsFourteenRowsInTableOrder)
+{
+    auto run = vantrelctl("symbols --backend sim");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::istringstream lines(run.output);
+    std::vector<std::string> names;
+    for (std::string name, resolved; lines >> name >> resolved;) {
+        names.push_back(name);
+        EXPECT_EQ(resolved, "true") << name;
+    }
+    EXPECT_EQ(names, std::vector<std::string>(PrivateSymbols::knownNames.begin(), PrivateSymbols::knownNames.end()));
+}
+
+TEST(VantrelctlSpaces, PrintsTheSampleDesktopAsOneObject)
+{
+    auto run = vantrelctl("spaces --backend sim");
+    ASSERT_EQ(run.status, 0) << run.output;
+    auto result = nlohmann::json::parse(run.output);
+    ASSERT_EQ(result["displays"].size(), 2u);
+    const auto& first = result["displays"][0];
+    EXPECT_TRUE(first["displayUUID"].is_string());
+    EXPECT_EQ(first["currentSpaceID"], 1);
+    EXPECT_EQ(first["spaces"][2]["type"], 4);
+    for (auto key : {"id", "managedID", "uuid", "type"})
+        EXPECT_TRUE(first["spaces"][0].contains(key)) << key;
+    EXPECT_EQ(result["visibleSpaceIDs"], nlohmann::json::array({1, 12}));
+    EXPECT_EQ(result["activeSpaceID"], 1);
+}
+
+// Every command chooses its backend through the same code: one command stands for all.
+TEST(VantrelctlBackends, UnknownBackendsAndStrayArgumentsAreErrors)
+{
+    auto unknown = vantrelctl("windows --backend wayland");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.output.find("unknown backend 'wayland'"), std::string::npos) << unknown.output;
+    EXPECT_NE(vantrelctl("symbols --backend sim extra").status, 0);
+}
+
+TEST(VantrelctlWindows, PrintsTheStoresWindowsAndSpacesAsOneObject)
+{
+    auto run = vantrelctl("windows --backend sim");
+    ASSERT_EQ(run.status, 0) << run.output;
+    auto result = nlohmann::ordered_json::parse(run.output);
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : result.items())
+        keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"windows", "visibleSpaceIDs", "fullscreenSpaceIDs", "spaceNumbers"}));
+
+    // The sample's regular applications only (its accessory clock is not tracked),
+    // grouped by application name, never focused: snapshot order.
+    std::vector<unsigned> ids;
+    for (const auto& window : result["windows"])
+        ids.push_back(window["id"].get<unsigned>());
+    EXPECT_EQ(ids, (std::vector<unsigned>{204, 203, 201, 202}));
+    auto first = result["windows"][0];
+    std::vector<std::string> fields;
+    for (const auto& [key, value] : first.items())
+        fields.push_back(key);
+    EXPECT_EQ(fields, (std::vector<std::string>{"id", "pid", "bundleID", "appName", "title", "isMinimized",
+                                                "isAppHidden", "spaceIDs"}));
+    EXPECT_EQ(first["appName"], "Browser");
+    EXPECT_EQ(first["bundleID"], "org.example.Browser");
+    EXPECT_EQ(first["spaceIDs"], nlohmann::ordered_json::array({7}));
+    EXPECT_EQ(result["visibleSpaceIDs"], nlohmann::ordered_json::array({1, 12}));
+    EXPECT_EQ(result["fullscreenSpaceIDs"], nlohmann::ordered_json::array({7}));
+    EXPECT_EQ(result["spaceNumbers"]["12"], 4);
+}
+
+TEST(VantrelctlWindows, WatchingEndsCleanlyOnInterruptAndTermination)
+{
+    for (int signal : {SIGINT, SIGTERM}) {
+        test::ChildProcess::Options options;
+        options.argv = {VANTRELCTL_PATH, "windows", "--backend", "sim", "--watch"};
+        options.pipeStdout = true;
+        auto process = test::ChildProcess::spawn(options);
+        ASSERT_NE(process, nullptr);
+        ASSERT_TRUE(process->readLine(10s).has_value());
+        // Quiet desktop: no second line.
+        EXPECT_FALSE(process->readLine(300ms).has_value());
+        EXPECT_TRUE(process->isRunning());
+        ASSERT_EQ(::kill(process->pid(), signal), 0);
+        auto status = process->waitForExit(10s);
+        ASSERT_TRUE(status.has_value()) << "still running after signal " << signal;
+        EXPECT_TRUE(WIFEXITED(*status)) << "killed by signal " << signal;
+        EXPECT_EQ(WEXITSTATUS(*status), 0);
+    }
+}
+
+} // namespace
+} // namespace vantrel
