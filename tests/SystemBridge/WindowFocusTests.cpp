@@ -205,18 +205,7 @@ TEST_F(FocusTest, TheSecondEventRecordNeverChangesOk)
     EXPECT_EQ(step->detail, "down=-1 up=0");
 }
 
-TEST_F(FocusTest, OptionsTurnStepsOff)
-{
-    Options options;
-    options.postEventRecord = false;
-    options.raise = false;
-    options.repairOriginSpace = false;
-    auto trace = WindowFocus::focus(100, 10, nullptr, options);
-    EXPECT_EQ(stepNames(trace), (std::vector<std::string>{"switchSpace", "setFrontProcessWithOptions"}));
-    EXPECT_TRUE(desktop->postedEventRecords().empty());
-}
-
-TEST_F(FocusTest, MissingSlotsAreReportedAsSymbolMissing)
+TEST_F(FocusTest, MissingSlotsAreReportedAsSymbolMissingAndOptionsTurnStepsOff)
 {
     desktop->removeSlot("_SLPSSetFrontProcessWithOptions");
     desktop->removeSlot("SLPSPostEventRecordTo");
@@ -228,9 +217,18 @@ TEST_F(FocusTest, MissingSlotsAreReportedAsSymbolMissing)
     EXPECT_EQ(trace.steps[1].detail, "symbol missing");
     EXPECT_FALSE(trace.steps[0].ok);
     EXPECT_TRUE(trace.steps[2].ok);
+
+    desktop->clearCalls();
+    Options options;
+    options.postEventRecord = false;
+    options.raise = false;
+    options.repairOriginSpace = false;
+    trace = WindowFocus::focus(100, 10, nullptr, options);
+    EXPECT_EQ(stepNames(trace), (std::vector<std::string>{"switchSpace", "setFrontProcessWithOptions"}));
+    EXPECT_FALSE(desktop->called("AXUIElementPerformAction"));
 }
 
-TEST_F(FocusTest, RaiseRetriesAnInvalidElementOnceWithAFreshOne)
+TEST_F(FocusTest, RaiseRetriesAnInvalidElementOnceWithAFreshOneAndFailsWithoutAny)
 {
     auto raiseDetail = [&](std::optional<AXElement> element) {
         auto trace = WindowFocus::focus(200, 20, element.value_or(nullptr));
@@ -254,18 +252,18 @@ TEST_F(FocusTest, RaiseRetriesAnInvalidElementOnceWithAFreshOne)
     desktop->removeSlot("_AXUIElementGetWindow");
     reinstall();
     EXPECT_EQ(raiseDetail(element), "failed: AXError -25202");
-}
 
-TEST_F(FocusTest, NoElementMeansRaiseFails)
-{
+    // A window without any element cannot be raised, and the focus fails.
     desktop->openWindow({.id = 300, .pid = 20, .title = "server only", .spaces = {1}, .accessible = false});
     auto trace = WindowFocus::focus(300, 20);
     auto* step = findStep(trace, "raise");
     ASSERT_NE(step, nullptr);
-    EXPECT_FALSE(step->ok);
     EXPECT_EQ(step->detail, "no AX element for wid 300");
+    EXPECT_FALSE(step->ok);
     EXPECT_FALSE(trace.succeeded());
 }
+
+
 
 TEST_F(FocusTest, RepairNeedsAnotherPreviousFrontProcessAndAHiddenOrigin)
 {
