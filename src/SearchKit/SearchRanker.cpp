@@ -4,6 +4,9 @@
 #include "SearchKit/TextUnicode.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <utility>
 #include <thread>
 
 namespace vantrel::SearchRanker::detail {
@@ -16,13 +19,53 @@ constexpr std::size_t minimumPerThread = 4096;
 /// than making keys for them would.
 constexpr std::size_t shortRun = 32;
 
-/// Best first, then input order: a total order, so any sort, split or not,
-/// gives the stable order by score.
-constexpr auto better = [](const Scored& a, const Scored& b) {
-    if (a.score != b.score)
-        return a.score > b.score;
-    return a.index < b.index;
-};
+
+/// The score as an unsigned key that orders best first: doubles order as
+/// their bits once negative ones are flipped (both zeros count as +0).
+inline std::uint64_t bestFirstKey(double score)
+{
+    const auto bits = std::bit_cast<std::uint64_t>(score == 0 ? 0.0 : score);
+    const std::uint64_t ascending = (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t { 1 } << 63);
+    return ~ascending;
+}
+
+/// Sorts best first, equal scores keeping their current order. A stable
+/// radix sort on bestFirstKey, a byte per pass; a pass whose byte is the
+/// same in every key moves nothing and is skipped, so the few bytes that
+/// scores of similar size differ in decide the cost.
+void sortBestFirst(std::vector<Scored>& scored)
+{
+    const std::size_t n = scored.size();
+    if (n < 256) {
+        std::stable_sort(scored.begin(), scored.end(), [](const Scored& a, const Scored& b) { return a.score > b.score; });
+        return;
+    }
+    std::vector<std::uint64_t> keys(n);
+    std::array<std::array<std::uint32_t, 256>, 8> counts {};
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint64_t key = bestFirstKey(scored[k].score);
+        keys[k] = key;
+        for (std::size_t b = 0; b < 8; ++b)
+            ++counts[b][(key >> (8 * b)) & 0xFF];
+    }
+    std::vector<Scored> otherScored(n);
+    std::vector<std::uint64_t> otherKeys(n);
+    for (std::size_t b = 0; b < 8; ++b) {
+        auto& count = counts[b];
+        if (count[(keys[0] >> (8 * b)) & 0xFF] == n)
+            continue;
+        std::uint32_t offset = 0;
+        for (auto& c : count)
+            offset += std::exchange(c, offset);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::uint32_t to = count[(keys[k] >> (8 * b)) & 0xFF]++;
+            otherScored[to] = scored[k];
+            otherKeys[to] = keys[k];
+        }
+        scored.swap(otherScored);
+        keys.swap(otherKeys);
+    }
+}
 
 } // namespace
 
@@ -52,17 +95,9 @@ unsigned threadsFor(std::size_t count, unsigned threads)
 
 void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsTexts, unsigned threads)
 {
-    // (score, index) is a total order, so any sort, split or not, gives the
-    // stable order by score.
-    if (threads > 1 && scored.size() >= 2 * minimumPerThread) {
-        const auto middle = scored.begin() + static_cast<std::ptrdiff_t>(scored.size() / 2);
-        std::thread other([&] { std::sort(middle, scored.end(), better); });
-        std::sort(scored.begin(), middle, better);
-        other.join();
-        std::inplace_merge(scored.begin(), middle, scored.end(), better);
-    } else {
-        std::sort(scored.begin(), scored.end(), better);
-    }
+    // Candidates arrive in input order, so a stable sort by score alone
+    // leaves equal scores in input order.
+    sortBestFirst(scored);
 
     // Runs of exactly equal scores are ordered by collation; only their
     // members need their texts.
@@ -96,6 +131,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     }
     const unsigned chunks = std::max(1u, tied.size() >= minimumPerThread ? threads : 1);
     std::vector<std::string_view> texts(scored.size()); // by slot
+    std::vector<std::uint8_t> ascii(scored.size());     // by slot
     std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
     struct KeySpan {
         std::uint32_t chunk = 0;
@@ -111,6 +147,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         for (std::size_t k = from; k < to; ++k) {
             const Scored& entry = scored[tied[k]];
             texts[entry.slot] = tiebreak(entry.index, ownsTexts ? storage[entry.slot] : scratch);
+            ascii[entry.slot] = TextUnicode::isAscii(texts[entry.slot]);
             if (!runOfKeys[k])
                 continue;
             const std::size_t offset = buffer.size();
@@ -122,8 +159,12 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         const KeySpan& span = spans[entry.slot];
         return std::string_view(buffers[span.chunk]).substr(span.offset, span.length);
     };
+    // ASCII pairs skip the collator where the locale allows it.
+    const TextUnicode::AsciiCollation* asciiOrder = TextUnicode::asciiCollation();
     auto collated = [&](const Scored& a, const Scored& b) {
-        const int order = TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
+        const int order = asciiOrder != nullptr && ascii[a.slot] && ascii[b.slot]
+            ? asciiOrder->compare(texts[a.slot], texts[b.slot])
+            : TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
         return order != 0 ? order < 0 : a.index < b.index;
     };
     auto byKey = [&](const Scored& a, const Scored& b) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -486,6 +487,56 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key)
     }
     key.resize(used);
     return true;
+}
+
+namespace {
+
+/// The ranks of the ASCII characters' primary weights, or none when the
+/// collation is not one that AsciiCollation can follow.
+std::optional<AsciiCollation> makeAsciiCollation()
+{
+    UCollator* collator = baseCollator().collator.get();
+    if (collator == nullptr || threadPrimaryCollator() == nullptr)
+        return std::nullopt;
+    int32_t rulesLength = 0;
+    ucol_getRules(collator, &rulesLength);
+    UErrorCode status = U_ZERO_ERROR;
+    const bool plain = rulesLength == 0 && ucol_getAttribute(collator, UCOL_NUMERIC_COLLATION, &status) == UCOL_OFF
+        && ucol_getAttribute(collator, UCOL_CASE_LEVEL, &status) == UCOL_OFF
+        && ucol_getAttribute(collator, UCOL_ALTERNATE_HANDLING, &status) == UCOL_NON_IGNORABLE && U_SUCCESS(status);
+    if (!plain)
+        return std::nullopt;
+    std::array<std::string, 128> weights;
+    std::vector<std::string> units;
+    for (UChar32 c = 0; c < 128; ++c) {
+        appendPrimariesOf(c, weights[static_cast<std::size_t>(c)]);
+        if (!weights[static_cast<std::size_t>(c)].empty())
+            units.push_back(weights[static_cast<std::size_t>(c)]);
+    }
+    std::sort(units.begin(), units.end());
+    units.erase(std::unique(units.begin(), units.end()), units.end());
+    // Sorted, a unit that is a prefix of others sits right before one of them.
+    for (std::size_t k = 1; k < units.size(); ++k)
+        if (units[k].starts_with(units[k - 1]))
+            return std::nullopt;
+    if (units.size() > 255)
+        return std::nullopt;
+    AsciiCollation result;
+    for (std::size_t c = 0; c < 128; ++c) {
+        if (weights[c].empty())
+            continue;
+        const auto at = std::lower_bound(units.begin(), units.end(), weights[c]);
+        result.ranks[c] = static_cast<std::uint8_t>(at - units.begin() + 1);
+    }
+    return result;
+}
+
+} // namespace
+
+const AsciiCollation* asciiCollation()
+{
+    static const std::optional<AsciiCollation> collation = makeAsciiCollation();
+    return collation ? &*collation : nullptr;
 }
 
 std::string collationLocale()

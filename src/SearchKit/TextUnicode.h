@@ -64,6 +64,41 @@ int compareLocalized(std::string_view a, std::string_view b);
 /// order their texts as compareLocalized does on nearly all window texts but
 /// not on all; callers confirm the result with compareLocalized.
 bool appendApproximateCollationKey(std::string_view text, std::string& key);
+/// compareLocalized for ASCII texts without the collator, where the current
+/// collation allows it: it adds no rules to the root ones (which join no
+/// ASCII characters into contractions), compares digits one by one, has no
+/// case level, and gives each ASCII character at most one primary weight
+/// unit, none a prefix of another's. Comparing two texts is then comparing
+/// their characters' units in turn: ASCII differs from itself beyond the
+/// primary level only in case, which secondary strength ignores.
+class AsciiCollation {
+public:
+    /// <0, 0 or >0 exactly as compareLocalized(a, b); both texts ASCII.
+    int compare(std::string_view a, std::string_view b) const
+    {
+        std::size_t i = 0;
+        std::size_t j = 0;
+        for (;;) {
+            std::uint8_t x = 0;
+            std::uint8_t y = 0;
+            while (i < a.size() && (x = ranks[static_cast<std::uint8_t>(a[i++]) & 0x7F]) == 0) {
+            }
+            while (j < b.size() && (y = ranks[static_cast<std::uint8_t>(b[j++]) & 0x7F]) == 0) {
+            }
+            if (x != y)
+                return x < y ? -1 : 1;
+            if (x == 0)
+                return 0;
+        }
+    }
+
+    /// The order of each ASCII character's primary weight among the others'
+    /// (0: ignorable); characters that differ only in case share one.
+    std::array<std::uint8_t, 128> ranks {};
+};
+/// The current locale's AsciiCollation; null where only the collator can
+/// decide (tailored or numeric collation, a case level, no collation data).
+const AsciiCollation* asciiCollation();
 /// The locale identifier the collator was opened with (for diagnostics).
 std::string collationLocale();
 

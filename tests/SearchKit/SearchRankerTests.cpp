@@ -134,6 +134,32 @@ TEST(SearchRanker, TiesFollowTheCollatorExactly)
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
 }
 
+TEST(SearchRanker, AsciiTiesNeedNoCollatorWhereTheRulesAreRoot)
+{
+    const TextUnicode::AsciiCollation* ascii = TextUnicode::asciiCollation();
+    if (TextUnicode::collationLocale() == "root") {
+        ASSERT_NE(ascii, nullptr);
+    }
+    if (ascii == nullptr)
+        GTEST_SKIP() << "collation of " << TextUnicode::collationLocale() << " is tailored";
+    // Every ASCII character, with letters, digits and separators (which
+    // carry their own weights) far more likely than the rest.
+    std::mt19937 random(17);
+    const std::string common = "aAbBzZ09 -._/~()[]";
+    auto randomText = [&] {
+        std::string text;
+        for (int k = random() % 7; k > 0; --k)
+            text.push_back(random() % 4 == 0 ? static_cast<char>(random() % 128) : common[random() % common.size()]);
+        return text;
+    };
+    auto sign = [](int order) { return (order > 0) - (order < 0); };
+    for (int i = 0; i < 40000; ++i) {
+        const std::string a = randomText();
+        const std::string b = random() % 3 == 0 ? a + randomText() : randomText();
+        ASSERT_EQ(sign(ascii->compare(a, b)), sign(TextUnicode::compareLocalized(a, b))) << '"' << a << "\" vs \"" << b << '"';
+    }
+}
+
 TEST(SearchRanker, ContractionsOverruleCharacterWeights)
 {
     // In the root rules "l\u00B7" is one collation element, the letter with
