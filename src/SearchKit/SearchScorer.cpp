@@ -200,6 +200,31 @@ struct WordPass {
     double c;          // the consecutive bonus for this word length
 };
 
+/// A cell whose text character matched its word character: the score `s`,
+/// the bonus `carry` its run carries on, and `extend`, the value of
+/// continuing the run that ends diagonally before it (NEG in the first row).
+struct MatchedCell {
+    double s;
+    double carry;
+    double extend;
+};
+
+/// The matched cell (i, j) from the previous column's rows H, M and B: a new
+/// run starting here or the run before it continued, whichever scores more
+/// (a new run on ties).
+template <class Array>
+inline MatchedCell matchedCell(
+    const Weights& weights, std::size_t i, std::size_t j, double bonus, double c, const Array& H, const Array& M, const Array& B)
+{
+    if (i == 0)
+        return { bonus + weights.gapLeading * static_cast<double>(j), bonus, NEG };
+    const double fresh = bonus + M[i - 1];
+    const double extend = H[i - 1] + std::max(c, B[i - 1]);
+    if (fresh < extend)
+        return { extend, B[i - 1], extend };
+    return { fresh, bonus, extend };
+}
+
 /// One column of the tables: H (best score with word[i] matched exactly at
 /// text[j]), M (best score with word[i] matched at or before text[j], gaps
 /// after it charged) and B (the bonus carried by the run ending at (i, j)).
@@ -219,28 +244,12 @@ inline void tableColumn(const Weights& weights, const Text& text, std::size_t j,
             B[i] = 0;
             continue;
         }
-        double s;
-        double carry;
-        double extend = NEG;
-        if (i == 0) {
-            s = bonus + weights.gapLeading * static_cast<double>(j);
-            carry = bonus;
-        } else {
-            const double fresh = bonus + M[i - 1];
-            extend = H[i - 1] + std::max(c, B[i - 1]);
-            if (fresh < extend) {
-                s = extend;
-                carry = B[i - 1];
-            } else {
-                s = fresh;
-                carry = bonus;
-            }
-        }
-        const double r = std::max(s, M[i] + gap[i]);
+        const MatchedCell cell = matchedCell(weights, i, j, bonus, c, H, M, B);
+        const double r = std::max(cell.s, M[i] + gap[i]);
         if (flags != nullptr && i < m)
-            flags[i] = cellFlag(s, r, extend, i, j);
-        H[i] = s;
-        B[i] = carry;
+            flags[i] = cellFlag(cell.s, r, cell.extend, i, j);
+        H[i] = cell.s;
+        B[i] = cell.carry;
         M[i] = r;
     }
 }
@@ -315,32 +324,16 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
         std::uint8_t* cellFlags = flags != nullptr ? flags + (j - pass.first) * m : nullptr;
 #pragma GCC unroll 8
         for (std::size_t i = 0; i < R; ++i) {
-            double s = NEG;
-            double carry = 0;
-            double extend = NEG;
-            if (((rows >> i) & 1) != 0) {
-                if (i == 0) {
-                    s = bonus + weights.gapLeading * static_cast<double>(j);
-                    carry = bonus;
-                } else {
-                    const double fresh = bonus + M[i - 1];
-                    extend = H[i - 1] + std::max(pass.c, B[i - 1]);
-                    if (fresh < extend) {
-                        s = extend;
-                        carry = B[i - 1];
-                    } else {
-                        s = fresh;
-                        carry = bonus;
-                    }
-                }
-            }
-            // A cell that does not match gives NEG here, which leaves M[i] + gap.
-            const double r = std::max(s, M[i] + gap[i]);
+            // A cell that does not match is impossible, which leaves M[i] + gap.
+            MatchedCell cell { NEG, 0, NEG };
+            if (((rows >> i) & 1) != 0)
+                cell = matchedCell(weights, i, j, bonus, pass.c, H, M, B);
+            const double r = std::max(cell.s, M[i] + gap[i]);
             if (cellFlags != nullptr && i < m)
-                cellFlags[i] = cellFlag(s, r, extend, i, j);
-            nextH[i] = s;
+                cellFlags[i] = cellFlag(cell.s, r, cell.extend, i, j);
+            nextH[i] = cell.s;
             nextM[i] = r;
-            nextB[i] = carry;
+            nextB[i] = cell.carry;
         }
         H = nextH;
         M = nextM;
