@@ -132,4 +132,39 @@ TEST(VantrelctlRank, PipedInputRanksAsAFileDoes)
     EXPECT_EQ(std::count(fromFile.text.begin(), fromFile.text.end(), '\n'), std::count(input.begin(), input.end(), 'M'));
 }
 
+TEST(VantrelctlFront, SearchesAloneAndHandsOtherCommandsOn)
+{
+    // The search commands need nothing beside the program; the others are
+    // run by vantrelctl-desktop, and without it the program says so.
+    const auto directory = std::filesystem::temp_directory_path() / ("vantrelctl-alone-" + std::to_string(getpid()));
+    std::filesystem::create_directories(directory);
+    const auto alone = directory / "vantrelctl";
+    std::filesystem::copy_file(VANTRELCTL_PATH, alone, std::filesystem::copy_options::overwrite_existing);
+    auto run = [&](const std::string& arguments) {
+        Output output;
+        FILE* pipe = popen((alone.string() + " " + arguments + " 2>&1 < /dev/null").c_str(), "r");
+        char buffer[4096];
+        std::size_t got;
+        while (pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.text.append(buffer, got);
+        const int status = pipe != nullptr ? pclose(pipe) : -1;
+        output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return output;
+    };
+    const auto score = run("score ter Terminal");
+    EXPECT_EQ(score.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(score.text)["positions"], nlohmann::json({0, 1, 2}));
+    const auto windows = run("windows --backend sim");
+    EXPECT_EQ(windows.status, 2);
+    EXPECT_NE(windows.text.find("cannot run " + (directory / "vantrelctl-desktop").string()), std::string::npos)
+        << windows.text;
+    std::filesystem::remove_all(directory);
+
+    // Beside it, the same commands run there, help included.
+    const auto help = vantrelctl({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.text.find("windows"), std::string::npos);
+    EXPECT_NE(help.text.find("rank"), std::string::npos);
+}
+
 } // namespace

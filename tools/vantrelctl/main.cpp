@@ -2,11 +2,18 @@
 #include "Command.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <map>
 #include <stdexcept>
+
+#ifdef VANTRELCTL_FORWARD_TO
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#endif
 
 namespace vantrelctl {
 
@@ -71,12 +78,41 @@ std::optional<std::string> takeOption(std::vector<std::string>& args, std::strin
     return std::nullopt;
 }
 
+#ifdef VANTRELCTL_FORWARD_TO
+/// Runs the program that has the commands this one lacks, found beside this
+/// one's executable, with the same arguments; returns only on failure.
+[[noreturn]] void forward(char** argv)
+{
+    std::string self(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    std::string program = VANTRELCTL_FORWARD_TO;
+    if (length > 0 && static_cast<std::size_t>(length) < self.size()) {
+        self.resize(static_cast<std::size_t>(length));
+        program = self.substr(0, self.rfind('/') + 1) + program;
+    }
+    std::vector<char*> arguments { program.data() };
+    for (char** arg = argv + 1; *arg != nullptr; ++arg)
+        arguments.push_back(*arg);
+    arguments.push_back(nullptr);
+    ::execv(program.c_str(), arguments.data());
+    std::cerr << "vantrelctl: cannot run " << program << ": " << std::strerror(errno) << "\n";
+    std::exit(2);
+}
+#endif
+
 } // namespace vantrelctl
 
 int main(int argc, char** argv)
 {
     using namespace vantrelctl;
     std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef VANTRELCTL_FORWARD_TO
+    // Only the commands compiled in here run here; help and everything else
+    // is the other program's.
+    const bool local = !args.empty() && table().contains(args[0] == "help" && args.size() > 1 ? args[1] : args[0]);
+    if (!local)
+        forward(argv);
+#endif
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         printHelp(args.empty() ? std::cerr : std::cout);
         return args.empty() ? 2 : 0;
