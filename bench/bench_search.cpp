@@ -33,8 +33,9 @@ const std::string& textOf(const std::string& text)
     return text;
 }
 
-// One scorer call per text, positions included, scratch reused.
-void BM_ScorerMatch(benchmark::State& state)
+// One scorer call per text, scratch reused: the full match with positions,
+// or the score alone (the table pass without the walk-back).
+void BM_Scorer(benchmark::State& state, bool positions)
 {
     const auto& texts = corpus(10000);
     const SearchScorer scorer;
@@ -43,16 +44,23 @@ void BM_ScorerMatch(benchmark::State& state)
     std::size_t matched = 0;
     for (auto _ : state) {
         for (const auto& text : texts) {
-            auto match = scorer.match(query, text, scratch);
-            matched += match.has_value();
-            benchmark::DoNotOptimize(match);
+            if (positions) {
+                auto match = scorer.match(query, text, scratch);
+                matched += match.has_value();
+                benchmark::DoNotOptimize(match);
+            } else {
+                auto score = scorer.score(query, text, scratch);
+                matched += score.has_value();
+                benchmark::DoNotOptimize(score);
+            }
         }
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
     state.counters["matched"] = static_cast<double>(matched) / static_cast<double>(state.iterations());
     state.SetLabel(queries[state.range(0)]);
 }
-BENCHMARK(BM_ScorerMatch)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Scorer, match, true)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Scorer, score, false)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 // The whole ranking as a keystroke pays for it: score, sort, ties collated;
 // on one thread or shared among the machine's.
