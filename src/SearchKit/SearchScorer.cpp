@@ -612,23 +612,16 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
     }
     if (!couldMatch(scorer, query, text, scratch))
         return std::nullopt;
-    const std::size_t n = decode(text, scratch);
+    if (scratch.raw.size() < text.size()) {
+        scratch.raw.resize(text.size());
+        scratch.lower.resize(text.size());
+    }
     const char32_t* raw = scratch.raw.data();
     char32_t* lower = scratch.lower.data();
+    // Letters with case beyond ASCII need the whole-string mapping (final
+    // sigma depends on its neighbours; some letters grow).
     bool contextual = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const char32_t c = raw[i];
-        if (c < 128) {
-            lower[i] = b.cases->lower[c];
-        } else if (!TextUnicode::changesWhenLowercased(c)) {
-            lower[i] = c;
-        } else {
-            // Letters with case need the whole-string mapping (final sigma
-            // depends on its neighbours; some letters grow).
-            contextual = true;
-            break;
-        }
-    }
+    const std::size_t n = TextUnicode::decodeLowered(text, scratch.raw.data(), lower, contextual);
     if (contextual) {
         const std::u32string lowered = TextUnicode::toLower(std::u32string_view(raw, n));
         if (lowered.size() != n) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -287,7 +288,43 @@ bool changesWhenLowercased(char32_t c)
 {
     if (c < 128)
         return asciiTables().lower[c] != c;
-    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
+    if (c > 0xFFFF)
+        return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
+    // Asked of every non-ASCII scalar of every candidate: ICU answers it by
+    // lower-casing, so the answers are kept per thread, a block of 256
+    // scalars at a time as they turn up.
+    using Block = std::bitset<256>;
+    thread_local std::array<std::unique_ptr<Block>, 256> blocks;
+    auto& block = blocks[c >> 8];
+    if (!block) {
+        block = std::make_unique<Block>();
+        for (char32_t k = 0; k < 256; ++k)
+            (*block)[k] = u_hasBinaryProperty(static_cast<UChar32>((c & ~char32_t { 0xFF }) | k), UCHAR_CHANGES_WHEN_LOWERCASED);
+    }
+    return (*block)[c & 0xFF];
+}
+
+std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower, bool& changes)
+{
+    const AsciiTables& ascii = asciiTables();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    std::size_t count = 0;
+    bool any = false;
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            raw[count] = bytes[i];
+            lower[count++] = ascii.lower[bytes[i++]];
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        raw[count] = static_cast<char32_t>(c);
+        lower[count++] = static_cast<char32_t>(c);
+        any = any || changesWhenLowercased(static_cast<char32_t>(c));
+    }
+    changes = any;
+    return count;
 }
 
 char32_t asciiLower(char32_t c)

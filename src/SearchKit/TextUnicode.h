@@ -39,6 +39,11 @@ std::u32string toLower(std::u32string_view text);
 std::string toLower(std::string_view utf8);
 /// Whether lower-casing could change this scalar; false means toLower leaves it.
 bool changesWhenLowercased(char32_t c);
+/// Decodes `utf8` (as decodeScalars) into `raw` and, lower-cased one scalar
+/// at a time, into `lower`; both have room for utf8.size() scalars. Only
+/// ASCII is lower-cased: `changes` tells whether some other scalar would
+/// change, and then `lower` is not the lower-cased text (see toLower).
+std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower, bool& changes);
 /// The scalar's lower-case form when it is ASCII (derived from ICU once).
 char32_t asciiLower(char32_t c);
 /// The Unicode Lowercase property.
