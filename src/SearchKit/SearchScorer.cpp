@@ -146,37 +146,36 @@ struct GivenBonusText {
 };
 
 /// Recovers the positions of one word from the walk-back flags, walking from
-/// the last text character back. Rows are scanned from their first possible
-/// column `first` up; below it every cell is impossible.
-template <class Text, class FlagAt>
-void walkBack(std::u32string_view word, const Text& text, std::size_t first, std::size_t last, FlagAt&& flagAt,
+/// the last text character back over `count` candidate columns: column(e)
+/// is the e-th in ascending order and flagAt(i, e) row i's flags there. A
+/// column may be left out of the candidates only where no row's character
+/// occurs. Positions not found stay 0.
+template <class Text, class Column, class FlagAt>
+void walkBack(std::u32string_view word, const Text& text, std::size_t count, Column&& column, FlagAt&& flagAt,
     std::vector<int>& positions)
 {
     const std::size_t m = word.size();
     const std::size_t base = positions.size();
     positions.resize(base + m, 0);
-    auto j = static_cast<std::ptrdiff_t>(text.size()) - 1;
+    auto e = static_cast<std::ptrdiff_t>(count) - 1; // the candidates left of the last position found
     bool preferRun = false;
     for (std::size_t i = m; i-- > 0;) {
-        if (j < 0)
-            continue;
         std::ptrdiff_t found = -1;
-        for (auto k = std::min(j, static_cast<std::ptrdiff_t>(last)); k >= static_cast<std::ptrdiff_t>(first); --k) {
-            if (text.lower(static_cast<std::size_t>(k)) != word[i])
+        for (; e >= 0; --e) {
+            if (text.lower(column(e)) != word[i])
                 continue;
-            const std::uint8_t f = flagAt(i, static_cast<std::size_t>(k));
+            const std::uint8_t f = flagAt(i, e);
             if ((f & cellReachable) != 0 && (preferRun || (f & cellEndsBest) != 0)) {
-                found = k;
+                found = e;
                 break;
             }
         }
-        if (found < 0) {
-            j = -1;
-            continue;
-        }
-        positions[base + i] = static_cast<int>(found);
-        preferRun = i >= 1 && found >= 1 && (flagAt(i, static_cast<std::size_t>(found)) & cellExtendsRun) != 0;
-        j = found - 1;
+        if (found < 0)
+            break;
+        const std::size_t k = column(found);
+        positions[base + i] = static_cast<int>(k);
+        preferRun = i >= 1 && k >= 1 && (flagAt(i, found) & cellExtendsRun) != 0;
+        e = found - 1;
     }
 }
 
@@ -293,8 +292,12 @@ private:
 /// that is the whole cost of most columns. H and B of such a column are
 /// impossible and 0, which the next matching column assumes rather than
 /// having every column store them.
+/// With `flags` set, each column where some row matches is listed in
+/// `matched` (room for every column) with its rows' flags at the same index
+/// in `flags` (m per column); `matchedCount` says how many.
 template <std::size_t R, class Text>
-double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags)
+double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags,
+    std::size_t* matched, std::size_t& matchedCount)
 {
     const std::size_t m = pass.word.size();
     const RowMasks masks(pass.word);
@@ -321,7 +324,11 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
         previous = j + 1;
         const double bonus = text.bonus(j);
         std::array<double, R> nextH, nextM, nextB;
-        std::uint8_t* cellFlags = flags != nullptr ? flags + (j - pass.first) * m : nullptr;
+        std::uint8_t* cellFlags = nullptr;
+        if (flags != nullptr) {
+            cellFlags = flags + matchedCount * m;
+            matched[matchedCount++] = j;
+        }
 #pragma GCC unroll 8
         for (std::size_t i = 0; i < R; ++i) {
             // A cell that does not match is impossible, which leaves M[i] + gap.
@@ -348,20 +355,30 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
 
 /// smallWordPass with R chosen for the word's length (at most 8).
 template <class Text>
-double smallWordPassFor(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags)
+double smallWordPassFor(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags,
+    std::size_t* matched, std::size_t& matchedCount)
 {
     switch (pass.word.size()) {
     case 1:
-        return smallWordPass<1>(weights, pass, text, flags);
+        return smallWordPass<1>(weights, pass, text, flags, matched, matchedCount);
     case 2:
-        return smallWordPass<2>(weights, pass, text, flags);
+        return smallWordPass<2>(weights, pass, text, flags, matched, matchedCount);
     case 3:
-        return smallWordPass<3>(weights, pass, text, flags);
+        return smallWordPass<3>(weights, pass, text, flags, matched, matchedCount);
     case 4:
-        return smallWordPass<4>(weights, pass, text, flags);
+        return smallWordPass<4>(weights, pass, text, flags, matched, matchedCount);
     default:
-        return smallWordPass<8>(weights, pass, text, flags);
+        return smallWordPass<8>(weights, pass, text, flags, matched, matchedCount);
     }
+}
+
+/// Makes `buffer` hold at least `size` elements; it never shrinks, so a
+/// steady stream of texts neither allocates nor clears anything.
+template <class T>
+inline void growTo(std::vector<T>& buffer, std::size_t size)
+{
+    if (buffer.size() < size)
+        buffer.resize(size);
 }
 
 /// Scores one word against a text; appends its positions (if wanted) only on
@@ -421,15 +438,23 @@ std::optional<double> scoreWord(
     };
 
     if (m <= 8 && !overBudget) {
+        // Short words keep flags only for the columns where they match, and
+        // the walk-back visits only those.
         std::uint8_t* flags = nullptr;
+        std::size_t* matched = nullptr;
+        std::size_t matchedCount = 0;
         if (positions != nullptr) {
-            scratch.flags.resize(columns * m);
+            growTo(scratch.flags, columns * m);
+            growTo(scratch.matchedColumns, columns);
             flags = scratch.flags.data();
+            matched = scratch.matchedColumns.data();
         }
-        const double result = finish(smallWordPassFor(weights, pass, text, flags));
+        const double result = finish(smallWordPassFor(weights, pass, text, flags, matched, matchedCount));
         if (positions != nullptr)
-            walkBack(word, text, first, last,
-                [&](std::size_t i, std::size_t k) { return scratch.flags[(k - first) * m + i]; }, *positions);
+            walkBack(
+                word, text, matchedCount, [&](std::ptrdiff_t e) { return matched[e]; },
+                [&](std::size_t i, std::ptrdiff_t e) { return flags[static_cast<std::size_t>(e) * m + i]; },
+                *positions);
         return result;
     }
 
@@ -455,7 +480,7 @@ std::optional<double> scoreWord(
     const std::size_t segments = (columns + segment - 1) / segment;
     const bool keepFlags = positions != nullptr && segments == 1;
     if (keepFlags)
-        scratch.flags.resize(columns * m);
+        growTo(scratch.flags, columns * m);
     if (segments > 1)
         scratch.checkpoints.resize(segments * 3 * m);
 
@@ -476,7 +501,8 @@ std::optional<double> scoreWord(
         return result;
 
     std::size_t loaded = keepFlags ? 0 : segments;
-    auto flagAt = [&](std::size_t i, std::size_t k) -> std::uint8_t {
+    auto flagAt = [&](std::size_t i, std::ptrdiff_t e) -> std::uint8_t {
+        const std::size_t k = first + static_cast<std::size_t>(e);
         const std::size_t index = (k - first) / segment;
         if (index != loaded) {
             const double* in = scratch.checkpoints.data() + index * 3 * m;
@@ -492,7 +518,8 @@ std::optional<double> scoreWord(
         }
         return scratch.flags[((k - first) - index * segment) * m + i];
     };
-    walkBack(word, text, first, last, flagAt, *positions);
+    walkBack(
+        word, text, columns, [&](std::ptrdiff_t e) { return first + static_cast<std::size_t>(e); }, flagAt, *positions);
     return result;
 }
 

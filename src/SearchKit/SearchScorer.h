@@ -75,6 +75,7 @@ struct SearchScorer {
         std::vector<double> H, M, B, gaps;
         std::vector<double> checkpoints;
         std::vector<std::uint8_t> flags;
+        std::vector<std::size_t> matchedColumns;
         std::vector<int> positions;
         std::vector<int> variantPositions;
         std::vector<int> bestPositions;
