@@ -184,8 +184,6 @@ std::optional<std::string> ChildProcess::readExtraLine(std::chrono::milliseconds
     return readLineFrom(extraFd_, extraBuffer_, timeout);
 }
 
-void ChildProcess::closeStdin() { closeFd(stdinFd_); }
-
 bool ChildProcess::isRunning()
 {
     if (status_ || pid_ <= 0)

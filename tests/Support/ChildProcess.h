@@ -46,8 +46,6 @@ public:
     std::optional<std::string> readLine(std::chrono::milliseconds timeout);
     /// The next line written to the extra pipe.
     std::optional<std::string> readExtraLine(std::chrono::milliseconds timeout);
-    /// Closes the child's standard input (end of file for it).
-    void closeStdin();
     /// True while the child has not exited.
     bool isRunning();
     /// Waits for the child to exit by itself; its wait status, or absent on timeout.

@@ -108,11 +108,8 @@ bool X11Session::showFirstDesktop()
 X11Session* sharedX11Session(X11Session::Failure* failure)
 {
     static X11Session::Failure startFailure;
-    static std::unique_ptr<X11Session> session = [] {
-        auto started = X11Session::start(&startFailure);
-        // Static destruction also covers a failed test: gtest returns from main.
-        return started;
-    }();
+    // Static destruction also covers a failed test: gtest returns from main.
+    static std::unique_ptr<X11Session> session = X11Session::start(&startFailure);
     if (!session && failure)
         *failure = startFailure;
     return session.get();
