@@ -26,8 +26,7 @@ TEST(LearnedShortcutsRecord, NormalizesAndRespectsTheLengthLimit)
 {
     LearnedShortcuts shortcuts;
     shortcuts.record(" \tSa\u3000\u00A0", "w:safari|Start", at(1));
-    EXPECT_EQ(shortcuts.entries.size(), 1u);
-    EXPECT_EQ(shortcuts.targets("sa"), std::vector<std::string> {"w:safari|Start"});
+    EXPECT_EQ(shortcuts.entries, (decltype(shortcuts.entries) {{"sa", {{"w:safari|Start", at(1)}}}}));
     EXPECT_EQ(shortcuts.targets("  SA "), std::vector<std::string> {"w:safari|Start"});
     // Line breaks are not trimmed, so this is another, longer query.
     shortcuts.record("sa\n", "x", at(2));
@@ -48,24 +47,20 @@ TEST(LearnedShortcutsRecord, NormalizesAndRespectsTheLengthLimit)
     EXPECT_TRUE(shortcuts.entries.contains("\u00E4b"));
 }
 
-TEST(LearnedShortcutsRecord, DisabledBelowOneCharacter)
+TEST(LearnedShortcutsRecord, MostRecentFirstWithoutDuplicatesAndNothingBelowOneCharacter)
 {
     for (int limit : {0, -2}) {
-        LearnedShortcuts shortcuts;
-        shortcuts.maxQueryLength = limit;
-        shortcuts.record("a", "x", at(1));
-        EXPECT_TRUE(shortcuts.entries.empty());
+        LearnedShortcuts disabled;
+        disabled.maxQueryLength = limit;
+        disabled.record("a", "x", at(1));
+        EXPECT_TRUE(disabled.entries.empty()) << limit;
     }
-}
 
-TEST(LearnedShortcutsRecord, MostRecentFirstWithoutDuplicates)
-{
     LearnedShortcuts shortcuts;
     shortcuts.record("sa", "X", at(1));
     shortcuts.record("sa", "Y", at(2));
     shortcuts.record("sa", "X", at(3));
-    const std::vector<LearnedShortcuts::Entry> expected {{"X", at(3)}, {"Y", at(2)}};
-    EXPECT_EQ(shortcuts.entries["sa"], expected);
+    EXPECT_EQ(shortcuts.entries["sa"], (std::vector<LearnedShortcuts::Entry> {{"X", at(3)}, {"Y", at(2)}}));
     // Targets compare case-sensitively.
     shortcuts.record("sa", "x", at(4));
     EXPECT_EQ(shortcuts.targets("sa"), (std::vector<std::string> {"x", "X", "Y"}));
@@ -110,11 +105,7 @@ protected:
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
-    void write(const fs::path& file, std::string_view text)
-    {
-        std::ofstream out(file, std::ios::binary);
-        out << text;
-    }
+    void write(const fs::path& file, std::string_view text) { std::ofstream(file, std::ios::binary) << text; }
     static LearnedShortcuts sample()
     {
         LearnedShortcuts shortcuts;
@@ -136,11 +127,10 @@ TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
 
     std::ifstream in(file);
     const auto json = nlohmann::json::parse(in);
-    EXPECT_EQ(json.at("maxQueryLength"), 2);
-    EXPECT_EQ(json.at("maxTargetsPerQuery"), 4);
-    EXPECT_EQ(json.at("entries").at("sa").at(0).at("target"), "w:com.apple.Safari|Start Page");
-    EXPECT_EQ(json.at("entries").at("sa").at(0).at("lastUsed").get<double>(), 786000000.25);
-    EXPECT_EQ(json.at("entries").at("sa").at(1).at("lastUsed").get<double>(), -3.5);
+    EXPECT_EQ(json, nlohmann::json::parse(R"({"maxQueryLength": 2, "maxTargetsPerQuery": 4, "entries": {
+        "sa": [{"target": "w:com.apple.Safari|Start Page", "lastUsed": 786000000.25},
+               {"target": "a:com.apple.Safari", "lastUsed": -3.5}],
+        "\u00E4": [{"target": "w:\u00C4pp|\uD83E\uDD8A", "lastUsed": 0}]}})"));
 }
 
 TEST_F(LearnedShortcutsFile, DatesCountFromTwoThousandOne)
@@ -185,10 +175,11 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
     }
     // Stored limits are taken as read, key order does not matter.
     write(file, R"({"maxTargetsPerQuery": 0, "entries": {"a": []}, "maxQueryLength": 7})");
-    const auto loaded = LearnedShortcuts::load(file);
-    EXPECT_EQ(loaded.maxQueryLength, 7);
-    EXPECT_EQ(loaded.maxTargetsPerQuery, 0);
-    EXPECT_TRUE(loaded.entries.at("a").empty());
+    LearnedShortcuts expected;
+    expected.maxQueryLength = 7;
+    expected.maxTargetsPerQuery = 0;
+    expected.entries["a"] = {};
+    EXPECT_EQ(LearnedShortcuts::load(file), expected);
 }
 
 TEST_F(LearnedShortcutsFile, SaveCreatesMissingFolders)
