@@ -25,7 +25,22 @@ protected:
                 result.push_back(call);
         return result;
     }
+    /// Whether each of `ids` is on, in order.
+    std::vector<bool> enabled(std::initializer_list<int> ids) const
+    {
+        std::vector<bool> result;
+        for (int id : ids)
+            result.push_back(desktop->hotKeyEnabled(id));
+        return result;
+    }
+    void setEnabled(std::initializer_list<int> ids, bool on)
+    {
+        for (int id : ids)
+            desktop->setHotKeyEnabled(id, on);
+    }
 };
+using Bits = std::vector<bool>;
+using Calls = std::vector<std::string>;
 
 TEST(SymbolicHotKeyIds, ParseSignedDecimalWithOptionalSignAndOnlyKnownCases)
 {
@@ -44,16 +59,12 @@ TEST_F(HotKeysTest, TakeOverRecordsTheFirstPriorStatesAndRestoreBringsThemBack)
 {
     desktop->setHotKeyEnabled(6, false);
     EXPECT_TRUE(SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab));
-    for (int id : {1, 2, 6})
-        EXPECT_FALSE(desktop->hotKeyEnabled(id)) << id;
-    EXPECT_TRUE(desktop->hotKeyEnabled(60));
+    EXPECT_EQ(enabled({1, 2, 6, 60}), (Bits{false, false, false, true}));
     SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab); // all off now: the first record wins
     EXPECT_EQ(saved(), (json{{"1", true}, {"2", true}, {"6", false}}));
 
     SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
-    EXPECT_TRUE(desktop->hotKeyEnabled(1));
-    EXPECT_TRUE(desktop->hotKeyEnabled(2));
-    EXPECT_FALSE(desktop->hotKeyEnabled(6)) << "the user's own off state comes back";
+    EXPECT_EQ(enabled({1, 2, 6}), (Bits{true, true, false})) << "the user's own off state comes back";
     EXPECT_EQ(saved(), std::nullopt) << "an empty record removes the key";
 }
 
@@ -78,8 +89,7 @@ TEST_F(HotKeysTest, PartialRestoreKeepsTheOtherEntries)
     SymbolicHotKeys::takeOver(SymbolicHotKey::inputSources);
     SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
     EXPECT_EQ(saved(), (json{{"60", true}, {"61", true}}));
-    auto taken = SymbolicHotKeys::takenOver();
-    EXPECT_EQ(taken.size(), 2u);
+    EXPECT_EQ(SymbolicHotKeys::takenOver().size(), 2u);
     EXPECT_FALSE(desktop->hotKeyEnabled(61));
 }
 
@@ -91,7 +101,7 @@ TEST_F(HotKeysTest, UnknownIdsAreIgnoredAndKeptSignedSpellingsAreRestored)
     ASSERT_EQ(SymbolicHotKeys::takenOver(),
               (std::vector<SymbolicHotKey>{SymbolicHotKey::previousApplication, SymbolicHotKey::nextApplication}));
     SymbolicHotKeys::restore();
-    EXPECT_EQ(setCalls(), (std::vector<std::string>{"CGSSetSymbolicHotKeyEnabled 2 off", "CGSSetSymbolicHotKeyEnabled 1 off"}));
+    EXPECT_EQ(setCalls(), (Calls{"CGSSetSymbolicHotKeyEnabled 2 off", "CGSSetSymbolicHotKeyEnabled 1 off"}));
     EXPECT_EQ(saved(), (json{{"7", false}, {"x", true}}));
     EXPECT_TRUE(SymbolicHotKeys::takenOver().empty());
 }
@@ -139,32 +149,26 @@ TEST_F(HotKeysTest, StatusListsEveryCase)
     desktop->setHotKeyEnabled(60, false);
     auto status = SymbolicHotKeys::status();
     ASSERT_EQ(status.size(), 5u);
-    EXPECT_EQ(status[3].first, SymbolicHotKey(SymbolicHotKey::previousInputSource));
-    EXPECT_EQ(status[3].second, false);
+    EXPECT_EQ(status[3], std::pair(SymbolicHotKey(SymbolicHotKey::previousInputSource), std::optional(false)));
     EXPECT_EQ(status[4].second, true);
 }
-
-// ---- Launch-time repair ----
 
 TEST_F(HotKeysTest, LaunchRepairRestoresWhatAPreviousRunLeftBehind)
 {
     defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"1", true}, {"2", true}, {"6", true}});
-    for (int id : {1, 2, 6})
-        desktop->setHotKeyEnabled(id, false);
+    setEnabled({1, 2, 6}, false);
     EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
-    for (int id : {1, 2, 6})
-        EXPECT_TRUE(desktop->hotKeyEnabled(id)) << id;
+    EXPECT_EQ(enabled({1, 2, 6}), (Bits{true, true, true}));
     EXPECT_EQ(saved(), std::nullopt);
-}
 
-TEST_F(HotKeysTest, LaunchRepairReenablesCommandTabWhoeverDisabledItAndOtherwiseDoesNothing)
-{
+    // ⌘Tab is re-enabled whoever disabled it; with nothing to repair nothing is done.
+    desktop->clearCalls();
     EXPECT_FALSE(SymbolicHotKeyGuard::reassertAtLaunch());
     EXPECT_TRUE(setCalls().empty());
     desktop->setHotKeyEnabled(6, false);
     EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
-    EXPECT_EQ(setCalls(), (std::vector<std::string>{"CGSSetSymbolicHotKeyEnabled 1 on", "CGSSetSymbolicHotKeyEnabled 2 on",
-                                                    "CGSSetSymbolicHotKeyEnabled 6 on"}));
+    EXPECT_EQ(setCalls(), (Calls{"CGSSetSymbolicHotKeyEnabled 1 on", "CGSSetSymbolicHotKeyEnabled 2 on",
+                                 "CGSSetSymbolicHotKeyEnabled 6 on"}));
     // A user-disabled shortcut recorded as such is restored off, then the
     // check re-enables the three ⌘Tab shortcuts regardless.
     defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"2", false}});
@@ -183,8 +187,6 @@ TEST_F(HotKeysTest, LaunchRepairWithoutTheReadEntryPoint)
     EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
     EXPECT_TRUE(desktop->hotKeyEnabled(1));
 }
-
-// ---- Exit hooks ----
 
 // The child takes ⌘Tab over (with ⌘` already off by the user's choice), tells
 // the parent, and waits to be killed. The shortcut table is shared with the
@@ -207,8 +209,7 @@ TEST_F(HotKeysTest, ASignalRestoresTheShortcutsAndStillEndsTheProcess)
 {
     for (int signal : {SIGTERM, SIGSEGV}) {
         SCOPED_TRACE(signal);
-        for (int id : {1, 2})
-            desktop->setHotKeyEnabled(id, true);
+        setEnabled({1, 2}, true);
         desktop->setHotKeyEnabled(6, false);
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
@@ -222,17 +223,14 @@ TEST_F(HotKeysTest, ASignalRestoresTheShortcutsAndStillEndsTheProcess)
         char ready = 0;
         ASSERT_EQ(read(fds[0], &ready, 1), 1);
         close(fds[0]);
-        EXPECT_FALSE(desktop->hotKeyEnabled(1)) << "taken over in the child";
-        EXPECT_FALSE(desktop->hotKeyEnabled(2));
+        EXPECT_EQ(enabled({1, 2}), (Bits{false, false})) << "taken over in the child";
 
         ASSERT_EQ(kill(child, signal), 0);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         EXPECT_EQ(WTERMSIG(status), signal);
-        EXPECT_TRUE(desktop->hotKeyEnabled(1));
-        EXPECT_TRUE(desktop->hotKeyEnabled(2));
-        EXPECT_FALSE(desktop->hotKeyEnabled(6)) << "restored to the user's prior state";
+        EXPECT_EQ(enabled({1, 2, 6}), (Bits{true, true, false})) << "restored to the user's prior state";
     }
 }
 
@@ -249,8 +247,7 @@ TEST_F(HotKeysTest, AnOrderlyExitRestoresTheShortcuts)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(desktop->hotKeyEnabled(1));
-    EXPECT_TRUE(desktop->hotKeyEnabled(6));
+    EXPECT_EQ(enabled({1, 6}), (Bits{true, true}));
 }
 
 TEST_F(HotKeysTest, TheSignalTableFollowsEverySave)
@@ -258,8 +255,7 @@ TEST_F(HotKeysTest, TheSignalTableFollowsEverySave)
     desktop->setHotKeyEnabled(60, false);
     SymbolicHotKeys::takeOver(SymbolicHotKey::inputSources);
     SymbolicHotKeys::restoreFromSignalHandler();
-    EXPECT_FALSE(desktop->hotKeyEnabled(60));
-    EXPECT_TRUE(desktop->hotKeyEnabled(61));
+    EXPECT_EQ(enabled({60, 61}), (Bits{false, true}));
     SymbolicHotKeys::restore(SymbolicHotKey::inputSources);
     desktop->setHotKeyEnabled(61, false);
     SymbolicHotKeys::restoreFromSignalHandler();
