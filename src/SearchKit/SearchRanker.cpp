@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <limits>
 #include <utility>
 #include <thread>
 
@@ -18,7 +19,28 @@ constexpr std::size_t minimumPerThread = 4096;
 /// Runs of ties up to this length cost fewer comparisons by the collator
 /// than making keys for them would.
 constexpr std::size_t shortRun = 32;
+/// Marks a candidate whose score no other candidate has.
+constexpr std::uint32_t untied = std::numeric_limits<std::uint32_t>::max();
 
+
+/// The working arrays of one ranking, kept per thread from one ranking to
+/// the next: re-ranking on every keystroke then reuses the same memory
+/// instead of having the allocator hand it back to the system and fault it
+/// in again each time.
+struct OrderScratch {
+    std::vector<std::uint64_t> keys, otherKeys;
+    std::vector<Scored> otherScored;
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    std::vector<std::uint32_t> tiedIndex;
+    std::vector<std::string_view> texts;
+    std::vector<std::uint8_t> ascii;
+};
+
+OrderScratch& orderScratch()
+{
+    thread_local OrderScratch scratch;
+    return scratch;
+}
 
 /// The score as an unsigned key that orders best first: doubles order as
 /// their bits once negative ones are flipped (both zeros count as +0).
@@ -40,7 +62,9 @@ void sortBestFirst(std::vector<Scored>& scored)
         std::stable_sort(scored.begin(), scored.end(), [](const Scored& a, const Scored& b) { return a.score > b.score; });
         return;
     }
-    std::vector<std::uint64_t> keys(n);
+    OrderScratch& scratch = orderScratch();
+    std::vector<std::uint64_t>& keys = scratch.keys;
+    keys.resize(n);
     std::array<std::array<std::uint32_t, 256>, 8> counts {};
     for (std::size_t k = 0; k < n; ++k) {
         const std::uint64_t key = bestFirstKey(scored[k].score);
@@ -48,8 +72,10 @@ void sortBestFirst(std::vector<Scored>& scored)
         for (std::size_t b = 0; b < 8; ++b)
             ++counts[b][(key >> (8 * b)) & 0xFF];
     }
-    std::vector<Scored> otherScored(n);
-    std::vector<std::uint64_t> otherKeys(n);
+    std::vector<Scored>& otherScored = scratch.otherScored;
+    std::vector<std::uint64_t>& otherKeys = scratch.otherKeys;
+    otherScored.resize(n);
+    otherKeys.resize(n);
     for (std::size_t b = 0; b < 8; ++b) {
         auto& count = counts[b];
         if (count[(keys[0] >> (8 * b)) & 0xFF] == n)
@@ -101,8 +127,12 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
 
     // Runs of exactly equal scores are ordered by collation; only their
     // members need their texts.
-    std::vector<std::pair<std::size_t, std::size_t>> runs;
-    std::vector<std::uint32_t> tied;
+    OrderScratch& scratch = orderScratch();
+    auto& runs = scratch.runs;
+    runs.clear();
+    auto& tiedIndex = scratch.tiedIndex; // by slot
+    tiedIndex.assign(scored.size(), untied);
+    std::size_t tiedCount = 0;
     for (std::size_t begin = 0; begin < scored.size();) {
         std::size_t end = begin + 1;
         while (end < scored.size() && scored[end].score == scored[begin].score)
@@ -110,55 +140,33 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         if (end - begin > 1) {
             runs.emplace_back(begin, end);
             for (std::size_t k = begin; k < end; ++k)
-                tied.push_back(static_cast<std::uint32_t>(k));
+                tiedIndex[scored[k].slot] = scored[k].index;
+            tiedCount += end - begin;
         }
         begin = end;
     }
     if (runs.empty())
         return;
 
-    // Short runs are sorted by the collator. In longer ones each candidate
-    // gets an approximate collation key: its characters' primary weights, in
-    // one buffer per thread. Such a run is sorted by key (the collator
-    // decides equal keys), then the collator checks each neighbouring pair;
-    // in a total order that proves the whole run sorted. A run where a
-    // contraction made the keys mislead is sorted by the collator alone.
-    std::vector<bool> runOfKeys(tied.size()); // by position in `tied`
-    for (std::size_t r = 0, k = 0; r < runs.size(); ++r) {
-        const std::size_t size = runs[r].second - runs[r].first;
-        for (std::size_t end = k + size; k < end; ++k)
-            runOfKeys[k] = size > shortRun;
-    }
-    const unsigned chunks = std::max(1u, tied.size() >= minimumPerThread ? threads : 1);
-    std::vector<std::string_view> texts(scored.size()); // by slot
-    std::vector<std::uint8_t> ascii(scored.size());     // by slot
+    // The tied candidates' texts are fetched in input order (slots follow
+    // it), which reads the caller's items front to back rather than jumping
+    // about in score order.
+    const unsigned chunks = std::max(1u, tiedCount >= minimumPerThread ? threads : 1);
+    auto& texts = scratch.texts; // by slot
+    auto& ascii = scratch.ascii; // by slot
+    texts.resize(scored.size());
+    ascii.resize(scored.size());
     std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
-    struct KeySpan {
-        std::uint32_t chunk = 0;
-        std::size_t offset = 0;
-        std::size_t length = 0;
-    };
-    std::vector<KeySpan> spans(scored.size()); // by slot
-    std::vector<std::string> buffers(chunks);
-    forChunks(tied.size(), chunks, [&](unsigned chunk, std::size_t from, std::size_t to) {
+    forChunks(scored.size(), chunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::string scratch;
-        std::string& buffer = buffers[chunk];
-        buffer.reserve((to - from) * 128);
-        for (std::size_t k = from; k < to; ++k) {
-            const Scored& entry = scored[tied[k]];
-            texts[entry.slot] = tiebreak(entry.index, ownsTexts ? storage[entry.slot] : scratch);
-            ascii[entry.slot] = TextUnicode::isAscii(texts[entry.slot]);
-            if (!runOfKeys[k])
+        for (std::size_t slot = from; slot < to; ++slot) {
+            if (tiedIndex[slot] == untied)
                 continue;
-            const std::size_t offset = buffer.size();
-            TextUnicode::appendApproximateCollationKey(texts[entry.slot], buffer);
-            spans[entry.slot] = { chunk, offset, buffer.size() - offset };
+            texts[slot] = tiebreak(tiedIndex[slot], ownsTexts ? storage[slot] : scratch);
+            ascii[slot] = TextUnicode::isAscii(texts[slot]);
         }
     });
-    auto key = [&](const Scored& entry) {
-        const KeySpan& span = spans[entry.slot];
-        return std::string_view(buffers[span.chunk]).substr(span.offset, span.length);
-    };
+
     // ASCII pairs skip the collator where the locale allows it.
     const TextUnicode::AsciiCollation* asciiOrder = TextUnicode::asciiCollation();
     auto collated = [&](const Scored& a, const Scored& b) {
@@ -167,18 +175,44 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             : TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
         return order != 0 ? order < 0 : a.index < b.index;
     };
-    auto byKey = [&](const Scored& a, const Scored& b) {
-        const int order = key(a).compare(key(b));
-        return order != 0 ? order < 0 : collated(a, b);
+
+    // Short runs, and runs that need the collator for no pair, are sorted
+    // with `collated` alone. In the other long runs each candidate gets an
+    // approximate collation key, its characters' primary weights; the run is
+    // sorted by key (`collated` decides equal keys), then `collated` checks
+    // each neighbouring pair, which in a total order proves the whole run
+    // sorted. A run where a contraction made the keys mislead is sorted by
+    // `collated` alone. Runs are independent: each chunk of runs is sorted
+    // on its own thread, with its own key buffer.
+    struct KeySpan {
+        std::size_t offset = 0;
+        std::size_t length = 0;
     };
-    // Runs are independent; each chunk of runs is sorted on its own thread.
+    std::vector<KeySpan> spans(scored.size()); // by slot
     forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
+        std::string keys;
+        auto key = [&](const Scored& entry) {
+            const KeySpan& span = spans[entry.slot];
+            return std::string_view(keys).substr(span.offset, span.length);
+        };
+        auto byKey = [&](const Scored& a, const Scored& b) {
+            const int order = key(a).compare(key(b));
+            return order != 0 ? order < 0 : collated(a, b);
+        };
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
-            if (end - begin <= static_cast<std::ptrdiff_t>(shortRun)) {
+            const bool collatorFree = asciiOrder != nullptr
+                && std::all_of(begin, end, [&](const Scored& entry) { return ascii[entry.slot] != 0; });
+            if (end - begin <= static_cast<std::ptrdiff_t>(shortRun) || collatorFree) {
                 std::sort(begin, end, collated);
                 continue;
+            }
+            keys.clear();
+            for (auto it = begin; it != end; ++it) {
+                const std::size_t offset = keys.size();
+                TextUnicode::appendApproximateCollationKey(texts[it->slot], keys);
+                spans[it->slot] = { offset, keys.size() - offset };
             }
             std::sort(begin, end, byKey);
             if (!std::is_sorted(begin, end, collated))
