@@ -17,6 +17,7 @@ using MoveSelection = FastSearchTap::MoveSelection;
 using Ended = FastSearchTap::Ended;
 using Began = FastSearchTap::Began;
 using Backspace = FastSearchTap::Backspace;
+using Events = std::vector<Event>;
 
 constexpr std::uint64_t command = 0x100000;
 constexpr std::uint64_t option = 0x80000;
@@ -45,6 +46,14 @@ protected:
         input->keyDown(keyCode, flags);
         input->keyUp(keyCode, flags);
     }
+    // Holds `key` with `flags` down, types `keys` meanwhile, and lets go.
+    void holdAndType(std::uint16_t key, std::uint64_t flags, std::initializer_list<std::uint16_t> keys)
+    {
+        input->flagsChanged(key, flags);
+        for (auto keyCode : keys)
+            type(keyCode, flags);
+        input->flagsChanged(key, 0);
+    }
 
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
     std::unique_ptr<FastSearchTap> tap;
@@ -68,7 +77,7 @@ TEST_F(FastSearchTapTest, LeftCommandHoldTypesPlainLettersThatNoProgramSees)
     input->flagsChanged(Key::leftCommand, 0);
     EXPECT_FALSE(tap->isHeld());
 
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"a"}, Character{"B"}, Ended{true}}));
+    EXPECT_EQ(events, (Events{Began{}, Character{"a"}, Character{"B"}, Ended{true}}));
     // The modifier changes pass; the typed keys were swallowed.
     for (const KeyEvent& event : input->delivered)
         EXPECT_EQ(event.kind, KeyEvent::Kind::flagsChanged);
@@ -91,16 +100,15 @@ TEST_F(FastSearchTapTest, AnOptionHoldRemovesOptionButKeepsShiftACommandHoldKeep
     tap->setModifier(FastSearchModifier::rightCommand);
     input->flagsChanged(Key::rightCommand, command);
     type(18, command | option);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"1"}, Character{"!"}, Character{"a"}, Ended{true}, Began{},
+    EXPECT_EQ(events, (Events{Began{}, Character{"1"}, Character{"!"}, Character{"a"}, Ended{true}, Began{},
                                           Character{"¡"}}));
 }
 
 TEST_F(FastSearchTapTest, KeysOutsideAHoldPassUntouched)
 {
     tap->setModifier(FastSearchModifier::leftOption);
-    type(Key::a, 0);
-    type(Key::escape, 0);
-    type(Key::returnKey, 0);
+    for (auto key : {Key::a, Key::escape, Key::returnKey})
+        type(key, 0);
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(input->delivered.size(), 6u);
 }
@@ -119,7 +127,7 @@ TEST_F(FastSearchTapTest, EditingNavigationAndControlKeysDuringAHoldAreSwallowed
     type(Key::left, option);         // no text: nothing, still swallowed
     type(Key::a, option | control); // control-A types U+0001: nothing
     type(49, option);               // space is text
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, MoveSelection{+1}, MoveSelection{+1}, MoveSelection{+1},
+    EXPECT_EQ(events, (Events{Began{}, MoveSelection{+1}, MoveSelection{+1}, MoveSelection{+1},
                                           MoveSelection{-1}, Backspace{}, Backspace{}, Character{" "}}));
     EXPECT_EQ(input->delivered.size(), 1u);
 }
@@ -133,20 +141,17 @@ TEST_F(FastSearchTapTest, ReturnEnterAndEscapeEndTheHoldBeforeTheModifierIsRelea
     // The key after Return is no longer part of the hold.
     type(Key::a, command);
     input->flagsChanged(Key::leftCommand, 0);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}}));
+    EXPECT_EQ(events, (Events{Began{}, Ended{true}}));
 
     events.clear();
-    for (auto key : {Key::keypadEnter, Key::escape}) {
-        input->flagsChanged(Key::leftCommand, command);
-        type(key, command);
-        input->flagsChanged(Key::leftCommand, 0);
-    }
+    holdAndType(Key::leftCommand, command, {Key::keypadEnter});
+    holdAndType(Key::leftCommand, command, {Key::escape});
     // Released with an empty query it still commits; a second report of either edge changes nothing.
     input->flagsChanged(Key::leftCommand, command);
     input->flagsChanged(Key::leftCommand, command);
     input->flagsChanged(Key::leftCommand, 0);
     input->flagsChanged(Key::leftCommand, 0);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}, Began{}, Ended{false}, Began{}, Ended{true}}));
+    EXPECT_EQ(events, (Events{Began{}, Ended{true}, Began{}, Ended{false}, Began{}, Ended{true}}));
 }
 
 TEST_F(FastSearchTapTest, CapsLockModeHoldsOnKey53AndEscapeCannotCancel)
@@ -159,14 +164,14 @@ TEST_F(FastSearchTapTest, CapsLockModeHoldsOnKey53AndEscapeCannotCancel)
     type(Key::returnKey, 0); // Return still commits
     EXPECT_FALSE(tap->isHeld());
     input->keyUp(Key::escape); // the hold key's release after Return: nothing
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"s"}, Ended{true}}));
+    EXPECT_EQ(events, (Events{Began{}, Character{"s"}, Ended{true}}));
     // Only Return's own key up, which comes after the hold, gets through.
     EXPECT_EQ(input->delivered, (std::vector<KeyEvent>{{KeyEvent::Kind::keyUp, Key::returnKey, 0}}));
 
     events.clear();
     input->keyDown(Key::escape);
     input->keyUp(Key::escape);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{true}}));
+    EXPECT_EQ(events, (Events{Began{}, Ended{true}}));
     // Modifier changes mean nothing in this mode.
     input->flagsChanged(Key::leftCommand, command);
     EXPECT_FALSE(tap->isHeld());
@@ -176,19 +181,11 @@ TEST_F(FastSearchTapTest, DeadKeyComposesOnTheNextKeyAndEachHoldStartsClean)
 {
     input->setLayout(SimulatedLayout::usInternational());
     tap->setModifier(FastSearchModifier::rightCommand);
-    input->flagsChanged(Key::rightCommand, command);
-    type(Key::quote, command);
-    type(Key::e, command);
-    input->flagsChanged(Key::rightCommand, 0);
-
+    holdAndType(Key::rightCommand, command, {Key::quote, Key::e});
     // A dead key left pending at the end of a hold does not leak into the next.
-    input->flagsChanged(Key::rightCommand, command);
-    type(Key::quote, command);
-    input->flagsChanged(Key::rightCommand, 0);
-    input->flagsChanged(Key::rightCommand, command);
-    type(Key::e, command);
-    input->flagsChanged(Key::rightCommand, 0);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"é"}, Ended{true}, Began{}, Ended{true}, Began{},
+    holdAndType(Key::rightCommand, command, {Key::quote});
+    holdAndType(Key::rightCommand, command, {Key::e});
+    EXPECT_EQ(events, (Events{Began{}, Character{"é"}, Ended{true}, Began{}, Ended{true}, Began{},
                                           Character{"e"}, Ended{true}}));
 }
 
@@ -212,7 +209,7 @@ TEST_F(FastSearchTapTest, UninstallDuringAHoldCancelsBeforeRemovingTheTap)
         installedAtEnd = input->tapInstalled();
     };
     tap->setModifier(FastSearchModifier::off);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Ended{false}}));
+    EXPECT_EQ(events, (Events{Began{}, Ended{false}}));
     EXPECT_TRUE(installedAtEnd);
     EXPECT_FALSE(tap->isInstalled());
     EXPECT_FALSE(input->tapInstalled());
@@ -230,7 +227,7 @@ TEST_F(FastSearchTapTest, OwnerMayTurnFastSearchOffFromInsideAnEvent)
     };
     input->flagsChanged(Key::leftOption, option);
     type(Key::a, option);
-    EXPECT_EQ(events, (std::vector<Event>{Began{}, Character{"a"}, Ended{false}}));
+    EXPECT_EQ(events, (Events{Began{}, Character{"a"}, Ended{false}}));
     EXPECT_FALSE(input->tapInstalled());
 }
 
@@ -286,9 +283,8 @@ TEST_F(FastSearchTapTest, DestroyedTapLetsEverythingThrough)
 {
     tap->setModifier(FastSearchModifier::leftOption);
     tap.reset();
-    input->flagsChanged(Key::leftOption, option);
-    type(Key::a, option);
-    EXPECT_EQ(input->delivered.size(), 3u);
+    holdAndType(Key::leftOption, option, {Key::a});
+    EXPECT_EQ(input->delivered.size(), 4u);
     EXPECT_TRUE(events.empty());
 }
 

@@ -39,8 +39,7 @@ TEST_F(HotKeyTest, IdsComeFromOneCounterAndFailedRegistrationsConsumeOne)
     auto a = HotKey::make({tab, command}, [] {});
     auto refused = HotKey::make({tab, option}, [] {});
     auto b = HotKey::make({50, command}, [] {});
-    ASSERT_TRUE(a);
-    ASSERT_TRUE(b);
+    ASSERT_TRUE(a && b);
     EXPECT_FALSE(refused);
     EXPECT_EQ(a->id(), first);
     EXPECT_EQ(b->id(), first + 2);
@@ -61,22 +60,17 @@ TEST_F(HotKeyTest, IdsComeFromOneCounterAndFailedRegistrationsConsumeOne)
 
 TEST_F(HotKeyTest, PressCallsHandlerAndReleaseCallsOnReleaseOnlyWhenSet)
 {
-    int presses = 0;
-    int releases = 0;
+    int presses = 0, releases = 0;
     auto hotKey = HotKey::make({tab, command}, [&] { ++presses; });
     ASSERT_TRUE(hotKey);
-
     input->keyDown(tab, command);
     input->keyUp(tab, command);
-    EXPECT_EQ(presses, 1);
-    EXPECT_EQ(releases, 0);
-
+    EXPECT_EQ(std::pair(presses, releases), std::pair(1, 0));
     hotKey->onRelease = [&] { ++releases; };
     input->keyDown(tab, command);
     input->keyDown(tab, command); // auto-repeat does not press again
     input->keyUp(tab, command);
-    EXPECT_EQ(presses, 2);
-    EXPECT_EQ(releases, 1);
+    EXPECT_EQ(std::pair(presses, releases), std::pair(2, 1));
     EXPECT_TRUE(input->delivered.empty());
 }
 
@@ -84,13 +78,12 @@ TEST_F(HotKeyTest, ModifiersMustMatchExactlyButCapsLockIsIgnored)
 {
     int presses = 0;
     auto hotKey = HotKey::make({tab, command}, [&] { ++presses; });
-    input->keyDown(tab, command | shift);
-    input->keyUp(tab, command | shift);
-    input->keyDown(tab, 0);
-    input->keyUp(tab, 0);
+    for (std::uint64_t flags : {command | shift, std::uint64_t {0}}) {
+        input->keyDown(tab, flags);
+        input->keyUp(tab, flags);
+    }
     EXPECT_EQ(presses, 0);
     EXPECT_EQ(input->delivered.size(), 4u);
-
     input->keyDown(tab, command | capsLock);
     EXPECT_EQ(presses, 1);
 }
@@ -156,8 +149,7 @@ TEST_F(HotKeyTest, HandlerMayUnregisterItsOwnHotKey)
 
 TEST_F(HotKeyTest, KeyboardGrabStillDispatchesRegisteredChords)
 {
-    int presses = 0;
-    int releases = 0;
+    int presses = 0, releases = 0;
     auto hotKey = HotKey::make({tab, command}, [&] { ++presses; });
     hotKey->onRelease = [&] { ++releases; };
     std::vector<KeyEvent> grabbed;
@@ -168,17 +160,15 @@ TEST_F(HotKeyTest, KeyboardGrabStillDispatchesRegisteredChords)
         input->keyUp(tab, command);
     }
     input->keyDown(0, 0);
-    EXPECT_EQ(presses, 2);
-    EXPECT_EQ(releases, 2);
+    EXPECT_EQ(std::pair(presses, releases), std::pair(2, 2));
     EXPECT_EQ(grabbed, (std::vector<KeyEvent>{{KeyEvent::Kind::keyDown, 0, 0}}));
 }
 
 TEST(HotKeyChord, KeyAboveTabResolvesPerKeyboardTypeAndRegistersTheUsersKey)
 {
     const KeyChord sentinel{KeyChord::keyAboveTab, command | shift};
-    EXPECT_EQ(HotKey::Chord::from(sentinel, KeyboardType::iso), (HotKey::Chord{10, command | shift}));
-    EXPECT_EQ(HotKey::Chord::from(sentinel, KeyboardType::ansi), (HotKey::Chord{50, command | shift}));
-    EXPECT_EQ(HotKey::Chord::from(sentinel, KeyboardType::jis), (HotKey::Chord{50, command | shift}));
+    for (auto [type, key] : {std::pair {KeyboardType::iso, 10}, {KeyboardType::ansi, 50}, {KeyboardType::jis, 50}})
+        EXPECT_EQ(HotKey::Chord::from(sentinel, type), (HotKey::Chord {std::uint16_t(key), command | shift}));
     // Real key codes, including 10 and 50 themselves, pass unchanged.
     EXPECT_EQ(HotKey::Chord::from(KeyChord{50, command}, KeyboardType::iso), (HotKey::Chord{50, command}));
 

@@ -36,6 +36,8 @@ const std::string superR = "134";
 const std::string altR = "108";
 
 using test::pumpUntil;
+using E = FastSearchTap;
+using Events = std::vector<FastSearchTap::Event>;
 
 class X11InputTest : public ::testing::Test {
 protected:
@@ -134,8 +136,7 @@ TEST_F(X11InputTest, ChordStillFiresWithCapsLockOrNumLockOn)
     EXPECT_TRUE(pumpUntil(loop, [&] { return presses == 1; }));
     ASSERT_TRUE(type({"key", "Num_Lock", "key", "super+Tab", "key", "Num_Lock"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return presses == 2; }));
-    ASSERT_TRUE(type({"key", "Caps_Lock", "key", "Num_Lock", "key", "super+Tab", "key", "Caps_Lock", "key",
-                      "Num_Lock"}));
+    ASSERT_TRUE(type({"key", "Caps_Lock", "key", "Num_Lock", "key", "super+Tab", "key", "Caps_Lock", "key", "Num_Lock"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return presses == 3; }));
 }
 
@@ -156,8 +157,7 @@ TEST_F(X11InputTest, UnregisteredChordReachesTheFocusedWindowAgain)
 
 TEST_F(X11InputTest, OwnKeyboardGrabStillStepsTheSwitcher)
 {
-    int presses = 0;
-    int releases = 0;
+    int presses = 0, releases = 0;
     auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
     ASSERT_TRUE(hotKey);
     hotKey->onRelease = [&] { ++releases; };
@@ -166,12 +166,11 @@ TEST_F(X11InputTest, OwnKeyboardGrabStillStepsTheSwitcher)
     ASSERT_TRUE(grab);
     ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "Tab", "keyup", "super", "key", "a"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return keys.size() >= 4; }));
-    EXPECT_EQ(presses, 2);
-    EXPECT_EQ(releases, 2);
+    EXPECT_EQ(std::pair(presses, releases), std::pair(2, 2));
     // Super went down and up as modifier changes; "a" came to the grab.
-    EXPECT_EQ(keys.front(), (KeyEvent{KeyEvent::Kind::flagsChanged, 55, command}));
-    EXPECT_EQ(keys[1], (KeyEvent{KeyEvent::Kind::flagsChanged, 55, 0}));
-    EXPECT_EQ(keys[2], (KeyEvent{KeyEvent::Kind::keyDown, 0, 0}));
+    EXPECT_EQ(std::vector(keys.begin(), keys.begin() + 3),
+              (std::vector<KeyEvent>{{KeyEvent::Kind::flagsChanged, 55, command}, {KeyEvent::Kind::flagsChanged, 55, 0},
+                                     {KeyEvent::Kind::keyDown, 0, 0}}));
 }
 
 TEST_F(X11InputTest, FastSearchHoldOnRightSuperTypesIntoTheQueryOnly)
@@ -184,9 +183,7 @@ TEST_F(X11InputTest, FastSearchHoldOnRightSuperTypesIntoTheQueryOnly)
     ASSERT_TRUE(type({"keydown", superR, "key", "a", "key", "b"}));
     ASSERT_TRUE(type({"keyup", superR}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 4; }));
-    using E = FastSearchTap;
-    EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"a"}, E::Character{"b"},
-                                                        E::Ended{true}}));
+    EXPECT_EQ(events, (Events{E::Began{}, E::Character{"a"}, E::Character{"b"}, E::Ended{true}}));
     EXPECT_FALSE(tap->isHeld());
 
     // The client sees keys typed after the hold, and none of the hold's.
@@ -208,8 +205,7 @@ TEST_F(X11InputTest, FastSearchReturnHandsTheKeyboardBackBeforeTheHoldKeyIsRelea
     pumpUntil(loop, [] { return false; }, 100ms);
     ASSERT_TRUE(type({"key", "z", "keyup", altR}));
     EXPECT_EQ(client->readLine(5s), "key 52");
-    using E = FastSearchTap;
-    EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"x"}, E::Ended{true}}));
+    EXPECT_EQ(events, (Events{E::Began{}, E::Character{"x"}, E::Ended{true}}));
 }
 
 TEST_F(X11InputTest, FnIsNotAvailableOnThisKeyboard)
@@ -235,8 +231,7 @@ TEST_F(X11InputTest, InternationalLayoutComposesDeadAcuteAndE)
 
     ASSERT_TRUE(type({"keydown", superR, "key", "dead_acute", "key", "e", "keyup", superR}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 3; }));
-    using E = FastSearchTap;
-    EXPECT_EQ(events, (std::vector<FastSearchTap::Event>{E::Began{}, E::Character{"é"}, E::Ended{true}}));
+    EXPECT_EQ(events, (Events{E::Began{}, E::Character{"é"}, E::Ended{true}}));
 }
 
 TEST_F(X11InputTest, VantrelctlKeysPrintsHotKeysRefusalsAndModifiers)

@@ -71,14 +71,9 @@ TEST(X11KeyCodeTable, CoversFullKeyboardsOneToOne)
 
 TEST(X11KeyCodeTable, ModifierKeysNameTheirFlag)
 {
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(55), command);
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(54), command);
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(58), option);
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(61), option);
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(56), shift);
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(62), control);
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(57), capsLock);
-    EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(48), 0u);
+    for (auto [key, flag] : {std::pair {55, command}, {54, command}, {58, option}, {61, option}, {56, shift},
+             {62, control}, {57, capsLock}, {48, std::uint64_t {0}}})
+        EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(std::uint16_t(key)), flag) << key;
 }
 
 TEST(XkbTranslator, USLayoutTextAndControlCharacters)
@@ -92,13 +87,9 @@ TEST(XkbTranslator, USLayoutTextAndControlCharacters)
     EXPECT_EQ(translator.character(0, command), "a"); // command does not change text
     EXPECT_EQ(translator.character(49, 0), " ");
     // Control characters never count as text.
-    EXPECT_EQ(translator.character(0, control), std::nullopt);
-    EXPECT_EQ(translator.character(36, 0), std::nullopt); // Return
-    EXPECT_EQ(translator.character(48, 0), std::nullopt); // Tab
-    EXPECT_EQ(translator.character(53, 0), std::nullopt); // Escape
-    EXPECT_EQ(translator.character(51, 0), std::nullopt); // Backspace
-    EXPECT_EQ(translator.character(123, 0), std::nullopt); // an arrow has no text
-    EXPECT_EQ(translator.character(63, 0), std::nullopt);  // Fn: no key
+    // Control-A, Return, Tab, Escape, Backspace; an arrow has no text, Fn no key.
+    for (auto [key, flags] : {std::pair {0, control}, {36, 0}, {48, 0}, {53, 0}, {51, 0}, {123, 0}, {63, 0}})
+        EXPECT_EQ(translator.character(std::uint16_t(key), flags), std::nullopt) << key;
 }
 
 TEST(XkbTranslator, DeadKeysComposeThroughTheLocaleTable)
