@@ -104,15 +104,6 @@ TEST_F(FastSearchTapTest, AnOptionHoldRemovesOptionButKeepsShiftACommandHoldKeep
                                           Character{"¡"}}));
 }
 
-TEST_F(FastSearchTapTest, KeysOutsideAHoldPassUntouched)
-{
-    tap->setModifier(FastSearchModifier::leftOption);
-    for (auto key : {Key::a, Key::escape, Key::returnKey})
-        type(key, 0);
-    EXPECT_TRUE(events.empty());
-    EXPECT_EQ(input->delivered.size(), 6u);
-}
-
 TEST_F(FastSearchTapTest, EditingNavigationAndControlKeysDuringAHoldAreSwallowed)
 {
     tap->setModifier(FastSearchModifier::leftOption);
@@ -189,17 +180,7 @@ TEST_F(FastSearchTapTest, DeadKeyComposesOnTheNextKeyAndEachHoldStartsClean)
                                           Character{"e"}, Ended{true}}));
 }
 
-TEST_F(FastSearchTapTest, LayoutChangeWhileInstalledReachesTheTranslator)
-{
-    tap->setModifier(FastSearchModifier::leftCommand);
-    input->setLayout(SimulatedLayout::usInternational());
-    EXPECT_EQ(tap->translator().layoutName(), "U.S. International");
-    tap->setModifier(FastSearchModifier::off);
-    input->setLayout(SimulatedLayout::us());
-    EXPECT_EQ(tap->translator().layoutName(), "U.S. International");
-}
-
-TEST_F(FastSearchTapTest, UninstallDuringAHoldCancelsBeforeRemovingTheTap)
+TEST_F(FastSearchTapTest, UninstallDuringAHoldOrFromInsideAnEventCancelsBeforeRemovingTheTap)
 {
     tap->setModifier(FastSearchModifier::leftOption);
     input->flagsChanged(Key::leftOption, option);
@@ -215,25 +196,27 @@ TEST_F(FastSearchTapTest, UninstallDuringAHoldCancelsBeforeRemovingTheTap)
     EXPECT_FALSE(input->tapInstalled());
     type(Key::a, option);
     EXPECT_EQ(input->delivered.back().keyCode, Key::a);
-}
 
-TEST_F(FastSearchTapTest, OwnerMayTurnFastSearchOffFromInsideAnEvent)
-{
+    // The owner may turn Fast Search off from inside an event.
+    events.clear();
     tap->setModifier(FastSearchModifier::leftOption);
     tap->onEvent = [&](const Event& event) {
         events.push_back(event);
         if (std::holds_alternative<Character>(event))
             tap->setModifier(FastSearchModifier::off);
     };
+    input->flagsChanged(Key::leftOption, 0);
     input->flagsChanged(Key::leftOption, option);
     type(Key::a, option);
     EXPECT_EQ(events, (Events{Began{}, Character{"a"}, Ended{false}}));
     EXPECT_FALSE(input->tapInstalled());
 }
 
-TEST_F(FastSearchTapTest, ChangingModifierKeepsTheOneTap)
+TEST_F(FastSearchTapTest, ChangingModifierKeepsTheOneTapAndLayoutChangesReachTheTranslatorWhileInstalled)
 {
     tap->setModifier(FastSearchModifier::leftCommand);
+    input->setLayout(SimulatedLayout::usInternational());
+    EXPECT_EQ(tap->translator().layoutName(), "U.S. International");
     tap->setModifier(FastSearchModifier::rightOption);
     EXPECT_EQ(input->tapInstalls, 1);
     EXPECT_EQ(input->tapModifier(), FastSearchModifier::rightOption);
@@ -242,6 +225,8 @@ TEST_F(FastSearchTapTest, ChangingModifierKeepsTheOneTap)
     input->flagsChanged(Key::rightOption, option | command);
     EXPECT_TRUE(tap->isHeld());
     tap->setModifier(FastSearchModifier::off);
+    input->setLayout(SimulatedLayout::us());
+    EXPECT_EQ(tap->translator().layoutName(), "U.S. International");
     tap->setModifier(FastSearchModifier::leftCommand);
     EXPECT_EQ(input->tapInstalls, 2);
 }
@@ -279,12 +264,15 @@ TEST_F(FastSearchTapTest, InstallFailuresAreLoggedAndLeaveTheModifierStored)
     EXPECT_TRUE(capture.contains("could not create active event tap (Accessibility?)", "fastsearch"));
 }
 
-TEST_F(FastSearchTapTest, DestroyedTapLetsEverythingThrough)
+TEST_F(FastSearchTapTest, KeysOutsideAHoldAndEverythingOnceTheTapIsDestroyedPassUntouched)
 {
     tap->setModifier(FastSearchModifier::leftOption);
+    for (auto key : {Key::a, Key::escape, Key::returnKey})
+        type(key, 0);
+    EXPECT_EQ(input->delivered.size(), 6u);
     tap.reset();
     holdAndType(Key::leftOption, option, {Key::a});
-    EXPECT_EQ(input->delivered.size(), 4u);
+    EXPECT_EQ(input->delivered.size(), 10u);
     EXPECT_TRUE(events.empty());
 }
 

@@ -55,8 +55,14 @@ TEST(PrivateSymbolsWithoutBackends, NothingResolvesAndEverythingIsUnavailable)
     EXPECT_FALSE(trace.succeeded());
 }
 
-TEST_F(SimBridgeTest, SlotsResolveOnceAndStayAbsent)
+TEST_F(SimBridgeTest, SlotsResolveOnceAndStayAbsentAndTheConnectionIdIsAskedForOnce)
 {
+    ASSERT_TRUE(SkyLight::connectionID());
+    SkyLight::connectionID();
+    Spaces::displays();
+    auto calls = desktop->calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "CGSMainConnectionID"), 1);
+
     desktop->removeSlot("CGSGetActiveSpace");
     EXPECT_FALSE(SkyLight::getActiveSpace());
     desktop->restoreSlot("CGSGetActiveSpace");
@@ -67,15 +73,6 @@ TEST_F(SimBridgeTest, SlotsResolveOnceAndStayAbsent)
     // Installing backends again resolves afresh.
     reinstall();
     EXPECT_TRUE(SkyLight::getActiveSpace());
-}
-
-TEST_F(SimBridgeTest, ConnectionIdIsAskedForOnce)
-{
-    ASSERT_TRUE(SkyLight::connectionID());
-    SkyLight::connectionID();
-    Spaces::displays();
-    auto calls = desktop->calls();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "CGSMainConnectionID"), 1);
 }
 
 TEST_F(SimBridgeTest, SpaceFrontProcessFallsBackToTheOlderName)

@@ -15,8 +15,6 @@ json space(SpaceID id, std::int64_t type = 0)
     return {{"id64", id}, {"ManagedSpaceID", id + 100}, {"uuid", "uuid-" + std::to_string(id)}, {"type", type}};
 }
 
-// ---- Parsing one space dictionary ----
-
 TEST(SpaceParsing, ReadsEveryFieldDefaultsTheOptionalOnesAndNeedsANumericId64)
 {
     EXPECT_EQ(Spaces::parseSpace(space(5, 4)), (SpaceInfo{5, 105, "uuid-5", 4}));
@@ -31,8 +29,6 @@ TEST(SpaceParsing, ReadsEveryFieldDefaultsTheOptionalOnesAndNeedsANumericId64)
     for (std::int64_t type : {0, 1, 3, 5, -4, 1000})
         EXPECT_FALSE((SpaceInfo{1, 0, "", type}.isFullscreen())) << type;
 }
-
-// ---- Parsing the display array ----
 
 TEST(DisplayParsing, MalformedInputGivesNothingAndMalformedPartsAreSkipped)
 {
@@ -79,17 +75,11 @@ TEST(DisplayParsing, DropsUnparsableSpacesAndKeepsOrder)
         {"Display Identifier", "A"},
         {"Spaces", json::array({space(9), json{{"uuid", "no-id"}}, json::object(), space(2, 4), space(5)})},
     }}));
-    ASSERT_EQ(displays.size(), 1u);
-    std::vector<SpaceID> ids;
-    for (const auto& s : displays[0].spaces)
-        ids.push_back(s.id);
-    EXPECT_EQ(ids, (std::vector<SpaceID>{9, 2, 5}));
-    EXPECT_TRUE(displays[0].spaces[1].isFullscreen());
+    EXPECT_EQ(displays, (std::vector<DisplaySpaces>{{"A", 0, {*Spaces::parseSpace(space(9)),
+                                                              *Spaces::parseSpace(space(2, 4)), *Spaces::parseSpace(space(5))}}}));
 }
 
-// ---- Derived tables ----
-
-TEST(SpaceTables, NumbersSpacesAcrossDisplaysInOrder)
+TEST(SpaceTables, NumbersSpacesAcrossDisplaysInOrderAndARepeatedIdKeepsTheLaterNumber)
 {
     std::vector<DisplaySpaces> displays = {
         {"A", 20, {{20, 0, "", 0}, {10, 0, "", 4}}},
@@ -102,17 +92,12 @@ TEST(SpaceTables, NumbersSpacesAcrossDisplaysInOrder)
     EXPECT_EQ(tables.fullscreenSpaceIDs, (std::set<SpaceID>{10}));
     EXPECT_EQ(tables.windowSpaces[2], (std::vector<SpaceID>{20, 10}));
     EXPECT_EQ(tables.windowSpaces[3], (std::vector<SpaceID>{30}));
-}
 
-TEST(SpaceTables, ARepeatedIdKeepsTheLaterNumber)
-{
-    std::vector<DisplaySpaces> displays = {{"A", 1, {{1, 0, "", 0}, {2, 0, "", 0}}}, {"B", 0, {{1, 0, "", 0}}}};
-    auto tables = Spaces::tables(displays, nullptr);
+    displays = {{"A", 1, {{1, 0, "", 0}, {2, 0, "", 0}}}, {"B", 0, {{1, 0, "", 0}}}};
+    tables = Spaces::tables(displays, nullptr);
     EXPECT_EQ(tables.spaceNumbers, (std::map<SpaceID, int>{{1, 3}, {2, 2}}));
     EXPECT_EQ(tables.visibleSpaceIDs, (std::set<SpaceID>{0, 1}));
 }
-
-// ---- Against the simulated desktop ----
 
 class SpacesOnSim : public SimBridgeTest {
 protected:
@@ -140,6 +125,8 @@ TEST_F(SpacesOnSim, ReadsDisplaysVisibleAndActiveSpaces)
     EXPECT_EQ(tables.spaceNumbers, (std::map<SpaceID, int>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
     EXPECT_EQ(tables.windowSpaces[501], (std::vector<SpaceID>{1, 4}));
     EXPECT_TRUE(desktop->called("CGSCopyWindowsWithOptionsAndTags owner=0 [4] options=2"));
+    desktop->setCurrentSpace("A", 0);
+    EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt) << "space 0 is no space";
 }
 
 TEST_F(SpacesOnSim, WindowSpacesAndSpaceWindows)
@@ -151,7 +138,7 @@ TEST_F(SpacesOnSim, WindowSpacesAndSpaceWindows)
     EXPECT_EQ(Spaces::windowIDs(2, 2), (std::vector<WindowID>{500}));
 }
 
-TEST_F(SpacesOnSim, MakeCurrentSwitchesOnlyWhenNeeded)
+TEST_F(SpacesOnSim, MakeCurrentSwitchesOnlyWhenNeededAndSetFrontProcessStopsAtAnUnknownPid)
 {
     EXPECT_FALSE(Spaces::makeCurrent(77));
     EXPECT_FALSE(desktop->called("CGSManagedDisplaySetCurrentSpace"));
@@ -160,10 +147,7 @@ TEST_F(SpacesOnSim, MakeCurrentSwitchesOnlyWhenNeeded)
     EXPECT_TRUE(Spaces::makeCurrent(4));
     EXPECT_TRUE(desktop->called("CGSManagedDisplaySetCurrentSpace B 4"));
     EXPECT_EQ(Spaces::visibleSpaceIDs(), (std::set<SpaceID>{1, 4}));
-}
 
-TEST_F(SpacesOnSim, SetFrontProcessStopsAtAnUnknownPid)
-{
     EXPECT_FALSE(Spaces::setFrontProcess(2, 4242));
     EXPECT_FALSE(desktop->called("SLSSpaceSetFrontPSN"));
     EXPECT_TRUE(Spaces::setFrontProcess(2, 50));
@@ -204,12 +188,6 @@ TEST_F(SpacesOnSim, EachMissingSlotGivesItsUnavailableValueWithoutCalls)
     EXPECT_FALSE(Spaces::makeCurrent(2));
     EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
     EXPECT_FALSE(desktop->called("CGSCopyManagedDisplaySpaces"));
-}
-
-TEST_F(SpacesOnSim, ActiveSpaceZeroIsAbsent)
-{
-    desktop->setCurrentSpace("A", 0);
-    EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
 }
 
 } // namespace

@@ -66,6 +66,14 @@ TEST_F(HotKeysTest, TakeOverRecordsTheFirstPriorStatesAndRestoreBringsThemBack)
     SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
     EXPECT_EQ(enabled({1, 2, 6}), (Bits{true, true, false})) << "the user's own off state comes back";
     EXPECT_EQ(saved(), std::nullopt) << "an empty record removes the key";
+
+    // A partial restore keeps the other entries.
+    SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab);
+    SymbolicHotKeys::takeOver(SymbolicHotKey::inputSources);
+    SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
+    EXPECT_EQ(saved(), (json{{"60", true}, {"61", true}}));
+    EXPECT_EQ(SymbolicHotKeys::takenOver().size(), 2u);
+    EXPECT_FALSE(desktop->hotKeyEnabled(61));
 }
 
 TEST_F(HotKeysTest, RestoreOfAKeyNeverTakenOverEnablesItButRestoringNothingChangesNothing)
@@ -81,16 +89,6 @@ TEST_F(HotKeysTest, RestoreOfAKeyNeverTakenOverEnablesItButRestoringNothingChang
     EXPECT_TRUE(setCalls().empty());
     EXPECT_FALSE(desktop->hotKeyEnabled(1));
     EXPECT_EQ(saved(), std::nullopt);
-}
-
-TEST_F(HotKeysTest, PartialRestoreKeepsTheOtherEntries)
-{
-    SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab);
-    SymbolicHotKeys::takeOver(SymbolicHotKey::inputSources);
-    SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
-    EXPECT_EQ(saved(), (json{{"60", true}, {"61", true}}));
-    EXPECT_EQ(SymbolicHotKeys::takenOver().size(), 2u);
-    EXPECT_FALSE(desktop->hotKeyEnabled(61));
 }
 
 TEST_F(HotKeysTest, UnknownIdsAreIgnoredAndKeptSignedSpellingsAreRestored)
@@ -135,17 +133,14 @@ TEST_F(HotKeysTest, MissingEntryPointsStillRecordButReportFailure)
     EXPECT_TRUE(desktop->calls().empty());
 }
 
-TEST_F(HotKeysTest, OneFailedSwitchFailsTheTakeOverButTheRestStillRun)
+TEST_F(HotKeysTest, StatusListsEveryCaseAndOneFailedSwitchFailsTheTakeOverButTheRestStillRun)
 {
     desktop->failNext("CGSSetSymbolicHotKeyEnabled", {0, 5});
     EXPECT_FALSE(SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab));
     EXPECT_EQ(setCalls().size(), 3u);
     EXPECT_FALSE(desktop->hotKeyEnabled(6));
     EXPECT_TRUE(SymbolicHotKeys::setEnabled(true, {}));
-}
 
-TEST_F(HotKeysTest, StatusListsEveryCase)
-{
     desktop->setHotKeyEnabled(60, false);
     auto status = SymbolicHotKeys::status();
     ASSERT_EQ(status.size(), 5u);

@@ -54,8 +54,15 @@ protected:
     }
 };
 
-TEST_F(FocusTest, WindowOnAVisibleSpaceTakesTheShortPath)
+TEST_F(FocusTest, WindowOnAVisibleSpaceTakesTheShortPathAndTheFrontmostPidIsLookedUpOnEveryCall)
 {
+    EXPECT_EQ(WindowFocus::frontmostPID(), Pid{20});
+    desktop->removeSlot("GetProcessPID");
+    EXPECT_EQ(WindowFocus::frontmostPID(), std::nullopt);
+    desktop->restoreSlot("GetProcessPID");
+    desktop->focus(100);
+    EXPECT_EQ(WindowFocus::frontmostPID(), Pid{10});
+
     desktop->openWindow({.id = 201, .pid = 20, .title = "other", .spaces = {1}});
     auto trace = WindowFocus::focus(201, 20);
     EXPECT_EQ(stepNames(trace), (Names{"setFrontProcessWithOptions", "postEventRecord", "raise"}));
@@ -274,16 +281,6 @@ TEST_F(FocusTest, RepairNeedsAnotherPreviousFrontProcessAndAHiddenOriginAndItsFa
     desktop->removeSlot("GetFrontProcess");
     trace = WindowFocus::focus(100, 10);
     EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
-}
-
-TEST_F(FocusTest, FrontmostPidIsLookedUpOnEveryCall)
-{
-    EXPECT_EQ(WindowFocus::frontmostPID(), Pid{20});
-    desktop->removeSlot("GetProcessPID");
-    EXPECT_EQ(WindowFocus::frontmostPID(), std::nullopt);
-    desktop->restoreSlot("GetProcessPID");
-    desktop->focus(100);
-    EXPECT_EQ(WindowFocus::frontmostPID(), Pid{10});
 }
 
 // Focus runs on a background queue while the main thread keeps reading the

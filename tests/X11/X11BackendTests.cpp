@@ -129,9 +129,7 @@ TEST_F(X11BackendTest, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLack
     AXValue position;
     EXPECT_EQ(backends.accessibility->copyAttributeValue(element, "AXPosition", position), AXErrors::attributeUnsupported);
     EXPECT_EQ(backends.accessibility->performAction(element, "AXZoom"), AXErrors::actionUnsupported);
-    auto app = backends.workspace->runningApplication(one->pid());
-    ASSERT_TRUE(app);
-    EXPECT_EQ(app->activationPolicy, ActivationPolicy::regular);
+    EXPECT_EQ(backends.workspace->runningApplication(one->pid()).value().activationPolicy, ActivationPolicy::regular);
 }
 
 TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop)
@@ -276,11 +274,9 @@ TEST_F(X11BackendTest, WorkspaceReportsLaunchesAndTerminationsKeyRepeatAndScreen
     const auto repeat = workspace.keyRepeat();
     EXPECT_GT(repeat.initialDelay.count(), 0);
     EXPECT_GT(repeat.interval.count(), 0);
-    auto screens = workspace.screens();
-    ASSERT_FALSE(screens.empty());
-    EXPECT_EQ(screens[0].frame.width, 1280);
-    EXPECT_EQ(screens[0].frame.height, 1024);
-    EXPECT_LE(screens[0].visibleFrame.height, screens[0].frame.height);
+    const auto screen = workspace.screens().at(0);
+    EXPECT_EQ(std::pair(screen.frame.width, screen.frame.height), std::pair(1280.0, 1024.0));
+    EXPECT_LE(screen.visibleFrame.height, screen.frame.height);
 }
 
 TEST_F(X11BackendTest, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
@@ -330,10 +326,9 @@ TEST_F(X11BackendTest, IconsAndNamesComeFromTheClientAndItsDesktopEntry)
     auto window = one->open("w", "class=mailer,MailerWindow title=Inbox");
     ASSERT_TRUE(window);
     ASSERT_TRUE(one->command("icon w 48 48"));
-    auto icon = backends.workspace->icon(one->pid());
-    ASSERT_TRUE(icon);
-    EXPECT_EQ(icon->width, 48);
-    EXPECT_EQ(icon->argb.size(), 48u * 48u);
+    auto icon = backends.workspace->icon(one->pid()).value_or(ApplicationIcon {});
+    EXPECT_EQ(icon.width, 48);
+    EXPECT_EQ(icon.argb.size(), 48u * 48u);
 
     auto app = workspace->runningApplication(one->pid());
     std::filesystem::remove_all(data);
@@ -377,14 +372,11 @@ TEST(X11WorkspaceIcons, TheBestImageIsTheSmallestLargeEnoughElseTheLargest)
     data.resize(data.size() + 48 * 48, 2);
     data.insert(data.end(), {32, 32});
     data.resize(data.size() + 32 * 32, 3);
-    EXPECT_EQ(X11Workspace::bestIcon(data, 32)->width, 32);
-    EXPECT_EQ(X11Workspace::bestIcon(data, 20)->width, 32);
-    EXPECT_EQ(X11Workspace::bestIcon(data, 64)->width, 48);
-    EXPECT_EQ(X11Workspace::bestIcon(data, 8)->width, 16);
+    for (auto [wanted, width] : {std::pair {32, 32}, {20, 32}, {64, 48}, {8, 16}})
+        EXPECT_EQ(X11Workspace::bestIcon(data, wanted)->width, width) << wanted;
 
     // Truncated and oversized images are skipped; what precedes them counts.
-    std::vector<std::uint32_t> truncated = {16, 16, 1, 2, 3};
-    EXPECT_FALSE(X11Workspace::bestIcon(truncated, 32));
+    EXPECT_FALSE(X11Workspace::bestIcon(std::vector<std::uint32_t> {16, 16, 1, 2, 3}, 32));
     std::vector<std::uint32_t> oversized = {300, 1};
     oversized.resize(2 + 300, 7);
     oversized.insert(oversized.end(), {2, 2, 1, 1, 1, 1});
@@ -432,18 +424,16 @@ TEST(X11PrivateSession, ItsLossIsReportedOnceEveryReadAnswersNothingAndNoProcess
     EXPECT_FALSE(connection->isOpen());
     EXPECT_FALSE(connection->sync());
     EXPECT_FALSE(readRootState(*connection).has_value());
-    auto reads = readClients(*connection, std::vector<xcb_window_t>{*window});
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_FALSE(reads[0].info.has_value());
-    EXPECT_FALSE(reads[0].vanished) << "a lost server is not a vanished window";
+    auto read = readClients(*connection, std::vector<xcb_window_t>{*window}).at(0);
+    EXPECT_FALSE(read.info.has_value());
+    EXPECT_FALSE(read.vanished) << "a lost server is not a vanished window";
     EXPECT_EQ(connection->atom("_VANTREL_NEVER_INTERNED"), static_cast<xcb_atom_t>(XCB_ATOM_NONE));
     // A late subscriber still hears of the loss, once; the first is not told again.
     int late = 0;
     auto lateSubscription = connection->onLost([&] { ++late; });
     ASSERT_TRUE(pumpUntil(loop, [&] { return late == 1; }));
     loop.runPending();
-    EXPECT_EQ(lost, 1);
-    EXPECT_EQ(late, 1);
+    EXPECT_EQ(std::pair(lost, late), std::pair(1, 1));
 
     ASSERT_TRUE(eventually([&] { return slots.mainConnectionID() == 0; }));
     EXPECT_FALSE(slots.copyManagedDisplaySpaces(1));
