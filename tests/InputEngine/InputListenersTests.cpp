@@ -6,7 +6,7 @@
 namespace vantrel {
 namespace {
 
-TEST(InputListenersTest, OneGrabAtATimeAndItsReleaseRunsOnce)
+TEST(InputListenersTest, OneGrabAndOneTapAtATimeAndTheirReleasesRunOnce)
 {
     auto listeners = InputListeners::make();
     int releases = 0;
@@ -21,11 +21,8 @@ TEST(InputListenersTest, OneGrabAtATimeAndItsReleaseRunsOnce)
     EXPECT_TRUE(again);
     again.reset();
     EXPECT_EQ(releases, 1);
-}
 
-TEST(InputListenersTest, TapModifierChangesOnlyWhenTheBackendAgrees)
-{
-    auto listeners = InputListeners::make();
+    // One tap too, whose modifier changes only when the backend agrees.
     int removals = 0;
     auto tap = listeners->installTap(
         FastSearchModifier::capsLock, [](const KeyEvent&) { return true; },

@@ -67,7 +67,7 @@ TEST(SimulatedTranslator, BecomesTheProcessWideFactoryWithTheBackend)
     EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S.");
 }
 
-TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSet)
+TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSetAndNeedsTheFeed)
 {
     SimulatedInput input;
     auto watcher = ModifierWatcher::make(input);
@@ -91,11 +91,8 @@ TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSet)
     watcher.reset();
     input.flagsChanged(56, shift);
     EXPECT_EQ(reports.size(), 3u);
-}
 
-TEST(ModifierWatcherTest, FailsWhenTheFeedIsRefusedOrThereIsNoBackend)
-{
-    SimulatedInput input;
+    // No watcher when the feed is refused or there is no backend.
     input.modifierFeedAvailable = false;
     EXPECT_FALSE(ModifierWatcher::make(input));
     setCurrentInputBackend(nullptr);

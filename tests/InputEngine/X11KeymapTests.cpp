@@ -49,7 +49,7 @@ TEST(X11KeyCodeTable, NamedKeysSitWhereLinuxPutsThem)
     EXPECT_FALSE(X11KeyCodes::carbonFromXKeyCode(3));
 }
 
-TEST(X11KeyCodeTable, CoversFullKeyboardsOneToOne)
+TEST(X11KeyCodeTable, CoversFullKeyboardsOneToOneAndModifiersNameTheirFlag)
 {
     // Letters, digits and punctuation of ANSI and ISO keyboards (0x24 is Return,
     // below); F1-F20 as the chord names count them, arrows, editing keys,
@@ -67,10 +67,7 @@ TEST(X11KeyCodeTable, CoversFullKeyboardsOneToOne)
         EXPECT_EQ(X11KeyCodes::carbonFromEvdev(*evdev), carbon);
         EXPECT_TRUE(evdevCodes.insert(*evdev).second) << "evdev " << *evdev << " used twice";
     }
-}
-
-TEST(X11KeyCodeTable, ModifierKeysNameTheirFlag)
-{
+    // Modifier keys name their flag.
     for (auto [key, flag] : {std::pair {55, command}, {54, command}, {58, option}, {61, option}, {56, shift},
              {62, control}, {57, capsLock}, {48, std::uint64_t {0}}})
         EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(std::uint16_t(key)), flag) << key;

@@ -193,7 +193,7 @@ TEST_F(LearnedShortcutsFile, SaveCreatesMissingFolders)
     EXPECT_NE(sample().save(folder / "blocker" / "learned-shortcuts.json"), std::nullopt);
 }
 
-TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFile)
+TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFileAndIllFormedTargetsAreRepaired)
 {
     const fs::path file = folder / "learned-shortcuts.json";
     ASSERT_EQ(sample().save(file), std::nullopt);
@@ -206,11 +206,8 @@ TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFile)
     // The next save goes through.
     ASSERT_EQ(changed.save(file), std::nullopt);
     EXPECT_EQ(LearnedShortcuts::load(file), changed);
-}
 
-TEST_F(LearnedShortcutsFile, IllFormedTargetsDoNotBlockSaving)
-{
-    const fs::path file = folder / "learned-shortcuts.json";
+    // Ill-formed targets do not block saving.
     LearnedShortcuts shortcuts;
     shortcuts.record("t", "w:term|\xFF title", at(1));
     ASSERT_EQ(shortcuts.save(file), std::nullopt);

@@ -92,6 +92,20 @@ std::vector<std::string> rankedTexts(const std::vector<std::string>& lines, std:
     return result;
 }
 
+/// `count` lines of up to `maxPieces` random pieces each.
+std::vector<std::string> randomLines(unsigned seed, const std::vector<std::string>& pieces, int count, int maxPieces)
+{
+    std::mt19937 random(seed);
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+        std::string line;
+        for (int k = random() % maxPieces; k >= 0; --k)
+            line += pieces[random() % pieces.size()];
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::vector<std::string> collatorOrder(std::vector<std::string> lines)
 {
     std::stable_sort(lines.begin(), lines.end(),
@@ -103,16 +117,8 @@ TEST(SearchRanker, TiesFollowTheCollatorExactly)
 {
     // The tie pass sorts by per-character primary weights and has the
     // collator confirm the result; the order must be the collator's.
-    std::mt19937 random(9);
-    const std::vector<std::string> pieces {"a", "A", "b", "B", "e", "\u00E9", "\u00C9", " ", "-", "_", ".", "1", "10", "2",
-        "\u2014", "\u00D7", "\U0001F98A", "e\u0301", "\u00DF", "ss", "\xFF", "z", "\u03A3", "\u03C3", "l", "L", "\u00B7"};
-    std::vector<std::string> lines;
-    for (int i = 0; i < 3000; ++i) {
-        std::string line;
-        for (int k = random() % 6; k >= 0; --k)
-            line += pieces[random() % pieces.size()];
-        lines.push_back(line);
-    }
+    auto lines = randomLines(9, {"a", "A", "b", "B", "e", "\u00E9", "\u00C9", " ", "-", "_", ".", "1", "10", "2", "\u2014",
+        "\u00D7", "\U0001F98A", "e\u0301", "\u00DF", "ss", "\xFF", "z", "\u03A3", "\u03C3", "l", "L", "\u00B7"}, 3000, 6);
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
     // ASCII alone takes the path without the collator.
     std::erase_if(lines, [](const std::string& line) { return !TextUnicode::isAscii(line); });
@@ -122,9 +128,7 @@ TEST(SearchRanker, TiesFollowTheCollatorExactly)
 TEST(SearchRanker, AsciiTiesNeedNoCollatorWhereTheRulesAreRoot)
 {
     const TextUnicode::AsciiCollation* ascii = TextUnicode::asciiCollation();
-    if (TextUnicode::collationLocale() == "root") {
-        ASSERT_NE(ascii, nullptr);
-    }
+    ASSERT_TRUE(ascii || TextUnicode::collationLocale() != "root");
     if (ascii == nullptr)
         GTEST_SKIP() << "collation of " << TextUnicode::collationLocale() << " is tailored";
     // Every ASCII character, with letters, digits and separators (which
