@@ -232,7 +232,7 @@ TEST(SearchScorerWalkBack, WordsMayMatchTheSameCharacter)
     const SearchScorer scorer;
     const double once = scorer.score(U"ma", U"mail inbox", scorer.boundaryBonus(U"Mail Inbox", 5))->score;
     EXPECT_EQ(scorer.match("ma ma", "Mail Inbox"), (Match {0.0 + once + once, {0, 0, 1, 1}}));
-    EXPECT_EQ(scorer.match("in box", "Mail Inbox")->positions, (std::vector<int> {5, 6, 7, 8, 9}));
+    EXPECT_EQ(scorer.match("in box", "Mail Inbox").value().positions, (std::vector<int> {5, 6, 7, 8, 9}));
 }
 
 TEST(SearchScorerMismatch, RetriesWithOneCharacterLeftOut)
@@ -294,7 +294,7 @@ TEST(SearchScorerUnicode, PositionsCountScalars)
         2 * w.wordStart + 2 * w.gapLeading + 3 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing, {2, 6});
     // A combining mark is a scalar of its own and no letter: decomposed "é"
     // matches "e", precomposed does not (no normalisation).
-    EXPECT_EQ(SearchScorer().match("cafe", "Cafe\u0301 Menu")->positions, (std::vector<int> {0, 1, 2, 3}));
+    EXPECT_EQ(SearchScorer().match("cafe", "Cafe\u0301 Menu").value().positions, (std::vector<int> {0, 1, 2, 3}));
     EXPECT_FALSE(SearchScorer().match("cafe", "Caf\u00E9"));
     EXPECT_EQ(SearchScorer().match("me", "Cafe\u0301 Menu")->positions, (std::vector<int> {6, 7}));
     // Whole-string lower-casing: the final capital sigma becomes "ς".
