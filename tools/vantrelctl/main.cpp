@@ -79,14 +79,16 @@ std::optional<std::string> takeOption(std::vector<std::string>& args, std::strin
 }
 
 #ifdef VANTRELCTL_FORWARD_TO
-/// Runs the program that has the commands this one lacks, found beside this
-/// one's executable, with the same arguments; returns only on failure.
+/// Runs the program that has the commands this one lacks with the same
+/// arguments: the one beside this one's executable, or where the PATH finds
+/// it when that executable cannot be located. Returns only on failure.
 [[noreturn]] void forward(char** argv)
 {
     std::string self(4096, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    const bool located = length > 0 && static_cast<std::size_t>(length) < self.size();
     std::string program = VANTRELCTL_FORWARD_TO;
-    if (length > 0 && static_cast<std::size_t>(length) < self.size()) {
+    if (located) {
         self.resize(static_cast<std::size_t>(length));
         program = self.substr(0, self.rfind('/') + 1) + program;
     }
@@ -94,7 +96,10 @@ std::optional<std::string> takeOption(std::vector<std::string>& args, std::strin
     for (char** arg = argv + 1; *arg != nullptr; ++arg)
         arguments.push_back(*arg);
     arguments.push_back(nullptr);
-    ::execv(program.c_str(), arguments.data());
+    if (located)
+        ::execv(program.c_str(), arguments.data());
+    else
+        ::execvp(program.c_str(), arguments.data());
     std::cerr << "vantrelctl: cannot run " << program << ": " << std::strerror(errno) << "\n";
     std::exit(2);
 }
