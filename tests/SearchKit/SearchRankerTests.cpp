@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -49,6 +50,25 @@ TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
     // Negative scores are kept.
     const std::vector<Window> far {{1, std::string(300, 'x') + "q", ""}};
     EXPECT_LT(SearchRanker::rank(far, "q", SearchScorer(), searchText, appName).at(0).match.score, 0);
+}
+
+TEST(SearchRanker, ManyScoresOfEitherSignAndInfinityComeBestFirst)
+{
+    // Enough candidates to be sorted by their scores' bits: near and far
+    // matches score above and below zero, two exact words infinity.
+    std::vector<std::string> lines {"a"};
+    for (std::size_t i = 0; i < 600; ++i)
+        lines.push_back(std::string(i % 300, 'x') + " a" + std::string(i % 7, 'y'));
+    lines.push_back("A");
+    auto text = [](const std::string& line) -> const std::string& { return line; };
+    const auto ranked = SearchRanker::rank(lines, "a a", SearchScorer(), text, text);
+    ASSERT_EQ(ranked.size(), lines.size());
+    EXPECT_EQ(ranked[0].item, "a");
+    EXPECT_EQ(ranked[1].item, "A");
+    EXPECT_EQ(ranked[1].match.score, std::numeric_limits<double>::infinity());
+    EXPECT_LT(ranked.back().match.score, 0);
+    for (std::size_t k = 1; k < ranked.size(); ++k)
+        ASSERT_GE(ranked[k - 1].match.score, ranked[k].match.score) << k;
 }
 
 TEST(SearchRanker, ExactMatchComesFirstAndEqualScoresFollowTheTiebreakIgnoringCase)
