@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <future>
+#include <numeric>
 
 using namespace std::chrono_literals;
 
@@ -23,17 +24,16 @@ TEST(ThreadSerialQueue, RunsJobsInOrderOffTheCallingThread)
             worker = std::this_thread::get_id();
         });
     queue.sync([] {});
-    ASSERT_EQ(ran.size(), 100u);
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(ran[static_cast<std::size_t>(i)], i);
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(ran, expected);
     EXPECT_NE(worker, std::this_thread::get_id());
 }
 
 TEST(ThreadSerialQueue, SyncOnTheQueueRunsInlineInsteadOfDeadlocking)
 {
     ThreadSerialQueue queue("test");
-    bool inner = false;
-    bool current = false;
+    bool inner = false, current = false;
     queue.sync([&] {
         current = queue.isCurrent();
         queue.sync([&] { inner = true; });

@@ -92,7 +92,6 @@ TEST_F(FileUserDefaultsTest, SaveInterruptedBeforeRenameLeavesTheOldFile)
 
 TEST_F(FileUserDefaultsTest, CorruptFileReadsEmptyAndIsKeptAsideBeforeReplacement)
 {
-    std::filesystem::create_directories(file.parent_path());
     for (std::string corrupt : {"{\"settings\": \"trunc", "[1, 2]", ""}) {
         std::filesystem::remove_all(file.parent_path());
         std::filesystem::create_directories(file.parent_path());
@@ -124,10 +123,8 @@ TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
 
 TEST(Paths, FollowXdgVariablesAndIgnoreRelativeOnes)
 {
-    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const char* savedData = std::getenv("XDG_DATA_HOME");
-    std::string config = savedConfig ? savedConfig : "";
-    std::string data = savedData ? savedData : "";
+    const char *savedConfig = std::getenv("XDG_CONFIG_HOME"), *savedData = std::getenv("XDG_DATA_HOME");
+    std::string config = savedConfig ? savedConfig : "", data = savedData ? savedData : "";
     ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
     ::setenv("XDG_DATA_HOME", "relative/data", 1);
     EXPECT_EQ(Paths::defaultsFile(), std::filesystem::path("/tmp/cfg/vantrel/defaults.json"));

@@ -16,38 +16,24 @@ using namespace std::chrono_literals;
 namespace vantrel {
 namespace {
 
-using testing::FakeMirrorPanels;
-using testing::FakeSwitcherEnvironment;
-using testing::FakeSwitcherPanel;
-using testing::FakeTrackingLog;
-using testing::FakeWindowTracking;
 using testing::idList;
+using Calls = std::vector<std::string>;
+using Ids = std::vector<WindowID>;
 
-constexpr std::uint64_t shift = KeyChord::shift;
-constexpr std::uint64_t option = KeyChord::option;
-constexpr std::uint64_t command = KeyChord::command;
 constexpr std::uint64_t capsLock = 0x10000;
+const SwitcherConfig commandTab = SwitcherConfig::commandTab(), commandGrave = SwitcherConfig::commandGrave(),
+                     controlOptionTab = SwitcherConfig::controlOptionTab();
 
-SwitcherConfig commandTab() { return SwitcherConfig::commandTab(); }
-SwitcherConfig commandGrave() { return SwitcherConfig::commandGrave(); }
-SwitcherConfig controlOptionTab() { return SwitcherConfig::controlOptionTab(); }
-
-WindowInfo window(WindowID id, ProcessID pid, std::string app, std::string title, std::vector<SpaceID> spaces = {})
+WindowInfo window(WindowID id, ProcessID pid, std::string app, std::string title = "", std::vector<SpaceID> spaces = {})
 {
-    WindowInfo info;
-    info.id = id;
-    info.pid = pid;
-    info.appName = std::move(app);
-    info.title = std::move(title);
-    info.spaceIDs = std::move(spaces);
-    return info;
+    return {.id = id, .pid = pid, .bundleID = {}, .appName = std::move(app), .title = std::move(title), .spaceIDs = std::move(spaces)};
 }
 
 class SwitcherTest : public ::testing::Test {
 protected:
     SwitcherTest()
     {
-        auto ownedMirrors = std::make_unique<FakeMirrorPanels>();
+        auto ownedMirrors = std::make_unique<testing::FakeMirrorPanels>();
         mirrors = ownedMirrors.get();
         controller = std::make_unique<SwitcherController>(loop, store, panel, settingsStore, environment, std::move(ownedMirrors));
         controller->installPanelCallbacks();
@@ -55,49 +41,59 @@ protected:
         store.start();
     }
 
-    /// Publishes the windows and makes their MRU order the given order (first
-    /// = most recent).
     void publish(const std::vector<WindowInfo>& windows, std::set<SpaceID> visible = {}, std::set<SpaceID> fullscreen = {})
     {
-        TrackingSnapshot snapshot;
-        snapshot.windows = windows;
-        snapshot.visibleSpaceIDs = std::move(visible);
-        snapshot.fullscreenSpaceIDs = std::move(fullscreen);
-        snapshot.spaceNumbers = {{1, 1}, {2, 2}, {3, 3}};
-        tracking->publish(snapshot);
+        tracking->publish({windows, std::move(visible), std::move(fullscreen), {{1, 1}, {2, 2}, {3, 3}}});
     }
+    /// Publishes the windows, most recently used first.
     void publishInOrder(const std::vector<WindowInfo>& windows)
     {
         publish(windows);
         for (auto it = windows.rbegin(); it != windows.rend(); ++it)
             tracking->focus(it->id);
     }
-    /// Three windows, most recent first: 1 Safari, 2 Terminal, 3 Mail.
-    void threeWindows()
+    /// Windows 1 Safari, 2 Terminal, 3 Mail, most recent first; any other count: A, B, C, D...
+    void windows(int count = 3)
     {
-        publishInOrder({window(1, 10, "Safari", "Apple"), window(2, 20, "Terminal", "ssh host"), window(3, 30, "Mail", "Inbox")});
+        if (count == 3)
+            return publishInOrder({window(1, 10, "Safari", "Apple"), window(2, 20, "Terminal", "ssh host"), window(3, 30, "Mail", "Inbox")});
+        std::vector<WindowInfo> all;
+        for (int i = 1; i <= count; ++i)
+            all.push_back(window(WindowID(i), 10 * i, std::string(1, char('A' + i - 1)), std::string(1, char('a' + i - 1))));
+        publishInOrder(all);
     }
     void setDelay(int milliseconds)
     {
         settingsStore.update([&](Settings& settings) { settings.showDelayMilliseconds = milliseconds; });
     }
-    std::vector<WindowID> focusedIDs() const
+    void tab(const SwitcherConfig& config = commandTab) { controller->activate(config); }
+    void release() { controller->flagsChanged(0); }
+    /// Ends the session and puts the panel away, as a new session expects to find it.
+    void reset()
     {
-        std::vector<WindowID> ids;
+        controller->endSession();
+        panel.hide();
+        panel.calls.clear();
+        mirrors->calls.clear();
+    }
+    Ids focusedIDs() const
+    {
+        Ids ids;
         for (const auto& w : environment.focused)
             ids.push_back(w.id);
         return ids;
     }
     std::ptrdiff_t selection() const { return controller->session()->selection; }
     std::string itemIDs() const { return idList(controller->session()->items); }
+    std::string items(const SwitcherConfig& config) const { return idList(controller->items(config)); }
 
     ManualRunLoop loop;
-    std::shared_ptr<FakeTrackingLog> tracking = std::make_shared<FakeTrackingLog>();
-    WindowStore store{std::make_unique<FakeWindowTracking>(tracking)};
+    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
+    WindowStore store{std::make_unique<testing::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
-    FakeSwitcherPanel panel;
-    FakeSwitcherEnvironment environment;
-    FakeMirrorPanels* mirrors = nullptr;
+    testing::FakeSwitcherPanel panel;
+    testing::FakeSwitcherEnvironment environment;
+    testing::FakeMirrorPanels* mirrors = nullptr;
     std::unique_ptr<SwitcherController> controller;
 };
 
@@ -105,54 +101,45 @@ protected:
 
 TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowing)
 {
-    threeWindows();
-    controller->activate(commandTab());
+    windows();
+    tab();
     loop.advance(100ms);
-    controller->flagsChanged(0);
-
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{2});
+    release();
+    EXPECT_EQ(focusedIDs(), Ids{2});
     EXPECT_FALSE(controller->session());
     loop.advance(1s);
-    EXPECT_EQ(panel.count("show"), 0u);
-    EXPECT_EQ(panel.count("select"), 0u);
-    EXPECT_EQ(panel.count("update"), 0u);
-    EXPECT_EQ(mirrors->count("show"), 0u);
+    EXPECT_EQ(panel.count("show") + panel.count("select") + panel.count("update") + mirrors->count("show"), 0u);
     // Recorded as most recent, so the next press goes back to window 1.
     EXPECT_EQ(store.ordered().front().id, 2u);
-    controller->activate(commandTab());
-    controller->flagsChanged(0);
-    EXPECT_EQ(focusedIDs(), (std::vector<WindowID>{2, 1}));
+    tab();
+    release();
+    EXPECT_EQ(focusedIDs(), (Ids{2, 1}));
 }
 
 TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelection)
 {
-    threeWindows();
-    controller->activate(commandTab());
+    windows();
+    tab();
     loop.advance(149ms);
-    EXPECT_EQ(panel.count("show"), 0u);
-    controller->activate(commandTab()); // still pending: moves without showing
-    EXPECT_EQ(panel.calls.size(), 0u);
+    tab(); // still pending: moves without showing
+    EXPECT_TRUE(panel.calls.empty());
     loop.advance(1ms);
-    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @2 key"});
+    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @2 key"});
     loop.advance(10s);
     EXPECT_EQ(panel.count("show"), 1u);
-    // With one display setting, the mirrors stay untouched.
-    EXPECT_EQ(mirrors->count("show"), 0u);
+    EXPECT_EQ(mirrors->count("show"), 0u) << "with one display setting, the mirrors stay untouched";
 }
 
 TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPressWithTheStoresSpaces)
 {
-    publishInOrder({window(1, 10, "Safari", "Apple", {2}), window(2, 20, "Terminal", "ssh host", {1}),
-                    window(3, 30, "Mail", "Inbox")});
+    publishInOrder({window(1, 10, "Safari", "Apple", {2}), window(2, 20, "Terminal", "ssh host", {1}), window(3, 30, "Mail")});
     publish(store.windows(), {1});
     for (int delay : {0, -5}) {
         setDelay(delay);
-        panel.calls.clear();
-        controller->activate(commandTab());
-        EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @1 key"}) << delay;
+        tab();
+        EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"}) << delay;
         EXPECT_FALSE(controller->session()->showTimer);
-        controller->endSession();
-        panel.hide();
+        reset();
     }
     EXPECT_EQ(panel.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(panel.spaceNumbers.size(), 3u);
@@ -160,15 +147,14 @@ TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPressWithTheStoresSpaces)
 
 TEST_F(SwitcherTest, SingleWindowOpensWithItSelectedAndAnEmptyListOpensNothing)
 {
-    controller->activate(commandTab());
+    tab();
     EXPECT_FALSE(controller->session());
     EXPECT_FALSE(loop.nextDue());
-
-    publishInOrder({window(7, 70, "Notes", "")});
-    controller->activate(commandTab());
+    publishInOrder({window(7, 70, "Notes")});
+    tab();
     EXPECT_EQ(selection(), 0);
-    controller->flagsChanged(0);
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{7});
+    release();
+    EXPECT_EQ(focusedIDs(), Ids{7});
 }
 
 // --- Stepping ---
@@ -176,35 +162,31 @@ TEST_F(SwitcherTest, SingleWindowOpensWithItSelectedAndAnEmptyListOpensNothing)
 TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
 {
     setDelay(0);
-    threeWindows();
-    controller->activate(commandTab());
-    controller->activate(commandTab());
-    EXPECT_EQ(selection(), 2);
-    controller->activate(commandTab());
-    EXPECT_EQ(selection(), 0);
-    controller->moveUp(commandTab());
-    EXPECT_EQ(selection(), 2);
-    controller->moveUp(commandTab());
-    EXPECT_EQ(selection(), 1);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show 1,2,3 @1 key", "select 2", "select 0", "select 2", "select 1"}));
-    EXPECT_EQ(mirrors->calls, (std::vector<std::string>{"select 2", "select 0", "select 2", "select 1"}));
+    windows();
+    tab();
+    std::vector<std::ptrdiff_t> seen;
+    for (bool down : {true, true, false, false}) {
+        down ? tab() : controller->moveUp(commandTab);
+        seen.push_back(selection());
+    }
+    EXPECT_EQ(seen, (std::vector<std::ptrdiff_t>{2, 0, 2, 1}));
+    EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2", "select 0", "select 2", "select 1"}));
+    EXPECT_EQ(mirrors->calls, (Calls{"select 2", "select 0", "select 2", "select 1"}));
     EXPECT_EQ(panel.state.selectedIndex, 1);
 }
 
 TEST_F(SwitcherTest, MoveUpWithoutSessionOpensOnTheLastWindow)
 {
-    threeWindows();
-    controller->moveUp(commandTab());
+    windows();
+    controller->moveUp(commandTab);
     EXPECT_EQ(selection(), 2);
     loop.advance(150ms);
-    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @2 key"});
+    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @2 key"});
 
-    controller->endSession();
-    panel.hide();
+    reset();
     setDelay(0);
-    panel.calls.clear();
-    controller->moveUp(commandTab());
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show 1,2,3 @1 key", "select 2"}));
+    controller->moveUp(commandTab);
+    EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2"}));
     EXPECT_EQ(panel.state.selectedIndex, 2);
 }
 
@@ -215,15 +197,8 @@ protected:
     void hold(int step, Duration delay, Duration interval)
     {
         environment.repeat = {delay, interval};
-        if (step > 0)
-            controller->activate(commandTab());
-        else
-            controller->moveUp(commandTab());
-        controller->startRepeat(step, commandTab());
-    }
-    void fourWindows()
-    {
-        publishInOrder({window(1, 10, "A", "a"), window(2, 20, "B", "b"), window(3, 30, "C", "c"), window(4, 40, "D", "d")});
+        step > 0 ? tab() : controller->moveUp(commandTab);
+        controller->startRepeat(step, commandTab);
     }
 };
 
@@ -239,7 +214,7 @@ TEST_F(SwitcherRepeatTest, FirstStepAfterTheDelayThenOnePerIntervalNeverFasterTh
         {-1, 200ms, 40ms, {{0ms, 3}, {240ms, 1}}},
         {+1, 100ms, 5ms, {{100ms, 2}, {29ms, 2}, {1ms, 3}, {30ms, 0}}},
     };
-    fourWindows();
+    windows(4);
     for (const auto& c : cases) {
         hold(c.step, c.delay, c.interval);
         for (const auto& [advance, expected] : c.selections) {
@@ -257,23 +232,22 @@ TEST_F(SwitcherRepeatTest, FirstStepAfterTheDelayThenOnePerIntervalNeverFasterTh
 
 TEST_F(SwitcherRepeatTest, EndOfSessionStopsRepeatingAndALaterSessionIsNotStepped)
 {
-    fourWindows();
+    windows(4);
     hold(+1, 100ms, 30ms);
     loop.advance(50ms);
-    controller->flagsChanged(0);
+    release();
     EXPECT_FALSE(controller->isRepeating());
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{2});
-    // A new session of the same switcher, without a held key: nothing steps it.
-    controller->activate(commandTab());
+    EXPECT_EQ(focusedIDs(), Ids{2});
+    tab(); // a new session of the same switcher, without a held key: nothing steps it
     loop.advance(1s);
     EXPECT_EQ(selection(), 1);
 }
 
 TEST_F(SwitcherRepeatTest, RepeatOfAReplacedSwitcherStopsItself)
 {
-    fourWindows();
+    windows(4);
     hold(+1, 100ms, 30ms);
-    controller->activate(controlOptionTab());
+    tab(controlOptionTab);
     loop.advance(1s);
     EXPECT_EQ(controller->session()->config.id, "ctrl-opt-tab");
     EXPECT_EQ(selection(), 1);
@@ -285,19 +259,18 @@ TEST_F(SwitcherRepeatTest, RepeatOfAReplacedSwitcherStopsItself)
 TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
 {
     setDelay(0);
-    threeWindows();
-    controller->activate(commandTab());
-    controller->moveUp(commandTab());
-    controller->moveUp(commandTab());
-    controller->flagsChanged(command | shift);
-    controller->flagsChanged(command);
-    controller->flagsChanged(command | capsLock);
+    windows();
+    tab();
+    controller->moveUp(commandTab);
+    controller->moveUp(commandTab);
+    for (std::uint64_t flags : {KeyChord::command | KeyChord::shift, KeyChord::command, KeyChord::command | capsLock})
+        controller->flagsChanged(flags);
     ASSERT_TRUE(controller->session());
     EXPECT_TRUE(environment.focused.empty());
 
     controller->flagsChanged(capsLock); // caps lock is no chord modifier
     EXPECT_FALSE(controller->session());
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
+    EXPECT_EQ(focusedIDs(), Ids{3});
     EXPECT_FALSE(panel.isVisible());
     EXPECT_EQ(panel.calls.back(), "hide");
     EXPECT_EQ(mirrors->calls.back(), "hide");
@@ -305,26 +278,26 @@ TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
 
 TEST_F(SwitcherTest, AnyActivateModifierHeldKeepsTheSessionAChordWithoutModifiersCommitsOnTheFirstChange)
 {
-    threeWindows();
-    controller->activate(controlOptionTab());
-    controller->flagsChanged(option);
+    windows();
+    tab(controlOptionTab);
+    controller->flagsChanged(KeyChord::option);
     EXPECT_TRUE(controller->session());
-    controller->flagsChanged(command | shift);
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{2});
+    controller->flagsChanged(KeyChord::command | KeyChord::shift);
+    EXPECT_EQ(focusedIDs(), Ids{2});
 
     SwitcherConfig bare{"f13", "F13", KeyChord{105, 0}, std::nullopt, SwitcherScope::allApps, true};
-    controller->activate(bare);
-    controller->activate(bare);
-    controller->flagsChanged(command);
-    EXPECT_EQ(focusedIDs(), (std::vector<WindowID>{2, 3})); // two presses: the third of 2, 1, 3
+    tab(bare);
+    tab(bare);
+    controller->flagsChanged(KeyChord::command);
+    EXPECT_EQ(focusedIDs(), (Ids{2, 3})); // two presses: the third of 2, 1, 3
 }
 
 TEST_F(SwitcherTest, FlagsQueriesAndStoreChangesWithoutSessionDoNothing)
 {
-    threeWindows();
-    controller->flagsChanged(0);
+    windows();
+    release();
     controller->queryChanged("saf");
-    publish({window(1, 10, "A", "")});
+    publish({window(1, 10, "A")});
     EXPECT_TRUE(environment.focused.empty());
     EXPECT_TRUE(panel.calls.empty());
     EXPECT_TRUE(mirrors->calls.empty());
@@ -332,31 +305,30 @@ TEST_F(SwitcherTest, FlagsQueriesAndStoreChangesWithoutSessionDoNothing)
 
 TEST_F(SwitcherTest, FocusRecordsTheWindowAsMostRecentBeforeFocusing)
 {
-    threeWindows();
-    std::vector<WindowID> frontAtFocus;
+    windows();
+    Ids frontAtFocus;
     environment.onFocus = [&](const WindowInfo&) { frontAtFocus.push_back(store.ordered().front().id); };
-    controller->activate(commandTab());
-    controller->activate(commandTab());
-    controller->flagsChanged(0);
-    EXPECT_EQ(frontAtFocus, std::vector<WindowID>{3});
+    tab();
+    tab();
+    release();
+    EXPECT_EQ(frontAtFocus, Ids{3});
 }
 
 TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
 {
-    threeWindows();
+    windows();
     environment.repeat = {10ms, 30ms};
     LogCapture capture;
-    controller->activate(commandTab());
-    controller->startRepeat(1, commandTab());
+    tab();
+    controller->startRepeat(1, commandTab);
     loop.advance(10ms);
-    controller->moveUp(commandGrave());
+    controller->moveUp(commandGrave);
     controller->flagsChanged(0x100108);
-    controller->flagsChanged(0);
+    release();
     EXPECT_EQ(capture.messages("switcher"),
-              (std::vector<std::string>{"activate cmd-tab; session=none", "repeat step → 2",
-                                        "moveUp cmd-grave; session=cmd-tab", "activate cmd-grave; session=cmd-tab",
-                                        "flags 0x100108; session=cmd-grave", "flags 0x0; session=cmd-grave",
-                                        "modifiers released → commit Mail"}));
+              (Calls{"activate cmd-tab; session=none", "repeat step → 2", "moveUp cmd-grave; session=cmd-tab",
+                     "activate cmd-grave; session=cmd-tab", "flags 0x100108; session=cmd-grave",
+                     "flags 0x0; session=cmd-grave", "modifiers released → commit Mail"}));
 }
 
 // --- Panel commit and cancel ---
@@ -364,21 +336,21 @@ TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
 TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 {
     setDelay(0);
-    threeWindows();
-    controller->activate(commandTab());
-    controller->activate(commandTab());
-    panel.pressReturn();
-    EXPECT_FALSE(controller->session());
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
-    EXPECT_EQ(mirrors->calls.back(), "hide");
-
-    controller->activate(commandTab());
-    panel.pressEscape();
-    EXPECT_FALSE(controller->session());
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
-    EXPECT_EQ(mirrors->calls.back(), "hide");
-    // The modifiers released after a cancel find no session.
-    controller->flagsChanged(0);
+    windows();
+    for (bool commit : {true, false}) {
+        SCOPED_TRACE(commit ? "Return" : "Escape");
+        tab();
+        if (commit) {
+            tab();
+            panel.pressReturn();
+        } else {
+            panel.pressEscape();
+        }
+        EXPECT_FALSE(controller->session());
+        EXPECT_EQ(focusedIDs(), Ids{3});
+        EXPECT_EQ(mirrors->calls.back(), "hide");
+    }
+    release(); // the modifiers released after a cancel find no session
     EXPECT_EQ(environment.focused.size(), 1u);
 }
 
@@ -387,12 +359,12 @@ TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 TEST_F(SwitcherTest, QueryMatchingNothingThenReleaseFocusesNothingAndHides)
 {
     setDelay(0);
-    threeWindows();
-    controller->activate(commandTab());
+    windows();
+    tab();
     panel.type("zqx");
     EXPECT_EQ(itemIDs(), "");
     EXPECT_EQ(panel.query, "zqx");
-    controller->flagsChanged(0);
+    release();
     EXPECT_TRUE(environment.focused.empty());
     EXPECT_FALSE(controller->session());
     EXPECT_FALSE(panel.isVisible());
@@ -402,23 +374,23 @@ TEST_F(SwitcherTest, QueryMatchingNothingThenReleaseFocusesNothingAndHides)
 TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatch)
 {
     setDelay(0);
-    threeWindows();
-    controller->activate(commandTab());
+    windows();
+    tab();
     panel.calls.clear();
     panel.type("inb");
     EXPECT_EQ(itemIDs(), "3");
     EXPECT_EQ(selection(), 0);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"query inb", "update 3", "select 0"}));
-    EXPECT_EQ(mirrors->calls, (std::vector<std::string>{"update 3", "select 0"}));
-    controller->flagsChanged(0);
-    EXPECT_EQ(focusedIDs(), std::vector<WindowID>{3});
+    EXPECT_EQ(panel.calls, (Calls{"query inb", "update 3", "select 0"}));
+    EXPECT_EQ(mirrors->calls, (Calls{"update 3", "select 0"}));
+    release();
+    EXPECT_EQ(focusedIDs(), Ids{3});
 }
 
 TEST_F(SwitcherTest, ClearingOrBlankQueryRestoresTheStartingList)
 {
     setDelay(0);
-    threeWindows();
-    controller->activate(commandTab());
+    windows();
+    tab();
     panel.type(" ssh ");
     EXPECT_EQ(itemIDs(), "2");
     EXPECT_EQ(controller->session()->query, " ssh ");
@@ -438,12 +410,12 @@ TEST_F(SwitcherTest, ActiveAppScopeNarrowsToTheFrontmostApplication)
     publishInOrder({window(1, 10, "Safari", "one"), window(2, 20, "Terminal", "a"), window(3, 10, "Safari", "two"),
                     window(4, 20, "Terminal", "b")});
     environment.frontmost = 20;
-    EXPECT_EQ(idList(controller->items(commandGrave())), "2,4");
-    EXPECT_EQ(idList(controller->items(commandTab())), "1,2,3,4");
+    EXPECT_EQ(items(commandGrave), "2,4");
+    EXPECT_EQ(items(commandTab), "1,2,3,4");
     environment.frontmost = std::nullopt;
-    EXPECT_EQ(idList(controller->items(commandGrave())), "1,2,3,4");
+    EXPECT_EQ(items(commandGrave), "1,2,3,4");
     environment.frontmost = 99; // an application without windows
-    controller->activate(commandGrave());
+    tab(commandGrave);
     EXPECT_FALSE(controller->session());
 }
 
@@ -453,16 +425,16 @@ TEST_F(SwitcherTest, ListingFollowsTheSpacesAndMinimizedSettings)
 {
     auto minimized = window(1, 10, "A", "", {1});
     minimized.isMinimized = true;
-    publishInOrder({minimized, window(2, 20, "B", "", {2}), window(3, 30, "C", "", {3}), window(4, 40, "D", "")});
+    publishInOrder({minimized, window(2, 20, "B", "", {2}), window(3, 30, "C", "", {3}), window(4, 40, "D")});
     publish(store.windows(), {1}, {3});
-    EXPECT_EQ(idList(controller->items(commandTab())), "2,3,4,1");
+    EXPECT_EQ(items(commandTab), "2,3,4,1");
     settingsStore.update([](Settings& s) { s.spacesFilter = SpacesFilter::visibleSpaces; });
-    EXPECT_EQ(idList(controller->items(commandTab())), "4,1");
+    EXPECT_EQ(items(commandTab), "4,1");
     settingsStore.update([](Settings& s) {
         s.spacesFilter = SpacesFilter::visibleAndFullscreen;
         s.minimizedWindows = WindowFilter::hide;
     });
-    EXPECT_EQ(idList(controller->items(commandTab())), "3,4");
+    EXPECT_EQ(items(commandTab), "3,4");
 }
 
 // --- Store changes ---
@@ -470,18 +442,18 @@ TEST_F(SwitcherTest, ListingFollowsTheSpacesAndMinimizedSettings)
 TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClamps)
 {
     setDelay(0);
-    auto w1 = window(1, 10, "A", ""), w2 = window(2, 20, "B", ""), w3 = window(3, 30, "C", ""), w4 = window(4, 40, "D", "");
+    auto w1 = window(1, 10, "A"), w2 = window(2, 20, "B"), w3 = window(3, 30, "C"), w4 = window(4, 40, "D");
     publishInOrder({w1, w2, w3, w4});
-    controller->activate(commandTab());
-    controller->activate(commandTab()); // on window 3
+    tab();
+    tab(); // on window 3
     panel.calls.clear();
     mirrors->calls.clear();
 
     publish({w2, w3, w4}); // window 1 closes: 3 moves up a row and stays selected
     EXPECT_EQ(itemIDs(), "2,3,4");
     EXPECT_EQ(selection(), 1);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"update 2,3,4", "select 1"}));
-    EXPECT_EQ(mirrors->calls, (std::vector<std::string>{"update 2,3,4", "select 1"}));
+    EXPECT_EQ(panel.calls, (Calls{"update 2,3,4", "select 1"}));
+    EXPECT_EQ(mirrors->calls, panel.calls);
 
     publish({w2, w4}); // the selected window closes: same index
     EXPECT_EQ(selection(), 1);
@@ -496,29 +468,29 @@ TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClamps)
     mirrors->calls.clear();
     publish({}); // the last window goes
     EXPECT_FALSE(controller->session());
-    EXPECT_EQ(panel.calls, std::vector<std::string>{"hide"});
-    EXPECT_EQ(mirrors->calls, std::vector<std::string>{"hide"});
+    EXPECT_EQ(panel.calls, Calls{"hide"});
+    EXPECT_EQ(mirrors->calls, Calls{"hide"});
 }
 
 TEST_F(SwitcherTest, StoreChangeWhilePendingUpdatesTheListWithoutShowing)
 {
-    auto w1 = window(1, 10, "A", ""), w2 = window(2, 20, "B", ""), w3 = window(3, 30, "C", "");
+    auto w1 = window(1, 10, "A"), w2 = window(2, 20, "B"), w3 = window(3, 30, "C");
     publishInOrder({w1, w2, w3});
-    controller->activate(commandTab());
+    tab();
     publish({w1, w3});
     EXPECT_TRUE(panel.calls.empty());
     EXPECT_EQ(selection(), 1);
     loop.advance(150ms);
-    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,3 @1 key"});
+    EXPECT_EQ(panel.calls, Calls{"show 1,3 @1 key"});
 }
 
 TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
 {
     setDelay(0);
     auto t1 = window(1, 10, "Terminal", "build"), safari = window(2, 20, "Safari", "news"),
-         t3 = window(3, 10, "Terminal", "tests"), mail = window(4, 30, "Mail", "");
+         t3 = window(3, 10, "Terminal", "tests"), mail = window(4, 30, "Mail");
     publishInOrder({t1, safari, t3, mail});
-    controller->activate(commandTab());
+    tab();
     panel.type("term");
     EXPECT_EQ(itemIDs(), "1,3");
     controller->step(1); // on window 3
@@ -530,11 +502,9 @@ TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
     EXPECT_EQ(idList(controller->session()->baseItems), "2,3,4");
 
     panel.type("zz"); // nothing matches any more, the session stays open
-    auto newcomer = window(5, 10, "Terminal", "zz top");
-    publish({safari, t3, mail, newcomer});
+    publish({safari, t3, mail, window(5, 10, "Terminal", "zz top")});
     EXPECT_EQ(controller->session()->query, "termzz");
     EXPECT_EQ(itemIDs(), "5");
-
     controller->queryChanged(""); // cleared: the refreshed list, not the list at the start
     EXPECT_EQ(itemIDs(), "2,3,4,5");
 }
@@ -543,29 +513,25 @@ TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
 
 TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNothing)
 {
-    threeWindows();
-    controller->activate(commandTab());
+    windows();
+    tab();
     loop.advance(100ms);
-    controller->activate(controlOptionTab());
+    tab(controlOptionTab);
     EXPECT_EQ(controller->session()->config.id, "ctrl-opt-tab");
     EXPECT_EQ(selection(), 1);
     loop.advance(50ms); // the first session's show would have been due
     EXPECT_EQ(panel.count("show"), 0u);
     loop.advance(100ms);
-    EXPECT_EQ(panel.calls, std::vector<std::string>{"show 1,2,3 @1 key"});
-    controller->activate(controlOptionTab());
+    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
+    tab(controlOptionTab);
     EXPECT_EQ(selection(), 2);
 
     // Nor does it show a later session of the same switcher early.
-    controller->endSession();
-    panel.hide();
-    panel.calls.clear();
-    controller->activate(commandTab());
-    loop.advance(50ms);
-    controller->activate(controlOptionTab());
-    loop.advance(50ms);
-    controller->activate(commandTab()); // a fresh cmd-tab session
-    loop.advance(50ms);                 // the first one's show was due now
+    reset();
+    for (const auto* config : {&commandTab, &controlOptionTab, &commandTab}) { // the last a fresh cmd-tab session
+        tab(*config);
+        loop.advance(50ms);
+    } // the first one's show was due now
     EXPECT_EQ(panel.count("show"), 0u);
     loop.advance(100ms);
     EXPECT_EQ(panel.count("show"), 1u);
@@ -573,11 +539,11 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNo
 
 TEST_F(SwitcherTest, AnEmptySwitcherLeavesTheOtherSessionAlone)
 {
-    threeWindows();
-    controller->activate(commandTab());
+    windows();
+    tab();
     environment.frontmost = 99;
-    controller->activate(commandGrave());
-    controller->moveUp(commandGrave());
+    tab(commandGrave);
+    controller->moveUp(commandGrave);
     EXPECT_EQ(controller->session()->config.id, "cmd-tab");
     EXPECT_EQ(selection(), 1);
     loop.advance(150ms);
@@ -589,27 +555,24 @@ TEST_F(SwitcherTest, AnEmptySwitcherLeavesTheOtherSessionAlone)
 TEST_F(SwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
 {
     setDelay(0);
-    threeWindows();
+    windows();
     settingsStore.update([](Settings& s) { s.panelDisplayMode = PanelDisplayMode::allDisplays; });
-    controller->activate(commandTab());
-    EXPECT_EQ(mirrors->calls, std::vector<std::string>{"show 1,2,3 @1 excluding screen-1"});
-    controller->endSession();
-    panel.hide();
-
+    tab();
+    EXPECT_EQ(mirrors->calls, Calls{"show 1,2,3 @1 excluding screen-1"});
+    reset();
     panel.assignedScreen = std::nullopt;
-    mirrors->calls.clear();
-    controller->activate(commandTab());
-    EXPECT_EQ(mirrors->calls, std::vector<std::string>{"show 1,2,3 @1 excluding screen-main"});
+    tab();
+    EXPECT_EQ(mirrors->calls, Calls{"show 1,2,3 @1 excluding screen-main"});
 }
 
 // --- Lifetime ---
 
 TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
 {
-    threeWindows();
+    windows();
     environment.repeat = {100ms, 30ms};
-    controller->activate(commandTab());
-    controller->startRepeat(1, commandTab());
+    tab();
+    controller->startRepeat(1, commandTab);
     controller.reset();
     store.onChange = nullptr;
     loop.advance(1s);

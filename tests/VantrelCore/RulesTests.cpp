@@ -14,12 +14,7 @@ IgnoreRule rule(std::string app, std::optional<std::string> pattern = std::nullo
 
 WindowInfo window(WindowID id, std::optional<std::string> bundle, std::string app, std::string title)
 {
-    WindowInfo w;
-    w.id = id;
-    w.bundleID = std::move(bundle);
-    w.appName = std::move(app);
-    w.title = std::move(title);
-    return w;
+    return {.id = id, .bundleID = std::move(bundle), .appName = std::move(app), .title = std::move(title), .spaceIDs = {}};
 }
 
 TEST(UnicodeText, CaseInsensitiveEqualityFoldsFullyAndCanonically)
@@ -100,14 +95,12 @@ TEST(IgnoreRule, PatternAnchorsAndLiterals)
 
 TEST(Rules, IgnoredByBundleIdentifierOrName)
 {
-    Rules rules;
-    rules.ignored = {rule("com.example.mail")};
+    Rules rules{{rule("com.example.mail")}, {}};
     EXPECT_TRUE(rules.isIgnored(window(1, "COM.EXAMPLE.MAIL", "Mail", "Inbox")));
     EXPECT_TRUE(rules.isIgnored(window(2, "com.example.notes", "com.example.mail", "x"))); // by name
     EXPECT_FALSE(rules.isIgnored(window(3, "com.example.notes", "Notes", "com.example.mail")));
 
-    Rules byName;
-    byName.ignored = {rule("Mail", "^draft")};
+    Rules byName{{rule("Mail", "^draft")}, {}};
     EXPECT_TRUE(byName.isIgnored(window(1, "com.example.mail", "mail", "Draft 1")));
     EXPECT_FALSE(byName.isIgnored(window(2, "com.example.mail", "mail", "Inbox")));
     EXPECT_TRUE(byName.isIgnored(window(3, std::nullopt, "MAIL", "draft")));
@@ -120,19 +113,13 @@ TEST(Rules, ApplyKeepsOrderAndPassesEverythingWithoutRules)
                                     window(4, std::nullopt, "C", "")};
     EXPECT_EQ(Rules{}.apply(windows), windows);
 
-    Rules rules;
-    rules.ignored = {rule("A", "^y$"), rule("c")};
-    auto kept = rules.apply(windows);
-    ASSERT_EQ(kept.size(), 2u);
-    EXPECT_EQ(kept[0].id, 1u);
-    EXPECT_EQ(kept[1].id, 2u);
+    EXPECT_EQ((Rules{{rule("A", "^y$"), rule("c")}, {}}.apply(windows)), (std::vector<WindowInfo>{windows[0], windows[1]}));
 }
 
 TEST(Rules, ShouldPauseMatchesIdentifierOrNameSkippingAbsentArguments)
 {
-    Rules rules;
-    EXPECT_FALSE(rules.shouldPause("com.vmware.fusion", "VMware Fusion"));
-    rules.pauseApps = {"VMware Fusion", "com.microsoft.rdc.macos"};
+    EXPECT_FALSE(Rules{}.shouldPause("com.vmware.fusion", "VMware Fusion"));
+    Rules rules{{}, {"VMware Fusion", "com.microsoft.rdc.macos"}};
     EXPECT_TRUE(rules.shouldPause("org.other.id", "vmware fusion"));
     EXPECT_TRUE(rules.shouldPause(std::nullopt, "VMWARE FUSION"));
     EXPECT_TRUE(rules.shouldPause("COM.microsoft.RDC.macos", std::nullopt));
@@ -143,9 +130,7 @@ TEST(Rules, ShouldPauseMatchesIdentifierOrNameSkippingAbsentArguments)
 
 TEST(IgnoreRule, EqualityAndHashIncludeThePatternPresence)
 {
-    IgnoreRule a{"0f8fad5b-d9cb-469f-a165-70867728950e", "Mail", std::nullopt};
-    IgnoreRule b = a;
-    b.titlePattern = "";
+    IgnoreRule a{"0f8fad5b-d9cb-469f-a165-70867728950e", "Mail", std::nullopt}, b{a.id, a.app, ""};
     EXPECT_NE(a, b);
     EXPECT_NE(std::hash<IgnoreRule>{}(a), std::hash<IgnoreRule>{}(b));
     EXPECT_EQ(std::hash<IgnoreRule>{}(a), std::hash<IgnoreRule>{}(IgnoreRule(a)));

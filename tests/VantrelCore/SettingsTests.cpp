@@ -10,26 +10,19 @@ namespace {
 
 using Json = nlohmann::json;
 
+using Ids = std::vector<WindowID>;
+
 WindowInfo window(WindowID id, bool minimized = false, bool hidden = false, std::vector<SpaceID> spaces = {})
 {
-    WindowInfo w;
-    w.id = id;
-    w.appName = "App";
-    w.isMinimized = minimized;
-    w.isAppHidden = hidden;
-    w.spaceIDs = std::move(spaces);
-    return w;
+    return {.id = id, .bundleID = {}, .appName = "App", .title = {}, .isMinimized = minimized, .isAppHidden = hidden, .spaceIDs = std::move(spaces)};
 }
 
-std::vector<WindowID> ids(const std::vector<WindowInfo>& windows)
+Ids ids(const std::vector<WindowInfo>& windows)
 {
-    std::vector<WindowID> result;
-    for (const auto& w : windows)
-        result.push_back(w.id);
+    Ids result;
+    std::ranges::transform(windows, std::back_inserter(result), &WindowInfo::id);
     return result;
 }
-
-using Ids = std::vector<WindowID>;
 
 Settings decodeOK(const Json& document)
 {
@@ -45,7 +38,19 @@ DecodeError decodeFail(const Json& document)
     return result ? DecodeError{} : result.error();
 }
 
-Json validRule() { return {{"id", "0F8FAD5B-D9CB-469F-A165-70867728950E"}, {"app", "Mail"}}; }
+Json validRule(const char* id = "0F8FAD5B-D9CB-469F-A165-70867728950E") { return {{"id", id}, {"app", "Mail"}}; }
+
+/// A switcher record with every key present.
+Json switcherJson(Json scope = "allApps", bool enabled = true)
+{
+    return {{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}, {"modifiers", 0}}}, {"scope", scope}, {"isEnabled", enabled}};
+}
+
+/// A settings document whose rules hold `ignored` and `pauseApps`.
+Json rulesJson(Json ignored, Json pauseApps = Json::array())
+{
+    return {{"rules", {{"ignored", std::move(ignored)}, {"pauseApps", std::move(pauseApps)}}}};
+}
 
 // --- Filters and derived properties -----------------------------------------
 
@@ -63,26 +68,20 @@ TEST(Settings, FilterPlacesMinimizedAndHiddenWindows)
         {WindowFilter::show, WindowFilter::hide, {1, 3, 4, 5}},
         {WindowFilter::hide, WindowFilter::show, {2, 3}},
     };
-    for (const auto& c : cases) {
-        Settings s;
-        s.minimizedWindows = c.minimized;
-        s.hiddenApps = c.hidden;
-        EXPECT_EQ(ids(s.filter(in)), c.expected) << rawValue(c.minimized) << " " << rawValue(c.hidden);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(ids(Settings{.minimizedWindows = c.minimized, .hiddenApps = c.hidden, .rules = {}}.filter(in)), c.expected)
+            << rawValue(c.minimized) << " " << rawValue(c.hidden);
 }
 
 TEST(Settings, SpaceFilterKeepsWindowsOnAllowedOrUnknownSpaces)
 {
-    Settings s;
-    std::vector<WindowInfo> in{window(1, false, false, {}), window(2, false, false, {10}),
-                               window(3, false, false, {20}), window(4, false, false, {30, 10}),
-                               window(5, false, false, {40})};
-    const std::set<SpaceID> visible{10}, fullscreen{20};
-    EXPECT_EQ(ids(s.spaceFilter(in, visible, fullscreen)), Ids({1, 2, 3, 4, 5}));
-    s.spacesFilter = SpacesFilter::visibleSpaces;
-    EXPECT_EQ(ids(s.spaceFilter(in, visible, fullscreen)), Ids({1, 2, 4}));
-    s.spacesFilter = SpacesFilter::visibleAndFullscreen;
-    EXPECT_EQ(ids(s.spaceFilter(in, visible, fullscreen)), Ids({1, 2, 3, 4}));
+    std::vector<WindowInfo> in{window(1, false, false, {}), window(2, false, false, {10}), window(3, false, false, {20}),
+                               window(4, false, false, {30, 10}), window(5, false, false, {40})};
+    const std::pair<SpacesFilter, Ids> cases[] = {{SpacesFilter::allSpaces, {1, 2, 3, 4, 5}},
+                                                  {SpacesFilter::visibleSpaces, {1, 2, 4}},
+                                                  {SpacesFilter::visibleAndFullscreen, {1, 2, 3, 4}}};
+    for (const auto& [filter, expected] : cases)
+        EXPECT_EQ(ids(Settings{.spacesFilter = filter, .rules = {}}.spaceFilter(in, {10}, {20})), expected) << rawValue(filter);
 }
 
 TEST(Settings, ReplacesCommandTabOnlyThroughEnabledActivateChords)
@@ -110,11 +109,8 @@ TEST(Settings, SearchChordIsInputSourceShortcutIgnoringOnlyOption)
         {KeyChord{48, KeyChord::control}, false},
         {std::nullopt, false},
     };
-    for (const auto& [chord, expected] : cases) {
-        Settings s;
-        s.searchChord = chord;
-        EXPECT_EQ(s.searchChordIsInputSourceShortcut(), expected) << (chord ? chord->modifiers : 0);
-    }
+    for (const auto& [chord, expected] : cases)
+        EXPECT_EQ((Settings{.searchChord = chord, .rules = {}}.searchChordIsInputSourceShortcut()), expected) << (chord ? chord->modifiers : 0);
 }
 
 // --- Decoding ------------------------------------------------------------------
@@ -151,11 +147,8 @@ TEST(SettingsDecode, EveryEnumerationCaseDecodesAndOthersFail)
     check("panelDisplayMode", &Settings::panelDisplayMode, allCases<PanelDisplayMode>());
     check("appearance", &Settings::appearance, allCases<AppearanceMode>());
 
-    for (SwitcherScope scope : allCases<SwitcherScope>()) {
-        Json switcher{{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}, {"modifiers", 0}}},
-                      {"scope", rawValue(scope)}, {"isEnabled", false}};
-        EXPECT_EQ(decodeOK({{"switchers", {switcher}}}).switchers.at(0).scope, scope);
-    }
+    for (SwitcherScope scope : allCases<SwitcherScope>())
+        EXPECT_EQ(decodeOK({{"switchers", {switcherJson(rawValue(scope), false)}}}).switchers.at(0).scope, scope);
 }
 
 TEST(SettingsDecode, ErrorsNameTheKeyAndTheReason)
@@ -163,12 +156,9 @@ TEST(SettingsDecode, ErrorsNameTheKeyAndTheReason)
     DecodeError top = decodeFail({{"minimizedWindows", "top"}});
     EXPECT_EQ(top.message(), "key \"minimizedWindows\": \"top\" is not one of show, bottom, hide");
 
-    Json switcher{{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}}}, {"scope", "allApps"},
-                  {"isEnabled", true}};
-    Json good{{"id", "a"}, {"name", "A"}, {"activate", {{"keyCode", 1}, {"modifiers", 0}}}, {"scope", "activeApp"},
-              {"isEnabled", true}};
-    Json document{{"switchers", Json::array({good, switcher})}};
-    DecodeError nested = decodeFail(document);
+    Json switcher = switcherJson();
+    switcher["activate"].erase("modifiers");
+    DecodeError nested = decodeFail({{"switchers", Json::array({switcherJson("activeApp"), switcher})}});
     EXPECT_EQ(nested.path, "switchers[1].activate.modifiers");
     EXPECT_EQ(nested.reason, "missing");
 
@@ -250,17 +240,14 @@ TEST(SettingsDecode, IntegersMustBeIntegralAndInRange)
 
 TEST(SettingsDecode, NestedRecordsHaveNoDefaults)
 {
-    const Json fullSwitcher{{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}, {"modifiers", 0}}},
-                            {"scope", "allApps"}, {"isEnabled", true}};
     for (const char* key : {"id", "name", "activate", "scope", "isEnabled"}) {
-        Json missing = fullSwitcher;
+        Json missing = switcherJson(), nulled = switcherJson();
         missing.erase(key);
-        EXPECT_EQ(decodeFail({{"switchers", {missing}}}).path, std::string("switchers[0].") + key);
-        Json nulled = fullSwitcher;
         nulled[key] = nullptr;
+        EXPECT_EQ(decodeFail({{"switchers", {missing}}}).path, std::string("switchers[0].") + key);
         EXPECT_EQ(decodeFail({{"switchers", {nulled}}}).path, std::string("switchers[0].") + key);
     }
-    Json noMoveUp = fullSwitcher;
+    Json noMoveUp = switcherJson();
     EXPECT_EQ(decodeOK({{"switchers", {noMoveUp}}}).switchers.at(0).moveUp, std::nullopt);
     noMoveUp["moveUp"] = nullptr;
     EXPECT_EQ(decodeOK({{"switchers", {noMoveUp}}}).switchers.at(0).moveUp, std::nullopt);
@@ -271,33 +258,22 @@ TEST(SettingsDecode, NestedRecordsHaveNoDefaults)
     for (const char* key : {"id", "app"}) {
         Json rule = validRule();
         rule.erase(key);
-        EXPECT_EQ(decodeFail({{"rules", {{"ignored", {rule}}, {"pauseApps", Json::array()}}}}).path,
-                  std::string("rules.ignored[0].") + key);
+        EXPECT_EQ(decodeFail(rulesJson({rule})).path, std::string("rules.ignored[0].") + key);
     }
     Json rule = validRule();
     rule["titlePattern"] = nullptr;
-    Rules rules = decodeOK({{"rules", {{"ignored", {rule}}, {"pauseApps", {"VMware"}}}}}).rules;
-    ASSERT_EQ(rules.ignored.size(), 1u);
-    EXPECT_EQ(rules.ignored[0].titlePattern, std::nullopt);
-    EXPECT_EQ(rules.pauseApps, std::vector<std::string>{"VMware"});
+    EXPECT_EQ(decodeOK(rulesJson({rule}, {"VMware"})).rules,
+              (Rules{{{"0F8FAD5B-D9CB-469F-A165-70867728950E", "Mail", std::nullopt}}, {"VMware"}}));
 }
 
 TEST(SettingsDecode, RuleIdsMustBeUUIDsInAnyCaseAndKeepTheirText)
 {
     for (const char* id : {"0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E",
-                           "0f8FAD5b-d9cb-469f-A165-70867728950e"}) {
-        Json rule{{"id", id}, {"app", "Mail"}};
-        auto decoded = decodeOK({{"rules", {{"ignored", {rule}}, {"pauseApps", Json::array()}}}});
-        ASSERT_EQ(decoded.rules.ignored.size(), 1u);
-        EXPECT_EQ(decoded.rules.ignored[0].id, id);
-    }
+                           "0f8FAD5b-d9cb-469f-A165-70867728950e"})
+        EXPECT_EQ(decodeOK(rulesJson({validRule(id)})).rules.ignored, (std::vector<IgnoreRule>{{id, "Mail", std::nullopt}}));
     for (const char* id : {"", "not-a-uuid", "0f8fad5bd9cb469fa16570867728950e", "0f8fad5b-d9cb-469f-a165-70867728950",
-                           "0f8fad5b-d9cb-469f-a165-70867728950g", "{0f8fad5b-d9cb-469f-a165-70867728950e}"}) {
-        Json rule{{"id", id}, {"app", "Mail"}};
-        EXPECT_EQ(decodeFail({{"rules", {{"ignored", {rule}}, {"pauseApps", Json::array()}}}}).path,
-                  "rules.ignored[0].id")
-            << id;
-    }
+                           "0f8fad5b-d9cb-469f-a165-70867728950g", "{0f8fad5b-d9cb-469f-a165-70867728950e}"})
+        EXPECT_EQ(decodeFail(rulesJson({validRule(id)})).path, "rules.ignored[0].id") << id;
     EXPECT_TRUE(IgnoreRule::isValidID(IgnoreRule::makeID()));
     EXPECT_NE(IgnoreRule::makeID(), IgnoreRule::makeID());
     EXPECT_EQ(IgnoreRule::makeID()[14], '4'); // version 4
@@ -326,44 +302,31 @@ TEST(SettingsEncode, WritesAllKeysAndExplicitNullSearchChord)
 
 TEST(SettingsEncode, RoundTripsEveryField)
 {
-    Settings s;
-    s.switchers = {SwitcherConfig::controlOptionTab(),
-                   {"mine", "Mine ✓", {12, 0x1E0000}, std::nullopt, SwitcherScope::activeApp, false}};
-    s.showDelayMilliseconds = -20;
-    s.minimizedWindows = WindowFilter::hide;
-    s.hiddenApps = WindowFilter::show;
-    s.searchChord = KeyChord{4294967295u, 18446744073709551615u};
-    s.learnedShortcutMaxLength = 0;
-    s.allowOneMismatch = true;
-    s.fastSearchModifier = FastSearchModifier::rightOption;
-    s.spacesFilter = SpacesFilter::visibleAndFullscreen;
-    s.panelDisplayMode = PanelDisplayMode::allDisplays;
-    s.rules.ignored = {{"0F8FAD5B-D9CB-469F-A165-70867728950E", "com.Example.Mail", "^Draft$"},
-                       {IgnoreRule::makeID(), "Écrire", ""}};
-    s.rules.pauseApps = {"VMware Fusion", "com.microsoft.rdc"};
-    s.appearance = AppearanceMode::dark;
-    s.textScale = 1.25;
-
+    const Settings s{
+        .switchers = {SwitcherConfig::controlOptionTab(),
+                      {"mine", "Mine ✓", {12, 0x1E0000}, std::nullopt, SwitcherScope::activeApp, false}},
+        .showDelayMilliseconds = -20, .minimizedWindows = WindowFilter::hide, .hiddenApps = WindowFilter::show,
+        .searchChord = KeyChord{4294967295u, 18446744073709551615u}, .learnedShortcutMaxLength = 0, .allowOneMismatch = true,
+        .fastSearchModifier = FastSearchModifier::rightOption, .spacesFilter = SpacesFilter::visibleAndFullscreen,
+        .panelDisplayMode = PanelDisplayMode::allDisplays,
+        .rules = {{{"0F8FAD5B-D9CB-469F-A165-70867728950E", "com.Example.Mail", "^Draft$"}, {IgnoreRule::makeID(), "Écrire", ""}},
+                  {"VMware Fusion", "com.microsoft.rdc"}},
+        .appearance = AppearanceMode::dark, .textScale = 1.25};
     auto text = encodeSettingsText(s, 2);
     ASSERT_TRUE(text);
     auto back = decodeSettingsText(*text);
     ASSERT_TRUE(back) << back.error().message();
     EXPECT_EQ(back.value(), s);
 
-    Settings cleared;
-    cleared.searchChord.reset();
-    EXPECT_EQ(decodeSettingsText(*encodeSettingsText(cleared)).value().searchChord, std::nullopt);
+    EXPECT_EQ(decodeSettingsText(*encodeSettingsText(Settings{.searchChord = std::nullopt, .rules = {}})).value().searchChord, std::nullopt);
     EXPECT_EQ(decodeSettingsText(*encodeSettingsText(Settings{})).value(), Settings{});
 }
 
 TEST(SettingsEncode, ValuesWithoutAJSONFormFailInsteadOfWritingNull)
 {
+    for (double scale : {std::nan(""), double(INFINITY)})
+        EXPECT_FALSE(encodeSettingsText(Settings{.rules = {}, .textScale = scale})) << scale;
     Settings s;
-    s.textScale = std::nan("");
-    EXPECT_FALSE(encodeSettingsText(s));
-    s.textScale = INFINITY;
-    EXPECT_FALSE(encodeSettingsText(s));
-    s.textScale = 1.0;
     s.switchers[0].name = "bad \xff byte";
     EXPECT_FALSE(encodeSettingsText(s));
 }

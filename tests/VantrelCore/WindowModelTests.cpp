@@ -14,12 +14,8 @@ namespace {
 
 WindowInfo makeWindow(WindowID id, std::string title = {}, std::string app = "App")
 {
-    WindowInfo window;
-    window.id = id;
-    window.pid = static_cast<ProcessID>(100 + id);
-    window.appName = std::move(app);
-    window.title = std::move(title);
-    return window;
+    return {.id = id, .pid = static_cast<ProcessID>(100 + id), .bundleID = {}, .appName = std::move(app),
+            .title = std::move(title), .spaceIDs = {}};
 }
 
 std::vector<WindowInfo> makeWindows(std::initializer_list<WindowID> ids)
@@ -30,15 +26,14 @@ std::vector<WindowInfo> makeWindows(std::initializer_list<WindowID> ids)
     return windows;
 }
 
-std::vector<WindowID> idsOf(const std::vector<WindowInfo>& windows)
+using Ids = std::vector<WindowID>;
+
+Ids idsOf(const std::vector<WindowInfo>& windows)
 {
-    std::vector<WindowID> ids;
-    for (const auto& window : windows)
-        ids.push_back(window.id);
+    Ids ids;
+    std::ranges::transform(windows, std::back_inserter(ids), &WindowInfo::id);
     return ids;
 }
-
-using Ids = std::vector<WindowID>;
 
 // --- WindowInfo -------------------------------------------------------------
 
@@ -103,28 +98,20 @@ TEST(MRUList, TouchMovesToFrontKeepingOthersInOrderAndRemoveDropsEveryOccurrence
     EXPECT_EQ(list.ids, Ids({1, 2}));
 }
 
-TEST(MRUList, ReconcileDropsClosedAndAppendsNewInSnapshotOrder)
+TEST(MRUList, ReconcileDropsClosedAndAppendsNewInSnapshotOrderASnapshotDuplicateTwiceButNeverAKnownOne)
 {
     MRUList list{{5, 3, 9}};
     list.reconcile(makeWindows({9, 7, 3, 8}));
     EXPECT_EQ(list.ids, Ids({3, 9, 7, 8}));
-
     list.reconcile({});
     EXPECT_TRUE(list.ids.empty());
-    list.touch(6);
-    EXPECT_EQ(list.ids, Ids({6}));
-}
 
-TEST(MRUList, ReconcileAppendsASnapshotDuplicateTwiceButNeverAKnownOne)
-{
-    MRUList list{{3}};
+    list.touch(3);
     list.reconcile(makeWindows({4, 3, 4, 3}));
     EXPECT_EQ(list.ids, Ids({3, 4, 4}));
-    // Reconciling again with the same snapshot adds nothing: both are known now.
-    list.reconcile(makeWindows({4, 3, 4, 3}));
+    list.reconcile(makeWindows({4, 3, 4, 3})); // adds nothing: both are known now
     EXPECT_EQ(list.ids, Ids({3, 4, 4}));
-    // A later touch collapses the duplicate.
-    list.touch(4);
+    list.touch(4); // collapses the duplicate
     EXPECT_EQ(list.ids, Ids({4, 3}));
 }
 
@@ -135,27 +122,15 @@ TEST(MRUList, OrderPutsKnownFirstByRecencyThenUnknownInInputOrder)
     EXPECT_EQ(idsOf(list.order(input)), Ids({3, 9, 8, 7}));
     EXPECT_EQ(idsOf(input), Ids({8, 9, 7, 3})); // input untouched
 
-    MRUList empty;
-    EXPECT_EQ(idsOf(empty.order(input)), Ids({8, 9, 7, 3}));
-
+    EXPECT_EQ(idsOf(MRUList{}.order(input)), Ids({8, 9, 7, 3}));
     // Ids the list knows but the windows lack change nothing.
-    MRUList stale{{42, 7, 43}};
-    EXPECT_EQ(idsOf(stale.order(input)), Ids({7, 8, 9, 3}));
-}
-
-TEST(MRUList, OrderUsesTheLaterPositionOfARepeatedIdAndKeepsDuplicateWindows)
-{
-    MRUList list{{1, 2, 1}}; // 1 counts at position 2
-    EXPECT_EQ(idsOf(list.order(makeWindows({1, 2}))), Ids({2, 1}));
+    EXPECT_EQ(idsOf(MRUList{{42, 7, 43}}.order(input)), Ids({7, 8, 9, 3}));
+    // A repeated id counts at its later position.
+    EXPECT_EQ(idsOf(MRUList{{1, 2, 1}}.order(makeWindows({1, 2}))), Ids({2, 1}));
 
     // The same window twice in the input stays twice, in input order.
-    auto input = makeWindows({5, 6, 5});
-    input[0].title = "first";
-    input[2].title = "second";
-    auto result = MRUList{{5}}.order(input);
-    ASSERT_EQ(idsOf(result), Ids({5, 5, 6}));
-    EXPECT_EQ(result[0].title, "first");
-    EXPECT_EQ(result[1].title, "second");
+    std::vector<WindowInfo> twice{makeWindow(5, "first"), makeWindow(6), makeWindow(5, "second")};
+    EXPECT_EQ(MRUList{{5}}.order(twice), (std::vector<WindowInfo>{twice[0], twice[2], twice[1]}));
 }
 
 TEST(MRUList, RandomOperationsKeepIdsUniqueAndOrderAPermutation)
@@ -209,12 +184,7 @@ struct StoreFixture : ::testing::Test {
 
     void SetUp() override { store->onChange = [this] { ++changes; }; }
 
-    static TrackingSnapshot snapshotOf(std::initializer_list<WindowID> ids)
-    {
-        TrackingSnapshot snapshot;
-        snapshot.windows = makeWindows(ids);
-        return snapshot;
-    }
+    static TrackingSnapshot snapshotOf(std::initializer_list<WindowID> ids) { return {makeWindows(ids), {}, {}, {}}; }
 };
 
 TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocusOnlyOnceStarted)
@@ -226,16 +196,11 @@ TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocusOnlyOnceStarted)
     store->start();
     EXPECT_EQ(log->startCount, 1);
 
-    TrackingSnapshot snapshot = snapshotOf({8, 9, 7, 3});
-    snapshot.visibleSpaceIDs = {1};
-    snapshot.fullscreenSpaceIDs = {5};
-    snapshot.spaceNumbers = {{1, 1}, {5, 2}};
+    TrackingSnapshot snapshot{makeWindows({8, 9, 7, 3}), {1}, {5}, {{1, 1}, {5, 2}}};
     log->publish(snapshot);
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(store->windows(), snapshot.windows);
-    EXPECT_EQ(store->visibleSpaceIDs(), snapshot.visibleSpaceIDs);
-    EXPECT_EQ(store->fullscreenSpaceIDs(), snapshot.fullscreenSpaceIDs);
-    EXPECT_EQ(store->spaceNumbers(), snapshot.spaceNumbers);
+    EXPECT_EQ((TrackingSnapshot{store->windows(), store->visibleSpaceIDs(), store->fullscreenSpaceIDs(), store->spaceNumbers()}),
+              snapshot);
     EXPECT_EQ(idsOf(store->ordered()), Ids({8, 9, 7, 3}));
 
     log->focus(9);
@@ -277,11 +242,8 @@ TEST_F(StoreFixture, NewWindowsEnterLeastRecentAndWindowLookupFindsTheFirst)
     store->apply(snapshotOf({5, 1, 2}));
     EXPECT_EQ(idsOf(store->ordered()), Ids({2, 1, 5}));
 
-    TrackingSnapshot twice = snapshotOf({4, 4});
-    twice.windows[1].title = "second";
-    store->apply(twice);
-    ASSERT_TRUE(store->window(4));
-    EXPECT_EQ(store->window(4)->title, "");
+    store->apply({{makeWindow(4), makeWindow(4, "second")}, {}, {}, {}});
+    EXPECT_EQ(store->window(4), makeWindow(4));
 }
 
 TEST_F(StoreFixture, OrderedListFollowsEveryChangeWhetherCopiedOrMoved)
@@ -290,16 +252,12 @@ TEST_F(StoreFixture, OrderedListFollowsEveryChangeWhetherCopiedOrMoved)
     store->apply(large); // copied
     store->noteFocused(4);
     EXPECT_EQ(idsOf(store->ordered()), Ids({4, 1, 2, 3, 5}));
-    TrackingSnapshot small = snapshotOf({5, 4});
-    small.windows[0].title = "renamed";
-    store->apply(small);
-    ASSERT_EQ(idsOf(store->ordered()), Ids({4, 5}));
-    EXPECT_EQ(store->ordered()[1].title, "renamed");
+    store->apply({{makeWindow(5, "renamed"), makeWindow(4)}, {}, {}, {}});
+    EXPECT_EQ(store->ordered(), (std::vector<WindowInfo>{makeWindow(4), makeWindow(5, "renamed")}));
     store->noteFocused(5);
     EXPECT_EQ(idsOf(store->ordered()), Ids({5, 4}));
-    store->apply(snapshotOf({6, 5, 4})); // moved
-    EXPECT_EQ(idsOf(store->ordered()), Ids({5, 4, 6}));
-    EXPECT_EQ(store->ordered()[0].title, ""); // nothing left over from the earlier list
+    store->apply(snapshotOf({6, 5, 4})); // moved; nothing left over from the earlier list
+    EXPECT_EQ(store->ordered(), makeWindows({5, 4, 6}));
     EXPECT_EQ(large.windows.size(), 5u);      // a copied snapshot is left intact
 }
 

@@ -28,18 +28,15 @@ constexpr Pid mail = 12;
 Ids ids(const TrackingSnapshot& snapshot)
 {
     Ids result;
-    for (const auto& window : snapshot.windows)
-        result.push_back(window.id);
+    std::ranges::transform(snapshot.windows, std::back_inserter(result), &WindowInfo::id);
     return result;
 }
 
 /// The window `id` of `snapshot`, or an empty record when it is not listed.
 WindowInfo at(const TrackingSnapshot& snapshot, WindowID id)
 {
-    for (const auto& window : snapshot.windows)
-        if (window.id == id)
-            return window;
-    return {};
+    auto it = std::ranges::find(snapshot.windows, id, &WindowInfo::id);
+    return it == snapshot.windows.end() ? WindowInfo{} : *it;
 }
 
 // Spaces 1 (shown) and 2, and a full-screen space 9; the editor has 101 on
@@ -69,9 +66,14 @@ protected:
     TrackingSnapshot startTracker()
     {
         loop.runPending();
+        makeTracker();
+        return published();
+    }
+
+    void makeTracker()
+    {
         tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
         restart();
-        return published();
     }
 
     void restart()
@@ -95,18 +97,35 @@ protected:
         return all.empty() ? TrackingSnapshot{} : all.back();
     }
 
-    /// Changes a title, lets the 50 ms coalescing pass and returns the one snapshot.
-    TrackingSnapshot afterTitleChange(WindowID id, const std::string& title)
+    /// Lets the 50 ms coalescing pass and returns the one snapshot.
+    TrackingSnapshot settled()
     {
-        desktop->setTitle(id, title);
         loop.advance(50ms);
         return published();
     }
 
+    TrackingSnapshot afterTitleChange(WindowID id, const std::string& title)
+    {
+        desktop->setTitle(id, title);
+        return settled();
+    }
+
+    /// Nothing is published while `wait` passes.
+    void expectQuiet(Duration wait, const char* why = "")
+    {
+        loop.advance(wait);
+        EXPECT_TRUE(takeSnapshots().empty()) << why;
+    }
+
+    void setLocked(bool locked)
+    {
+        desktop->setScreenLocked(locked);
+        loop.runPending();
+    }
+
     std::size_t windowReads() const
     {
-        auto calls = desktop->calls();
-        return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), "AXUIElementCopyAttributeValue AXWindows"));
+        return static_cast<std::size_t>(std::ranges::count(desktop->calls(), "AXUIElementCopyAttributeValue AXWindows"));
     }
 
     std::shared_ptr<ManualSerialQueue> queue;
@@ -119,8 +138,7 @@ protected:
 
 TEST_F(AXWindowTrackerTest, FirstSnapshotIsHandedToTheMainLoopBeforeStartReturns)
 {
-    tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
-    restart();
+    makeTracker();
     // Posted, never run inline: the very next turn of the loop, with no time passing, delivers it.
     EXPECT_TRUE(snapshots.empty());
     auto before = loop.now();
@@ -157,8 +175,7 @@ TEST_F(AXWindowTrackerTest, RegularApplicationsOtherThanThisOneAreListedByNameIg
     desktop->launch({.pid = 23, .name = "Menu Extra", .policy = ActivationPolicy::accessory});
     desktop->openWindow({.id = 704, .pid = 23, .title = "extra", .spaces = {1}});
     desktop->setTitle(210, "helper 2");
-    loop.advance(2s);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(2s);
 }
 
 TEST_F(AXWindowTrackerTest, WindowsAreFilteredBySubrole)
@@ -201,8 +218,7 @@ TEST_F(AXWindowTrackerTest, ABurstFromTwoApplicationsIsServedByOneRefreshAndOneP
         desktop->setTitle(201, "Inbox (" + std::to_string(i) + ")");
         loop.advance(4ms);
     }
-    loop.advance(29ms);
-    EXPECT_TRUE(takeSnapshots().empty()) << "49 ms after the first notification";
+    expectQuiet(29ms, "49 ms after the first notification");
     EXPECT_EQ(windowReads(), 0u);
 
     loop.advance(1ms);
@@ -210,14 +226,12 @@ TEST_F(AXWindowTrackerTest, ABurstFromTwoApplicationsIsServedByOneRefreshAndOneP
     EXPECT_EQ(windowReads(), 2u) << "each application read once";
     EXPECT_EQ(at(snapshot, 101).title, "notes 4");
     EXPECT_EQ(at(snapshot, 201).title, "Inbox (4)");
-    loop.advance(1s);
-    EXPECT_TRUE(takeSnapshots().empty()) << "the burst is over";
+    expectQuiet(1s, "the burst is over");
     EXPECT_EQ(windowReads(), 2u);
 
     // The next notification opens a new window of 50 ms.
     desktop->setMinimized(102, true);
-    loop.advance(50ms);
-    EXPECT_TRUE(at(published(), 102).isMinimized);
+    EXPECT_TRUE(at(settled(), 102).isMinimized);
 }
 
 TEST_F(AXWindowTrackerTest, HiddenApplicationsMarkTheirWindowsFromTheStartAndOnChange)
@@ -225,11 +239,9 @@ TEST_F(AXWindowTrackerTest, HiddenApplicationsMarkTheirWindowsFromTheStartAndOnC
     desktop->setHidden(mail, true);
     EXPECT_TRUE(at(startTracker(), 201).isAppHidden);
     desktop->setHidden(mail, false);
-    loop.advance(50ms);
-    EXPECT_FALSE(at(published(), 201).isAppHidden);
+    EXPECT_FALSE(at(settled(), 201).isAppHidden);
     desktop->setHidden(mail, true);
-    loop.advance(50ms);
-    auto snapshot = published();
+    auto snapshot = settled();
     EXPECT_TRUE(at(snapshot, 201).isAppHidden);
     EXPECT_FALSE(at(snapshot, 101).isAppHidden);
 }
@@ -241,8 +253,7 @@ TEST_F(AXWindowTrackerTest, ALaunchedApplicationIsReadHalfASecondLater)
     startTracker();
     desktop->launch({.pid = 31, .name = "Browser"});
     desktop->openWindow({.id = 311, .pid = 31, .title = "Start page", .spaces = {2}});
-    loop.advance(499ms);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(499ms);
     EXPECT_FALSE(desktop->called("AXObserverCreate 31"));
 
     loop.advance(1ms);
@@ -286,8 +297,7 @@ TEST_F(AXWindowTrackerTest, FocusChangesAreReportedWithoutARefresh)
     loop.runPending();
     ASSERT_FALSE(focused.empty());
     EXPECT_TRUE(std::all_of(focused.begin(), focused.end(), [](WindowID id) { return id == 102; }));
-    loop.advance(1s);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(1s);
     EXPECT_EQ(windowReads(), 0u);
 }
 
@@ -307,18 +317,14 @@ protected:
     /// Refreshes everything right now: an unlock does so without coalescing.
     void refreshImmediately()
     {
-        desktop->setScreenLocked(true);
-        loop.runPending();
-        desktop->setScreenLocked(false);
-        loop.runPending();
+        setLocked(true);
+        setLocked(false);
     }
 
     std::vector<std::string> quarantineLines()
     {
-        std::vector<std::string> lines;
-        for (const auto& message : capture.messages("tracker"))
-            if (message.find("quarantined") != std::string::npos)
-                lines.push_back(message);
+        auto lines = capture.messages("tracker");
+        std::erase_if(lines, [](const std::string& message) { return message.find("quarantined") == std::string::npos; });
         capture.clear();
         return lines;
     }
@@ -370,11 +376,9 @@ TEST_F(QuarantineTest, AttemptsDuringQuarantineNeitherReadNorCount)
     }
     EXPECT_TRUE(quarantineLines().empty());
     EXPECT_EQ(windowReads(), 10u) << "only the healthy application was read";
-    // The editor's last known windows stay listed meanwhile.
     auto published = takeSnapshots();
     ASSERT_FALSE(published.empty());
-    EXPECT_EQ(at(published.back(), 101).id, 101u);
-    EXPECT_EQ(at(published.back(), 102).id, 102u);
+    EXPECT_EQ(ids(published.back()), (Ids{102, 101, 201})) << "the editor's last known windows stay listed meanwhile";
 
     loop.advance(2s);
     refreshNow();
@@ -398,16 +402,14 @@ TEST_F(AXWindowTrackerTest, AnApplicationWithoutObserverStaysTrackedAndRefreshes
 {
     LogCapture capture;
     desktop->injectAXError(mail, AXErrors::cannotComplete);
-    tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
-    restart();
+    makeTracker();
     loop.runPending();
     EXPECT_TRUE(capture.contains("AXObserverCreate failed for Mail", "tracker"));
     desktop->injectAXError(mail, AXErrors::success);
     takeSnapshots();
 
     desktop->setTitle(201, "unseen");
-    loop.advance(1s);
-    EXPECT_TRUE(takeSnapshots().empty()) << "its own notifications are not heard";
+    expectQuiet(1s, "its own notifications are not heard");
     EXPECT_EQ(at(afterTitleChange(101, "seen"), 201).title, "unseen");
 }
 
@@ -416,14 +418,12 @@ TEST_F(AXWindowTrackerTest, AnApplicationWithoutObserverStaysTrackedAndRefreshes
 TEST_F(AXWindowTrackerTest, WhileLockedNothingIsReportedAndUnlockRefreshesEverything)
 {
     startTracker();
-    desktop->setScreenLocked(true);
-    loop.runPending();
+    setLocked(true);
     desktop->clearCalls();
     desktop->focus(201);
     desktop->setTitle(101, "changed while locked");
-    loop.advance(1s);
+    expectQuiet(1s);
     EXPECT_TRUE(focused.empty());
-    EXPECT_TRUE(takeSnapshots().empty());
     EXPECT_EQ(windowReads(), 0u);
 
     // Launches and terminations still go through.
@@ -444,9 +444,8 @@ TEST_F(AXWindowTrackerTest, StartingOnALockedScreenStartsPaused)
     startTracker(); // the first snapshot is published regardless
     desktop->focus(201);
     desktop->setTitle(101, "x");
-    loop.advance(1s);
+    expectQuiet(1s);
     EXPECT_TRUE(focused.empty());
-    EXPECT_TRUE(takeSnapshots().empty());
 }
 
 // ---- Spaces ----
@@ -458,8 +457,7 @@ TEST_F(AXWindowTrackerTest, SpaceChangesRefreshOncePerBurstAndNotWhileLocked)
 
     // A move alone: no accessibility notification tells of it.
     desktop->setWindowSpaces(101, {2});
-    loop.advance(49ms);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(49ms);
     loop.advance(1ms);
     auto snapshot = published();
     EXPECT_EQ(at(snapshot, 101).spaceIDs, (std::vector<SpaceID>{2}));
@@ -473,8 +471,7 @@ TEST_F(AXWindowTrackerTest, SpaceChangesRefreshOncePerBurstAndNotWhileLocked)
     desktop->setTitle(102, "todo (2)");
     desktop->setSpaces("main", {{.id = 1}, {.id = 2}, {.id = 3}, {.id = 9, .type = 4}});
     desktop->setCurrentSpace("main", 3);
-    loop.advance(39ms);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(39ms);
     loop.advance(1ms);
     snapshot = published();
     EXPECT_EQ(windowReads(), 4u) << "each application read once per refresh, two refreshes";
@@ -482,24 +479,20 @@ TEST_F(AXWindowTrackerTest, SpaceChangesRefreshOncePerBurstAndNotWhileLocked)
     EXPECT_EQ(snapshot.spaceNumbers, (std::map<SpaceID, int>{{1, 1}, {2, 2}, {3, 3}, {9, 4}}));
     EXPECT_EQ(at(snapshot, 201).spaceIDs, (std::vector<SpaceID>{2}));
     EXPECT_EQ(at(snapshot, 102).title, "todo (2)");
-    loop.advance(1s);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(1s);
 
     // While locked nothing is read; the unlock's full refresh catches up.
-    desktop->setScreenLocked(true);
-    loop.runPending();
+    setLocked(true);
     desktop->clearCalls();
     desktop->setCurrentSpace("main", 1);
     desktop->setWindowSpaces(102, {1});
-    loop.advance(1s);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(1s);
     EXPECT_EQ(windowReads(), 0u);
     desktop->setScreenLocked(false);
     snapshot = published();
     EXPECT_EQ(snapshot.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(at(snapshot, 102).spaceIDs, (std::vector<SpaceID>{1}));
-    loop.advance(1s);
-    EXPECT_TRUE(takeSnapshots().empty()) << "the changes seen while locked are not served again";
+    expectQuiet(1s, "the changes seen while locked are not served again");
 }
 
 // ---- Stop and lifetime ----
@@ -516,8 +509,7 @@ TEST_F(AXWindowTrackerTest, StopEndsEveryDeliveryIncludingPendingWorkAndItCanSta
     desktop->focus(201);
     desktop->setTitle(201, "after stop");
     desktop->setCurrentSpace("main", 2);
-    loop.advance(2s);
-    EXPECT_TRUE(takeSnapshots().empty());
+    expectQuiet(2s);
     EXPECT_TRUE(focused.empty());
     EXPECT_FALSE(desktop->called("AXObserverCreate 31"));
 
@@ -532,23 +524,16 @@ TEST_F(AXWindowTrackerTest, DestroyingTheTrackerWithWorkPendingIsSafe)
     desktop->launch({.pid = 31, .name = "Late"});
     desktop->focus(201);
     tracker.reset();
-    loop.advance(2s);
+    expectQuiet(2s);
     EXPECT_TRUE(focused.empty());
-    EXPECT_TRUE(takeSnapshots().empty());
 }
 
 // The tracker's own thread: deliveries still arrive on the main loop only.
-TEST_F(SimBridgeTest, OnItsOwnQueueThreadEverythingIsDeliveredOnTheMainLoop)
+TEST_F(AXWindowTrackerTest, OnItsOwnQueueThreadEverythingIsDeliveredOnTheMainLoop)
 {
-    desktop->addDisplay({.identifier = "main", .spaces = {{.id = 1}}, .currentSpaceID = 1});
-    desktop->launch({.pid = 11, .name = "editor"});
-    desktop->openWindow({.id = 101, .pid = 11, .title = "a", .spaces = {1}});
-    loop.runPending();
-
-    std::vector<TrackingSnapshot> snapshots;
     std::vector<std::thread::id> threads;
-    AXWindowTracker tracker(loop, {.queue = nullptr, .ownPid = ownPid});
-    tracker.start(
+    tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = nullptr, .ownPid = ownPid});
+    tracker->start(
         [&](TrackingSnapshot snapshot) {
             threads.push_back(std::this_thread::get_id());
             snapshots.push_back(std::move(snapshot));
@@ -558,16 +543,13 @@ TEST_F(SimBridgeTest, OnItsOwnQueueThreadEverythingIsDeliveredOnTheMainLoop)
     ASSERT_EQ(snapshots.size(), 1u);
 
     desktop->setTitle(101, "b");
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (snapshots.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    for (auto deadline = std::chrono::steady_clock::now() + 5s; snapshots.size() < 2 && std::chrono::steady_clock::now() < deadline;) {
         loop.runPending();
         std::this_thread::sleep_for(1ms);
     }
     ASSERT_EQ(snapshots.size(), 2u);
-    EXPECT_EQ(snapshots[1].windows.at(0).title, "b");
-    for (auto id : threads)
-        EXPECT_EQ(id, std::this_thread::get_id());
-    tracker.stop();
+    EXPECT_EQ(at(snapshots[1], 101).title, "b");
+    EXPECT_EQ(threads, std::vector(2, std::this_thread::get_id()));
 }
 
 // ---- The window list ----

@@ -64,27 +64,26 @@ TEST_F(SimDesktopTest, SpaceObserversHearSwitchesMovesAndNewSpacesButNotNoOps)
     loop.runPending();
     int changes = 0;
     auto observation = desktop->observeSpaces(loop, [&] { ++changes; });
+    auto changesHeard = [&] {
+        loop.runPending();
+        return changes;
+    };
 
     desktop->setCurrentSpace("A", 2);
-    loop.runPending();
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changesHeard(), 1);
     desktop->setWindowSpaces(50, {2});
     desktop->setWindowSpaces(50, {2}); // already there
-    loop.runPending();
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(changesHeard(), 2);
     desktop->slots().managedDisplaySetCurrentSpace(1, "A", 1);
     desktop->slots().managedDisplaySetCurrentSpace(1, "A", 1); // already current
-    loop.runPending();
-    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(changesHeard(), 3);
     desktop->setSpaces("A", {{.id = 2}, {.id = 3}});
-    loop.runPending();
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(changesHeard(), 4);
     EXPECT_EQ(desktop->displays()[0].currentSpaceID, 2u) << "the current space went away";
 
     observation.reset();
     desktop->setCurrentSpace("A", 3);
-    loop.runPending();
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(changesHeard(), 4);
 }
 
 TEST_F(SimDesktopTest, ObserversOnAWindowHearOnlyThatWindow)
