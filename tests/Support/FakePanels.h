@@ -48,7 +48,7 @@ struct FakePanelState {
         items = rows;
         if (items.empty())
             return;
-        auto same = std::find_if(items.begin(), items.end(), [&](const WindowInfo& w) { return selected && w.id == *selected; });
+        auto same = selected ? std::ranges::find(items, *selected, &WindowInfo::id) : items.end();
         if (same != items.end())
             selectedIndex = same - items.begin();
         else
@@ -69,9 +69,7 @@ struct PanelRecording {
     /// How many recorded calls start with `prefix`.
     std::size_t count(std::string_view prefix) const
     {
-        return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& call) {
-            return call.compare(0, prefix.size(), prefix) == 0;
-        }));
+        return static_cast<std::size_t>(std::ranges::count_if(calls, [&](const std::string& call) { return call.starts_with(prefix); }));
     }
     void recordUpdate(const std::vector<WindowInfo>& items)
     {

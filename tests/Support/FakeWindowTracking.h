@@ -47,8 +47,6 @@ public:
     }
     void stop() override { ++log_->stopCount; }
 
-    const std::shared_ptr<FakeTrackingLog>& log() const { return log_; }
-
 private:
     std::shared_ptr<FakeTrackingLog> log_;
 };

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -79,9 +80,15 @@ protected:
     Ids focusedIDs() const
     {
         Ids ids;
-        for (const auto& w : environment.focused)
-            ids.push_back(w.id);
+        std::ranges::transform(environment.focused, std::back_inserter(ids), &WindowInfo::id);
         return ids;
+    }
+    /// Holds the switcher's key (`step` +1) or its move-up key (-1) with the given key repeat.
+    void hold(int step, Duration delay, Duration interval)
+    {
+        environment.repeat = {delay, interval};
+        step > 0 ? tab() : controller->moveUp(commandTab);
+        controller->startRepeat(step, commandTab);
     }
     std::ptrdiff_t selection() const { return controller->session()->selection; }
     std::string itemIDs() const { return idList(controller->session()->items); }
@@ -192,17 +199,7 @@ TEST_F(SwitcherTest, MoveUpWithoutSessionOpensOnTheLastWindow)
 
 // --- Key repeat ---
 
-class SwitcherRepeatTest : public SwitcherTest {
-protected:
-    void hold(int step, Duration delay, Duration interval)
-    {
-        environment.repeat = {delay, interval};
-        step > 0 ? tab() : controller->moveUp(commandTab);
-        controller->startRepeat(step, commandTab);
-    }
-};
-
-TEST_F(SwitcherRepeatTest, FirstStepAfterTheDelayThenOnePerIntervalNeverFasterThanThirtyMilliseconds)
+TEST_F(SwitcherTest, RepeatFirstStepAfterTheDelayThenOnePerIntervalNeverFasterThanThirtyMilliseconds)
 {
     struct Case {
         int step;
@@ -230,7 +227,7 @@ TEST_F(SwitcherRepeatTest, FirstStepAfterTheDelayThenOnePerIntervalNeverFasterTh
     }
 }
 
-TEST_F(SwitcherRepeatTest, EndOfSessionStopsRepeatingAndALaterSessionIsNotStepped)
+TEST_F(SwitcherTest, RepeatEndOfSessionStopsRepeatingAndALaterSessionIsNotStepped)
 {
     windows(4);
     hold(+1, 100ms, 30ms);
@@ -243,7 +240,7 @@ TEST_F(SwitcherRepeatTest, EndOfSessionStopsRepeatingAndALaterSessionIsNotSteppe
     EXPECT_EQ(selection(), 1);
 }
 
-TEST_F(SwitcherRepeatTest, RepeatOfAReplacedSwitcherStopsItself)
+TEST_F(SwitcherTest, RepeatOfAReplacedSwitcherStopsItself)
 {
     windows(4);
     hold(+1, 100ms, 30ms);
@@ -356,22 +353,7 @@ TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 
 // --- Typing to filter ---
 
-TEST_F(SwitcherTest, QueryMatchingNothingThenReleaseFocusesNothingAndHides)
-{
-    setDelay(0);
-    windows();
-    tab();
-    panel.type("zqx");
-    EXPECT_EQ(itemIDs(), "");
-    EXPECT_EQ(panel.query, "zqx");
-    release();
-    EXPECT_TRUE(environment.focused.empty());
-    EXPECT_FALSE(controller->session());
-    EXPECT_FALSE(panel.isVisible());
-    EXPECT_EQ(mirrors->calls.back(), "hide");
-}
-
-TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatch)
+TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchAndReleaseCommitsItOrNothingWhenNothingMatches)
 {
     setDelay(0);
     windows();
@@ -384,6 +366,16 @@ TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatch)
     EXPECT_EQ(mirrors->calls, (Calls{"update 3", "select 0"}));
     release();
     EXPECT_EQ(focusedIDs(), Ids{3});
+
+    tab();
+    panel.type("zqx");
+    EXPECT_EQ(itemIDs(), "");
+    EXPECT_EQ(panel.query, "zqx");
+    release();
+    EXPECT_EQ(focusedIDs(), Ids{3}) << "nothing more focused";
+    EXPECT_FALSE(controller->session());
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(mirrors->calls.back(), "hide");
 }
 
 TEST_F(SwitcherTest, ClearingOrBlankQueryRestoresTheStartingList)

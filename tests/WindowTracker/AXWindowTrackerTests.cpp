@@ -178,7 +178,7 @@ TEST_F(AXWindowTrackerTest, RegularApplicationsOtherThanThisOneAreListedByNameIg
     expectQuiet(2s);
 }
 
-TEST_F(AXWindowTrackerTest, WindowsAreFilteredBySubrole)
+TEST_F(AXWindowTrackerTest, WindowsAreFilteredBySubroleAndServerOnlyOnesListedWhenLargeEnoughAndOnASpace)
 {
     // Panels float above layer 0 and bare elements here are too small, so the
     // window server's list cannot bring them back: only the subrole decides.
@@ -186,11 +186,6 @@ TEST_F(AXWindowTrackerTest, WindowsAreFilteredBySubrole)
     desktop->openWindow({.id = 104, .pid = editor, .title = "Save?", .subrole = "AXDialog", .spaces = {1}, .width = 200, .height = 100});
     desktop->openWindow({.id = 105, .pid = editor, .title = "bare", .subrole = "", .spaces = {1}, .width = 200, .height = 100});
     desktop->openWindow({.id = 106, .pid = editor, .title = "tool", .subrole = "AXSystemDialog", .spaces = {1}, .width = 200, .height = 100});
-    EXPECT_EQ(ids(startTracker()), (Ids{104, 102, 101, 201}));
-}
-
-TEST_F(AXWindowTrackerTest, ServerOnlyWindowsAreListedWhenLargeEnoughAndOnASpace)
-{
     desktop->openWindow({.id = 111, .pid = editor, .title = "", .spaces = {2}, .width = 300, .height = 200, .accessible = false});
     desktop->openWindow({.id = 112, .pid = editor, .title = "narrow", .spaces = {1}, .width = 299, .height = 600, .accessible = false});
     desktop->openWindow({.id = 113, .pid = editor, .title = "short", .spaces = {1}, .width = 800, .height = 199, .accessible = false});
@@ -200,7 +195,7 @@ TEST_F(AXWindowTrackerTest, ServerOnlyWindowsAreListedWhenLargeEnoughAndOnASpace
     desktop->openWindow({.id = 120, .pid = mail, .title = "sticky", .spaces = {2, 1}});
     auto first = startTracker();
     // Accessibility windows first, then the server's in its (front-to-back) order.
-    EXPECT_EQ(ids(first), (Ids{102, 101, 116, 111, 120, 201}));
+    EXPECT_EQ(ids(first), (Ids{104, 102, 101, 116, 111, 120, 201}));
     EXPECT_EQ(at(first, 111), (WindowInfo{.id = 111, .pid = editor, .bundleID = "org.example.Editor", .appName = "editor",
                                           .title = "editor", .spaceIDs = {2}}));
     EXPECT_EQ(at(first, 116).title, "Palette");
@@ -261,7 +256,7 @@ TEST_F(AXWindowTrackerTest, ALaunchedApplicationIsReadHalfASecondLater)
     EXPECT_EQ(at(afterTitleChange(311, "News"), 311).title, "News") << "from now on its notifications count";
 }
 
-TEST_F(AXWindowTrackerTest, TerminationRemovesTheApplicationsWindowsAtOnce)
+TEST_F(AXWindowTrackerTest, TerminationRemovesTheApplicationsWindowsAtOnceEvenDuringTheLaunchDelay)
 {
     startTracker();
     desktop->quit(editor);
@@ -272,11 +267,8 @@ TEST_F(AXWindowTrackerTest, TerminationRemovesTheApplicationsWindowsAtOnce)
     loop.runPending();
     desktop->quit(21);
     EXPECT_EQ(ids(published()), (Ids{201}));
-}
 
-TEST_F(AXWindowTrackerTest, AnApplicationQuittingDuringItsLaunchDelayIsNotTrackedAsADeadApplication)
-{
-    startTracker();
+    // One quitting during its launch delay is not tracked as a dead application.
     desktop->launch({.pid = 31, .name = "Flash"});
     loop.advance(100ms);
     LogCapture capture;
