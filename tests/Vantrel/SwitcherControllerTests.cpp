@@ -106,9 +106,11 @@ protected:
 
 // --- Opening, the show delay and the quick switch ---
 
-TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowing)
+TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowingRecordingItAsMostRecentFirst)
 {
     windows();
+    Ids frontAtFocus;
+    environment.onFocus = [&](const WindowInfo&) { frontAtFocus.push_back(store.ordered().front().id); };
     tab();
     loop.advance(100ms);
     release();
@@ -121,6 +123,7 @@ TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowing)
     tab();
     release();
     EXPECT_EQ(focusedIDs(), (Ids{2, 1}));
+    EXPECT_EQ(frontAtFocus, focusedIDs()) << "recorded as most recent before focusing";
 }
 
 TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelection)
@@ -152,12 +155,17 @@ TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPressWithTheStoresSpaces)
     EXPECT_EQ(panel.spaceNumbers.size(), 3u);
 }
 
-TEST_F(SwitcherTest, SingleWindowOpensWithItSelectedAndAnEmptyListOpensNothing)
+TEST_F(SwitcherTest, AnEmptyListOpensNothingThenFlagsQueriesAndStoreChangesDoNothingAndASingleWindowOpensSelected)
 {
     tab();
     EXPECT_FALSE(controller->session());
     EXPECT_FALSE(loop.nextDue());
-    publishInOrder({window(7, 70, "Notes")});
+    publishInOrder({window(7, 70, "Notes")}); // a store change without a session
+    release();
+    controller->queryChanged("not");
+    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_TRUE(panel.calls.empty());
+    EXPECT_TRUE(mirrors->calls.empty());
     tab();
     EXPECT_EQ(selection(), 0);
     release();
@@ -287,28 +295,6 @@ TEST_F(SwitcherTest, AnyActivateModifierHeldKeepsTheSessionAChordWithoutModifier
     tab(bare);
     controller->flagsChanged(KeyChord::command);
     EXPECT_EQ(focusedIDs(), (Ids{2, 3})); // two presses: the third of 2, 1, 3
-}
-
-TEST_F(SwitcherTest, FlagsQueriesAndStoreChangesWithoutSessionDoNothing)
-{
-    windows();
-    release();
-    controller->queryChanged("saf");
-    publish({window(1, 10, "A")});
-    EXPECT_TRUE(environment.focused.empty());
-    EXPECT_TRUE(panel.calls.empty());
-    EXPECT_TRUE(mirrors->calls.empty());
-}
-
-TEST_F(SwitcherTest, FocusRecordsTheWindowAsMostRecentBeforeFocusing)
-{
-    windows();
-    Ids frontAtFocus;
-    environment.onFocus = [&](const WindowInfo&) { frontAtFocus.push_back(store.ordered().front().id); };
-    tab();
-    tab();
-    release();
-    EXPECT_EQ(frontAtFocus, Ids{3});
 }
 
 TEST_F(SwitcherTest, LogsTheSessionAsItGoes)

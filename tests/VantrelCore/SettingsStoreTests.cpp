@@ -50,7 +50,7 @@ TEST_F(SettingsStoreTest, InvalidDocumentGivesDefaultsAndStaysUntilTheNextChange
     EXPECT_EQ(SettingsStore(defaults).settings(), Settings::defaults());
 }
 
-TEST_F(SettingsStoreTest, UpdatesWithoutChangeNeitherWriteNorNotify)
+TEST_F(SettingsStoreTest, UpdatesWithoutChangeNeitherWriteNorNotifyUnencodableOnesStayInMemoryAndStillNotify)
 {
     SettingsStore store(defaults);
     int changes = 0;
@@ -63,6 +63,13 @@ TEST_F(SettingsStoreTest, UpdatesWithoutChangeNeitherWriteNorNotify)
     });
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(defaults->writeCount(), 0u);
+
+    store.update([](Settings& s) { s.appearance = AppearanceMode::dark; });
+    auto before = defaults->data("settings");
+    store.update([](Settings& s) { s.switchers[0].name = "broken \xC3"; });
+    EXPECT_EQ(changes, 2) << "an unencodable change still notifies";
+    EXPECT_EQ(store.settings().switchers[0].name, "broken \xC3");
+    EXPECT_EQ(defaults->data("settings"), before); // the last good document stays
 }
 
 TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValue)
@@ -79,19 +86,6 @@ TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValue)
     EXPECT_EQ(defaults->writeCount(), 1u);
     // A cleared search chord survives a reload instead of reverting to the default.
     EXPECT_EQ(SettingsStore(defaults).settings(), seen[0]);
-}
-
-TEST_F(SettingsStoreTest, UnencodableSettingsStayInMemoryAndStillNotify)
-{
-    SettingsStore store(defaults);
-    store.update([](Settings& s) { s.appearance = AppearanceMode::dark; });
-    auto before = defaults->data("settings");
-    int changes = 0;
-    store.onChange = [&](const Settings&) { ++changes; };
-    store.update([](Settings& s) { s.switchers[0].name = "broken \xC3"; });
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(store.settings().switchers[0].name, "broken \xC3");
-    EXPECT_EQ(defaults->data("settings"), before); // the last good document stays
 }
 
 TEST_F(SettingsStoreTest, ListenerMayUpdateAgain)

@@ -222,7 +222,7 @@ TEST_F(StoreFixture, OnChangeSeesTheNewStateEvenForAnIdenticalSnapshot)
     EXPECT_EQ(seen, (std::vector<Ids>{{1, 2}, {1, 2}, {2, 1}}));
 }
 
-TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshot)
+TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshotAndNewWindowsEnterLeastRecent)
 {
     store->noteFocused(7);
     EXPECT_EQ(store->mru().ids, Ids({7}));
@@ -233,10 +233,8 @@ TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshot)
     EXPECT_EQ(idsOf(store->ordered()), Ids({7, 1})); // focused before it appeared
     store->apply(snapshotOf({1}));
     EXPECT_EQ(store->mru().ids, Ids({1}));
-}
 
-TEST_F(StoreFixture, NewWindowsEnterLeastRecentAndWindowLookupFindsTheFirst)
-{
+    // New windows enter least recent; the lookup finds the first of a repeated id.
     store->apply(snapshotOf({1, 2}));
     store->noteFocused(2);
     store->apply(snapshotOf({5, 1, 2}));
