@@ -15,7 +15,7 @@ constexpr std::uint64_t shift = 0x20000;
 constexpr std::uint64_t control = 0x40000;
 constexpr std::uint64_t command = 0x100000;
 
-TEST(SimulatedTranslator, DeadKeysComposeWithTheNextKey)
+TEST(SimulatedTranslator, DeadKeysComposeWithTheNextKeyControlCharactersAndMissingLayoutsGiveNothing)
 {
     SimulatedInput input;
     input.setLayout(SimulatedLayout::usInternational());
@@ -35,12 +35,10 @@ TEST(SimulatedTranslator, DeadKeysComposeWithTheNextKey)
     EXPECT_EQ(translator->character(39, 0), std::nullopt);
     translator->reloadLayout();
     EXPECT_EQ(translator->character(14, 0), "e");
-}
 
-TEST(SimulatedTranslator, ControlCharactersAndMissingLayoutGiveNothing)
-{
-    SimulatedInput input;
-    auto translator = input.makeLayoutTranslator();
+    // Control characters and a missing layout give nothing.
+    input.setLayout(SimulatedLayout::us());
+    translator->reloadLayout();
     EXPECT_EQ(translator->character(0, control), std::nullopt);
     EXPECT_EQ(translator->character(36, 0), std::nullopt); // Return: "\r"
     EXPECT_EQ(translator->character(48, 0), std::nullopt); // Tab

@@ -113,7 +113,7 @@ protected:
     }
 };
 
-TEST_F(SpacesOnSim, ReadsDisplaysVisibleAndActiveSpaces)
+TEST_F(SpacesOnSim, ReadsDisplaysVisibleAndActiveSpacesWindowSpacesAndSpaceWindows)
 {
     ASSERT_TRUE(Spaces::isAvailable());
     auto displays = Spaces::displays();
@@ -125,17 +125,13 @@ TEST_F(SpacesOnSim, ReadsDisplaysVisibleAndActiveSpaces)
     EXPECT_EQ(tables.spaceNumbers, (std::map<SpaceID, int>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
     EXPECT_EQ(tables.windowSpaces[501], (std::vector<SpaceID>{1, 4}));
     EXPECT_TRUE(desktop->called("CGSCopyWindowsWithOptionsAndTags owner=0 [4] options=2"));
-    desktop->setCurrentSpace("A", 0);
-    EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt) << "space 0 is no space";
-}
-
-TEST_F(SpacesOnSim, WindowSpacesAndSpaceWindows)
-{
     EXPECT_EQ(Spaces::spaceIDs(501), (std::vector<SpaceID>{1, 4}));
     EXPECT_TRUE(desktop->called("CGSCopySpacesForWindows mask=7 [501]"));
     EXPECT_TRUE(Spaces::spaceIDs(999).empty());
     EXPECT_EQ(Spaces::windowIDs(1, 2), (std::vector<WindowID>{501}));
     EXPECT_EQ(Spaces::windowIDs(2, 2), (std::vector<WindowID>{500}));
+    desktop->setCurrentSpace("A", 0);
+    EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt) << "space 0 is no space";
 }
 
 TEST_F(SpacesOnSim, MakeCurrentSwitchesOnlyWhenNeededAndSetFrontProcessStopsAtAnUnknownPid)
