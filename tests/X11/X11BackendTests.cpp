@@ -94,17 +94,19 @@ protected:
         return backends.accessibility->setAttributeValue(windowElement(owner.pid(), window), "AXMinimized", false);
     }
 
-    std::unique_ptr<TestClient> hider;
-    std::shared_ptr<AXObserver> hidingObserver;
-    std::vector<std::string> hidingSeen;
-    xcb_window_t first = 0, second = 0;
-
     X11Session* session = nullptr;
     ManualRunLoop loop;
     Backends backends;
     WindowServerSlots slots;
     ManualRunLoop probeLoop;
     std::shared_ptr<X11Connection> probe;
+
+    // After the loop, so that they go first: the observer keeps the
+    // backends' connection, whose event thread posts to the loop, alive.
+    std::unique_ptr<TestClient> hider;
+    std::shared_ptr<AXObserver> hidingObserver;
+    std::vector<std::string> hidingSeen;
+    xcb_window_t first = 0, second = 0;
 };
 
 // Listing, activation and close are checked through the bridge (X11BridgeTests);
