@@ -22,6 +22,11 @@ constexpr std::size_t shortRun = 32;
 /// Marks a candidate whose score no other candidate has.
 constexpr std::uint32_t untied = std::numeric_limits<std::uint32_t>::max();
 
+/// Where a candidate's approximate collation key lies in its run's buffer.
+struct KeySpan {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
 
 /// The working arrays of one ranking, kept per thread from one ranking to
 /// the next: re-ranking on every keystroke then reuses the same memory
@@ -34,6 +39,7 @@ struct OrderScratch {
     std::vector<std::uint32_t> tiedIndex;
     std::vector<std::string_view> texts;
     std::vector<std::uint8_t> ascii;
+    std::vector<KeySpan> spans;
 };
 
 OrderScratch& orderScratch()
@@ -184,11 +190,8 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // sorted. A run where a contraction made the keys mislead is sorted by
     // `collated` alone. Runs are independent: each chunk of runs is sorted
     // on its own thread, with its own key buffer.
-    struct KeySpan {
-        std::size_t offset = 0;
-        std::size_t length = 0;
-    };
-    std::vector<KeySpan> spans(scored.size()); // by slot
+    auto& spans = scratch.spans; // by slot
+    spans.resize(scored.size());
     forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
         std::string keys;
         auto key = [&](const Scored& entry) {
