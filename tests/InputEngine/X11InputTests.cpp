@@ -39,14 +39,13 @@ using test::pumpUntil;
 using E = FastSearchTap;
 using Events = std::vector<FastSearchTap::Event>;
 
-class X11InputTest : public ::testing::Test {
+class X11InputTest : public test::X11ConnectionTest {
 protected:
     void SetUp() override
     {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        session = x11;
-        connection = X11Connection::open(loop, session->display());
-        ASSERT_TRUE(connection);
+        X11ConnectionTest::SetUp();
+        if (!ready())
+            return;
         backend = X11InputBackend::make(connection);
         ASSERT_TRUE(backend);
         setCurrentInputBackend(backend);
@@ -92,9 +91,6 @@ protected:
         return client;
     }
 
-    test::X11Session* session = nullptr;
-    ManualRunLoop loop;
-    std::shared_ptr<X11Connection> connection;
     std::shared_ptr<X11InputBackend> backend;
     std::optional<FastSearchTap> tap;
     std::vector<FastSearchTap::Event> events;

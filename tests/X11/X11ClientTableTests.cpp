@@ -16,14 +16,13 @@
 namespace vantrel::test {
 namespace {
 
-class X11ClientTableTest : public ::testing::Test {
+class X11ClientTableTest : public X11ConnectionTest {
 protected:
     void SetUp() override
     {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        session = x11;
-        connection = X11Connection::open(loop, x11->display());
-        ASSERT_NE(connection, nullptr);
+        X11ConnectionTest::SetUp();
+        if (!ready())
+            return;
         desktop = X11Desktop::create(connection, loop);
         accessibility = std::make_shared<X11Accessibility>(desktop);
     }
@@ -62,9 +61,6 @@ protected:
         });
     }
 
-    X11Session* session = nullptr;
-    ManualRunLoop loop;
-    std::shared_ptr<X11Connection> connection;
     std::shared_ptr<X11Desktop> desktop;
     std::shared_ptr<X11Accessibility> accessibility;
 };

@@ -13,15 +13,8 @@
 namespace vantrel::test {
 namespace {
 
-class X11ClientsTest : public ::testing::Test {
+class X11ClientsTest : public X11ConnectionTest {
 protected:
-    void SetUp() override
-    {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        session = x11;
-        connection = X11Connection::open(loop, x11->display());
-        ASSERT_NE(connection, nullptr);
-    }
 
     std::optional<X11ClientInfo> read(xcb_window_t window)
     {
@@ -29,10 +22,6 @@ protected:
         auto reads = readClients(*connection, ids);
         return reads.at(0).info;
     }
-
-    X11Session* session = nullptr;
-    ManualRunLoop loop;
-    std::shared_ptr<X11Connection> connection;
 };
 
 TEST_F(X11ClientsTest, OneBatchReadsWhatEachWindowSaysAndWhichWindowsVanished)

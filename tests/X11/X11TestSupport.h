@@ -1,17 +1,42 @@
 // Helpers of the X11 tests: waiting on the run loop for a condition, running X tools.
 #pragma once
 
+#include "Platform/X11/X11Connection.h"
 #include "Runtime/ManualRunLoop.h"
 #include "Support/ChildProcess.h"
+#include "Support/X11Session.h"
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
 
 namespace vantrel::test {
+
+/// A test on the shared X session with one connection to it, served by
+/// `loop`. Fixtures that add to it call SetUp() first and stop when it
+/// skipped or failed; their own members go before the connection.
+class X11ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        VANTREL_REQUIRE_X11_SESSION(x11);
+        session = x11;
+        connection = X11Connection::open(loop, x11->display());
+        ASSERT_NE(connection, nullptr);
+    }
+
+    bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
+    X11Session* session = nullptr;
+    ManualRunLoop loop;
+    std::shared_ptr<X11Connection> connection;
+};
 
 /// Runs the loop's posted jobs until `done` holds or `timeout` passes; the
 /// event thread posts from another thread, so this polls briefly.
