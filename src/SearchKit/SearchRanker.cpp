@@ -22,10 +22,12 @@ constexpr std::size_t shortRun = 32;
 /// Marks a candidate whose score no other candidate has.
 constexpr std::uint32_t untied = std::numeric_limits<std::uint32_t>::max();
 
-/// Where a candidate's approximate collation key lies in its run's buffer.
-struct KeySpan {
-    std::size_t offset = 0;
-    std::size_t length = 0;
+/// A tied candidate with the place of its approximate collation key in its
+/// run's key buffer.
+struct Keyed {
+    Scored entry;
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
 };
 
 /// The working arrays of one ranking, kept per thread from one ranking to
@@ -38,8 +40,7 @@ struct OrderScratch {
     std::vector<std::pair<std::size_t, std::size_t>> runs;
     std::vector<std::uint32_t> tiedIndex;
     std::vector<std::string_view> texts;
-    std::vector<std::uint8_t> ascii;
-    std::vector<KeySpan> spans;
+    std::vector<std::uint8_t> plain;
 };
 
 OrderScratch& orderScratch()
@@ -158,10 +159,12 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // it), which reads the caller's items front to back rather than jumping
     // about in score order.
     const unsigned chunks = std::max(1u, tiedCount >= minimumPerThread ? threads : 1);
+    // Texts the plain collation covers are compared without the collator.
+    const TextUnicode::PlainCollation* plainOrder = TextUnicode::plainCollation();
     auto& texts = scratch.texts; // by slot
-    auto& ascii = scratch.ascii; // by slot
+    auto& plain = scratch.plain; // by slot
     texts.resize(scored.size());
-    ascii.resize(scored.size());
+    plain.resize(scored.size());
     std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
     forChunks(scored.size(), chunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::string scratch;
@@ -169,16 +172,13 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             if (tiedIndex[slot] == untied)
                 continue;
             texts[slot] = tiebreak(tiedIndex[slot], ownsTexts ? storage[slot] : scratch);
-            ascii[slot] = TextUnicode::isAscii(texts[slot]);
+            plain[slot] = plainOrder != nullptr && plainOrder->covers(texts[slot]);
         }
     });
 
-    // ASCII pairs skip the collator where the locale allows it.
-    const TextUnicode::AsciiCollation* asciiOrder = TextUnicode::asciiCollation();
     auto collated = [&](const Scored& a, const Scored& b) {
-        const int order = asciiOrder != nullptr && ascii[a.slot] && ascii[b.slot]
-            ? asciiOrder->compare(texts[a.slot], texts[b.slot])
-            : TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
+        const int order = plain[a.slot] && plain[b.slot] ? plainOrder->compare(texts[a.slot], texts[b.slot])
+                                                         : TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
         return order != 0 ? order < 0 : a.index < b.index;
     };
 
@@ -189,35 +189,37 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // each neighbouring pair, which in a total order proves the whole run
     // sorted. A run where a contraction made the keys mislead is sorted by
     // `collated` alone. Runs are independent: each chunk of runs is sorted
-    // on its own thread, with its own key buffer.
-    auto& spans = scratch.spans; // by slot
-    spans.resize(scored.size());
+    // on its own thread, with its own buffers (shared ones would have the
+    // threads writing to the same cache lines).
     forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
         std::string keys;
-        auto key = [&](const Scored& entry) {
-            const KeySpan& span = spans[entry.slot];
-            return std::string_view(keys).substr(span.offset, span.length);
-        };
-        auto byKey = [&](const Scored& a, const Scored& b) {
+        std::vector<Keyed> keyed;
+        auto key = [&](const Keyed& k) { return std::string_view(keys).substr(k.offset, k.length); };
+        auto byKey = [&](const Keyed& a, const Keyed& b) {
             const int order = key(a).compare(key(b));
-            return order != 0 ? order < 0 : collated(a, b);
+            return order != 0 ? order < 0 : collated(a.entry, b.entry);
         };
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
-            const bool collatorFree = asciiOrder != nullptr
-                && std::all_of(begin, end, [&](const Scored& entry) { return ascii[entry.slot] != 0; });
+            const bool collatorFree = std::all_of(begin, end, [&](const Scored& entry) { return plain[entry.slot] != 0; });
             if (end - begin <= static_cast<std::ptrdiff_t>(shortRun) || collatorFree) {
                 std::sort(begin, end, collated);
                 continue;
             }
             keys.clear();
+            keyed.clear();
             for (auto it = begin; it != end; ++it) {
                 const std::size_t offset = keys.size();
                 TextUnicode::appendApproximateCollationKey(texts[it->slot], keys);
-                spans[it->slot] = { offset, keys.size() - offset };
+                keyed.push_back({ *it, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(keys.size() - offset) });
             }
-            std::sort(begin, end, byKey);
+            if (keys.size() > std::numeric_limits<std::uint32_t>::max()) {
+                std::sort(begin, end, collated); // keys past 4 GiB: offsets would wrap
+                continue;
+            }
+            std::sort(keyed.begin(), keyed.end(), byKey);
+            std::transform(keyed.begin(), keyed.end(), begin, [](const Keyed& k) { return k.entry; });
             if (!std::is_sorted(begin, end, collated))
                 std::sort(begin, end, collated);
         }

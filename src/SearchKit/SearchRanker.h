@@ -72,7 +72,10 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     std::vector<Chunk> chunks(threads);
     forChunks(count, threads, [&](unsigned chunk, std::size_t from, std::size_t to) {
         SearchScorer::Scratch scratch;
-        auto& out = chunks[chunk];
+        // Filled here and moved into place at the end: vectors side by side
+        // in `chunks` share cache lines, and every push_back on one thread
+        // would take them from the other.
+        Chunk out;
         // Room for every candidate up front: growing these by doubling
         // would copy them and fault in fresh pages several times.
         out.indices.reserve(to - from);
@@ -92,6 +95,7 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
                 out.scores.push_back(*score);
             }
         }
+        chunks[chunk] = std::move(out);
     });
 
     std::size_t kept = 0;

@@ -4,12 +4,15 @@
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
+#include <unicode/unorm2.h>
+#include <unicode/uset.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bitset>
 #include <cstdlib>
 #include <cstring>
@@ -245,6 +248,29 @@ std::string sanitizedUtf8(std::string_view text)
         appendUtf8(static_cast<char32_t>(c), out);
     }
     return out;
+}
+
+void appendSanitizedUtf8(std::string_view text, std::string& out)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    // Well-formed text, nearly always the case, is copied in one piece.
+    int32_t valid = 0;
+    while (valid < length) {
+        if (bytes[valid] < 0x80) {
+            ++valid;
+            continue;
+        }
+        int32_t next = valid;
+        UChar32 c;
+        U8_NEXT(bytes, next, length, c);
+        if (c < 0)
+            break;
+        valid = next;
+    }
+    out.append(text.substr(0, static_cast<std::size_t>(valid)));
+    if (valid < length)
+        out.append(sanitizedUtf8(text.substr(static_cast<std::size_t>(valid))));
 }
 
 void appendUtf16(std::string_view text, std::u16string& out)
@@ -528,52 +554,226 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key)
 
 namespace {
 
-/// The ranks of the ASCII characters' primary weights, or none when the
-/// collation is not one that AsciiCollation can follow.
-std::optional<AsciiCollation> makeAsciiCollation()
+/// What the collation makes of one character taken alone, as kept in
+/// characterWeights: not asked yet, beyond PlainCollation, ignorable, or
+/// (any larger value) its primary weight. Primary weights have a lead byte
+/// of at least 3, so they never collide with these.
+constexpr std::uint32_t weightUnknown = 0;
+constexpr std::uint32_t weightIrregular = 1;
+constexpr std::uint32_t weightIgnorable = 2;
+
+/// The weights of the Basic Multilingual Plane, filled in as characters turn
+/// up (by any thread: a character's weight is the same whoever works it
+/// out). Characters beyond it are left to the collator.
+std::array<std::atomic<std::uint32_t>, 0x10000> characterWeights;
+
+/// Characters whose weight taken alone would mislead, for the collation
+/// PlainCollation follows: frozen sets, safe to read from any thread.
+struct IrregularCharacters {
+    /// Characters with more than one collation element.
+    USet* expansions = nullptr;
+    /// Every character of every contraction or context-dependent mapping.
+    USet* inContractions = nullptr;
+    /// Whether some contraction is all ASCII (then ASCII is not plain).
+    bool asciiContraction = false;
+};
+
+std::optional<IrregularCharacters> makeIrregularCharacters(const UCollator* collator)
 {
-    UCollator* collator = baseCollator().collator.get();
-    if (collator == nullptr || threadPrimaryCollator() == nullptr)
+    IrregularCharacters result;
+    result.expansions = uset_openEmpty();
+    USet* contractions = uset_openEmpty();
+    UErrorCode status = U_ZERO_ERROR;
+    ucol_getContractionsAndExpansions(collator, contractions, result.expansions, true, &status);
+    result.inContractions = uset_openEmpty();
+    const int32_t items = uset_getItemCount(contractions);
+    for (int32_t item = 0; item < items && U_SUCCESS(status); ++item) {
+        UChar32 first = 0;
+        UChar32 last = 0;
+        std::array<UChar, 64> text {};
+        const int32_t length = uset_getItem(contractions, item, &first, &last, text.data(), text.size(), &status);
+        if (length == 0) {
+            uset_addRange(result.inContractions, first, last);
+            continue;
+        }
+        bool ascii = true;
+        for (int32_t i = 0; i < length;) {
+            UChar32 c;
+            U16_NEXT(text.data(), i, length, c);
+            uset_add(result.inContractions, c);
+            ascii = ascii && c < 0x80;
+        }
+        result.asciiContraction = result.asciiContraction || ascii;
+    }
+    uset_close(contractions);
+    if (U_FAILURE(status)) {
+        uset_close(result.expansions);
+        uset_close(result.inContractions);
         return std::nullopt;
+    }
+    uset_freeze(result.expansions);
+    uset_freeze(result.inContractions);
+    return result;
+}
+
+const IrregularCharacters* irregularCharacters();
+
+/// The weight of `c` alone from the thread's collator (see weightUnknown):
+/// its secondary-strength sort key is its primary weight's bytes, a level
+/// separator (1), its secondary weights and an end (0). A key whose
+/// secondary part is the single common weight (5) comes from exactly one
+/// collation element.
+std::uint32_t lookUpWeight(UChar32 c)
+{
+    const IrregularCharacters* irregular = irregularCharacters();
+    if (irregular == nullptr || uset_contains(irregular->expansions, c))
+        return weightIrregular;
+    if (c >= 0x80) {
+        // A combining class or a canonical decomposition brings in the
+        // normalisation the collator applies to such text.
+        UErrorCode status = U_ZERO_ERROR;
+        const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+        std::array<UChar, 8> decomposition {};
+        if (U_FAILURE(status) || uset_contains(irregular->inContractions, c) || u_getCombiningClass(c) != 0
+            || unorm2_getRawDecomposition(nfd, c, decomposition.data(), decomposition.size(), &status) >= 0)
+            return weightIrregular;
+    }
+    std::array<UChar, 2> units {};
+    int32_t length = 0;
+    UBool error = false;
+    U16_APPEND(units.data(), length, 2, c, error);
+    std::array<std::uint8_t, 32> key {};
+    const int32_t size = ucol_getSortKey(threadCollator(), units.data(), length, key.data(), key.size());
+    if (error || size <= 0 || size > static_cast<int32_t>(key.size()))
+        return weightIrregular;
+    std::size_t separator = 0;
+    while (separator < key.size() && key[separator] > 1)
+        ++separator;
+    if (separator == key.size() || key[separator] != 1)
+        return weightIrregular;
+    const std::size_t secondary = separator + 1;
+    if (separator == 0)
+        return key[secondary] == 0 ? weightIgnorable : weightIrregular;
+    if (separator > 4 || key[secondary] != 5 || key[secondary + 1] != 0)
+        return weightIrregular;
+    std::uint32_t primary = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        primary = (primary << 8) | (i < separator ? key[i] : 0);
+    return primary;
+}
+
+/// The weight of a character (see weightUnknown), looked up once.
+std::uint32_t weightOf(UChar32 c)
+{
+    if (c < 0 || c > 0xFFFF || U_IS_SURROGATE(c))
+        return weightIrregular;
+    std::atomic<std::uint32_t>& slot = characterWeights[static_cast<std::size_t>(c)];
+    std::uint32_t weight = slot.load(std::memory_order_relaxed);
+    if (weight == weightUnknown) {
+        weight = lookUpWeight(c);
+        slot.store(weight, std::memory_order_relaxed);
+    }
+    return weight;
+}
+
+/// Whether the collation is one PlainCollation can follow (see there).
+bool collationIsPlain(const UCollator* collator)
+{
     int32_t rulesLength = 0;
     ucol_getRules(collator, &rulesLength);
     UErrorCode status = U_ZERO_ERROR;
-    const bool plain = rulesLength == 0 && ucol_getAttribute(collator, UCOL_NUMERIC_COLLATION, &status) == UCOL_OFF
+    return rulesLength == 0 && ucol_getAttribute(collator, UCOL_NUMERIC_COLLATION, &status) == UCOL_OFF
         && ucol_getAttribute(collator, UCOL_CASE_LEVEL, &status) == UCOL_OFF
         && ucol_getAttribute(collator, UCOL_ALTERNATE_HANDLING, &status) == UCOL_NON_IGNORABLE && U_SUCCESS(status);
-    if (!plain)
+}
+
+const IrregularCharacters* irregularCharacters()
+{
+    static const std::optional<IrregularCharacters> sets = [] {
+        const UCollator* collator = baseCollator().collator.get();
+        return collator != nullptr && collationIsPlain(collator) ? makeIrregularCharacters(collator) : std::nullopt;
+    }();
+    return sets && !sets->asciiContraction ? &*sets : nullptr;
+}
+
+std::optional<PlainCollation> makePlainCollation()
+{
+    if (irregularCharacters() == nullptr || threadCollator() == nullptr)
         return std::nullopt;
-    std::array<std::string, 128> weights;
-    std::vector<std::string> units;
-    for (UChar32 c = 0; c < 128; ++c) {
-        appendPrimariesOf(c, weights[static_cast<std::size_t>(c)]);
-        if (!weights[static_cast<std::size_t>(c)].empty())
-            units.push_back(weights[static_cast<std::size_t>(c)]);
-    }
-    std::sort(units.begin(), units.end());
-    units.erase(std::unique(units.begin(), units.end()), units.end());
-    // Sorted, a unit that is a prefix of others sits right before one of them.
-    for (std::size_t k = 1; k < units.size(); ++k)
-        if (units[k].starts_with(units[k - 1]))
+    PlainCollation result;
+    for (UChar32 c = 0; c < 0x80; ++c) {
+        const std::uint32_t weight = weightOf(c);
+        if (weight == weightIrregular)
             return std::nullopt;
-    if (units.size() > 255)
-        return std::nullopt;
-    AsciiCollation result;
-    for (std::size_t c = 0; c < 128; ++c) {
-        if (weights[c].empty())
-            continue;
-        const auto at = std::lower_bound(units.begin(), units.end(), weights[c]);
-        result.ranks[c] = static_cast<std::uint8_t>(at - units.begin() + 1);
+        result.asciiWeights[static_cast<std::size_t>(c)] = weight == weightIgnorable ? 0 : weight;
     }
     return result;
 }
 
 } // namespace
 
-const AsciiCollation* asciiCollation()
+bool PlainCollation::covers(std::string_view text) const
 {
-    static const std::optional<AsciiCollation> collation = makeAsciiCollation();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0 || weightOf(c) == weightIrregular)
+            return false;
+    }
+    return true;
+}
+
+int PlainCollation::compare(std::string_view a, std::string_view b) const
+{
+    // The next primary weight of a text from `i` on, ignorables skipped;
+    // 0 at its end.
+    auto next = [this](std::string_view text, int32_t& i) -> std::uint32_t {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+        const auto length = static_cast<int32_t>(text.size());
+        while (i < length) {
+            std::uint32_t weight = 0;
+            if (bytes[i] < 0x80) {
+                weight = asciiWeights[bytes[i++]];
+            } else {
+                UChar32 c;
+                U8_NEXT(bytes, i, length, c);
+                weight = weightOf(c);
+                if (weight == weightIgnorable)
+                    weight = 0;
+            }
+            if (weight != 0)
+                return weight;
+        }
+        return 0;
+    };
+    int32_t i = 0;
+    int32_t j = 0;
+    for (;;) {
+        const std::uint32_t x = next(a, i);
+        const std::uint32_t y = next(b, j);
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return 0;
+    }
+}
+
+const PlainCollation* plainCollation()
+{
+    static const std::optional<PlainCollation> collation = makePlainCollation();
     return collation ? &*collation : nullptr;
+}
+
+void prepareCollation()
+{
+    baseCollator();
+    plainCollation();
 }
 
 std::string collationLocale()

@@ -29,6 +29,8 @@ std::string utf8(std::u32string_view scalars);
 /// `utf8` with ill-formed sequences replaced by U+FFFD; valid input comes back
 /// unchanged.
 std::string sanitizedUtf8(std::string_view utf8);
+/// Appends sanitizedUtf8(utf8) to `out`; well-formed text is copied as is.
+void appendSanitizedUtf8(std::string_view utf8, std::string& out);
 /// Appends the UTF-16 form of the (repaired) UTF-8 text to `out`.
 void appendUtf16(std::string_view utf8, std::u16string& out);
 
@@ -69,41 +71,32 @@ int compareLocalized(std::string_view a, std::string_view b);
 /// order their texts as compareLocalized does on nearly all window texts but
 /// not on all; callers confirm the result with compareLocalized.
 bool appendApproximateCollationKey(std::string_view text, std::string& key);
-/// compareLocalized for ASCII texts without the collator, where the current
-/// collation allows it: it adds no rules to the root ones (which join no
-/// ASCII characters into contractions), compares digits one by one, has no
-/// case level, and gives each ASCII character at most one primary weight
-/// unit, none a prefix of another's. Comparing two texts is then comparing
-/// their characters' units in turn: ASCII differs from itself beyond the
-/// primary level only in case, which secondary strength ignores.
-class AsciiCollation {
+/// compareLocalized without the collator, for texts it can judge, where the
+/// current collation allows it: one that adds no rules to the root ones,
+/// compares digits one by one, has no case level and gives punctuation its
+/// weight. A text it covers is well-formed UTF-8 whose characters each make
+/// exactly one collation element with the common secondary weight (most
+/// letters without accents, digits, punctuation, symbols), or nothing at all,
+/// and take part in no contraction. Comparing two such texts at secondary
+/// strength is then comparing their characters' primary weights in turn:
+/// their secondary weights are all the same, and case is never looked at.
+class PlainCollation {
 public:
-    /// <0, 0 or >0 exactly as compareLocalized(a, b); both texts ASCII.
-    int compare(std::string_view a, std::string_view b) const
-    {
-        std::size_t i = 0;
-        std::size_t j = 0;
-        for (;;) {
-            std::uint8_t x = 0;
-            std::uint8_t y = 0;
-            while (i < a.size() && (x = ranks[static_cast<std::uint8_t>(a[i++]) & 0x7F]) == 0) {
-            }
-            while (j < b.size() && (y = ranks[static_cast<std::uint8_t>(b[j++]) & 0x7F]) == 0) {
-            }
-            if (x != y)
-                return x < y ? -1 : 1;
-            if (x == 0)
-                return 0;
-        }
-    }
+    /// Whether compare() can judge `text`.
+    bool covers(std::string_view text) const;
+    /// <0, 0 or >0 exactly as compareLocalized(a, b); both texts covered.
+    int compare(std::string_view a, std::string_view b) const;
 
-    /// The order of each ASCII character's primary weight among the others'
-    /// (0: ignorable); characters that differ only in case share one.
-    std::array<std::uint8_t, 128> ranks {};
+    /// Each ASCII character's primary weight (0: ignorable).
+    std::array<std::uint32_t, 128> asciiWeights {};
 };
-/// The current locale's AsciiCollation; null where only the collator can
+/// The current locale's PlainCollation; null where only the collator can
 /// decide (tailored or numeric collation, a case level, no collation data).
-const AsciiCollation* asciiCollation();
+const PlainCollation* plainCollation();
+/// Loads the current locale's collation data now rather than on first use,
+/// so that a caller can have it done while other work goes on. Thread-safe;
+/// later calls return at once.
+void prepareCollation();
 /// The locale identifier the collator was opened with (for diagnostics).
 std::string collationLocale();
 
