@@ -7,8 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vantrel {
 
@@ -41,6 +46,13 @@ struct CaseTables {
     /// Every UTF-8 byte lower-cased when ASCII; bytes of longer sequences
     /// become 0xFF, which equals no ASCII scalar.
     std::array<std::uint8_t, 256> foldedByte {};
+    /// For each lower-cased ASCII scalar, the bytes that lower-case to it
+    /// (`formCount` of them, the first repeated when there is one).
+    std::array<std::array<std::uint8_t, 2>, 128> forms {};
+    std::array<std::uint8_t, 128> formCount {};
+    /// Whether no scalar has more than two forms, so that two byte
+    /// comparisons find every column of a query scalar.
+    bool twoFormsAtMost = true;
 };
 
 const CaseTables& caseTables()
@@ -54,6 +66,20 @@ const CaseTables& caseTables()
         }
         for (std::size_t byte = 0; byte < 256; ++byte)
             result.foldedByte[byte] = byte < 128 ? result.lower[byte] : 0xFF;
+        for (std::uint8_t byte = 0; byte < 128; ++byte) {
+            const std::uint8_t target = result.lower[byte];
+            if (target >= 128)
+                continue;
+            auto& count = result.formCount[target];
+            auto& forms = result.forms[target];
+            if (count == 0)
+                forms = { byte, byte };
+            else if (count == 1)
+                forms[1] = byte;
+            else
+                result.twoFormsAtMost = false;
+            count = static_cast<std::uint8_t>(std::min(count + 1, 2));
+        }
         return result;
     }();
     return tables;
@@ -253,54 +279,193 @@ inline void tableColumn(const Weights& weights, const Text& text, std::size_t j,
     }
 }
 
-/// Which rows of a word of at most 8 scalars a text scalar matches, one bit
-/// per row: a table for ASCII, a comparison for the rest.
-class RowMasks {
-public:
-    explicit RowMasks(std::u32string_view word)
-        : word_(word)
+/// Where each scalar of a word of at most 8 occurs in a text: row i's bits
+/// (bit j % 64 of word j / 64 for column j) start at bits + i * words. Built
+/// in one pass that needs no branch per column, these answer the
+/// subsequence test, the first and last useful columns and the list of
+/// matching columns with a few bit operations per matched character.
+struct ColumnBits {
+    static constexpr std::size_t maxRows = 8;
+    static constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+
+    const std::uint64_t* bits;
+    std::size_t words;
+
+    std::uint64_t word(std::size_t row, std::size_t index) const { return bits[row * words + index]; }
+
+    /// The first column at or after `from` where row `row` occurs; none if none.
+    std::size_t next(std::size_t row, std::size_t from) const
     {
-        for (std::size_t i = 0; i < word.size(); ++i) {
-            if (word[i] < 128)
-                ascii_[word[i]] |= static_cast<std::uint8_t>(1u << i);
-            else
-                wide_ = true;
+        std::size_t index = from / 64;
+        if (index >= words)
+            return none;
+        std::uint64_t x = word(row, index) & (~std::uint64_t { 0 } << (from % 64));
+        while (x == 0) {
+            if (++index == words)
+                return none;
+            x = word(row, index);
+        }
+        return index * 64 + static_cast<std::size_t>(std::countr_zero(x));
+    }
+
+    /// The last column where row `row` occurs; none if none.
+    std::size_t lastOf(std::size_t row) const
+    {
+        for (std::size_t index = words; index-- > 0;) {
+            if (const std::uint64_t x = word(row, index); x != 0)
+                return index * 64 + 63 - static_cast<std::size_t>(std::countl_zero(x));
+        }
+        return none;
+    }
+};
+
+/// Bits of rows 0..m-1 for the 64 columns from `begin` (fewer at the end).
+using BlockBits = std::array<std::uint64_t, ColumnBits::maxRows>;
+
+/// Marks the columns [begin, end) of decoded, lower-cased scalars; `begin`
+/// starts a block of 64 and the text has `n` scalars in all.
+void markScalars(std::u32string_view word, const char32_t* lowered, std::size_t n, std::size_t begin, std::size_t end,
+    BlockBits& acc)
+{
+    const std::size_t m = word.size();
+    std::size_t j = begin;
+#if defined(__SSE2__)
+    auto mark = [&](std::size_t at, unsigned drop) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lowered + at));
+        for (std::size_t i = 0; i < m; ++i) {
+            const __m128i same = _mm_cmpeq_epi32(chunk, _mm_set1_epi32(static_cast<int>(word[i])));
+            const auto found = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(same))) >> drop;
+            acc[i] |= std::uint64_t { found } << (at + drop - begin);
+        }
+    };
+    for (; j + 4 <= end; j += 4)
+        mark(j, 0);
+    // The rest of the text as the last four scalars, the ones already seen dropped.
+    if (j < end && n >= 4) {
+        mark(end - 4, static_cast<unsigned>(4 - (end - j)));
+        j = end;
+    }
+#endif
+    for (; j < end; ++j)
+        for (std::size_t i = 0; i < m; ++i)
+            acc[i] |= std::uint64_t { lowered[j] == word[i] } << (j - begin);
+}
+
+/// Marks the columns of UTF-8 bytes whose ASCII lower-case form is the row's
+/// scalar; bytes beyond ASCII match nothing. As markScalars.
+void markBytes(std::u32string_view word, const std::uint8_t* bytes, std::size_t n, std::size_t begin, std::size_t end,
+    const CaseTables& cases, BlockBits& acc)
+{
+    const std::size_t m = word.size();
+    std::size_t j = begin;
+#if defined(__SSE2__)
+    if (cases.twoFormsAtMost) {
+        __m128i first[ColumnBits::maxRows];
+        __m128i second[ColumnBits::maxRows];
+        std::array<std::uint64_t, ColumnBits::maxRows> keep {};
+        for (std::size_t i = 0; i < m; ++i) {
+            const char32_t c = word[i];
+            const bool ascii = c < 128 && cases.formCount[c] != 0;
+            keep[i] = ascii ? ~std::uint64_t { 0 } : 0;
+            first[i] = _mm_set1_epi8(static_cast<char>(ascii ? cases.forms[c][0] : 0));
+            second[i] = _mm_set1_epi8(static_cast<char>(ascii ? cases.forms[c][1] : 0));
+        }
+        auto mark = [&](std::size_t at, unsigned drop) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+            for (std::size_t i = 0; i < m; ++i) {
+                const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(chunk, first[i]), _mm_cmpeq_epi8(chunk, second[i]));
+                const auto found = static_cast<unsigned>(_mm_movemask_epi8(same)) >> drop;
+                acc[i] |= (std::uint64_t { found } & keep[i]) << (at + drop - begin);
+            }
+        };
+        for (; j + 16 <= end; j += 16)
+            mark(j, 0);
+        if (j < end && n >= 16) {
+            mark(end - 16, static_cast<unsigned>(16 - (end - j)));
+            j = end;
         }
     }
-
-    unsigned of(char32_t t) const
-    {
-        if (t < 128)
-            return ascii_[t];
-        unsigned rows = 0;
-        if (wide_)
-            for (std::size_t i = 0; i < word_.size(); ++i)
-                rows |= word_[i] == t ? 1u << i : 0u;
-        return rows;
+#endif
+    for (; j < end; ++j) {
+        const std::uint8_t folded = cases.foldedByte[bytes[j]];
+        for (std::size_t i = 0; i < m; ++i)
+            acc[i] |= std::uint64_t { word[i] < 128 && folded == word[i] } << (j - begin);
     }
+}
 
-private:
-    std::u32string_view word_;
-    std::array<std::uint8_t, 128> ascii_ {};
-    bool wide_ = false;
+/// Fills `scratch` with the column bits of a word of at most 8 scalars over
+/// n columns; `mark(begin, end, acc)` marks one block.
+template <class Mark>
+ColumnBits columnBits(std::size_t m, std::size_t n, std::vector<std::uint64_t>& scratch, Mark&& mark)
+{
+    const std::size_t words = (n + 63) / 64;
+    if (scratch.size() < m * words)
+        scratch.resize(m * words);
+    for (std::size_t index = 0; index < words; ++index) {
+        BlockBits acc {};
+        mark(index * 64, std::min(n, index * 64 + 64), acc);
+        for (std::size_t i = 0; i < m; ++i)
+            scratch[i * words + index] = acc[i];
+    }
+    return { scratch.data(), words };
+}
+
+/// The first and last useful columns of a word: where the greedy
+/// subsequence takes word[0], and the last occurrence of the last scalar.
+/// None when the word is not a subsequence.
+struct Span {
+    std::size_t first;
+    std::size_t last;
 };
+
+std::optional<Span> subsequenceSpan(const ColumnBits& columns, std::size_t m)
+{
+    std::size_t from = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t j = columns.next(i, from);
+        if (j == ColumnBits::none)
+            return std::nullopt;
+        if (i == 0)
+            first = j;
+        from = j + 1;
+    }
+    return Span { first, columns.lastOf(m - 1) };
+}
+
+/// Column bits of a word (at most 8 scalars) over each kind of text.
+ColumnBits columnBitsOf(std::u32string_view word, const AsciiText& text, std::vector<std::uint64_t>& scratch)
+{
+    return columnBits(word.size(), text.size(), scratch,
+        [&](std::size_t begin, std::size_t end, BlockBits& acc) { markBytes(word, text.bytes, text.length, begin, end, *text.b.cases, acc);
+        });
+}
+
+template <class Text>
+ColumnBits columnBitsOf(std::u32string_view word, const Text& text, std::vector<std::uint64_t>& scratch)
+{
+    return columnBits(word.size(), text.size(), scratch,
+        [&](std::size_t begin, std::size_t end, BlockBits& acc) { markScalars(word, text.lowered, text.length, begin, end, acc);
+        });
+}
 
 /// The table pass for words of R scalars (R <= 4), or of 5 to 8 with R = 8
 /// and the spare rows never matching. The three rows live in local arrays
 /// indexed only by unrolled constants, so the compiler keeps them in
 /// registers. A column whose scalar is in no row only adds every row's gap:
-/// that is the whole cost of most columns. H and B of such a column are
-/// impossible and 0, which the next matching column assumes rather than
-/// having every column store them.
+/// that is the whole cost of most columns, so the pass jumps from one
+/// matching column to the next with the column bits and runs only the gap
+/// additions in between. H and B of such a column are impossible and 0,
+/// which the next matching column assumes rather than having every column
+/// store them.
 /// With `flags` set, each column where some row matches is listed in
 /// `matched` (room for every column) with its rows' flags at the same index
 /// in `flags` (m per column); `matchedCount` says how many.
 template <std::size_t R, class Text>
-double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags,
-    std::size_t* matched, std::size_t& matchedCount)
+double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
+    std::uint8_t* flags, std::size_t* matched, std::size_t& matchedCount)
 {
     const std::size_t m = pass.word.size();
-    const RowMasks masks(pass.word);
     std::array<double, R> gap;
     for (std::size_t i = 0; i < R; ++i)
         gap[i] = i + 1 == m ? weights.gapTrailing : weights.gapInner;
@@ -308,43 +473,59 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
     H.fill(NEG);
     M.fill(NEG);
     B.fill(0);
-    std::size_t previous = pass.first; // column after the last matching one
-    for (std::size_t j = pass.first; j <= pass.last; ++j) {
-        const unsigned rows = masks.of(text.lower(j));
-        if (rows == 0) {
-#pragma GCC unroll 8
-            for (std::size_t i = 0; i < R; ++i)
-                M[i] += gap[i];
-            continue;
-        }
-        if (previous != j) {
-            H.fill(NEG);
-            B.fill(0);
-        }
-        previous = j + 1;
-        const double bonus = text.bonus(j);
-        std::array<double, R> nextH, nextM, nextB;
-        std::uint8_t* cellFlags = nullptr;
-        if (flags != nullptr) {
-            cellFlags = flags + matchedCount * m;
-            matched[matchedCount++] = j;
-        }
-#pragma GCC unroll 8
+    std::size_t next = pass.first; // the first column not yet in the tables
+    const std::size_t lastIndex = pass.last / 64;
+    for (std::size_t index = pass.first / 64; index <= lastIndex; ++index) {
+        std::array<std::uint64_t, R> rowBits;
+        std::uint64_t any = 0;
         for (std::size_t i = 0; i < R; ++i) {
-            // A cell that does not match is impossible, which leaves M[i] + gap.
-            MatchedCell cell { NEG, 0, NEG };
-            if (((rows >> i) & 1) != 0)
-                cell = matchedCell(weights, i, j, bonus, pass.c, H, M, B);
-            const double r = std::max(cell.s, M[i] + gap[i]);
-            if (cellFlags != nullptr && i < m)
-                cellFlags[i] = cellFlag(cell.s, r, cell.extend, i, j);
-            nextH[i] = cell.s;
-            nextM[i] = r;
-            nextB[i] = cell.carry;
+            rowBits[i] = i < m ? columns.word(i, index) : 0;
+            any |= rowBits[i];
         }
-        H = nextH;
-        M = nextM;
-        B = nextB;
+        if (index == pass.first / 64)
+            any &= ~std::uint64_t { 0 } << (pass.first % 64);
+        if (index == lastIndex)
+            any &= ~std::uint64_t { 0 } >> (63 - pass.last % 64);
+        for (; any != 0; any &= any - 1) {
+            const auto bit = static_cast<unsigned>(std::countr_zero(any));
+            const std::size_t j = index * 64 + bit;
+            if (next != j) {
+                for (; next < j; ++next) {
+#pragma GCC unroll 8
+                    for (std::size_t i = 0; i < R; ++i)
+                        M[i] += gap[i];
+                }
+                H.fill(NEG);
+                B.fill(0);
+            }
+            next = j + 1;
+            unsigned rows = 0;
+            for (std::size_t i = 0; i < R; ++i)
+                rows |= static_cast<unsigned>((rowBits[i] >> bit) & 1) << i;
+            const double bonus = text.bonus(j);
+            std::array<double, R> nextH, nextM, nextB;
+            std::uint8_t* cellFlags = nullptr;
+            if (flags != nullptr) {
+                cellFlags = flags + matchedCount * m;
+                matched[matchedCount++] = j;
+            }
+#pragma GCC unroll 8
+            for (std::size_t i = 0; i < R; ++i) {
+                // A cell that does not match is impossible, which leaves M[i] + gap.
+                MatchedCell cell { NEG, 0, NEG };
+                if (((rows >> i) & 1) != 0)
+                    cell = matchedCell(weights, i, j, bonus, pass.c, H, M, B);
+                const double r = std::max(cell.s, M[i] + gap[i]);
+                if (cellFlags != nullptr && i < m)
+                    cellFlags[i] = cellFlag(cell.s, r, cell.extend, i, j);
+                nextH[i] = cell.s;
+                nextM[i] = r;
+                nextB[i] = cell.carry;
+            }
+            H = nextH;
+            M = nextM;
+            B = nextB;
+        }
     }
     double result = M[0];
     for (std::size_t i = 1; i < R; ++i)
@@ -355,20 +536,20 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
 
 /// smallWordPass with R chosen for the word's length (at most 8).
 template <class Text>
-double smallWordPassFor(const Weights& weights, const WordPass& pass, const Text& text, std::uint8_t* flags,
+double smallWordPassFor(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns, std::uint8_t* flags,
     std::size_t* matched, std::size_t& matchedCount)
 {
     switch (pass.word.size()) {
     case 1:
-        return smallWordPass<1>(weights, pass, text, flags, matched, matchedCount);
+        return smallWordPass<1>(weights, pass, text, columns, flags, matched, matchedCount);
     case 2:
-        return smallWordPass<2>(weights, pass, text, flags, matched, matchedCount);
+        return smallWordPass<2>(weights, pass, text, columns, flags, matched, matchedCount);
     case 3:
-        return smallWordPass<3>(weights, pass, text, flags, matched, matchedCount);
+        return smallWordPass<3>(weights, pass, text, columns, flags, matched, matchedCount);
     case 4:
-        return smallWordPass<4>(weights, pass, text, flags, matched, matchedCount);
+        return smallWordPass<4>(weights, pass, text, columns, flags, matched, matchedCount);
     default:
-        return smallWordPass<8>(weights, pass, text, flags, matched, matchedCount);
+        return smallWordPass<8>(weights, pass, text, columns, flags, matched, matchedCount);
     }
 }
 
@@ -400,19 +581,34 @@ std::optional<double> scoreWord(
     if (m == 0 || m > n)
         return std::nullopt;
 
-    // The linear subsequence test: a text that cannot match costs no table.
+    // The subsequence test comes first: a text that cannot match costs no
+    // table. Short words take it on their column bits, which the table pass
+    // then uses to go from one matching column to the next.
     std::size_t first = 0;
-    std::size_t matched = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (text.lower(j) == word[matched]) {
-            if (matched == 0)
-                first = j;
-            if (++matched == m)
-                break;
+    std::size_t last = n - 1;
+    std::optional<ColumnBits> bits;
+    if (m <= ColumnBits::maxRows) {
+        bits = columnBitsOf(word, text, scratch.columnBits);
+        const auto span = subsequenceSpan(*bits, m);
+        if (!span)
+            return std::nullopt;
+        first = span->first;
+        last = span->last;
+    } else {
+        std::size_t matched = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (text.lower(j) == word[matched]) {
+                if (matched == 0)
+                    first = j;
+                if (++matched == m)
+                    break;
+            }
         }
+        if (matched < m)
+            return std::nullopt;
+        while (text.lower(last) != word[m - 1])
+            --last;
     }
-    if (matched < m)
-        return std::nullopt;
 
     if (m == n) {
         if (positions != nullptr)
@@ -420,10 +616,6 @@ std::optional<double> scoreWord(
                 positions->push_back(static_cast<int>(i));
         return exactMatchScore;
     }
-
-    std::size_t last = n - 1;
-    while (text.lower(last) != word[m - 1])
-        --last;
 
     const WordPass pass { word, first, last,
         m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
@@ -437,7 +629,7 @@ std::optional<double> scoreWord(
         return lastRow;
     };
 
-    if (m <= 8 && !overBudget) {
+    if (bits && !overBudget) {
         // Short words keep flags only for the columns where they match, and
         // the walk-back visits only those.
         std::uint8_t* flags = nullptr;
@@ -449,7 +641,7 @@ std::optional<double> scoreWord(
             flags = scratch.flags.data();
             matched = scratch.matchedColumns.data();
         }
-        const double result = finish(smallWordPassFor(weights, pass, text, flags, matched, matchedCount));
+        const double result = finish(smallWordPassFor(weights, pass, text, *bits, flags, matched, matchedCount));
         if (positions != nullptr)
             walkBack(
                 word, text, matchedCount, [&](std::ptrdiff_t e) { return matched[e]; },
@@ -590,11 +782,19 @@ int wordsLength(const std::vector<std::u32string>& words)
 /// Whether a word made of ASCII could be a subsequence of the text, judged
 /// on its UTF-8 bytes. Only meaningful when no scalar of the text beyond ASCII
 /// changes when lower-cased (see couldMatch).
-bool asciiSubsequenceOfBytes(std::u32string_view word, std::string_view text, const CaseTables& cases)
+bool asciiSubsequenceOfBytes(std::u32string_view word, std::string_view text, const CaseTables& cases, Scratch& scratch)
 {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    if (word.size() <= ColumnBits::maxRows) {
+        const ColumnBits bits = columnBits(word.size(), text.size(), scratch.columnBits,
+            [&](std::size_t begin, std::size_t end, BlockBits& acc) {
+                markBytes(word, bytes, text.size(), begin, end, cases, acc);
+            });
+        return subsequenceSpan(bits, word.size()).has_value();
+    }
     std::size_t matched = 0;
-    for (const char byte : text) {
-        if (cases.foldedByte[static_cast<std::uint8_t>(byte)] == word[matched] && ++matched == word.size())
+    for (const std::uint8_t byte : std::span(bytes, text.size())) {
+        if (cases.foldedByte[byte] == word[matched] && ++matched == word.size())
             return true;
     }
     return false;
@@ -613,7 +813,7 @@ bool couldMatch(const SearchScorer& scorer, const SearchScorer::Query& query, st
             continue; // may still match with a character left out
         if (std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; }))
             continue;
-        if (asciiSubsequenceOfBytes(word, text, cases))
+        if (asciiSubsequenceOfBytes(word, text, cases, scratch))
             continue;
         // The bytes ruled the word out; that stands unless some letter
         // changes when lower-cased.

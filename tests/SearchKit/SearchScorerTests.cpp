@@ -339,6 +339,9 @@ TEST(SearchScorerKernel, AgreesWithTheTablesOnRandomTexts)
 {
     for (bool lenient : {false, true})
         agreeOnRandomTexts(SearchScorer({}, lenient), 7 + lenient, 3000, "abAB x", 6, "aabbAB -._/xX", 24);
+    // Long texts whose few matching columns fall on both sides of every
+    // 64-column block edge.
+    agreeOnRandomTexts(SearchScorer(), 19, 1500, "abcb", 5, "abcBxxxxxxxxxxxxxxxx-", 200);
     // Words beyond eight scalars take the general row arrays.
     agreeOnRandomTexts(SearchScorer(), 13, 1500, "abab", 12, "aabbAB -/", 40);
     // Exactly representable weights make many scores tie, so the walk-back's
@@ -380,6 +383,13 @@ TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
         std::string text = randomText(random, "abAB -", 20);
         text.insert(random() % (text.size() + 1), "\u2014\u00E9");
         expectSameAsReference(SearchScorer({}, true), randomText(random, "ab\u00E9", 4), text);
+    }
+    // Long texts beyond ASCII: decoded columns and bytes no longer line up.
+    for (int round = 0; round < 500; ++round) {
+        std::string text = randomText(random, "abAxxxxxxxxxxx -", 160);
+        for (int k = 0; k < 4; ++k)
+            text.insert(random() % (text.size() + 1), k % 2 == 0 ? "\u2014" : "\u00D7");
+        expectSameAsReference(SearchScorer(), randomText(random, "ab", 4), text);
     }
     EXPECT_TRUE(SearchScorer().match("kb", "\u212A\u00B7b"));
     EXPECT_FALSE(SearchScorer().match("kb", "\u00C9\u00B7b"));
