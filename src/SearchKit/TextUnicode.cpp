@@ -4,8 +4,6 @@
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
-#include <unicode/unorm2.h>
-#include <unicode/uset.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
@@ -567,83 +565,50 @@ constexpr std::uint32_t weightIgnorable = 2;
 /// out). Characters beyond it are left to the collator.
 std::array<std::atomic<std::uint32_t>, 0x10000> characterWeights;
 
-/// Characters whose weight taken alone would mislead, for the collation
-/// PlainCollation follows: frozen sets, safe to read from any thread.
-struct IrregularCharacters {
-    /// Characters with more than one collation element.
-    USet* expansions = nullptr;
-    /// Every character of every contraction or context-dependent mapping.
-    USet* inContractions = nullptr;
-    /// Whether some contraction is all ASCII (then ASCII is not plain).
-    bool asciiContraction = false;
-};
-
-std::optional<IrregularCharacters> makeIrregularCharacters(const UCollator* collator)
+/// The blocks whose characters PlainCollation may cover: Latin, Greek and
+/// Cyrillic letters, punctuation and symbols, CJK ideographs and full-width
+/// forms. No contraction or context-dependent mapping of the root rules is
+/// made only of ASCII and characters from these (the middle dot of "l\u00B7"
+/// aside), so a covered text holds none. (Asking the collator for all its
+/// contractions costs milliseconds; a test checks these blocks against them.)
+bool inPlainBlock(UChar32 c)
 {
-    IrregularCharacters result;
-    result.expansions = uset_openEmpty();
-    USet* contractions = uset_openEmpty();
-    UErrorCode status = U_ZERO_ERROR;
-    ucol_getContractionsAndExpansions(collator, contractions, result.expansions, true, &status);
-    result.inContractions = uset_openEmpty();
-    const int32_t items = uset_getItemCount(contractions);
-    for (int32_t item = 0; item < items && U_SUCCESS(status); ++item) {
-        UChar32 first = 0;
-        UChar32 last = 0;
-        std::array<UChar, 64> text {};
-        const int32_t length = uset_getItem(contractions, item, &first, &last, text.data(), text.size(), &status);
-        if (length == 0) {
-            uset_addRange(result.inContractions, first, last);
-            continue;
-        }
-        bool ascii = true;
-        for (int32_t i = 0; i < length;) {
-            UChar32 c;
-            U16_NEXT(text.data(), i, length, c);
-            uset_add(result.inContractions, c);
-            ascii = ascii && c < 0x80;
-        }
-        result.asciiContraction = result.asciiContraction || ascii;
-    }
-    uset_close(contractions);
-    if (U_FAILURE(status)) {
-        uset_close(result.expansions);
-        uset_close(result.inContractions);
-        return std::nullopt;
-    }
-    uset_freeze(result.expansions);
-    uset_freeze(result.inContractions);
-    return result;
+    struct Range {
+        UChar32 first;
+        UChar32 last;
+    };
+    static constexpr std::array<Range, 6> ranges { {
+        { 0x00A0, 0x024F },
+        { 0x0370, 0x04FF },
+        { 0x2000, 0x2BFF },
+        { 0x3000, 0x303F },
+        { 0x4E00, 0x9FFF },
+        { 0xFF00, 0xFFEF },
+    } };
+    return c != 0x00B7 && std::any_of(ranges.begin(), ranges.end(), [c](const Range& r) { return c >= r.first && c <= r.last; });
 }
 
-const IrregularCharacters* irregularCharacters();
-
 /// The weight of `c` alone from the thread's collator (see weightUnknown):
-/// its secondary-strength sort key is its primary weight's bytes, a level
-/// separator (1), its secondary weights and an end (0). A key whose
-/// secondary part is the single common weight (5) comes from exactly one
-/// collation element.
+/// its secondary-strength sort key is its primary weights' bytes, a level
+/// separator (1), its secondary weights and an end (0). A key with one
+/// primary weight (at most four bytes) and the single common secondary
+/// weight (5) comes from exactly one collation element that matters at this
+/// strength: every element with a primary weight has a secondary one.
 std::uint32_t lookUpWeight(UChar32 c)
 {
-    const IrregularCharacters* irregular = irregularCharacters();
-    if (irregular == nullptr || uset_contains(irregular->expansions, c))
+    // A combining class or a canonical decomposition brings in the
+    // normalisation the collator applies to such text.
+    if (c >= 0x80
+        && (!inPlainBlock(c) || u_getIntPropertyValue(c, UCHAR_CANONICAL_COMBINING_CLASS) != 0
+            || u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE) == U_DT_CANONICAL))
         return weightIrregular;
-    if (c >= 0x80) {
-        // A combining class or a canonical decomposition brings in the
-        // normalisation the collator applies to such text.
-        UErrorCode status = U_ZERO_ERROR;
-        const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
-        std::array<UChar, 8> decomposition {};
-        if (U_FAILURE(status) || uset_contains(irregular->inContractions, c) || u_getCombiningClass(c) != 0
-            || unorm2_getRawDecomposition(nfd, c, decomposition.data(), decomposition.size(), &status) >= 0)
-            return weightIrregular;
-    }
+    UCollator* collator = threadCollator();
     std::array<UChar, 2> units {};
     int32_t length = 0;
     UBool error = false;
     U16_APPEND(units.data(), length, 2, c, error);
     std::array<std::uint8_t, 32> key {};
-    const int32_t size = ucol_getSortKey(threadCollator(), units.data(), length, key.data(), key.size());
+    const int32_t size = collator != nullptr ? ucol_getSortKey(collator, units.data(), length, key.data(), key.size()) : 0;
     if (error || size <= 0 || size > static_cast<int32_t>(key.size()))
         return weightIrregular;
     std::size_t separator = 0;
@@ -687,18 +652,10 @@ bool collationIsPlain(const UCollator* collator)
         && ucol_getAttribute(collator, UCOL_ALTERNATE_HANDLING, &status) == UCOL_NON_IGNORABLE && U_SUCCESS(status);
 }
 
-const IrregularCharacters* irregularCharacters()
-{
-    static const std::optional<IrregularCharacters> sets = [] {
-        const UCollator* collator = baseCollator().collator.get();
-        return collator != nullptr && collationIsPlain(collator) ? makeIrregularCharacters(collator) : std::nullopt;
-    }();
-    return sets && !sets->asciiContraction ? &*sets : nullptr;
-}
-
 std::optional<PlainCollation> makePlainCollation()
 {
-    if (irregularCharacters() == nullptr || threadCollator() == nullptr)
+    const UCollator* collator = baseCollator().collator.get();
+    if (collator == nullptr || !collationIsPlain(collator) || threadCollator() == nullptr)
         return std::nullopt;
     PlainCollation result;
     for (UChar32 c = 0; c < 0x80; ++c) {

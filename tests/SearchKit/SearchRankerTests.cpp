@@ -5,9 +5,14 @@
 #include "SearchKit/TextUnicode.h"
 
 #include <gtest/gtest.h>
+#include <unicode/ucol.h>
+#include <unicode/uset.h>
+#include <unicode/utf16.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -156,6 +161,33 @@ TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)
     EXPECT_TRUE(plain->covers("Terminal ~/src \u2014 zsh \u2014 80\u00D724 \u2013 \u4E00 \u03A3\u03C2"));
     for (const char* text : { "caf\u00E9", "a \u00B7 b", "cafe\u0301", "l\u00B7a", "\uAC00", "\uFB01", "\u212B", "\xFF", "\U0001F600" })
         EXPECT_FALSE(plain->covers(text)) << text;
+
+    // No contraction or context-dependent mapping of the root rules is made
+    // of covered characters only, so that per character weights never miss
+    // one in a covered text.
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UCollator, decltype(&ucol_close)> root(ucol_open("", &status), ucol_close);
+    std::unique_ptr<USet, decltype(&uset_close)> contractions(uset_openEmpty(), uset_close);
+    ucol_getContractionsAndExpansions(root.get(), contractions.get(), nullptr, true, &status);
+    ASSERT_TRUE(U_SUCCESS(status)) << u_errorName(status);
+    int sequences = 0;
+    for (int32_t item = 0; item < uset_getItemCount(contractions.get()); ++item) {
+        UChar32 first = 0;
+        UChar32 last = 0;
+        std::array<UChar, 64> units {};
+        const int32_t length = uset_getItem(contractions.get(), item, &first, &last, units.data(), units.size(), &status);
+        std::u32string sequence;
+        for (int32_t i = 0; i < length;) {
+            UChar32 c;
+            U16_NEXT(units.data(), i, length, c);
+            sequence.push_back(static_cast<char32_t>(c));
+        }
+        sequences += sequence.size() > 1;
+        if (sequence.size() > 1) {
+            EXPECT_FALSE(plain->covers(TextUnicode::utf8(sequence))) << TextUnicode::utf8(sequence);
+        }
+    }
+    EXPECT_GT(sequences, 100);
 
     // Every ASCII character, and characters either side of the line, with
     // letters, digits and separators (which carry their own weights) far
