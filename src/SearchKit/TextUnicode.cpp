@@ -709,8 +709,16 @@ int PlainCollation::compare(std::string_view a, std::string_view b) const
         }
         return 0;
     };
-    int32_t i = 0;
-    int32_t j = 0;
+    // Tied texts often share a long beginning (the same application, the
+    // same folder): equal bytes are equal characters, so the comparison
+    // starts at the character where the bytes first differ.
+    const std::size_t shorter = std::min(a.size(), b.size());
+    const auto differ = std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(shorter), b.begin()).first;
+    auto same = static_cast<std::size_t>(differ - a.begin());
+    while (same > 0 && same < a.size() && (static_cast<std::uint8_t>(a[same]) & 0xC0) == 0x80)
+        --same;
+    auto i = static_cast<int32_t>(same);
+    auto j = static_cast<int32_t>(same);
     for (;;) {
         const std::uint32_t x = next(a, i);
         const std::uint32_t y = next(b, j);
