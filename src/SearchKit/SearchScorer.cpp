@@ -37,6 +37,17 @@ enum : std::uint8_t { cellReachable = 1, cellEndsBest = 2, cellExtendsRun = 4 };
 constexpr std::size_t defaultFlagBudget = std::size_t { 16 } << 20;
 std::atomic<std::size_t> flagBudgetBytes { defaultFlagBudget };
 
+/// What an ASCII character before a scalar makes of it: the index into
+/// Boundaries::afterSeparator (0: no separator, the case change decides).
+constexpr std::array<std::uint8_t, 128> separatorKinds = [] {
+    std::array<std::uint8_t, 128> kinds {};
+    for (char c : { ' ', '(', '-', '[', '_' })
+        kinds[static_cast<std::size_t>(c)] = 1;
+    kinds['.'] = 2;
+    kinds['/'] = 3;
+    return kinds;
+}();
+
 /// ASCII case facts, asked for on every character of every candidate; taken
 /// from ICU once so that the fast path cannot drift from the general one.
 struct CaseTables {
@@ -53,7 +64,13 @@ struct CaseTables {
     /// Whether no scalar has more than two forms, so that two byte
     /// comparisons find every column of a query scalar.
     bool twoFormsAtMost = true;
+    /// What an ASCII scalar makes of the one after it: its separator kind
+    /// (see separatorKinds), or lowerBeforeCase for a lower-case letter,
+    /// after which an upper-case one is a camel-case boundary.
+    std::array<std::uint8_t, 128> before {};
 };
+
+constexpr std::uint8_t lowerBeforeCase = 4;
 
 const CaseTables& caseTables()
 {
@@ -66,6 +83,8 @@ const CaseTables& caseTables()
         }
         for (std::size_t byte = 0; byte < 256; ++byte)
             result.foldedByte[byte] = byte < 128 ? result.lower[byte] : 0xFF;
+        for (std::size_t c = 0; c < 128; ++c)
+            result.before[c] = separatorKinds[c] != 0 ? separatorKinds[c] : result.lowercase[c] ? lowerBeforeCase : 0;
         for (std::uint8_t byte = 0; byte < 128; ++byte) {
             const std::uint8_t target = result.lower[byte];
             if (target >= 128)
@@ -85,17 +104,6 @@ const CaseTables& caseTables()
     return tables;
 }
 
-/// What an ASCII character before a scalar makes of it: the index into
-/// Boundaries::afterSeparator (0: no separator, the case change decides).
-constexpr std::array<std::uint8_t, 128> separatorKinds = [] {
-    std::array<std::uint8_t, 128> kinds {};
-    for (char c : { ' ', '(', '-', '[', '_' })
-        kinds[static_cast<std::size_t>(c)] = 1;
-    kinds['.'] = 2;
-    kinds['/'] = 3;
-    return kinds;
-}();
-
 /// The four boundary bonuses with the short-query boost applied.
 struct Boundaries {
     double wordStart;
@@ -105,6 +113,15 @@ struct Boundaries {
     const CaseTables* cases;
     /// Indexed by separatorKinds: none, word start, dot, slash.
     std::array<double, 4> afterSeparator;
+    /// The bonus between two ASCII scalars p and q, indexed by
+    /// 2 * before[p] + (q is upper case): a table look-up instead of the
+    /// branches of boundaryBetween, whose outcomes are as good as random.
+    std::array<double, 10> betweenAscii;
+
+    double ascii(std::uint8_t p, std::uint8_t q) const
+    {
+        return betweenAscii[2 * std::size_t { cases->before[p] } + std::size_t { cases->uppercase[q] }];
+    }
 };
 
 Boundaries boundaries(const Weights& weights, int queryLength)
@@ -113,8 +130,9 @@ Boundaries boundaries(const Weights& weights, int queryLength)
     const double wordStart = boost * weights.wordStart;
     const double afterDot = boost * weights.afterDot;
     const double afterSlash = boost * weights.afterSlash;
-    return { wordStart, afterDot, afterSlash, boost * weights.camelCase, &caseTables(),
-        { 0.0, wordStart, afterDot, afterSlash } };
+    const double camelCase = boost * weights.camelCase;
+    return { wordStart, afterDot, afterSlash, camelCase, &caseTables(), { 0.0, wordStart, afterDot, afterSlash },
+        { 0.0, 0.0, wordStart, wordStart, afterDot, afterDot, afterSlash, afterSlash, 0.0, camelCase } };
 }
 
 /// The bonus of scalar q preceded by p (positions after the first): a
@@ -145,7 +163,7 @@ struct AsciiText {
 
     std::size_t size() const { return length; }
     char32_t lower(std::size_t j) const { return lowerTable[bytes[j]]; }
-    double bonus(std::size_t j) const { return j == 0 ? b.afterSlash : boundaryBetween(b, bytes[j - 1], bytes[j]); }
+    double bonus(std::size_t j) const { return j == 0 ? b.afterSlash : b.ascii(bytes[j - 1], bytes[j]); }
 };
 
 /// Decoded text: lower-cased scalars for matching, `raw` ones for bonuses.
@@ -157,7 +175,14 @@ struct ScalarText {
 
     std::size_t size() const { return length; }
     char32_t lower(std::size_t j) const { return lowered[j]; }
-    double bonus(std::size_t j) const { return j == 0 ? b.afterSlash : boundaryBetween(b, raw[j - 1], raw[j]); }
+    double bonus(std::size_t j) const
+    {
+        if (j == 0)
+            return b.afterSlash;
+        const char32_t p = raw[j - 1];
+        const char32_t q = raw[j];
+        return (p | q) < 128 ? b.ascii(static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(q)) : boundaryBetween(b, p, q);
+    }
 };
 
 /// Lower-cased text with bonuses given by the caller.
@@ -248,6 +273,62 @@ inline MatchedCell matchedCell(
     if (fresh < extend)
         return { extend, B[i - 1], extend };
     return { fresh, bonus, extend };
+}
+
+/// Branch-free choices between two doubles: `a` where the mask is set, `b`
+/// where it is clear. With SSE2 the masks stay in vector registers, so a
+/// choice on the table's dependency chain costs two cycles, not a trip
+/// through the integer registers.
+#if defined(__SSE2__)
+using Choice = __m128d;
+inline Choice choiceOf(bool set)
+{
+    return _mm_castsi128_pd(_mm_cvtsi64_si128(-static_cast<long long>(set)));
+}
+inline Choice lessThan(double a, double b)
+{
+    return _mm_cmplt_sd(_mm_set_sd(a), _mm_set_sd(b));
+}
+inline double pick(Choice mask, double a, double b)
+{
+    return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(mask, _mm_set_sd(a)), _mm_andnot_pd(mask, _mm_set_sd(b))));
+}
+#else
+using Choice = std::uint64_t;
+inline Choice choiceOf(bool set)
+{
+    return 0 - static_cast<std::uint64_t>(set);
+}
+inline Choice lessThan(double a, double b)
+{
+    return choiceOf(a < b);
+}
+inline double pick(Choice mask, double a, double b)
+{
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
+}
+#endif
+
+/// matchedCell without a branch on the scores: the larger of the new run
+/// and the continued one is their maximum (the new run on ties).
+template <class Array>
+inline MatchedCell everyCell(
+    const Weights& weights, std::size_t i, std::size_t j, double bonus, double c, const Array& H, const Array& M, const Array& B)
+{
+    if (i == 0)
+        return { bonus + weights.gapLeading * static_cast<double>(j), bonus, NEG };
+    const double fresh = bonus + M[i - 1];
+    const double extend = H[i - 1] + std::max(c, B[i - 1]);
+    return { std::max(fresh, extend), pick(lessThan(fresh, extend), B[i - 1], bonus), extend };
+}
+
+/// cellFlag without branches.
+inline std::uint8_t cellFlagOf(double s, double r, double extend, std::size_t i, std::size_t j)
+{
+    const unsigned reachable = s != NEG;
+    const unsigned best = reachable & static_cast<unsigned>(s == r);
+    const unsigned run = static_cast<unsigned>(i > 0) & static_cast<unsigned>(j > 0) & static_cast<unsigned>(r == extend);
+    return static_cast<std::uint8_t>(reachable * cellReachable | best * cellEndsBest | run * cellExtendsRun);
 }
 
 /// One column of the tables: H (best score with word[i] matched exactly at
@@ -433,6 +514,46 @@ std::optional<Span> subsequenceSpan(const ColumnBits& columns, std::size_t m)
     return Span { first, columns.lastOf(m - 1) };
 }
 
+/// walkBack for the short-word pass: the candidates of row i are the
+/// columns in [first, last] where word[i] occurs, read from the column bits
+/// (highest first), and the flags of column j are at flags + (j - first) * m.
+void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first, std::size_t last,
+    const std::uint8_t* flags, std::vector<int>& positions)
+{
+    const std::size_t base = positions.size();
+    positions.resize(base + m, 0);
+    std::size_t end = last + 1; // candidates lie in [first, end)
+    bool preferRun = false;
+    for (std::size_t i = m; i-- > 0;) {
+        std::size_t found = ColumnBits::none;
+        std::uint8_t f = 0;
+        for (std::size_t index = (end - 1) / 64; found == ColumnBits::none && end > first; --index) {
+            std::uint64_t x = columns.word(i, index);
+            if (index == (end - 1) / 64)
+                x &= ~std::uint64_t { 0 } >> (63 - (end - 1) % 64);
+            if (index == first / 64)
+                x &= ~std::uint64_t { 0 } << (first % 64);
+            while (x != 0) {
+                const auto bit = 63 - static_cast<unsigned>(std::countl_zero(x));
+                const std::size_t k = index * 64 + bit;
+                f = flags[(k - first) * m + i];
+                if ((f & cellReachable) != 0 && (preferRun || (f & cellEndsBest) != 0)) {
+                    found = k;
+                    break;
+                }
+                x &= ~(std::uint64_t { 1 } << bit);
+            }
+            if (index == first / 64)
+                break;
+        }
+        if (found == ColumnBits::none)
+            break;
+        positions[base + i] = static_cast<int>(found);
+        preferRun = i >= 1 && found >= 1 && (f & cellExtendsRun) != 0;
+        end = found;
+    }
+}
+
 /// Column bits of a word (at most 8 scalars) over each kind of text.
 ColumnBits columnBitsOf(std::u32string_view word, const AsciiText& text, std::vector<std::uint64_t>& scratch)
 {
@@ -458,12 +579,12 @@ ColumnBits columnBitsOf(std::u32string_view word, const Text& text, std::vector<
 /// additions in between. H and B of such a column are impossible and 0,
 /// which the next matching column assumes rather than having every column
 /// store them.
-/// With `flags` set, each column where some row matches is listed in
-/// `matched` (room for every column) with its rows' flags at the same index
-/// in `flags` (m per column); `matchedCount` says how many.
+/// With `flags` set, each column j where some row matches gets its rows'
+/// flags at flags + (j - first) * m; other columns' flags are left as they
+/// were (no walk-back reads them).
 template <std::size_t R, class Text>
 double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
-    std::uint8_t* flags, std::size_t* matched, std::size_t& matchedCount)
+    std::uint8_t* flags)
 {
     const std::size_t m = pass.word.size();
     std::array<double, R> gap;
@@ -504,20 +625,20 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
                 rows |= static_cast<unsigned>((rowBits[i] >> bit) & 1) << i;
             const double bonus = text.bonus(j);
             std::array<double, R> nextH, nextM, nextB;
-            std::uint8_t* cellFlags = nullptr;
-            if (flags != nullptr) {
-                cellFlags = flags + matchedCount * m;
-                matched[matchedCount++] = j;
-            }
+            std::uint8_t* cellFlags = flags != nullptr ? flags + (j - pass.first) * m : nullptr;
 #pragma GCC unroll 8
             for (std::size_t i = 0; i < R; ++i) {
                 // A cell that does not match is impossible, which leaves M[i] + gap.
-                MatchedCell cell { NEG, 0, NEG };
-                if (((rows >> i) & 1) != 0)
-                    cell = matchedCell(weights, i, j, bonus, pass.c, H, M, B);
+                // Which rows match is as good as random, so the cell is
+                // computed for every row and kept or not without a branch.
+                const Choice hit = choiceOf(((rows >> i) & 1) != 0);
+                MatchedCell cell = everyCell(weights, i, j, bonus, pass.c, H, M, B);
+                cell.s = pick(hit, cell.s, NEG);
+                cell.carry = pick(hit, cell.carry, 0.0);
+                cell.extend = pick(hit, cell.extend, NEG);
                 const double r = std::max(cell.s, M[i] + gap[i]);
                 if (cellFlags != nullptr && i < m)
-                    cellFlags[i] = cellFlag(cell.s, r, cell.extend, i, j);
+                    cellFlags[i] = cellFlagOf(cell.s, r, cell.extend, i, j);
                 nextH[i] = cell.s;
                 nextM[i] = r;
                 nextB[i] = cell.carry;
@@ -536,20 +657,20 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
 
 /// smallWordPass with R chosen for the word's length (at most 8).
 template <class Text>
-double smallWordPassFor(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns, std::uint8_t* flags,
-    std::size_t* matched, std::size_t& matchedCount)
+double smallWordPassFor(
+    const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns, std::uint8_t* flags)
 {
     switch (pass.word.size()) {
     case 1:
-        return smallWordPass<1>(weights, pass, text, columns, flags, matched, matchedCount);
+        return smallWordPass<1>(weights, pass, text, columns, flags);
     case 2:
-        return smallWordPass<2>(weights, pass, text, columns, flags, matched, matchedCount);
+        return smallWordPass<2>(weights, pass, text, columns, flags);
     case 3:
-        return smallWordPass<3>(weights, pass, text, columns, flags, matched, matchedCount);
+        return smallWordPass<3>(weights, pass, text, columns, flags);
     case 4:
-        return smallWordPass<4>(weights, pass, text, columns, flags, matched, matchedCount);
+        return smallWordPass<4>(weights, pass, text, columns, flags);
     default:
-        return smallWordPass<8>(weights, pass, text, columns, flags, matched, matchedCount);
+        return smallWordPass<8>(weights, pass, text, columns, flags);
     }
 }
 
@@ -633,20 +754,13 @@ std::optional<double> scoreWord(
         // Short words keep flags only for the columns where they match, and
         // the walk-back visits only those.
         std::uint8_t* flags = nullptr;
-        std::size_t* matched = nullptr;
-        std::size_t matchedCount = 0;
         if (positions != nullptr) {
             growTo(scratch.flags, columns * m);
-            growTo(scratch.matchedColumns, columns);
             flags = scratch.flags.data();
-            matched = scratch.matchedColumns.data();
         }
-        const double result = finish(smallWordPassFor(weights, pass, text, *bits, flags, matched, matchedCount));
+        const double result = finish(smallWordPassFor(weights, pass, text, *bits, flags));
         if (positions != nullptr)
-            walkBack(
-                word, text, matchedCount, [&](std::ptrdiff_t e) { return matched[e]; },
-                [&](std::size_t i, std::ptrdiff_t e) { return flags[static_cast<std::size_t>(e) * m + i]; },
-                *positions);
+            walkBackOnBits(*bits, m, first, last, flags, *positions);
         return result;
     }
 
@@ -760,17 +874,6 @@ std::optional<double> matchWords(const SearchScorer& scorer, const std::vector<s
     return total;
 }
 
-/// Decodes the text into scratch.raw (buffers only grow, so a steady stream
-/// of texts allocates nothing) and returns its number of scalars.
-std::size_t decode(std::string_view text, Scratch& scratch)
-{
-    if (scratch.raw.size() < text.size()) {
-        scratch.raw.resize(text.size());
-        scratch.lower.resize(text.size());
-    }
-    return TextUnicode::decodeScalars(text, scratch.raw.data());
-}
-
 int wordsLength(const std::vector<std::u32string>& words)
 {
     std::size_t length = 0;
@@ -817,9 +920,7 @@ bool couldMatch(const SearchScorer& scorer, const SearchScorer::Query& query, st
             continue;
         // The bytes ruled the word out; that stands unless some letter
         // changes when lower-cased.
-        const std::size_t n = decode(text, scratch);
-        return std::any_of(scratch.raw.begin(), scratch.raw.begin() + static_cast<std::ptrdiff_t>(n),
-            [](char32_t c) { return c >= 128 && TextUnicode::changesWhenLowercased(c); });
+        return TextUnicode::anyBeyondAsciiChangesWhenLowercased(text);
     }
     return true;
 }
@@ -893,7 +994,9 @@ std::optional<SearchScorer::Match> SearchScorer::match(const Query& query, std::
     auto total = run(*this, query, text, scratch, &scratch.positions);
     if (!total)
         return std::nullopt;
-    std::sort(scratch.positions.begin(), scratch.positions.end());
+    // One word's positions come out ascending; only several words need a sort.
+    if (query.words.size() > 1)
+        std::sort(scratch.positions.begin(), scratch.positions.end());
     return Match { *total, scratch.positions };
 }
 

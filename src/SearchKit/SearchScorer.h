@@ -75,7 +75,6 @@ struct SearchScorer {
         std::vector<double> H, M, B, gaps;
         std::vector<double> checkpoints;
         std::vector<std::uint8_t> flags;
-        std::vector<std::size_t> matchedColumns;
         std::vector<std::uint64_t> columnBits;
         std::vector<int> positions;
         std::vector<int> variantPositions;

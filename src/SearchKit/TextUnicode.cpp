@@ -175,10 +175,17 @@ UCollator* threadCollator()
 
 bool isAscii(std::string_view bytes)
 {
-    unsigned char any = 0;
-    for (char c : bytes)
-        any |= static_cast<unsigned char>(c);
-    return any < 0x80;
+    // Eight bytes at a time: asked of every candidate text per keystroke.
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        any |= word;
+    }
+    for (; i < bytes.size(); ++i)
+        any |= static_cast<unsigned char>(bytes[i]);
+    return (any & 0x8080808080808080u) == 0;
 }
 
 void appendScalars(std::string_view utf8, std::u32string& out)
@@ -308,24 +315,71 @@ std::string toLower(std::string_view text)
     return utf8(toLower(scalars(text)));
 }
 
+namespace {
+
+using LowercaseChanges = std::bitset<256>;
+
+/// Which of the 256 scalars from (c & ~0xFF) change when lower-cased, c at
+/// most U+FFFF. Asked of every non-ASCII scalar of every candidate: ICU
+/// answers it by lower-casing, so the answers are kept per thread, a block of
+/// 256 scalars at a time as they turn up.
+const LowercaseChanges& lowercaseChanges(char32_t c)
+{
+    thread_local std::array<std::unique_ptr<LowercaseChanges>, 256> blocks;
+    auto& block = blocks[c >> 8];
+    if (!block) {
+        block = std::make_unique<LowercaseChanges>();
+        for (char32_t k = 0; k < 256; ++k)
+            (*block)[k] = u_hasBinaryProperty(static_cast<UChar32>((c & ~char32_t { 0xFF }) | k), UCHAR_CHANGES_WHEN_LOWERCASED);
+    }
+    return *block;
+}
+
+/// changesWhenLowercased for scalars beyond ASCII, remembering the last
+/// block asked for: a text's letters mostly come from one or two blocks.
+class BeyondAsciiChanges {
+public:
+    bool operator()(char32_t c)
+    {
+        if (c > 0xFFFF)
+            return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
+        if (block_ == nullptr || (c >> 8) != high_) {
+            high_ = c >> 8;
+            block_ = &lowercaseChanges(c);
+        }
+        return (*block_)[c & 0xFF];
+    }
+
+private:
+    const LowercaseChanges* block_ = nullptr;
+    char32_t high_ = 0;
+};
+
+} // namespace
+
 bool changesWhenLowercased(char32_t c)
 {
     if (c < 128)
         return asciiTables().lower[c] != c;
-    if (c > 0xFFFF)
-        return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
-    // Asked of every non-ASCII scalar of every candidate: ICU answers it by
-    // lower-casing, so the answers are kept per thread, a block of 256
-    // scalars at a time as they turn up.
-    using Block = std::bitset<256>;
-    thread_local std::array<std::unique_ptr<Block>, 256> blocks;
-    auto& block = blocks[c >> 8];
-    if (!block) {
-        block = std::make_unique<Block>();
-        for (char32_t k = 0; k < 256; ++k)
-            (*block)[k] = u_hasBinaryProperty(static_cast<UChar32>((c & ~char32_t { 0xFF }) | k), UCHAR_CHANGES_WHEN_LOWERCASED);
+    return BeyondAsciiChanges {}(c);
+}
+
+bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    BeyondAsciiChanges changes;
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        if (changes(static_cast<char32_t>(c)))
+            return true;
     }
-    return (*block)[c & 0xFF];
+    return false;
 }
 
 std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower, bool& changes)
@@ -335,6 +389,7 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
     const auto length = static_cast<int32_t>(utf8.size());
     std::size_t count = 0;
     bool any = false;
+    BeyondAsciiChanges beyondAscii;
     for (int32_t i = 0; i < length;) {
         if (bytes[i] < 0x80) {
             raw[count] = bytes[i];
@@ -345,7 +400,7 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
         U8_NEXT_OR_FFFD(bytes, i, length, c);
         raw[count] = static_cast<char32_t>(c);
         lower[count++] = static_cast<char32_t>(c);
-        any = any || changesWhenLowercased(static_cast<char32_t>(c));
+        any = any || beyondAscii(static_cast<char32_t>(c));
     }
     changes = any;
     return count;

@@ -41,6 +41,10 @@ std::u32string toLower(std::u32string_view text);
 std::string toLower(std::string_view utf8);
 /// Whether lower-casing could change this scalar; false means toLower leaves it.
 bool changesWhenLowercased(char32_t c);
+/// Whether changesWhenLowercased holds for some scalar beyond ASCII of the
+/// UTF-8 text (ill-formed sequences count as U+FFFD), without decoding the
+/// ASCII between them.
+bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8);
 /// Decodes `utf8` (as decodeScalars) into `raw` and, lower-cased one scalar
 /// at a time, into `lower`; both have room for utf8.size() scalars. Only
 /// ASCII is lower-cased: `changes` tells whether some other scalar would

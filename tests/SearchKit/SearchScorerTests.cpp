@@ -395,6 +395,26 @@ TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
     EXPECT_FALSE(SearchScorer().match("kb", "\u00C9\u00B7b"));
 }
 
+TEST(SearchScorerText, AsciiAndCaseChecksSeeEveryByte)
+{
+    // A byte beyond ASCII anywhere: inside the eight-byte words or after them.
+    const std::string text(37, 'a');
+    EXPECT_TRUE(TextUnicode::isAscii(text));
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        std::string probe = text;
+        probe[k] = '\x80';
+        EXPECT_FALSE(TextUnicode::isAscii(probe)) << k;
+    }
+    // Only letters beyond ASCII count. Answers are kept per block of 256
+    // scalars, so a letter after one from another block, and one beyond
+    // U+FFFF, must still be looked up.
+    EXPECT_FALSE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("ABC \u00E9\u2014\xC3"));
+    EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("\u00E9\u2014\u00C9"));
+    EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("\u00E9 \u212A"));
+    EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010400"));
+    EXPECT_FALSE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010428"));
+}
+
 TEST(SearchScorerKernel, HugeTextsStayWithinTheFlagBudget)
 {
     // 200 query scalars against 100,000 text scalars would need 20 MB of
