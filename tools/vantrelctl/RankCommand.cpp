@@ -85,8 +85,8 @@ private:
 /// Readies the heap for a ranking whose working memory grows with
 /// `inputBytes`. Every page a process touches for the first time costs a
 /// fault, and on virtual machines a fault costs about 10 us: a ranking of
-/// 10,000 lines used to fault in some 400 pages one by one. Here all threads
-/// share one arena that is never trimmed, and the heap is grown by what the
+/// 10,000 lines used to fault in some 400 pages one by one. Here the heap,
+/// which must be the only arena, is never trimmed and is grown by what the
 /// ranking will use in one step, marked for huge pages and populated with
 /// one call, which costs a tenth of faulting the pages in. Both calls are
 /// advice; a kernel that declines leaves the ordinary heap.
@@ -97,7 +97,6 @@ void prepareHeap(std::size_t inputBytes)
         return;
     // The most glibc takes from the heap rather than mapping on its own.
     constexpr std::size_t mmapThreshold = std::size_t { 32 } << 20;
-    mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, static_cast<int>(mmapThreshold));
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     // Lines, scores, ordering and output take up to four times the input.
@@ -142,12 +141,14 @@ int run(Args args)
         std::cerr << "usage: vantrelctl rank [--allow-mismatch] [--plain] QUERY < lines\n";
         return 2;
     }
-    const Input input;
-    // Before any other thread exists, so that all of them use this heap.
-    prepareHeap(input.view().size());
+    // One arena for all threads, set before any other thread exists, so
+    // that they all use the heap prepared below.
+    mallopt(M_ARENA_MAX, 1);
     // Equal scores are ordered by collation, whose data takes a millisecond
-    // or two to load: that happens while the input is split and scored.
+    // or two to load: that happens while the input is read and split.
     std::jthread collation(vantrel::TextUnicode::prepareCollation);
+    const Input input;
+    prepareHeap(input.view().size());
     const auto lines = splitLines(input.view());
     auto self = [](std::string_view line) { return line; };
     // --plain prints no positions, so the ranking need not recover them.
