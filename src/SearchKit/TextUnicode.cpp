@@ -730,7 +730,12 @@ bool PlainCollation::covers(std::string_view text) const
     const auto length = static_cast<int32_t>(text.size());
     for (int32_t i = 0; i < length;) {
         if (bytes[i] < 0x80) {
-            ++i;
+            // ASCII is always covered: skipped eight bytes at a time.
+            std::uint64_t word = 0;
+            while (i + 8 <= length && (std::memcpy(&word, bytes + i, 8), (word & 0x8080808080808080ull) == 0))
+                i += 8;
+            while (i < length && bytes[i] < 0x80)
+                ++i;
             continue;
         }
         UChar32 c;
@@ -768,8 +773,15 @@ int PlainCollation::compare(std::string_view a, std::string_view b) const
     // same folder): equal bytes are equal characters, so the comparison
     // starts at the character where the bytes first differ.
     const std::size_t shorter = std::min(a.size(), b.size());
-    const auto differ = std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(shorter), b.begin()).first;
-    auto same = static_cast<std::size_t>(differ - a.begin());
+    std::size_t same = 0;
+    for (std::uint64_t x = 0, y = 0; same + 8 <= shorter; same += 8) {
+        std::memcpy(&x, a.data() + same, 8);
+        std::memcpy(&y, b.data() + same, 8);
+        if (x != y)
+            break;
+    }
+    while (same < shorter && a[same] == b[same])
+        ++same;
     while (same > 0 && same < a.size() && (static_cast<std::uint8_t>(a[same]) & 0xC0) == 0x80)
         --same;
     auto i = static_cast<int32_t>(same);
