@@ -501,6 +501,21 @@ struct Span {
 
 std::optional<Span> subsequenceSpan(const ColumnBits& columns, std::size_t m)
 {
+    if (columns.words == 1) {
+        // Most texts: one word of bits per row, and no loop over words.
+        std::uint64_t allowed = ~std::uint64_t { 0 };
+        std::size_t first = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const std::uint64_t x = columns.bits[i] & allowed;
+            if (x == 0)
+                return std::nullopt;
+            const auto j = static_cast<unsigned>(std::countr_zero(x));
+            if (i == 0)
+                first = j;
+            allowed = ~std::uint64_t { 1 } << j;
+        }
+        return Span { first, 63 - static_cast<std::size_t>(std::countl_zero(columns.bits[m - 1])) };
+    }
     std::size_t from = 0;
     std::size_t first = 0;
     for (std::size_t i = 0; i < m; ++i) {
