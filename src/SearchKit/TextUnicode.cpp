@@ -255,17 +255,31 @@ std::string sanitizedUtf8(std::string_view text)
     return out;
 }
 
+namespace {
+
+/// The first index from `i` on whose byte is not ASCII, or `length`; eight
+/// bytes at a time, since most text is ASCII.
+int32_t skipAscii(const uint8_t* bytes, int32_t i, int32_t length)
+{
+    for (std::uint64_t word = 0; i + 8 <= length; i += 8) {
+        std::memcpy(&word, bytes + i, 8);
+        if ((word & 0x8080808080808080ull) != 0)
+            break;
+    }
+    while (i < length && bytes[i] < 0x80)
+        ++i;
+    return i;
+}
+
+} // namespace
+
 void appendSanitizedUtf8(std::string_view text, std::string& out)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     // Well-formed text, nearly always the case, is copied in one piece.
     int32_t valid = 0;
-    while (valid < length) {
-        if (bytes[valid] < 0x80) {
-            ++valid;
-            continue;
-        }
+    while ((valid = skipAscii(bytes, valid, length)) < length) {
         int32_t next = valid;
         UChar32 c;
         U8_NEXT(bytes, next, length, c);
@@ -730,12 +744,7 @@ bool PlainCollation::covers(std::string_view text) const
     const auto length = static_cast<int32_t>(text.size());
     for (int32_t i = 0; i < length;) {
         if (bytes[i] < 0x80) {
-            // ASCII is always covered: skipped eight bytes at a time.
-            std::uint64_t word = 0;
-            while (i + 8 <= length && (std::memcpy(&word, bytes + i, 8), (word & 0x8080808080808080ull) == 0))
-                i += 8;
-            while (i < length && bytes[i] < 0x80)
-                ++i;
+            i = skipAscii(bytes, i, length); // ASCII is always covered
             continue;
         }
         UChar32 c;
