@@ -181,7 +181,9 @@ struct ScalarText {
             return b.afterSlash;
         const char32_t p = raw[j - 1];
         const char32_t q = raw[j];
-        return (p | q) < 128 ? b.ascii(static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(q)) : boundaryBetween(b, p, q);
+        if ((p | q) >= 128)
+            return boundaryBetween(b, p, q);
+        return b.ascii(static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(q));
     }
 };
 
@@ -277,8 +279,8 @@ inline MatchedCell matchedCell(
 
 /// Branch-free choices between two doubles: `a` where the mask is set, `b`
 /// where it is clear. With SSE2 the masks stay in vector registers, so a
-/// choice on the table's dependency chain costs two cycles, not a trip
-/// through the integer registers.
+/// choice on the table's dependency chain takes no trip through the integer
+/// registers.
 #if defined(__SSE2__)
 using Choice = __m128d;
 inline Choice choiceOf(bool set)
@@ -327,7 +329,7 @@ inline std::uint8_t cellFlagOf(double s, double r, double extend, std::size_t i,
 {
     const unsigned reachable = s != NEG;
     const unsigned best = reachable & static_cast<unsigned>(s == r);
-    const unsigned run = static_cast<unsigned>(i > 0) & static_cast<unsigned>(j > 0) & static_cast<unsigned>(r == extend);
+    const unsigned run = static_cast<unsigned>(i > 0 && j > 0) & static_cast<unsigned>(r == extend);
     return static_cast<std::uint8_t>(reachable * cellReachable | best * cellEndsBest | run * cellExtendsRun);
 }
 
@@ -405,8 +407,8 @@ using BlockBits = std::array<std::uint64_t, ColumnBits::maxRows>;
 
 /// Marks the columns [begin, end) of decoded, lower-cased scalars; `begin`
 /// starts a block of 64 and the text has `n` scalars in all.
-void markScalars(std::u32string_view word, const char32_t* lowered, std::size_t n, std::size_t begin, std::size_t end,
-    BlockBits& acc)
+void markScalars(std::u32string_view word, const char32_t* lowered, [[maybe_unused]] std::size_t n, std::size_t begin,
+    std::size_t end, BlockBits& acc)
 {
     const std::size_t m = word.size();
     std::size_t j = begin;
@@ -434,8 +436,8 @@ void markScalars(std::u32string_view word, const char32_t* lowered, std::size_t 
 
 /// Marks the columns of UTF-8 bytes whose ASCII lower-case form is the row's
 /// scalar; bytes beyond ASCII match nothing. As markScalars.
-void markBytes(std::u32string_view word, const std::uint8_t* bytes, std::size_t n, std::size_t begin, std::size_t end,
-    const CaseTables& cases, BlockBits& acc)
+void markBytes(std::u32string_view word, const std::uint8_t* bytes, [[maybe_unused]] std::size_t n, std::size_t begin,
+    std::size_t end, const CaseTables& cases, BlockBits& acc)
 {
     const std::size_t m = word.size();
     std::size_t j = begin;
@@ -573,7 +575,8 @@ void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first,
 ColumnBits columnBitsOf(std::u32string_view word, const AsciiText& text, std::vector<std::uint64_t>& scratch)
 {
     return columnBits(word.size(), text.size(), scratch,
-        [&](std::size_t begin, std::size_t end, BlockBits& acc) { markBytes(word, text.bytes, text.length, begin, end, *text.b.cases, acc);
+        [&](std::size_t begin, std::size_t end, BlockBits& acc) {
+            markBytes(word, text.bytes, text.length, begin, end, *text.b.cases, acc);
         });
 }
 
@@ -581,7 +584,8 @@ template <class Text>
 ColumnBits columnBitsOf(std::u32string_view word, const Text& text, std::vector<std::uint64_t>& scratch)
 {
     return columnBits(word.size(), text.size(), scratch,
-        [&](std::size_t begin, std::size_t end, BlockBits& acc) { markScalars(word, text.lowered, text.length, begin, end, acc);
+        [&](std::size_t begin, std::size_t end, BlockBits& acc) {
+            markScalars(word, text.lowered, text.length, begin, end, acc);
         });
 }
 
