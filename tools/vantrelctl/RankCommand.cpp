@@ -82,6 +82,10 @@ private:
     std::size_t size_ = 0;
 };
 
+/// Below this much input a ranking touches too few pages, and takes too
+/// little time, for preparing the heap or loading collation early to pay.
+constexpr std::size_t largeInput = std::size_t { 64 } << 10;
+
 /// Readies the heap for a ranking whose working memory grows with
 /// `inputBytes`. Every page a process touches for the first time costs a
 /// fault, and on virtual machines a fault costs about 10 us: a ranking of
@@ -92,8 +96,7 @@ private:
 /// advice; a kernel that declines leaves the ordinary heap.
 void prepareHeap(std::size_t inputBytes)
 {
-    // Below this the ranking touches too few pages to be worth it.
-    if (inputBytes < (std::size_t { 64 } << 10))
+    if (inputBytes < largeInput)
         return;
     // The most glibc takes from the heap rather than mapping on its own.
     constexpr std::size_t mmapThreshold = std::size_t { 32 } << 20;
@@ -144,10 +147,13 @@ int run(Args args)
     // One arena for all threads, set before any other thread exists, so
     // that they all use the heap prepared below.
     mallopt(M_ARENA_MAX, 1);
-    // Equal scores are ordered by collation, whose data takes a millisecond
-    // or two to load: that happens while the input is read and split.
-    std::jthread collation(vantrel::TextUnicode::prepareCollation);
     const Input input;
+    // Equal scores are ordered by collation, whose data takes a millisecond
+    // or two to load: for a large input that happens while the heap is
+    // prepared and the input split. (A small one may have no ties at all.)
+    std::jthread collation;
+    if (input.view().size() >= largeInput)
+        collation = std::jthread(vantrel::TextUnicode::prepareCollation);
     prepareHeap(input.view().size());
     const auto lines = splitLines(input.view());
     auto self = [](std::string_view line) { return line; };
