@@ -98,7 +98,8 @@ void prepareHeap(std::size_t inputBytes)
 {
     if (inputBytes < largeInput)
         return;
-    // The most glibc takes from the heap rather than mapping on its own.
+    // The largest threshold glibc accepts: anything bigger is mapped on its
+    // own, outside the heap prepared here.
     constexpr std::size_t mmapThreshold = std::size_t { 32 } << 20;
     mallopt(M_MMAP_THRESHOLD, static_cast<int>(mmapThreshold));
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
