@@ -232,18 +232,6 @@ void walkBack(std::u32string_view word, const Text& text, std::size_t count, Col
     }
 }
 
-/// The walk-back facts of a cell whose character matched: its score `s`, the
-/// row's best `r` so far and the value `extend` of continuing the run.
-inline std::uint8_t cellFlag(double s, double r, double extend, std::size_t i, std::size_t j)
-{
-    std::uint8_t f = 0;
-    if (s != NEG)
-        f |= s == r ? cellReachable | cellEndsBest : cellReachable;
-    if (i > 0 && j > 0 && r == extend)
-        f |= cellExtendsRun;
-    return f;
-}
-
 /// What every variant of the table pass needs to know about one word.
 struct WordPass {
     std::u32string_view word;
@@ -260,22 +248,6 @@ struct MatchedCell {
     double carry;
     double extend;
 };
-
-/// The matched cell (i, j) from the previous column's rows H, M and B: a new
-/// run starting here or the run before it continued, whichever scores more
-/// (a new run on ties).
-template <class Array>
-inline MatchedCell matchedCell(
-    const Weights& weights, std::size_t i, std::size_t j, double bonus, double c, const Array& H, const Array& M, const Array& B)
-{
-    if (i == 0)
-        return { bonus + weights.gapLeading * static_cast<double>(j), bonus, NEG };
-    const double fresh = bonus + M[i - 1];
-    const double extend = H[i - 1] + std::max(c, B[i - 1]);
-    if (fresh < extend)
-        return { extend, B[i - 1], extend };
-    return { fresh, bonus, extend };
-}
 
 /// Branch-free choices between two doubles: `a` where the mask is set, `b`
 /// where it is clear. With SSE2 the masks stay in vector registers, so a
@@ -311,10 +283,12 @@ inline double pick(Choice mask, double a, double b)
 }
 #endif
 
-/// matchedCell without a branch on the scores: the larger of the new run
-/// and the continued one is their maximum (the new run on ties).
+/// The matched cell (i, j) from the previous column's rows H, M and B: a new
+/// run starting here or the run before it continued, whichever scores more
+/// (a new run on ties). Without a branch on the scores: which one wins is as
+/// good as random.
 template <class Array>
-inline MatchedCell everyCell(
+inline MatchedCell matchedCell(
     const Weights& weights, std::size_t i, std::size_t j, double bonus, double c, const Array& H, const Array& M, const Array& B)
 {
     if (i == 0)
@@ -324,8 +298,10 @@ inline MatchedCell everyCell(
     return { std::max(fresh, extend), pick(lessThan(fresh, extend), B[i - 1], bonus), extend };
 }
 
-/// cellFlag without branches.
-inline std::uint8_t cellFlagOf(double s, double r, double extend, std::size_t i, std::size_t j)
+/// The walk-back facts of a cell whose character matched: its score `s`, the
+/// row's best `r` so far and the value `extend` of continuing the run.
+/// Without branches, for the same reason.
+inline std::uint8_t cellFlag(double s, double r, double extend, std::size_t i, std::size_t j)
 {
     const unsigned reachable = s != NEG;
     const unsigned best = reachable & static_cast<unsigned>(s == r);
@@ -651,13 +627,13 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
                 // Which rows match is as good as random, so the cell is
                 // computed for every row and kept or not without a branch.
                 const Choice hit = choiceOf(((rows >> i) & 1) != 0);
-                MatchedCell cell = everyCell(weights, i, j, bonus, pass.c, H, M, B);
+                MatchedCell cell = matchedCell(weights, i, j, bonus, pass.c, H, M, B);
                 cell.s = pick(hit, cell.s, NEG);
                 cell.carry = pick(hit, cell.carry, 0.0);
                 cell.extend = pick(hit, cell.extend, NEG);
                 const double r = std::max(cell.s, M[i] + gap[i]);
                 if (cellFlags != nullptr && i < m)
-                    cellFlags[i] = cellFlagOf(cell.s, r, cell.extend, i, j);
+                    cellFlags[i] = cellFlag(cell.s, r, cell.extend, i, j);
                 nextH[i] = cell.s;
                 nextM[i] = r;
                 nextB[i] = cell.carry;

@@ -173,19 +173,29 @@ UCollator* threadCollator()
 
 } // namespace
 
+namespace {
+
+/// The first index from `i` on whose byte is not ASCII, or `length`; eight
+/// bytes at a time, since most text is ASCII.
+int32_t skipAscii(const uint8_t* bytes, int32_t i, int32_t length)
+{
+    for (std::uint64_t word = 0; i + 8 <= length; i += 8) {
+        std::memcpy(&word, bytes + i, 8);
+        if ((word & 0x8080808080808080ull) != 0)
+            break;
+    }
+    while (i < length && bytes[i] < 0x80)
+        ++i;
+    return i;
+}
+
+} // namespace
+
 bool isAscii(std::string_view bytes)
 {
-    // Eight bytes at a time: asked of every candidate text per keystroke.
-    std::uint64_t any = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        any |= word;
-    }
-    for (; i < bytes.size(); ++i)
-        any |= static_cast<unsigned char>(bytes[i]);
-    return (any & 0x8080808080808080u) == 0;
+    // Asked of every candidate text per keystroke.
+    const auto length = static_cast<int32_t>(bytes.size());
+    return skipAscii(reinterpret_cast<const uint8_t*>(bytes.data()), 0, length) == length;
 }
 
 void appendScalars(std::string_view utf8, std::u32string& out)
@@ -254,24 +264,6 @@ std::string sanitizedUtf8(std::string_view text)
     }
     return out;
 }
-
-namespace {
-
-/// The first index from `i` on whose byte is not ASCII, or `length`; eight
-/// bytes at a time, since most text is ASCII.
-int32_t skipAscii(const uint8_t* bytes, int32_t i, int32_t length)
-{
-    for (std::uint64_t word = 0; i + 8 <= length; i += 8) {
-        std::memcpy(&word, bytes + i, 8);
-        if ((word & 0x8080808080808080ull) != 0)
-            break;
-    }
-    while (i < length && bytes[i] < 0x80)
-        ++i;
-    return i;
-}
-
-} // namespace
 
 void appendSanitizedUtf8(std::string_view text, std::string& out)
 {
@@ -383,11 +375,7 @@ bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8)
     const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
     const auto length = static_cast<int32_t>(utf8.size());
     BeyondAsciiChanges changes;
-    for (int32_t i = 0; i < length;) {
-        if (bytes[i] < 0x80) {
-            ++i;
-            continue;
-        }
+    for (int32_t i = 0; (i = skipAscii(bytes, i, length)) < length;) {
         UChar32 c;
         U8_NEXT_OR_FFFD(bytes, i, length, c);
         if (changes(static_cast<char32_t>(c)))
