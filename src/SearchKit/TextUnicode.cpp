@@ -8,9 +8,14 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <bitset>
 #include <cstdlib>
 #include <cstring>
@@ -361,6 +366,21 @@ private:
     char32_t high_ = 0;
 };
 
+#if defined(__SSE2__)
+/// Stores sixteen bytes as sixteen scalars.
+inline void widenBytes(__m128i bytes, char32_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+    const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+    auto* to = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+    _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+    _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+    _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+}
+#endif
+
 } // namespace
 
 bool changesWhenLowercased(char32_t c)
@@ -393,6 +413,28 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
     bool any = false;
     BeyondAsciiChanges beyondAscii;
     for (int32_t i = 0; i < length;) {
+#if defined(__SSE2__)
+        // ASCII sixteen bytes at a time: each byte widened to a scalar, the
+        // capitals A-Z (the only ASCII that lower-cases) moved down by 0x20.
+        // All sixteen are written, but only the leading ASCII ones counted:
+        // `count` never passes `i`, so the buffers (one scalar per byte)
+        // have room, and the rest is overwritten next.
+        if (i + 16 <= length) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+            const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+            const int32_t run = high == 0 ? 16 : std::countr_zero(high);
+            if (run > 0) {
+                const __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8('A' - 1)),
+                    _mm_cmplt_epi8(chunk, _mm_set1_epi8('Z' + 1)));
+                const __m128i lowered = _mm_add_epi8(chunk, _mm_and_si128(capital, _mm_set1_epi8(0x20)));
+                widenBytes(chunk, raw + count);
+                widenBytes(lowered, lower + count);
+                count += static_cast<std::size_t>(run);
+                i += run;
+                continue;
+            }
+        }
+#endif
         if (bytes[i] < 0x80) {
             raw[count] = bytes[i];
             lower[count++] = ascii.lower[bytes[i++]];

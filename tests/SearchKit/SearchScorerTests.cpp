@@ -395,7 +395,7 @@ TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
     EXPECT_FALSE(SearchScorer().match("kb", "\u00C9\u00B7b"));
 }
 
-TEST(SearchScorerText, AsciiAndCaseChecksSeeEveryByte)
+TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
 {
     // A byte beyond ASCII anywhere: inside the eight-byte words or after them.
     const std::string text(37, 'a');
@@ -413,6 +413,29 @@ TEST(SearchScorerText, AsciiAndCaseChecksSeeEveryByte)
     EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("\u00E9 \u212A"));
     EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010400"));
     EXPECT_FALSE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010428"));
+
+    // Decoding takes ASCII sixteen bytes at a time: a run of every length up
+    // to past two blocks, then a scalar beyond ASCII or an ill-formed byte,
+    // must come out as the one-scalar-at-a-time decoding does.
+    const std::string letters = "aZ@[`{AzMm09 -_/.";
+    for (const char* after : {"", "\u2014", "\u00C9x", "\xFF", "\U0001F98A", "\xE2\x80"}) {
+        for (std::size_t run = 0; run <= 40; ++run) {
+            std::string text;
+            for (std::size_t k = 0; k < run; ++k)
+                text += letters[(k * 7 + run) % letters.size()];
+            text += after;
+            text += "Tail OF Text";
+            const std::u32string expected = TextUnicode::scalars(text);
+            std::u32string raw(text.size(), U'\0'), lower(text.size(), U'\0');
+            bool changes = true;
+            raw.resize(TextUnicode::decodeLowered(text, raw.data(), lower.data(), changes));
+            lower.resize(raw.size());
+            ASSERT_EQ(raw, expected) << text;
+            for (std::size_t k = 0; k < expected.size(); ++k)
+                ASSERT_EQ(lower[k], TextUnicode::asciiLower(expected[k])) << text << " at " << k;
+            EXPECT_EQ(changes, std::string(after) == "\u00C9x") << text;
+        }
+    }
 }
 
 TEST(SearchScorerKernel, HugeTextsStayWithinTheFlagBudget)
