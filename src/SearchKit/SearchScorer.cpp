@@ -309,6 +309,41 @@ inline std::uint8_t cellFlag(double s, double r, double extend, std::size_t i, s
     return static_cast<std::uint8_t>(reachable * cellReachable | best * cellEndsBest | run * cellExtendsRun);
 }
 
+/// The walk-back facts of one column of the short-word pass, all rows in one
+/// word: bit i says row i is reachable, bit 8 + i that it ends the row's
+/// best, bit 16 + i that it extends a run (cellFlag's facts). The last two
+/// are read only where the first is set, and the run bit only for rows
+/// above 0 in columns after 0 (nothing above row 0 is reachable in column
+/// 0), so cellFlag's guards on them are left out.
+constexpr unsigned packedEndsBest = 8;
+constexpr unsigned packedExtendsRun = 16;
+
+template <std::size_t R>
+inline std::uint32_t packedFlags(
+    const std::array<double, R>& s, const std::array<double, R>& r, const std::array<double, R>& extend)
+{
+    unsigned reachable = 0, best = 0, run = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Two rows per comparison.
+    const __m128d neg = _mm_set1_pd(NEG);
+    for (; i + 2 <= R; i += 2) {
+        const __m128d sv = _mm_set_pd(s[i + 1], s[i]);
+        const __m128d rv = _mm_set_pd(r[i + 1], r[i]);
+        const __m128d ev = _mm_set_pd(extend[i + 1], extend[i]);
+        reachable |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpneq_pd(sv, neg))) << i;
+        best |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(sv, rv))) << i;
+        run |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(rv, ev))) << i;
+    }
+#endif
+    for (; i < R; ++i) {
+        reachable |= static_cast<unsigned>(s[i] != NEG) << i;
+        best |= static_cast<unsigned>(s[i] == r[i]) << i;
+        run |= static_cast<unsigned>(r[i] == extend[i]) << i;
+    }
+    return reachable | best << packedEndsBest | run << packedExtendsRun;
+}
+
 /// One column of the tables: H (best score with word[i] matched exactly at
 /// text[j]), M (best score with word[i] matched at or before text[j], gaps
 /// after it charged) and B (the bonus carried by the run ending at (i, j)).
@@ -509,9 +544,9 @@ std::optional<Span> subsequenceSpan(const ColumnBits& columns, std::size_t m)
 
 /// walkBack for the short-word pass: the candidates of row i are the
 /// columns in [first, last] where word[i] occurs, read from the column bits
-/// (highest first), and the flags of column j are at flags + (j - first) * m.
+/// (highest first), and the packed flags of column j are flags[j - first].
 void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first, std::size_t last,
-    const std::uint8_t* flags, std::vector<int>& positions)
+    const std::uint32_t* flags, std::vector<int>& positions)
 {
     const std::size_t base = positions.size();
     positions.resize(base + m, 0);
@@ -519,7 +554,7 @@ void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first,
     bool preferRun = false;
     for (std::size_t i = m; i-- > 0;) {
         std::size_t found = ColumnBits::none;
-        std::uint8_t f = 0;
+        std::uint32_t f = 0;
         for (std::size_t index = (end - 1) / 64; found == ColumnBits::none && end > first; --index) {
             std::uint64_t x = columns.word(i, index);
             if (index == (end - 1) / 64)
@@ -529,8 +564,8 @@ void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first,
             while (x != 0) {
                 const auto bit = 63 - static_cast<unsigned>(std::countl_zero(x));
                 const std::size_t k = index * 64 + bit;
-                f = flags[(k - first) * m + i];
-                if ((f & cellReachable) != 0 && (preferRun || (f & cellEndsBest) != 0)) {
+                f = flags[k - first] >> i;
+                if ((f & 1) != 0 && (preferRun || ((f >> packedEndsBest) & 1) != 0)) {
                     found = k;
                     break;
                 }
@@ -542,7 +577,8 @@ void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first,
         if (found == ColumnBits::none)
             break;
         positions[base + i] = static_cast<int>(found);
-        preferRun = i >= 1 && found >= 1 && (f & cellExtendsRun) != 0;
+        // Row 0 ends the walk; a later row found in column 0 would be unreachable.
+        preferRun = ((f >> packedExtendsRun) & 1) != 0;
         end = found;
     }
 }
@@ -575,11 +611,12 @@ ColumnBits columnBitsOf(std::u32string_view word, const Text& text, std::vector<
 /// which the next matching column assumes rather than having every column
 /// store them.
 /// With `flags` set, each column j where some row matches gets its rows'
-/// flags at flags + (j - first) * m; other columns' flags are left as they
-/// were (no walk-back reads them).
+/// packed flags at flags[j - first]; other columns' flags are left as they
+/// were (no walk-back reads them), as are the bits of rows that do not
+/// match in a column.
 template <std::size_t R, class Text>
 double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
-    std::uint8_t* flags)
+    std::uint32_t* flags)
 {
     const std::size_t m = pass.word.size();
     std::array<double, R> gap;
@@ -619,8 +656,7 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
             for (std::size_t i = 0; i < R; ++i)
                 rows |= static_cast<unsigned>((rowBits[i] >> bit) & 1) << i;
             const double bonus = text.bonus(j);
-            std::array<double, R> nextH, nextM, nextB;
-            std::uint8_t* cellFlags = flags != nullptr ? flags + (j - pass.first) * m : nullptr;
+            std::array<double, R> nextH, nextM, nextB, extend;
 #pragma GCC unroll 8
             for (std::size_t i = 0; i < R; ++i) {
                 // A cell that does not match is impossible, which leaves M[i] + gap.
@@ -631,13 +667,13 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
                 cell.s = pick(hit, cell.s, NEG);
                 cell.carry = pick(hit, cell.carry, 0.0);
                 cell.extend = pick(hit, cell.extend, NEG);
-                const double r = std::max(cell.s, M[i] + gap[i]);
-                if (cellFlags != nullptr && i < m)
-                    cellFlags[i] = cellFlag(cell.s, r, cell.extend, i, j);
                 nextH[i] = cell.s;
-                nextM[i] = r;
+                nextM[i] = std::max(cell.s, M[i] + gap[i]);
                 nextB[i] = cell.carry;
+                extend[i] = cell.extend;
             }
+            if (flags != nullptr)
+                flags[j - pass.first] = packedFlags(nextH, nextM, extend);
             H = nextH;
             M = nextM;
             B = nextB;
@@ -653,7 +689,7 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
 /// smallWordPass with R chosen for the word's length (at most 8).
 template <class Text>
 double smallWordPassFor(
-    const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns, std::uint8_t* flags)
+    const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns, std::uint32_t* flags)
 {
     switch (pass.word.size()) {
     case 1:
@@ -682,7 +718,8 @@ inline void growTo(std::vector<T>& buffer, std::size_t size)
 /// success. Columns before the first occurrence of word[0] are all impossible
 /// and columns after the last occurrence of the word's last scalar only
 /// extend the last row's trailing gap, so neither goes through the tables.
-/// Only the walk-back flags are kept per cell (one byte). When the flags of
+/// Only the walk-back flags are kept: one byte per cell, or for short words
+/// one packed word per column (see packedFlags). When the flags of
 /// all columns would exceed flagBudgetBytes, the columns are grouped into
 /// segments of about sqrt(24 n); the first pass keeps the three row arrays at
 /// the start of each segment, and the walk-back (whose column only ever
@@ -737,7 +774,9 @@ std::optional<double> scoreWord(
         m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
               : weights.shortQueryConsecutive };
     const std::size_t columns = last - first + 1;
-    const bool overBudget = positions != nullptr && m * columns > flagBudgetBytes.load(std::memory_order_relaxed);
+    // Short words keep four bytes of flags per column, longer ones one per cell.
+    const std::size_t flagBytes = columns * (bits ? sizeof(std::uint32_t) : m);
+    const bool overBudget = positions != nullptr && flagBytes > flagBudgetBytes.load(std::memory_order_relaxed);
 
     auto finish = [&](double lastRow) {
         for (std::size_t j = last + 1; j < n; ++j)
@@ -748,10 +787,10 @@ std::optional<double> scoreWord(
     if (bits && !overBudget) {
         // Short words keep flags only for the columns where they match, and
         // the walk-back visits only those.
-        std::uint8_t* flags = nullptr;
+        std::uint32_t* flags = nullptr;
         if (positions != nullptr) {
-            growTo(scratch.flags, columns * m);
-            flags = scratch.flags.data();
+            growTo(scratch.columnFlags, columns);
+            flags = scratch.columnFlags.data();
         }
         const double result = finish(smallWordPassFor(weights, pass, text, *bits, flags));
         if (positions != nullptr)
