@@ -1031,7 +1031,7 @@ std::optional<SearchScorer::Match> SearchScorer::match(const Query& query, std::
     // One word's positions come out ascending; only several words need a sort.
     if (query.words.size() > 1)
         std::sort(scratch.positions.begin(), scratch.positions.end());
-    return Match { *total, scratch.positions };
+    return Match { *total, Positions(scratch.positions.begin(), scratch.positions.end()) };
 }
 
 std::optional<double> SearchScorer::score(const Query& query, std::string_view text, Scratch& scratch) const
@@ -1071,7 +1071,7 @@ std::optional<SearchScorer::Match> SearchScorer::score(
     auto result = scoreWord(weights, word, view, scratch, &positions);
     if (!result)
         return std::nullopt;
-    return Match { *result, std::move(positions) };
+    return Match { *result, Positions(positions.begin(), positions.end()) };
 }
 
 std::optional<SearchScorer::Match> SearchScorer::bestDroppingOneCharacter(
@@ -1085,7 +1085,7 @@ std::optional<SearchScorer::Match> SearchScorer::bestDroppingOneCharacter(
     auto result = bestDropping(weights, word, view, scratch, &positions);
     if (!result)
         return std::nullopt;
-    return Match { *result, std::move(positions) };
+    return Match { *result, Positions(positions.begin(), positions.end()) };
 }
 
 std::optional<SearchScorer::Match> SearchScorer::slowPath(
@@ -1101,7 +1101,7 @@ std::optional<SearchScorer::Match> SearchScorer::slowPath(
     if (!total)
         return std::nullopt;
     std::sort(positions.begin(), positions.end());
-    return Match { *total, std::move(positions) };
+    return Match { *total, Positions(positions.begin(), positions.end()) };
 }
 
 namespace SearchScorerTesting {

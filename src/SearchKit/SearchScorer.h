@@ -1,7 +1,11 @@
 // Fuzzy subsequence scoring of a typed query against a window's text.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,6 +13,138 @@
 #include <vector>
 
 namespace vantrel {
+
+/// Matched scalar indices: an array of ints like std::vector<int>, except
+/// that up to `inlineCapacity` of them (a query of that many scalars) live
+/// in the object itself. Only longer lists go to the heap, so ranking
+/// thousands of texts makes no allocation per match.
+class Positions {
+public:
+    using value_type = int;
+    using size_type = std::size_t;
+    using iterator = int*;
+    using const_iterator = const int*;
+    static constexpr size_type inlineCapacity = 6;
+
+    Positions() noexcept = default;
+    Positions(std::initializer_list<int> values) { insert(end(), values.begin(), values.end()); }
+    template <std::forward_iterator It>
+    Positions(It first, It last)
+    {
+        insert(end(), first, last);
+    }
+    Positions(const Positions& other) { insert(end(), other.begin(), other.end()); }
+    Positions(Positions&& other) noexcept { take(other); }
+    Positions& operator=(const Positions& other)
+    {
+        if (this != &other) {
+            clear();
+            insert(end(), other.begin(), other.end());
+        }
+        return *this;
+    }
+    Positions& operator=(Positions&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            take(other);
+        }
+        return *this;
+    }
+    ~Positions() { release(); }
+
+    size_type size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    int* data() noexcept { return data_; }
+    const int* data() const noexcept { return data_; }
+    iterator begin() noexcept { return data_; }
+    iterator end() noexcept { return data_ + size_; }
+    const_iterator begin() const noexcept { return data_; }
+    const_iterator end() const noexcept { return data_ + size_; }
+    int& operator[](size_type i) noexcept { return data_[i]; }
+    const int& operator[](size_type i) const noexcept { return data_[i]; }
+    int front() const noexcept { return data_[0]; }
+    int back() const noexcept { return data_[size_ - 1]; }
+
+    void clear() noexcept { size_ = 0; }
+    void reserve(size_type capacity)
+    {
+        if (capacity <= capacity_)
+            return;
+        capacity = std::max(capacity, 2 * capacity_);
+        int* grown = new int[capacity];
+        std::copy(begin(), end(), grown);
+        release();
+        data_ = grown;
+        capacity_ = capacity;
+    }
+    void push_back(int value)
+    {
+        reserve(size_ + 1);
+        data_[size_++] = value;
+    }
+    void resize(size_type size, int value = 0)
+    {
+        reserve(size);
+        if (size > size_)
+            std::fill(data_ + size_, data_ + size, value);
+        size_ = size;
+    }
+    void assign(size_type size, int value)
+    {
+        clear();
+        resize(size, value);
+    }
+    template <std::forward_iterator It>
+    iterator insert(const_iterator at, It first, It last)
+    {
+        const auto offset = static_cast<size_type>(at - data_);
+        const auto count = static_cast<size_type>(std::distance(first, last));
+        reserve(size_ + count); // moves the elements: `at` is stale from here
+        std::copy_backward(data_ + offset, data_ + size_, data_ + size_ + count);
+        std::copy(first, last, data_ + offset);
+        size_ += count;
+        return data_ + offset;
+    }
+
+    friend bool operator==(const Positions& a, const Positions& b)
+    {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    }
+    friend bool operator==(const Positions& a, const std::vector<int>& b)
+    {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    }
+
+private:
+    bool onHeap() const noexcept { return data_ != inline_; }
+    void release() noexcept
+    {
+        if (onHeap())
+            delete[] data_;
+        data_ = inline_;
+        capacity_ = inlineCapacity;
+    }
+    /// Takes over `other`'s elements and leaves it empty.
+    void take(Positions& other) noexcept
+    {
+        if (other.onHeap()) {
+            data_ = other.data_;
+            capacity_ = other.capacity_;
+        } else {
+            std::copy(other.begin(), other.end(), inline_);
+        }
+        size_ = other.size_;
+        other.data_ = other.inline_;
+        other.size_ = 0;
+        other.capacity_ = inlineCapacity;
+    }
+
+    int* data_ = inline_;
+    size_type size_ = 0;
+    size_type capacity_ = inlineCapacity;
+    int inline_[inlineCapacity] = {};
+};
 
 /// Decides whether a query matches a text, how well, and which characters
 /// matched. A pure value: safe to use from any thread.
@@ -50,7 +186,7 @@ struct SearchScorer {
         double score = 0;
         /// Matched scalar indices, ascending; an index repeats when two words
         /// matched the same character.
-        std::vector<int> positions;
+        Positions positions;
 
         bool operator==(const Match&) const = default;
     };

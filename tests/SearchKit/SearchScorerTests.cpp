@@ -304,6 +304,70 @@ TEST(SearchScorerUnicode, PositionsCountScalars)
     EXPECT_EQ(SearchScorer().match("b", "a\xFF\xC3(b")->positions, std::vector<int> {4});
 }
 
+// --- Positions --------------------------------------------------------------
+
+TEST(SearchScorerPositions, BehaveAsAVectorInPlaceAndOnTheHeap)
+{
+    // Random edits applied to Positions and to a std::vector alike, across
+    // the move from in-place storage to the heap and back by assignment.
+    std::mt19937 random(5);
+    Positions positions;
+    std::vector<int> model;
+    for (int step = 0; step < 4000; ++step) {
+        const int value = static_cast<int>(random() % 100);
+        switch (random() % 8) {
+        case 0:
+        case 1:
+            positions.push_back(value);
+            model.push_back(value);
+            break;
+        case 2: {
+            const std::size_t at = random() % (model.size() + 1);
+            const std::vector<int> more(random() % 9, value);
+            positions.insert(positions.begin() + at, more.begin(), more.end());
+            model.insert(model.begin() + static_cast<std::ptrdiff_t>(at), more.begin(), more.end());
+            break;
+        }
+        case 3: {
+            const std::size_t size = random() % 12;
+            positions.resize(size, value);
+            model.resize(size, value);
+            break;
+        }
+        case 4: {
+            Positions copy = positions; // copied, then the original reused
+            positions.assign(random() % 10, value);
+            model.assign(positions.size(), value);
+            ASSERT_EQ(copy.size(), copy.end() - copy.begin());
+            positions = copy;
+            model.assign(copy.begin(), copy.end());
+            break;
+        }
+        case 5: {
+            Positions moved = std::move(positions); // the source is left empty and usable
+            ASSERT_TRUE(positions.empty());
+            positions.push_back(value);
+            positions = std::move(moved);
+            break;
+        }
+        case 6:
+            if (random() % 4 == 0) {
+                positions.clear();
+                model.clear();
+            }
+            break;
+        default:
+            positions = Positions(model.begin(), model.end());
+            break;
+        }
+        ASSERT_EQ(positions, model) << "step " << step;
+        ASSERT_EQ(positions.size(), model.size());
+    }
+    EXPECT_EQ((Positions {0, 0, 1}), (std::vector<int> {0, 0, 1}));
+    EXPECT_NE((Positions {0, 1}), (Positions {0, 1, 2}));
+    EXPECT_NE((Positions {0, 1}), (std::vector<int> {1, 0}));
+}
+
 // --- The kernel against the oracle ----------------------------------------
 
 std::string randomText(std::mt19937& random, std::string_view alphabet, std::size_t maxLength)
