@@ -249,44 +249,9 @@ struct MatchedCell {
     double extend;
 };
 
-/// Branch-free choices between two doubles: `a` where the mask is set, `b`
-/// where it is clear. With SSE2 the masks stay in vector registers, so a
-/// choice on the table's dependency chain takes no trip through the integer
-/// registers.
-#if defined(__SSE2__)
-using Choice = __m128d;
-inline Choice choiceOf(bool set)
-{
-    return _mm_castsi128_pd(_mm_cvtsi64_si128(-static_cast<long long>(set)));
-}
-inline Choice lessThan(double a, double b)
-{
-    return _mm_cmplt_sd(_mm_set_sd(a), _mm_set_sd(b));
-}
-inline double pick(Choice mask, double a, double b)
-{
-    return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(mask, _mm_set_sd(a)), _mm_andnot_pd(mask, _mm_set_sd(b))));
-}
-#else
-using Choice = std::uint64_t;
-inline Choice choiceOf(bool set)
-{
-    return 0 - static_cast<std::uint64_t>(set);
-}
-inline Choice lessThan(double a, double b)
-{
-    return choiceOf(a < b);
-}
-inline double pick(Choice mask, double a, double b)
-{
-    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
-}
-#endif
-
 /// The matched cell (i, j) from the previous column's rows H, M and B: a new
 /// run starting here or the run before it continued, whichever scores more
-/// (a new run on ties). Without a branch on the scores: which one wins is as
-/// good as random.
+/// (a new run on ties).
 template <class Array>
 inline MatchedCell matchedCell(
     const Weights& weights, std::size_t i, std::size_t j, double bonus, double c, const Array& H, const Array& M, const Array& B)
@@ -295,12 +260,11 @@ inline MatchedCell matchedCell(
         return { bonus + weights.gapLeading * static_cast<double>(j), bonus, NEG };
     const double fresh = bonus + M[i - 1];
     const double extend = H[i - 1] + std::max(c, B[i - 1]);
-    return { std::max(fresh, extend), pick(lessThan(fresh, extend), B[i - 1], bonus), extend };
+    return { std::max(fresh, extend), fresh < extend ? B[i - 1] : bonus, extend };
 }
 
 /// The walk-back facts of a cell whose character matched: its score `s`, the
 /// row's best `r` so far and the value `extend` of continuing the run.
-/// Without branches, for the same reason.
 inline std::uint8_t cellFlag(double s, double r, double extend, std::size_t i, std::size_t j)
 {
     const unsigned reachable = s != NEG;
@@ -317,32 +281,6 @@ inline std::uint8_t cellFlag(double s, double r, double extend, std::size_t i, s
 /// 0), so cellFlag's guards on them are left out.
 constexpr unsigned packedEndsBest = 8;
 constexpr unsigned packedExtendsRun = 16;
-
-template <std::size_t R>
-inline std::uint32_t packedFlags(
-    const std::array<double, R>& s, const std::array<double, R>& r, const std::array<double, R>& extend)
-{
-    unsigned reachable = 0, best = 0, run = 0;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    // Two rows per comparison.
-    const __m128d neg = _mm_set1_pd(NEG);
-    for (; i + 2 <= R; i += 2) {
-        const __m128d sv = _mm_set_pd(s[i + 1], s[i]);
-        const __m128d rv = _mm_set_pd(r[i + 1], r[i]);
-        const __m128d ev = _mm_set_pd(extend[i + 1], extend[i]);
-        reachable |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpneq_pd(sv, neg))) << i;
-        best |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(sv, rv))) << i;
-        run |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(rv, ev))) << i;
-    }
-#endif
-    for (; i < R; ++i) {
-        reachable |= static_cast<unsigned>(s[i] != NEG) << i;
-        best |= static_cast<unsigned>(s[i] == r[i]) << i;
-        run |= static_cast<unsigned>(r[i] == extend[i]) << i;
-    }
-    return reachable | best << packedEndsBest | run << packedExtendsRun;
-}
 
 /// One column of the tables: H (best score with word[i] matched exactly at
 /// text[j]), M (best score with word[i] matched at or before text[j], gaps
@@ -601,15 +539,143 @@ ColumnBits columnBitsOf(std::u32string_view word, const Text& text, std::vector<
         });
 }
 
+/// Two rows of the short-word pass side by side: an SSE2 register where the
+/// machine has one, two doubles elsewhere. Every operation is the scalar
+/// one lane by lane, so both give the same bits.
+#if defined(__SSE2__)
+struct Lanes {
+    __m128d v;
+};
+inline Lanes lanes(double low, double high)
+{
+    return { _mm_set_pd(high, low) };
+}
+inline Lanes operator+(Lanes a, Lanes b)
+{
+    return { _mm_add_pd(a.v, b.v) };
+}
+/// std::max per lane: `b` only where it is greater, `a` on ties.
+inline Lanes maxOf(Lanes a, Lanes b)
+{
+    return { _mm_max_pd(b.v, a.v) };
+}
+/// All bits set in the lanes where a < b.
+inline Lanes lessMask(Lanes a, Lanes b)
+{
+    return { _mm_cmplt_pd(a.v, b.v) };
+}
+/// `a` in the lanes where the mask is set, `b` in the others.
+inline Lanes select(Lanes mask, Lanes a, Lanes b)
+{
+    return { _mm_or_pd(_mm_and_pd(mask.v, a.v), _mm_andnot_pd(mask.v, b.v)) };
+}
+/// Bit k set where lane k of `a` equals (differs from) lane k of `b`.
+inline unsigned equalBits(Lanes a, Lanes b)
+{
+    return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(a.v, b.v)));
+}
+inline unsigned unequalBits(Lanes a, Lanes b)
+{
+    return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpneq_pd(a.v, b.v)));
+}
+/// The high lane of `low` and the low lane of `high`.
+inline Lanes straddle(Lanes low, Lanes high)
+{
+    return { _mm_shuffle_pd(low.v, high.v, 1) };
+}
+/// `a` with its low lane replaced.
+inline Lanes withLow(Lanes a, double low)
+{
+    return { _mm_move_sd(a.v, _mm_set_sd(low)) };
+}
+inline double lowOf(Lanes a)
+{
+    return _mm_cvtsd_f64(a.v);
+}
+inline double highOf(Lanes a)
+{
+    return _mm_cvtsd_f64(_mm_unpackhi_pd(a.v, a.v));
+}
+#else
+struct Lanes {
+    double low, high;
+};
+inline Lanes lanes(double low, double high)
+{
+    return { low, high };
+}
+inline Lanes operator+(Lanes a, Lanes b)
+{
+    return { a.low + b.low, a.high + b.high };
+}
+inline Lanes maxOf(Lanes a, Lanes b)
+{
+    return { std::max(a.low, b.low), std::max(a.high, b.high) };
+}
+inline double maskOf(bool set)
+{
+    return std::bit_cast<double>(0 - static_cast<std::uint64_t>(set));
+}
+inline Lanes lessMask(Lanes a, Lanes b)
+{
+    return { maskOf(a.low < b.low), maskOf(a.high < b.high) };
+}
+inline double selectOne(double mask, double a, double b)
+{
+    const auto m = std::bit_cast<std::uint64_t>(mask);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
+}
+inline Lanes select(Lanes mask, Lanes a, Lanes b)
+{
+    return { selectOne(mask.low, a.low, b.low), selectOne(mask.high, a.high, b.high) };
+}
+inline unsigned equalBits(Lanes a, Lanes b)
+{
+    return static_cast<unsigned>(a.low == b.low) | static_cast<unsigned>(a.high == b.high) << 1;
+}
+inline unsigned unequalBits(Lanes a, Lanes b)
+{
+    return static_cast<unsigned>(a.low != b.low) | static_cast<unsigned>(a.high != b.high) << 1;
+}
+inline Lanes straddle(Lanes low, Lanes high)
+{
+    return { low.high, high.low };
+}
+inline Lanes withLow(Lanes a, double low)
+{
+    return { low, a.high };
+}
+inline double lowOf(Lanes a)
+{
+    return a.low;
+}
+inline double highOf(Lanes a)
+{
+    return a.high;
+}
+#endif
+
+/// A mask of the lanes whose bit is set in `bits` (bit 0: the low lane).
+inline Lanes laneMask(unsigned bits)
+{
+    const double set = std::bit_cast<double>(~std::uint64_t { 0 });
+    return lanes((bits & 1) != 0 ? set : 0.0, (bits & 2) != 0 ? set : 0.0);
+}
+
 /// The table pass for words of R scalars (R <= 4), or of 5 to 8 with R = 8
-/// and the spare rows never matching. The three rows live in local arrays
-/// indexed only by unrolled constants, so the compiler keeps them in
-/// registers. A column whose scalar is in no row only adds every row's gap:
-/// that is the whole cost of most columns, so the pass jumps from one
-/// matching column to the next with the column bits and runs only the gap
-/// additions in between. H and B of such a column are impossible and 0,
-/// which the next matching column assumes rather than having every column
-/// store them.
+/// and the spare rows never matching. Rows go two to a Lanes, so one
+/// instruction does a step of the recurrence for two rows, and the three
+/// row arrays stay in registers. A column whose scalar is in no row only
+/// adds every row's gap: that is the whole cost of most columns, so the
+/// pass jumps from one matching column to the next with the column bits and
+/// runs only the gap additions in between. H and B of such a column are
+/// impossible and 0, which the next matching column assumes rather than
+/// having every column store them.
+/// Row i reads row i - 1 of the previous column. Row 0 reads a row -1 whose
+/// M is gapLeading * j, H impossible and B 0: a new run there scores
+/// bonus + gapLeading * j, as the first row must, and continuing one is
+/// ruled out. Lanes do exactly what the scalar recurrence does: the same
+/// additions, and each max keeps the same operand on ties.
 /// With `flags` set, each column j where some row matches gets its rows'
 /// packed flags at flags[j - first]; other columns' flags are left as they
 /// were (no walk-back reads them), as are the bits of rows that do not
@@ -618,14 +684,21 @@ template <std::size_t R, class Text>
 double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
     std::uint32_t* flags)
 {
+    constexpr std::size_t V = (R + 1) / 2; // row pairs
     const std::size_t m = pass.word.size();
-    std::array<double, R> gap;
-    for (std::size_t i = 0; i < R; ++i)
-        gap[i] = i + 1 == m ? weights.gapTrailing : weights.gapInner;
-    std::array<double, R> H, M, B;
-    H.fill(NEG);
-    M.fill(NEG);
-    B.fill(0);
+    const Lanes neg = lanes(NEG, NEG);
+    const Lanes zero = lanes(0, 0);
+    const Lanes c = lanes(pass.c, pass.c);
+    // The masks of which of a pair's rows match, by their two bits.
+    const Lanes hits[4] = { laneMask(0), laneMask(1), laneMask(2), laneMask(3) };
+    auto rowGap = [&](std::size_t i) { return i + 1 == m ? weights.gapTrailing : weights.gapInner; };
+    std::array<Lanes, V> gap, H, M, B;
+    for (std::size_t v = 0; v < V; ++v) {
+        gap[v] = lanes(rowGap(2 * v), rowGap(2 * v + 1));
+        H[v] = neg;
+        M[v] = neg;
+        B[v] = zero;
+    }
     std::size_t next = pass.first; // the first column not yet in the tables
     const std::size_t lastIndex = pass.last / 64;
     for (std::size_t index = pass.first / 64; index <= lastIndex; ++index) {
@@ -644,46 +717,60 @@ double smallWordPass(const Weights& weights, const WordPass& pass, const Text& t
             const std::size_t j = index * 64 + bit;
             if (next != j) {
                 for (; next < j; ++next) {
-#pragma GCC unroll 8
-                    for (std::size_t i = 0; i < R; ++i)
-                        M[i] += gap[i];
+                    for (std::size_t v = 0; v < V; ++v)
+                        M[v] = M[v] + gap[v];
                 }
-                H.fill(NEG);
-                B.fill(0);
+                H.fill(neg);
+                B.fill(zero);
             }
             next = j + 1;
-            unsigned rows = 0;
-            for (std::size_t i = 0; i < R; ++i)
-                rows |= static_cast<unsigned>((rowBits[i] >> bit) & 1) << i;
-            const double bonus = text.bonus(j);
-            std::array<double, R> nextH, nextM, nextB, extend;
-#pragma GCC unroll 8
-            for (std::size_t i = 0; i < R; ++i) {
-                // A cell that does not match is impossible, which leaves M[i] + gap.
-                // Which rows match is as good as random, so the cell is
-                // computed for every row and kept or not without a branch.
-                const Choice hit = choiceOf(((rows >> i) & 1) != 0);
-                MatchedCell cell = matchedCell(weights, i, j, bonus, pass.c, H, M, B);
-                cell.s = pick(hit, cell.s, NEG);
-                cell.carry = pick(hit, cell.carry, 0.0);
-                cell.extend = pick(hit, cell.extend, NEG);
-                nextH[i] = cell.s;
-                nextM[i] = std::max(cell.s, M[i] + gap[i]);
-                nextB[i] = cell.carry;
-                extend[i] = cell.extend;
+            const double bonusValue = text.bonus(j);
+            const Lanes bonus = lanes(bonusValue, bonusValue);
+            const double leadM = weights.gapLeading * static_cast<double>(j);
+            std::array<Lanes, V> nextH, nextM, nextB;
+            unsigned reachable = 0, best = 0, run = 0;
+            for (std::size_t v = 0; v < V; ++v) {
+                // Rows 2v - 1 and 2v: the rows below this pair.
+                const Lanes belowM = v == 0 ? lanes(leadM, lowOf(M[0])) : straddle(M[v - 1], M[v]);
+                const Lanes belowH = v == 0 ? lanes(NEG, lowOf(H[0])) : straddle(H[v - 1], H[v]);
+                const Lanes belowB = v == 0 ? lanes(0, lowOf(B[0])) : straddle(B[v - 1], B[v]);
+                // A new run starting here, or the run below continued,
+                // whichever scores more (a new run on ties); the carry
+                // follows the choice.
+                const Lanes fresh = bonus + belowM;
+                Lanes extend = belowH + maxOf(c, belowB);
+                if (v == 0)
+                    extend = withLow(extend, NEG);
+                Lanes cell = maxOf(fresh, extend);
+                Lanes carry = select(lessMask(fresh, extend), belowB, bonus);
+                // Which rows match is as good as random, so every row's cell
+                // is computed and kept or not without a branch.
+                unsigned pair = 0;
+                for (std::size_t k = 0; k < 2 && 2 * v + k < R; ++k)
+                    pair |= static_cast<unsigned>((rowBits[2 * v + k] >> bit) & 1) << k;
+                const Lanes hit = hits[pair];
+                cell = select(hit, cell, neg);
+                carry = select(hit, carry, zero);
+                extend = select(hit, extend, neg);
+                const Lanes kept = maxOf(cell, M[v] + gap[v]);
+                if (flags != nullptr) {
+                    reachable |= unequalBits(cell, neg) << (2 * v);
+                    best |= equalBits(cell, kept) << (2 * v);
+                    run |= equalBits(kept, extend) << (2 * v);
+                }
+                nextH[v] = cell;
+                nextM[v] = kept;
+                nextB[v] = carry;
             }
             if (flags != nullptr)
-                flags[j - pass.first] = packedFlags(nextH, nextM, extend);
+                flags[j - pass.first] = reachable | best << packedEndsBest | run << packedExtendsRun;
             H = nextH;
             M = nextM;
             B = nextB;
         }
     }
-    double result = M[0];
-    for (std::size_t i = 1; i < R; ++i)
-        if (i + 1 == m)
-            result = M[i];
-    return result;
+    const Lanes last = M[(m - 1) / 2];
+    return (m - 1) % 2 == 0 ? lowOf(last) : highOf(last);
 }
 
 /// smallWordPass with R chosen for the word's length (at most 8).
@@ -719,7 +806,7 @@ inline void growTo(std::vector<T>& buffer, std::size_t size)
 /// and columns after the last occurrence of the word's last scalar only
 /// extend the last row's trailing gap, so neither goes through the tables.
 /// Only the walk-back flags are kept: one byte per cell, or for short words
-/// one packed word per column (see packedFlags). When the flags of
+/// one packed word per column (see packedEndsBest). When the flags of
 /// all columns would exceed flagBudgetBytes, the columns are grouped into
 /// segments of about sqrt(24 n); the first pass keeps the three row arrays at
 /// the start of each segment, and the walk-back (whose column only ever
