@@ -132,7 +132,8 @@ private:
             data_ = other.data_;
             capacity_ = other.capacity_;
         } else {
-            std::copy(other.begin(), other.end(), inline_);
+            // All of the in-place array: a fixed size copies without a call.
+            std::copy(std::begin(other.inline_), std::end(other.inline_), inline_);
         }
         size_ = other.size_;
         other.data_ = other.inline_;
