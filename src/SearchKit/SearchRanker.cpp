@@ -30,10 +30,7 @@ struct Keyed {
     std::uint32_t length = 0;
 };
 
-/// The working arrays of one ranking, kept per thread from one ranking to
-/// the next: re-ranking on every keystroke then reuses the same memory
-/// instead of having the allocator hand it back to the system and fault it
-/// in again each time.
+/// The working arrays of one ordering (see Reused).
 struct OrderScratch {
     std::vector<std::uint64_t> keys, otherKeys;
     std::vector<Scored> otherScored;
@@ -42,12 +39,6 @@ struct OrderScratch {
     std::vector<std::string_view> texts;
     std::vector<std::uint8_t> plain;
 };
-
-OrderScratch& orderScratch()
-{
-    thread_local OrderScratch scratch;
-    return scratch;
-}
 
 /// The score as an unsigned key that orders best first: doubles order as
 /// their bits once negative ones are flipped (both zeros count as +0).
@@ -62,14 +53,13 @@ inline std::uint64_t bestFirstKey(double score)
 /// radix sort on bestFirstKey, a byte per pass; a pass whose byte is the
 /// same in every key moves nothing and is skipped, so the few bytes that
 /// scores of similar size differ in decide the cost.
-void sortBestFirst(std::vector<Scored>& scored)
+void sortBestFirst(std::vector<Scored>& scored, OrderScratch& scratch)
 {
     const std::size_t n = scored.size();
     if (n < 256) {
         std::stable_sort(scored.begin(), scored.end(), [](const Scored& a, const Scored& b) { return a.score > b.score; });
         return;
     }
-    OrderScratch& scratch = orderScratch();
     std::vector<std::uint64_t>& keys = scratch.keys;
     keys.resize(n);
     std::array<std::array<std::uint32_t, 256>, 8> counts {};
@@ -128,13 +118,14 @@ unsigned threadsFor(std::size_t count, unsigned threads)
 
 void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsTexts, unsigned threads)
 {
+    Reused<OrderScratch> reused;
+    OrderScratch& scratch = *reused;
     // Candidates arrive in input order, so a stable sort by score alone
     // leaves equal scores in input order.
-    sortBestFirst(scored);
+    sortBestFirst(scored, scratch);
 
     // Runs of exactly equal scores are ordered by collation; only their
     // members need their texts.
-    OrderScratch& scratch = orderScratch();
     auto& runs = scratch.runs;
     runs.clear();
     auto& tiedIndex = scratch.tiedIndex; // by slot

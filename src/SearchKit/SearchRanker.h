@@ -47,6 +47,53 @@ struct Scored {
 using TiebreakText = std::function<std::string_view(std::uint32_t index, std::string& storage)>;
 void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsTexts, unsigned threads);
 
+/// What one thread of a ranking keeps of the candidates it matched.
+struct Chunk {
+    std::vector<std::uint32_t> indices;
+    std::vector<double> scores;
+    std::vector<SearchScorer::Match> matches;
+};
+
+/// Working memory kept per thread from one ranking to the next: re-ranking
+/// on every keystroke then reuses it instead of having the allocator give it
+/// back to the system and fault it in again. A ranking started while the
+/// thread's is in use (from inside a haystack or tiebreak function) gets a
+/// fresh one.
+template <class T>
+class Reused {
+public:
+    Reused()
+        : slot_(slot())
+        , borrowed_(!slot_.inUse)
+    {
+        slot_.inUse = true;
+    }
+    ~Reused()
+    {
+        if (borrowed_)
+            slot_.inUse = false;
+    }
+    Reused(const Reused&) = delete;
+    Reused& operator=(const Reused&) = delete;
+
+    T& operator*() { return borrowed_ ? slot_.value : own_; }
+
+private:
+    struct Slot {
+        T value;
+        bool inUse = false;
+    };
+    static Slot& slot()
+    {
+        thread_local Slot slot;
+        return slot;
+    }
+
+    Slot& slot_;
+    bool borrowed_;
+    T own_;
+};
+
 /// Runs body(chunk, begin, end) over [0, count) split into `chunks` contiguous
 /// ranges, each on its own thread (the first on the caller's).
 void forChunks(std::size_t count, unsigned chunks, const std::function<void(unsigned, std::size_t, std::size_t)>& body);
@@ -64,18 +111,19 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     const auto prepared = SearchScorer::prepare(query);
     auto begin = std::ranges::begin(items);
 
-    struct Chunk {
-        std::vector<std::uint32_t> indices;
-        std::vector<double> scores;
-        std::vector<SearchScorer::Match> matches;
-    };
-    std::vector<Chunk> chunks(threads);
+    Reused<std::vector<Chunk>> reused;
+    std::vector<Chunk>& chunks = *reused;
+    if (chunks.size() < threads)
+        chunks.resize(threads);
     forChunks(count, threads, [&](unsigned chunk, std::size_t from, std::size_t to) {
         SearchScorer::Scratch scratch;
-        // Filled here and moved into place at the end: vectors side by side
-        // in `chunks` share cache lines, and every push_back on one thread
-        // would take them from the other.
-        Chunk out;
+        // Taken out, filled here and moved back at the end: vectors side by
+        // side in `chunks` share cache lines, and every push_back on one
+        // thread would take them from the other.
+        Chunk out = std::move(chunks[chunk]);
+        out.indices.clear();
+        out.scores.clear();
+        out.matches.clear();
         // Room for every candidate up front: growing these by doubling
         // would copy them and fault in fresh pages several times.
         out.indices.reserve(to - from);
@@ -99,13 +147,14 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     });
 
     std::size_t kept = 0;
-    for (const auto& chunk : chunks)
-        kept += chunk.indices.size();
+    for (unsigned chunk = 0; chunk < threads; ++chunk)
+        kept += chunks[chunk].indices.size();
     std::vector<Scored> scored;
     scored.reserve(kept);
     std::vector<SearchScorer::Match*> matches;
     matches.reserve(positions ? kept : 0);
-    for (auto& chunk : chunks) {
+    for (unsigned c = 0; c < threads; ++c) {
+        Chunk& chunk = chunks[c];
         for (std::size_t k = 0; k < chunk.indices.size(); ++k) {
             scored.push_back({ chunk.scores[k], chunk.indices[k], static_cast<std::uint32_t>(scored.size()) });
             if (positions)

@@ -248,6 +248,24 @@ TEST(SearchRanker, ContractionsOverruleCharacterWeights)
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
 }
 
+TEST(SearchRanker, RankingFromInsideARankingLeavesBothIntact)
+{
+    // A tiebreak that ranks in turn, on the same thread, while the outer
+    // ranking still holds its matches: each needs working memory of its own.
+    const std::vector<Window> windows {{1, "Mail", "b"}, {2, "Mail", "a"}, {3, "Maps", "c"}, {4, "Mail", "a"}};
+    const auto expected = SearchRanker::rank(windows, "ma", SearchScorer(), searchText, fullName);
+    ASSERT_EQ(expected.size(), 4u);
+    int calls = 0, intact = 0;
+    auto rankingTiebreak = [&](const Window& w) {
+        ++calls;
+        intact += SearchRanker::rank(windows, "ma", SearchScorer(), searchText, fullName) == expected;
+        return fullName(w);
+    };
+    EXPECT_EQ(SearchRanker::rank(windows, "ma", SearchScorer(), searchText, rankingTiebreak), expected);
+    EXPECT_GT(calls, 0);
+    EXPECT_EQ(intact, calls);
+}
+
 TEST(SearchRanker, ThreadedRankingIsIdentical)
 {
     // Many ties (few distinct words) so that the collation pass matters.
