@@ -95,6 +95,7 @@ public:
         clear();
         resize(size, value);
     }
+    /// Unlike std::vector's, the range must not come from this object.
     template <std::forward_iterator It>
     iterator insert(const_iterator at, It first, It last)
     {
