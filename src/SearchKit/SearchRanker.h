@@ -179,8 +179,8 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     std::vector<Ranked<Item>> result;
     result.reserve(scored.size());
     for (const auto& entry : scored) {
-        result.push_back({ *std::next(begin, static_cast<std::ptrdiff_t>(entry.index)),
-            positions ? std::move(*matches[entry.slot]) : SearchScorer::Match { entry.score, {} } });
+        result.emplace_back(*std::next(begin, static_cast<std::ptrdiff_t>(entry.index)),
+            positions ? std::move(*matches[entry.slot]) : SearchScorer::Match { entry.score, {} });
     }
     return result;
 }
