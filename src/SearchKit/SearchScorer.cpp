@@ -354,6 +354,25 @@ struct ColumnBits {
 /// Bits of rows 0..m-1 for the 64 columns from `begin` (fewer at the end).
 using BlockBits = std::array<std::uint64_t, ColumnBits::maxRows>;
 
+#if defined(__SSE2__)
+/// Calls mark(at, drop) for the columns [begin, end) Width at a time. When
+/// the text (`n` columns in all) has at least Width, the rest goes as its
+/// last Width columns with the `drop` already marked left out. Returns the
+/// first column left for marking one at a time.
+template <std::size_t Width, class Mark>
+std::size_t markInSteps(std::size_t begin, std::size_t end, std::size_t n, Mark&& mark)
+{
+    std::size_t j = begin;
+    for (; j + Width <= end; j += Width)
+        mark(j, 0u);
+    if (j < end && n >= Width) {
+        mark(end - Width, static_cast<unsigned>(Width - (end - j)));
+        j = end;
+    }
+    return j;
+}
+#endif
+
 /// Marks the columns [begin, end) of decoded, lower-cased scalars; `begin`
 /// starts a block of 64 and the text has `n` scalars in all.
 void markScalars(std::u32string_view word, const char32_t* lowered, [[maybe_unused]] std::size_t n, std::size_t begin,
@@ -370,13 +389,7 @@ void markScalars(std::u32string_view word, const char32_t* lowered, [[maybe_unus
             acc[i] |= std::uint64_t { found } << (at + drop - begin);
         }
     };
-    for (; j + 4 <= end; j += 4)
-        mark(j, 0);
-    // The rest of the text as the last four scalars, the ones already seen dropped.
-    if (j < end && n >= 4) {
-        mark(end - 4, static_cast<unsigned>(4 - (end - j)));
-        j = end;
-    }
+    j = markInSteps<4>(begin, end, n, mark);
 #endif
     for (; j < end; ++j)
         for (std::size_t i = 0; i < m; ++i)
@@ -410,12 +423,7 @@ void markBytes(std::u32string_view word, const std::uint8_t* bytes, [[maybe_unus
                 acc[i] |= (std::uint64_t { found } & keep[i]) << (at + drop - begin);
             }
         };
-        for (; j + 16 <= end; j += 16)
-            mark(j, 0);
-        if (j < end && n >= 16) {
-            mark(end - 16, static_cast<unsigned>(16 - (end - j)));
-            j = end;
-        }
+        j = markInSteps<16>(begin, end, n, mark);
     }
 #endif
     for (; j < end; ++j) {
