@@ -336,10 +336,12 @@ TEST(SearchScorerPositions, BehaveAsAVectorInPlaceAndOnTheHeap)
         }
         case 4: {
             Positions copy = positions; // copied, then the original reused
+            const std::vector<int> saved = model;
             positions.assign(random() % 10, value);
             model.assign(positions.size(), value);
+            ASSERT_EQ(positions, model);
             positions = copy;
-            model.assign(copy.begin(), copy.end());
+            model = saved;
             break;
         }
         case 5: {
