@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 namespace vantrel {
 namespace {
 
-TEST(ThreadSerialQueue, RunsJobsInOrderOffTheCallingThread)
+TEST(ThreadSerialQueue, RunsJobsInOrderOffTheCallingThreadAndSyncOnTheQueueRunsInline)
 {
     ThreadSerialQueue queue("test");
     std::vector<int> ran;
@@ -28,11 +28,8 @@ TEST(ThreadSerialQueue, RunsJobsInOrderOffTheCallingThread)
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(ran, expected);
     EXPECT_NE(worker, std::this_thread::get_id());
-}
 
-TEST(ThreadSerialQueue, SyncOnTheQueueRunsInlineInsteadOfDeadlocking)
-{
-    ThreadSerialQueue queue("test");
+    // A sync from the queue itself would otherwise deadlock.
     bool inner = false, current = false;
     queue.sync([&] {
         current = queue.isCurrent();
@@ -57,10 +54,13 @@ TEST(ThreadSerialQueue, DelayedJobWaitsAndCanBeCancelled)
     EXPECT_FALSE(cancelledRan);
 }
 
-TEST(ManualSerialQueue, JobsRunWithTheLoopInSubmissionOrder)
-{
+struct ManualSerialQueueTest : ::testing::Test {
     ManualRunLoop loop;
-    ManualSerialQueue queue(loop);
+    ManualSerialQueue queue{loop};
+};
+
+TEST_F(ManualSerialQueueTest, JobsRunWithTheLoopInSubmissionOrderAndSyncDrainsPendingWorkFirst)
+{
     std::vector<std::string> ran;
     queue.async([&] {
         ran.push_back("q1");
@@ -71,25 +71,18 @@ TEST(ManualSerialQueue, JobsRunWithTheLoopInSubmissionOrder)
     EXPECT_EQ(queue.pendingCount(), 2u);
     loop.runPending();
     EXPECT_EQ(ran, (std::vector<std::string>{"q1", "main", "q2"}));
-}
 
-TEST(ManualSerialQueue, SyncDrainsPendingWorkFirst)
-{
-    ManualRunLoop loop;
-    ManualSerialQueue queue(loop);
-    std::vector<int> ran;
-    queue.async([&] { ran.push_back(1); });
-    queue.async([&] { ran.push_back(2); });
-    queue.sync([&] { ran.push_back(3); });
-    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    ran.clear();
+    queue.async([&] { ran.push_back("1"); });
+    queue.async([&] { ran.push_back("2"); });
+    queue.sync([&] { ran.push_back("3"); });
+    EXPECT_EQ(ran, (std::vector<std::string>{"1", "2", "3"}));
     loop.runPending(); // the loop's turns for 1 and 2 find nothing left
     EXPECT_EQ(ran.size(), 3u);
 }
 
-TEST(ManualSerialQueue, DelayedJobsFollowVirtualTime)
+TEST_F(ManualSerialQueueTest, DelayedJobsFollowVirtualTime)
 {
-    ManualRunLoop loop;
-    ManualSerialQueue queue(loop);
     int ran = 0;
     queue.asyncAfter(50ms, [&] { ++ran; });
     auto cancelled = queue.asyncAfter(50ms, [&] { ran += 10; });

@@ -12,7 +12,7 @@
 namespace vantrel {
 namespace {
 
-class TempFolder : public ::testing::Test {
+class FileUserDefaultsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -38,9 +38,7 @@ protected:
     std::filesystem::path file;
 };
 
-using FileUserDefaultsTest = TempFolder;
-
-TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReload)
+TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReloadInAFileOnlyTheOwnerReads)
 {
     std::string binary("\x00\xff\xfe{\"x", 5);
     std::string settings = "{\"showDelayMilliseconds\": 0, \"name\": \"⌘Tab — all\"}";
@@ -64,12 +62,7 @@ TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReload)
     auto text = readWholeFile(file);
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("showDelayMilliseconds"), std::string::npos);
-}
-
-TEST_F(FileUserDefaultsTest, FileAndFolderAreTheOwnersOnly)
-{
-    FileUserDefaults defaults(file);
-    defaults.setObject("k", 1);
+    // File and folder are the owner's only.
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

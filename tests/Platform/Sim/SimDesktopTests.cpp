@@ -118,17 +118,15 @@ TEST_F(SimDesktopTest, ObserversOnAWindowHearOnlyThatWindow)
     EXPECT_EQ(observer->addNotification(app, "AXWindowCreated"), AXErrors::invalidUIElement);
 }
 
-TEST_F(SimDesktopTest, ElementsOfAnotherBackendAreRejected)
+TEST_F(SimDesktopTest, ElementsOfAnotherBackendAreRejectedAndWithoutSlotsThereIsNoSignalSafeSetter)
 {
     struct Foreign final : AXElementObject {};
     AXValue value;
     auto foreign = std::make_shared<Foreign>();
     EXPECT_EQ(desktop->copyAttributeValue(foreign, "AXTitle", value), AXErrors::illegalArgument);
     EXPECT_EQ(desktop->performAction(nullptr, "AXRaise"), AXErrors::illegalArgument);
-}
 
-TEST_F(SimDesktopTest, WithoutSlotsThereIsNoSignalSafeShortcutSetter)
-{
+    // Without slots there is no signal-safe shortcut setter.
     EXPECT_TRUE(desktop->signalSafeHotKeySetter());
     desktop->removeAllSlots();
     auto table = desktop->slots();
