@@ -15,7 +15,7 @@ constexpr std::uint64_t shift = 0x20000;
 constexpr std::uint64_t control = 0x40000;
 constexpr std::uint64_t command = 0x100000;
 
-TEST(SimulatedTranslator, DeadKeysComposeWithTheNextKeyControlCharactersAndMissingLayoutsGiveNothing)
+TEST(SimulatedTranslator, DeadKeysComposeControlCharactersAndMissingLayoutsGiveNothingAndTheBackendMakesIt)
 {
     SimulatedInput input;
     input.setLayout(SimulatedLayout::usInternational());
@@ -53,13 +53,11 @@ TEST(SimulatedTranslator, DeadKeysComposeWithTheNextKeyControlCharactersAndMissi
     translator->reloadLayout();
     EXPECT_EQ(translator->layoutName(), "Pinyin");
     EXPECT_EQ(translator->character(0, 0), std::nullopt);
-}
 
-TEST(SimulatedTranslator, BecomesTheProcessWideFactoryWithTheBackend)
-{
-    auto input = std::make_shared<SimulatedInput>();
-    input->setLayout(SimulatedLayout::usInternational());
-    setCurrentInputBackend(input);
+    // With the backend installed it is the process-wide factory.
+    auto backend = std::make_shared<SimulatedInput>();
+    backend->setLayout(SimulatedLayout::usInternational());
+    setCurrentInputBackend(backend);
     EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S. International");
     setCurrentInputBackend(nullptr);
     EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S.");
@@ -102,14 +100,12 @@ TEST(ChordFormattingTest, NamesChordsAsPCDesktopsDo)
     SimulatedInput input;
     auto translator = input.makeLayoutTranslator();
     constexpr std::uint64_t option = 0x80000;
-    EXPECT_EQ(ChordFormatting::platformString({48, command}, *translator), "Super+Tab");
-    EXPECT_EQ(ChordFormatting::platformString({48, command | option | control | shift}, *translator),
-              "Ctrl+Alt+Shift+Super+Tab");
-    EXPECT_EQ(ChordFormatting::platformString({49, control}, *translator), "Ctrl+Space");
-    EXPECT_EQ(ChordFormatting::platformString({KeyChord::keyAboveTab, command}, *translator), "Super+`");
-    EXPECT_EQ(ChordFormatting::platformString({0, shift}, *translator), "Shift+A");
-    EXPECT_EQ(ChordFormatting::platformString({122, 0}, *translator), "F1");
-    EXPECT_EQ(ChordFormatting::platformString({51, 0}, *translator), "Backspace");
+    const std::pair<KeyChord, const char*> names[] = {
+        {{48, command}, "Super+Tab"}, {{48, command | option | control | shift}, "Ctrl+Alt+Shift+Super+Tab"},
+        {{49, control}, "Ctrl+Space"}, {{KeyChord::keyAboveTab, command}, "Super+`"}, {{0, shift}, "Shift+A"},
+        {{122, 0}, "F1"}, {{51, 0}, "Backspace"}};
+    for (const auto& [chord, name] : names)
+        EXPECT_EQ(ChordFormatting::platformString(chord, *translator), name);
     // The layout names the other keys; a dead key has no name of its own.
     EXPECT_EQ(ChordFormatting::platformString({39, command}, *translator), "Super+'");
     input.setLayout(SimulatedLayout::usInternational());

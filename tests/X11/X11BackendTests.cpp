@@ -22,18 +22,19 @@ namespace {
 
 using json = nlohmann::json;
 
-class X11BackendTest : public ::testing::Test {
+/// The three backends on the shared session; the fixture's connection reads
+/// the server directly.
+class X11BackendTest : public X11ConnectionTest {
 protected:
     void SetUp() override
     {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        session = x11;
-        auto made = makeX11Backends(loop, x11->display());
+        X11ConnectionTest::SetUp();
+        if (!ready())
+            return;
+        auto made = makeX11Backends(loop, session->display());
         ASSERT_TRUE(std::holds_alternative<Backends>(made)) << std::get<std::string>(made);
         backends = std::get<Backends>(made);
         slots = backends.windowServer->slots();
-        probe = X11Connection::open(probeLoop, x11->display());
-        ASSERT_NE(probe, nullptr);
     }
 
     std::unique_ptr<TestClient> client()
@@ -43,20 +44,11 @@ protected:
         return started;
     }
 
-    AXElement windowElement(Pid pid, WindowID id)
-    {
-        AXValue windows;
-        backends.accessibility->copyAttributeValue(backends.accessibility->createApplication(pid), "AXWindows", windows);
-        if (auto* list = std::get_if<std::vector<AXElement>>(&windows))
-            for (auto& element : *list)
-                if (WindowID found = 0; backends.accessibility->getWindow(element, found) == 0 && found == id)
-                    return element;
-        return nullptr;
-    }
+    AXElement windowElement(Pid pid, WindowID id) { return test::windowElement(*backends.accessibility, pid, id); }
 
     bool minimized(xcb_window_t window)
     {
-        auto read = readClients(*probe, std::vector<xcb_window_t>{window}).at(0);
+        auto read = readClients(*connection, std::vector<xcb_window_t>{window}).at(0);
         return read.info && read.info->minimized;
     }
 
@@ -94,12 +86,8 @@ protected:
         return backends.accessibility->setAttributeValue(windowElement(owner.pid(), window), "AXMinimized", false);
     }
 
-    X11Session* session = nullptr;
-    ManualRunLoop loop;
     Backends backends;
     WindowServerSlots slots;
-    ManualRunLoop probeLoop;
-    std::shared_ptr<X11Connection> probe;
 
     // After the loop, so that they go first: the observer keeps the
     // backends' connection, whose event thread posts to the loop, alive.
@@ -207,7 +195,7 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
     observer->detach();
     auto third = one->open("third", "title=Third");
     ASSERT_TRUE(third);
-    ASSERT_TRUE(probe->sync());
+    ASSERT_TRUE(connection->sync());
     pumpUntil(loop, [] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(seen.size(), count);
 }

@@ -17,29 +17,26 @@
 namespace vantrel::test {
 namespace {
 
-class X11BridgeTest : public ::testing::Test {
+/// The X11 backends installed in the bridge, two clients, and the fixture's
+/// connection to read the window manager's state.
+class X11BridgeTest : public X11ConnectionTest {
 protected:
     void SetUp() override
     {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        session = x11;
-        auto made = makeX11Backends(loop, x11->display());
+        X11ConnectionTest::SetUp();
+        if (!ready())
+            return;
+        auto made = makeX11Backends(loop, session->display());
         ASSERT_TRUE(std::holds_alternative<Backends>(made)) << std::get<std::string>(made);
         SystemBridge::install(std::get<Backends>(made));
-        probe = X11Connection::open(probeLoop, x11->display());
-        ASSERT_NE(probe, nullptr);
-        one = TestClient::start(x11->display());
-        two = TestClient::start(x11->display());
+        one = TestClient::start(session->display());
+        two = TestClient::start(session->display());
         ASSERT_TRUE(one && two);
     }
     void TearDown() override { SystemBridge::reset(); }
 
-    X11RootState root() { return readRootState(*probe).value_or(X11RootState{}); }
+    X11RootState root() { return readRootState(*connection).value_or(X11RootState{}); }
 
-    X11Session* session = nullptr;
-    ManualRunLoop loop;
-    ManualRunLoop probeLoop;
-    std::shared_ptr<X11Connection> probe;
     std::unique_ptr<TestClient> one, two;
 };
 
@@ -196,12 +193,9 @@ TEST_F(X11BridgeTest, CloseAsksTheClientAndOnlyTheClosedWindowsElementTurnsInval
 
 std::string runVantrelctl(const std::string& display, const std::vector<std::string>& arguments, int* status)
 {
-    ChildProcess::Options options;
-    options.argv = {VANTRELCTL_PATH};
-    options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
-    options.environment = {{"DISPLAY", display}};
-    options.pipeStdout = true;
-    auto child = ChildProcess::spawn(options);
+    std::vector<std::string> argv = {VANTRELCTL_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto child = spawnOn(display, std::move(argv));
     std::string output;
     if (!child)
         return output;

@@ -123,12 +123,7 @@ TEST_F(X11ClientTableTest, AWindowIsGoneFromEveryReadOnceItsDestructionArrives)
     auto keep = client->open("keep", "title=keep");
     auto gone = client->open("gone", "title=gone");
     ASSERT_TRUE(keep && gone && warm({*keep, *gone}));
-    AXValue windows;
-    accessibility->copyAttributeValue(accessibility->createApplication(client->pid()), "AXWindows", windows);
-    AXElement element;
-    for (const auto& candidate : std::get<std::vector<AXElement>>(windows))
-        if (WindowID id = 0; accessibility->getWindow(candidate, id) == AXErrors::success && id == *gone)
-            element = candidate;
+    auto element = windowElement(*accessibility, client->pid(), *gone);
     ASSERT_NE(element, nullptr);
 
     // Read the moment the loop sees the destruction: the window manager may

@@ -15,14 +15,15 @@ namespace {
 
 /// A connection watching the root's property changes, and another one that
 /// changes a probe property there, as a window manager would.
-class X11ConnectionTest : public ::testing::Test {
+class X11EventsTest : public X11ConnectionTest {
 protected:
     void SetUp() override
     {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        connection = X11Connection::open(loop, x11->display());
-        writer = X11Connection::open(writerLoop, x11->display());
-        ASSERT_TRUE(connection && writer);
+        X11ConnectionTest::SetUp();
+        if (!ready())
+            return;
+        writer = X11Connection::open(writerLoop, session->display());
+        ASSERT_TRUE(writer);
         const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
         xcb_change_window_attributes(connection->raw(), connection->root(), XCB_CW_EVENT_MASK, mask);
         ASSERT_TRUE(connection->sync());
@@ -40,12 +41,12 @@ protected:
                reinterpret_cast<const xcb_property_notify_event_t&>(event).atom == probe;
     }
 
-    ManualRunLoop loop, writerLoop;
-    std::shared_ptr<X11Connection> connection, writer;
+    ManualRunLoop writerLoop;
+    std::shared_ptr<X11Connection> writer;
     xcb_atom_t probe = XCB_ATOM_NONE;
 };
 
-TEST_F(X11ConnectionTest, HandsEventsToTheRunLoopInOrderUntilUnsubscribed)
+TEST_F(X11EventsTest, HandsEventsToTheRunLoopInOrderUntilUnsubscribed)
 {
     std::vector<std::uint32_t> seen;
     bool onLoopThread = true;
@@ -79,7 +80,7 @@ TEST_F(X11ConnectionTest, HandsEventsToTheRunLoopInOrderUntilUnsubscribed)
     EXPECT_EQ(other, 3) << "a reset subscription is not called again";
 }
 
-TEST_F(X11ConnectionTest, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
+TEST_F(X11EventsTest, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
 {
     // Arrival handlers run on the event thread; sequence numbers name events.
     std::mutex mutex;
@@ -112,7 +113,7 @@ TEST_F(X11ConnectionTest, ArrivalHandlersSeeEveryEventBeforeTheLoopDoes)
     EXPECT_TRUE(offLoopThread);
 }
 
-TEST_F(X11ConnectionTest, ServerTimeAdvancesAtomsAreCachedAndDestructionDoesNotHang)
+TEST_F(X11EventsTest, ServerTimeAdvancesAtomsAreCachedAndDestructionDoesNotHang)
 {
     const auto first = connection->serverTime();
     ASSERT_NE(first, static_cast<xcb_timestamp_t>(XCB_CURRENT_TIME));

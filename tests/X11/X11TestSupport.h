@@ -5,6 +5,7 @@
 #include "Runtime/ManualRunLoop.h"
 #include "Support/ChildProcess.h"
 #include "Support/X11Session.h"
+#include "SystemBridge/AccessibilityBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,18 @@ protected:
     std::shared_ptr<X11Connection> connection;
 };
 
+/// The element of window `id` among those of process `pid`; null when it has none.
+inline AXElement windowElement(AccessibilityBackend& ax, Pid pid, WindowID id)
+{
+    AXValue windows;
+    ax.copyAttributeValue(ax.createApplication(pid), "AXWindows", windows);
+    if (auto* list = std::get_if<std::vector<AXElement>>(&windows))
+        for (auto& element : *list)
+            if (WindowID found = 0; ax.getWindow(element, found) == AXErrors::success && found == id)
+                return element;
+    return nullptr;
+}
+
 /// Runs the loop's posted jobs until `done` holds or `timeout` passes; the
 /// event thread posts from another thread, so this polls briefly.
 inline bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done,
@@ -66,13 +79,20 @@ inline bool eventually(const std::function<bool()>& done, std::chrono::milliseco
     return true;
 }
 
-/// Runs a program (xdotool, setxkbmap) on `display`; true when it exited with 0.
-inline bool runOn(const std::string& display, std::vector<std::string> argv)
+/// Starts a program on `display`, its standard output piped when `readOutput`.
+inline std::unique_ptr<ChildProcess> spawnOn(const std::string& display, std::vector<std::string> argv, bool readOutput = true)
 {
     ChildProcess::Options options;
     options.argv = std::move(argv);
     options.environment = {{"DISPLAY", display}};
-    auto child = ChildProcess::spawn(options);
+    options.pipeStdout = readOutput;
+    return ChildProcess::spawn(options);
+}
+
+/// Runs a program (xdotool, setxkbmap) on `display`; true when it exited with 0.
+inline bool runOn(const std::string& display, std::vector<std::string> argv)
+{
+    auto child = spawnOn(display, std::move(argv), false);
     auto status = child ? child->waitForExit(std::chrono::seconds(10)) : std::nullopt;
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
