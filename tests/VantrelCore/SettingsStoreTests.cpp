@@ -72,7 +72,7 @@ TEST_F(SettingsStoreTest, UpdatesWithoutChangeNeitherWriteNorNotifyUnencodableOn
     EXPECT_EQ(defaults->data("settings"), before); // the last good document stays
 }
 
-TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValue)
+TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValueAndTheListenerMayUpdateAgain)
 {
     SettingsStore store(defaults);
     std::vector<Settings> seen;
@@ -86,11 +86,8 @@ TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValue)
     EXPECT_EQ(defaults->writeCount(), 1u);
     // A cleared search chord survives a reload instead of reverting to the default.
     EXPECT_EQ(SettingsStore(defaults).settings(), seen[0]);
-}
 
-TEST_F(SettingsStoreTest, ListenerMayUpdateAgain)
-{
-    SettingsStore store(defaults);
+    // A listener may update again.
     std::vector<std::int64_t> delays;
     store.onChange = [&](const Settings& s) {
         delays.push_back(s.showDelayMilliseconds);

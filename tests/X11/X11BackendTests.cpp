@@ -307,8 +307,6 @@ TEST_F(X11BackendTest, IconsAndNamesComeFromTheClientAndItsDesktopEntry)
     std::filesystem::create_directories(data / "applications");
     std::ofstream(data / "applications" / "org.example.Mailer.desktop")
         << "[Desktop Entry]\nType=Application\nName=Example Mail\nStartupWMClass=MailerWindow\n";
-    auto connection = X11Connection::open(loop, session->display());
-    ASSERT_TRUE(connection);
     auto workspace = std::make_shared<X11Workspace>(X11Desktop::create(connection, loop), std::vector<std::filesystem::path>{data});
 
     auto one = client();
