@@ -21,23 +21,11 @@ constexpr std::uint64_t command = KeyChord::command;
 TEST(X11KeyCodeTable, NamedKeysSitWhereLinuxPutsThem)
 {
     const std::pair<std::uint16_t, std::uint16_t> pairs[] = {
-        {48, 15},  // Tab
-        {49, 57},  // Space
-        {50, 41},  // grave, left of 1
-        {10, 86},  // ISO section, the extra ISO key
-        {55, 125}, // left Command: Super_L
-        {54, 126}, // right Command: Super_R
-        {58, 56},  // left Option: Alt_L
-        {61, 100}, // right Option: Alt_R
-        {53, 1},   // Escape
-        {36, 28},  // Return
-        {76, 96},  // keypad Enter
-        {51, 14},  // Delete: Backspace
-        {117, 111}, // Forward Delete
-        {0, 30},   // A
-        {122, 59}, // F1
-        {90, 190}, // F20
-    };
+        {48, 15} /* Tab */, {49, 57} /* Space */, {50, 41} /* grave, left of 1 */, {10, 86} /* ISO section */,
+        {55, 125} /* left Command: Super_L */, {54, 126} /* right Command: Super_R */,
+        {58, 56} /* left Option: Alt_L */, {61, 100} /* right Option: Alt_R */, {53, 1} /* Escape */,
+        {36, 28} /* Return */, {76, 96} /* keypad Enter */, {51, 14} /* Delete: Backspace */,
+        {117, 111} /* Forward Delete */, {0, 30} /* A */, {122, 59} /* F1 */, {90, 190} /* F20 */};
     for (auto [carbon, evdev] : pairs) {
         EXPECT_EQ(X11KeyCodes::evdevFromCarbon(carbon), evdev) << carbon;
         EXPECT_EQ(X11KeyCodes::xKeyCodeFromCarbon(carbon), evdev + 8) << carbon;
