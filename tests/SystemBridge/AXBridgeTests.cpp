@@ -32,7 +32,7 @@ protected:
     }
 };
 
-TEST_F(AXBridgeTest, ReadsWindowsAndTheirAttributes)
+TEST_F(AXBridgeTest, ReadsWindowsAndTheirAttributesAndLooksThemUpByWindowServerId)
 {
     auto list = AXBridge::windows(AXBridge::application(30));
     ASSERT_TRUE(list.ok());
@@ -48,17 +48,15 @@ TEST_F(AXBridgeTest, ReadsWindowsAndTheirAttributes)
     EXPECT_EQ(AXBridge::subrole(list.get()[0]), std::nullopt);
     EXPECT_EQ(AXBridge::attribute<std::string>(panel, "AXMinimized"), std::nullopt) << "wrong type reads as absent";
     EXPECT_EQ(AXBridge::attributeResult(panel, "AXNoSuchThing").error(), AXErrorCode{AXErrors::attributeUnsupported});
-}
 
-TEST_F(AXBridgeTest, WindowLooksUpByWindowServerIdAndIdZeroOrAMissingBridgeIsAbsent)
-{
+    // Looked up by window-server id; id 0 or a missing bridge reads as absent.
     auto element = AXBridge::window(301, 30);
     ASSERT_TRUE(element);
     EXPECT_EQ(AXBridge::windowID(*element), WindowID{301});
     EXPECT_FALSE(AXBridge::window(999, 30));
     EXPECT_FALSE(AXBridge::window(301, 31));
     desktop->openWindow({.id = 0, .pid = 30, .title = "zero"});
-    auto list = AXBridge::windows(AXBridge::application(30));
+    list = AXBridge::windows(AXBridge::application(30));
     ASSERT_TRUE(list.ok());
     EXPECT_EQ(AXBridge::windowID(list.get().front()), std::nullopt);
 
@@ -70,7 +68,7 @@ TEST_F(AXBridgeTest, WindowLooksUpByWindowServerIdAndIdZeroOrAMissingBridgeIsAbs
     EXPECT_FALSE(desktop->called("_AXUIElementGetWindow"));
 }
 
-TEST_F(AXBridgeTest, WithoutPermissionOrWithAnInjectedErrorWindowListsFail)
+TEST_F(AXBridgeTest, WithoutPermissionWithAnInjectedErrorOrWhenHungWindowListsFail)
 {
     desktop->setTrusted(false);
     EXPECT_FALSE(AXBridge::isTrusted());
@@ -89,16 +87,14 @@ TEST_F(AXBridgeTest, WithoutPermissionOrWithAnInjectedErrorWindowListsFail)
     EXPECT_EQ(list.error().description(), "AXError(-25299)");
     desktop->injectAXError(30, 0);
     EXPECT_TRUE(AXBridge::windows(AXBridge::application(30)).ok());
-}
 
-TEST_F(AXBridgeTest, AHungApplicationCostsTheTimeoutPerCall)
-{
+    // A hung application costs the timeout on every call.
     desktop->setHung(30, true);
     auto app = AXBridge::application(30);
     ASSERT_TRUE(app);
     EXPECT_EQ(desktop->messagingTimeout(30), 0.5f);
     EXPECT_EQ(AXBridge::pid(app), Pid{30});
-    auto list = AXBridge::windows(app);
+    list = AXBridge::windows(app);
     ASSERT_FALSE(list.ok());
     EXPECT_EQ(list.error().code, AXErrors::cannotComplete);
     EXPECT_EQ(desktop->axWaited(), std::chrono::milliseconds(500));

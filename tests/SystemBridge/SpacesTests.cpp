@@ -56,27 +56,16 @@ TEST(DisplayParsing, MalformedInputGivesNothingAndMalformedPartsAreSkipped)
     }
 }
 
-TEST(DisplayParsing, CurrentSpaceIsZeroWhenMissingMalformedOrUnparsable)
+TEST(DisplayParsing, UnparsableSpacesAreDroppedKeepingOrderAndABadCurrentSpaceIsZero)
 {
+    const DisplaySpaces expected{"A", 0, {*Spaces::parseSpace(space(9)), *Spaces::parseSpace(space(2, 4)), *Spaces::parseSpace(space(5))}};
     for (const json& current : {json(), json(7), json::object(), json{{"uuid", "u"}}}) {
-        json display = {{"Display Identifier", "A"}, {"Spaces", json::array({space(1), space(2)})}};
+        json display = {{"Display Identifier", "A"},
+                        {"Spaces", json::array({space(9), json{{"uuid", "no-id"}}, json::object(), space(2, 4), space(5)})}};
         if (!current.is_null())
             display["Current Space"] = current;
-        auto displays = Spaces::parseDisplays(json::array({display}));
-        ASSERT_EQ(displays.size(), 1u);
-        EXPECT_EQ(displays[0].currentSpaceID, 0u) << current.dump();
-        EXPECT_EQ(displays[0].spaces.size(), 2u) << "spaces are still listed";
+        EXPECT_EQ(Spaces::parseDisplays(json::array({display})), std::vector{expected}) << current.dump();
     }
-}
-
-TEST(DisplayParsing, DropsUnparsableSpacesAndKeepsOrder)
-{
-    auto displays = Spaces::parseDisplays(json::array({json{
-        {"Display Identifier", "A"},
-        {"Spaces", json::array({space(9), json{{"uuid", "no-id"}}, json::object(), space(2, 4), space(5)})},
-    }}));
-    EXPECT_EQ(displays, (std::vector<DisplaySpaces>{{"A", 0, {*Spaces::parseSpace(space(9)),
-                                                              *Spaces::parseSpace(space(2, 4)), *Spaces::parseSpace(space(5))}}}));
 }
 
 TEST(SpaceTables, NumbersSpacesAcrossDisplaysInOrderAndARepeatedIdKeepsTheLaterNumber)
@@ -152,7 +141,7 @@ TEST_F(SpacesOnSim, MakeCurrentSwitchesOnlyWhenNeededAndSetFrontProcessStopsAtAn
     EXPECT_FALSE(Spaces::setFrontProcess(2, 50));
 }
 
-TEST_F(SpacesOnSim, MalformedWindowServerAnswersGiveEmptyResults)
+TEST_F(SpacesOnSim, MalformedAnswersGiveEmptyResultsAndEachMissingSlotItsUnavailableValueWithoutCalls)
 {
     desktop->overrideManagedDisplaySpaces(std::optional<json>());
     EXPECT_TRUE(Spaces::displays().empty());
@@ -160,12 +149,11 @@ TEST_F(SpacesOnSim, MalformedWindowServerAnswersGiveEmptyResults)
     EXPECT_FALSE(Spaces::makeCurrent(1));
     desktop->overrideManagedDisplaySpaces(std::optional<json>(json{{"Display Identifier", "A"}}));
     EXPECT_TRUE(Spaces::displays().empty());
-}
+    desktop->overrideManagedDisplaySpaces(std::nullopt);
 
-TEST_F(SpacesOnSim, EachMissingSlotGivesItsUnavailableValueWithoutCalls)
-{
     desktop->removeSlot("CGSMainConnectionID");
     reinstall();
+    desktop->clearCalls();
     EXPECT_FALSE(Spaces::isAvailable());
     EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
     EXPECT_TRUE(Spaces::displays().empty());

@@ -46,11 +46,8 @@ TEST(SymbolicHotKeyIds, ParseSignedDecimalWithOptionalSignAndOnlyKnownCases)
 {
     EXPECT_EQ(SymbolicHotKey::fromRawValue(61), SymbolicHotKey(SymbolicHotKey::nextInputSource));
     EXPECT_EQ(SymbolicHotKey::fromRawValue(7), std::nullopt);
-    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("1"), 1);
-    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("+60"), 60);
-    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("-5"), -5);
-    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("2147483647"), 2147483647);
-    EXPECT_EQ(SymbolicHotKeys::parseHotKeyID("-2147483648"), -2147483647 - 1);
+    for (auto [text, id] : {std::pair{"1", 1}, {"+60", 60}, {"-5", -5}, {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}})
+        EXPECT_EQ(SymbolicHotKeys::parseHotKeyID(text), id) << text;
     for (auto bad : {"", "+", "-", "1x", " 1", "+-1", "++1", "--1", "2147483648", "-2147483649", "0x1", "1.0"})
         EXPECT_EQ(SymbolicHotKeys::parseHotKeyID(bad), std::nullopt) << bad;
 }
@@ -118,12 +115,22 @@ TEST_F(HotKeysTest, ACorruptSavedValueReadsAsEmptyAndIsOverwritten)
     }
 }
 
-TEST_F(HotKeysTest, MissingEntryPointsStillRecordButReportFailure)
+TEST_F(HotKeysTest, MissingEntryPointsStillRecordAndRepairButReportFailure)
 {
-    desktop->removeSlot("CGSSetSymbolicHotKeyEnabled");
+    // Without the read entry point, launch repair restores only what was recorded.
     desktop->removeSlot("CGSIsSymbolicHotKeyEnabled");
+    desktop->setHotKeyEnabled(1, false);
+    reinstall();
+    EXPECT_FALSE(SymbolicHotKeyGuard::reassertAtLaunch());
+    EXPECT_FALSE(desktop->hotKeyEnabled(1));
+    defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"1", true}});
+    EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
+    EXPECT_TRUE(desktop->hotKeyEnabled(1));
+
+    desktop->removeSlot("CGSSetSymbolicHotKeyEnabled");
     desktop->setHotKeyEnabled(6, false);
     reinstall();
+    desktop->clearCalls();
     EXPECT_FALSE(SymbolicHotKeys::isAvailable());
     EXPECT_EQ(SymbolicHotKeys::isEnabled(SymbolicHotKey::nextWindow), std::nullopt);
     EXPECT_FALSE(SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab));
@@ -171,22 +178,10 @@ TEST_F(HotKeysTest, LaunchRepairRestoresWhatAPreviousRunLeftBehind)
     EXPECT_TRUE(desktop->hotKeyEnabled(2));
 }
 
-TEST_F(HotKeysTest, LaunchRepairWithoutTheReadEntryPoint)
-{
-    desktop->removeSlot("CGSIsSymbolicHotKeyEnabled");
-    desktop->setHotKeyEnabled(1, false);
-    reinstall();
-    EXPECT_FALSE(SymbolicHotKeyGuard::reassertAtLaunch());
-    EXPECT_FALSE(desktop->hotKeyEnabled(1));
-    defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"1", true}});
-    EXPECT_TRUE(SymbolicHotKeyGuard::reassertAtLaunch());
-    EXPECT_TRUE(desktop->hotKeyEnabled(1));
-}
-
 // The child takes ⌘Tab over (with ⌘` already off by the user's choice), tells
-// the parent, and waits to be killed. The shortcut table is shared with the
-// parent, so the parent sees what the child's handler restored.
-int runChildUntilKilled(Sim::SimDesktop& desktop, int readyPipe)
+// the parent, then exits or waits to be killed. The shortcut table is shared
+// with the parent, so the parent sees what the child's exit hooks restored.
+int runChild(Sim::SimDesktop& desktop, int readyPipe, bool exit)
 {
     rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
@@ -196,13 +191,15 @@ int runChildUntilKilled(Sim::SimDesktop& desktop, int readyPipe)
     char ready = 'r';
     if (write(readyPipe, &ready, 1) != 1)
         return 4;
+    if (exit)
+        return 0;
     for (;;)
         pause();
 }
 
-TEST_F(HotKeysTest, ASignalRestoresTheShortcutsAndStillEndsTheProcess)
+TEST_F(HotKeysTest, AnOrderlyExitOrASignalRestoresTheShortcutsAndTheSignalStillEndsTheProcess)
 {
-    for (int signal : {SIGTERM, SIGSEGV}) {
+    for (int signal : {0, SIGTERM, SIGSEGV}) {
         SCOPED_TRACE(signal);
         setEnabled({1, 2}, true);
         desktop->setHotKeyEnabled(6, false);
@@ -212,37 +209,26 @@ TEST_F(HotKeysTest, ASignalRestoresTheShortcutsAndStillEndsTheProcess)
         ASSERT_GE(child, 0);
         if (child == 0) {
             close(fds[0]);
-            _exit(runChildUntilKilled(*desktop, fds[1]));
+            std::exit(runChild(*desktop, fds[1], signal == 0));
         }
         close(fds[1]);
         char ready = 0;
         ASSERT_EQ(read(fds[0], &ready, 1), 1);
         close(fds[0]);
-        EXPECT_EQ(enabled({1, 2}), (Bits{false, false})) << "taken over in the child";
-
-        ASSERT_EQ(kill(child, signal), 0);
         int status = 0;
+        if (signal != 0) {
+            EXPECT_EQ(enabled({1, 2}), (Bits{false, false})) << "taken over in the child";
+            ASSERT_EQ(kill(child, signal), 0);
+        }
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-        EXPECT_EQ(WTERMSIG(status), signal);
+        if (signal == 0) {
+            EXPECT_EQ(status, 0) << "exit status 0";
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+            EXPECT_EQ(WTERMSIG(status), signal);
+        }
         EXPECT_EQ(enabled({1, 2, 6}), (Bits{true, true, false})) << "restored to the user's prior state";
     }
-}
-
-TEST_F(HotKeysTest, AnOrderlyExitRestoresTheShortcuts)
-{
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        SymbolicHotKeyGuard::install();
-        SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab);
-        std::exit(desktop->hotKeyEnabled(1) ? 3 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(enabled({1, 6}), (Bits{true, true}));
 }
 
 TEST_F(HotKeysTest, TheSignalTableFollowsEverySave)

@@ -17,21 +17,29 @@ using WindowFocus::Step;
 using WindowFocus::Trace;
 using Names = std::vector<std::string>;
 
-Names stepNames(const Trace& trace)
+/// "name: detail", or "name FAILED: detail" for a step that failed.
+std::string describe(const Step& step)
 {
-    Names names;
-    for (const auto& step : trace.steps)
-        names.push_back(step.name);
-    return names;
+    return step.name + (step.ok ? ": " : " FAILED: ") + step.detail;
 }
 
-const Step* findStep(const Trace& trace, std::string_view name)
+/// Every step of `trace`, described.
+Names steps(const Trace& trace)
 {
-    for (const auto& step : trace.steps)
-        if (step.name == name)
-            return &step;
-    return nullptr;
+    Names lines;
+    std::ranges::transform(trace.steps, std::back_inserter(lines), describe);
+    return lines;
 }
+
+/// The step `name` of `trace`, described; "no step" when it did not run.
+std::string step(const Trace& trace, std::string_view name)
+{
+    auto it = std::ranges::find(trace.steps, name, &Step::name);
+    return it == trace.steps.end() ? "no step" : describe(*it);
+}
+
+const std::string frontOk = "setFrontProcessWithOptions: CGError 0, mode 0x200", postOk = "postEventRecord: down=0",
+                  raiseOk = "raise: AXError 0";
 
 // Display A shows space 1 (of 1, 2), display B shows 3 (of 3, 4). The editor
 // (pid 10) has window 100 on hidden space 2, 101 on spaces 4 and 2, 102 on no
@@ -65,11 +73,7 @@ TEST_F(FocusTest, WindowOnAVisibleSpaceTakesTheShortPathAndTheFrontmostPidIsLook
 
     desktop->openWindow({.id = 201, .pid = 20, .title = "other", .spaces = {1}});
     auto trace = WindowFocus::focus(201, 20);
-    EXPECT_EQ(stepNames(trace), (Names{"setFrontProcessWithOptions", "postEventRecord", "raise"}));
-    EXPECT_TRUE(trace.succeeded());
-    EXPECT_EQ(trace.steps[0].detail, "CGError 0, mode 0x200");
-    EXPECT_EQ(trace.steps[1].detail, "down=0");
-    EXPECT_EQ(trace.steps[2].detail, "AXError 0");
+    EXPECT_EQ(steps(trace), (Names{frontOk, postOk, raiseOk}));
     EXPECT_EQ(trace.originSpaceID, SpaceID{1});
     EXPECT_EQ(trace.finalSpaceID, SpaceID{1});
     EXPECT_GE(trace.total, trace.steps[0].elapsed);
@@ -80,13 +84,9 @@ TEST_F(FocusTest, WindowOnAVisibleSpaceTakesTheShortPathAndTheFrontmostPidIsLook
 TEST_F(FocusTest, SwitchesToTheWindowsSpaceAndRepairsTheOrigin)
 {
     auto trace = WindowFocus::focus(100, 10);
-    EXPECT_EQ(stepNames(trace),
-              (Names{"switchSpace", "setFrontProcessWithOptions", "postEventRecord", "raise", "repairOriginSpace"}));
-    EXPECT_EQ(trace.steps[0].detail, "space 2");
-    EXPECT_TRUE(trace.steps[0].ok);
+    EXPECT_EQ(steps(trace), (Names{"switchSpace: space 2", frontOk, postOk, raiseOk, "repairOriginSpace: space 1 \u2190 pid 20"}));
     EXPECT_EQ(trace.originSpaceID, SpaceID{1});
     EXPECT_EQ(trace.finalSpaceID, SpaceID{2});
-    EXPECT_EQ(trace.steps[4].detail, "space 1 \u2190 pid 20");
     EXPECT_TRUE(trace.succeeded());
     EXPECT_EQ(desktop->spaceFrontPID(1), Pid{20});
     EXPECT_EQ(desktop->frontmostPID(), Pid{10});
@@ -94,18 +94,13 @@ TEST_F(FocusTest, SwitchesToTheWindowsSpaceAndRepairsTheOrigin)
 
 TEST_F(FocusTest, AWindowOnTwoHiddenSpacesGoesToTheFirstListedOneWithoutKnownSpacesDoesNotSwitch)
 {
-    auto trace = WindowFocus::focus(101, 10);
-    ASSERT_FALSE(trace.steps.empty());
-    EXPECT_EQ(trace.steps[0].name, "switchSpace");
-    EXPECT_EQ(trace.steps[0].detail, "space 4");
     // Space 1 stays visible on display A, so there is nothing to repair.
-    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+    auto trace = WindowFocus::focus(101, 10);
+    EXPECT_EQ(steps(trace), (Names{"switchSpace: space 4", frontOk, postOk, raiseOk}));
     EXPECT_EQ(trace.finalSpaceID, SpaceID{4});
 
     desktop->clearCalls();
-    trace = WindowFocus::focus(102, 10);
-    EXPECT_EQ(findStep(trace, "switchSpace"), nullptr);
-    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+    EXPECT_EQ(steps(WindowFocus::focus(102, 10)), (Names{frontOk, postOk, raiseOk}));
     EXPECT_FALSE(desktop->called("CGSManagedDisplaySetCurrentSpace"));
 }
 
@@ -113,21 +108,18 @@ TEST_F(FocusTest, UnminimizesOnlyAMinimizedWindow)
 {
     desktop->setMinimized(100, true);
     auto trace = WindowFocus::focus(100, 10);
-    auto* step = findStep(trace, "unminimize");
-    ASSERT_NE(step, nullptr);
-    EXPECT_EQ(trace.steps[1].name, "unminimize") << "after the space switch";
-    EXPECT_TRUE(step->ok);
-    EXPECT_EQ(step->detail, "AXError 0");
+    ASSERT_GE(trace.steps.size(), 2u);
+    EXPECT_EQ(describe(trace.steps[1]), "unminimize: AXError 0") << "after the space switch";
     EXPECT_FALSE(desktop->window(100)->minimized);
 
-    EXPECT_EQ(findStep(WindowFocus::focus(100, 10), "unminimize"), nullptr);
+    EXPECT_EQ(step(WindowFocus::focus(100, 10), "unminimize"), "no step");
 
     // The attribute cannot be read either, so it counts as not minimised.
     desktop->setMinimized(200, true);
     auto element = AXBridge::window(200, 20);
     ASSERT_TRUE(element);
     desktop->injectAXError(20, AXErrors::apiDisabled);
-    EXPECT_EQ(findStep(WindowFocus::focus(200, 20, *element), "unminimize"), nullptr);
+    EXPECT_EQ(step(WindowFocus::focus(200, 20, *element), "unminimize"), "no step");
 }
 
 TEST_F(FocusTest, MissingProcessLookupEndsAtPsn)
@@ -135,9 +127,7 @@ TEST_F(FocusTest, MissingProcessLookupEndsAtPsn)
     desktop->removeSlot("GetProcessForPID");
     reinstall();
     auto trace = WindowFocus::focus(100, 10);
-    EXPECT_EQ(stepNames(trace), (Names{"switchSpace", "psn"}));
-    EXPECT_FALSE(trace.steps[1].ok);
-    EXPECT_EQ(trace.steps[1].detail, "GetProcessForPID failed");
+    EXPECT_EQ(steps(trace), (Names{"switchSpace: space 2", "psn FAILED: GetProcessForPID failed"}));
     EXPECT_EQ(trace.steps[1].elapsed, std::chrono::nanoseconds::zero());
     EXPECT_EQ(trace.finalSpaceID, std::nullopt);
     EXPECT_TRUE(trace.originSpaceID);
@@ -148,21 +138,6 @@ TEST_F(FocusTest, MissingProcessLookupEndsAtPsn)
     desktop->restoreSlot("GetProcessForPID");
     reinstall();
     EXPECT_EQ(WindowFocus::focus(100, 4242).steps.back().name, "psn") << "a process that does not run";
-}
-
-TEST_F(FocusTest, ModeIsWrittenInLowercaseHexadecimal)
-{
-    Options options;
-    options.frontProcessMode = 0xABC01;
-    auto trace = WindowFocus::focus(200, 20, nullptr, options);
-    EXPECT_EQ(trace.steps[0].detail, "CGError 0, mode 0xabc01");
-    EXPECT_TRUE(desktop->called("_SLPSSetFrontProcessWithOptions pid=20 wid=200 mode=0xabc01"));
-    options.frontProcessMode = 0;
-    desktop->failNext("_SLPSSetFrontProcessWithOptions", {-3});
-    trace = WindowFocus::focus(200, 20, nullptr, options);
-    EXPECT_EQ(trace.steps[0].detail, "CGError -3, mode 0x0");
-    EXPECT_FALSE(trace.steps[0].ok);
-    EXPECT_FALSE(trace.succeeded());
 }
 
 TEST_F(FocusTest, EventRecordLayout)
@@ -176,24 +151,24 @@ TEST_F(FocusTest, EventRecordLayout)
     EXPECT_EQ(record, expected);
 }
 
-TEST_F(FocusTest, TheSecondEventRecordNeverChangesOk)
+TEST_F(FocusTest, TheSecondEventRecordNeverChangesOkAndTheModeIsTracedInLowercaseHexadecimal)
 {
-    Options options;
-    options.postMouseUp = true;
     desktop->failNext("SLPSPostEventRecordTo", {0, -7});
-    auto trace = WindowFocus::focus(200, 20, nullptr, options);
-    auto* step = findStep(trace, "postEventRecord");
-    ASSERT_NE(step, nullptr);
-    EXPECT_TRUE(step->ok);
-    EXPECT_EQ(step->detail, "down=0 up=-7");
+    EXPECT_EQ(step(WindowFocus::focus(200, 20, nullptr, {.postMouseUp = true}), "postEventRecord"), "postEventRecord: down=0 up=-7");
     // The same record twice, only its type changed.
     EXPECT_EQ(desktop->postedEventRecords(),
               (std::vector{WindowFocus::makeEventRecord(200, 1), WindowFocus::makeEventRecord(200, 2)}));
-
     desktop->failNext("SLPSPostEventRecordTo", {-1, 0});
-    trace = WindowFocus::focus(200, 20, nullptr, options);
-    EXPECT_FALSE(findStep(trace, "postEventRecord")->ok);
-    EXPECT_EQ(findStep(trace, "postEventRecord")->detail, "down=-1 up=0");
+    EXPECT_EQ(step(WindowFocus::focus(200, 20, nullptr, {.postMouseUp = true}), "postEventRecord"),
+              "postEventRecord FAILED: down=-1 up=0");
+
+    auto trace = WindowFocus::focus(200, 20, nullptr, {.frontProcessMode = 0xABC01});
+    EXPECT_EQ(step(trace, "setFrontProcessWithOptions"), "setFrontProcessWithOptions: CGError 0, mode 0xabc01");
+    EXPECT_TRUE(desktop->called("_SLPSSetFrontProcessWithOptions pid=20 wid=200 mode=0xabc01"));
+    desktop->failNext("_SLPSSetFrontProcessWithOptions", {-3});
+    trace = WindowFocus::focus(200, 20, nullptr, {.frontProcessMode = 0});
+    EXPECT_EQ(step(trace, "setFrontProcessWithOptions"), "setFrontProcessWithOptions FAILED: CGError -3, mode 0x0");
+    EXPECT_FALSE(trace.succeeded());
 }
 
 TEST_F(FocusTest, MissingSlotsAreReportedAsSymbolMissingAndOptionsTurnStepsOff)
@@ -202,38 +177,28 @@ TEST_F(FocusTest, MissingSlotsAreReportedAsSymbolMissingAndOptionsTurnStepsOff)
     desktop->removeSlot("SLPSPostEventRecordTo");
     reinstall();
     EXPECT_FALSE(WindowFocus::isAvailable());
-    auto trace = WindowFocus::focus(200, 20);
-    EXPECT_EQ(stepNames(trace), (Names{"setFrontProcessWithOptions", "postEventRecord", "raise"}));
-    EXPECT_EQ(trace.steps[0].detail, "symbol missing");
-    EXPECT_EQ(trace.steps[1].detail, "symbol missing");
-    EXPECT_FALSE(trace.steps[0].ok);
-    EXPECT_TRUE(trace.steps[2].ok);
+    EXPECT_EQ(steps(WindowFocus::focus(200, 20)), (Names{"setFrontProcessWithOptions FAILED: symbol missing",
+                                                         "postEventRecord FAILED: symbol missing", raiseOk}));
 
     desktop->clearCalls();
-    Options options;
-    options.postEventRecord = false;
-    options.raise = false;
-    options.repairOriginSpace = false;
-    trace = WindowFocus::focus(100, 10, nullptr, options);
-    EXPECT_EQ(stepNames(trace), (Names{"switchSpace", "setFrontProcessWithOptions"}));
+    auto trace = WindowFocus::focus(100, 10, nullptr, {.postEventRecord = false, .raise = false, .repairOriginSpace = false});
+    EXPECT_EQ(steps(trace), (Names{"switchSpace: space 2", "setFrontProcessWithOptions FAILED: symbol missing"}));
     EXPECT_FALSE(desktop->called("AXUIElementPerformAction"));
 }
 
 TEST_F(FocusTest, RaiseRetriesAnInvalidElementOnceWithAFreshOneAndFailsWithoutAny)
 {
-    auto raiseDetail = [&](std::optional<AXElement> element) {
-        auto trace = WindowFocus::focus(200, 20, element.value_or(nullptr));
-        auto* step = findStep(trace, "raise");
-        return step ? std::string(step->ok ? "ok: " : "failed: ") + step->detail : std::string("no raise step");
+    auto raised = [&](std::optional<AXElement> element) {
+        return step(WindowFocus::focus(200, 20, element.value_or(nullptr)), "raise");
     };
     auto element = AXBridge::window(200, 20);
     ASSERT_TRUE(element);
     desktop->invalidateElements(200);
-    EXPECT_EQ(raiseDetail(element), "ok: retried after invalidUIElement \u2192 AXError 0");
+    EXPECT_EQ(raised(element), "raise: retried after invalidUIElement \u2192 AXError 0");
 
     desktop->clearCalls();
     desktop->failNextActions(20, {AXErrors::invalidUIElement, AXErrors::invalidUIElement, AXErrors::invalidUIElement});
-    EXPECT_EQ(raiseDetail(std::nullopt), "failed: retried after invalidUIElement \u2192 AXError -25202");
+    EXPECT_EQ(raised(std::nullopt), "raise FAILED: retried after invalidUIElement \u2192 AXError -25202");
     auto calls = desktop->calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "AXUIElementPerformAction AXRaise"), 2) << "retried once only";
 
@@ -242,17 +207,15 @@ TEST_F(FocusTest, RaiseRetriesAnInvalidElementOnceWithAFreshOneAndFailsWithoutAn
     desktop->invalidateElements(200);
     desktop->removeSlot("_AXUIElementGetWindow");
     reinstall();
-    EXPECT_EQ(raiseDetail(element), "failed: AXError -25202");
+    EXPECT_EQ(raised(element), "raise FAILED: AXError -25202");
 
     // A window without any element cannot be raised, and the focus fails.
     desktop->openWindow({.id = 300, .pid = 20, .title = "server only", .spaces = {1}, .accessible = false});
     auto trace = WindowFocus::focus(300, 20);
-    auto* step = findStep(trace, "raise");
-    ASSERT_NE(step, nullptr);
-    EXPECT_EQ(step->detail, "no AX element for wid 300");
-    EXPECT_FALSE(step->ok);
+    EXPECT_EQ(step(trace, "raise"), "raise FAILED: no AX element for wid 300");
     EXPECT_FALSE(trace.succeeded());
 }
+
 TEST_F(FocusTest, RepairNeedsAnotherPreviousFrontProcessAndAHiddenOriginAndItsFailureDoesNotFailTheFocus)
 {
     desktop->failNext("SLSSpaceSetFrontPSN", {1000});
@@ -263,24 +226,20 @@ TEST_F(FocusTest, RepairNeedsAnotherPreviousFrontProcessAndAHiddenOriginAndItsFa
 
     desktop->setCurrentSpace("A", 1);
     desktop->focus(200);
-    Options noRepair;
-    noRepair.repairOriginSpace = false;
-    auto trace = WindowFocus::focus(100, 10, nullptr, noRepair);
-    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+    EXPECT_EQ(step(WindowFocus::focus(100, 10, nullptr, {.repairOriginSpace = false}), "repairOriginSpace"), "no step");
 
     // Back on space 1 with the editor already frontmost: the previous front
     // process is the target itself.
     desktop->setCurrentSpace("A", 1);
     desktop->focus(102);
-    trace = WindowFocus::focus(100, 10);
-    EXPECT_NE(findStep(trace, "switchSpace"), nullptr);
-    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+    auto trace = WindowFocus::focus(100, 10);
+    EXPECT_EQ(step(trace, "switchSpace"), "switchSpace: space 2");
+    EXPECT_EQ(step(trace, "repairOriginSpace"), "no step");
 
     // Without a front process there is nothing to give back either.
     desktop->setCurrentSpace("A", 1);
     desktop->removeSlot("GetFrontProcess");
-    trace = WindowFocus::focus(100, 10);
-    EXPECT_EQ(findStep(trace, "repairOriginSpace"), nullptr);
+    EXPECT_EQ(step(WindowFocus::focus(100, 10), "repairOriginSpace"), "no step");
 }
 
 // Focus runs on a background queue while the main thread keeps reading the
