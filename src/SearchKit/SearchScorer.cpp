@@ -14,6 +14,14 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// A second short-word pass for AVX2, chosen at run time, needs GCC's
+// per-function targets.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VANTREL_QUAD_LANES 1
+#include <immintrin.h>
+#else
+#define VANTREL_QUAD_LANES 0
+#endif
 
 namespace vantrel {
 
@@ -547,257 +555,166 @@ ColumnBits columnBitsOf(std::u32string_view word, const Text& text, std::vector<
         });
 }
 
-/// Two rows of the short-word pass side by side: an SSE2 register where the
-/// machine has one, two doubles elsewhere. Every operation is the scalar
-/// one lane by lane, so both give the same bits.
+/// Rows of the short-word pass side by side, `width` to a register. Every
+/// operation is the scalar one lane by lane, so all lane types give the same
+/// bits. PairLanes is an SSE2 register where the machine has one and two
+/// doubles elsewhere; QuadLanes (below) is an AVX2 register.
 #if defined(__SSE2__)
-struct Lanes {
+struct PairLanes {
+    static constexpr std::size_t width = 2;
     __m128d v;
+
+    static PairLanes all(double x) { return { _mm_set1_pd(x) }; }
+    static PairLanes load(const double* x) { return { _mm_loadu_pd(x) }; }
+    static PairLanes add(PairLanes a, PairLanes b) { return { _mm_add_pd(a.v, b.v) }; }
+    /// std::max per lane: `b` only where it is greater, `a` on ties.
+    static PairLanes max(PairLanes a, PairLanes b) { return { _mm_max_pd(b.v, a.v) }; }
+    /// All bits set in the lanes where a < b.
+    static PairLanes less(PairLanes a, PairLanes b) { return { _mm_cmplt_pd(a.v, b.v) }; }
+    /// `a` in the lanes where the mask is set, `b` in the others.
+    static PairLanes select(PairLanes mask, PairLanes a, PairLanes b)
+    {
+        return { _mm_or_pd(_mm_and_pd(mask.v, a.v), _mm_andnot_pd(mask.v, b.v)) };
+    }
+    /// Bit k set where lane k of `a` equals (differs from) lane k of `b`.
+    static unsigned equal(PairLanes a, PairLanes b) { return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(a.v, b.v))); }
+    static unsigned unequal(PairLanes a, PairLanes b)
+    {
+        return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpneq_pd(a.v, b.v)));
+    }
+    /// The last lane of `below` followed by all but the last of `a`: each
+    /// lane then holds the row under it.
+    static PairLanes shiftIn(PairLanes below, PairLanes a) { return { _mm_shuffle_pd(below.v, a.v, 1) }; }
+    /// `a` with its first lane replaced.
+    static PairLanes withFirst(PairLanes a, double x) { return { _mm_move_sd(a.v, _mm_set_sd(x)) }; }
+    static double lane(PairLanes a, std::size_t k)
+    {
+        return _mm_cvtsd_f64(k == 0 ? a.v : _mm_unpackhi_pd(a.v, a.v));
+    }
 };
-inline Lanes lanes(double low, double high)
-{
-    return { _mm_set_pd(high, low) };
-}
-inline Lanes operator+(Lanes a, Lanes b)
-{
-    return { _mm_add_pd(a.v, b.v) };
-}
-/// std::max per lane: `b` only where it is greater, `a` on ties.
-inline Lanes maxOf(Lanes a, Lanes b)
-{
-    return { _mm_max_pd(b.v, a.v) };
-}
-/// All bits set in the lanes where a < b.
-inline Lanes lessMask(Lanes a, Lanes b)
-{
-    return { _mm_cmplt_pd(a.v, b.v) };
-}
-/// `a` in the lanes where the mask is set, `b` in the others.
-inline Lanes select(Lanes mask, Lanes a, Lanes b)
-{
-    return { _mm_or_pd(_mm_and_pd(mask.v, a.v), _mm_andnot_pd(mask.v, b.v)) };
-}
-/// Bit k set where lane k of `a` equals (differs from) lane k of `b`.
-inline unsigned equalBits(Lanes a, Lanes b)
-{
-    return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(a.v, b.v)));
-}
-inline unsigned unequalBits(Lanes a, Lanes b)
-{
-    return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpneq_pd(a.v, b.v)));
-}
-/// The high lane of `low` and the low lane of `high`.
-inline Lanes straddle(Lanes low, Lanes high)
-{
-    return { _mm_shuffle_pd(low.v, high.v, 1) };
-}
-/// `a` with its low lane replaced.
-inline Lanes withLow(Lanes a, double low)
-{
-    return { _mm_move_sd(a.v, _mm_set_sd(low)) };
-}
-inline double lowOf(Lanes a)
-{
-    return _mm_cvtsd_f64(a.v);
-}
-inline double highOf(Lanes a)
-{
-    return _mm_cvtsd_f64(_mm_unpackhi_pd(a.v, a.v));
-}
 #else
-struct Lanes {
-    double low, high;
+struct PairLanes {
+    static constexpr std::size_t width = 2;
+    std::array<double, 2> v;
+
+    static PairLanes all(double x) { return { { x, x } }; }
+    static PairLanes load(const double* x) { return { { x[0], x[1] } }; }
+    static PairLanes add(PairLanes a, PairLanes b) { return { { a.v[0] + b.v[0], a.v[1] + b.v[1] } }; }
+    static PairLanes max(PairLanes a, PairLanes b) { return { { std::max(a.v[0], b.v[0]), std::max(a.v[1], b.v[1]) } }; }
+    static double maskOf(bool set) { return std::bit_cast<double>(0 - static_cast<std::uint64_t>(set)); }
+    static PairLanes less(PairLanes a, PairLanes b) { return { { maskOf(a.v[0] < b.v[0]), maskOf(a.v[1] < b.v[1]) } }; }
+    static double selectOne(double mask, double a, double b)
+    {
+        const auto m = std::bit_cast<std::uint64_t>(mask);
+        return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
+    }
+    static PairLanes select(PairLanes mask, PairLanes a, PairLanes b)
+    {
+        return { { selectOne(mask.v[0], a.v[0], b.v[0]), selectOne(mask.v[1], a.v[1], b.v[1]) } };
+    }
+    static unsigned equal(PairLanes a, PairLanes b)
+    {
+        return static_cast<unsigned>(a.v[0] == b.v[0]) | static_cast<unsigned>(a.v[1] == b.v[1]) << 1;
+    }
+    static unsigned unequal(PairLanes a, PairLanes b)
+    {
+        return static_cast<unsigned>(a.v[0] != b.v[0]) | static_cast<unsigned>(a.v[1] != b.v[1]) << 1;
+    }
+    static PairLanes shiftIn(PairLanes below, PairLanes a) { return { { below.v[1], a.v[0] } }; }
+    static PairLanes withFirst(PairLanes a, double x) { return { { x, a.v[1] } }; }
+    static double lane(PairLanes a, std::size_t k) { return a.v[k]; }
 };
-inline Lanes lanes(double low, double high)
-{
-    return { low, high };
-}
-inline Lanes operator+(Lanes a, Lanes b)
-{
-    return { a.low + b.low, a.high + b.high };
-}
-inline Lanes maxOf(Lanes a, Lanes b)
-{
-    return { std::max(a.low, b.low), std::max(a.high, b.high) };
-}
-inline double maskOf(bool set)
-{
-    return std::bit_cast<double>(0 - static_cast<std::uint64_t>(set));
-}
-inline Lanes lessMask(Lanes a, Lanes b)
-{
-    return { maskOf(a.low < b.low), maskOf(a.high < b.high) };
-}
-inline double selectOne(double mask, double a, double b)
-{
-    const auto m = std::bit_cast<std::uint64_t>(mask);
-    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
-}
-inline Lanes select(Lanes mask, Lanes a, Lanes b)
-{
-    return { selectOne(mask.low, a.low, b.low), selectOne(mask.high, a.high, b.high) };
-}
-inline unsigned equalBits(Lanes a, Lanes b)
-{
-    return static_cast<unsigned>(a.low == b.low) | static_cast<unsigned>(a.high == b.high) << 1;
-}
-inline unsigned unequalBits(Lanes a, Lanes b)
-{
-    return static_cast<unsigned>(a.low != b.low) | static_cast<unsigned>(a.high != b.high) << 1;
-}
-inline Lanes straddle(Lanes low, Lanes high)
-{
-    return { low.high, high.low };
-}
-inline Lanes withLow(Lanes a, double low)
-{
-    return { low, a.high };
-}
-inline double lowOf(Lanes a)
-{
-    return a.low;
-}
-inline double highOf(Lanes a)
-{
-    return a.high;
-}
 #endif
 
-/// A mask of the lanes whose bit is set in `bits` (bit 0: the low lane).
-inline Lanes laneMask(unsigned bits)
-{
-    const double set = std::bit_cast<double>(~std::uint64_t { 0 });
-    return lanes((bits & 1) != 0 ? set : 0.0, (bits & 2) != 0 ? set : 0.0);
-}
+/// For each set of lanes (bit k: lane k), a mask of all bits set in those
+/// lanes: how a pass keeps or drops its rows' cells without a branch.
+template <std::size_t Width>
+constexpr auto laneMasks = [] {
+    std::array<std::array<double, Width>, std::size_t { 1 } << Width> masks {};
+    for (std::size_t bits = 0; bits < masks.size(); ++bits)
+        for (std::size_t k = 0; k < Width; ++k)
+            masks[bits][k] = std::bit_cast<double>((bits >> k & 1) != 0 ? ~std::uint64_t { 0 } : 0);
+    return masks;
+}();
 
-/// The table pass for words of R scalars (R <= 4), or of 5 to 8 with R = 8
-/// and the spare rows never matching. Rows go two to a Lanes, so one
-/// instruction does a step of the recurrence for two rows, and the three
-/// row arrays stay in registers. A column whose scalar is in no row only
-/// adds every row's gap: that is the whole cost of most columns, so the
-/// pass jumps from one matching column to the next with the column bits and
-/// runs only the gap additions in between. H and B of such a column are
-/// impossible and 0, which the next matching column assumes rather than
-/// having every column store them.
-/// Row i reads row i - 1 of the previous column. Row 0 reads a row -1 whose
-/// M is gapLeading * j, H impossible and B 0: a new run there scores
-/// bonus + gapLeading * j, as the first row must, and continuing one is
-/// ruled out. Lanes do exactly what the scalar recurrence does: the same
-/// additions, and each max keeps the same operand on ties.
-/// With `flags` set, each column j where some row matches gets its rows'
-/// packed flags at flags[j - first]; other columns' flags are left as they
-/// were (no walk-back reads them), as are the bits of rows that do not
-/// match in a column.
-template <std::size_t R, class Text>
-double smallWordPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
+namespace narrow {
+#include "SearchKit/ShortWordPass.inc"
+} // namespace narrow
+
+#if VANTREL_QUAD_LANES
+// The pass again for machines with AVX2: four rows to a register. Only the
+// functions defined in this region may use AVX2; wideLanes() decides at run
+// time whether they are called.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide {
+
+struct QuadLanes {
+    static constexpr std::size_t width = 4;
+    __m256d v;
+
+    static QuadLanes all(double x) { return { _mm256_set1_pd(x) }; }
+    static QuadLanes load(const double* x) { return { _mm256_loadu_pd(x) }; }
+    static QuadLanes add(QuadLanes a, QuadLanes b) { return { _mm256_add_pd(a.v, b.v) }; }
+    static QuadLanes max(QuadLanes a, QuadLanes b) { return { _mm256_max_pd(b.v, a.v) }; }
+    static QuadLanes less(QuadLanes a, QuadLanes b) { return { _mm256_cmp_pd(a.v, b.v, _CMP_LT_OS) }; }
+    static QuadLanes select(QuadLanes mask, QuadLanes a, QuadLanes b) { return { _mm256_blendv_pd(b.v, a.v, mask.v) }; }
+    static unsigned equal(QuadLanes a, QuadLanes b)
+    {
+        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)));
+    }
+    static unsigned unequal(QuadLanes a, QuadLanes b)
+    {
+        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ)));
+    }
+    static QuadLanes shiftIn(QuadLanes below, QuadLanes a)
+    {
+        // [below2, below3, a0, a1], then every other lane from `a`.
+        const __m256d middle = _mm256_permute2f128_pd(below.v, a.v, 0x21);
+        return { _mm256_shuffle_pd(middle, a.v, 0b0101) };
+    }
+    static QuadLanes withFirst(QuadLanes a, double x) { return { _mm256_blend_pd(a.v, _mm256_set1_pd(x), 1) }; }
+    static double lane(QuadLanes a, std::size_t k)
+    {
+        alignas(32) std::array<double, 4> x;
+        _mm256_store_pd(x.data(), a.v);
+        return x[k];
+    }
+};
+
+#include "SearchKit/ShortWordPass.inc"
+
+template <class Text>
+double quadPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
     std::uint32_t* flags)
 {
-    constexpr std::size_t V = (R + 1) / 2; // row pairs
-    const std::size_t m = pass.word.size();
-    const Lanes neg = lanes(NEG, NEG);
-    const Lanes zero = lanes(0, 0);
-    const Lanes c = lanes(pass.c, pass.c);
-    // The masks of which of a pair's rows match, by their two bits.
-    const Lanes hits[4] = { laneMask(0), laneMask(1), laneMask(2), laneMask(3) };
-    auto rowGap = [&](std::size_t i) { return i + 1 == m ? weights.gapTrailing : weights.gapInner; };
-    std::array<Lanes, V> gap, H, M, B;
-    for (std::size_t v = 0; v < V; ++v) {
-        gap[v] = lanes(rowGap(2 * v), rowGap(2 * v + 1));
-        H[v] = neg;
-        M[v] = neg;
-        B[v] = zero;
-    }
-    std::size_t next = pass.first; // the first column not yet in the tables
-    const std::size_t lastIndex = pass.last / 64;
-    for (std::size_t index = pass.first / 64; index <= lastIndex; ++index) {
-        std::array<std::uint64_t, R> rowBits;
-        std::uint64_t any = 0;
-        for (std::size_t i = 0; i < R; ++i) {
-            rowBits[i] = i < m ? columns.word(i, index) : 0;
-            any |= rowBits[i];
-        }
-        if (index == pass.first / 64)
-            any &= ~std::uint64_t { 0 } << (pass.first % 64);
-        if (index == lastIndex)
-            any &= ~std::uint64_t { 0 } >> (63 - pass.last % 64);
-        for (; any != 0; any &= any - 1) {
-            const auto bit = static_cast<unsigned>(std::countr_zero(any));
-            const std::size_t j = index * 64 + bit;
-            if (next != j) {
-                for (; next < j; ++next) {
-                    for (std::size_t v = 0; v < V; ++v)
-                        M[v] = M[v] + gap[v];
-                }
-                H.fill(neg);
-                B.fill(zero);
-            }
-            next = j + 1;
-            const double bonusValue = text.bonus(j);
-            const Lanes bonus = lanes(bonusValue, bonusValue);
-            const double leadM = weights.gapLeading * static_cast<double>(j);
-            std::array<Lanes, V> nextH, nextM, nextB;
-            unsigned reachable = 0, best = 0, run = 0;
-            for (std::size_t v = 0; v < V; ++v) {
-                // Rows 2v - 1 and 2v: the rows below this pair.
-                const Lanes belowM = v == 0 ? lanes(leadM, lowOf(M[0])) : straddle(M[v - 1], M[v]);
-                const Lanes belowH = v == 0 ? lanes(NEG, lowOf(H[0])) : straddle(H[v - 1], H[v]);
-                const Lanes belowB = v == 0 ? lanes(0, lowOf(B[0])) : straddle(B[v - 1], B[v]);
-                // A new run starting here, or the run below continued,
-                // whichever scores more (a new run on ties); the carry
-                // follows the choice.
-                const Lanes fresh = bonus + belowM;
-                Lanes extend = belowH + maxOf(c, belowB);
-                if (v == 0)
-                    extend = withLow(extend, NEG);
-                Lanes cell = maxOf(fresh, extend);
-                Lanes carry = select(lessMask(fresh, extend), belowB, bonus);
-                // Which rows match is as good as random, so every row's cell
-                // is computed and kept or not without a branch.
-                unsigned pair = 0;
-                for (std::size_t k = 0; k < 2 && 2 * v + k < R; ++k)
-                    pair |= static_cast<unsigned>((rowBits[2 * v + k] >> bit) & 1) << k;
-                const Lanes hit = hits[pair];
-                cell = select(hit, cell, neg);
-                carry = select(hit, carry, zero);
-                extend = select(hit, extend, neg);
-                const Lanes kept = maxOf(cell, M[v] + gap[v]);
-                if (flags != nullptr) {
-                    reachable |= unequalBits(cell, neg) << (2 * v);
-                    best |= equalBits(cell, kept) << (2 * v);
-                    run |= equalBits(kept, extend) << (2 * v);
-                }
-                nextH[v] = cell;
-                nextM[v] = kept;
-                nextB[v] = carry;
-            }
-            if (flags != nullptr)
-                flags[j - pass.first] = reachable | best << packedEndsBest | run << packedExtendsRun;
-            H = nextH;
-            M = nextM;
-            B = nextB;
-        }
-    }
-    const Lanes last = M[(m - 1) / 2];
-    return (m - 1) % 2 == 0 ? lowOf(last) : highOf(last);
+    return smallWordPassFor<QuadLanes>(weights, pass, text, columns, flags);
 }
 
-/// smallWordPass with R chosen for the word's length (at most 8).
+} // namespace wide
+#pragma GCC pop_options
+#endif
+
+/// Whether the short-word pass runs four rows to a register.
+std::atomic<bool> quadLanes { [] {
+#if VANTREL_QUAD_LANES
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+#else
+    return false;
+#endif
+}() };
+
+/// The short-word pass on the widest lanes the machine has.
 template <class Text>
-double smallWordPassFor(
-    const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns, std::uint32_t* flags)
+double shortWordPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
+    std::uint32_t* flags)
 {
-    switch (pass.word.size()) {
-    case 1:
-        return smallWordPass<1>(weights, pass, text, columns, flags);
-    case 2:
-        return smallWordPass<2>(weights, pass, text, columns, flags);
-    case 3:
-        return smallWordPass<3>(weights, pass, text, columns, flags);
-    case 4:
-        return smallWordPass<4>(weights, pass, text, columns, flags);
-    default:
-        return smallWordPass<8>(weights, pass, text, columns, flags);
-    }
+#if VANTREL_QUAD_LANES
+    if (quadLanes.load(std::memory_order_relaxed))
+        return wide::quadPass(weights, pass, text, columns, flags);
+#endif
+    return narrow::smallWordPassFor<PairLanes>(weights, pass, text, columns, flags);
 }
 
 /// Makes `buffer` hold at least `size` elements; it never shrinks, so a
@@ -887,7 +804,7 @@ std::optional<double> scoreWord(
             growTo(scratch.columnFlags, columns);
             flags = scratch.columnFlags.data();
         }
-        const double result = finish(smallWordPassFor(weights, pass, text, *bits, flags));
+        const double result = finish(shortWordPass(weights, pass, text, *bits, flags));
         if (positions != nullptr)
             walkBackOnBits(*bits, m, first, last, flags, *positions);
         return result;
@@ -1203,6 +1120,17 @@ namespace SearchScorerTesting {
 void setFlagBudget(std::size_t bytes)
 {
     flagBudgetBytes.store(bytes == 0 ? defaultFlagBudget : bytes, std::memory_order_relaxed);
+}
+
+bool setWideLanes(bool wide)
+{
+#if VANTREL_QUAD_LANES
+    wide = wide && __builtin_cpu_supports("avx2") != 0;
+#else
+    wide = false;
+#endif
+    quadLanes.store(wide, std::memory_order_relaxed);
+    return wide;
 }
 } // namespace SearchScorerTesting
 

@@ -400,7 +400,7 @@ void agreeOnRandomTexts(const SearchScorer& scorer, unsigned seed, int rounds, s
     }
 }
 
-TEST(SearchScorerKernel, AgreesWithTheTablesOnRandomTexts)
+void agreeOnAllCases()
 {
     for (bool lenient : {false, true})
         agreeOnRandomTexts(SearchScorer({}, lenient), 7 + lenient, 3000, "abAB x", 6, "aabbAB -._/xX", 24);
@@ -425,6 +425,20 @@ TEST(SearchScorerKernel, AgreesWithTheTablesOnRandomTexts)
             expectSameAsReference(SearchScorer(), query, text);
     for (const auto& text : texts)
         expectSameAsReference(SearchScorer({}, true), "trmx", text);
+}
+
+// Both widths of the short-word pass: the widest the machine has, and the
+// narrow one every machine runs.
+TEST(SearchScorerKernel, AgreesWithTheTablesOnRandomTexts)
+{
+    agreeOnAllCases();
+}
+
+TEST(SearchScorerKernel, NarrowLanesAgreeWithTheTables)
+{
+    SearchScorerTesting::setWideLanes(false);
+    agreeOnAllCases();
+    SearchScorerTesting::setWideLanes(true);
 }
 
 TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
