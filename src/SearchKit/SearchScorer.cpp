@@ -362,102 +362,6 @@ struct ColumnBits {
 /// Bits of rows 0..m-1 for the 64 columns from `begin` (fewer at the end).
 using BlockBits = std::array<std::uint64_t, ColumnBits::maxRows>;
 
-#if defined(__SSE2__)
-/// Calls mark(at, drop) for the columns [begin, end) Width at a time. When
-/// the text (`n` columns in all) has at least Width, the rest goes as its
-/// last Width columns with the `drop` already marked left out. Returns the
-/// first column left for marking one at a time.
-template <std::size_t Width, class Mark>
-std::size_t markInSteps(std::size_t begin, std::size_t end, std::size_t n, Mark&& mark)
-{
-    std::size_t j = begin;
-    for (; j + Width <= end; j += Width)
-        mark(j, 0u);
-    if (j < end && n >= Width) {
-        mark(end - Width, static_cast<unsigned>(Width - (end - j)));
-        j = end;
-    }
-    return j;
-}
-#endif
-
-/// Marks the columns [begin, end) of decoded, lower-cased scalars; `begin`
-/// starts a block of 64 and the text has `n` scalars in all.
-void markScalars(std::u32string_view word, const char32_t* lowered, [[maybe_unused]] std::size_t n, std::size_t begin,
-    std::size_t end, BlockBits& acc)
-{
-    const std::size_t m = word.size();
-    std::size_t j = begin;
-#if defined(__SSE2__)
-    auto mark = [&](std::size_t at, unsigned drop) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lowered + at));
-        for (std::size_t i = 0; i < m; ++i) {
-            const __m128i same = _mm_cmpeq_epi32(chunk, _mm_set1_epi32(static_cast<int>(word[i])));
-            const auto found = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(same))) >> drop;
-            acc[i] |= std::uint64_t { found } << (at + drop - begin);
-        }
-    };
-    j = markInSteps<4>(begin, end, n, mark);
-#endif
-    for (; j < end; ++j)
-        for (std::size_t i = 0; i < m; ++i)
-            acc[i] |= std::uint64_t { lowered[j] == word[i] } << (j - begin);
-}
-
-/// Marks the columns of UTF-8 bytes whose ASCII lower-case form is the row's
-/// scalar; bytes beyond ASCII match nothing. As markScalars.
-void markBytes(std::u32string_view word, const std::uint8_t* bytes, [[maybe_unused]] std::size_t n, std::size_t begin,
-    std::size_t end, const CaseTables& cases, BlockBits& acc)
-{
-    const std::size_t m = word.size();
-    std::size_t j = begin;
-#if defined(__SSE2__)
-    if (cases.twoFormsAtMost) {
-        __m128i first[ColumnBits::maxRows];
-        __m128i second[ColumnBits::maxRows];
-        std::array<std::uint64_t, ColumnBits::maxRows> keep {};
-        for (std::size_t i = 0; i < m; ++i) {
-            const char32_t c = word[i];
-            const bool ascii = c < 128 && cases.formCount[c] != 0;
-            keep[i] = ascii ? ~std::uint64_t { 0 } : 0;
-            first[i] = _mm_set1_epi8(static_cast<char>(ascii ? cases.forms[c][0] : 0));
-            second[i] = _mm_set1_epi8(static_cast<char>(ascii ? cases.forms[c][1] : 0));
-        }
-        auto mark = [&](std::size_t at, unsigned drop) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-            for (std::size_t i = 0; i < m; ++i) {
-                const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(chunk, first[i]), _mm_cmpeq_epi8(chunk, second[i]));
-                const auto found = static_cast<unsigned>(_mm_movemask_epi8(same)) >> drop;
-                acc[i] |= (std::uint64_t { found } & keep[i]) << (at + drop - begin);
-            }
-        };
-        j = markInSteps<16>(begin, end, n, mark);
-    }
-#endif
-    for (; j < end; ++j) {
-        const std::uint8_t folded = cases.foldedByte[bytes[j]];
-        for (std::size_t i = 0; i < m; ++i)
-            acc[i] |= std::uint64_t { word[i] < 128 && folded == word[i] } << (j - begin);
-    }
-}
-
-/// Fills `scratch` with the column bits of a word of at most 8 scalars over
-/// n columns; `mark(begin, end, acc)` marks one block.
-template <class Mark>
-ColumnBits columnBits(std::size_t m, std::size_t n, std::vector<std::uint64_t>& scratch, Mark&& mark)
-{
-    const std::size_t words = (n + 63) / 64;
-    if (scratch.size() < m * words)
-        scratch.resize(m * words);
-    for (std::size_t index = 0; index < words; ++index) {
-        BlockBits acc {};
-        mark(index * 64, std::min(n, index * 64 + 64), acc);
-        for (std::size_t i = 0; i < m; ++i)
-            scratch[i * words + index] = acc[i];
-    }
-    return { scratch.data(), words };
-}
-
 /// The first and last useful columns of a word: where the greedy
 /// subsequence takes word[0], and the last occurrence of the last scalar.
 /// None when the word is not a subsequence.
@@ -535,24 +439,6 @@ void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first,
         preferRun = ((f >> packedExtendsRun) & 1) != 0;
         end = found;
     }
-}
-
-/// Column bits of a word (at most 8 scalars) over each kind of text.
-ColumnBits columnBitsOf(std::u32string_view word, const AsciiText& text, std::vector<std::uint64_t>& scratch)
-{
-    return columnBits(word.size(), text.size(), scratch,
-        [&](std::size_t begin, std::size_t end, BlockBits& acc) {
-            markBytes(word, text.bytes, text.length, begin, end, *text.b.cases, acc);
-        });
-}
-
-template <class Text>
-ColumnBits columnBitsOf(std::u32string_view word, const Text& text, std::vector<std::uint64_t>& scratch)
-{
-    return columnBits(word.size(), text.size(), scratch,
-        [&](std::size_t begin, std::size_t end, BlockBits& acc) {
-            markScalars(word, text.lowered, text.length, begin, end, acc);
-        });
 }
 
 /// Rows of the short-word pass side by side, `width` to a register. Every
@@ -637,14 +523,63 @@ constexpr auto laneMasks = [] {
     return masks;
 }();
 
+/// Columns of bytes and of decoded scalars compared 16 and 4 at a time, or
+/// not at all without SSE2.
+#if defined(__SSE2__)
+struct ByteSixteens {
+    static constexpr std::size_t width = 16;
+    __m128i v;
+
+    static ByteSixteens all(std::uint8_t byte) { return { _mm_set1_epi8(static_cast<char>(byte)) }; }
+    static ByteSixteens load(const std::uint8_t* bytes) { return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)) }; }
+    /// Bit k set where byte k equals `a` or `b`.
+    static std::uint32_t equalEither(ByteSixteens chunk, ByteSixteens a, ByteSixteens b)
+    {
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk.v, a.v), _mm_cmpeq_epi8(chunk.v, b.v))));
+    }
+};
+struct ScalarFours {
+    static constexpr std::size_t width = 4;
+    __m128i v;
+
+    static ScalarFours load(const char32_t* scalars) { return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(scalars)) }; }
+    /// Bit k set where scalar k is `c`.
+    static std::uint32_t equal(ScalarFours chunk, char32_t c)
+    {
+        const __m128i same = _mm_cmpeq_epi32(chunk.v, _mm_set1_epi32(static_cast<int>(c)));
+        return static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(same)));
+    }
+};
+#else
+struct ByteSixteens {
+    static constexpr std::size_t width = 0;
+};
+struct ScalarFours {
+    static constexpr std::size_t width = 0;
+};
+#endif
+
+/// Makes `buffer` hold at least `size` elements; it never shrinks, so a
+/// steady stream of texts neither allocates nor clears anything.
+template <class T>
+inline void growTo(std::vector<T>& buffer, std::size_t size)
+{
+    if (buffer.size() < size)
+        buffer.resize(size);
+}
+
 namespace narrow {
-#include "SearchKit/ShortWordPass.inc"
+using RowLanes = PairLanes;
+using ByteLanes = ByteSixteens;
+using ScalarLanes = ScalarFours;
+#include "SearchKit/ScorerKernel.inc"
 } // namespace narrow
 
 #if VANTREL_QUAD_LANES
-// The pass again for machines with AVX2: four rows to a register. Only the
-// functions defined in this region may use AVX2; wideLanes() decides at run
-// time whether they are called.
+// The kernel again for machines with AVX2: four rows of the short-word pass
+// to a register, 32 bytes or 8 scalars to a column comparison. Only the
+// functions defined in this region use AVX2, and only when quadLanes says
+// the machine has it are they called.
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace wide {
@@ -682,20 +617,48 @@ struct QuadLanes {
     }
 };
 
-#include "SearchKit/ShortWordPass.inc"
+struct ByteThirtyTwos {
+    static constexpr std::size_t width = 32;
+    __m256i v;
 
-template <class Text>
-double quadPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
-    std::uint32_t* flags)
-{
-    return smallWordPassFor<QuadLanes>(weights, pass, text, columns, flags);
-}
+    static ByteThirtyTwos all(std::uint8_t byte) { return { _mm256_set1_epi8(static_cast<char>(byte)) }; }
+    static ByteThirtyTwos load(const std::uint8_t* bytes)
+    {
+        return { _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)) };
+    }
+    static std::uint32_t equalEither(ByteThirtyTwos chunk, ByteThirtyTwos a, ByteThirtyTwos b)
+    {
+        const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(chunk.v, a.v), _mm256_cmpeq_epi8(chunk.v, b.v));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(same));
+    }
+};
+
+struct ScalarEights {
+    static constexpr std::size_t width = 8;
+    __m256i v;
+
+    static ScalarEights load(const char32_t* scalars)
+    {
+        return { _mm256_loadu_si256(reinterpret_cast<const __m256i*>(scalars)) };
+    }
+    static std::uint32_t equal(ScalarEights chunk, char32_t c)
+    {
+        const __m256i same = _mm256_cmpeq_epi32(chunk.v, _mm256_set1_epi32(static_cast<int>(c)));
+        return static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(same)));
+    }
+};
+
+using RowLanes = QuadLanes;
+using ByteLanes = ByteThirtyTwos;
+using ScalarLanes = ScalarEights;
+#include "SearchKit/ScorerKernel.inc"
 
 } // namespace wide
 #pragma GCC pop_options
 #endif
 
-/// Whether the short-word pass runs four rows to a register.
+/// Whether the kernel built for AVX2 runs: the machine has it, and no test
+/// asked for the narrow one.
 std::atomic<bool> quadLanes { [] {
 #if VANTREL_QUAD_LANES
     __builtin_cpu_init();
@@ -705,219 +668,48 @@ std::atomic<bool> quadLanes { [] {
 #endif
 }() };
 
-/// The short-word pass on the widest lanes the machine has.
+// The kernel's entry points, on the widest lanes in use.
+
 template <class Text>
-double shortWordPass(const Weights& weights, const WordPass& pass, const Text& text, const ColumnBits& columns,
-    std::uint32_t* flags)
+std::optional<double> kernelScoreWord(
+    const Weights& weights, std::u32string_view word, const Text& text, Scratch& scratch, std::vector<int>* positions)
 {
 #if VANTREL_QUAD_LANES
     if (quadLanes.load(std::memory_order_relaxed))
-        return wide::quadPass(weights, pass, text, columns, flags);
+        return wide::scoreWord(weights, word, text, scratch, positions);
 #endif
-    return narrow::smallWordPassFor<PairLanes>(weights, pass, text, columns, flags);
+    return narrow::scoreWord(weights, word, text, scratch, positions);
 }
 
-/// Makes `buffer` hold at least `size` elements; it never shrinks, so a
-/// steady stream of texts neither allocates nor clears anything.
-template <class T>
-inline void growTo(std::vector<T>& buffer, std::size_t size)
-{
-    if (buffer.size() < size)
-        buffer.resize(size);
-}
-
-/// Scores one word against a text; appends its positions (if wanted) only on
-/// success. Columns before the first occurrence of word[0] are all impossible
-/// and columns after the last occurrence of the word's last scalar only
-/// extend the last row's trailing gap, so neither goes through the tables.
-/// Only the walk-back flags are kept: one byte per cell, or for short words
-/// one packed word per column (see packedEndsBest). When the flags of
-/// all columns would exceed flagBudgetBytes, the columns are grouped into
-/// segments of about sqrt(24 n); the first pass keeps the three row arrays at
-/// the start of each segment, and the walk-back (whose column only ever
-/// decreases) recomputes one segment's flags at a time: memory O(m sqrt(n))
-/// instead of O(m n), for one more pass of time.
 template <class Text>
-std::optional<double> scoreWord(
+std::optional<double> kernelBestDropping(
     const Weights& weights, std::u32string_view word, const Text& text, Scratch& scratch, std::vector<int>* positions)
 {
-    const std::size_t m = word.size();
-    const std::size_t n = text.size();
-    if (m == 0 || m > n)
-        return std::nullopt;
-
-    // The subsequence test comes first: a text that cannot match costs no
-    // table. Short words take it on their column bits, which the table pass
-    // then uses to go from one matching column to the next.
-    std::size_t first = 0;
-    std::size_t last = n - 1;
-    std::optional<ColumnBits> bits;
-    if (m <= ColumnBits::maxRows) {
-        bits = columnBitsOf(word, text, scratch.columnBits);
-        const auto span = subsequenceSpan(*bits, m);
-        if (!span)
-            return std::nullopt;
-        first = span->first;
-        last = span->last;
-    } else {
-        std::size_t matched = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-            if (text.lower(j) == word[matched]) {
-                if (matched == 0)
-                    first = j;
-                if (++matched == m)
-                    break;
-            }
-        }
-        if (matched < m)
-            return std::nullopt;
-        while (text.lower(last) != word[m - 1])
-            --last;
-    }
-
-    if (m == n) {
-        if (positions != nullptr)
-            for (std::size_t i = 0; i < m; ++i)
-                positions->push_back(static_cast<int>(i));
-        return exactMatchScore;
-    }
-
-    const WordPass pass { word, first, last,
-        m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
-              : weights.shortQueryConsecutive };
-    const std::size_t columns = last - first + 1;
-    // Short words keep four bytes of flags per column, longer ones one per cell.
-    const std::size_t flagBytes = columns * (bits ? sizeof(std::uint32_t) : m);
-    const bool overBudget = positions != nullptr && flagBytes > flagBudgetBytes.load(std::memory_order_relaxed);
-
-    auto finish = [&](double lastRow) {
-        for (std::size_t j = last + 1; j < n; ++j)
-            lastRow += weights.gapTrailing;
-        return lastRow;
-    };
-
-    if (bits && !overBudget) {
-        // Short words keep flags only for the columns where they match, and
-        // the walk-back visits only those.
-        std::uint32_t* flags = nullptr;
-        if (positions != nullptr) {
-            growTo(scratch.columnFlags, columns);
-            flags = scratch.columnFlags.data();
-        }
-        const double result = finish(shortWordPass(weights, pass, text, *bits, flags));
-        if (positions != nullptr)
-            walkBackOnBits(*bits, m, first, last, flags, *positions);
-        return result;
-    }
-
-    // Long words: rows in scratch arrays, optionally segmented.
-    scratch.H.assign(m, NEG);
-    scratch.M.assign(m, NEG);
-    scratch.B.assign(m, 0.0);
-    scratch.gaps.assign(m, weights.gapInner);
-    scratch.gaps[m - 1] = weights.gapTrailing;
-    double* H = scratch.H.data();
-    double* M = scratch.M.data();
-    double* B = scratch.B.data();
-    const double* gap = scratch.gaps.data();
-    auto column = [&](std::size_t j, std::uint8_t* flags) {
-        tableColumn(weights, text, j, word.data(), gap, m, pass.c, text.bonus(j), H, M, B, flags, m);
-    };
-
-    std::size_t segment = columns;
-    if (overBudget) {
-        const auto balanced = static_cast<std::size_t>(std::sqrt(24.0 * static_cast<double>(columns)));
-        segment = std::clamp<std::size_t>(balanced, 1, columns);
-    }
-    const std::size_t segments = (columns + segment - 1) / segment;
-    const bool keepFlags = positions != nullptr && segments == 1;
-    if (keepFlags)
-        growTo(scratch.flags, columns * m);
-    if (segments > 1)
-        scratch.checkpoints.resize(segments * 3 * m);
-
-    for (std::size_t index = 0; index < segments; ++index) {
-        if (segments > 1) {
-            double* out = scratch.checkpoints.data() + index * 3 * m;
-            std::copy(H, H + m, out);
-            std::copy(M, M + m, out + m);
-            std::copy(B, B + m, out + 2 * m);
-        }
-        const std::size_t begin = first + index * segment;
-        const std::size_t end = std::min(last + 1, begin + segment);
-        for (std::size_t j = begin; j < end; ++j)
-            column(j, keepFlags ? scratch.flags.data() + (j - first) * m : nullptr);
-    }
-    const double result = finish(M[m - 1]);
-    if (positions == nullptr)
-        return result;
-
-    std::size_t loaded = keepFlags ? 0 : segments;
-    auto flagAt = [&](std::size_t i, std::ptrdiff_t e) -> std::uint8_t {
-        const std::size_t k = first + static_cast<std::size_t>(e);
-        const std::size_t index = (k - first) / segment;
-        if (index != loaded) {
-            const double* in = scratch.checkpoints.data() + index * 3 * m;
-            std::copy(in, in + m, H);
-            std::copy(in + m, in + 2 * m, M);
-            std::copy(in + 2 * m, in + 3 * m, B);
-            scratch.flags.resize(segment * m);
-            const std::size_t begin = first + index * segment;
-            const std::size_t end = std::min(last + 1, begin + segment);
-            for (std::size_t j = begin; j < end; ++j)
-                column(j, scratch.flags.data() + (j - begin) * m);
-            loaded = index;
-        }
-        return scratch.flags[((k - first) - index * segment) * m + i];
-    };
-    walkBack(
-        word, text, columns, [&](std::ptrdiff_t e) { return first + static_cast<std::size_t>(e); }, flagAt, *positions);
-    return result;
-}
-
-/// The word with each scalar left out in turn; the best score wins, the
-/// earliest left-out index on ties.
-template <class Text>
-std::optional<double> bestDropping(
-    const Weights& weights, std::u32string_view word, const Text& text, Scratch& scratch, std::vector<int>* positions)
-{
-    std::optional<double> best;
-    for (std::size_t k = 0; k < word.size(); ++k) {
-        scratch.variant.assign(word.substr(0, k));
-        scratch.variant.append(word.substr(k + 1));
-        scratch.variantPositions.clear();
-        auto result = scoreWord(weights, scratch.variant, text, scratch,
-            positions != nullptr ? &scratch.variantPositions : nullptr);
-        if (result && (!best || *result > *best)) {
-            best = result;
-            scratch.bestPositions.swap(scratch.variantPositions);
-        }
-    }
-    if (best && positions != nullptr)
-        positions->insert(positions->end(), scratch.bestPositions.begin(), scratch.bestPositions.end());
-    return best;
+#if VANTREL_QUAD_LANES
+    if (quadLanes.load(std::memory_order_relaxed))
+        return wide::bestDropping(weights, word, text, scratch, positions);
+#endif
+    return narrow::bestDropping(weights, word, text, scratch, positions);
 }
 
 template <class Text>
-std::optional<double> matchWords(const SearchScorer& scorer, const std::vector<std::u32string>& words, const Text& text,
+std::optional<double> kernelMatchWords(const SearchScorer& scorer, const std::vector<std::u32string>& words, const Text& text,
     Scratch& scratch, std::vector<int>* positions, bool allowOneMismatch)
 {
-    double total = 0;
-    for (const auto& word : words) {
-        if (auto result = scoreWord(scorer.weights, word, text, scratch, positions)) {
-            total += *result;
-            continue;
-        }
-        if (allowOneMismatch && word.size() >= 2) {
-            auto result = bestDropping(scorer.weights, word, text, scratch, positions);
-            if (!result)
-                return std::nullopt;
-            total += scorer.weights.mismatchPenalty + *result;
-            continue;
-        }
-        return std::nullopt;
-    }
-    return total;
+#if VANTREL_QUAD_LANES
+    if (quadLanes.load(std::memory_order_relaxed))
+        return wide::matchWords(scorer, words, text, scratch, positions, allowOneMismatch);
+#endif
+    return narrow::matchWords(scorer, words, text, scratch, positions, allowOneMismatch);
+}
+
+bool kernelCouldMatch(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text, Scratch& scratch)
+{
+#if VANTREL_QUAD_LANES
+    if (quadLanes.load(std::memory_order_relaxed))
+        return wide::couldMatch(scorer, query, text, scratch);
+#endif
+    return narrow::couldMatch(scorer, query, text, scratch);
 }
 
 int wordsLength(const std::vector<std::u32string>& words)
@@ -926,49 +718,6 @@ int wordsLength(const std::vector<std::u32string>& words)
     for (const auto& word : words)
         length += word.size();
     return static_cast<int>(length);
-}
-
-/// Whether a word made of ASCII could be a subsequence of the text, judged
-/// on its UTF-8 bytes. Only meaningful when no scalar of the text beyond ASCII
-/// changes when lower-cased (see couldMatch).
-bool asciiSubsequenceOfBytes(std::u32string_view word, std::string_view text, const CaseTables& cases, Scratch& scratch)
-{
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (word.size() <= ColumnBits::maxRows) {
-        const ColumnBits bits = columnBits(word.size(), text.size(), scratch.columnBits,
-            [&](std::size_t begin, std::size_t end, BlockBits& acc) {
-                markBytes(word, bytes, text.size(), begin, end, cases, acc);
-            });
-        return subsequenceSpan(bits, word.size()).has_value();
-    }
-    std::size_t matched = 0;
-    for (const std::uint8_t byte : std::span(bytes, text.size())) {
-        if (cases.foldedByte[byte] == word[matched] && ++matched == word.size())
-            return true;
-    }
-    return false;
-}
-
-/// The linear subsequence test of every word, before any decoding: false
-/// only when the text certainly cannot match. Scalars beyond ASCII that keep
-/// their form when lower-cased never equal an ASCII query scalar, so for
-/// ASCII words the bytes decide; a text with other letters (one could
-/// lower-case to ASCII, as the Kelvin sign does) is left to the full test.
-bool couldMatch(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text, Scratch& scratch)
-{
-    const CaseTables& cases = caseTables();
-    for (const auto& word : query.words) {
-        if (scorer.allowOneMismatch && word.size() >= 2)
-            continue; // may still match with a character left out
-        if (std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; }))
-            continue;
-        if (asciiSubsequenceOfBytes(word, text, cases, scratch))
-            continue;
-        // The bytes ruled the word out; that stands unless some letter
-        // changes when lower-cased.
-        return TextUnicode::anyBeyondAsciiChangesWhenLowercased(text);
-    }
-    return true;
 }
 
 /// The common path of match() and score(): `positions` null for score only.
@@ -982,9 +731,9 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
         // ASCII lower-cases scalar by scalar without changing length, and
         // scoreWord begins with the subsequence test.
         const AsciiText view { reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), b };
-        return matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
+        return kernelMatchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
     }
-    if (!couldMatch(scorer, query, text, scratch))
+    if (!kernelCouldMatch(scorer, query, text, scratch))
         return std::nullopt;
     if (scratch.raw.size() < text.size()) {
         scratch.raw.resize(text.size());
@@ -1002,12 +751,12 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
             // The slow path: everything on the lower-cased scalars.
             const ScalarText view { lowered.data(), lowered.data(), lowered.size(),
                 boundaries(scorer.weights, wordsLength(query.words)) };
-            return matchWords(scorer, query.words, view, scratch, positions, false);
+            return kernelMatchWords(scorer, query.words, view, scratch, positions, false);
         }
         std::copy(lowered.begin(), lowered.end(), lower);
     }
     const ScalarText view { raw, lower, n, b };
-    return matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
+    return kernelMatchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
 }
 
 } // namespace
@@ -1080,7 +829,7 @@ std::optional<SearchScorer::Match> SearchScorer::score(
     Scratch scratch;
     const GivenBonusText view { text.data(), bonus.data(), text.size() };
     std::vector<int> positions;
-    auto result = scoreWord(weights, word, view, scratch, &positions);
+    auto result = kernelScoreWord(weights, word, view, scratch, &positions);
     if (!result)
         return std::nullopt;
     return Match { *result, Positions(positions.begin(), positions.end()) };
@@ -1094,7 +843,7 @@ std::optional<SearchScorer::Match> SearchScorer::bestDroppingOneCharacter(
     Scratch scratch;
     const GivenBonusText view { text.data(), bonus.data(), text.size() };
     std::vector<int> positions;
-    auto result = bestDropping(weights, word, view, scratch, &positions);
+    auto result = kernelBestDropping(weights, word, view, scratch, &positions);
     if (!result)
         return std::nullopt;
     return Match { *result, Positions(positions.begin(), positions.end()) };
@@ -1109,7 +858,7 @@ std::optional<SearchScorer::Match> SearchScorer::slowPath(
     const ScalarText view { lowered.data(), lowered.data(), lowered.size(), boundaries(weights, wordsLength(groups)) };
     Scratch scratch;
     std::vector<int> positions;
-    auto total = matchWords(*this, groups, view, scratch, &positions, false);
+    auto total = kernelMatchWords(*this, groups, view, scratch, &positions, false);
     if (!total)
         return std::nullopt;
     std::sort(positions.begin(), positions.end());
