@@ -74,9 +74,9 @@ protected:
     {
         controller->endSession();
         panel.hide();
-        panel.calls.clear();
-        mirrors->calls.clear();
+        clearCalls();
     }
+    void clearCalls() { panel.calls.clear(); mirrors->calls.clear(); }
     Ids focusedIDs() const
     {
         Ids ids;
@@ -126,7 +126,7 @@ TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowingR
     EXPECT_EQ(frontAtFocus, focusedIDs()) << "recorded as most recent before focusing";
 }
 
-TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelection)
+TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelectionAlsoWhenOpenedByMovingUp)
 {
     windows();
     tab();
@@ -138,6 +138,17 @@ TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelection)
     loop.advance(10s);
     EXPECT_EQ(panel.count("show"), 1u);
     EXPECT_EQ(mirrors->count("show"), 0u) << "with one display setting, the mirrors stay untouched";
+
+    // Moving up without a session opens it on the last window.
+    reset();
+    controller->moveUp(commandTab);
+    EXPECT_EQ(selection(), 2);
+    loop.advance(150ms);
+    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @2 key"});
+    reset();
+    setDelay(0);
+    controller->moveUp(commandTab);
+    EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2"}));
 }
 
 TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPressWithTheStoresSpaces)
@@ -187,22 +198,6 @@ TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
     EXPECT_EQ(seen, (std::vector<std::ptrdiff_t>{2, 0, 2, 1}));
     EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2", "select 0", "select 2", "select 1"}));
     EXPECT_EQ(mirrors->calls, (Calls{"select 2", "select 0", "select 2", "select 1"}));
-    EXPECT_EQ(panel.state.selectedIndex, 1);
-}
-
-TEST_F(SwitcherTest, MoveUpWithoutSessionOpensOnTheLastWindow)
-{
-    windows();
-    controller->moveUp(commandTab);
-    EXPECT_EQ(selection(), 2);
-    loop.advance(150ms);
-    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @2 key"});
-
-    reset();
-    setDelay(0);
-    controller->moveUp(commandTab);
-    EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2"}));
-    EXPECT_EQ(panel.state.selectedIndex, 2);
 }
 
 // --- Key repeat ---
@@ -235,9 +230,16 @@ TEST_F(SwitcherTest, RepeatFirstStepAfterTheDelayThenOnePerIntervalNeverFasterTh
     }
 }
 
-TEST_F(SwitcherTest, RepeatEndOfSessionStopsRepeatingAndALaterSessionIsNotStepped)
+TEST_F(SwitcherTest, RepeatStopsWithItsSessionOrSwitcherAndALaterSessionIsNotStepped)
 {
     windows(4);
+    hold(+1, 100ms, 30ms);
+    tab(controlOptionTab); // another switcher replaces the session
+    loop.advance(1s);
+    EXPECT_EQ(controller->session()->config.id, "ctrl-opt-tab");
+    EXPECT_EQ(selection(), 1);
+    EXPECT_FALSE(controller->isRepeating());
+
     hold(+1, 100ms, 30ms);
     loop.advance(50ms);
     release();
@@ -246,17 +248,6 @@ TEST_F(SwitcherTest, RepeatEndOfSessionStopsRepeatingAndALaterSessionIsNotSteppe
     tab(); // a new session of the same switcher, without a held key: nothing steps it
     loop.advance(1s);
     EXPECT_EQ(selection(), 1);
-}
-
-TEST_F(SwitcherTest, RepeatOfAReplacedSwitcherStopsItself)
-{
-    windows(4);
-    hold(+1, 100ms, 30ms);
-    tab(controlOptionTab);
-    loop.advance(1s);
-    EXPECT_EQ(controller->session()->config.id, "ctrl-opt-tab");
-    EXPECT_EQ(selection(), 1);
-    EXPECT_FALSE(controller->isRepeating());
 }
 
 // --- Release to commit ---
@@ -276,7 +267,6 @@ TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
     controller->flagsChanged(capsLock); // caps lock is no chord modifier
     EXPECT_FALSE(controller->session());
     EXPECT_EQ(focusedIDs(), Ids{3});
-    EXPECT_FALSE(panel.isVisible());
     EXPECT_EQ(panel.calls.back(), "hide");
     EXPECT_EQ(mirrors->calls.back(), "hide");
 }
@@ -339,7 +329,7 @@ TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 
 // --- Typing to filter ---
 
-TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchAndReleaseCommitsItOrNothingWhenNothingMatches)
+TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchReleaseCommitsItOrNothingAndABlankQueryRestoresTheList)
 {
     setDelay(0);
     windows();
@@ -362,12 +352,8 @@ TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchAndReleaseCommitsItOrNothi
     EXPECT_FALSE(controller->session());
     EXPECT_FALSE(panel.isVisible());
     EXPECT_EQ(mirrors->calls.back(), "hide");
-}
 
-TEST_F(SwitcherTest, ClearingOrBlankQueryRestoresTheStartingList)
-{
-    setDelay(0);
-    windows();
+    // Clearing the query, or leaving only blanks, restores the starting list.
     tab();
     panel.type(" ssh ");
     EXPECT_EQ(itemIDs(), "2");
@@ -375,7 +361,7 @@ TEST_F(SwitcherTest, ClearingOrBlankQueryRestoresTheStartingList)
     for (std::string blank : {"", "  \t "}) {
         controller->queryChanged("saf");
         controller->queryChanged(blank);
-        EXPECT_EQ(itemIDs(), "1,2,3");
+        EXPECT_EQ(itemIDs(), "3,1,2") << "the list at the start, 3 most recent since its commit";
         EXPECT_EQ(selection(), 0);
         EXPECT_EQ(panel.query, blank);
     }
@@ -424,8 +410,7 @@ TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClamps)
     publishInOrder({w1, w2, w3, w4});
     tab();
     tab(); // on window 3
-    panel.calls.clear();
-    mirrors->calls.clear();
+    clearCalls();
 
     publish({w2, w3, w4}); // window 1 closes: 3 moves up a row and stays selected
     EXPECT_EQ(itemIDs(), "2,3,4");
@@ -442,8 +427,7 @@ TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClamps)
     EXPECT_EQ(selection(), 0);
     EXPECT_EQ(panel.state.selectedIndex, 0);
 
-    panel.calls.clear();
-    mirrors->calls.clear();
+    clearCalls();
     publish({}); // the last window goes
     EXPECT_FALSE(controller->session());
     EXPECT_EQ(panel.calls, Calls{"hide"});
@@ -489,7 +473,7 @@ TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
 
 // --- Several switchers ---
 
-TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNothing)
+TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNothingButAnEmptyOneDoesNot)
 {
     windows();
     tab();
@@ -513,11 +497,9 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNo
     EXPECT_EQ(panel.count("show"), 0u);
     loop.advance(100ms);
     EXPECT_EQ(panel.count("show"), 1u);
-}
 
-TEST_F(SwitcherTest, AnEmptySwitcherLeavesTheOtherSessionAlone)
-{
-    windows();
+    // A switcher with nothing to list leaves the session, and its timer, alone.
+    reset();
     tab();
     environment.frontmost = 99;
     tab(commandGrave);
