@@ -60,8 +60,7 @@ TEST_F(SimBridgeTest, SlotsResolveOnceAndStayAbsentAndTheConnectionIdIsAskedForO
     ASSERT_TRUE(SkyLight::connectionID());
     SkyLight::connectionID();
     Spaces::displays();
-    auto calls = desktop->calls();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "CGSMainConnectionID"), 1);
+    EXPECT_EQ(std::ranges::count(desktop->calls(), "CGSMainConnectionID"), 1);
 
     desktop->removeSlot("CGSGetActiveSpace");
     EXPECT_FALSE(SkyLight::getActiveSpace());

@@ -19,11 +19,9 @@ protected:
     std::optional<json> saved() const { return defaults->object(SymbolicHotKeys::savedStateKey); }
     std::vector<std::string> setCalls() const
     {
-        std::vector<std::string> result;
-        for (const auto& call : desktop->calls())
-            if (call.rfind("CGSSetSymbolicHotKeyEnabled", 0) == 0)
-                result.push_back(call);
-        return result;
+        auto calls = desktop->calls();
+        std::erase_if(calls, [](const std::string& call) { return !call.starts_with("CGSSetSymbolicHotKeyEnabled"); });
+        return calls;
     }
     /// Whether each of `ids` is on, in order.
     std::vector<bool> enabled(std::initializer_list<int> ids) const

@@ -199,8 +199,7 @@ TEST_F(FocusTest, RaiseRetriesAnInvalidElementOnceWithAFreshOneAndFailsWithoutAn
     desktop->clearCalls();
     desktop->failNextActions(20, {AXErrors::invalidUIElement, AXErrors::invalidUIElement, AXErrors::invalidUIElement});
     EXPECT_EQ(raised(std::nullopt), "raise FAILED: retried after invalidUIElement \u2192 AXError -25202");
-    auto calls = desktop->calls();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "AXUIElementPerformAction AXRaise"), 2) << "retried once only";
+    EXPECT_EQ(std::ranges::count(desktop->calls(), "AXUIElementPerformAction AXRaise"), 2) << "retried once only";
 
     // With no fresh element to be had, the first code is reported.
     element = AXBridge::window(200, 20);
