@@ -668,49 +668,12 @@ std::atomic<bool> quadLanes { [] {
 #endif
 }() };
 
-// The kernel's entry points, on the widest lanes in use.
-
-template <class Text>
-std::optional<double> kernelScoreWord(
-    const Weights& weights, std::u32string_view word, const Text& text, Scratch& scratch, std::vector<int>* positions)
-{
+/// `call`, a kernel function with its arguments, on the kernel in use.
 #if VANTREL_QUAD_LANES
-    if (quadLanes.load(std::memory_order_relaxed))
-        return wide::scoreWord(weights, word, text, scratch, positions);
+#define VANTREL_IN_KERNEL(call) (quadLanes.load(std::memory_order_relaxed) ? wide::call : narrow::call)
+#else
+#define VANTREL_IN_KERNEL(call) (narrow::call)
 #endif
-    return narrow::scoreWord(weights, word, text, scratch, positions);
-}
-
-template <class Text>
-std::optional<double> kernelBestDropping(
-    const Weights& weights, std::u32string_view word, const Text& text, Scratch& scratch, std::vector<int>* positions)
-{
-#if VANTREL_QUAD_LANES
-    if (quadLanes.load(std::memory_order_relaxed))
-        return wide::bestDropping(weights, word, text, scratch, positions);
-#endif
-    return narrow::bestDropping(weights, word, text, scratch, positions);
-}
-
-template <class Text>
-std::optional<double> kernelMatchWords(const SearchScorer& scorer, const std::vector<std::u32string>& words, const Text& text,
-    Scratch& scratch, std::vector<int>* positions, bool allowOneMismatch)
-{
-#if VANTREL_QUAD_LANES
-    if (quadLanes.load(std::memory_order_relaxed))
-        return wide::matchWords(scorer, words, text, scratch, positions, allowOneMismatch);
-#endif
-    return narrow::matchWords(scorer, words, text, scratch, positions, allowOneMismatch);
-}
-
-bool kernelCouldMatch(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text, Scratch& scratch)
-{
-#if VANTREL_QUAD_LANES
-    if (quadLanes.load(std::memory_order_relaxed))
-        return wide::couldMatch(scorer, query, text, scratch);
-#endif
-    return narrow::couldMatch(scorer, query, text, scratch);
-}
 
 int wordsLength(const std::vector<std::u32string>& words)
 {
@@ -731,9 +694,9 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
         // ASCII lower-cases scalar by scalar without changing length, and
         // scoreWord begins with the subsequence test.
         const AsciiText view { reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), b };
-        return kernelMatchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
+        return VANTREL_IN_KERNEL(matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch));
     }
-    if (!kernelCouldMatch(scorer, query, text, scratch))
+    if (!VANTREL_IN_KERNEL(couldMatch(scorer, query, text, scratch)))
         return std::nullopt;
     if (scratch.raw.size() < text.size()) {
         scratch.raw.resize(text.size());
@@ -751,12 +714,12 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
             // The slow path: everything on the lower-cased scalars.
             const ScalarText view { lowered.data(), lowered.data(), lowered.size(),
                 boundaries(scorer.weights, wordsLength(query.words)) };
-            return kernelMatchWords(scorer, query.words, view, scratch, positions, false);
+            return VANTREL_IN_KERNEL(matchWords(scorer, query.words, view, scratch, positions, false));
         }
         std::copy(lowered.begin(), lowered.end(), lower);
     }
     const ScalarText view { raw, lower, n, b };
-    return kernelMatchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
+    return VANTREL_IN_KERNEL(matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch));
 }
 
 } // namespace
@@ -829,7 +792,7 @@ std::optional<SearchScorer::Match> SearchScorer::score(
     Scratch scratch;
     const GivenBonusText view { text.data(), bonus.data(), text.size() };
     std::vector<int> positions;
-    auto result = kernelScoreWord(weights, word, view, scratch, &positions);
+    auto result = VANTREL_IN_KERNEL(scoreWord(weights, word, view, scratch, &positions));
     if (!result)
         return std::nullopt;
     return Match { *result, Positions(positions.begin(), positions.end()) };
@@ -843,7 +806,7 @@ std::optional<SearchScorer::Match> SearchScorer::bestDroppingOneCharacter(
     Scratch scratch;
     const GivenBonusText view { text.data(), bonus.data(), text.size() };
     std::vector<int> positions;
-    auto result = kernelBestDropping(weights, word, view, scratch, &positions);
+    auto result = VANTREL_IN_KERNEL(bestDropping(weights, word, view, scratch, &positions));
     if (!result)
         return std::nullopt;
     return Match { *result, Positions(positions.begin(), positions.end()) };
@@ -858,7 +821,7 @@ std::optional<SearchScorer::Match> SearchScorer::slowPath(
     const ScalarText view { lowered.data(), lowered.data(), lowered.size(), boundaries(weights, wordsLength(groups)) };
     Scratch scratch;
     std::vector<int> positions;
-    auto total = kernelMatchWords(*this, groups, view, scratch, &positions, false);
+    auto total = VANTREL_IN_KERNEL(matchWords(*this, groups, view, scratch, &positions, false));
     if (!total)
         return std::nullopt;
     std::sort(positions.begin(), positions.end());
