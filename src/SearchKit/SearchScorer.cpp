@@ -14,8 +14,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-// A second short-word pass for AVX2, chosen at run time, needs GCC's
-// per-function targets.
+// A second build of the per-text kernel for AVX2, chosen at run time, needs
+// GCC's per-function targets.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define VANTREL_QUAD_LANES 1
 #include <immintrin.h>
@@ -463,7 +463,10 @@ struct PairLanes {
         return { _mm_or_pd(_mm_and_pd(mask.v, a.v), _mm_andnot_pd(mask.v, b.v)) };
     }
     /// Bit k set where lane k of `a` equals (differs from) lane k of `b`.
-    static unsigned equal(PairLanes a, PairLanes b) { return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(a.v, b.v))); }
+    static unsigned equal(PairLanes a, PairLanes b)
+    {
+        return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(a.v, b.v)));
+    }
     static unsigned unequal(PairLanes a, PairLanes b)
     {
         return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpneq_pd(a.v, b.v)));
@@ -486,7 +489,10 @@ struct PairLanes {
     static PairLanes all(double x) { return { { x, x } }; }
     static PairLanes load(const double* x) { return { { x[0], x[1] } }; }
     static PairLanes add(PairLanes a, PairLanes b) { return { { a.v[0] + b.v[0], a.v[1] + b.v[1] } }; }
-    static PairLanes max(PairLanes a, PairLanes b) { return { { std::max(a.v[0], b.v[0]), std::max(a.v[1], b.v[1]) } }; }
+    static PairLanes max(PairLanes a, PairLanes b)
+    {
+        return { { std::max(a.v[0], b.v[0]), std::max(a.v[1], b.v[1]) } };
+    }
     static double maskOf(bool set) { return std::bit_cast<double>(0 - static_cast<std::uint64_t>(set)); }
     static PairLanes less(PairLanes a, PairLanes b) { return { { maskOf(a.v[0] < b.v[0]), maskOf(a.v[1] < b.v[1]) } }; }
     static double selectOne(double mask, double a, double b)
@@ -531,18 +537,25 @@ struct ByteSixteens {
     __m128i v;
 
     static ByteSixteens all(std::uint8_t byte) { return { _mm_set1_epi8(static_cast<char>(byte)) }; }
-    static ByteSixteens load(const std::uint8_t* bytes) { return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)) }; }
+    static ByteSixteens load(const std::uint8_t* bytes)
+    {
+        return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)) };
+    }
     /// Bit k set where byte k equals `a` or `b`.
     static std::uint32_t equalEither(ByteSixteens chunk, ByteSixteens a, ByteSixteens b)
     {
-        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk.v, a.v), _mm_cmpeq_epi8(chunk.v, b.v))));
+        const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(chunk.v, a.v), _mm_cmpeq_epi8(chunk.v, b.v));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(same));
     }
 };
 struct ScalarFours {
     static constexpr std::size_t width = 4;
     __m128i v;
 
-    static ScalarFours load(const char32_t* scalars) { return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(scalars)) }; }
+    static ScalarFours load(const char32_t* scalars)
+    {
+        return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(scalars)) };
+    }
     /// Bit k set where scalar k is `c`.
     static std::uint32_t equal(ScalarFours chunk, char32_t c)
     {
