@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -281,14 +282,26 @@ inline std::uint8_t cellFlag(double s, double r, double extend, std::size_t i, s
     return static_cast<std::uint8_t>(reachable * cellReachable | best * cellEndsBest | run * cellExtendsRun);
 }
 
-/// The walk-back facts of one column of the short-word pass, all rows in one
-/// word: bit i says row i is reachable, bit 8 + i that it ends the row's
-/// best, bit 16 + i that it extends a run (cellFlag's facts). The last two
-/// are read only where the first is set, and the run bit only for rows
-/// above 0 in columns after 0 (nothing above row 0 is reachable in column
-/// 0), so cellFlag's guards on them are left out.
-constexpr unsigned packedEndsBest = 8;
-constexpr unsigned packedExtendsRun = 16;
+/// The walk-back facts of the short-word pass as bits, one word per row and
+/// fact for each block of 64 columns: bit j % 64 of a row's word says the
+/// row is reachable in column j, ends the row's best there, or extends a run
+/// there (cellFlag's facts). A block holds the reachable words of all the
+/// pass's rows (`rows`, the lanes of its registers), then the best ones, then
+/// the run ones. The last two are read only where the first is set, and the
+/// run bit only for rows above 0 in columns after 0 (nothing above row 0 is
+/// reachable in column 0), so cellFlag's guards on them are left out.
+enum WalkFact : std::size_t { factReachable, factEndsBest, factExtendsRun, factCount };
+
+struct WalkBits {
+    std::uint64_t* bits;
+    std::size_t rows;
+    std::size_t firstBlock; // the block of the pass's first column
+
+    std::uint64_t& word(WalkFact fact, std::size_t row, std::size_t block) const
+    {
+        return bits[((block - firstBlock) * factCount + fact) * rows + row];
+    }
+};
 
 /// One column of the tables: H (best score with word[i] matched exactly at
 /// text[j]), M (best score with word[i] matched at or before text[j], gaps
@@ -400,43 +413,33 @@ std::optional<Span> subsequenceSpan(const ColumnBits& columns, std::size_t m)
     return Span { first, columns.lastOf(m - 1) };
 }
 
-/// walkBack for the short-word pass: the candidates of row i are the
-/// columns in [first, last] where word[i] occurs, read from the column bits
-/// (highest first), and the packed flags of column j are flags[j - first].
-void walkBackOnBits(const ColumnBits& columns, std::size_t m, std::size_t first, std::size_t last,
-    const std::uint32_t* flags, std::vector<int>& positions)
+/// walkBack for the short-word pass: a row's reachable cells are those the
+/// walk-back may take, so each row is found with a few bit operations per
+/// block rather than by trying its columns one by one.
+void walkBackOnBits(const WalkBits& facts, std::size_t m, std::size_t first, std::size_t last, std::vector<int>& positions)
 {
     const std::size_t base = positions.size();
     positions.resize(base + m, 0);
     std::size_t end = last + 1; // candidates lie in [first, end)
     bool preferRun = false;
-    for (std::size_t i = m; i-- > 0;) {
+    for (std::size_t i = m; i-- > 0 && end > first;) {
         std::size_t found = ColumnBits::none;
-        std::uint32_t f = 0;
-        for (std::size_t index = (end - 1) / 64; found == ColumnBits::none && end > first; --index) {
-            std::uint64_t x = columns.word(i, index);
-            if (index == (end - 1) / 64)
-                x &= ~std::uint64_t { 0 } >> (63 - (end - 1) % 64);
-            if (index == first / 64)
-                x &= ~std::uint64_t { 0 } << (first % 64);
-            while (x != 0) {
-                const auto bit = 63 - static_cast<unsigned>(std::countl_zero(x));
-                const std::size_t k = index * 64 + bit;
-                f = flags[k - first] >> i;
-                if ((f & 1) != 0 && (preferRun || ((f >> packedEndsBest) & 1) != 0)) {
-                    found = k;
-                    break;
-                }
-                x &= ~(std::uint64_t { 1 } << bit);
-            }
-            if (index == first / 64)
+        // Whether a run is preferred is as good as random: a mask, not a branch.
+        const std::uint64_t anyBest = 0 - static_cast<std::uint64_t>(preferRun);
+        std::uint64_t below = ~std::uint64_t { 0 } >> (63 - (end - 1) % 64);
+        for (std::size_t block = (end - 1) / 64 + 1; block-- > facts.firstBlock;) {
+            const std::uint64_t x = facts.word(factReachable, i, block)
+                & (facts.word(factEndsBest, i, block) | anyBest) & std::exchange(below, ~std::uint64_t { 0 });
+            if (x != 0) {
+                found = block * 64 + 63 - static_cast<std::size_t>(std::countl_zero(x));
                 break;
+            }
         }
         if (found == ColumnBits::none)
             break;
         positions[base + i] = static_cast<int>(found);
         // Row 0 ends the walk; a later row found in column 0 would be unreachable.
-        preferRun = ((f >> packedExtendsRun) & 1) != 0;
+        preferRun = ((facts.word(factExtendsRun, i, found / 64) >> (found % 64)) & 1) != 0;
         end = found;
     }
 }
@@ -462,14 +465,27 @@ struct PairLanes {
     {
         return { _mm_or_pd(_mm_and_pd(mask.v, a.v), _mm_andnot_pd(mask.v, b.v)) };
     }
-    /// Bit k set where lane k of `a` equals (differs from) lane k of `b`.
-    static unsigned equal(PairLanes a, PairLanes b)
+    /// All bits set in the lanes where `a` equals (differs from) `b`.
+    static PairLanes equal(PairLanes a, PairLanes b) { return { _mm_cmpeq_pd(a.v, b.v) }; }
+    static PairLanes unequal(PairLanes a, PairLanes b) { return { _mm_cmpneq_pd(a.v, b.v) }; }
+    /// One 64-bit word of flags per lane, collected over 64 columns.
+    struct Bits {
+        __m128i v;
+    };
+    static Bits noBits() { return { _mm_setzero_si128() }; }
+    /// Bit `bit` in every lane.
+    static Bits bitAt(unsigned bit) { return { _mm_set1_epi64x(static_cast<long long>(std::uint64_t { 1 } << bit)) }; }
+    /// `bits` added to `acc` in the lanes where the mask is set.
+    static Bits addBits(Bits acc, PairLanes mask, Bits bits)
     {
-        return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(a.v, b.v)));
+        return { _mm_or_si128(acc.v, _mm_and_si128(_mm_castpd_si128(mask.v), bits.v)) };
     }
-    static unsigned unequal(PairLanes a, PairLanes b)
+    /// Stored a word at a time: the walk-back reads them back a word at a
+    /// time straight away, which one wide store would stall.
+    static void storeBits(std::uint64_t* out, Bits bits)
     {
-        return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpneq_pd(a.v, b.v)));
+        out[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(bits.v));
+        out[1] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bits.v, bits.v)));
     }
     /// The last lane of `below` followed by all but the last of `a`: each
     /// lane then holds the row under it.
@@ -504,14 +520,23 @@ struct PairLanes {
     {
         return { { selectOne(mask.v[0], a.v[0], b.v[0]), selectOne(mask.v[1], a.v[1], b.v[1]) } };
     }
-    static unsigned equal(PairLanes a, PairLanes b)
+    static PairLanes equal(PairLanes a, PairLanes b) { return { { maskOf(a.v[0] == b.v[0]), maskOf(a.v[1] == b.v[1]) } }; }
+    static PairLanes unequal(PairLanes a, PairLanes b)
     {
-        return static_cast<unsigned>(a.v[0] == b.v[0]) | static_cast<unsigned>(a.v[1] == b.v[1]) << 1;
+        return { { maskOf(a.v[0] != b.v[0]), maskOf(a.v[1] != b.v[1]) } };
     }
-    static unsigned unequal(PairLanes a, PairLanes b)
+    // Flag words stay integers: some of their bit patterns are signalling
+    // NaNs, which a floating-point register may quieten.
+    using Bits = std::array<std::uint64_t, 2>;
+    static Bits noBits() { return {}; }
+    static Bits bitAt(unsigned bit) { return { std::uint64_t { 1 } << bit, std::uint64_t { 1 } << bit }; }
+    static Bits addBits(Bits acc, PairLanes mask, Bits bits)
     {
-        return static_cast<unsigned>(a.v[0] != b.v[0]) | static_cast<unsigned>(a.v[1] != b.v[1]) << 1;
+        for (std::size_t k = 0; k < 2; ++k)
+            acc[k] |= std::bit_cast<std::uint64_t>(mask.v[k]) & bits[k];
+        return acc;
     }
+    static void storeBits(std::uint64_t* out, Bits bits) { std::copy(bits.begin(), bits.end(), out); }
     static PairLanes shiftIn(PairLanes below, PairLanes a) { return { { below.v[1], a.v[0] } }; }
     static PairLanes withFirst(PairLanes a, double x) { return { { x, a.v[1] } }; }
     static double lane(PairLanes a, std::size_t k) { return a.v[k]; }
@@ -607,13 +632,28 @@ struct QuadLanes {
     static QuadLanes max(QuadLanes a, QuadLanes b) { return { _mm256_max_pd(b.v, a.v) }; }
     static QuadLanes less(QuadLanes a, QuadLanes b) { return { _mm256_cmp_pd(a.v, b.v, _CMP_LT_OS) }; }
     static QuadLanes select(QuadLanes mask, QuadLanes a, QuadLanes b) { return { _mm256_blendv_pd(b.v, a.v, mask.v) }; }
-    static unsigned equal(QuadLanes a, QuadLanes b)
+    static QuadLanes equal(QuadLanes a, QuadLanes b) { return { _mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ) }; }
+    static QuadLanes unequal(QuadLanes a, QuadLanes b) { return { _mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ) }; }
+    struct Bits {
+        __m256i v;
+    };
+    static Bits noBits() { return { _mm256_setzero_si256() }; }
+    static Bits bitAt(unsigned bit)
     {
-        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)));
+        return { _mm256_set1_epi64x(static_cast<long long>(std::uint64_t { 1 } << bit)) };
     }
-    static unsigned unequal(QuadLanes a, QuadLanes b)
+    static Bits addBits(Bits acc, QuadLanes mask, Bits bits)
     {
-        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a.v, b.v, _CMP_NEQ_UQ)));
+        return { _mm256_or_si256(acc.v, _mm256_and_si256(_mm256_castpd_si256(mask.v), bits.v)) };
+    }
+    static void storeBits(std::uint64_t* out, Bits bits)
+    {
+        const __m128i low = _mm256_castsi256_si128(bits.v);
+        const __m128i high = _mm256_extracti128_si256(bits.v, 1);
+        out[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(low));
+        out[1] = static_cast<std::uint64_t>(_mm_extract_epi64(low, 1));
+        out[2] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(high));
+        out[3] = static_cast<std::uint64_t>(_mm_extract_epi64(high, 1));
     }
     static QuadLanes shiftIn(QuadLanes below, QuadLanes a)
     {

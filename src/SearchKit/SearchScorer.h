@@ -213,7 +213,7 @@ struct SearchScorer {
         std::vector<double> H, M, B, gaps;
         std::vector<double> checkpoints;
         std::vector<std::uint8_t> flags;
-        std::vector<std::uint32_t> columnFlags;
+        std::vector<std::uint64_t> walkBits;
         std::vector<std::uint64_t> columnBits;
         std::vector<int> positions;
         std::vector<int> variantPositions;
