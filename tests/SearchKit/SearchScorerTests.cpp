@@ -475,13 +475,16 @@ TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
 
 TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
 {
-    // A byte beyond ASCII anywhere: inside the eight-byte words or after them.
-    const std::string text(37, 'a');
-    EXPECT_TRUE(TextUnicode::isAscii(text));
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        std::string probe = text;
-        probe[k] = '\x80';
-        EXPECT_FALSE(TextUnicode::isAscii(probe)) << k;
+    // A byte beyond ASCII anywhere: in the blocks scanned sixteen or eight
+    // at a time, or among the bytes left over after them.
+    for (std::size_t length : {7, 12, 16, 37}) {
+        const std::string text(length, 'a');
+        EXPECT_TRUE(TextUnicode::isAscii(text));
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            std::string probe = text;
+            probe[k] = '\x80';
+            EXPECT_FALSE(TextUnicode::isAscii(probe)) << length << " " << k;
+        }
     }
     // Only letters beyond ASCII count. Answers are kept per block of 256
     // scalars, so a letter after one from another block, and one beyond
