@@ -160,6 +160,41 @@ inline double boundaryBetween(const Boundaries& b, char32_t p, char32_t q)
     return TextUnicode::isLowercase(p) && TextUnicode::isUppercase(q) ? b.camelCase : 0;
 }
 
+/// x's sign and power of two: its mantissa cleared (0 for zero and
+/// subnormals).
+inline double signedBinade(double x)
+{
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) & 0xFFF0000000000000);
+}
+
+/// x with `gap` added `count` times in turn, as the recurrence charges the
+/// columns after a word's last match. Inside one binade (one sign and power
+/// of two 2^e) the doubles are the multiples of u = 2^(e-52), so each
+/// addition rounds to the same step d, gap rounded to a multiple of u, as
+/// long as its exact sum stays inside the binade and gap is not exactly
+/// halfway between two multiples (rounding to even would then depend on the
+/// value). The result is then x + count * d, where count * d is exact (a
+/// multiple of u below 2^e): one chain of four operations instead of
+/// `count` dependent additions. Anything less certain adds one by one.
+inline double addedInTurn(double x, double gap, std::size_t count)
+{
+    if (count > 1) {
+        const double binade = signedBinade(x);
+        const double moved = x + gap;
+        const double step = moved - x; // exact when it counts: moved lies between x and after
+        const double after = x + static_cast<double>(count) * step;
+        // Every sum stays inside: above the binade's lowest magnitude (an
+        // exact sum just below it rounds on the finer grid of the binade
+        // below) and below the next power of two.
+        const bool inside = binade != 0 && signedBinade(after) == binade && after != binade;
+        if (inside && std::fabs(gap - step) != std::fabs(binade) * 0x1p-53)
+            return after;
+    }
+    for (; count > 0; --count)
+        x += gap;
+    return x;
+}
+
 // The kernel reads texts through these three views, so that ASCII texts are
 // scored straight from their bytes and only other texts are decoded.
 

@@ -412,6 +412,13 @@ void agreeOnAllCases()
     // tie rules decide the positions.
     const SearchScorer::Weights even {1, 0.5, 0.5, 0.25, 1, -0.125, -0.125, -0.25, 2, 0.5, 0.25, -1};
     agreeOnRandomTexts(SearchScorer(even, true), 11, 3000, "ab ab", 5, "aabAB /", 20);
+    // A trailing gap exactly halfway between two doubles near the score
+    // (1.8, whose last mantissa bit is set): rounding to even then makes
+    // the additions alternate between two steps.
+    SearchScorer::Weights halfway;
+    halfway.gapTrailing = -0x3p-53;
+    for (const char* text : {"axxxxxxxxxxx", "a-xxxxxxxxxxxxxxx", "axaxxxxxxxxxxxxxxxx"})
+        expectSameAsReference(SearchScorer(halfway, false), "a", text);
     // A budget of a few bytes forces the recomputation from checkpoints.
     for (std::size_t budget : {1, 7, 64}) {
         SearchScorerTesting::setFlagBudget(budget);
