@@ -515,13 +515,7 @@ struct PairLanes {
     {
         return { _mm_or_si128(acc.v, _mm_and_si128(_mm_castpd_si128(mask.v), bits.v)) };
     }
-    /// Stored a word at a time: the walk-back reads them back a word at a
-    /// time straight away, which one wide store would stall.
-    static void storeBits(std::uint64_t* out, Bits bits)
-    {
-        out[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(bits.v));
-        out[1] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bits.v, bits.v)));
-    }
+    static void storeBits(std::uint64_t* out, Bits bits) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bits.v); }
     /// The last lane of `below` followed by all but the last of `a`: each
     /// lane then holds the row under it.
     static PairLanes shiftIn(PairLanes below, PairLanes a) { return { _mm_shuffle_pd(below.v, a.v, 1) }; }
@@ -683,12 +677,7 @@ struct QuadLanes {
     }
     static void storeBits(std::uint64_t* out, Bits bits)
     {
-        const __m128i low = _mm256_castsi256_si128(bits.v);
-        const __m128i high = _mm256_extracti128_si256(bits.v, 1);
-        out[0] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(low));
-        out[1] = static_cast<std::uint64_t>(_mm_extract_epi64(low, 1));
-        out[2] = static_cast<std::uint64_t>(_mm_cvtsi128_si64(high));
-        out[3] = static_cast<std::uint64_t>(_mm_extract_epi64(high, 1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bits.v);
     }
     static QuadLanes shiftIn(QuadLanes below, QuadLanes a)
     {
