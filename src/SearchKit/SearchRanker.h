@@ -51,7 +51,9 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
 struct Chunk {
     std::vector<std::uint32_t> indices;
     std::vector<double> scores;
-    std::vector<SearchScorer::Match> matches;
+    /// The matches' positions one after another; match k's end at ends[k].
+    std::vector<int> positions;
+    std::vector<std::uint32_t> ends;
 };
 
 /// Working memory kept per thread from one ranking to the next: re-ranking
@@ -123,20 +125,23 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
         Chunk out = std::move(chunks[chunk]);
         out.indices.clear();
         out.scores.clear();
-        out.matches.clear();
+        out.positions.clear();
+        out.ends.clear();
         // Room for every candidate up front: growing these by doubling
         // would copy them and fault in fresh pages several times.
         out.indices.reserve(to - from);
         out.scores.reserve(to - from);
-        if (positions)
-            out.matches.reserve(to - from);
+        if (positions) {
+            out.ends.reserve(to - from);
+            out.positions.reserve((to - from) * static_cast<std::size_t>(std::max(prepared.length, 1)));
+        }
         for (std::size_t i = from; i < to; ++i) {
             const auto& text = haystack(*std::next(begin, static_cast<std::ptrdiff_t>(i)));
             if (positions) {
-                if (auto match = scorer.match(prepared, std::string_view(text), scratch)) {
+                if (auto score = scorer.match(prepared, std::string_view(text), scratch, out.positions)) {
                     out.indices.push_back(static_cast<std::uint32_t>(i));
-                    out.scores.push_back(match->score);
-                    out.matches.push_back(std::move(*match));
+                    out.scores.push_back(*score);
+                    out.ends.push_back(static_cast<std::uint32_t>(out.positions.size()));
                 }
             } else if (auto score = scorer.score(prepared, std::string_view(text), scratch)) {
                 out.indices.push_back(static_cast<std::uint32_t>(i));
@@ -151,14 +156,17 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
         kept += chunks[chunk].indices.size();
     std::vector<Scored> scored;
     scored.reserve(kept);
-    std::vector<SearchScorer::Match*> matches;
-    matches.reserve(positions ? kept : 0);
+    // Each match's positions by slot.
+    std::vector<std::pair<const int*, const int*>> matchPositions;
+    matchPositions.reserve(positions ? kept : 0);
     for (unsigned c = 0; c < threads; ++c) {
-        Chunk& chunk = chunks[c];
+        const Chunk& chunk = chunks[c];
         for (std::size_t k = 0; k < chunk.indices.size(); ++k) {
             scored.push_back({ chunk.scores[k], chunk.indices[k], static_cast<std::uint32_t>(scored.size()) });
-            if (positions)
-                matches.push_back(&chunk.matches[k]);
+            if (positions) {
+                const int* all = chunk.positions.data();
+                matchPositions.emplace_back(all + (k == 0 ? 0 : chunk.ends[k - 1]), all + chunk.ends[k]);
+            }
         }
     }
     using Text = decltype(tiebreak(*begin));
@@ -179,8 +187,10 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     std::vector<Ranked<Item>> result;
     result.reserve(scored.size());
     for (const auto& entry : scored) {
-        result.emplace_back(*std::next(begin, static_cast<std::ptrdiff_t>(entry.index)),
-            positions ? std::move(*matches[entry.slot]) : SearchScorer::Match { entry.score, {} });
+        SearchScorer::Match match { entry.score, {} };
+        if (positions)
+            match.positions = Positions(matchPositions[entry.slot].first, matchPositions[entry.slot].second);
+        result.emplace_back(*std::next(begin, static_cast<std::ptrdiff_t>(entry.index)), std::move(match));
     }
     return result;
 }

@@ -835,6 +835,20 @@ std::optional<SearchScorer::Match> SearchScorer::match(const Query& query, std::
     return Match { *total, Positions(scratch.positions.begin(), scratch.positions.end()) };
 }
 
+std::optional<double> SearchScorer::match(
+    const Query& query, std::string_view text, Scratch& scratch, std::vector<int>& positions) const
+{
+    const std::size_t base = positions.size();
+    auto total = run(*this, query, text, scratch, &positions);
+    if (!total) {
+        positions.resize(base); // words matched before the one that failed
+        return std::nullopt;
+    }
+    if (query.words.size() > 1)
+        std::sort(positions.begin() + static_cast<std::ptrdiff_t>(base), positions.end());
+    return total;
+}
+
 std::optional<double> SearchScorer::score(const Query& query, std::string_view text, Scratch& scratch) const
 {
     return run(*this, query, text, scratch, nullptr);

@@ -237,6 +237,11 @@ struct SearchScorer {
     static Query prepare(std::string_view query);
     /// match() for a prepared query, using `scratch` for all working memory.
     std::optional<Match> match(const Query& query, std::string_view text, Scratch& scratch) const;
+    /// match() with the positions appended to `positions` rather than
+    /// returned, so that many matches can share one array; nothing is
+    /// appended when the text does not match.
+    std::optional<double> match(
+        const Query& query, std::string_view text, Scratch& scratch, std::vector<int>& positions) const;
     /// The score of match() without recovering positions (cheaper).
     std::optional<double> score(const Query& query, std::string_view text, Scratch& scratch) const;
 
