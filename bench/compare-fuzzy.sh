@@ -21,12 +21,13 @@ trap 'rm -rf "$work"' EXIT
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # Wall time of one run in microseconds, read from bash's own clock: asking
-# `date` would start two more processes inside every measurement.
+# `date` would start two more processes inside every measurement. The clock
+# has six decimals after the locale's decimal separator, which is dropped.
 timed() {
     local start=$EPOCHREALTIME
     "$@" >/dev/null
     local end=$EPOCHREALTIME
-    echo $((10#${end/./} - 10#${start/./}))
+    echo $((10#${end//[!0-9]/} - 10#${start//[!0-9]/}))
 }
 
 queries=(ter mail cfg rdme)
