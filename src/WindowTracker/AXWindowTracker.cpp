@@ -147,6 +147,7 @@ void AXWindowTracker::start(ChangeHandler onChange, FocusHandler onFocus)
         accessibility_ = backends.accessibility;
         onChange_ = std::move(onChange);
         onFocus_ = std::move(onFocus);
+        deliveries_ = std::make_shared<int>();
         paused_ = Session::isScreenLocked();
         for (const auto& application : running) {
             if (application.pid != ownPid_)
@@ -255,6 +256,7 @@ void AXWindowTracker::stop()
         apps_.clear();
         onChange_ = nullptr;
         onFocus_ = nullptr;
+        deliveries_.reset();
     });
 }
 
@@ -409,7 +411,10 @@ void AXWindowTracker::deliverFocus(WindowID windowID)
 {
     if (!onFocus_)
         return;
-    mainLoop_.post([handler = onFocus_, windowID] { handler(windowID); });
+    mainLoop_.post([handler = onFocus_, windowID, running = std::weak_ptr(deliveries_)] {
+        if (running.lock())
+            handler(windowID);
+    });
 }
 
 // ---- Window server and publication (queue) ----
@@ -542,8 +547,12 @@ void AXWindowTracker::publish()
                    bracketedList(snapshot.visibleSpaceIDs), snapshot.fullscreenSpaceIDs.size());
     }
 
-    if (onChange_)
-        mainLoop_.post([handler = onChange_, snapshot = std::move(snapshot)] { handler(snapshot); });
+    if (onChange_) {
+        mainLoop_.post([handler = onChange_, snapshot = std::move(snapshot), running = std::weak_ptr(deliveries_)] {
+            if (running.lock())
+                handler(snapshot);
+        });
+    }
 }
 
 } // namespace vantrel

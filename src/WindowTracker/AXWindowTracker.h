@@ -149,6 +149,10 @@ private:
     std::map<Pid, TrackedApp> apps_;
     ChangeHandler onChange_;
     FocusHandler onFocus_;
+    /// One per start(): deliveries posted to the main loop hold it weakly and
+    /// do nothing once stop() has dropped it, even if they were posted by
+    /// work stop() itself drained from the queue.
+    std::shared_ptr<int> deliveries_;
     bool refreshScheduled_ = false;
     bool paused_ = false;
     std::shared_ptr<Timer> refreshTimer_;

@@ -496,6 +496,15 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
     restart();
     EXPECT_EQ(at(published(), 201).title, "after stop");
 
+    // Work that stop() itself drains from the queue hands nothing over either.
+    desktop->focus(102);
+    desktop->quit(mail);
+    loop.post([this] { tracker->stop(); }); // after the notifications reach the queue
+    expectQuiet(2s);
+    EXPECT_TRUE(focused.empty());
+    restart();
+    published();
+
     // Destroying it with work pending is as safe.
     desktop->setTitle(101, "pending again");
     desktop->launch({.pid = 32, .name = "Later"});
