@@ -826,12 +826,9 @@ SearchScorer::Query SearchScorer::prepare(std::string_view query)
 std::optional<SearchScorer::Match> SearchScorer::match(const Query& query, std::string_view text, Scratch& scratch) const
 {
     scratch.positions.clear();
-    auto total = run(*this, query, text, scratch, &scratch.positions);
+    auto total = match(query, text, scratch, scratch.positions);
     if (!total)
         return std::nullopt;
-    // One word's positions come out ascending; only several words need a sort.
-    if (query.words.size() > 1)
-        std::sort(scratch.positions.begin(), scratch.positions.end());
     return Match { *total, Positions(scratch.positions.begin(), scratch.positions.end()) };
 }
 
@@ -844,6 +841,7 @@ std::optional<double> SearchScorer::match(
         positions.resize(base); // words matched before the one that failed
         return std::nullopt;
     }
+    // One word's positions come out ascending; only several words need a sort.
     if (query.words.size() > 1)
         std::sort(positions.begin() + static_cast<std::ptrdiff_t>(base), positions.end());
     return total;
