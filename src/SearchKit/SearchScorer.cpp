@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -60,9 +61,12 @@ constexpr std::array<std::uint8_t, 128> separatorKinds = [] {
 /// ASCII case facts, asked for on every character of every candidate; taken
 /// from ICU once so that the fast path cannot drift from the general one.
 struct CaseTables {
-    std::array<std::uint8_t, 128> lower {};
+    /// Indexed by byte: ASCII lower-cased, the bytes of narrowed scalars
+    /// (see narrowClass) as they are.
+    std::array<std::uint8_t, 256> lower {};
     std::array<bool, 128> lowercase {};
-    std::array<bool, 128> uppercase {};
+    /// Indexed by byte: false beyond ASCII.
+    std::array<bool, 256> uppercase {};
     /// Every UTF-8 byte lower-cased when ASCII; bytes of longer sequences
     /// become 0xFF, which equals no ASCII scalar.
     std::array<std::uint8_t, 256> foldedByte {};
@@ -73,13 +77,27 @@ struct CaseTables {
     /// Whether no scalar has more than two forms, so that two byte
     /// comparisons find every column of a query scalar.
     bool twoFormsAtMost = true;
-    /// What an ASCII scalar makes of the one after it: its separator kind
-    /// (see separatorKinds), or lowerBeforeCase for a lower-case letter,
-    /// after which an upper-case one is a camel-case boundary.
-    std::array<std::uint8_t, 128> before {};
+    /// What a scalar, ASCII or narrowed, makes of the one after it: its
+    /// separator kind (see separatorKinds), or lowerBeforeCase for a
+    /// lower-case letter, after which an upper-case one is a camel-case
+    /// boundary.
+    std::array<std::uint8_t, 256> before {};
 };
 
 constexpr std::uint8_t lowerBeforeCase = 4;
+
+/// A narrowed text has one byte per scalar: ASCII as it is, and every other
+/// scalar as narrowBase plus what it makes of the bonus of the scalar after
+/// it. Such a byte equals no ASCII scalar, as the scalar itself does not as
+/// long as lower-casing leaves it unchanged; so it never matches an ASCII
+/// word, and its own bonus is never asked for.
+enum : std::uint8_t { narrowBase = 0x80, narrowDash = 1, narrowLower = 2, notNarrow = 0xFF };
+
+/// The dashes and the dot beyond ASCII that start a word after them.
+constexpr bool isWordDash(char32_t c)
+{
+    return c == 0x2013 || c == 0x2014 || c == 0x00B7; // en dash, em dash, middle dot
+}
 
 const CaseTables& caseTables()
 {
@@ -94,6 +112,11 @@ const CaseTables& caseTables()
             result.foldedByte[byte] = byte < 128 ? result.lower[byte] : 0xFF;
         for (std::size_t c = 0; c < 128; ++c)
             result.before[c] = separatorKinds[c] != 0 ? separatorKinds[c] : result.lowercase[c] ? lowerBeforeCase : 0;
+        for (std::uint8_t bits = 0; bits < 4; ++bits) {
+            const std::uint8_t byte = narrowBase | bits;
+            result.lower[byte] = byte;
+            result.before[byte] = (bits & narrowDash) != 0 ? separatorKinds[' '] : (bits & narrowLower) != 0 ? lowerBeforeCase : 0;
+        }
         for (std::uint8_t byte = 0; byte < 128; ++byte) {
             const std::uint8_t target = result.lower[byte];
             if (target >= 128)
@@ -155,7 +178,7 @@ inline double boundaryBetween(const Boundaries& b, char32_t p, char32_t q)
             return 0;
         return (q < 128 ? b.cases->uppercase[q] : TextUnicode::isUppercase(q)) ? b.camelCase : 0;
     }
-    if (p == 0x2013 || p == 0x2014 || p == 0x00B7) // en dash, em dash, middle dot
+    if (isWordDash(p))
         return b.wordStart;
     return TextUnicode::isLowercase(p) && TextUnicode::isUppercase(q) ? b.camelCase : 0;
 }
@@ -198,7 +221,8 @@ inline double addedInTurn(double x, double gap, std::size_t count)
 // The kernel reads texts through these three views, so that ASCII texts are
 // scored straight from their bytes and only other texts are decoded.
 
-/// ASCII text scored from its UTF-8 bytes; bonuses from the bytes as typed.
+/// ASCII text scored from its UTF-8 bytes, or a narrowed text from its
+/// bytes (see narrowClass); bonuses from the bytes as typed.
 struct AsciiText {
     const std::uint8_t* bytes;
     std::size_t length;
@@ -752,6 +776,31 @@ std::atomic<bool> quadLanes { [] {
 #define VANTREL_IN_KERNEL(call) (narrow::call)
 #endif
 
+/// The byte a scalar beyond ASCII becomes in a narrowed text, or notNarrow
+/// when lower-casing could change it: it might then become ASCII (the
+/// Kelvin sign), or the text longer, and only the decoded text is exact.
+std::uint8_t narrowClass(char32_t c)
+{
+    auto classOf = [](char32_t c) -> std::uint8_t {
+        if (TextUnicode::changesWhenLowercased(c))
+            return notNarrow;
+        return narrowBase | (isWordDash(c) ? narrowDash : 0) | (TextUnicode::isLowercase(c) ? narrowLower : 0);
+    };
+    if (c > 0xFFFF)
+        return classOf(c);
+    // The property look-ups are far dearer than a table; a text's scalars
+    // beyond ASCII mostly come from a few blocks of 256.
+    using Block = std::array<std::uint8_t, 256>;
+    thread_local std::array<std::unique_ptr<Block>, 256> blocks;
+    auto& block = blocks[c >> 8];
+    if (!block) {
+        block = std::make_unique<Block>();
+        for (char32_t k = 0; k < 256; ++k)
+            (*block)[k] = classOf((c & ~char32_t { 0xFF }) | k);
+    }
+    return (*block)[c & 0xFF];
+}
+
 int wordsLength(const std::vector<std::u32string>& words)
 {
     std::size_t length = 0;
@@ -772,6 +821,19 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
         // scoreWord begins with the subsequence test.
         const AsciiText view { reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), b };
         return VANTREL_IN_KERNEL(matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch));
+    }
+    // For ASCII words, scalars beyond ASCII that lower-casing leaves alone
+    // matter only through their boundary bonuses, so the text need not be
+    // decoded: a byte per scalar does.
+    const bool asciiWords = std::all_of(query.words.begin(), query.words.end(),
+        [](const std::u32string& word) { return std::all_of(word.begin(), word.end(), [](char32_t c) { return c < 128; }); });
+    if (asciiWords) {
+        growTo(scratch.narrow, text.size());
+        const std::ptrdiff_t n = TextUnicode::narrowScalars(text, scratch.narrow.data(), narrowClass);
+        if (n >= 0) {
+            const AsciiText view { scratch.narrow.data(), static_cast<std::size_t>(n), b };
+            return VANTREL_IN_KERNEL(matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch));
+        }
     }
     if (!VANTREL_IN_KERNEL(couldMatch(scorer, query, text, scratch)))
         return std::nullopt;

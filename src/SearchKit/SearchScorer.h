@@ -209,6 +209,7 @@ struct SearchScorer {
     struct Scratch {
         std::u32string raw;
         std::u32string lower;
+        std::vector<std::uint8_t> narrow;
         std::u32string variant;
         std::vector<double> H, M, B, gaps;
         std::vector<double> checkpoints;

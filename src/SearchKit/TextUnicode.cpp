@@ -469,6 +469,42 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
     return count;
 }
 
+std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint8_t (*classify)(char32_t))
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    std::ptrdiff_t count = 0;
+    for (int32_t i = 0; i < length;) {
+#if defined(__SSE2__)
+        // ASCII sixteen bytes at a time, as in decodeLowered: all sixteen
+        // are stored, only the leading ASCII ones counted, and `count` never
+        // passes `i`.
+        if (i + 16 <= length) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+            const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+            const int32_t run = high == 0 ? 16 : std::countr_zero(high);
+            if (run > 0) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), chunk);
+                count += run;
+                i += run;
+                continue;
+            }
+        }
+#endif
+        if (bytes[i] < 0x80) {
+            out[count++] = bytes[i++];
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        const std::uint8_t narrow = classify(static_cast<char32_t>(c));
+        if (narrow == 0xFF)
+            return -1;
+        out[count++] = narrow;
+    }
+    return count;
+}
+
 char32_t asciiLower(char32_t c)
 {
     return c < 128 ? asciiTables().lower[c] : c;

@@ -50,6 +50,12 @@ bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8);
 /// ASCII is lower-cased: `changes` tells whether some other scalar would
 /// change, and then `lower` is not the lower-cased text (see toLower).
 std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower, bool& changes);
+/// The scalars of `utf8` one byte each, for callers that only look at ASCII
+/// closely: ASCII as it is, any other scalar (an ill-formed sequence as
+/// U+FFFD) as the byte `classify` gives it, which must be 0x80 or above.
+/// `out` has room for utf8.size() bytes. When `classify` gives 0xFF the
+/// decoding stops and the result is -1; otherwise it is the scalar count.
+std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint8_t (*classify)(char32_t));
 /// The scalar's lower-case form when it is ASCII (derived from ICU once).
 char32_t asciiLower(char32_t c);
 /// The Unicode Lowercase property.

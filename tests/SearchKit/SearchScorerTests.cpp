@@ -467,10 +467,12 @@ TEST(SearchScorerKernel, NarrowLanesAgreeWithTheTables)
 
 TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
 {
-    // Texts beyond ASCII are ruled out on their bytes before decoding, which
-    // must not lose a match through a letter that lower-cases into ASCII
-    // (Kelvin sign to "k", U+0130 to "i" and a dot) nor reject one that
-    // matches across multi-byte scalars.
+    // Texts beyond ASCII are ruled out on their bytes before decoding, or
+    // scored a byte per scalar without decoding, neither of which may lose
+    // a match through a letter that lower-cases into ASCII (Kelvin sign to
+    // "k", U+0130 to "i" and a dot), reject one that matches across
+    // multi-byte scalars, or drop the bonus after a dash or a lower-case
+    // letter beyond ASCII.
     const std::vector<std::string> pieces {"a", "b", "k", "K", "i", "I", " ", "-", "\u212A", "\u0130", "\u00C9", "\u00E9",
         "\u2014", "\u00D7", "\u03A3", "\u00B7", "\xC3", "\U0001F98A"};
     std::mt19937 random(17);
@@ -481,7 +483,7 @@ TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
         const std::string query = randomText(random, "abkiK ", 5);
         expectSameAsReference(SearchScorer({}, round % 3 == 0), query, text);
     }
-    // Any text beyond ASCII takes the decoded path.
+    // Words beyond ASCII need the decoded text.
     for (int round = 0; round < 1500; ++round) {
         std::string text = randomText(random, "abAB -", 20);
         text.insert(random() % (text.size() + 1), "\u2014\u00E9");
