@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <thread>
 
@@ -29,6 +30,58 @@ struct Keyed {
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
 };
+
+/// The first primary weights of a text that plain collation covers, from
+/// where its run's texts first differ: enough to order most pairs of a run
+/// without reading the texts again.
+struct TieKey {
+    static constexpr std::size_t size = 16;
+    /// Weights as PlainCollation::asciiRanks, ignorables left out; 0 past
+    /// the text's end, which sorts it first as the collator does.
+    std::array<std::uint8_t, size> ranks {};
+    /// How many leading ranks are the text's: fewer than `size` where a
+    /// character beyond ASCII comes first.
+    std::uint8_t known = 0;
+    /// Whether the text ends within the ranks.
+    bool complete = false;
+};
+
+/// The key of `text` from byte `from` on.
+TieKey tieKey(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
+{
+    TieKey key;
+    std::size_t at = 0;
+    for (std::size_t i = from; at < TieKey::size; ++i) {
+        if (i == text.size()) {
+            key.known = TieKey::size;
+            key.complete = true;
+            return key;
+        }
+        const auto c = static_cast<std::uint8_t>(text[i]);
+        if (c >= 0x80) {
+            key.known = static_cast<std::uint8_t>(at);
+            return key;
+        }
+        if (const std::uint8_t rank = plain.asciiRanks[c]; rank != 0)
+            key.ranks[at++] = rank;
+    }
+    key.known = TieKey::size;
+    return key;
+}
+
+/// <0, 0 or >0 as the keys order their texts, or nullopt when only the
+/// texts can tell.
+std::optional<int> compareKeys(const TieKey& a, const TieKey& b)
+{
+    std::size_t first = 0;
+    while (first < TieKey::size && a.ranks[first] == b.ranks[first])
+        ++first;
+    if (first < std::min(a.known, b.known))
+        return a.ranks[first] < b.ranks[first] ? -1 : 1;
+    if (first == TieKey::size && a.complete && b.complete)
+        return 0;
+    return std::nullopt;
+}
 
 /// The working arrays of one ordering (see Reused).
 struct OrderScratch {
@@ -173,7 +226,8 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         return order != 0 ? order < 0 : a.index < b.index;
     };
 
-    // Short runs, and runs that need the collator for no pair, are sorted
+    // Runs that need the collator for no pair are sorted by TieKey, the
+    // texts deciding only what the keys cannot. Other short runs are sorted
     // with `collated` alone. In the other long runs each candidate gets an
     // approximate collation key, its characters' primary weights; the run is
     // sorted by key (`collated` decides equal keys), then `collated` checks
@@ -185,6 +239,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
         std::string keys;
         std::vector<Keyed> keyed;
+        std::vector<std::pair<TieKey, Scored>> plainKeyed;
         auto key = [&](const Keyed& k) { return std::string_view(keys).substr(k.offset, k.length); };
         auto byKey = [&](const Keyed& a, const Keyed& b) {
             const int order = key(a).compare(key(b));
@@ -193,8 +248,33 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
+            // Runs go in score order, their texts in no order at all: have
+            // the next run's on the way while this one is sorted.
+            if (r + 1 < to)
+                for (std::size_t k = runs[r + 1].first; k < runs[r + 1].second; ++k)
+                    __builtin_prefetch(texts[scored[k].slot].data());
             const bool collatorFree = std::all_of(begin, end, [&](const Scored& entry) { return plain[entry.slot] != 0; });
-            if (end - begin <= static_cast<std::ptrdiff_t>(shortRun) || collatorFree) {
+            if (collatorFree) {
+                // Tied texts often share a long beginning (the same
+                // application, the same folder), which decides nothing:
+                // the keys start after it. Where that is inside a character,
+                // every key stops at once and the texts decide.
+                const std::string_view head = texts[begin->slot];
+                std::size_t shared = head.size();
+                for (auto it = begin + 1; it != end && shared > 0; ++it)
+                    shared = TextUnicode::commonPrefixBytes(head.substr(0, shared), texts[it->slot]);
+                plainKeyed.clear();
+                for (auto it = begin; it != end; ++it)
+                    plainKeyed.emplace_back(tieKey(texts[it->slot], shared, *plainOrder), *it);
+                std::sort(plainKeyed.begin(), plainKeyed.end(), [&](const auto& a, const auto& b) {
+                    const std::optional<int> byKeys = compareKeys(a.first, b.first);
+                    const int order = byKeys ? *byKeys : plainOrder->compare(texts[a.second.slot], texts[b.second.slot]);
+                    return order != 0 ? order < 0 : a.second.index < b.second.index;
+                });
+                std::transform(plainKeyed.begin(), plainKeyed.end(), begin, [](const auto& k) { return k.second; });
+                continue;
+            }
+            if (end - begin <= static_cast<std::ptrdiff_t>(shortRun)) {
                 std::sort(begin, end, collated);
                 continue;
             }

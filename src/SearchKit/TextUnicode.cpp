@@ -818,6 +818,14 @@ std::optional<PlainCollation> makePlainCollation()
             return std::nullopt;
         result.asciiWeights[static_cast<std::size_t>(c)] = weight == weightIgnorable ? 0 : weight;
     }
+    std::vector<std::uint32_t> distinct(result.asciiWeights.begin(), result.asciiWeights.end());
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    for (std::size_t c = 0; c < 0x80; ++c) {
+        const auto at = std::lower_bound(distinct.begin(), distinct.end(), result.asciiWeights[c]) - distinct.begin();
+        // The ignorable 0, where there is one, is distinct[0].
+        result.asciiRanks[c] = static_cast<std::uint8_t>(distinct.front() == 0 ? at : at + 1);
+    }
     return result;
 }
 
@@ -838,6 +846,21 @@ bool PlainCollation::covers(std::string_view text) const
             return false;
     }
     return true;
+}
+
+std::size_t commonPrefixBytes(std::string_view a, std::string_view b)
+{
+    const std::size_t shorter = std::min(a.size(), b.size());
+    std::size_t same = 0;
+    for (std::uint64_t x = 0, y = 0; same + 8 <= shorter; same += 8) {
+        std::memcpy(&x, a.data() + same, 8);
+        std::memcpy(&y, b.data() + same, 8);
+        if (x != y)
+            break;
+    }
+    while (same < shorter && a[same] == b[same])
+        ++same;
+    return same;
 }
 
 int PlainCollation::compare(std::string_view a, std::string_view b) const
@@ -866,16 +889,7 @@ int PlainCollation::compare(std::string_view a, std::string_view b) const
     // Tied texts often share a long beginning (the same application, the
     // same folder): equal bytes are equal characters, so the comparison
     // starts at the character where the bytes first differ.
-    const std::size_t shorter = std::min(a.size(), b.size());
-    std::size_t same = 0;
-    for (std::uint64_t x = 0, y = 0; same + 8 <= shorter; same += 8) {
-        std::memcpy(&x, a.data() + same, 8);
-        std::memcpy(&y, b.data() + same, 8);
-        if (x != y)
-            break;
-    }
-    while (same < shorter && a[same] == b[same])
-        ++same;
+    std::size_t same = commonPrefixBytes(a, b);
     while (same > 0 && same < a.size() && (static_cast<std::uint8_t>(a[same]) & 0xC0) == 0x80)
         --same;
     auto i = static_cast<int32_t>(same);

@@ -81,6 +81,8 @@ int compareLocalized(std::string_view a, std::string_view b);
 /// order their texts as compareLocalized does on nearly all window texts but
 /// not on all; callers confirm the result with compareLocalized.
 bool appendApproximateCollationKey(std::string_view text, std::string& key);
+/// How many leading bytes `a` and `b` have in common.
+std::size_t commonPrefixBytes(std::string_view a, std::string_view b);
 /// compareLocalized without the collator, for texts it can judge, where the
 /// current collation allows it: one that adds no rules to the root ones,
 /// compares digits one by one, has no case level and gives punctuation its
@@ -99,6 +101,9 @@ public:
 
     /// Each ASCII character's primary weight (0: ignorable).
     std::array<std::uint32_t, 128> asciiWeights {};
+    /// The same weights as small numbers in the same order: 1 for the
+    /// lowest, 0 still for ignorable.
+    std::array<std::uint8_t, 128> asciiRanks {};
 };
 /// The current locale's PlainCollation; null where only the collator can
 /// decide (tailored or numeric collation, a case level, no collation data).

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <limits>
 #include <memory>
 #include <random>
@@ -148,6 +149,28 @@ TEST(SearchRanker, TiesFollowTheCollatorExactly)
     // ASCII alone takes the path without the collator.
     std::erase_if(lines, [](const std::string& line) { return !TextUnicode::isAscii(line); });
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
+}
+
+TEST(SearchRanker, TiesSharingLongBeginningsFollowTheCollator)
+{
+    // Tied texts of one application and folder differ only after a long
+    // shared beginning, sometimes inside a character of several bytes (the
+    // dashes share two), past a character beyond ASCII, or after many equal
+    // characters; some are the beginning alone, or differ only in case.
+    const std::vector<std::string> pieces {"a", "A", "b", "-", " ", "\u2014", "\u2013", "\u00D7", "\u4E00", "\x01", "1",
+        "10", ".", "aaaaaaaaaaaaaaaaaa"};
+    for (const std::string prefix : {"Terminal ~/src/project/", "", "\u2014 \u2014"}) {
+        auto lines = randomLines(23, pieces, 2000, 5);
+        for (auto& line : lines)
+            line.insert(0, prefix);
+        lines.push_back(prefix);
+        EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines)) << prefix;
+        // The same beginning in another case shares no bytes.
+        for (std::size_t k = 0; k < lines.size(); k += 3)
+            std::transform(lines[k].begin(), lines[k].begin() + static_cast<std::ptrdiff_t>(prefix.size()), lines[k].begin(),
+                [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+        EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines)) << prefix;
+    }
 }
 
 TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)
