@@ -386,6 +386,17 @@ private:
 };
 
 #if defined(__SSE2__)
+/// Loads the sixteen bytes from `i`, when there are sixteen, and returns how
+/// many of them lead as ASCII (0 when there are fewer).
+inline int32_t leadingAscii(const uint8_t* bytes, int32_t i, int32_t length, __m128i& chunk)
+{
+    if (i + 16 > length)
+        return 0;
+    chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+    return high == 0 ? 16 : std::countr_zero(high);
+}
+
 /// Stores sixteen bytes as sixteen scalars.
 inline void widenBytes(__m128i bytes, char32_t* out)
 {
@@ -438,20 +449,15 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
         // All sixteen are written, but only the leading ASCII ones counted:
         // `count` never passes `i`, so the buffers (one scalar per byte)
         // have room, and the rest is overwritten next.
-        if (i + 16 <= length) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-            const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
-            const int32_t run = high == 0 ? 16 : std::countr_zero(high);
-            if (run > 0) {
-                const __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8('A' - 1)),
-                    _mm_cmplt_epi8(chunk, _mm_set1_epi8('Z' + 1)));
-                const __m128i lowered = _mm_add_epi8(chunk, _mm_and_si128(capital, _mm_set1_epi8(0x20)));
-                widenBytes(chunk, raw + count);
-                widenBytes(lowered, lower + count);
-                count += static_cast<std::size_t>(run);
-                i += run;
-                continue;
-            }
+        if (__m128i chunk; const int32_t run = leadingAscii(bytes, i, length, chunk)) {
+            const __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8('A' - 1)),
+                _mm_cmplt_epi8(chunk, _mm_set1_epi8('Z' + 1)));
+            const __m128i lowered = _mm_add_epi8(chunk, _mm_and_si128(capital, _mm_set1_epi8(0x20)));
+            widenBytes(chunk, raw + count);
+            widenBytes(lowered, lower + count);
+            count += static_cast<std::size_t>(run);
+            i += run;
+            continue;
         }
 #endif
         if (bytes[i] < 0x80) {
@@ -479,16 +485,11 @@ std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint
         // ASCII sixteen bytes at a time, as in decodeLowered: all sixteen
         // are stored, only the leading ASCII ones counted, and `count` never
         // passes `i`.
-        if (i + 16 <= length) {
-            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-            const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
-            const int32_t run = high == 0 ? 16 : std::countr_zero(high);
-            if (run > 0) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), chunk);
-                count += run;
-                i += run;
-                continue;
-            }
+        if (__m128i chunk; const int32_t run = leadingAscii(bytes, i, length, chunk)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), chunk);
+            count += run;
+            i += run;
+            continue;
         }
 #endif
         if (bytes[i] < 0x80) {
