@@ -219,7 +219,8 @@ inline double addedInTurn(double x, double gap, std::size_t count)
 }
 
 // The kernel reads texts through these three views, so that ASCII texts are
-// scored straight from their bytes and only other texts are decoded.
+// scored straight from their bytes, most others from a byte per scalar, and
+// only the rest are decoded.
 
 /// ASCII text scored from its UTF-8 bytes, or a narrowed text from its
 /// bytes (see narrowClass); bonuses from the bytes as typed.
