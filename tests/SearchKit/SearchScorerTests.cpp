@@ -542,6 +542,18 @@ TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
             for (std::size_t k = 0; k < expected.size(); ++k)
                 ASSERT_EQ(lower[k], TextUnicode::asciiLower(expected[k])) << text << " at " << k;
             EXPECT_EQ(changes, std::string(after) == "\u00C9x") << text;
+
+            // A byte per scalar the same way; the class given stops it.
+            auto classify = [](char32_t c) -> std::uint8_t { return c == 0xC9 ? 0xFF : 0x80 | (c & 0x3F); };
+            std::vector<std::uint8_t> narrow(text.size());
+            const std::ptrdiff_t count = TextUnicode::narrowScalars(text, narrow.data(), classify);
+            if (std::string(after) == "\u00C9x") {
+                EXPECT_EQ(count, -1) << text;
+                continue;
+            }
+            ASSERT_EQ(count, static_cast<std::ptrdiff_t>(expected.size())) << text;
+            for (std::size_t k = 0; k < expected.size(); ++k)
+                ASSERT_EQ(narrow[k], expected[k] < 128 ? expected[k] : classify(expected[k])) << text << " at " << k;
         }
     }
 }
