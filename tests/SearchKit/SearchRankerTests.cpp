@@ -165,7 +165,8 @@ TEST(SearchRanker, TiesSharingLongBeginningsFollowTheCollator)
             line.insert(0, prefix);
         lines.push_back(prefix);
         EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines)) << prefix;
-        // The same beginning in another case shares no bytes.
+        // The beginning in capitals on every third line: the lines then
+        // share little of it byte for byte, and case must still be ignored.
         for (std::size_t k = 0; k < lines.size(); k += 3)
             std::transform(lines[k].begin(), lines[k].begin() + static_cast<std::ptrdiff_t>(prefix.size()), lines[k].begin(),
                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
