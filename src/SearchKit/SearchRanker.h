@@ -47,14 +47,9 @@ struct Scored {
 using TiebreakText = std::function<std::string_view(std::uint32_t index, std::string& storage)>;
 void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsTexts, unsigned threads);
 
-/// What one thread of a ranking keeps of the candidates it matched.
-struct Chunk {
-    std::vector<std::uint32_t> indices;
-    std::vector<double> scores;
-    /// The matches' positions one after another; match k's end at ends[k].
-    std::vector<int> positions;
-    std::vector<std::uint32_t> ends;
-};
+/// What one thread of a ranking keeps of the candidates it matched, by
+/// input index.
+using Chunk = SearchScorer::Matches;
 
 /// Working memory kept per thread from one ranking to the next: re-ranking
 /// on every keystroke then reuses it instead of having the allocator give it
@@ -123,37 +118,25 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
         // side in `chunks` share cache lines, and every push_back on one
         // thread would take them from the other.
         Chunk out = std::move(chunks[chunk]);
-        out.indices.clear();
-        out.scores.clear();
-        out.positions.clear();
-        out.ends.clear();
+        out.clear();
         // Room for every candidate up front: growing these by doubling
         // would copy them and fault in fresh pages several times.
-        out.indices.reserve(to - from);
+        out.ids.reserve(to - from);
         out.scores.reserve(to - from);
         if (positions) {
             out.ends.reserve(to - from);
             out.positions.reserve((to - from) * static_cast<std::size_t>(std::max(prepared.length, 1)));
         }
-        for (std::size_t i = from; i < to; ++i) {
-            const auto& text = haystack(*std::next(begin, static_cast<std::ptrdiff_t>(i)));
-            if (positions) {
-                if (auto score = scorer.match(prepared, std::string_view(text), scratch, out.positions)) {
-                    out.indices.push_back(static_cast<std::uint32_t>(i));
-                    out.scores.push_back(*score);
-                    out.ends.push_back(static_cast<std::uint32_t>(out.positions.size()));
-                }
-            } else if (auto score = scorer.score(prepared, std::string_view(text), scratch)) {
-                out.indices.push_back(static_cast<std::uint32_t>(i));
-                out.scores.push_back(*score);
-            }
-        }
+        SearchScorer::Batch batch(scorer, prepared, scratch, out, positions);
+        for (std::size_t i = from; i < to; ++i)
+            batch.add(static_cast<std::uint32_t>(i), std::string_view(haystack(*std::next(begin, static_cast<std::ptrdiff_t>(i)))));
+        batch.finish();
         chunks[chunk] = std::move(out);
     });
 
     std::size_t kept = 0;
     for (unsigned chunk = 0; chunk < threads; ++chunk)
-        kept += chunks[chunk].indices.size();
+        kept += chunks[chunk].ids.size();
     std::vector<Scored> scored;
     scored.reserve(kept);
     // Each match's positions by slot.
@@ -161,8 +144,8 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     matchPositions.reserve(positions ? kept : 0);
     for (unsigned c = 0; c < threads; ++c) {
         const Chunk& chunk = chunks[c];
-        for (std::size_t k = 0; k < chunk.indices.size(); ++k) {
-            scored.push_back({ chunk.scores[k], chunk.indices[k], static_cast<std::uint32_t>(scored.size()) });
+        for (std::size_t k = 0; k < chunk.ids.size(); ++k) {
+            scored.push_back({ chunk.scores[k], chunk.ids[k], static_cast<std::uint32_t>(scored.size()) });
             if (positions) {
                 const int* all = chunk.positions.data();
                 matchPositions.emplace_back(all + (k == 0 ? 0 : chunk.ends[k - 1]), all + chunk.ends[k]);

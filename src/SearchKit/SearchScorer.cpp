@@ -476,7 +476,8 @@ std::optional<Span> subsequenceSpan(const ColumnBits& columns, std::size_t m)
 /// walkBack for the short-word pass: a row's reachable cells are those the
 /// walk-back may take, so each row is found with a few bit operations per
 /// block rather than by trying its columns one by one.
-void walkBackOnBits(const WalkBits& facts, std::size_t m, std::size_t first, std::size_t last, std::vector<int>& positions)
+void walkBackOnBits(const WalkBits& facts, std::size_t m, std::size_t first, std::size_t last, std::vector<int>& positions,
+    std::size_t offset = 0)
 {
     const std::size_t base = positions.size();
     positions.resize(base + m, 0);
@@ -497,7 +498,7 @@ void walkBackOnBits(const WalkBits& facts, std::size_t m, std::size_t first, std
         }
         if (found == ColumnBits::none)
             break;
-        positions[base + i] = static_cast<int>(found);
+        positions[base + i] = static_cast<int>(found + offset);
         // Row 0 ends the walk; a later row found in column 0 would be unreachable.
         preferRun = ((facts.word(factExtendsRun, i, found / 64) >> (found % 64)) & 1) != 0;
         end = found;
@@ -802,6 +803,244 @@ std::uint8_t narrowClass(char32_t c)
     return (*block)[c & 0xFF];
 }
 
+#if VANTREL_QUAD_LANES
+// The short-word pass for eight texts at once, one to each lane of an
+// AVX-512 register: where the per-text pass keeps a word's rows side by
+// side, this one keeps a row of eight texts. Each lane does exactly the
+// scalar recurrence, column after column, so it needs neither the jumps
+// between matching columns nor their branches; each text starts at its own
+// first matching column, so short and long texts share a pass without one
+// waiting through the other's leading columns.
+// Intrinsics go in their masked forms where GCC 12 would take the unmasked
+// ones' undefined source for an uninitialised variable and warn.
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi")
+namespace shared {
+
+constexpr std::size_t lanes = SearchScorer::Batch::lanes;
+
+/// The texts of one pass: lane L's bytes (ASCII or narrowed) start at
+/// bytes + L * stride + 1, after a "/" that gives the first column the
+/// bonus of the text's start.
+struct Lanes {
+    const std::uint8_t* bytes;
+    std::size_t stride;
+    std::size_t count;
+    const std::uint16_t* lengths;
+    /// The columns of each lane's pass for one word.
+    const std::uint16_t* first;
+    const std::uint16_t* last;
+};
+
+/// A 256-byte table looked up for 64 bytes at a time.
+struct ByteTable {
+    __m512i part[4];
+
+    explicit ByteTable(const std::uint8_t* table)
+    {
+        for (std::size_t k = 0; k < 4; ++k)
+            part[k] = _mm512_loadu_si512(table + 64 * k);
+    }
+    __m512i operator()(__m512i x) const
+    {
+        const __m512i low = _mm512_permutex2var_epi8(part[0], x, part[1]);
+        const __m512i high = _mm512_permutex2var_epi8(part[2], x, part[3]);
+        return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
+    }
+};
+
+/// (a > b ? a : b) in each lane, as vmaxpd.
+inline __m512d greater(__m512d a, __m512d b)
+{
+    return _mm512_mask_max_pd(a, 0xFF, a, b);
+}
+
+/// The lowest `count` bits set, for count from below 0 to beyond 64.
+inline __mmask64 firstBits(std::ptrdiff_t count)
+{
+    if (count <= 0)
+        return 0;
+    return count >= 64 ? ~__mmask64 { 0 } : (__mmask64 { 1 } << count) - 1;
+}
+
+/// 64 columns of eight texts, a row of bytes per text, turned into a column
+/// of eight bytes (one per text) per step: out[8 * k + L] = rows[L][k].
+inline void transpose(const std::uint8_t (&rows)[lanes][64], std::uint8_t* out)
+{
+    alignas(64) static constexpr std::array<std::uint8_t, 64> order = [] {
+        std::array<std::uint8_t, 64> index {};
+        for (std::size_t k = 0; k < 8; ++k)
+            for (std::size_t L = 0; L < lanes; ++L)
+                index[8 * k + L] = static_cast<std::uint8_t>(8 * L + k);
+        return index;
+    }();
+    const __m512i gather = _mm512_set_epi64(7 * 64, 6 * 64, 5 * 64, 4 * 64, 3 * 64, 2 * 64, 64, 0);
+    const __m512i regroup = _mm512_load_si512(order.data());
+    const __mmask64 all = ~__mmask64 { 0 };
+    for (std::size_t q = 0; q < 8; ++q) {
+        // Bytes 8q to 8q + 7 of each row, a row's to a quadword, then
+        // regrouped column by column.
+        const __m512i eight = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xFF, gather, &rows[0][8 * q], 1);
+        _mm512_storeu_si512(out + 64 * q, _mm512_maskz_permutexvar_epi8(all, regroup, eight));
+    }
+}
+
+/// The pass of a word of R scalars (1 to 4) over every lane: each lane's
+/// M of the last row in its `last` column goes to scores[L] (trailing gaps
+/// not yet charged). With `facts` set, lane L's walk-back bits go to
+/// facts + L * factStride as WalkBits with rows R, its first column counted
+/// as column 0.
+template <std::size_t R>
+void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b, double c,
+    double* scores, std::uint64_t* facts, std::size_t factStride)
+{
+    const CaseTables& cases = *b.cases;
+    const ByteTable folded(cases.foldedByte.data());
+    const ByteTable before(cases.before.data());
+    static_assert(sizeof(bool) == 1);
+    const ByteTable upper(reinterpret_cast<const std::uint8_t*>(cases.uppercase.data()));
+    alignas(64) std::array<double, 16> bonusTable {};
+    std::copy(b.betweenAscii.begin(), b.betweenAscii.end(), bonusTable.begin());
+    const __m512d bonusLow = _mm512_load_pd(bonusTable.data());
+    const __m512d bonusHigh = _mm512_load_pd(bonusTable.data() + 8);
+
+    alignas(64) std::array<std::int64_t, lanes> firstOf {}, spanOf {};
+    std::size_t steps = 0;
+    for (std::size_t L = 0; L < lanes; ++L) {
+        firstOf[L] = L < in.count ? in.first[L] : 0;
+        spanOf[L] = L < in.count ? in.last[L] - in.first[L] : -1; // -1: never kept
+        steps = std::max<std::size_t>(steps, static_cast<std::size_t>(spanOf[L] + 1));
+    }
+    const __m512i firstColumns = _mm512_load_si512(firstOf.data());
+    const __m512i spans = _mm512_load_si512(spanOf.data());
+
+    const __m512d neg = _mm512_set1_pd(NEG);
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d run = _mm512_set1_pd(c);
+    const __m512d lead = _mm512_set1_pd(weights.gapLeading);
+    __m128i letter[R];
+    __m512d gap[R], H[R], M[R], B[R];
+    for (std::size_t i = 0; i < R; ++i) {
+        letter[i] = _mm_set1_epi8(static_cast<char>(word[i]));
+        gap[i] = _mm512_set1_pd(i + 1 == R ? weights.gapTrailing : weights.gapInner);
+        H[i] = neg;
+        M[i] = neg;
+        B[i] = zero;
+    }
+    __m512d kept = neg;
+
+    alignas(64) std::uint8_t rows[lanes][64];
+    alignas(64) std::uint8_t classRows[lanes][64];
+    alignas(64) std::array<std::uint8_t, 64 * lanes> lowered, classes;
+    // Per fact and row, a byte per step: bit L for lane L.
+    alignas(64) std::uint8_t factBytes[factCount][R][64] = {};
+
+    for (std::size_t block = 0; block * 64 < steps; ++block) {
+        for (std::size_t L = 0; L < lanes; ++L) {
+            if (L >= in.count) {
+                std::fill(std::begin(rows[L]), std::end(rows[L]), 0xFF);
+                std::fill(std::begin(classRows[L]), std::end(classRows[L]), 0);
+                continue;
+            }
+            // This block's columns of the lane, and the byte before each.
+            const std::size_t from = in.first[L] + 64 * block;
+            const std::uint8_t* at = in.bytes + L * in.stride + from;
+            const auto left = static_cast<std::ptrdiff_t>(in.lengths[L]) - static_cast<std::ptrdiff_t>(from);
+            const __mmask64 valid = firstBits(left);
+            const __m512i raw = _mm512_maskz_loadu_epi8(valid, at + 1);
+            const __m512i previous = _mm512_maskz_loadu_epi8(firstBits(left + 1), at);
+            _mm512_store_si512(rows[L], _mm512_mask_mov_epi8(_mm512_set1_epi8(-1), valid, folded(raw)));
+            const __m512i kind = before(previous);
+            _mm512_store_si512(classRows[L], _mm512_add_epi8(_mm512_add_epi8(kind, kind), upper(raw)));
+        }
+        transpose(rows, lowered.data());
+        transpose(classRows, classes.data());
+
+        const std::size_t count = std::min<std::size_t>(64, steps - 64 * block);
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto step = static_cast<long long>(64 * block + k);
+            const __m128i column = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(lowered.data() + 8 * k));
+            const __m512i kinds = _mm512_maskz_cvtepu8_epi64(0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(classes.data() + 8 * k)));
+            const __m512d bonus = _mm512_permutex2var_pd(bonusLow, kinds, bonusHigh);
+            // Row -1: M is gapLeading * j, H impossible, B 0.
+            const __m512d leadM = _mm512_mul_pd(lead, _mm512_maskz_cvtepi64_pd(0xFF, _mm512_add_epi64(firstColumns, _mm512_set1_epi64(step))));
+            // Rows from the last down: each reads the row below as it was
+            // in the previous column.
+            for (std::size_t r = R; r-- > 0;) {
+                const __mmask8 hit = static_cast<__mmask8>(_mm_cmpeq_epi8_mask(column, letter[r]));
+                const __m512d belowM = r == 0 ? leadM : M[r - 1];
+                const __m512d belowH = r == 0 ? neg : H[r - 1];
+                const __m512d belowB = r == 0 ? zero : B[r - 1];
+                const __m512d fresh = _mm512_add_pd(bonus, belowM);
+                const __m512d extend = _mm512_add_pd(belowH, greater(belowB, run));
+                // A new run on ties, the carry following the choice.
+                const __mmask8 extends = _mm512_cmp_pd_mask(fresh, extend, _CMP_LT_OS);
+                const __m512d cell = _mm512_mask_max_pd(neg, hit, extend, fresh);
+                const __m512d carry = _mm512_maskz_mov_pd(hit, _mm512_mask_blend_pd(extends, bonus, belowB));
+                const __m512d best = greater(_mm512_add_pd(M[r], gap[r]), cell);
+                if (facts != nullptr) {
+                    const __m512d extended = _mm512_mask_mov_pd(neg, hit, extend);
+                    factBytes[factReachable][r][k] = _mm512_cmp_pd_mask(cell, neg, _CMP_NEQ_UQ);
+                    factBytes[factEndsBest][r][k] = _mm512_cmp_pd_mask(cell, best, _CMP_EQ_OQ);
+                    factBytes[factExtendsRun][r][k] = _mm512_cmp_pd_mask(best, extended, _CMP_EQ_OQ);
+                }
+                H[r] = cell;
+                M[r] = best;
+                B[r] = carry;
+            }
+            kept = _mm512_mask_mov_pd(kept, _mm512_cmpeq_epi64_mask(spans, _mm512_set1_epi64(step)), M[R - 1]);
+        }
+        if (facts != nullptr) {
+            for (std::size_t L = 0; L < in.count; ++L) {
+                const __m512i bit = _mm512_set1_epi8(static_cast<char>(1u << L));
+                std::uint64_t* out = facts + L * factStride + block * factCount * R;
+                for (std::size_t f = 0; f < factCount; ++f)
+                    for (std::size_t r = 0; r < R; ++r)
+                        out[f * R + r] = _mm512_test_epi8_mask(_mm512_load_si512(factBytes[f][r]), bit);
+            }
+        }
+    }
+    alignas(64) std::array<double, lanes> result;
+    _mm512_store_pd(result.data(), kept);
+    std::copy(result.begin(), result.begin() + static_cast<std::ptrdiff_t>(in.count), scores);
+}
+
+void wordPassFor(const Lanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b, double c,
+    double* scores, std::uint64_t* facts, std::size_t factStride)
+{
+    switch (word.size()) {
+    case 1:
+        return wordPass<1>(in, word, weights, b, c, scores, facts, factStride);
+    case 2:
+        return wordPass<2>(in, word, weights, b, c, scores, facts, factStride);
+    case 3:
+        return wordPass<3>(in, word, weights, b, c, scores, facts, factStride);
+    default:
+        return wordPass<4>(in, word, weights, b, c, scores, facts, factStride);
+    }
+}
+
+} // namespace shared
+#pragma GCC pop_options
+#endif
+
+/// Whether the machine can run the shared pass: AVX-512 with byte permutes.
+bool machineSharesPasses()
+{
+#if VANTREL_QUAD_LANES
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")
+        && __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
+
+/// Whether texts share passes: the machine can, and no test asked for texts
+/// one at a time.
+std::atomic<bool> sharedPasses { machineSharesPasses() };
+
 int wordsLength(const std::vector<std::u32string>& words)
 {
     std::size_t length = 0;
@@ -915,6 +1154,158 @@ std::optional<double> SearchScorer::score(const Query& query, std::string_view t
     return run(*this, query, text, scratch, nullptr);
 }
 
+void SearchScorer::Matches::clear()
+{
+    ids.clear();
+    scores.clear();
+    positions.clear();
+    ends.clear();
+}
+
+namespace {
+/// Bytes kept per waiting text: room for every load of the shared pass,
+/// which reads 65 bytes from the byte before any column it covers.
+constexpr std::size_t sharedStride = 1 + 2 * SearchScorer::Batch::maxShared + 64;
+/// Walk-back words per lane: three facts for each of four rows and block.
+constexpr std::size_t sharedFactWords = factCount * 4 * (SearchScorer::Batch::maxShared / 64);
+} // namespace
+
+SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scratch& scratch, Matches& out, bool positions)
+    : scorer_(scorer)
+    , query_(query)
+    , scratch_(scratch)
+    , out_(out)
+    , positions_(positions)
+{
+    // The shared pass takes short words of ASCII; an empty query matches
+    // everything without a pass.
+    shared_ = sharedPasses.load(std::memory_order_relaxed) && !query.words.empty()
+        && query.words.size() <= maxWords
+        && std::all_of(query.words.begin(), query.words.end(), [](const std::u32string& word) {
+               return word.size() <= 4 && std::all_of(word.begin(), word.end(), [](char32_t c) { return c < 128; });
+           });
+    if (shared_) {
+        growTo(scratch_.shared, lanes * sharedStride);
+        growTo(scratch_.walkBits, lanes * sharedFactWords);
+    }
+}
+
+void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
+{
+#if VANTREL_QUAD_LANES
+    if (!shared_)
+        return scoreAlone(id, text);
+    const Boundaries b = boundaries(scorer_.weights, query_.length);
+    const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::size_t n = text.size();
+    if (!TextUnicode::isAscii(text)) {
+        growTo(scratch_.narrow, text.size());
+        const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);
+        if (narrowed < 0)
+            return scoreAlone(id, text);
+        bytes = scratch_.narrow.data();
+        n = static_cast<std::size_t>(narrowed);
+    }
+    if (n > maxShared)
+        return scoreAlone(id, text);
+    const AsciiText view { bytes, n, b };
+    const std::size_t lane = waiting_;
+    for (std::size_t w = 0; w < query_.words.size(); ++w) {
+        const std::u32string& word = query_.words[w];
+        const auto span = word.size() > n ? std::nullopt
+                                          : subsequenceSpan(VANTREL_IN_KERNEL(columnBitsOf(word, view, scratch_.columnBits)), word.size());
+        if (!span) {
+            // A word that fails may still match with a character left out.
+            if (scorer_.allowOneMismatch && word.size() >= 2)
+                return scoreAlone(id, text);
+            return;
+        }
+        if (word.size() == n)
+            return scoreAlone(id, text); // the word is the whole text
+        first_[w][lane] = static_cast<std::uint16_t>(span->first);
+        last_[w][lane] = static_cast<std::uint16_t>(span->last);
+    }
+    std::uint8_t* kept = scratch_.shared.data() + lane * sharedStride;
+    kept[0] = '/';
+    std::copy(bytes, bytes + n, kept + 1);
+    ids_[lane] = id;
+    lengths_[lane] = static_cast<std::uint16_t>(n);
+    if (++waiting_ == lanes)
+        scoreWaiting();
+#else
+    scoreAlone(id, text);
+#endif
+}
+
+void SearchScorer::Batch::finish()
+{
+    scoreWaiting();
+}
+
+void SearchScorer::Batch::scoreAlone(std::uint32_t id, std::string_view text)
+{
+    // Texts that waited came first.
+    scoreWaiting();
+    std::optional<double> score;
+    if (positions_)
+        score = scorer_.match(query_, text, scratch_, out_.positions);
+    else
+        score = scorer_.score(query_, text, scratch_);
+    if (!score)
+        return;
+    out_.ids.push_back(id);
+    out_.scores.push_back(*score);
+    if (positions_)
+        out_.ends.push_back(static_cast<std::uint32_t>(out_.positions.size()));
+}
+
+void SearchScorer::Batch::scoreWaiting()
+{
+#if VANTREL_QUAD_LANES
+    const std::size_t count = std::exchange(waiting_, 0);
+    if (count == 0)
+        return;
+    const Weights& weights = scorer_.weights;
+    const Boundaries b = boundaries(weights, query_.length);
+    std::array<double, lanes> total {};
+    std::array<std::array<int, maxWords * 4>, lanes> found {};
+    std::uint64_t* facts = positions_ ? scratch_.walkBits.data() : nullptr;
+    for (std::size_t w = 0; w < query_.words.size(); ++w) {
+        const std::u32string& word = query_.words[w];
+        const std::size_t m = word.size();
+        const double c = m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
+                               : weights.shortQueryConsecutive;
+        const shared::Lanes in { scratch_.shared.data(), sharedStride, count, lengths_.data(), first_[w].data(), last_[w].data() };
+        std::array<double, lanes> scores;
+        shared::wordPassFor(in, word, weights, b, c, scores.data(), facts, sharedFactWords);
+        for (std::size_t L = 0; L < count; ++L) {
+            // The columns after the last match only add the trailing gap.
+            total[L] += addedInTurn(scores[L], weights.gapTrailing, lengths_[L] - 1u - last_[w][L]);
+            if (facts == nullptr)
+                continue;
+            scratch_.positions.clear();
+            const WalkBits bits { facts + L * sharedFactWords, m, 0 };
+            walkBackOnBits(bits, m, 0, last_[w][L] - first_[w][L], scratch_.positions, first_[w][L]);
+            std::copy(scratch_.positions.begin(), scratch_.positions.end(), found[L].begin() + static_cast<std::ptrdiff_t>(4 * w));
+        }
+    }
+    for (std::size_t L = 0; L < count; ++L) {
+        out_.ids.push_back(ids_[L]);
+        out_.scores.push_back(total[L]);
+        if (!positions_)
+            continue;
+        const std::size_t base = out_.positions.size();
+        for (std::size_t w = 0; w < query_.words.size(); ++w)
+            out_.positions.insert(out_.positions.end(), found[L].begin() + static_cast<std::ptrdiff_t>(4 * w),
+                found[L].begin() + static_cast<std::ptrdiff_t>(4 * w + query_.words[w].size()));
+        // One word's positions come out ascending; only several need a sort.
+        if (query_.words.size() > 1)
+            std::sort(out_.positions.begin() + static_cast<std::ptrdiff_t>(base), out_.positions.end());
+        out_.ends.push_back(static_cast<std::uint32_t>(out_.positions.size()));
+    }
+#endif
+}
+
 std::optional<SearchScorer::Match> SearchScorer::match(std::string_view query, std::string_view text) const
 {
     Scratch scratch;
@@ -995,6 +1386,12 @@ bool setWideLanes(bool wide)
 #endif
     quadLanes.store(wide, std::memory_order_relaxed);
     return wide;
+}
+bool setSharedPasses(bool shared)
+{
+    shared = shared && machineSharesPasses();
+    sharedPasses.store(shared, std::memory_order_relaxed);
+    return shared;
 }
 } // namespace SearchScorerTesting
 

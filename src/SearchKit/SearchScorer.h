@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -216,10 +217,27 @@ struct SearchScorer {
         std::vector<std::uint8_t> flags;
         std::vector<std::uint64_t> walkBits;
         std::vector<std::uint64_t> columnBits;
+        /// The texts waiting in a Batch, a stretch of bytes each.
+        std::vector<std::uint8_t> shared;
         std::vector<int> positions;
         std::vector<int> variantPositions;
         std::vector<int> bestPositions;
     };
+
+    /// What scoring many texts found, one matched text after another: the id
+    /// it was given, its score and, when they were asked for, its positions.
+    struct Matches {
+        std::vector<std::uint32_t> ids;
+        std::vector<double> scores;
+        /// The matched texts' positions one after another; text k's end at
+        /// ends[k]. Both stay empty when positions were not asked for.
+        std::vector<int> positions;
+        std::vector<std::uint32_t> ends;
+
+        void clear();
+    };
+
+    class Batch;
 
     Weights weights {};
     bool allowOneMismatch = false;
@@ -259,6 +277,49 @@ struct SearchScorer {
     std::optional<Match> slowPath(const std::vector<std::u32string>& groups, std::u32string_view haystack) const;
 };
 
+/// match() (or score()) for a stream of texts and one query, with every
+/// match appended to `out` in the order its text came. Where the machine
+/// allows, texts go through the tables eight at a time, one to a register
+/// lane, so a text's result may wait for later texts: finish() scores those
+/// still waiting. The results are those of match() and score() exactly.
+class SearchScorer::Batch {
+public:
+    /// Texts of at most this many scalars can share a pass; longer ones are
+    /// scored alone.
+    static constexpr std::size_t maxShared = 256;
+    static constexpr std::size_t lanes = 8;
+
+    /// Scores for `query` with `scratch` as working memory; positions only
+    /// when `positions`. All four must outlive the batch.
+    Batch(const SearchScorer& scorer, const Query& query, Scratch& scratch, Matches& out, bool positions);
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    /// Scores `text` (UTF-8, needed only during the call) under `id`.
+    void add(std::uint32_t id, std::string_view text);
+    /// Scores the texts still waiting; `out` is then complete.
+    void finish();
+
+private:
+    void scoreAlone(std::uint32_t id, std::string_view text);
+    void scoreWaiting();
+
+    static constexpr std::size_t maxWords = 4;
+
+    const SearchScorer& scorer_;
+    const Query& query_;
+    Scratch& scratch_;
+    Matches& out_;
+    bool positions_;
+    /// Whether this query's texts may share passes at all.
+    bool shared_ = false;
+    std::size_t waiting_ = 0;
+    std::array<std::uint32_t, lanes> ids_ {};
+    std::array<std::uint16_t, lanes> lengths_ {};
+    /// Per word and lane, the span of columns the pass covers.
+    std::array<std::array<std::uint16_t, lanes>, maxWords> first_ {}, last_ {};
+};
+
 namespace SearchScorerTesting {
 /// Replaces the most bytes of walk-back flags one word may keep before the
 /// scorer recomputes columns from checkpoints (0: the default, 16 MiB), so
@@ -269,6 +330,10 @@ void setFlagBudget(std::size_t bytes);
 /// against each other. Returns whether the wide ones are now used.
 /// Process-wide.
 bool setWideLanes(bool wide);
+/// Lets SearchScorer::Batch score texts eight at a time where the machine
+/// can (true, the default) or only one at a time. Returns whether texts are
+/// now shared. Process-wide.
+bool setSharedPasses(bool shared);
 } // namespace SearchScorerTesting
 
 } // namespace vantrel

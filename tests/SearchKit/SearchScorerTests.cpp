@@ -465,6 +465,78 @@ TEST(SearchScorerKernel, NarrowLanesAgreeWithTheTables)
     SearchScorerTesting::setWideLanes(true);
 }
 
+// --- Texts scored eight at a time ----------------------------------------
+
+// Every text through one batch under its index, each match checked against
+// the oracle text by text: same texts, in the order they came, same scores
+// and positions; with positions left out, the same texts and scores.
+void expectBatchAgrees(const SearchScorer& scorer, const std::string& query, const std::vector<std::string>& texts,
+    SearchScorer::Scratch& scratch)
+{
+    const auto prepared = SearchScorer::prepare(query);
+    for (bool positions : {true, false}) {
+        SearchScorer::Matches out;
+        SearchScorer::Batch batch(scorer, prepared, scratch, out, positions);
+        for (std::size_t k = 0; k < texts.size(); ++k)
+            batch.add(static_cast<std::uint32_t>(k), texts[k]);
+        batch.finish();
+        std::size_t next = 0;
+        for (std::size_t k = 0; k < texts.size(); ++k) {
+            const auto expected = referenceMatch(scorer, query, texts[k]);
+            if (!expected)
+                continue;
+            const std::string where = '"' + query + "\" in \"" + texts[k] + '"';
+            ASSERT_LT(next, out.ids.size()) << where;
+            ASSERT_EQ(out.ids[next], k) << where;
+            ASSERT_EQ(out.scores[next], expected->score) << where;
+            if (positions) {
+                const auto begin = out.positions.begin() + (next == 0 ? 0 : out.ends[next - 1]);
+                ASSERT_EQ(Positions(begin, out.positions.begin() + out.ends[next]), expected->positions) << where;
+            }
+            ++next;
+        }
+        EXPECT_EQ(next, out.ids.size()) << query;
+        if (!positions) {
+            EXPECT_TRUE(out.positions.empty());
+            EXPECT_TRUE(out.ends.empty());
+        }
+    }
+}
+
+TEST(SearchScorerBatch, AgreesWithTheTablesTextByText)
+{
+    if (!SearchScorerTesting::setSharedPasses(true))
+        GTEST_SKIP() << "this machine scores texts one at a time (no AVX-512 with byte permutes)";
+    std::mt19937 random(23);
+    SearchScorer::Scratch scratch; // one for all: nothing may carry over
+    // Texts of every length across the 64-column blocks and past the
+    // longest that share a pass, ASCII or with scalars beyond it: narrowed
+    // ones (dash, é), and a capital É that only the decoded path scores.
+    // Each batch mixes them, so texts scored alone come between shared ones.
+    const std::vector<std::string> extras {"\u2014", "\u00E9", "\u00D7", "\u00C9"};
+    for (int round = 0; round < 60; ++round) {
+        std::vector<std::string> texts;
+        for (int k = 0; k < 37; ++k) {
+            std::string text = randomText(random, "aabbAB -._/xX", k % 5 == 0 ? 300 : 90);
+            if (random() % 3 == 0)
+                text.insert(random() % (text.size() + 1), extras[random() % extras.size()]);
+            texts.push_back(std::move(text));
+        }
+        texts.push_back("ab");
+        texts.push_back("AB");
+        const std::string query = randomText(random, "abAB x", round % 4 == 0 ? 11 : 6);
+        expectBatchAgrees(SearchScorer({}, round % 2 == 1), query, texts, scratch);
+    }
+    const auto corpus = bench::syntheticWindowTexts(800, 5);
+    for (const char* query : {"ter", "g", "sw pa", "rdme", "Mail", "mail mail", "a b c d e", ""})
+        expectBatchAgrees(SearchScorer(), query, corpus, scratch);
+    expectBatchAgrees(SearchScorer({}, true), "trmx", corpus, scratch);
+    // A word that is the whole text, once or twice over.
+    const std::vector<std::string> whole {"mail", "Mail Inbox", "MAIL", "x mail", "ma", "m", "mail"};
+    for (const char* query : {"mail", "mail mail", "ma m"})
+        expectBatchAgrees(SearchScorer(), query, whole, scratch);
+}
+
 TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
 {
     // Texts beyond ASCII are ruled out on their bytes before decoding, or
