@@ -908,11 +908,12 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
     std::size_t steps = 0;
     for (std::size_t L = 0; L < lanes; ++L) {
         firstOf[L] = L < in.count ? in.first[L] : 0;
-        spanOf[L] = L < in.count ? in.last[L] - in.first[L] : -1; // -1: never kept
+        spanOf[L] = L < in.count ? in.last[L] - in.first[L] : -1; // no steps of its own
         steps = std::max<std::size_t>(steps, static_cast<std::size_t>(spanOf[L] + 1));
     }
-    const __m512i firstColumns = _mm512_load_si512(firstOf.data());
-    const __m512i spans = _mm512_load_si512(spanOf.data());
+    // Each lane's column as a double, one more every step.
+    __m512d column = _mm512_maskz_cvtepi64_pd(0xFF, _mm512_load_si512(firstOf.data()));
+    const __m512d one = _mm512_set1_pd(1.0);
 
     const __m512d neg = _mm512_set1_pd(NEG);
     const __m512d zero = _mm512_setzero_pd();
@@ -927,7 +928,9 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
         M[i] = neg;
         B[i] = zero;
     }
-    __m512d kept = neg;
+    // The last row's M after every step, each lane's score to be picked
+    // from the step of its last column.
+    alignas(64) std::array<std::array<double, lanes>, SearchScorer::Batch::maxShared> lastRow;
 
     alignas(64) std::uint8_t rows[lanes][64];
     alignas(64) std::uint8_t classRows[lanes][64];
@@ -958,37 +961,50 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
 
         const std::size_t count = std::min<std::size_t>(64, steps - 64 * block);
         for (std::size_t k = 0; k < count; ++k) {
-            const auto step = static_cast<long long>(64 * block + k);
-            const __m128i column = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(lowered.data() + 8 * k));
+            const std::size_t step = 64 * block + k;
+            const __m128i here = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(lowered.data() + 8 * k));
             const __m512i kinds = _mm512_maskz_cvtepu8_epi64(0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(classes.data() + 8 * k)));
             const __m512d bonus = _mm512_permutex2var_pd(bonusLow, kinds, bonusHigh);
-            // Row -1: M is gapLeading * j, H impossible, B 0.
-            const __m512d leadM = _mm512_mul_pd(lead, _mm512_maskz_cvtepi64_pd(0xFF, _mm512_add_epi64(firstColumns, _mm512_set1_epi64(step))));
             // Rows from the last down: each reads the row below as it was
             // in the previous column.
-            for (std::size_t r = R; r-- > 0;) {
-                const __mmask8 hit = static_cast<__mmask8>(_mm_cmpeq_epi8_mask(column, letter[r]));
-                const __m512d belowM = r == 0 ? leadM : M[r - 1];
-                const __m512d belowH = r == 0 ? neg : H[r - 1];
-                const __m512d belowB = r == 0 ? zero : B[r - 1];
-                const __m512d fresh = _mm512_add_pd(bonus, belowM);
-                const __m512d extend = _mm512_add_pd(belowH, greater(belowB, run));
-                // A new run on ties, the carry following the choice.
-                const __mmask8 extends = _mm512_cmp_pd_mask(fresh, extend, _CMP_LT_OS);
+            for (std::size_t r = R; r-- > 1;) {
+                const __mmask8 hit = static_cast<__mmask8>(_mm_cmpeq_epi8_mask(here, letter[r]));
+                const __m512d fresh = _mm512_add_pd(bonus, M[r - 1]);
+                const __m512d extend = _mm512_add_pd(H[r - 1], greater(B[r - 1], run));
                 const __m512d cell = _mm512_mask_max_pd(neg, hit, extend, fresh);
-                const __m512d carry = _mm512_maskz_mov_pd(hit, _mm512_mask_blend_pd(extends, bonus, belowB));
                 const __m512d best = greater(_mm512_add_pd(M[r], gap[r]), cell);
+                if (r + 1 < R) {
+                    // The carry of a new run on ties, of the run continued
+                    // otherwise; no row reads the last row's H and B.
+                    const __mmask8 extends = _mm512_cmp_pd_mask(fresh, extend, _CMP_LT_OS);
+                    B[r] = _mm512_maskz_mov_pd(hit, _mm512_mask_blend_pd(extends, bonus, B[r - 1]));
+                    H[r] = cell;
+                }
                 if (facts != nullptr) {
-                    const __m512d extended = _mm512_mask_mov_pd(neg, hit, extend);
+                    // The run bit is read only where the cell is reachable.
                     factBytes[factReachable][r][k] = _mm512_cmp_pd_mask(cell, neg, _CMP_NEQ_UQ);
                     factBytes[factEndsBest][r][k] = _mm512_cmp_pd_mask(cell, best, _CMP_EQ_OQ);
-                    factBytes[factExtendsRun][r][k] = _mm512_cmp_pd_mask(best, extended, _CMP_EQ_OQ);
+                    factBytes[factExtendsRun][r][k] = _mm512_mask_cmp_pd_mask(hit, best, extend, _CMP_EQ_OQ);
                 }
-                H[r] = cell;
                 M[r] = best;
-                B[r] = carry;
             }
-            kept = _mm512_mask_mov_pd(kept, _mm512_cmpeq_epi64_mask(spans, _mm512_set1_epi64(step)), M[R - 1]);
+            // Row 0 always starts a run: the row below it has M gapLeading * j,
+            // H impossible and B 0, so every match is reachable. Its run bit
+            // is never read (the walk-back ends there).
+            const __mmask8 hit = static_cast<__mmask8>(_mm_cmpeq_epi8_mask(here, letter[0]));
+            const __m512d cell = _mm512_mask_mov_pd(neg, hit, _mm512_add_pd(bonus, _mm512_mul_pd(lead, column)));
+            const __m512d best = greater(_mm512_add_pd(M[0], gap[0]), cell);
+            column = _mm512_add_pd(column, one);
+            if (R > 1) {
+                B[0] = _mm512_maskz_mov_pd(hit, bonus);
+                H[0] = cell;
+            }
+            if (facts != nullptr) {
+                factBytes[factReachable][0][k] = hit;
+                factBytes[factEndsBest][0][k] = _mm512_cmp_pd_mask(cell, best, _CMP_EQ_OQ);
+            }
+            M[0] = best;
+            _mm512_store_pd(lastRow[step].data(), M[R - 1]);
         }
         if (facts != nullptr) {
             for (std::size_t L = 0; L < in.count; ++L) {
@@ -1000,9 +1016,8 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
             }
         }
     }
-    alignas(64) std::array<double, lanes> result;
-    _mm512_store_pd(result.data(), kept);
-    std::copy(result.begin(), result.begin() + static_cast<std::ptrdiff_t>(in.count), scores);
+    for (std::size_t L = 0; L < in.count; ++L)
+        scores[L] = lastRow[static_cast<std::size_t>(spanOf[L])][L];
 }
 
 void wordPassFor(const Lanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b, double c,
