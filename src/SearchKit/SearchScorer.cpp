@@ -1020,6 +1020,38 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
         scores[L] = lastRow[static_cast<std::size_t>(spanOf[L])][L];
 }
 
+/// Copies a text of at most maxShared bytes (ASCII or narrowed) to `out`
+/// and marks, for each letter of each word, the columns where it occurs:
+/// bits[(4 * w + i) * blocks + b] for letter i of word w and block b, as
+/// ColumnBits. With `ascii` set, a text with a byte beyond ASCII is left
+/// alone and the answer is false.
+bool keepAndMark(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
+    const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii)
+{
+    const std::size_t blocks = (n + 63) / 64;
+    __m512i chunks[SearchScorer::Batch::maxShared / 64];
+    __mmask64 valid[SearchScorer::Batch::maxShared / 64];
+    __mmask64 high = 0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        valid[b] = firstBits(static_cast<std::ptrdiff_t>(n - 64 * b));
+        chunks[b] = _mm512_maskz_loadu_epi8(valid[b], bytes + 64 * b);
+        high |= _mm512_movepi8_mask(chunks[b]);
+    }
+    if (ascii && high != 0)
+        return false;
+    const ByteTable folded(cases.foldedByte.data());
+    for (std::size_t b = 0; b < blocks; ++b) {
+        _mm512_storeu_si512(out + 64 * b, chunks[b]);
+        const __m512i lowered = folded(chunks[b]);
+        for (std::size_t w = 0; w < words.size(); ++w)
+            for (std::size_t i = 0; i < words[w].size(); ++i) {
+                const __m512i letter = _mm512_set1_epi8(static_cast<char>(words[w][i]));
+                bits[(4 * w + i) * blocks + b] = _mm512_mask_cmpeq_epi8_mask(valid[b], lowered, letter);
+            }
+    }
+    return true;
+}
+
 void wordPassFor(const Lanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b, double c,
     double* scores, std::uint64_t* facts, std::size_t factStride)
 {
@@ -1202,6 +1234,7 @@ SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scrat
     if (shared_) {
         growTo(scratch_.shared, lanes * sharedStride);
         growTo(scratch_.walkBits, lanes * sharedFactWords);
+        growTo(scratch_.columnBits, maxWords * 4 * (maxShared / 64));
     }
 }
 
@@ -1210,39 +1243,40 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
 #if VANTREL_QUAD_LANES
     if (!shared_)
         return scoreAlone(id, text);
-    const Boundaries b = boundaries(scorer_.weights, query_.length);
-    const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    // The text goes straight to its lane, marked on the way; one beyond
+    // ASCII is narrowed first.
+    const CaseTables& cases = caseTables();
+    const std::size_t lane = waiting_;
+    std::uint8_t* kept = scratch_.shared.data() + lane * sharedStride;
+    std::uint64_t* bits = scratch_.columnBits.data();
     std::size_t n = text.size();
-    if (!TextUnicode::isAscii(text)) {
+    if (n > maxShared
+        || !shared::keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, query_.words, cases, kept + 1, bits, true)) {
+        if (TextUnicode::isAscii(text))
+            return scoreAlone(id, text);
         growTo(scratch_.narrow, text.size());
         const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);
-        if (narrowed < 0)
+        if (narrowed < 0 || static_cast<std::size_t>(narrowed) > maxShared)
             return scoreAlone(id, text);
-        bytes = scratch_.narrow.data();
         n = static_cast<std::size_t>(narrowed);
+        shared::keepAndMark(scratch_.narrow.data(), n, query_.words, cases, kept + 1, bits, false);
     }
-    if (n > maxShared)
-        return scoreAlone(id, text);
-    const AsciiText view { bytes, n, b };
-    const std::size_t lane = waiting_;
+    const std::size_t blocks = (n + 63) / 64;
     for (std::size_t w = 0; w < query_.words.size(); ++w) {
-        const std::u32string& word = query_.words[w];
-        const auto span = word.size() > n ? std::nullopt
-                                          : subsequenceSpan(VANTREL_IN_KERNEL(columnBitsOf(word, view, scratch_.columnBits)), word.size());
+        const std::size_t m = query_.words[w].size();
+        const auto span = subsequenceSpan(ColumnBits { bits + 4 * w * blocks, blocks }, m);
         if (!span) {
             // A word that fails may still match with a character left out.
-            if (scorer_.allowOneMismatch && word.size() >= 2)
+            if (scorer_.allowOneMismatch && m >= 2)
                 return scoreAlone(id, text);
             return;
         }
-        if (word.size() == n)
+        if (m == n)
             return scoreAlone(id, text); // the word is the whole text
         first_[w][lane] = static_cast<std::uint16_t>(span->first);
         last_[w][lane] = static_cast<std::uint16_t>(span->last);
     }
-    std::uint8_t* kept = scratch_.shared.data() + lane * sharedStride;
     kept[0] = '/';
-    std::copy(bytes, bytes + n, kept + 1);
     ids_[lane] = id;
     lengths_[lane] = static_cast<std::uint16_t>(n);
     if (++waiting_ == lanes)
