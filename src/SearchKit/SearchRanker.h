@@ -91,6 +91,17 @@ private:
     T own_;
 };
 
+/// The working memory of a ranking (see Reused): per chunk of candidates
+/// what it matched, and the merged list. The first chunk, scored on the
+/// caller's thread, keeps its scratch too.
+struct RankBuffers {
+    std::vector<Chunk> chunks;
+    SearchScorer::Scratch scratch;
+    std::vector<Scored> scored;
+    /// Each match's positions by slot.
+    std::vector<std::pair<const int*, const int*>> matchPositions;
+};
+
 /// Runs body(chunk, begin, end) over [0, count) split into `chunks` contiguous
 /// ranges, each on its own thread (the first on the caller's).
 void forChunks(std::size_t count, unsigned chunks, const std::function<void(unsigned, std::size_t, std::size_t)>& body);
@@ -108,12 +119,14 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     const auto prepared = SearchScorer::prepare(query);
     auto begin = std::ranges::begin(items);
 
-    Reused<std::vector<Chunk>> reused;
-    std::vector<Chunk>& chunks = *reused;
+    Reused<RankBuffers> reused;
+    RankBuffers& buffers = *reused;
+    std::vector<Chunk>& chunks = buffers.chunks;
     if (chunks.size() < threads)
         chunks.resize(threads);
     forChunks(count, threads, [&](unsigned chunk, std::size_t from, std::size_t to) {
-        SearchScorer::Scratch scratch;
+        SearchScorer::Scratch own;
+        SearchScorer::Scratch& scratch = chunk == 0 ? buffers.scratch : own;
         // Taken out, filled here and moved back at the end: vectors side by
         // side in `chunks` share cache lines, and every push_back on one
         // thread would take them from the other.
@@ -137,10 +150,11 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     std::size_t kept = 0;
     for (unsigned chunk = 0; chunk < threads; ++chunk)
         kept += chunks[chunk].ids.size();
-    std::vector<Scored> scored;
+    std::vector<Scored>& scored = buffers.scored;
+    scored.clear();
     scored.reserve(kept);
-    // Each match's positions by slot.
-    std::vector<std::pair<const int*, const int*>> matchPositions;
+    auto& matchPositions = buffers.matchPositions;
+    matchPositions.clear();
     matchPositions.reserve(positions ? kept : 0);
     for (unsigned c = 0; c < threads; ++c) {
         const Chunk& chunk = chunks[c];
