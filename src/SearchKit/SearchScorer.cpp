@@ -505,6 +505,26 @@ void walkBackOnBits(const WalkBits& facts, std::size_t m, std::size_t first, std
     }
 }
 
+/// walkBackOnBits for a pass whose columns, `span` + 1 of them, fit in one
+/// block (its facts the first block's words, rows m), found columns counted
+/// from `offset`: the m positions go to `out`.
+inline void walkBackOneBlock(const std::uint64_t* facts, std::size_t m, std::size_t span, std::size_t offset, int* out)
+{
+    std::uint64_t below = ~std::uint64_t { 0 } >> (63 - span); // the columns left to take
+    std::uint64_t anyBest = 0;
+    for (std::size_t i = m; i-- > 0;) {
+        const std::uint64_t x = facts[factReachable * m + i] & (facts[factEndsBest * m + i] | anyBest) & below;
+        if (x == 0) {
+            std::fill(out, out + i + 1, 0);
+            return;
+        }
+        const auto found = static_cast<unsigned>(63 - std::countl_zero(x));
+        out[i] = static_cast<int>(found + offset);
+        anyBest = 0 - ((facts[factExtendsRun * m + i] >> found) & 1);
+        below = (std::uint64_t { 1 } << found) - 1;
+    }
+}
+
 /// Rows of the short-word pass side by side, `width` to a register. Every
 /// operation is the scalar one lane by lane, so all lane types give the same
 /// bits. PairLanes is an SSE2 register where the machine has one and two
@@ -1332,10 +1352,15 @@ void SearchScorer::Batch::scoreWaiting()
             total[L] += addedInTurn(scores[L], weights.gapTrailing, lengths_[L] - 1u - last_[w][L]);
             if (facts == nullptr)
                 continue;
+            const std::size_t span = last_[w][L] - first_[w][L];
+            int* to = found[L].data() + 4 * w;
+            if (span < 64) {
+                walkBackOneBlock(facts + L * sharedFactWords, m, span, first_[w][L], to);
+                continue;
+            }
             scratch_.positions.clear();
-            const WalkBits bits { facts + L * sharedFactWords, m, 0 };
-            walkBackOnBits(bits, m, 0, last_[w][L] - first_[w][L], scratch_.positions, first_[w][L]);
-            std::copy(scratch_.positions.begin(), scratch_.positions.end(), found[L].begin() + static_cast<std::ptrdiff_t>(4 * w));
+            walkBackOnBits(WalkBits { facts + L * sharedFactWords, m, 0 }, m, 0, span, scratch_.positions, first_[w][L]);
+            std::copy(scratch_.positions.begin(), scratch_.positions.end(), to);
         }
     }
     for (std::size_t L = 0; L < count; ++L) {
