@@ -1272,7 +1272,8 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     std::size_t n = text.size();
     if (n > maxShared
         || !shared::keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, query_.words, cases, kept + 1, bits, true)) {
-        if (TextUnicode::isAscii(text))
+        // (keepAndMark refuses a text it takes only for a byte beyond ASCII.)
+        if (n > maxShared && TextUnicode::isAscii(text))
             return scoreAlone(id, text);
         growTo(scratch_.narrow, text.size());
         const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);
