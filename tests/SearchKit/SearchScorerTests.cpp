@@ -503,10 +503,8 @@ void expectBatchAgrees(const SearchScorer& scorer, const std::string& query, con
     }
 }
 
-TEST(SearchScorerBatch, AgreesWithTheTablesTextByText)
+void batchAgreesOnAllCases()
 {
-    if (!SearchScorerTesting::setSharedPasses(true))
-        GTEST_SKIP() << "this machine scores texts one at a time (no AVX-512 with byte permutes)";
     std::mt19937 random(23);
     SearchScorer::Scratch scratch; // one for all: nothing may carry over
     // Texts of every length across the 64-column blocks and past the
@@ -535,6 +533,21 @@ TEST(SearchScorerBatch, AgreesWithTheTablesTextByText)
     const std::vector<std::string> whole {"mail", "Mail Inbox", "MAIL", "x mail", "ma", "m", "mail"};
     for (const char* query : {"mail", "mail mail", "ma m"})
         expectBatchAgrees(SearchScorer(), query, whole, scratch);
+}
+
+TEST(SearchScorerBatch, SharedPassesAgreeWithTheTablesTextByText)
+{
+    if (!SearchScorerTesting::setSharedPasses(true))
+        GTEST_SKIP() << "this machine scores texts one at a time (no AVX-512 with byte permutes)";
+    batchAgreesOnAllCases();
+}
+
+// What machines without AVX-512 run: every text alone, in order.
+TEST(SearchScorerBatch, TextsAloneAgreeWithTheTablesTextByText)
+{
+    SearchScorerTesting::setSharedPasses(false);
+    batchAgreesOnAllCases();
+    SearchScorerTesting::setSharedPasses(true);
 }
 
 TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
