@@ -840,16 +840,14 @@ namespace shared {
 constexpr std::size_t lanes = SearchScorer::Batch::lanes;
 
 /// The texts of one pass: lane L's bytes (ASCII or narrowed) start at
-/// bytes + L * stride + 1, after a "/" that gives the first column the
-/// bonus of the text's start.
+/// bytes[L] + 1, after a "/" that gives the first column the bonus of the
+/// text's start.
 struct Lanes {
-    const std::uint8_t* bytes;
-    std::size_t stride;
-    std::size_t count;
-    const std::uint16_t* lengths;
+    std::array<const std::uint8_t*, lanes> bytes {};
+    std::size_t count = 0;
+    std::array<std::uint16_t, lanes> lengths {};
     /// The columns of each lane's pass for one word.
-    const std::uint16_t* first;
-    const std::uint16_t* last;
+    std::array<std::uint16_t, lanes> first {}, last {};
 };
 
 /// A 256-byte table looked up for 64 bytes at a time.
@@ -967,7 +965,7 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
             }
             // This block's columns of the lane, and the byte before each.
             const std::size_t from = in.first[L] + 64 * block;
-            const std::uint8_t* at = in.bytes + L * in.stride + from;
+            const std::uint8_t* at = in.bytes[L] + from;
             const auto left = static_cast<std::ptrdiff_t>(in.lengths[L]) - static_cast<std::ptrdiff_t>(from);
             const __mmask64 valid = firstBits(left);
             const __m512i raw = _mm512_maskz_loadu_epi8(valid, at + 1);
@@ -1233,6 +1231,9 @@ namespace {
 /// Bytes kept per waiting text: room for every load of the shared pass,
 /// which reads 65 bytes from the byte before any column it covers.
 constexpr std::size_t sharedStride = 1 + 2 * SearchScorer::Batch::maxShared + 64;
+/// Bytes kept for a window of texts: each text's in whole blocks of 64
+/// after the byte before it, and room after the last for every load.
+constexpr std::size_t sharedBytes = SearchScorer::Batch::window * (1 + SearchScorer::Batch::maxShared) + sharedStride;
 /// Walk-back words per lane: three facts for each of four rows and block.
 constexpr std::size_t sharedFactWords = factCount * 4 * (SearchScorer::Batch::maxShared / 64);
 } // namespace
@@ -1252,7 +1253,7 @@ SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scrat
                return word.size() <= 4 && std::all_of(word.begin(), word.end(), [](char32_t c) { return c < 128; });
            });
     if (shared_) {
-        growTo(scratch_.shared, lanes * sharedStride);
+        growTo(scratch_.shared, sharedBytes);
         growTo(scratch_.walkBits, lanes * sharedFactWords);
         growTo(scratch_.columnBits, maxWords * 4 * (maxShared / 64));
     }
@@ -1267,7 +1268,7 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     // ASCII is narrowed first.
     const CaseTables& cases = caseTables();
     const std::size_t lane = waiting_;
-    std::uint8_t* kept = scratch_.shared.data() + lane * sharedStride;
+    std::uint8_t* kept = scratch_.shared.data() + used_;
     std::uint64_t* bits = scratch_.columnBits.data();
     std::size_t n = text.size();
     if (n > maxShared
@@ -1299,8 +1300,10 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     }
     kept[0] = '/';
     ids_[lane] = id;
+    at_[lane] = static_cast<std::uint16_t>(used_);
+    used_ += 1 + 64 * ((n + 63) / 64);
     lengths_[lane] = static_cast<std::uint16_t>(n);
-    if (++waiting_ == lanes)
+    if (++waiting_ == window)
         scoreWaiting();
 #else
     scoreAlone(id, text);
@@ -1333,48 +1336,80 @@ void SearchScorer::Batch::scoreWaiting()
 {
 #if VANTREL_QUAD_LANES
     const std::size_t count = std::exchange(waiting_, 0);
+    used_ = 0;
     if (count == 0)
         return;
     const Weights& weights = scorer_.weights;
     const Boundaries b = boundaries(weights, query_.length);
-    std::array<double, lanes> total {};
-    std::array<std::array<int, maxWords * 4>, lanes> found {};
+    const std::size_t words = query_.words.size();
+    // Passes take texts in order of span, so that eight texts of about the
+    // same span share each: a pass lasts as long as its longest. Spans
+    // counted in fours are sorted by counting, without a branch.
+    constexpr std::size_t kinds = maxShared / 4;
+    std::array<std::uint8_t, window> kind {};
+    std::array<std::uint8_t, kinds + 1> starts {};
+    for (std::size_t k = 0; k < count; ++k) {
+        std::size_t span = 0;
+        for (std::size_t w = 0; w < words; ++w)
+            span = std::max<std::size_t>(span, last_[w][k] - first_[w][k]);
+        kind[k] = static_cast<std::uint8_t>(span / 4);
+        ++starts[kind[k] + 1u];
+    }
+    for (std::size_t s = 1; s <= kinds; ++s)
+        starts[s] = static_cast<std::uint8_t>(starts[s] + starts[s - 1]);
+    std::array<std::uint8_t, window> byspan {};
+    for (std::size_t k = 0; k < count; ++k)
+        byspan[starts[kind[k]]++] = static_cast<std::uint8_t>(k);
+
+    std::array<double, window> total {};
+    std::array<std::array<int, maxWords * 4>, window> found;
     std::uint64_t* facts = positions_ ? scratch_.walkBits.data() : nullptr;
-    for (std::size_t w = 0; w < query_.words.size(); ++w) {
-        const std::u32string& word = query_.words[w];
-        const std::size_t m = word.size();
-        const double c = m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
-                               : weights.shortQueryConsecutive;
-        const shared::Lanes in { scratch_.shared.data(), sharedStride, count, lengths_.data(), first_[w].data(), last_[w].data() };
-        std::array<double, lanes> scores;
-        shared::wordPassFor(in, word, weights, b, c, scores.data(), facts, sharedFactWords);
-        for (std::size_t L = 0; L < count; ++L) {
-            // The columns after the last match only add the trailing gap.
-            total[L] += addedInTurn(scores[L], weights.gapTrailing, lengths_[L] - 1u - last_[w][L]);
-            if (facts == nullptr)
-                continue;
-            const std::size_t span = last_[w][L] - first_[w][L];
-            int* to = found[L].data() + 4 * w;
-            if (span < 64) {
-                walkBackOneBlock(facts + L * sharedFactWords, m, span, first_[w][L], to);
-                continue;
+    for (std::size_t group = 0; group < count; group += lanes) {
+        shared::Lanes in;
+        in.count = std::min(lanes, count - group);
+        for (std::size_t w = 0; w < words; ++w) {
+            const std::u32string& word = query_.words[w];
+            const std::size_t m = word.size();
+            const double c = m > 2 ? weights.consecutive + weights.consecutiveGrowth * static_cast<double>(m - 2)
+                                   : weights.shortQueryConsecutive;
+            for (std::size_t L = 0; L < in.count; ++L) {
+                const std::size_t k = byspan[group + L];
+                in.bytes[L] = scratch_.shared.data() + at_[k];
+                in.lengths[L] = lengths_[k];
+                in.first[L] = first_[w][k];
+                in.last[L] = last_[w][k];
             }
-            scratch_.positions.clear();
-            walkBackOnBits(WalkBits { facts + L * sharedFactWords, m, 0 }, m, 0, span, scratch_.positions, first_[w][L]);
-            std::copy(scratch_.positions.begin(), scratch_.positions.end(), to);
+            std::array<double, lanes> scores;
+            shared::wordPassFor(in, word, weights, b, c, scores.data(), facts, sharedFactWords);
+            for (std::size_t L = 0; L < in.count; ++L) {
+                const std::size_t k = byspan[group + L];
+                // The columns after the last match only add the trailing gap.
+                total[k] += addedInTurn(scores[L], weights.gapTrailing, in.lengths[L] - 1u - in.last[L]);
+                if (facts == nullptr)
+                    continue;
+                const std::size_t span = in.last[L] - in.first[L];
+                int* to = found[k].data() + 4 * w;
+                if (span < 64) {
+                    walkBackOneBlock(facts + L * sharedFactWords, m, span, in.first[L], to);
+                    continue;
+                }
+                scratch_.positions.clear();
+                walkBackOnBits(WalkBits { facts + L * sharedFactWords, m, 0 }, m, 0, span, scratch_.positions, in.first[L]);
+                std::copy(scratch_.positions.begin(), scratch_.positions.end(), to);
+            }
         }
     }
-    for (std::size_t L = 0; L < count; ++L) {
-        out_.ids.push_back(ids_[L]);
-        out_.scores.push_back(total[L]);
+    for (std::size_t k = 0; k < count; ++k) {
+        out_.ids.push_back(ids_[k]);
+        out_.scores.push_back(total[k]);
         if (!positions_)
             continue;
         const std::size_t base = out_.positions.size();
-        for (std::size_t w = 0; w < query_.words.size(); ++w)
-            out_.positions.insert(out_.positions.end(), found[L].begin() + static_cast<std::ptrdiff_t>(4 * w),
-                found[L].begin() + static_cast<std::ptrdiff_t>(4 * w + query_.words[w].size()));
+        for (std::size_t w = 0; w < words; ++w)
+            out_.positions.insert(out_.positions.end(), found[k].begin() + static_cast<std::ptrdiff_t>(4 * w),
+                found[k].begin() + static_cast<std::ptrdiff_t>(4 * w + query_.words[w].size()));
         // One word's positions come out ascending; only several need a sort.
-        if (query_.words.size() > 1)
+        if (words > 1)
             std::sort(out_.positions.begin() + static_cast<std::ptrdiff_t>(base), out_.positions.end());
         out_.ends.push_back(static_cast<std::uint32_t>(out_.positions.size()));
     }

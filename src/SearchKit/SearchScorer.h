@@ -280,14 +280,18 @@ struct SearchScorer {
 /// match() (or score()) for a stream of texts and one query, with every
 /// match appended to `out` in the order its text came. Where the machine
 /// allows, texts go through the tables eight at a time, one to a register
-/// lane, so a text's result may wait for later texts: finish() scores those
-/// still waiting. The results are those of match() and score() exactly.
+/// lane, and wait until there are enough of them to put texts of similar
+/// span together, so a text's result may wait for later texts: finish()
+/// scores those still waiting. The results are those of match() and score() exactly.
 class SearchScorer::Batch {
 public:
     /// Texts of at most this many scalars can share a pass; longer ones are
     /// scored alone.
     static constexpr std::size_t maxShared = 256;
     static constexpr std::size_t lanes = 8;
+    /// Texts kept waiting before they are scored: eight passes' worth, so
+    /// that each pass can take texts of about the same span.
+    static constexpr std::size_t window = 8 * lanes;
 
     /// Scores for `query` with `scratch` as working memory; positions only
     /// when `positions`. All four must outlive the batch.
@@ -314,10 +318,14 @@ private:
     /// Whether this query's texts may share passes at all.
     bool shared_ = false;
     std::size_t waiting_ = 0;
-    std::array<std::uint32_t, lanes> ids_ {};
-    std::array<std::uint16_t, lanes> lengths_ {};
-    /// Per word and lane, the span of columns the pass covers.
-    std::array<std::array<std::uint16_t, lanes>, maxWords> first_ {}, last_ {};
+    std::array<std::uint32_t, window> ids_ {};
+    std::array<std::uint16_t, window> lengths_ {};
+    /// Where each waiting text's bytes begin in the scratch, and the bytes
+    /// taken so far.
+    std::array<std::uint16_t, window> at_ {};
+    std::size_t used_ = 0;
+    /// Per word and waiting text, the columns its pass covers.
+    std::array<std::array<std::uint16_t, window>, maxWords> first_ {}, last_ {};
 };
 
 namespace SearchScorerTesting {
