@@ -1264,10 +1264,10 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
 #if VANTREL_QUAD_LANES
     if (!shared_)
         return scoreAlone(id, text);
-    // The text goes straight to its lane, marked on the way; one beyond
-    // ASCII is narrowed first.
+    // The text goes straight to its place among the waiting ones, marked
+    // on the way; one beyond ASCII is narrowed first.
     const CaseTables& cases = caseTables();
-    const std::size_t lane = waiting_;
+    const std::size_t slot = waiting_;
     std::uint8_t* kept = scratch_.shared.data() + used_;
     std::uint64_t* bits = scratch_.columnBits.data();
     std::size_t n = text.size();
@@ -1295,14 +1295,14 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
         }
         if (m == n)
             return scoreAlone(id, text); // the word is the whole text
-        first_[w][lane] = static_cast<std::uint16_t>(span->first);
-        last_[w][lane] = static_cast<std::uint16_t>(span->last);
+        first_[w][slot] = static_cast<std::uint16_t>(span->first);
+        last_[w][slot] = static_cast<std::uint16_t>(span->last);
     }
     kept[0] = '/';
-    ids_[lane] = id;
-    at_[lane] = static_cast<std::uint16_t>(used_);
+    ids_[slot] = id;
+    at_[slot] = static_cast<std::uint16_t>(used_);
     used_ += 1 + 64 * ((n + 63) / 64);
-    lengths_[lane] = static_cast<std::uint16_t>(n);
+    lengths_[slot] = static_cast<std::uint16_t>(n);
     if (++waiting_ == window)
         scoreWaiting();
 #else

@@ -217,7 +217,7 @@ struct SearchScorer {
         std::vector<std::uint8_t> flags;
         std::vector<std::uint64_t> walkBits;
         std::vector<std::uint64_t> columnBits;
-        /// The texts waiting in a Batch, a stretch of bytes each.
+        /// The texts waiting in a Batch, one after another.
         std::vector<std::uint8_t> shared;
         std::vector<int> positions;
         std::vector<int> variantPositions;
