@@ -278,11 +278,12 @@ struct SearchScorer {
 };
 
 /// match() (or score()) for a stream of texts and one query, with every
-/// match appended to `out` in the order its text came. Where the machine
-/// allows, texts go through the tables eight at a time, one to a register
-/// lane, and wait until there are enough of them to put texts of similar
-/// span together, so a text's result may wait for later texts: finish()
-/// scores those still waiting. The results are those of match() and score() exactly.
+/// match appended to `out` in the order its text came; the results are
+/// exactly those of match() and score(). Where the machine allows, texts go
+/// through the tables eight at a time, one to a register lane, and wait
+/// until there are enough of them to put texts of similar span together, so
+/// a text's result may wait for later texts: finish() scores those still
+/// waiting.
 class SearchScorer::Batch {
 public:
     /// Texts of at most this many scalars can share a pass; longer ones are
