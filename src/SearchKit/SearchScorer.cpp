@@ -1228,12 +1228,13 @@ void SearchScorer::Matches::clear()
 }
 
 namespace {
-/// Bytes kept per waiting text: room for every load of the shared pass,
-/// which reads 65 bytes from the byte before any column it covers.
-constexpr std::size_t sharedStride = 1 + 2 * SearchScorer::Batch::maxShared + 64;
+/// Room after the last waiting text for every load of the shared pass: it
+/// reads 65 bytes from the byte before any column it covers, and a pass
+/// may go on past a short text's end for as long as its longest text.
+constexpr std::size_t sharedTail = 1 + 2 * SearchScorer::Batch::maxShared + 64;
 /// Bytes kept for a window of texts: each text's in whole blocks of 64
-/// after the byte before it, and room after the last for every load.
-constexpr std::size_t sharedBytes = SearchScorer::Batch::window * (1 + SearchScorer::Batch::maxShared) + sharedStride;
+/// after the byte before it, then the tail.
+constexpr std::size_t sharedBytes = SearchScorer::Batch::window * (1 + SearchScorer::Batch::maxShared) + sharedTail;
 /// Walk-back words per lane: three facts for each of four rows and block.
 constexpr std::size_t sharedFactWords = factCount * 4 * (SearchScorer::Batch::maxShared / 64);
 } // namespace
