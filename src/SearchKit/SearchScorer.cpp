@@ -475,18 +475,33 @@ std::optional<Span> subsequenceSpan(const ColumnBits& columns, std::size_t m)
 
 /// walkBack for the short-word pass: a row's reachable cells are those the
 /// walk-back may take, so each row is found with a few bit operations per
-/// block rather than by trying its columns one by one.
-void walkBackOnBits(const WalkBits& facts, std::size_t m, std::size_t first, std::size_t last, std::vector<int>& positions,
-    std::size_t offset = 0)
+/// block rather than by trying its columns one by one. The m positions,
+/// counted from `offset`, go to `out`; those not found are 0.
+void walkBackOnBits(
+    const WalkBits& facts, std::size_t m, std::size_t first, std::size_t last, int* out, std::size_t offset = 0)
 {
-    const std::size_t base = positions.size();
-    positions.resize(base + m, 0);
+    std::fill(out, out + m, 0);
+    // Whether a run is preferred is as good as random: a mask, not a branch.
+    std::uint64_t anyBest = 0;
+    if (last / 64 == facts.firstBlock) {
+        // Most passes fit in one block: a row is one word of each fact, and
+        // nothing before `first` is reachable.
+        const std::size_t block = facts.firstBlock;
+        std::uint64_t below = ~std::uint64_t { 0 } >> (63 - last % 64); // the columns left to take
+        for (std::size_t i = m; i-- > 0;) {
+            const std::uint64_t x = facts.word(factReachable, i, block) & (facts.word(factEndsBest, i, block) | anyBest) & below;
+            if (x == 0)
+                return;
+            const auto found = static_cast<unsigned>(63 - std::countl_zero(x));
+            out[i] = static_cast<int>(block * 64 + found + offset);
+            anyBest = 0 - ((facts.word(factExtendsRun, i, block) >> found) & 1);
+            below = (std::uint64_t { 1 } << found) - 1;
+        }
+        return;
+    }
     std::size_t end = last + 1; // candidates lie in [first, end)
-    bool preferRun = false;
     for (std::size_t i = m; i-- > 0 && end > first;) {
         std::size_t found = ColumnBits::none;
-        // Whether a run is preferred is as good as random: a mask, not a branch.
-        const std::uint64_t anyBest = 0 - static_cast<std::uint64_t>(preferRun);
         std::uint64_t below = ~std::uint64_t { 0 } >> (63 - (end - 1) % 64);
         for (std::size_t block = (end - 1) / 64 + 1; block-- > facts.firstBlock;) {
             const std::uint64_t x = facts.word(factReachable, i, block)
@@ -498,30 +513,10 @@ void walkBackOnBits(const WalkBits& facts, std::size_t m, std::size_t first, std
         }
         if (found == ColumnBits::none)
             break;
-        positions[base + i] = static_cast<int>(found + offset);
-        // Row 0 ends the walk; a later row found in column 0 would be unreachable.
-        preferRun = ((facts.word(factExtendsRun, i, found / 64) >> (found % 64)) & 1) != 0;
-        end = found;
-    }
-}
-
-/// walkBackOnBits for a pass whose columns, `span` + 1 of them, fit in one
-/// block (its facts the first block's words, rows m), found columns counted
-/// from `offset`: the m positions go to `out`.
-inline void walkBackOneBlock(const std::uint64_t* facts, std::size_t m, std::size_t span, std::size_t offset, int* out)
-{
-    std::uint64_t below = ~std::uint64_t { 0 } >> (63 - span); // the columns left to take
-    std::uint64_t anyBest = 0;
-    for (std::size_t i = m; i-- > 0;) {
-        const std::uint64_t x = facts[factReachable * m + i] & (facts[factEndsBest * m + i] | anyBest) & below;
-        if (x == 0) {
-            std::fill(out, out + i + 1, 0);
-            return;
-        }
-        const auto found = static_cast<unsigned>(63 - std::countl_zero(x));
         out[i] = static_cast<int>(found + offset);
-        anyBest = 0 - ((facts[factExtendsRun * m + i] >> found) & 1);
-        below = (std::uint64_t { 1 } << found) - 1;
+        // Row 0 ends the walk; a later row found in column 0 would be unreachable.
+        anyBest = 0 - ((facts.word(factExtendsRun, i, found / 64) >> (found % 64)) & 1);
+        end = found;
     }
 }
 
@@ -1388,15 +1383,8 @@ void SearchScorer::Batch::scoreWaiting()
                 total[k] += addedInTurn(scores[L], weights.gapTrailing, in.lengths[L] - 1u - in.last[L]);
                 if (facts == nullptr)
                     continue;
-                const std::size_t span = in.last[L] - in.first[L];
-                int* to = found[k].data() + 4 * w;
-                if (span < 64) {
-                    walkBackOneBlock(facts + L * sharedFactWords, m, span, in.first[L], to);
-                    continue;
-                }
-                scratch_.positions.clear();
-                walkBackOnBits(WalkBits { facts + L * sharedFactWords, m, 0 }, m, 0, span, scratch_.positions, in.first[L]);
-                std::copy(scratch_.positions.begin(), scratch_.positions.end(), to);
+                walkBackOnBits(WalkBits { facts + L * sharedFactWords, m, 0 }, m, 0, in.last[L] - in.first[L],
+                    found[k].data() + 4 * w, in.first[L]);
             }
         }
     }
