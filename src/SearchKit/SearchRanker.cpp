@@ -20,8 +20,6 @@ constexpr std::size_t minimumPerThread = 4096;
 /// Runs of ties up to this length cost fewer comparisons by the collator
 /// than making keys for them would.
 constexpr std::size_t shortRun = 32;
-/// Marks a candidate whose score no other candidate has.
-constexpr std::uint32_t untied = std::numeric_limits<std::uint32_t>::max();
 
 /// A tied candidate with the place of its approximate collation key in its
 /// run's key buffer.
@@ -99,7 +97,6 @@ struct OrderScratch {
     std::vector<std::uint64_t> keys, otherKeys;
     std::vector<Scored> otherScored;
     std::vector<std::pair<std::size_t, std::size_t>> runs;
-    std::vector<std::uint32_t> tiedIndex;
     std::vector<std::string_view> texts;
     std::vector<std::uint8_t> plain;
 };
@@ -192,8 +189,6 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // members need their texts.
     auto& runs = scratch.runs;
     runs.clear();
-    auto& tiedIndex = scratch.tiedIndex; // by slot
-    tiedIndex.assign(scored.size(), untied);
     std::size_t tiedCount = 0;
     for (std::size_t begin = 0; begin < scored.size();) {
         std::size_t end = begin + 1;
@@ -201,8 +196,6 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             ++end;
         if (end - begin > 1) {
             runs.emplace_back(begin, end);
-            for (std::size_t k = begin; k < end; ++k)
-                tiedIndex[scored[k].slot] = scored[k].index;
             tiedCount += end - begin;
         }
         begin = end;
@@ -210,9 +203,6 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     if (runs.empty())
         return;
 
-    // The tied candidates' texts are fetched in input order (slots follow
-    // it), which reads the caller's items front to back rather than jumping
-    // about in score order.
     const unsigned chunks = std::max(1u, tiedCount >= minimumPerThread ? threads : 1);
     // Texts the plain collation covers are compared without the collator.
     const TextUnicode::PlainCollation* plainOrder = TextUnicode::plainCollation();
@@ -221,15 +211,16 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     texts.resize(scored.size());
     plain.resize(scored.size());
     std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
-    forChunks(scored.size(), chunks, [&](unsigned, std::size_t from, std::size_t to) {
-        std::string scratch;
-        for (std::size_t slot = from; slot < to; ++slot) {
-            if (tiedIndex[slot] == untied)
-                continue;
-            texts[slot] = tiebreak(tiedIndex[slot], ownsTexts ? storage[slot] : scratch);
-            plain[slot] = plainOrder != nullptr && plainOrder->covers(texts[slot]);
+    // A run's texts are fetched while the run before it is sorted, so that
+    // they are on their way from memory by the time they are compared.
+    // (`own` is for a tiebreak that views its texts, and stays unused.)
+    auto fetch = [&](std::size_t r, std::string& own) {
+        for (std::size_t k = runs[r].first; k < runs[r].second; ++k) {
+            const std::uint32_t slot = scored[k].slot;
+            texts[slot] = tiebreak(scored[k].index, ownsTexts ? storage[slot] : own);
+            __builtin_prefetch(texts[slot].data());
         }
-    });
+    };
 
     auto collated = [&](const Scored& a, const Scored& b) {
         const int order = plain[a.slot] && plain[b.slot] ? plainOrder->compare(texts[a.slot], texts[b.slot])
@@ -258,14 +249,16 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             const int order = key(a).compare(key(b));
             return order != 0 ? order < 0 : collated(a.entry, b.entry);
         };
+        std::string own;
+        if (from < to)
+            fetch(from, own);
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
-            // Runs go in score order, their texts in no order at all: have
-            // the next run's on the way while this one is sorted.
+            for (auto it = begin; it != end; ++it)
+                plain[it->slot] = plainOrder != nullptr && plainOrder->covers(texts[it->slot]);
             if (r + 1 < to)
-                for (std::size_t k = runs[r + 1].first; k < runs[r + 1].second; ++k)
-                    __builtin_prefetch(texts[scored[k].slot].data());
+                fetch(r + 1, own);
             const bool collatorFree = std::all_of(begin, end, [&](const Scored& entry) { return plain[entry.slot] != 0; });
             if (collatorFree) {
                 // Tied texts often share a long beginning (the same

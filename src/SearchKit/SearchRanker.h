@@ -3,6 +3,7 @@
 
 #include "SearchKit/SearchScorer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -98,8 +99,8 @@ struct RankBuffers {
     std::vector<Chunk> chunks;
     SearchScorer::Scratch scratch;
     std::vector<Scored> scored;
-    /// Each match's positions by slot.
-    std::vector<std::pair<const int*, const int*>> matchPositions;
+    /// Each chunk's first slot.
+    std::vector<std::size_t> chunkStarts;
 };
 
 /// Runs body(chunk, begin, end) over [0, count) split into `chunks` contiguous
@@ -153,18 +154,14 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     std::vector<Scored>& scored = buffers.scored;
     scored.clear();
     scored.reserve(kept);
-    auto& matchPositions = buffers.matchPositions;
-    matchPositions.clear();
-    matchPositions.reserve(positions ? kept : 0);
+    // A match's slot is its place in the chunks taken in turn.
+    std::vector<std::size_t>& chunkStarts = buffers.chunkStarts;
+    chunkStarts.clear();
     for (unsigned c = 0; c < threads; ++c) {
         const Chunk& chunk = chunks[c];
-        for (std::size_t k = 0; k < chunk.ids.size(); ++k) {
+        chunkStarts.push_back(scored.size());
+        for (std::size_t k = 0; k < chunk.ids.size(); ++k)
             scored.push_back({ chunk.scores[k], chunk.ids[k], static_cast<std::uint32_t>(scored.size()) });
-            if (positions) {
-                const int* all = chunk.positions.data();
-                matchPositions.emplace_back(all + (k == 0 ? 0 : chunk.ends[k - 1]), all + chunk.ends[k]);
-            }
-        }
     }
     using Text = decltype(tiebreak(*begin));
     constexpr bool views = std::is_reference_v<Text> || std::is_same_v<std::remove_cv_t<Text>, std::string_view>;
@@ -185,8 +182,15 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     result.reserve(scored.size());
     for (const auto& entry : scored) {
         SearchScorer::Match match { entry.score, {} };
-        if (positions)
-            match.positions = Positions(matchPositions[entry.slot].first, matchPositions[entry.slot].second);
+        if (positions) {
+            // The last chunk starting at or before the slot holds it.
+            const auto c = threads == 1 ? 0
+                                        : std::upper_bound(chunkStarts.begin(), chunkStarts.end(), entry.slot) - chunkStarts.begin() - 1;
+            const std::size_t k = entry.slot - chunkStarts[static_cast<std::size_t>(c)];
+            const Chunk& chunk = chunks[static_cast<std::size_t>(c)];
+            const int* all = chunk.positions.data();
+            match.positions = Positions(all + (k == 0 ? 0 : chunk.ends[k - 1]), all + chunk.ends[k]);
+        }
         result.emplace_back(*std::next(begin, static_cast<std::ptrdiff_t>(entry.index)), std::move(match));
     }
     return result;
