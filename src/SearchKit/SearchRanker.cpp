@@ -5,11 +5,18 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <limits>
 #include <optional>
 #include <utility>
 #include <thread>
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VANTREL_WIDE_TIE_KEYS 1
+#include <immintrin.h>
+#else
+#define VANTREL_WIDE_TIE_KEYS 0
+#endif
 
 namespace vantrel::SearchRanker::detail {
 
@@ -75,6 +82,72 @@ TieKey tieKey(std::string_view text, std::size_t from, const TextUnicode::PlainC
         }
     }
     return finish(TieKey::size, false);
+}
+
+#if VANTREL_WIDE_TIE_KEYS
+/// tieKey with the sixteen bytes from `from` looked up at once, where none
+/// of them is ignorable; nullopt where one is (tieKey then skips it).
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi")
+std::optional<TieKey> wideTieKey(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
+{
+    const std::size_t left = text.size() - from;
+    const std::size_t n = std::min(left, TieKey::size);
+    const __mmask64 inText = (__mmask64 { 1 } << n) - 1;
+    const __m512i bytes = _mm512_maskz_loadu_epi8(inText, text.data() + from);
+    // Up to the first byte beyond ASCII, or the text's end.
+    const std::uint64_t high = _mm512_movepi8_mask(bytes) & inText;
+    const std::size_t stop = high != 0 ? static_cast<std::size_t>(std::countr_zero(high)) : n;
+    const __mmask64 kept = (__mmask64 { 1 } << stop) - 1;
+    const __m512i low = _mm512_loadu_si512(plain.asciiRanks.data());
+    const __m512i upper = _mm512_loadu_si512(plain.asciiRanks.data() + 64);
+    const __m512i ranks = _mm512_maskz_permutex2var_epi8(kept, low, bytes, upper);
+    if (_mm512_test_epi8_mask(ranks, ranks) != kept)
+        return std::nullopt;
+    // First weight in each word's highest byte.
+    alignas(64) std::uint64_t words[8];
+    _mm512_store_si512(words, _mm512_shuffle_epi8(ranks,
+        _mm512_set4_epi32(0x08090a0b, 0x0c0d0e0f, 0x00010203, 0x04050607)));
+    TieKey key;
+    key.ranks[0] = words[0];
+    key.ranks[1] = words[1];
+    if (high != 0) {
+        key.known = static_cast<std::uint8_t>(stop);
+    } else {
+        key.known = TieKey::size;
+        key.complete = left < TieKey::size;
+    }
+    return key;
+}
+#pragma GCC pop_options
+
+#endif
+
+/// Whether the machine can make keys sixteen bytes at a time.
+bool machineMakesWideKeys()
+{
+#if VANTREL_WIDE_TIE_KEYS
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
+
+/// Whether keys are made sixteen bytes at a time: the machine can, and no
+/// test asked for them byte by byte.
+std::atomic<bool> wideTieKeys { machineMakesWideKeys() };
+
+/// tieKey, sixteen bytes at a time where the machine can.
+TieKey keyOf(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
+{
+#if VANTREL_WIDE_TIE_KEYS
+    if (wideTieKeys.load(std::memory_order_relaxed))
+        if (const std::optional<TieKey> key = wideTieKey(text, from, plain))
+            return *key;
+#endif
+    return tieKey(text, from, plain);
 }
 
 /// <0, 0 or >0 as the keys order their texts, or nullopt when only the
@@ -275,7 +348,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
                 entries.assign(begin, end);
                 places.resize(entries.size());
                 for (std::size_t k = 0; k < entries.size(); ++k) {
-                    tieKeys.push_back(tieKey(texts[entries[k].slot], shared, *plainOrder));
+                    tieKeys.push_back(keyOf(texts[entries[k].slot], shared, *plainOrder));
                     places[k] = static_cast<std::uint32_t>(k);
                 }
                 std::sort(places.begin(), places.end(), [&](std::uint32_t a, std::uint32_t b) {
@@ -310,3 +383,12 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
 }
 
 } // namespace vantrel::SearchRanker::detail
+
+namespace vantrel::SearchRankerTesting {
+bool setWideTieKeys(bool wide)
+{
+    wide = wide && SearchRanker::detail::machineMakesWideKeys();
+    SearchRanker::detail::wideTieKeys.store(wide, std::memory_order_relaxed);
+    return wide;
+}
+} // namespace vantrel::SearchRankerTesting

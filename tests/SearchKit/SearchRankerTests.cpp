@@ -139,7 +139,7 @@ std::vector<std::string> collatorOrder(std::vector<std::string> lines)
     return lines;
 }
 
-TEST(SearchRanker, TiesFollowTheCollatorExactly)
+void tiesFollowTheCollatorExactly()
 {
     // The tie pass sorts by per-character primary weights and has the
     // collator confirm the result; the order must be the collator's.
@@ -151,7 +151,7 @@ TEST(SearchRanker, TiesFollowTheCollatorExactly)
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
 }
 
-TEST(SearchRanker, TiesSharingLongBeginningsFollowTheCollator)
+void tiesSharingLongBeginningsFollowTheCollator()
 {
     // Tied texts of one application and folder differ only after a long
     // shared beginning, sometimes inside a character of several bytes (the
@@ -172,6 +172,25 @@ TEST(SearchRanker, TiesSharingLongBeginningsFollowTheCollator)
                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
         EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines)) << prefix;
     }
+}
+
+TEST(SearchRanker, TiesFollowTheCollatorExactly)
+{
+    tiesFollowTheCollatorExactly();
+}
+
+TEST(SearchRanker, TiesSharingLongBeginningsFollowTheCollator)
+{
+    tiesSharingLongBeginningsFollowTheCollator();
+}
+
+TEST(SearchRanker, TiesKeyedByteByByteFollowTheCollator)
+{
+    // As machines without AVX-512 make the keys.
+    SearchRankerTesting::setWideTieKeys(false);
+    tiesFollowTheCollatorExactly();
+    tiesSharingLongBeginningsFollowTheCollator();
+    SearchRankerTesting::setWideTieKeys(true);
 }
 
 TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)
