@@ -11,6 +11,14 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// Machines with AVX-512 read text 64 bytes at a time, chosen at run time
+// (GCC's per-function targets).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VANTREL_WIDE_TEXT 1
+#include <immintrin.h>
+#else
+#define VANTREL_WIDE_TEXT 0
+#endif
 
 #include <algorithm>
 #include <array>
@@ -180,10 +188,82 @@ UCollator* threadCollator()
 
 namespace {
 
+#if VANTREL_WIDE_TEXT
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw")
+/// The bytes of [i, length) that a 64-byte load from `i` may read.
+inline __mmask64 inText(int32_t i, int32_t length)
+{
+    return length - i >= 64 ? ~__mmask64 { 0 } : (__mmask64 { 1 } << (length - i)) - 1;
+}
+
+int32_t skipAsciiWide(const uint8_t* bytes, int32_t i, int32_t length)
+{
+    for (; i < length; i += 64) {
+        // Masked loads read nothing past the text.
+        const __mmask64 high = _mm512_movepi8_mask(_mm512_maskz_loadu_epi8(inText(i, length), bytes + i));
+        if (high != 0)
+            return i + static_cast<int32_t>(std::countr_zero(high));
+    }
+    return length;
+}
+
+/// Copies the ASCII bytes from `i` on, up to 64, to `out` and returns how
+/// many there were.
+inline int32_t copyLeadingAscii(const uint8_t* bytes, int32_t i, int32_t length, uint8_t* out)
+{
+    const __mmask64 valid = inText(i, length);
+    const __m512i chunk = _mm512_maskz_loadu_epi8(valid, bytes + i);
+    const __mmask64 high = _mm512_movepi8_mask(chunk);
+    const __mmask64 ascii = high == 0 ? valid : (high & -high) - 1;
+    _mm512_mask_storeu_epi8(out, ascii, chunk);
+    return static_cast<int32_t>(std::popcount(ascii));
+}
+
+std::ptrdiff_t narrowScalarsWide(const uint8_t* bytes, int32_t length, std::uint8_t* out, std::uint8_t (*classify)(char32_t))
+{
+    std::ptrdiff_t count = 0;
+    for (int32_t i = 0; i < length;) {
+        const int32_t run = copyLeadingAscii(bytes, i, length, out + count);
+        count += run;
+        i += run;
+        if (i == length || run == 64)
+            continue;
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        const std::uint8_t narrow = classify(static_cast<char32_t>(c));
+        if (narrow == 0xFF)
+            return -1;
+        out[count++] = narrow;
+    }
+    return count;
+}
+#pragma GCC pop_options
+#endif
+
+/// Whether the machine can read text 64 bytes at a time.
+bool machineReadsWide()
+{
+#if VANTREL_WIDE_TEXT
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#else
+    return false;
+#endif
+}
+
+/// Whether text is read 64 bytes at a time: the machine can, and no test
+/// asked for the sixteen-byte reads.
+std::atomic<bool> wideText { machineReadsWide() };
+
 /// The first index from `i` on whose byte is not ASCII, or `length`; many
 /// bytes at a time, since most text is ASCII.
 int32_t skipAscii(const uint8_t* bytes, int32_t i, int32_t length)
 {
+#if VANTREL_WIDE_TEXT
+    if (wideText.load(std::memory_order_relaxed))
+        return skipAsciiWide(bytes, i, length);
+#endif
 #if defined(__SSE2__)
     // Sixteen at a time, and the last few in one more load that ends at the
     // text's end: the bytes it shares with the loads before are ASCII. No
@@ -479,6 +559,10 @@ std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
     const auto length = static_cast<int32_t>(utf8.size());
+#if VANTREL_WIDE_TEXT
+    if (wideText.load(std::memory_order_relaxed))
+        return narrowScalarsWide(bytes, length, out, classify);
+#endif
     std::ptrdiff_t count = 0;
     for (int32_t i = 0; i < length;) {
 #if defined(__SSE2__)
@@ -923,3 +1007,12 @@ std::string collationLocale()
 }
 
 } // namespace vantrel::TextUnicode
+
+namespace vantrel::TextUnicodeTesting {
+bool setWideText(bool wide)
+{
+    wide = wide && TextUnicode::machineReadsWide();
+    TextUnicode::wideText.store(wide, std::memory_order_relaxed);
+    return wide;
+}
+} // namespace vantrel::TextUnicodeTesting

@@ -585,11 +585,11 @@ TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
     EXPECT_FALSE(SearchScorer().match("kb", "\u00C9\u00B7b"));
 }
 
-TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
+void scansAndDecodingSeeEveryByte()
 {
-    // A byte beyond ASCII anywhere: in the blocks scanned sixteen or eight
-    // at a time, or among the bytes left over after them.
-    for (std::size_t length : {7, 12, 16, 37}) {
+    // A byte beyond ASCII anywhere: in the blocks scanned 64, sixteen or
+    // eight at a time, or among the bytes left over after them.
+    for (std::size_t length : {7, 12, 16, 37, 63, 64, 65, 130}) {
         const std::string text(length, 'a');
         EXPECT_TRUE(TextUnicode::isAscii(text));
         for (std::size_t k = 0; k < text.size(); ++k) {
@@ -607,12 +607,13 @@ TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
     EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010400"));
     EXPECT_FALSE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010428"));
 
-    // Decoding takes ASCII sixteen bytes at a time: a run of every length up
-    // to past two blocks, then a scalar beyond ASCII or an ill-formed byte,
-    // must come out as the one-scalar-at-a-time decoding does.
+    // Decoding takes ASCII sixteen or 64 bytes at a time: a run of every
+    // length up to past two blocks, then a scalar beyond ASCII or an
+    // ill-formed byte, must come out as the one-scalar-at-a-time decoding
+    // does.
     const std::string letters = "aZ@[`{AzMm09 -_/.";
     for (const char* after : {"", "\u2014", "\u00C9x", "\xFF", "\U0001F98A", "\xE2\x80"}) {
-        for (std::size_t run = 0; run <= 40; ++run) {
+        for (std::size_t run = 0; run <= 140; ++run) {
             std::string text;
             for (std::size_t k = 0; k < run; ++k)
                 text += letters[(k * 7 + run) % letters.size()];
@@ -641,6 +642,15 @@ TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
                 ASSERT_EQ(narrow[k], expected[k] < 128 ? expected[k] : classify(expected[k])) << text << " at " << k;
         }
     }
+}
+
+TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
+{
+    scansAndDecodingSeeEveryByte();
+    // Sixteen bytes at a time, as machines without AVX-512 read.
+    TextUnicodeTesting::setWideText(false);
+    scansAndDecodingSeeEveryByte();
+    TextUnicodeTesting::setWideText(true);
 }
 
 TEST(SearchScorerKernel, HugeTextsStayWithinTheFlagBudget)
