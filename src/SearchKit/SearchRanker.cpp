@@ -284,9 +284,10 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     texts.resize(scored.size());
     plain.resize(scored.size());
     std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
-    // A run's texts are fetched while the run before it is sorted, so that
-    // they are on their way from memory by the time they are compared.
+    // A run's texts are fetched while the runs before it are sorted, so
+    // that they are on their way from memory by the time they are compared.
     // (`own` is for a tiebreak that views its texts, and stays unused.)
+    constexpr std::size_t runsAhead = 4;
     auto fetch = [&](std::size_t r, std::string& own) {
         for (std::size_t k = runs[r].first; k < runs[r].second; ++k) {
             const std::uint32_t slot = scored[k].slot;
@@ -323,15 +324,15 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             return order != 0 ? order < 0 : collated(a.entry, b.entry);
         };
         std::string own;
-        if (from < to)
-            fetch(from, own);
+        for (std::size_t r = from; r < std::min(to, from + runsAhead); ++r)
+            fetch(r, own);
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
             for (auto it = begin; it != end; ++it)
                 plain[it->slot] = plainOrder != nullptr && plainOrder->covers(texts[it->slot]);
-            if (r + 1 < to)
-                fetch(r + 1, own);
+            if (r + runsAhead < to)
+                fetch(r + runsAhead, own);
             const bool collatorFree = std::all_of(begin, end, [&](const Scored& entry) { return plain[entry.slot] != 0; });
             if (collatorFree) {
                 // Tied texts often share a long beginning (the same
