@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <ranges>
 #include <string>
 #include <string_view>
@@ -194,7 +195,19 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
 
     std::vector<Ranked<Item>> result;
     result.reserve(scored.size());
-    for (const auto& entry : scored) {
+    constexpr std::size_t resultAhead = 8;
+    auto itemAt = [&](std::uint32_t index) -> decltype(auto) { return *std::next(begin, static_cast<std::ptrdiff_t>(index)); };
+    for (std::size_t place = 0; place < scored.size(); ++place) {
+        const Scored& entry = scored[place];
+        // Items are copied in score order, that is from all over: ask for
+        // the item a few ahead, and for its text (which copying an item
+        // that holds it reads) once the item is there.
+        if constexpr (std::is_lvalue_reference_v<std::iter_reference_t<decltype(begin)>>)
+            if (place + 2 * resultAhead < scored.size())
+                __builtin_prefetch(std::addressof(itemAt(scored[place + 2 * resultAhead].index)));
+        if constexpr (searchedInPlace)
+            if (place + resultAhead < scored.size())
+                __builtin_prefetch(std::string_view(haystack(itemAt(scored[place + resultAhead].index))).data());
         SearchScorer::Match match { entry.score, {} };
         if (positions) {
             // The last chunk starting at or before the slot holds it.
@@ -205,7 +218,7 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
             const int* all = chunk.positions.data();
             match.positions = Positions(all + (k == 0 ? 0 : chunk.ends[k - 1]), all + chunk.ends[k]);
         }
-        result.emplace_back(*std::next(begin, static_cast<std::ptrdiff_t>(entry.index)), std::move(match));
+        result.emplace_back(itemAt(entry.index), std::move(match));
     }
     return result;
 }
