@@ -120,7 +120,6 @@ std::optional<TieKey> wideTieKey(std::string_view text, std::size_t from, const 
     return key;
 }
 #pragma GCC pop_options
-
 #endif
 
 /// Whether the machine can make keys sixteen bytes at a time.
