@@ -188,6 +188,17 @@ UCollator* threadCollator()
 
 namespace {
 
+/// Narrows the scalar beyond ASCII (or ill-formed byte) at `i` into `out`
+/// and moves `i` past it; false where `classify` refuses it (0xFF).
+inline bool narrowBeyondAscii(const uint8_t* bytes, int32_t& i, int32_t length, std::uint8_t& out,
+    std::uint8_t (*classify)(char32_t))
+{
+    UChar32 c;
+    U8_NEXT_OR_FFFD(bytes, i, length, c);
+    out = classify(static_cast<char32_t>(c));
+    return out != 0xFF;
+}
+
 #if VANTREL_WIDE_TEXT
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw")
@@ -227,14 +238,8 @@ std::ptrdiff_t narrowScalarsWide(const uint8_t* bytes, int32_t length, std::uint
         const int32_t run = copyLeadingAscii(bytes, i, length, out + count);
         count += run;
         i += run;
-        if (i == length || run == 64)
-            continue;
-        UChar32 c;
-        U8_NEXT_OR_FFFD(bytes, i, length, c);
-        const std::uint8_t narrow = classify(static_cast<char32_t>(c));
-        if (narrow == 0xFF)
+        if (i < length && run < 64 && !narrowBeyondAscii(bytes, i, length, out[count++], classify))
             return -1;
-        out[count++] = narrow;
     }
     return count;
 }
@@ -580,12 +585,8 @@ std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint
             out[count++] = bytes[i++];
             continue;
         }
-        UChar32 c;
-        U8_NEXT_OR_FFFD(bytes, i, length, c);
-        const std::uint8_t narrow = classify(static_cast<char32_t>(c));
-        if (narrow == 0xFF)
+        if (!narrowBeyondAscii(bytes, i, length, out[count++], classify))
             return -1;
-        out[count++] = narrow;
     }
     return count;
 }
