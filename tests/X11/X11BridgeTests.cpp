@@ -18,7 +18,9 @@ namespace vantrel::test {
 namespace {
 
 /// The X11 backends installed in the bridge, two clients, and the fixture's
-/// connection to read the window manager's state.
+/// connection to read the window manager's state. The backends share that
+/// connection, so that caughtUp() can wait until they have taken in what a
+/// test saw change.
 class X11BridgeTest : public X11ConnectionTest {
 protected:
     void SetUp() override
@@ -26,9 +28,7 @@ protected:
         X11ConnectionTest::SetUp();
         if (!ready())
             return;
-        auto made = makeX11Backends(loop, session->display());
-        ASSERT_TRUE(std::holds_alternative<Backends>(made)) << std::get<std::string>(made);
-        SystemBridge::install(std::get<Backends>(made));
+        SystemBridge::install(makeX11Backends(connection, loop));
         one = TestClient::start(session->display());
         two = TestClient::start(session->display());
         ASSERT_TRUE(one && two);
@@ -57,6 +57,7 @@ TEST_F(X11BridgeTest, SpacesAndAccessibilityListEachProcessWindowsWithDesktopsTi
     auto panel = two->open("panel", "desktop=1 type=utility title=Panel");
     auto everywhere = two->open("everywhere", "desktop=all title=Everywhere");
     ASSERT_TRUE(editor && dialog && find && mail && panel && everywhere);
+    ASSERT_TRUE(caughtUp());
 
     ASSERT_TRUE(Spaces::isAvailable());
     auto displays = Spaces::displays();
@@ -97,6 +98,7 @@ TEST_F(X11BridgeTest, SpacesAndAccessibilityListEachProcessWindowsWithDesktopsTi
 
     EXPECT_TRUE(Spaces::makeCurrent(4));
     ASSERT_TRUE(eventually([&] { return root().currentDesktop == 3u; }));
+    ASSERT_TRUE(caughtUp());
     EXPECT_EQ(Spaces::visibleSpaceIDs(), (std::set<SpaceID>{4}));
     EXPECT_EQ(Spaces::activeSpaceID(), 4u);
     EXPECT_FALSE(Spaces::makeCurrent(9)) << "no such desktop";
@@ -107,13 +109,14 @@ TEST_F(X11BridgeTest, FocusGoesToTheWindowsDesktopAndRestoresAMinimizedWindow)
     auto here = one->open("here", "desktop=0 title=Here");
     auto there = two->open("there", "desktop=2 title=There");
     ASSERT_TRUE(here && there);
+    ASSERT_TRUE(caughtUp());
     auto element = AXBridge::window(*here, one->pid());
     ASSERT_TRUE(element);
     auto shows = [&](xcb_window_t window, std::uint32_t desktop) {
         return eventually([&] {
             auto state = root();
             return state.activeWindow == window && state.currentDesktop == desktop;
-        });
+        }) && caughtUp();
     };
     // openbox iconifies only windows of the current desktop: minimize first.
     ASSERT_EQ(AXBridge::setMinimized(*element, true), 0);

@@ -19,6 +19,22 @@
 
 namespace vantrel::test {
 
+/// Runs the loop's posted jobs until `done` holds or `timeout` passes; the
+/// event thread posts from another thread, so this polls briefly.
+inline bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(5))
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        loop.runPending();
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 /// A test on the shared X session with one connection to it, served by
 /// `loop`. Fixtures that add to it call SetUp() first and stop when it
 /// skipped or failed; their own members go before the connection.
@@ -33,6 +49,27 @@ protected:
     }
 
     bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
+    /// Returns once the loop has seen every event the server sent `connection`
+    /// before the call. A client table on the connection drops what an event
+    /// changed before the loop sees the event, so backends over it then read
+    /// every change made until now. They learn of changes only from their
+    /// events: a test that saw a change some other way (a client's answer, a
+    /// read of the root) calls this before reading the change through them.
+    /// It touches a property of the connection's own window; the server sends
+    /// that notification after every earlier one.
+    bool caughtUp()
+    {
+        const xcb_atom_t marker = connection->atom("_VANTREL_TEST_CAUGHT_UP");
+        const xcb_window_t own = connection->ownWindow();
+        bool seen = false;
+        auto watch = connection->subscribe([&](const xcb_generic_event_t& event) {
+            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            seen = seen || ((event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY && notify.window == own && notify.atom == marker);
+        });
+        xcb_change_property(connection->raw(), XCB_PROP_MODE_APPEND, own, marker, XCB_ATOM_STRING, 8, 0, "");
+        return connection->flush() && pumpUntil(loop, [&] { return seen; });
+    }
 
     X11Session* session = nullptr;
     ManualRunLoop loop;
@@ -49,22 +86,6 @@ inline AXElement windowElement(AccessibilityBackend& ax, Pid pid, WindowID id)
             if (WindowID found = 0; ax.getWindow(element, found) == AXErrors::success && found == id)
                 return element;
     return nullptr;
-}
-
-/// Runs the loop's posted jobs until `done` holds or `timeout` passes; the
-/// event thread posts from another thread, so this polls briefly.
-inline bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(5))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        loop.runPending();
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
 }
 
 /// Polls `done` (which may read the X server) until it holds or `timeout` passes.

@@ -14,6 +14,11 @@ std::variant<Backends, std::string> makeX11Backends(RunLoop& loop, const std::st
     auto connection = X11Connection::open(loop, display);
     if (!connection)
         return "cannot open the X display '" + (display.empty() ? std::string("$DISPLAY") : display) + "'";
+    return makeX11Backends(std::move(connection), loop);
+}
+
+Backends makeX11Backends(std::shared_ptr<X11Connection> connection, RunLoop& loop)
+{
     auto desktop = X11Desktop::create(std::move(connection), loop);
     Backends backends;
     backends.windowServer = std::make_shared<X11WindowServer>(desktop);
