@@ -112,6 +112,11 @@ void forChunks(std::size_t count, unsigned chunks, const std::function<void(unsi
 /// `threads` (0: the machine's).
 unsigned threadsFor(std::size_t count, unsigned threads);
 
+/// Whether a text function returning `Text` views text that outlives the
+/// call (a reference or a string_view) rather than making a new string.
+template <class Text>
+constexpr bool viewsText = std::is_reference_v<Text> || std::is_same_v<std::remove_cv_t<Text>, std::string_view>;
+
 template <class Items, class Haystack, class Tiebreak>
 auto rankWith(const Items& items, std::string_view query, const SearchScorer& scorer, Haystack& haystack,
     Tiebreak& tiebreak, unsigned threads, bool positions)
@@ -121,10 +126,8 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
     const auto prepared = SearchScorer::prepare(query);
     auto begin = std::ranges::begin(items);
 
-    // Whether the haystack views text the items hold (rather than making
-    // it): asking for it twice is then cheap.
-    using Searched = decltype(haystack(*begin));
-    constexpr bool searchedInPlace = std::is_reference_v<Searched> || std::is_same_v<std::remove_cv_t<Searched>, std::string_view>;
+    // A haystack that views the items' text is cheap to ask twice.
+    constexpr bool searchedInPlace = viewsText<decltype(haystack(*begin))>;
     constexpr std::size_t prefetchAhead = 16;
     Reused<RankBuffers> reused;
     RankBuffers& buffers = *reused;
@@ -178,8 +181,7 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
         for (std::size_t k = 0; k < chunk.ids.size(); ++k)
             scored.push_back({ chunk.scores[k], chunk.ids[k], static_cast<std::uint32_t>(scored.size()) });
     }
-    using Text = decltype(tiebreak(*begin));
-    constexpr bool views = std::is_reference_v<Text> || std::is_same_v<std::remove_cv_t<Text>, std::string_view>;
+    constexpr bool views = viewsText<decltype(tiebreak(*begin))>;
     order(
         scored,
         [&](std::uint32_t index, std::string& storage) -> std::string_view {
