@@ -17,6 +17,10 @@ namespace vantrel {
 /// A display, named by the workspace's screen identifier.
 using ScreenIdentifier = std::string;
 
+/// What the owner of a panel is asked to do with a row's window or its
+/// application; both panels deliver these with the selected window.
+enum class ItemAction { close, quit, minimize, hide };
+
 /// The floating list shown while a switcher chord is held. The panel orders
 /// itself out before it reports a commit or a cancel. Main thread only.
 class SwitcherPanelInterface {
@@ -52,6 +56,8 @@ public:
     /// The user edited the query; carries the whole proposed text. The panel
     /// does not change its query until `setQuery`.
     std::function<void(const std::string&)> onQueryChanged;
+    /// The user asked for an item action on the selected row.
+    std::function<void(const WindowInfo&, ItemAction)> onAction;
 };
 
 /// Read-only copies of the switcher panel on the other displays.
