@@ -53,7 +53,12 @@ public:
     std::optional<ProcessID> frontmostProcess() const override { return 1; }
     KeyRepeat keyRepeat() const override { return {}; }
     std::optional<ScreenIdentifier> mainScreen() const override { return std::nullopt; }
-    void focusWindow(const WindowInfo&) override {}
+    WindowFocus::Trace focusWindow(const WindowInfo&) override { return {}; }
+    std::unique_ptr<Observation> observeFrontmost(FrontmostHandler) override { return nullptr; }
+    bool quitApplication(ProcessID) override { return false; }
+    bool hideApplication(ProcessID) override { return false; }
+    bool closeWindow(const WindowInfo&) override { return false; }
+    bool minimizeWindow(const WindowInfo&) override { return false; }
 };
 
 // A desktop of 500 windows of 25 applications with varied titles on 4 Spaces.

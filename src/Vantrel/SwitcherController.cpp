@@ -1,7 +1,9 @@
-// The switcher session: opening, stepping, key repeat, delayed showing, filtering, refreshing and committing.
+// The switcher session: opening, stepping, key repeat, delayed showing, filtering, refreshing and committing;
+// the hot keys, the pause list, focusing and the item actions.
 #include "Vantrel/SwitcherController.h"
 
 #include "SearchKit/SearchRanker.h"
+#include "SystemBridge/SymbolicHotKeys.h"
 #include "VantrelCore/SelectionWrap.h"
 
 #include <algorithm>
@@ -17,6 +19,7 @@ namespace {
 constexpr std::string_view noSession = "none";
 constexpr const char* focusSignpost = "focus";
 constexpr const char* focusSignpostCategory = "switch";
+constexpr const char* workQueueLabel = "org.vantrel.switcher.work";
 
 // Spaces and tabs only: a pasted line break is part of what the user typed.
 std::string_view trimBlanks(std::string_view text)
@@ -26,6 +29,17 @@ std::string_view trimBlanks(std::string_view text)
         return {};
     auto last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
+}
+
+std::string_view actionName(ItemAction action)
+{
+    switch (action) {
+    case ItemAction::close: return "close";
+    case ItemAction::quit: return "quit";
+    case ItemAction::minimize: return "minimize";
+    case ItemAction::hide: return "hide";
+    }
+    return "?";
 }
 
 std::string hexFlags(std::uint64_t flags)
@@ -39,13 +53,14 @@ std::string hexFlags(std::uint64_t flags)
 
 SwitcherController::SwitcherController(RunLoop& runLoop, WindowStore& store, SwitcherPanelInterface& panel,
                                        SettingsStore& settingsStore, SwitcherEnvironment& environment,
-                                       std::unique_ptr<MirrorPanelsInterface> mirrors)
+                                       std::unique_ptr<MirrorPanelsInterface> mirrors, std::shared_ptr<SerialQueue> workQueue)
     : runLoop_(runLoop)
     , store_(store)
     , panel_(panel)
     , settingsStore_(settingsStore)
     , environment_(environment)
     , mirrors_(std::move(mirrors))
+    , workQueue_(workQueue ? std::move(workQueue) : std::make_shared<ThreadSerialQueue>(workQueueLabel))
     , alive_(std::make_shared<SwitcherController*>(this))
 {
 }
@@ -54,6 +69,10 @@ SwitcherController::~SwitcherController()
 {
     // The run loop may outlive the controller; its timers must not fire into it.
     endSession();
+    // Registered hot keys live in the process's table; their handlers would
+    // find nothing, but the grabs must not outlive their owner.
+    for (auto& hotKey : hotKeys_)
+        hotKey->unregister();
 }
 
 std::vector<WindowInfo> SwitcherController::items(const SwitcherConfig& config) const
@@ -342,13 +361,198 @@ void SwitcherController::installPanelCallbacks()
     };
 }
 
+void SwitcherController::start()
+{
+    std::weak_ptr<SwitcherController*> weak = alive_;
+    activationObserver_ = environment_.observeFrontmost(
+        [weak](const std::optional<std::string>& bundleID, const std::optional<std::string>& name) {
+            if (auto self = weak.lock())
+                (*self)->frontmostChanged(bundleID, name);
+        });
+    installPanelCallbacks();
+    panel_.onAction = [weak](const WindowInfo& window, ItemAction action) {
+        if (auto self = weak.lock())
+            (*self)->perform(action, window);
+    };
+    modifierWatcher_ = ModifierWatcher::make();
+    if (!modifierWatcher_) {
+        log_.error("could not install flagsChanged tap; release-to-select disabled");
+    } else {
+        modifierWatcher_->onFlagsChanged = [weak](std::uint64_t flags) {
+            if (auto self = weak.lock())
+                (*self)->flagsChanged(flags);
+        };
+    }
+    applySettings();
+}
+
+void SwitcherController::stop()
+{
+    unregisterHotKeys();
+    restoreCommandTab();
+}
+
+void SwitcherController::applySettings()
+{
+    if (settingsStore_.isRecordingChord() || isPausedForFrontmostApp_)
+        return;
+    const Settings settings = settingsStore_.settings();
+    unregisterHotKeys();
+    const bool replaces = settings.replacesCommandTab();
+    if (replaces)
+        takeOverCommandTab(replaces);
+    else
+        restoreCommandTab();
+
+    for (const SwitcherConfig& config : settings.switchers) {
+        if (!config.isEnabled)
+            continue;
+        if (!registerChord(config, config.activate, false))
+            log_.error("could not register activate chord for %{public}s", config.name);
+        // Whatever became of the activate chord: moving up still works in a
+        // session opened by the move-up chord itself.
+        if (config.moveUp)
+            registerChord(config, *config.moveUp, true);
+    }
+    log_.info("settings applied: %ld hotkeys, replacesCommandTab=%{bool}d", static_cast<long>(hotKeys_.size()), replaces);
+}
+
+bool SwitcherController::registerChord(const SwitcherConfig& config, const KeyChord& chord, bool up)
+{
+    std::weak_ptr<SwitcherController*> weak = alive_;
+    // The id is known only once made; the handler learns it from the hot key.
+    auto id = std::make_shared<std::uint32_t>(0);
+    auto hotKey = HotKey::make(HotKey::Chord::from(chord), [weak, config, up, id] {
+        if (auto self = weak.lock())
+            (*self)->pressed(config, *id, up);
+    });
+    if (!hotKey)
+        return false;
+    *id = hotKey->id();
+    hotKey->onRelease = [weak, id] {
+        if (auto self = weak.lock())
+            (*self)->released(*id);
+    };
+    hotKeys_.push_back(std::move(hotKey));
+    return true;
+}
+
+void SwitcherController::pressed(const SwitcherConfig& config, std::uint32_t hotKeyID, bool up)
+{
+    heldHotKey_ = hotKeyID;
+    // Never inline: the hot key's own dispatch is still on the stack.
+    std::weak_ptr<SwitcherController*> weak = alive_;
+    runLoop_.post([weak, config, hotKeyID, up] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        SwitcherController& controller = **self;
+        up ? controller.moveUp(config) : controller.activate(config);
+        // A release that came before this job already ended the hold.
+        if (controller.heldHotKey_ == hotKeyID)
+            controller.startRepeat(up ? -1 : +1, config);
+    });
+}
+
+void SwitcherController::released(std::uint32_t hotKeyID)
+{
+    if (heldHotKey_ == hotKeyID)
+        heldHotKey_.reset();
+    stopRepeat();
+}
+
+void SwitcherController::unregisterHotKeys()
+{
+    for (auto& hotKey : hotKeys_)
+        hotKey->unregister();
+    hotKeys_.clear();
+    heldHotKey_.reset();
+    stopRepeat();
+}
+
+void SwitcherController::takeOverCommandTab(bool replaces)
+{
+    // Desktops without a system switcher shortcut (X11) answer unavailable;
+    // there is nothing to take over, and saying so once is enough.
+    if (!SymbolicHotKeys::isAvailable()) {
+        if (replaces && !commandTabUnavailableLogged_) {
+            commandTabUnavailableLogged_ = true;
+            log_.info("no system ⌘Tab to disable on this desktop");
+        }
+        return;
+    }
+    if (!SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab))
+        log_.error("could not disable system ⌘Tab");
+}
+
+void SwitcherController::restoreCommandTab()
+{
+    if (SymbolicHotKeys::isAvailable())
+        SymbolicHotKeys::restore(SymbolicHotKey::commandTab);
+}
+
+void SwitcherController::pauseHotKeys()
+{
+    endSession();
+    panel_.hide();
+    mirrors_->hide();
+    unregisterHotKeys();
+    restoreCommandTab();
+}
+
+void SwitcherController::frontmostChanged(const std::optional<std::string>& bundleID, const std::optional<std::string>& name)
+{
+    const bool pause = settingsStore_.settings().rules.shouldPause(bundleID, name);
+    if (pause == isPausedForFrontmostApp_)
+        return;
+    isPausedForFrontmostApp_ = pause;
+    log_.info("%s shortcuts for frontmost %{public}s", pause ? "pausing" : "resuming",
+              name ? *name : bundleID ? *bundleID : std::string("?"));
+    if (pause)
+        pauseHotKeys();
+    else
+        applySettings();
+}
+
 void SwitcherController::focus(const WindowInfo& window)
 {
-    SignpostInterval interval(focusSignpost, focusSignpostCategory);
+    auto interval = std::make_shared<SignpostInterval>(focusSignpost, focusSignpostCategory);
+    // A window that closed after it was listed: its id may already belong to
+    // another window.
+    if (!store_.window(window.id)) {
+        log_.info("not focusing %{public}s: the window is gone", window.appName);
+        return;
+    }
     // Recorded first, so an immediate second press already sees the new order
     // whatever the focus attempt does.
     store_.noteFocused(window.id);
-    environment_.focusWindow(window);
+    workQueue_->async([interval, window, &environment = environment_, log = log_] {
+        WindowFocus::Trace trace = environment.focusWindow(window);
+        interval->end();
+        if (!trace.succeeded())
+            log.error("focus failed for %{public}s: %{public}s", window.appName, trace.summary());
+    });
+}
+
+void SwitcherController::perform(ItemAction action, const WindowInfo& window)
+{
+    log_.info("action %{public}s on %{public}s", actionName(action), window.appName);
+    switch (action) {
+    case ItemAction::quit:
+        environment_.quitApplication(window.pid);
+        return;
+    case ItemAction::hide:
+        environment_.hideApplication(window.pid);
+        return;
+    case ItemAction::close:
+    case ItemAction::minimize:
+        // The window may be gone by the time this runs; the environment then
+        // finds nothing and does nothing.
+        workQueue_->async([action, window, &environment = environment_] {
+            action == ItemAction::close ? environment.closeWindow(window) : environment.minimizeWindow(window);
+        });
+        return;
+    }
 }
 
 } // namespace vantrel

@@ -1,8 +1,12 @@
-// The switcher session: a chord opens it, presses and key repeat step it, typing filters it, releasing commits.
+// The switcher session: a chord opens it, presses and key repeat step it, typing filters it, releasing commits;
+// and its hot keys, the pause list, focusing and the item actions.
 #pragma once
 
+#include "InputEngine/HotKey.h"
+#include "InputEngine/ModifierWatcher.h"
 #include "Runtime/Log.h"
 #include "Runtime/RunLoop.h"
+#include "Runtime/SerialQueue.h"
 #include "Vantrel/SwitcherEnvironment.h"
 #include "Vantrel/SwitcherPanels.h"
 #include "VantrelCore/Settings.h"
@@ -49,10 +53,15 @@ public:
     static constexpr Duration minimumRepeatInterval = std::chrono::milliseconds(30);
 
     /// The store, panel, settings store, environment and run loop are shared
-    /// and must outlive the controller; the mirrors are owned.
+    /// and must outlive the controller; the mirrors are owned. Focusing and
+    /// closing or minimizing a window run in order on `workQueue` (none: a
+    /// thread of the controller's own); the environment must outlive it.
+    /// Hot keys and the modifier watcher use the process's input backend
+    /// (`setCurrentInputBackend`); the system ⌘Tab goes through the bridge.
+    /// Nothing is registered before `start`.
     SwitcherController(RunLoop& runLoop, WindowStore& store, SwitcherPanelInterface& panel,
                        SettingsStore& settingsStore, SwitcherEnvironment& environment,
-                       std::unique_ptr<MirrorPanelsInterface> mirrors);
+                       std::unique_ptr<MirrorPanelsInterface> mirrors, std::shared_ptr<SerialQueue> workQueue = nullptr);
     ~SwitcherController();
     SwitcherController(const SwitcherController&) = delete;
     SwitcherController& operator=(const SwitcherController&) = delete;
@@ -98,8 +107,31 @@ public:
     /// Routes the panel's commit, cancel and query edits to this controller.
     void installPanelCallbacks();
 
-    /// Records the window as most recently used, then has it focused.
+    /// Follows the frontmost application, installs the panel callbacks and
+    /// the modifier watcher, then applies the settings. Once.
+    void start();
+    /// Unregisters every hot key and gives the system ⌘Tab back; an open
+    /// session stays (the process is about to end).
+    void stop();
+    /// Registers every enabled switcher's chords afresh; does nothing while a
+    /// chord is recorded or the frontmost application is on the pause list.
+    void applySettings();
+    /// Ends any session and removes every hot key until `applySettings`.
+    void pauseHotKeys();
+    /// The frontmost application changed: pauses or resumes the hot keys as
+    /// the pause list says.
+    void frontmostChanged(const std::optional<std::string>& bundleID, const std::optional<std::string>& name);
+
+    /// Records the window as most recently used, then has it focused on the
+    /// work queue. A window the store no longer knows is left alone.
     void focus(const WindowInfo& window);
+    /// One of the panels' item actions; the session and panel stay open.
+    void perform(ItemAction action, const WindowInfo& window);
+
+    /// The registered hot keys (activate and move-up chords alike).
+    std::size_t hotKeyCount() const { return hotKeys_.size(); }
+    /// Whether the frontmost application paused the hot keys.
+    bool isPausedForFrontmostApp() const { return isPausedForFrontmostApp_; }
 
     /// The open session, if any.
     const std::optional<Session>& session() const { return session_; }
@@ -114,6 +146,12 @@ private:
     void setSelection(std::ptrdiff_t index);
     std::vector<WindowInfo> filtered(const std::vector<WindowInfo>& base, std::string_view query) const;
     void hideAll();
+    void unregisterHotKeys();
+    void takeOverCommandTab(bool replaces);
+    void restoreCommandTab();
+    bool registerChord(const SwitcherConfig& config, const KeyChord& chord, bool up);
+    void pressed(const SwitcherConfig& config, std::uint32_t hotKeyID, bool up);
+    void released(std::uint32_t hotKeyID);
 
     RunLoop& runLoop_;
     WindowStore& store_;
@@ -127,7 +165,16 @@ private:
     // Counts opened sessions, so a timer can tell its own session from a later
     // one of the same switcher.
     std::uint64_t sessionSerial_ = 0;
-    // Timers and panel callbacks hold this weakly; it dies with the controller.
+    std::vector<std::shared_ptr<HotKey>> hotKeys_;
+    // The hot key whose key is down; a press job queued before its release
+    // must not arm key repeat.
+    std::optional<std::uint32_t> heldHotKey_;
+    std::unique_ptr<ModifierWatcher> modifierWatcher_;
+    std::unique_ptr<Observation> activationObserver_;
+    bool isPausedForFrontmostApp_ = false;
+    bool commandTabUnavailableLogged_ = false;
+    std::shared_ptr<SerialQueue> workQueue_;
+    // Timers and callbacks hold this weakly; it dies with the controller.
     std::shared_ptr<SwitcherController*> alive_;
 };
 

@@ -171,17 +171,38 @@ public:
 };
 
 /// A desktop whose frontmost application, key repeat and main display the
-/// test sets, and which records the windows it was asked to focus.
+/// test sets, and which records the windows it was asked to focus and the
+/// item actions it carried out.
 class FakeSwitcherEnvironment final : public SwitcherEnvironment {
 public:
     std::optional<ProcessID> frontmostProcess() const override { return frontmost; }
     KeyRepeat keyRepeat() const override { return repeat; }
     std::optional<ScreenIdentifier> mainScreen() const override { return main; }
-    void focusWindow(const WindowInfo& window) override
+    WindowFocus::Trace focusWindow(const WindowInfo& window) override
     {
         focused.push_back(window);
         if (onFocus)
             onFocus(window);
+        return focusTrace;
+    }
+    std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
+    {
+        auto token = std::make_unique<Token>();
+        frontmostHandler = std::move(onChange);
+        *live_ = true;
+        token->live = live_;
+        return token;
+    }
+    bool quitApplication(ProcessID pid) override { return act("quit", pid, pid); }
+    bool hideApplication(ProcessID pid) override { return act("hide", pid, pid); }
+    bool closeWindow(const WindowInfo& window) override { return act("close", window.pid, window.id); }
+    bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.pid, window.id); }
+
+    /// Another application comes to the front, while someone observes.
+    void bringToFront(std::optional<std::string> bundleID, std::optional<std::string> name)
+    {
+        if (*live_ && frontmostHandler)
+            frontmostHandler(bundleID, name);
     }
 
     std::optional<ProcessID> frontmost;
@@ -190,6 +211,27 @@ public:
     std::vector<WindowInfo> focused;
     /// Called for each focus request, after it was recorded.
     std::function<void(const WindowInfo&)> onFocus;
+    /// What every focus attempt reports (no steps: success).
+    WindowFocus::Trace focusTrace;
+    FrontmostHandler frontmostHandler;
+    /// Applications that no longer run: actions on them find nothing.
+    std::set<ProcessID> quitApps;
+    /// Actions carried out, as "close 3" (window) or "quit 10" (process).
+    std::vector<std::string> actions;
+
+private:
+    struct Token final : Observation {
+        std::shared_ptr<bool> live;
+        ~Token() override { *live = false; }
+    };
+    bool act(const std::string& what, ProcessID pid, std::uint64_t target)
+    {
+        if (quitApps.contains(pid))
+            return false;
+        actions.push_back(what + " " + std::to_string(target));
+        return true;
+    }
+    std::shared_ptr<bool> live_ = std::make_shared<bool>(true);
 };
 
 } // namespace vantrel::testing

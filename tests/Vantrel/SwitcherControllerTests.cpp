@@ -5,6 +5,7 @@
 #include "Support/FakeWindowTracking.h"
 #include "Runtime/Log.h"
 #include "Runtime/ManualRunLoop.h"
+#include "Runtime/SerialQueue.h"
 #include "Runtime/UserDefaults.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,8 @@ protected:
     {
         auto ownedMirrors = std::make_unique<testing::FakeMirrorPanels>();
         mirrors = ownedMirrors.get();
-        controller = std::make_unique<SwitcherController>(loop, store, panel, settingsStore, environment, std::move(ownedMirrors));
+        controller = std::make_unique<SwitcherController>(loop, store, panel, settingsStore, environment, std::move(ownedMirrors),
+                                                          std::make_shared<ManualSerialQueue>(loop));
         controller->installPanelCallbacks();
         store.onChange = [this] { controller->storeChanged(); };
         store.start();
@@ -77,8 +79,10 @@ protected:
         clearCalls();
     }
     void clearCalls() { panel.calls.clear(); mirrors->calls.clear(); }
-    Ids focusedIDs() const
+    /// The windows focused so far, once the work queue has run.
+    Ids focusedIDs()
     {
+        loop.runPending();
         Ids ids;
         std::ranges::transform(environment.focused, std::back_inserter(ids), &WindowInfo::id);
         return ids;
@@ -174,7 +178,7 @@ TEST_F(SwitcherTest, AnEmptyListOpensNothingThenFlagsQueriesAndStoreChangesDoNot
     publishInOrder({window(7, 70, "Notes")}); // a store change without a session
     release();
     controller->queryChanged("not");
-    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_TRUE(focusedIDs().empty());
     EXPECT_TRUE(panel.calls.empty());
     EXPECT_TRUE(mirrors->calls.empty());
     tab();
@@ -262,7 +266,7 @@ TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
     for (std::uint64_t flags : {KeyChord::command | KeyChord::shift, KeyChord::command, KeyChord::command | capsLock})
         controller->flagsChanged(flags);
     ASSERT_TRUE(controller->session());
-    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_TRUE(focusedIDs().empty());
 
     controller->flagsChanged(capsLock); // caps lock is no chord modifier
     EXPECT_FALSE(controller->session());
@@ -324,7 +328,7 @@ TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
         EXPECT_EQ(mirrors->calls.back(), "hide");
     }
     release(); // the modifiers released after a cancel find no session
-    EXPECT_EQ(environment.focused.size(), 1u);
+    EXPECT_EQ(focusedIDs().size(), 1u);
 }
 
 // --- Typing to filter ---
@@ -539,7 +543,7 @@ TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
     panel.type("x");
     panel.pressReturn();
     EXPECT_TRUE(panel.calls.empty());
-    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_TRUE(focusedIDs().empty());
 }
 
 } // namespace

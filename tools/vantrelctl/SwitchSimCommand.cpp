@@ -4,12 +4,14 @@
 #if VANTRELCTL_HAS_VANTREL
 
 #include "Runtime/ManualRunLoop.h"
+#include "Runtime/SerialQueue.h"
 #include "Runtime/UserDefaults.h"
 #include "Vantrel/SwitcherController.h"
 #include "VantrelCore/SelectionWrap.h"
 
 #include <cstdio>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -222,12 +224,37 @@ public:
     std::optional<ProcessID> frontmostProcess() const override { return frontmost; }
     KeyRepeat keyRepeat() const override { return repeat; }
     std::optional<ScreenIdentifier> mainScreen() const override { return "display-1"; }
-    void focusWindow(const WindowInfo& window) override { printer_.line("focus " + describe(window)); }
+    WindowFocus::Trace focusWindow(const WindowInfo& window) override
+    {
+        printer_.line("focus " + describe(window));
+        return {};
+    }
+    std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
+    {
+        frontmostHandler = std::move(onChange);
+        return nullptr;
+    }
+    bool quitApplication(ProcessID pid) override { return act("quit", pid, pid); }
+    bool hideApplication(ProcessID pid) override { return act("hide", pid, pid); }
+    bool closeWindow(const WindowInfo& window) override { return act("close", window.pid, window.id); }
+    bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.pid, window.id); }
 
     std::optional<ProcessID> frontmost;
     KeyRepeat repeat;
+    FrontmostHandler frontmostHandler;
+    /// Applications that quit: actions on them find nothing.
+    std::set<ProcessID> quitApps;
 
 private:
+    bool act(const std::string& what, ProcessID pid, std::uint64_t target)
+    {
+        if (quitApps.contains(pid)) {
+            printer_.line(what + " " + std::to_string(target) + ": nothing there");
+            return false;
+        }
+        printer_.line(what + " " + std::to_string(target));
+        return true;
+    }
     const Printer& printer_;
 };
 
@@ -382,7 +409,8 @@ int run(Args argsIn)
     WindowStore store(std::move(trackerOwned));
     PrintingPanel panel(printer, "panel");
     // The controller shows mirrors only with --all-displays.
-    SwitcherController controller(loop, store, panel, settingsStore, environment, std::make_unique<PrintingMirrors>(printer));
+    SwitcherController controller(loop, store, panel, settingsStore, environment, std::make_unique<PrintingMirrors>(printer),
+                                  std::make_shared<ManualSerialQueue>(loop));
     controller.installPanelCallbacks();
     store.onChange = [&] { controller.storeChanged(); };
     store.start();
