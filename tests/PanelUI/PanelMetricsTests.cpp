@@ -1,0 +1,118 @@
+// The panels' numbers and texts: footer counts, row metrics, heights and placement, badges, one-line text, row layout.
+#include "PanelTestSupport.h"
+#include "PanelUI/PanelMetrics.h"
+#include "PanelUI/PanelStyle.h"
+#include "PanelUI/SwitcherRows.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using namespace PanelMetrics;
+using test::sampleWindow;
+
+TEST(PanelFooterText, CountsWindowsWithPluralsAndDesktopsFromTwoOn)
+{
+    EXPECT_EQ(footerSummary(1, 1), "1 window");
+    EXPECT_EQ(footerSummary(0, 0), "0 windows");
+    EXPECT_EQ(footerSummary(7, 1), "7 windows");
+    EXPECT_EQ(footerSummary(12, 3), "12 windows  ·  3 Spaces");
+    EXPECT_EQ(switcherHints(true), "↑↓ move  ·  ⏎ switch  ·  type to search");
+    EXPECT_EQ(switcherHints(false), "↑↓ move  ·  ⏎ switch  ·  esc clear");
+    EXPECT_EQ(searchHints(), "↑↓ move  ·  ⏎ switch  ·  esc close");
+}
+
+TEST(PanelFooterText, DistinctDesktopsSkipUnknownSpacesAndCountAtLeastOne)
+{
+    std::map<SpaceID, int> numbers{{10, 1}, {20, 2}, {30, 3}};
+    std::vector<WindowInfo> rows{sampleWindow(1, "A", "", {10}), sampleWindow(2, "B", "", {20, 10}),
+                                 sampleWindow(3, "C", "", {99})};
+    EXPECT_EQ(distinctDesktops(rows, numbers), 2u);
+    EXPECT_EQ(distinctDesktops({sampleWindow(4, "D", "", {99})}, numbers), 1u);
+    EXPECT_EQ(distinctDesktops({}, numbers), 1u);
+}
+
+TEST(PanelRowMetrics, ScaleRoundsHalvesAwayFromZero)
+{
+    EXPECT_EQ(PanelStyle::rowHeight(1.0), 30);
+    EXPECT_EQ(PanelStyle::rowFontSize(1.0), 14);
+    EXPECT_EQ(PanelStyle::rowHeight(1.25), 38);
+    EXPECT_EQ(PanelStyle::rowFontSize(1.25), 18);
+    EXPECT_EQ(PanelStyle::rowHeight(1.5), 45);
+    EXPECT_EQ(PanelStyle::rowFontSize(1.5), 21);
+}
+
+TEST(PanelHeights, ClampRowsBetweenOneAndTheVisibleMaximum)
+{
+    EXPECT_EQ(switcherHeight(0, 30), 30 + 2 + 106);
+    EXPECT_EQ(switcherHeight(20, 30), 554);
+    EXPECT_EQ(switcherHeight(2000, 30), 554);
+    EXPECT_EQ(switcherHeight(3, 38), 40 * 3 + 106);
+    EXPECT_EQ(searchHeight(0, 30), 30 + 2 + 98);
+    EXPECT_EQ(searchHeight(30, 30), 482);
+}
+
+TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDown)
+{
+    QRect visible(100, 30, 1920, 1050);
+    QRect switcher = switcherFrame(visible, 200);
+    EXPECT_EQ(switcher, QRect(100 + 960 - 300, 30 + 525 - 100 - 105, 600, 200));
+    QRect search = searchFrame(visible, 200);
+    EXPECT_EQ(search.topLeft(), QPoint(760, 30 + 263));
+    EXPECT_EQ(search.width(), 600);
+}
+
+TEST(PanelPlacement, PanelsStayInsideSmallScreens)
+{
+    QRect visible(0, 24, 800, 500);
+    QRect switcher = switcherFrame(visible, 554);
+    EXPECT_EQ(switcher.top(), 24) << "taller than the screen: the top stays visible";
+    QRect search = searchFrame(visible, 300);
+    EXPECT_LE(search.bottom(), visible.bottom());
+    EXPECT_GE(search.top(), visible.top());
+}
+
+TEST(PanelBadges, OnlyWindowsOffEveryVisibleDesktopShowTheSmallestNumber)
+{
+    std::map<SpaceID, int> numbers{{3, 3}, {5, 5}, {1, 1}};
+    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {5, 3}), numbers, {1}), 3);
+    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {1, 3}), numbers, {1}), std::nullopt);
+    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {}), numbers, {1}), std::nullopt);
+    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {77}), numbers, {1}), std::nullopt);
+    EXPECT_EQ(badgeText(3), " Space 3 ");
+}
+
+TEST(PanelRowText, HostileTitlesBecomeOneShortLine)
+{
+    EXPECT_EQ(singleLine("a\nb\tc\x7f" "d\u2028e"), "a b c d e");
+    EXPECT_EQ(singleLine("ok \xff\xfe end"), QString::fromUtf8("ok \uFFFD\uFFFD end"));
+    EXPECT_EQ(singleLine(std::string(10000, 'x')).size(), 512);
+    QString emoji = singleLine(std::string(511, 'x') + "😀");
+    EXPECT_FALSE(emoji.back().isHighSurrogate()) << "no half emoji at the cut";
+
+    WindowInfo minimized = sampleWindow(1, "Mail", "Inbox");
+    minimized.isMinimized = true;
+    EXPECT_EQ(rowTitle(minimized), "▽ Inbox");
+    EXPECT_EQ(accessibleLabel(minimized), "Mail, Inbox");
+    EXPECT_EQ(accessibleLabel(sampleWindow(2, "Mail")), "Mail");
+}
+
+TEST(PanelRowLayout, PartsNeverOverlapWhateverTheNameLength)
+{
+    const QRect row(0, 0, 584, 32);
+    for (int nameWidth : {0, 60, 400, 5000}) {
+        RowLayout layout = rowLayout(row, nameWidth, 0, 12);
+        EXPECT_EQ(layout.icon, QRect(8, 6, 20, 20));
+        EXPECT_EQ(layout.appLabel.left(), 38);
+        EXPECT_LE(layout.appLabel.right() + 8, layout.titleLabel.left() + 0) << nameWidth;
+        EXPECT_LE(layout.titleLabel.right() + 1 + 8, layout.badge.left()) << nameWidth;
+        EXPECT_LE(layout.badge.right() + 1 + 8, layout.returnGlyph.left());
+        EXPECT_EQ(layout.returnGlyph.right() + 1, 584 - 10);
+        EXPECT_GE(layout.badge.width(), 58);
+        EXPECT_EQ(layout.selection, QRect(0, 1, 584, 30));
+    }
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,80 @@
+// Offscreen panel tests: one QApplication on Qt's offscreen platform, a simulated keyboard, sample windows.
+#pragma once
+
+#include "InputEngine/SimulatedInput.h"
+#include "PanelUI/PanelStyle.h"
+#include "VantrelCore/WindowInfo.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vantrel::test {
+
+/// The application every panel test shares, on the offscreen platform.
+inline QApplication& offscreenApp()
+{
+    static int argc = 1;
+    static char name[] = "test_panelui";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The offscreen platform says so whenever it cannot raise or mask.
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+            if (!message.startsWith(QLatin1String("This plugin does not support")))
+                fprintf(stderr, "%s\n", qPrintable(message));
+        });
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+inline WindowInfo sampleWindow(WindowID id, std::string app, std::string title = {}, std::vector<SpaceID> spaces = {})
+{
+    WindowInfo window;
+    window.id = id;
+    window.pid = static_cast<ProcessID>(100 + id);
+    window.appName = std::move(app);
+    window.title = std::move(title);
+    window.spaceIDs = std::move(spaces);
+    return window;
+}
+
+/// Windows 1 ... n named "App1" ... "Appn".
+inline std::vector<WindowInfo> sampleWindows(int count)
+{
+    std::vector<WindowInfo> windows;
+    for (int i = 1; i <= count; ++i)
+        windows.push_back(sampleWindow(static_cast<WindowID>(i), "App" + std::to_string(i), "Title " + std::to_string(i)));
+    return windows;
+}
+
+/// A test with the offscreen application and a simulated keyboard installed
+/// as the process's input backend; the text scale and appearance are reset.
+class PanelTest : public ::testing::Test {
+protected:
+    PanelTest()
+    {
+        offscreenApp();
+        PanelStyle::setTextScale(1.0);
+        PanelStyle::setAppearance(AppearanceMode::light);
+        setCurrentInputBackend(input);
+    }
+    ~PanelTest() override { setCurrentInputBackend(nullptr); }
+
+    /// Carbon key codes of the US layout used below.
+    static constexpr std::uint16_t keyW = 13, keyQ = 12, keyM = 46, keyH = 4, keyJ = 38, keyK = 40, keyN = 45, keyP = 35,
+                                   keyA = 0, keyX = 7, keyReturn = 36, keyEscape = 53, keyDelete = 51, keyDown = 125,
+                                   keyUp = 126, keyTab = 48;
+    static constexpr std::uint64_t shift = 0x20000, control = 0x40000, option = 0x80000, command = 0x100000;
+
+    std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+};
+
+} // namespace vantrel::test
