@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
@@ -86,18 +85,6 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
         ::close(dir);
     }
     return std::nullopt;
-}
-
-std::optional<std::string> readWholeFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return std::move(buffer).str();
 }
 
 namespace AtomicFileTesting {

@@ -15,9 +15,6 @@ namespace vantrel {
 /// which case `path` is unchanged and the temporary file is removed.
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
-/// Reads a whole file. None when it cannot be opened or read.
-std::optional<std::string> readWholeFile(const std::filesystem::path& path);
-
 namespace AtomicFileTesting {
 /// Called after the temporary file is complete and before the rename; returning
 /// false stops the write there, as a crash at that moment would (the temporary

@@ -2,6 +2,7 @@
 #include "Runtime/UserDefaults.h"
 
 #include "Runtime/AtomicFile.h"
+#include "Runtime/FileRead.h"
 #include "Runtime/Log.h"
 
 #include <array>
@@ -176,19 +177,19 @@ std::size_t MemoryUserDefaults::writeCount() const
 
 FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file))
 {
-    std::error_code error;
-    if (!std::filesystem::exists(file_, error))
+    auto contents = readRegularFile(file_);
+    if (contents.missing)
         return;
-    auto contents = readWholeFile(file_);
-    if (!contents) {
-        // Unreadable (permissions, a folder in its place): keep it untouched and
-        // move it aside before the first write, like a corrupt one.
-        lastError_ = "cannot read " + file_.string();
+    if (!contents.bytes) {
+        // Unreadable (permissions, a FIFO or folder in its place, too large):
+        // keep it untouched and move it aside before the first write, like a
+        // corrupt one.
+        lastError_ = "cannot read " + file_.string() + ": " + contents.error;
         corrupt_ = true;
-        log().error("Cannot read user defaults %{public}s", file_.string());
+        log().error("Cannot read user defaults %{public}s (%{public}s); starting empty", file_.string(), contents.error);
         return;
     }
-    auto parsed = nlohmann::json::parse(*contents, nullptr, false);
+    auto parsed = nlohmann::json::parse(*contents.bytes, nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
         lastError_ = file_.string() + " is not a JSON object";
         corrupt_ = true;

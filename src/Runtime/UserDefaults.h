@@ -53,7 +53,8 @@ private:
 /// rewritten on every change: written to a temporary file beside it, flushed,
 /// then renamed over it, so a crash leaves either the old or the new file.
 /// The file and its folder are created readable by the owner only. A file that
-/// is not a JSON object reads as empty and is moved aside (to
+/// cannot be read (not a regular file, larger than `maxFileBytes`) or is not
+/// a JSON object reads as empty and is moved aside (to
 /// "defaults.json.corrupt-<time>") before anything replaces it.
 /// A blob is stored as a JSON string when it is valid UTF-8 (so the settings
 /// document stays readable and editable by hand), else as {"base64": "..."}.

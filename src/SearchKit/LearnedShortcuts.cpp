@@ -2,6 +2,8 @@
 #include "SearchKit/LearnedShortcuts.h"
 
 #include "Runtime/AtomicFile.h"
+#include "Runtime/FileRead.h"
+#include "Runtime/Log.h"
 #include "Runtime/Paths.h"
 #include "SearchKit/TextUnicode.h"
 
@@ -119,10 +121,14 @@ std::vector<std::string> LearnedShortcuts::targets(std::string_view query) const
 
 LearnedShortcuts LearnedShortcuts::load(const std::filesystem::path& file)
 {
-    auto text = readWholeFile(file);
-    if (!text)
+    auto contents = readRegularFile(file);
+    if (!contents.bytes) {
+        if (!contents.missing)
+            Logger("shortcuts").error("Cannot read learned shortcuts %{public}s (%{public}s); starting empty",
+                                      file.string(), contents.error);
         return {};
-    Json root = Json::parse(*text, nullptr, false);
+    }
+    Json root = Json::parse(*contents.bytes, nullptr, false);
     if (root.is_discarded())
         return {};
     return decode(root).value_or(LearnedShortcuts {});

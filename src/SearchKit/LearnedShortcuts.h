@@ -49,8 +49,8 @@ struct LearnedShortcuts {
     /// The targets recorded for `query`, newest first; empty when none.
     std::vector<std::string> targets(std::string_view query) const;
 
-    /// Reads the file; a missing, unreadable or malformed file gives
-    /// LearnedShortcuts() without complaint.
+    /// Reads the file; a missing, unreadable, too large or malformed file
+    /// gives LearnedShortcuts(), and one that cannot be read is logged.
     static LearnedShortcuts load(const std::filesystem::path& file);
     /// Writes the file atomically, creating missing folders. Returns the error
     /// text on failure (the file is then unchanged).

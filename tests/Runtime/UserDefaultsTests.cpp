@@ -1,11 +1,17 @@
-// The user-defaults file: blobs byte for byte, atomic saves, corrupt files kept.
+// The user-defaults file: blobs byte for byte, atomic saves, corrupt files kept,
+// and the bounded reads of every file Vantrel reads.
 #include "Runtime/AtomicFile.h"
+#include "Runtime/FileRead.h"
+#include "Runtime/Log.h"
 #include "Runtime/Paths.h"
 #include "Runtime/UserDefaults.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,7 +65,7 @@ TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReloadInAFileOnlyTheOwnerRead
     reloaded.remove("blob");
     EXPECT_FALSE(FileUserDefaults(file).data("blob"));
     // Readable text stays readable in the file.
-    auto text = readWholeFile(file);
+    auto text = readRegularFile(file).bytes;
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("showDelayMilliseconds"), std::string::npos);
     // File and folder are the owner's only.
@@ -74,12 +80,12 @@ TEST_F(FileUserDefaultsTest, SaveInterruptedBeforeRenameLeavesTheOldFile)
 {
     FileUserDefaults defaults(file);
     defaults.setObject("version", 1);
-    auto before = readWholeFile(file);
+    auto before = readRegularFile(file).bytes;
     AtomicFileTesting::setBeforeRename([](const std::filesystem::path&) { return false; });
     defaults.setObject("version", 2);
     EXPECT_FALSE(defaults.lastError().empty());
     AtomicFileTesting::setBeforeRename(nullptr);
-    EXPECT_EQ(readWholeFile(file), before);
+    EXPECT_EQ(readRegularFile(file).bytes, before);
     EXPECT_EQ(FileUserDefaults(file).object("version"), nlohmann::json(1));
 }
 
@@ -93,11 +99,11 @@ TEST_F(FileUserDefaultsTest, CorruptFileReadsEmptyAndIsKeptAsideBeforeReplacemen
         EXPECT_FALSE(defaults.object("settings"));
         EXPECT_FALSE(defaults.lastError().empty());
         // Reading alone changes nothing on disk.
-        EXPECT_EQ(readWholeFile(file), corrupt);
+        EXPECT_EQ(readRegularFile(file).bytes, corrupt);
         defaults.setObject("k", 2);
         auto aside = defaults.quarantinedFile();
         ASSERT_TRUE(aside) << corrupt;
-        EXPECT_EQ(readWholeFile(*aside), corrupt);
+        EXPECT_EQ(readRegularFile(*aside).bytes, corrupt);
         EXPECT_EQ(FileUserDefaults(file).object("k"), nlohmann::json(2));
     }
 }
@@ -107,11 +113,66 @@ TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
     auto deep = folder / "a" / "b" / "learned.json";
     EXPECT_FALSE(writeFileAtomically(deep, "one"));
     EXPECT_FALSE(writeFileAtomically(deep, "two"));
-    EXPECT_EQ(readWholeFile(deep), "two");
+    EXPECT_EQ(readRegularFile(deep).bytes, "two");
     EXPECT_EQ(entries(deep.parent_path()), (std::vector<std::filesystem::path>{"learned.json"}));
     // A folder standing where the file should be is an error, not a crash.
     std::filesystem::create_directories(folder / "dir.json");
     EXPECT_TRUE(writeFileAtomically(folder / "dir.json", "x"));
+}
+
+/// readRegularFile(path) on another thread; a read still blocked after a few
+/// seconds fails the test and is then let go by a writer that opens and
+/// closes the FIFO at `path`.
+FileContents readWithoutHanging(const std::filesystem::path& path)
+{
+    auto reading = std::async(std::launch::async, [&] { return readRegularFile(path); });
+    if (reading.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+        ADD_FAILURE() << "reading " << path << " blocks";
+        ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    return reading.get();
+}
+
+TEST_F(FileUserDefaultsTest, OnlyWholeRegularFilesWithinTheLimitAreRead)
+{
+    std::filesystem::create_directories(file.parent_path());
+    const auto exact = folder / "exact", over = folder / "over", huge = folder / "huge", fifo = folder / "fifo";
+    ASSERT_FALSE(writeFileAtomically(exact, std::string(4096, 'x')));
+    ASSERT_FALSE(writeFileAtomically(over, std::string(4097, 'x')));
+    EXPECT_EQ(readRegularFile(exact, 4096).bytes, std::string(4096, 'x'));
+    EXPECT_EQ(readRegularFile(over, 4096).error, "larger than 4096 bytes");
+    // Refused by its size alone, without a byte read.
+    std::filesystem::resize_file(exact, 0);
+    ASSERT_EQ(::truncate(exact.c_str(), static_cast<off_t>(maxFileBytes) + 1), 0);
+    EXPECT_EQ(readRegularFile(exact).error, "larger than 16 MiB");
+    // What never ends or never starts is not read at all.
+    std::filesystem::create_symlink("/dev/zero", huge);
+    EXPECT_EQ(readRegularFile(huge).error, "not a regular file");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(readWithoutHanging(fifo).error, "not a regular file");
+    EXPECT_EQ(readRegularFile(folder).error, "not a regular file");
+    EXPECT_TRUE(readRegularFile(folder / "none").missing);
+    EXPECT_FALSE(readRegularFile(over).missing);
+}
+
+TEST_F(FileUserDefaultsTest, AFifoInTheFilesPlaceReadsEmptyWithALogLine)
+{
+    std::filesystem::create_directories(file.parent_path());
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    LogCapture log;
+    auto reading = std::async(std::launch::async, [&] { return std::make_unique<FileUserDefaults>(file); });
+    if (reading.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+        ADD_FAILURE() << "loading the defaults blocks";
+        ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    auto defaults = reading.get();
+    EXPECT_FALSE(defaults->object("settings"));
+    EXPECT_EQ(defaults->lastError(), "cannot read " + file.string() + ": not a regular file");
+    EXPECT_TRUE(log.contains("Cannot read user defaults " + file.string() + " (not a regular file); starting empty",
+                             "defaults"));
+    defaults->setObject("k", 1);
+    EXPECT_TRUE(defaults->quarantinedFile());
+    EXPECT_EQ(FileUserDefaults(file).object("k"), nlohmann::json(1));
 }
 
 TEST(Paths, FollowXdgVariablesAndIgnoreRelativeOnes)

@@ -3,6 +3,8 @@
 #include "SearchKit/LearnedShortcuts.h"
 
 #include "Runtime/AtomicFile.h"
+#include "Runtime/FileRead.h"
+#include "Runtime/Log.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -170,6 +172,11 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
         write(file, text);
         EXPECT_EQ(LearnedShortcuts::load(file), empty) << text;
     }
+    // A sound document padded past the size limit is refused, not read in part.
+    write(file, complete + std::string(maxFileBytes, ' '));
+    LogCapture log;
+    EXPECT_EQ(LearnedShortcuts::load(file), empty);
+    EXPECT_TRUE(log.contains("Cannot read learned shortcuts " + file.string() + " (larger than 16 MiB); starting empty"));
     // Stored limits are taken as read, key order does not matter.
     write(file, R"({"maxTargetsPerQuery": 0, "entries": {"a": []}, "maxQueryLength": 7})");
     LearnedShortcuts expected;

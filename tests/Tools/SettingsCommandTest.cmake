@@ -3,7 +3,7 @@ file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
 function(run_ctl expected_status)
-    execute_process(COMMAND ${VANTRELCTL} settings ${ARGN}
+    execute_process(COMMAND ${VANTRELCTL} settings ${ARGN} TIMEOUT 20
         RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
     if(NOT status STREQUAL expected_status)
         message(FATAL_ERROR "vantrelctl settings ${ARGN}: status ${status}, expected ${expected_status}\n${out}\n${err}")
@@ -62,5 +62,13 @@ endif()
 file(MAKE_DIRECTORY ${WORK}/folder.json)
 run_ctl(1 --defaults-file ${WORK}/folder.json)
 expect_in("${err}" "cannot read" stderr)
+
+# Neither a FIFO nor an endless device is read: both fail at once.
+execute_process(COMMAND mkfifo ${WORK}/fifo.json)
+run_ctl(1 --defaults-file ${WORK}/fifo.json)
+expect_in("${err}" "fifo.json: not a regular file" stderr)
+file(CREATE_LINK /dev/zero ${WORK}/zero.json SYMBOLIC)
+run_ctl(1 --decode ${WORK}/zero.json)
+expect_in("${err}" "zero.json: not a regular file" stderr)
 
 run_ctl(2 --bogus)

@@ -2,6 +2,7 @@
 // settings documents.
 #include "Command.h"
 
+#include "Runtime/FileRead.h"
 #include "Runtime/Paths.h"
 #include "Runtime/UserDefaults.h"
 #include "VantrelCore/SettingsJSON.h"
@@ -9,12 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 namespace vantrelctl {
 
@@ -28,36 +25,15 @@ constexpr const char* usage =
     "\n"
     "Without --decode, prints the settings Vantrel uses, as loaded from the user\n"
     "defaults file (default: ~/.config/vantrel/defaults.json), as JSON. Fails when\n"
-    "the file exists but cannot be read or is not a JSON object; the file is never\n"
-    "changed. A stored settings document that cannot be used is reported on\n"
-    "standard error, and the defaults Vantrel falls back to are printed.\n"
+    "the file exists but cannot be read (only a regular file of at most 16 MiB is\n"
+    "read) or is not a JSON object; the file is never changed. A stored settings\n"
+    "document that cannot be used is reported on standard error, and the defaults\n"
+    "Vantrel falls back to are printed.\n"
     "\n"
     "With --decode, reads FILE as a raw settings document (the JSON kept under\n"
     "\"settings\") and prints the settings Vantrel would use for it. When it would\n"
     "fall back to the defaults, says which key is wrong and why on standard error\n"
     "and exits with status 1.\n";
-
-// The whole file, or why it cannot be read.
-std::optional<std::string> readFile(const std::filesystem::path& path, std::string& error)
-{
-    std::error_code code;
-    if (std::filesystem::is_directory(path, code)) {
-        error = "it is a directory";
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno);
-        return std::nullopt;
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    if (in.bad()) {
-        error = "read error";
-        return std::nullopt;
-    }
-    return contents.str();
-}
 
 bool print(const Settings& settings)
 {
@@ -72,13 +48,12 @@ bool print(const Settings& settings)
 
 int decodeDocument(const std::string& file)
 {
-    std::string error;
-    auto text = readFile(file, error);
-    if (!text) {
-        std::cerr << "settings: cannot read " << file << ": " << error << "\n";
+    const auto contents = vantrel::readRegularFile(file);
+    if (!contents.bytes) {
+        std::cerr << "settings: cannot read " << file << ": " << contents.error << "\n";
         return 1;
     }
-    auto decoded = vantrel::decodeSettingsText(*text);
+    auto decoded = vantrel::decodeSettingsText(*contents.bytes);
     if (!print(decoded.valueOr(Settings::defaults())))
         return 1;
     if (!decoded) {
@@ -90,17 +65,14 @@ int decodeDocument(const std::string& file)
 
 int showEffective(const std::filesystem::path& path)
 {
-    std::error_code code;
-    if (std::filesystem::exists(path, code)) {
-        // Checked here rather than through FileUserDefaults so that a broken
-        // file is reported precisely and never moved aside by this command.
-        std::string error;
-        auto text = readFile(path, error);
-        if (!text) {
-            std::cerr << "settings: cannot read " << path.string() << ": " << error << "\n";
+    // Checked here rather than through FileUserDefaults so that a broken
+    // file is reported precisely and never moved aside by this command.
+    if (const auto contents = vantrel::readRegularFile(path); !contents.missing) {
+        if (!contents.bytes) {
+            std::cerr << "settings: cannot read " << path.string() << ": " << contents.error << "\n";
             return 1;
         }
-        nlohmann::json document = nlohmann::json::parse(*text, nullptr, false);
+        nlohmann::json document = nlohmann::json::parse(*contents.bytes, nullptr, false);
         if (document.is_discarded()) {
             std::cerr << "settings: " << path.string() << " is not valid JSON\n";
             return 1;

@@ -1,10 +1,11 @@
 // Application names and identifiers from the freedesktop `.desktop` entries.
 #include "Platform/X11/DesktopEntries.h"
 
+#include "Runtime/FileRead.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace vantrel {
@@ -31,7 +32,7 @@ std::vector<std::filesystem::path> split(const char* value, const char* fallback
 }
 
 /// Entry files larger than this are not application entries we trust.
-constexpr std::uintmax_t maxEntryBytes = 256 * 1024;
+constexpr std::size_t maxEntryBytes = 256 * 1024;
 } // namespace
 
 std::vector<std::filesystem::path> DesktopEntries::defaultDataDirs()
@@ -97,17 +98,17 @@ DesktopEntries::DesktopEntries(const std::vector<std::filesystem::path>& dataDir
         for (auto it = std::filesystem::recursive_directory_iterator(applications, error);
              !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
             const auto& path = it->path();
-            if (path.extension() != ".desktop" || !it->is_regular_file(error) || it->file_size(error) > maxEntryBytes)
+            if (path.extension() != ".desktop")
                 continue;
             // The desktop file id: the relative path with '/' turned into '-'.
             auto relative = std::filesystem::relative(path, applications, error).replace_extension().string();
             std::replace(relative.begin(), relative.end(), '/', '-');
             if (byId_.count(lower(relative)))
                 continue;
-            std::ifstream file(path);
-            std::stringstream text;
-            text << file.rdbuf();
-            auto entry = parse(relative, text.str());
+            const auto text = readRegularFile(path, maxEntryBytes);
+            if (!text.bytes)
+                continue;
+            auto entry = parse(relative, *text.bytes);
             if (!entry)
                 continue;
             byId_.emplace(lower(relative), *entry);
