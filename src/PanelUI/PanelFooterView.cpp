@@ -33,7 +33,8 @@ void PanelFooterView::paintEvent(QPaintEvent*)
     painter.setFont(PanelStyle::monospacedFont(12));
     painter.setPen(colors_.secondaryLabel);
     const QFontMetrics metrics = painter.fontMetrics();
-    int summaryWidth = std::min(metrics.horizontalAdvance(summary_), width() - 2 * inset);
+    // Eliding measures a little wider than the advance; the slack keeps a fitting text whole.
+    int summaryWidth = std::min(metrics.horizontalAdvance(summary_) + 2, width() - 2 * inset);
     QRect summary(inset, 0, summaryWidth, height);
     painter.drawText(summary, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                      metrics.elidedText(summary_, Qt::ElideRight, summary.width()));

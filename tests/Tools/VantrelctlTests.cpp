@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -122,6 +124,35 @@ TEST(VantrelctlWindows, WatchingEndsCleanlyOnInterruptAndTermination)
         EXPECT_TRUE(WIFEXITED(*status)) << "killed by signal " << signal;
         EXPECT_EQ(WEXITSTATUS(*status), 0);
     }
+}
+
+TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsA600WidePng)
+{
+    auto help = vantrelctl("panel-shot --help");
+    ASSERT_EQ(help.status, 0) << help.output;
+    std::vector<std::string> stems;
+    std::istringstream lines(help.output);
+    for (std::string line; std::getline(lines, line);)
+        if (auto brace = line.find("-{light,dark}-{1.0,1.5}.png"); line.starts_with("  ") && brace != std::string::npos)
+            stems.push_back(line.substr(2, brace - 2));
+    ASSERT_GE(stems.size(), 3u) << help.output;
+
+    char pattern[] = "/tmp/vantrel-panel-shot-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    auto run = vantrelctl("panel-shot --out " + dir + "/out");
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const auto& stem : stems)
+        for (const char* variant : {"-light-1.0.png", "-dark-1.0.png", "-light-1.5.png", "-dark-1.5.png"}) {
+            std::ifstream file(dir + "/out/" + stem + variant, std::ios::binary);
+            ASSERT_TRUE(file) << stem << variant;
+            unsigned char header[24] = {};
+            file.read(reinterpret_cast<char*>(header), sizeof header);
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(header) + 1, 3), "PNG") << stem << variant;
+            const unsigned width = header[16] << 24 | header[17] << 16 | header[18] << 8 | header[19];
+            EXPECT_EQ(width, 600u) << stem << variant;
+        }
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
