@@ -6,6 +6,7 @@
 #include "PanelShot.h"
 #include "PanelUI/PanelIcons.h"
 #include "PanelUI/PanelStyle.h"
+#include "PanelUI/SearchPanel.h"
 #include "PanelUI/SwitcherPanel.h"
 
 #include <QApplication>
@@ -105,6 +106,7 @@ std::optional<QImage> sampleIcon(ProcessID pid)
 // The panels live while the command's application does.
 struct ShotPanels {
     std::unique_ptr<SwitcherPanel> switcher;
+    std::unique_ptr<SearchPanel> search;
 };
 
 ShotPanels& shotPanels()
@@ -119,6 +121,30 @@ SwitcherPanel& switcherPanel()
     if (!panel)
         panel = std::make_unique<SwitcherPanel>();
     return *panel;
+}
+
+SearchPanel& searchPanel()
+{
+    auto& panel = shotPanels().search;
+    if (!panel)
+        panel = std::make_unique<SearchPanel>();
+    return *panel;
+}
+
+QImage renderSearch(bool fast, const std::string& query, const std::vector<WindowInfo>& rows)
+{
+    SearchPanel& panel = searchPanel();
+    panel.applyStyle();
+    if (fast) {
+        panel.showFast(query, rows, std::nullopt);
+    } else {
+        panel.show(sampleWindows(), std::nullopt);
+        if (!query.empty())
+            panel.updateFast(query, rows);
+    }
+    QImage image = renderWidget(panel.window());
+    panel.hide();
+    return image;
 }
 
 QImage renderSwitcher(const std::vector<WindowInfo>& shown, const std::string& query,
@@ -154,6 +180,15 @@ const PanelShotRegistration switcherQuery{{"switcher-query", "the switcher panel
                                            [] { return renderSwitcher(sampleWindows(), "term", matching("term"), 0); }}};
 const PanelShotRegistration switcherEmpty{{"switcher-empty", "the switcher panel with a query nothing matches",
                                            [] { return renderSwitcher(sampleWindows(), "zzz", {}, 0); }}};
+
+const PanelShotRegistration search{{"search", "the search panel as the search chord opens it",
+                                    [] { return renderSearch(false, "", {}); }}};
+const PanelShotRegistration searchQuery{{"search-query", "the search panel after typing \"fire\"",
+                                         [] { return renderSearch(false, "fire", matching("fire")); }}};
+const PanelShotRegistration searchFast{{"search-fast", "the search panel in fast mode after \"te\"",
+                                        [] { return renderSearch(true, "te", matching("te")); }}};
+const PanelShotRegistration searchEmpty{{"search-empty", "the search panel when nothing matches",
+                                         [] { return renderSearch(false, "zzz", {}); }}};
 
 std::string scaleName(double scale)
 {

@@ -1,0 +1,315 @@
+// The type-to-find panel: a query field over the ranked windows, in normal (keyboard) and fast (fed) modes.
+#include "PanelUI/SearchPanel.h"
+
+#include "PanelUI/PanelChrome.h"
+#include "PanelUI/PanelDesktop.h"
+#include "PanelUI/PanelFooterView.h"
+#include "PanelUI/PanelMetrics.h"
+#include "PanelUI/SwitcherRows.h"
+#include "VantrelCore/SelectionWrap.h"
+
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace vantrel {
+
+/// The query field. It never has Qt focus (the panel never takes X focus),
+/// so it draws its own caret while the panel holds the keyboard.
+class PanelSearchField final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    bool showsCaret = false;
+    QColor caretColor;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QLineEdit::paintEvent(event);
+        if (!showsCaret)
+            return;
+        QPainter painter(this);
+        QRect caret = cursorRect();
+        painter.fillRect(QRect(caret.center().x(), caret.top() + 1, 2, caret.height() - 2), caretColor);
+    }
+};
+
+namespace {
+
+QString normalPlaceholder() { return QCoreApplication::translate("Panels", "Type to search windows…"); }
+QString fastPlaceholder() { return QCoreApplication::translate("Panels", "Type while holding the modifier…"); }
+
+QString fromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// The field's own editing keys, as Qt key codes.
+std::optional<Qt::Key> editingKey(std::uint16_t keyCode)
+{
+    namespace codes = PanelKeyCodes;
+    switch (keyCode) {
+    case codes::deleteKey:
+        return Qt::Key_Backspace;
+    case codes::forwardDelete:
+        return Qt::Key_Delete;
+    case codes::left:
+        return Qt::Key_Left;
+    case codes::right:
+        return Qt::Key_Right;
+    case codes::home:
+        return Qt::Key_Home;
+    case codes::end:
+        return Qt::Key_End;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+SearchPanel::SearchPanel() : window_(std::make_unique<QWidget>()), alive_(std::make_shared<SearchPanel*>(this))
+{
+    PanelChrome::configureWindow(*window_);
+    window_->setWindowTitle(QStringLiteral("Vantrel Search"));
+    window_->resize(PanelMetrics::panelWidth, 200);
+    auto* outer = new QVBoxLayout(window_.get());
+    outer->setContentsMargins(0, 0, 0, 0);
+    card_ = new PanelCard(window_.get());
+    outer->addWidget(card_);
+
+    field_ = new PanelSearchField(card_);
+    field_->setFrame(false);
+    field_->setFocusPolicy(Qt::NoFocus);
+    field_->setAttribute(Qt::WA_TranslucentBackground);
+    field_->setFixedHeight(PanelMetrics::fieldHeight);
+    field_->setFont(PanelStyle::font(20));
+    field_->setPlaceholderText(normalPlaceholder());
+    footer_ = new PanelFooterView(card_);
+    model_ = new SwitcherRowModel(card_);
+    model_->showsBadges = false;
+    delegate_ = new SwitcherRowDelegate(*model_, card_);
+    delegate_->showsReturnGlyph = false;
+    list_ = makeRowList(card_, model_, delegate_);
+    emptyLabel_ = new QLabel(QCoreApplication::translate("Panels", "No matching windows"), card_);
+    emptyLabel_->setFont(PanelStyle::font(14));
+    emptyLabel_->hide();
+
+    auto* layout = new QVBoxLayout(card_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addSpacing(PanelMetrics::fieldTop);
+    auto* fieldRow = new QHBoxLayout;
+    fieldRow->setContentsMargins(PanelMetrics::fieldInset, 0, PanelMetrics::fieldInset, 0);
+    fieldRow->addWidget(field_);
+    layout->addLayout(fieldRow);
+    layout->addSpacing(PanelMetrics::listInset);
+    auto* listArea = new QGridLayout;
+    listArea->setContentsMargins(PanelMetrics::listInset, 0, PanelMetrics::listInset, 0);
+    listArea->addWidget(list_, 0, 0);
+    listArea->addWidget(emptyLabel_, 0, 0, Qt::AlignCenter);
+    layout->addLayout(listArea, 1);
+    layout->addSpacing(PanelMetrics::listInset);
+    layout->addWidget(footer_);
+
+    QObject::connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, card_,
+                     [this](const QModelIndex& current) { selectedIndex_ = current.isValid() ? current.row() : 0; });
+    QObject::connect(list_, &QAbstractItemView::doubleClicked, card_, [this](const QModelIndex&) { commit(); });
+
+    panelDesktop().markPanel(*window_, true);
+    applyStyle();
+    warmUp();
+}
+
+SearchPanel::~SearchPanel() { keyboard_.release(); }
+
+void SearchPanel::warmUp()
+{
+    model_->setItems({warmUpRow()});
+    window_->move(-20000, -20000);
+    window_->show();
+    window_->repaint();
+    window_->hide();
+    model_->setItems({});
+}
+
+void SearchPanel::show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>& on)
+{
+    SignpostInterval signpost("show", "search");
+    field_->clear();
+    field_->setPlaceholderText(normalPlaceholder());
+    present(PanelScreens::chosen(on), items);
+    std::weak_ptr<SearchPanel*> weak = alive_;
+    keyboard_.take([weak](const PanelKey& key) {
+        if (auto self = weak.lock())
+            (*self)->handleKey(key);
+    });
+    field_->showsCaret = keyboard_.isHeld();
+    field_->update();
+}
+
+void SearchPanel::showFast(std::string_view query, const std::vector<WindowInfo>& items,
+                           const std::optional<ScreenIdentifier>& on)
+{
+    SignpostInterval signpost("show", "search");
+    keyboard_.release();
+    field_->showsCaret = false;
+    field_->setText(fromUtf8(query));
+    field_->setPlaceholderText(fastPlaceholder());
+    present(PanelScreens::chosen(on), items);
+}
+
+void SearchPanel::present(QScreen* screen, const std::vector<WindowInfo>& items)
+{
+    layOut(items, screen);
+    window_->show();
+    window_->raise();
+}
+
+void SearchPanel::update(const std::vector<WindowInfo>& items) { layOut(items, window_->screen()); }
+
+void SearchPanel::updateFast(std::string_view query, const std::vector<WindowInfo>& items)
+{
+    field_->setText(fromUtf8(query));
+    layOut(items, window_->screen());
+}
+
+void SearchPanel::layOut(const std::vector<WindowInfo>& items, QScreen* screen)
+{
+    model_->setItems(items);
+    int height = PanelMetrics::searchHeight(items.size(), PanelStyle::rowHeight(PanelStyle::textScale()));
+    if (screen) {
+        if (window_->screen() != screen)
+            window_->setScreen(screen);
+        window_->setGeometry(PanelMetrics::searchFrame(screen->availableGeometry(), height));
+    } else {
+        window_->resize(PanelMetrics::panelWidth, height);
+    }
+    emptyLabel_->setVisible(items.empty());
+    footer_->update(items.size(), 1, PanelMetrics::searchHints());
+    select(0);
+}
+
+void SearchPanel::select(std::ptrdiff_t index)
+{
+    const auto count = model_->items().size();
+    if (count == 0) {
+        selectedIndex_ = 0;
+        return;
+    }
+    selectedIndex_ = wrapSelection(index, count);
+    QModelIndex row = model_->index(static_cast<int>(selectedIndex_));
+    list_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+    list_->scrollTo(row);
+}
+
+void SearchPanel::hide()
+{
+    keyboard_.release();
+    field_->showsCaret = false;
+    window_->hide();
+}
+
+void SearchPanel::cancel()
+{
+    hide();
+    if (onCancel)
+        onCancel();
+}
+
+void SearchPanel::commit()
+{
+    const auto& rows = model_->items();
+    if (selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size()) {
+        WindowInfo chosen = rows[static_cast<std::size_t>(selectedIndex_)];
+        std::string text = query();
+        hide();
+        if (onCommit)
+            onCommit(chosen, text);
+        return;
+    }
+    cancel();
+}
+
+std::string SearchPanel::query() const { return field_->text().toStdString(); }
+
+bool SearchPanel::isVisible() const { return window_->isVisible(); }
+
+const std::vector<WindowInfo>& SearchPanel::items() const { return model_->items(); }
+
+QString SearchPanel::placeholder() const { return field_->placeholderText(); }
+
+bool SearchPanel::showsEmptyLabel() const { return !emptyLabel_->isHidden(); }
+
+std::optional<ScreenIdentifier> SearchPanel::screen() const
+{
+    if (!isVisible() || !window_->screen())
+        return std::nullopt;
+    return PanelScreens::identifier(*window_->screen());
+}
+
+void SearchPanel::applyStyle()
+{
+    card_->applyStyle();
+    const PanelColors& colors = card_->colors();
+    QPalette palette = field_->palette();
+    palette.setColor(QPalette::Text, colors.label);
+    palette.setColor(QPalette::PlaceholderText, colors.secondaryLabel);
+    palette.setColor(QPalette::Base, Qt::transparent);
+    palette.setColor(QPalette::Highlight, colors.accent);
+    field_->setPalette(palette);
+    field_->caretColor = colors.accent;
+    QPalette labelPalette = emptyLabel_->palette();
+    labelPalette.setColor(QPalette::WindowText, colors.secondaryLabel);
+    emptyLabel_->setPalette(labelPalette);
+    footer_->setColors(colors);
+    delegate_->applyStyle();
+    list_->reset();
+    list_->doItemsLayout();
+    if (!model_->items().empty())
+        select(selectedIndex_);
+}
+
+void SearchPanel::handleKey(const PanelKey& key)
+{
+    using namespace PanelKeyActions;
+    const auto& rows = model_->items();
+    const bool hasSelection = selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size();
+    PanelKeyAction action = searchKeyAction(key, hasSelection);
+    if (auto* move = std::get_if<Move>(&action))
+        moveSelection(move->delta);
+    else if (std::holds_alternative<Commit>(action))
+        commit();
+    else if (std::holds_alternative<Cancel>(action))
+        cancel();
+    else if (auto* item = std::get_if<Action>(&action)) {
+        if (onAction)
+            onAction(WindowInfo(rows[static_cast<std::size_t>(selectedIndex_)]), item->action);
+    } else if (std::holds_alternative<EditField>(action))
+        editField(key);
+}
+
+void SearchPanel::editField(const PanelKey& key)
+{
+    const QString before = field_->text();
+    if (auto qtKey = editingKey(key.keyCode)) {
+        Qt::KeyboardModifiers modifiers;
+        if (key.flags & KeyChord::shift)
+            modifiers |= Qt::ShiftModifier;
+        QKeyEvent event(QEvent::KeyPress, *qtKey, modifiers);
+        QCoreApplication::sendEvent(field_, &event);
+    } else if (!(key.flags & (KeyChord::command | KeyChord::control)) && !key.characters.empty() &&
+               std::ranges::none_of(key.characters, [](char c) {
+                   return static_cast<unsigned char>(c) < 32 || c == 127;
+               })) {
+        field_->insert(fromUtf8(key.characters));
+    }
+    field_->update();
+    if (field_->text() != before && onQueryChanged)
+        onQueryChanged(field_->text().toStdString());
+}
+
+} // namespace vantrel

@@ -1,0 +1,133 @@
+// The search panel offscreen: normal mode typing through the grab, fast mode fed by its owner, rows, commit and cancel.
+#include "PanelTestSupport.h"
+#include "PanelUI/PanelFooterView.h"
+#include "PanelUI/SearchPanel.h"
+
+#include <QListView>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using test::sampleWindows;
+
+class SearchPanelTest : public test::PanelTest {
+protected:
+    SearchPanelTest()
+    {
+        panel = std::make_unique<SearchPanel>();
+        panel->onCommit = [this](const WindowInfo& window, const std::string& query) {
+            events.push_back("commit " + std::to_string(window.id) + " " + query);
+        };
+        panel->onCancel = [this] { events.push_back("cancel"); };
+        panel->onQueryChanged = [this](const std::string& text) { events.push_back("query " + text); };
+        panel->onAction = [this](const WindowInfo& window, ItemAction action) {
+            events.push_back("action " + std::to_string(static_cast<int>(action)) + " " + std::to_string(window.id));
+        };
+    }
+    void press(std::uint16_t keyCode, std::uint64_t flags = 0) { input->keyDown(keyCode, flags); }
+
+    std::unique_ptr<SearchPanel> panel;
+    std::vector<std::string> events;
+};
+
+TEST_F(SearchPanelTest, NormalModeTypesIntoTheFieldThroughTheGrab)
+{
+    input->setLayout(SimulatedLayout::usInternational());
+    panel->show(sampleWindows(3), std::nullopt);
+    EXPECT_TRUE(panel->isKey());
+    EXPECT_EQ(panel->placeholder(), "Type to search windows…");
+    press(keyA);
+    press(39); // dead acute
+    press(14); // e
+    press(keyDelete);
+    press(keyX, command);
+    EXPECT_EQ(events, (std::vector<std::string>{"query a", "query aé", "query a"}))
+        << "a dead key composes; command letters are no text";
+    EXPECT_EQ(panel->query(), "a");
+    EXPECT_TRUE(input->delivered.empty());
+
+    panel->show(sampleWindows(3), std::nullopt);
+    EXPECT_EQ(panel->query(), "") << "show clears the field";
+}
+
+TEST_F(SearchPanelTest, TabsAndArrowsWrapAndEveryUpdateSelectsTheBestMatch)
+{
+    panel->show(sampleWindows(3), std::nullopt);
+    press(keyTab, shift);
+    EXPECT_EQ(panel->selectedIndex(), 2);
+    press(keyTab);
+    EXPECT_EQ(panel->selectedIndex(), 0);
+    press(keyUp);
+    press(keyUp);
+    EXPECT_EQ(panel->selectedIndex(), 1);
+    panel->update(sampleWindows(4));
+    EXPECT_EQ(panel->selectedIndex(), 0);
+    EXPECT_TRUE(panel->list().selectionModel()->isRowSelected(0, {}));
+}
+
+TEST_F(SearchPanelTest, ReturnCommitsWithTheQueryAndWithoutRowsCancels)
+{
+    panel->show(sampleWindows(3), std::nullopt);
+    press(keyA);
+    press(keyDown);
+    press(keyReturn);
+    EXPECT_EQ(events.back(), "commit 2 a");
+    EXPECT_FALSE(panel->isVisible());
+
+    panel->show({}, std::nullopt);
+    EXPECT_EQ(panel->window().height(), 32 + 98);
+    EXPECT_TRUE(panel->showsEmptyLabel());
+    EXPECT_EQ(panel->footer().summary(), "0 windows");
+    press(keyReturn);
+    EXPECT_EQ(events.back(), "cancel");
+
+    panel->show(sampleWindows(30), std::nullopt);
+    EXPECT_EQ(panel->window().height(), 482);
+    EXPECT_FALSE(panel->showsEmptyLabel());
+    EXPECT_EQ(panel->footer().summary(), "30 windows") << "never a desktops part";
+}
+
+TEST_F(SearchPanelTest, EscapeClosesEvenWithText)
+{
+    panel->show(sampleWindows(2), std::nullopt);
+    press(keyA);
+    press(keyEscape);
+    EXPECT_EQ(events.back(), "cancel");
+    EXPECT_FALSE(panel->isVisible());
+    press(keyA);
+    EXPECT_EQ(input->delivered.size(), 1u) << "the grab ended with the panel";
+}
+
+TEST_F(SearchPanelTest, ItemActionsTakeCommandAlone)
+{
+    panel->show(sampleWindows(2), std::nullopt);
+    press(keyDown);
+    press(keyQ, command);
+    press(keyW, command | option);
+    press(keyH, command | shift);
+    EXPECT_EQ(events, (std::vector<std::string>{"action 1 2"}));
+    EXPECT_EQ(panel->query(), "");
+}
+
+TEST_F(SearchPanelTest, FastModeShowsTheOwnersQueryAndNeverTakesTheKeyboard)
+{
+    panel->showFast("", sampleWindows(3), std::nullopt);
+    EXPECT_FALSE(panel->isKey());
+    EXPECT_EQ(panel->placeholder(), "Type while holding the modifier…");
+    press(keyA);
+    EXPECT_EQ(input->delivered.size(), 1u);
+    EXPECT_TRUE(events.empty());
+
+    panel->updateFast("fi", sampleWindows(2));
+    EXPECT_EQ(panel->query(), "fi");
+    EXPECT_EQ(panel->items().size(), 2u);
+    panel->moveSelection(1);
+    panel->commit();
+    EXPECT_EQ(events, (std::vector<std::string>{"commit 2 fi"}));
+}
+
+} // namespace
+} // namespace vantrel
