@@ -1,7 +1,9 @@
 // The main run loop: where every stateful object of the application lives.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -11,6 +13,18 @@ namespace vantrel {
 /// and only moves when a test advances it.
 using Duration = std::chrono::nanoseconds;
 using TimePoint = std::chrono::time_point<std::chrono::steady_clock, Duration>;
+
+/// The longest delay a setting may ask for. A setting holds any 64-bit count
+/// of milliseconds, and most of those overflow a Duration.
+inline constexpr Duration longestSettingDelay = std::chrono::hours(24);
+
+/// A delay in milliseconds from a setting as a Duration: 0 when negative, at
+/// most `longestSettingDelay`.
+constexpr Duration settingDelay(std::int64_t milliseconds)
+{
+    constexpr auto longest = std::chrono::duration_cast<std::chrono::milliseconds>(longestSettingDelay).count();
+    return std::chrono::milliseconds(std::clamp<std::int64_t>(milliseconds, 0, longest));
+}
 
 /// A scheduled timer. The run loop keeps it alive until it fires for the last
 /// time or is invalidated; dropping the handle does not cancel it.

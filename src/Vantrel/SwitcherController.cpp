@@ -142,15 +142,15 @@ void SwitcherController::activate(const SwitcherConfig& config)
     fresh.items = std::move(list);
     std::uint64_t serial = ++sessionSerial_;
 
-    const std::int64_t delayMilliseconds = settingsStore_.settings().showDelayMilliseconds;
-    if (delayMilliseconds <= 0) {
+    const Duration delay = settingDelay(settingsStore_.settings().showDelayMilliseconds);
+    if (delay <= Duration::zero()) {
         session_ = std::move(fresh);
         showPanel(*session_);
         return;
     }
 
     std::weak_ptr<SwitcherController*> weak = alive_;
-    fresh.showTimer = runLoop_.schedule(std::chrono::milliseconds(delayMilliseconds), [weak, serial, id = config.id] {
+    fresh.showTimer = runLoop_.schedule(delay, [weak, serial, id = config.id] {
         auto self = weak.lock();
         if (!self)
             return;

@@ -1,8 +1,10 @@
 // Decoding and encoding the settings document.
 #include "VantrelCore/SettingsJSON.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <set>
 #include <utility>
 
 namespace vantrel {
@@ -205,6 +207,40 @@ Rules decodeRules(const Json& value, const std::string& path)
     return rules;
 }
 
+// Every switcher keeps its id unless that is empty or an earlier switcher's:
+// then it gets the first free one of "ID-2", "ID-3"... ("switcher" standing
+// for an empty id, used as it is when free). Sessions and hot keys are
+// told apart by id, so two switchers must never share one.
+void makeSwitcherIDsUnique(std::vector<SwitcherConfig>& switchers)
+{
+    std::set<std::string, std::less<>> stored, given;
+    for (const SwitcherConfig& config : switchers)
+        stored.insert(config.id);
+    auto taken = [&](const std::string& id) { return given.contains(id) || stored.contains(id); };
+    for (SwitcherConfig& config : switchers) {
+        if (config.id.empty() || given.contains(config.id)) {
+            const std::string base = config.id.empty() ? "switcher" : config.id;
+            std::string id = base;
+            for (int n = 2; taken(id); ++n)
+                id = base + "-" + std::to_string(n);
+            config.id = std::move(id);
+        }
+        given.insert(config.id);
+    }
+}
+
+// Values no panel or timer can use become ones they can. The document
+// itself is left as it is; a later save writes the values used.
+void makeSafe(Settings& settings)
+{
+    makeSwitcherIDsUnique(settings.switchers);
+    // Any delay of 0 or less shows at once; 0 says so plainly.
+    settings.showDelayMilliseconds = std::max<std::int64_t>(settings.showDelayMilliseconds, 0);
+    // A scale of nothing or less has no nearest sensible size: the default.
+    if (settings.textScale <= 0)
+        settings.textScale = Settings::defaults().textScale;
+}
+
 // A top-level key: absent or null keeps the default already in `field`.
 template <class T, class Decode>
 void decodeField(const Json& document, std::string_view key, T& field, Decode decode)
@@ -237,6 +273,7 @@ Settings decodeDocument(const Json& document)
     decodeField(document, "rules", settings.rules, decodeRules);
     decodeField(document, "appearance", settings.appearance, decodeEnum<AppearanceMode>);
     decodeField(document, "textScale", settings.textScale, decodeDouble);
+    makeSafe(settings);
     return settings;
 }
 

@@ -30,7 +30,10 @@ struct DecodeError {
 /// except that a null "searchChord" means no search chord. A value of the
 /// wrong type, an unknown enumeration name, an out-of-range number, a float
 /// where an integer belongs or a malformed nested record fails the whole
-/// decode. Unknown keys are ignored.
+/// decode. Unknown keys are ignored. Values that parse but make no sense are
+/// made safe: a negative show delay reads as 0, a text scale of 0 or less as
+/// the default 1.0, and a switcher whose id is empty or repeats an earlier
+/// one's gets a free id ("ID-2", "ID-3"..., "switcher" for an empty one).
 Expected<Settings, DecodeError> decodeSettings(const nlohmann::json& document);
 
 /// Parses UTF-8 JSON text, then decodes it as above.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -168,6 +169,20 @@ TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPressWithTheStoresSpaces)
     }
     EXPECT_EQ(panel.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(panel.spaceNumbers.size(), 3u);
+}
+
+TEST_F(SwitcherTest, AnyDelayTheSettingsHoldWaitsAtMostADay)
+{
+    windows();
+    for (std::int64_t delay : {std::int64_t{9'200'000'000'000}, std::numeric_limits<std::int64_t>::max()}) {
+        settingsStore.update([&](Settings& settings) { settings.showDelayMilliseconds = delay; });
+        tab();
+        loop.advance(longestSettingDelay - 1ms);
+        EXPECT_TRUE(panel.calls.empty()) << delay;
+        loop.advance(1ms);
+        EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"}) << delay;
+        reset();
+    }
 }
 
 TEST_F(SwitcherTest, AnEmptyListOpensNothingThenFlagsQueriesAndStoreChangesDoNothingAndASingleWindowOpensSelected)

@@ -212,10 +212,10 @@ TEST(SettingsDecode, IntegersMustBeIntegralAndInRange)
     }
     EXPECT_EQ(decodeFail({{"showDelayMilliseconds", 9223372036854775808u}}).path, "showDelayMilliseconds");
 
-    // No clamping beyond the type: negative delays and lengths are kept.
-    // An integer is a fine double.
-    EXPECT_EQ(decodeOK({{"showDelayMilliseconds", -5}, {"learnedShortcutMaxLength", -1}, {"textScale", 3}}),
-              (Settings{.showDelayMilliseconds = -5, .learnedShortcutMaxLength = -1, .rules = {}, .textScale = 3.0}));
+    // An integer is a fine double; a huge delay is kept (it is clamped where
+    // it becomes a duration), and so is a negative length.
+    EXPECT_EQ(decodeOK({{"showDelayMilliseconds", 9200000000000}, {"learnedShortcutMaxLength", -1}, {"textScale", 3}}),
+              (Settings{.showDelayMilliseconds = 9200000000000, .learnedShortcutMaxLength = -1, .rules = {}, .textScale = 3.0}));
     // Beyond a double: a failure value, never an exception or infinity.
     for (const char* text : {R"({"textScale": 1e999})", R"({"textScale": -1e999})", R"({"showDelayMilliseconds": 1e400})"}) {
         auto result = decodeSettingsText(text);
@@ -223,6 +223,27 @@ TEST(SettingsDecode, IntegersMustBeIntegralAndInRange)
         EXPECT_TRUE(result.error().message().starts_with("not valid JSON: ")) << result.error().message();
     }
     EXPECT_EQ(decodeFail({{"textScale", INFINITY}}).path, "textScale");
+}
+
+TEST(SettingsDecode, ValuesThatMakeNoSenseDecodeToSafeOnes)
+{
+    for (double scale : {0.0, -0.0, -2.0})
+        EXPECT_EQ(decodeOK({{"textScale", scale}, {"showDelayMilliseconds", -5}}),
+                  (Settings{.showDelayMilliseconds = 0, .rules = {}, .textScale = 1.0}))
+            << scale;
+
+    auto withID = [](Json id) {
+        Json switcher = switcherJson();
+        switcher["id"] = std::move(id);
+        return switcher;
+    };
+    // Kept ids stay; an empty or repeated one gets the first id free in
+    // the whole list, so a later switcher keeps its own.
+    const Settings settings = decodeOK({{"switchers", {withID("a"), withID("a"), withID(""), withID("a-2"), withID(""),
+                                                       withID("switcher-3")}}});
+    std::vector<std::string> ids;
+    std::ranges::transform(settings.switchers, std::back_inserter(ids), &SwitcherConfig::id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"a", "a-3", "switcher", "a-2", "switcher-2", "switcher-3"}));
 }
 
 TEST(SettingsDecode, NestedRecordsHaveNoDefaults)
@@ -292,7 +313,7 @@ TEST(SettingsEncode, RoundTripsEveryField)
     const Settings s{
         .switchers = {SwitcherConfig::controlOptionTab(),
                       {"mine", "Mine ✓", {12, 0x1E0000}, std::nullopt, SwitcherScope::activeApp, false}},
-        .showDelayMilliseconds = -20, .minimizedWindows = WindowFilter::hide, .hiddenApps = WindowFilter::show,
+        .showDelayMilliseconds = 20, .minimizedWindows = WindowFilter::hide, .hiddenApps = WindowFilter::show,
         .searchChord = KeyChord{4294967295u, 18446744073709551615u}, .learnedShortcutMaxLength = 0, .allowOneMismatch = true,
         .fastSearchModifier = FastSearchModifier::rightOption, .spacesFilter = SpacesFilter::visibleAndFullscreen,
         .panelDisplayMode = PanelDisplayMode::allDisplays,
