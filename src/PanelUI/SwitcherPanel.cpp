@@ -203,6 +203,10 @@ void SwitcherPanel::setVisibleSpaceIDs(const std::set<SpaceID>& visibleSpaceIDs)
 
 const std::vector<WindowInfo>& SwitcherPanel::items() const { return model_->items(); }
 
+const std::map<SpaceID, int>& SwitcherPanel::spaceNumbers() const { return model_->spaceNumbers(); }
+
+const std::set<SpaceID>& SwitcherPanel::visibleSpaceIDs() const { return model_->visibleSpaceIDs(); }
+
 void SwitcherPanel::commit()
 {
     const auto& rows = model_->items();

@@ -61,6 +61,8 @@ public:
     const std::string& query() const { return query_; }
     /// Whether the panel holds the keyboard grab ("is key").
     bool isKey() const { return keyboard_.isHeld(); }
+    const std::map<SpaceID, int>& spaceNumbers() const;
+    const std::set<SpaceID>& visibleSpaceIDs() const;
     /// Marked transient (not when `VANTREL_NO_TRANSIENT` is "1").
     bool isTransient() const { return transient_; }
 

@@ -6,6 +6,8 @@
 #include "VantrelCore/WindowInfo.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -24,7 +26,18 @@ inline QApplication& offscreenApp()
     static char name[] = "test_panelui";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Three displays side by side, so that mirrors have somewhere to go.
+        static const QByteArray config = [] {
+            QByteArray path = QDir::temp().filePath(QStringLiteral("vantrel-panel-screens-%1.json").arg(QCoreApplication::applicationPid())).toUtf8();
+            QFile file(QString::fromUtf8(path));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(R"({"screens": [
+                    {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+                    {"name": "middle", "x": 1280, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+                    {"name": "right", "x": 3200, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+            return path;
+        }();
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
         // The offscreen platform says so whenever it cannot raise or mask.
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
             if (!message.startsWith(QLatin1String("This plugin does not support")))
