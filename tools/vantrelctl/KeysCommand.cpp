@@ -7,6 +7,7 @@
 #include "InputEngine/HotKey.h"
 #include "InputEngine/ModifierWatcher.h"
 #include "Platform/X11/X11Input.h"
+#include "Platform/X11/X11KeyCodes.h"
 #include "Runtime/QtRunLoop.h"
 #include "VantrelCore/KeyChord.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <iostream>
@@ -80,6 +82,19 @@ int runKeys(Args arguments)
     if (!backend) {
         std::cerr << "vantrelctl keys: the X server's keyboard extension is unusable\n";
         return 1;
+    }
+    // A chord given twice, or one naming no key, is a mistake in the
+    // arguments: only another program's grab is a refusal.
+    std::vector<vantrel::HotKey::Chord> wanted;
+    for (const KeyChord& chord : chords) {
+        auto key = vantrel::HotKey::Chord::from(chord, backend->keyboardType());
+        key.modifiers &= KeyChord::modifierMask;
+        const std::string given = std::to_string(chord.keyCode) + ":" + std::to_string(chord.modifiers);
+        if (!vantrel::X11KeyCodes::xKeyCodeFromCarbon(key.keyCode))
+            throw std::invalid_argument("--chord " + given + ": no key has code " + std::to_string(chord.keyCode));
+        if (std::ranges::find(wanted, key) != wanted.end())
+            throw std::invalid_argument("--chord " + given + ": the chord is given twice");
+        wanted.push_back(key);
     }
     vantrel::setCurrentInputBackend(backend);
 
@@ -159,11 +174,13 @@ const Registration registration{Command{
     "shift 131072, control 262144, option 524288, command 1048576) as a hot key and\n"
     "prints one JSON line per event until N seconds have passed (default 10):\n"
     "  {\"event\": \"hotkey\", \"keyCode\": K, \"modifiers\": M, \"phase\": \"press\"|\"release\"}\n"
-    "  {\"event\": \"refused\", \"keyCode\": K, \"modifiers\": M}   (the chord is held elsewhere)\n"
+    "  {\"event\": \"refused\", \"keyCode\": K, \"modifiers\": M}   (another program holds the chord)\n"
     "  {\"event\": \"flags\", \"flags\": F}                          (every modifier change)\n"
     "With --grab it holds the keyboard, stops at Escape, and prints every key down:\n"
     "  {\"event\": \"key\", \"keyCode\": K, \"flags\": F, \"text\": \"a\"}  (text null when none)\n"
-    "A line {\"event\": \"ready\"} follows the registrations.\n",
+    "A line {\"event\": \"ready\"} follows the registrations. A chord given twice (the\n"
+    "modifiers other than these four do not count) or a key code that names no key\n"
+    "is invalid input: an error, exit status 2, and nothing is registered.\n",
     runKeys,
 }};
 
