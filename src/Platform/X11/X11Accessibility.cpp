@@ -1,6 +1,7 @@
 // The accessibility interface on X11: applications are pids owning managed
 // windows, their windows are the window manager's clients.
 #include "Platform/X11/X11Accessibility.h"
+#include "Platform/X11/X11Probe.h"
 
 #include <algorithm>
 #include <atomic>
@@ -189,8 +190,7 @@ bool X11Accessibility::isProcessTrusted()
 {
     if (!desktop_->isOpen())
         return false;
-    auto root = readRootState(desktop_->connection());
-    return root && root->supportingWM != 0;
+    return supportsSwitching(desktop_->connection());
 }
 
 bool X11Accessibility::isProcessTrustedWithOptions(bool)

@@ -2,7 +2,10 @@
 #include "Platform/X11/X11Probe.h"
 
 #include "Platform/X11/X11Clients.h"
+#include "Platform/X11/X11Properties.h"
 #include "Runtime/ManualRunLoop.h"
+
+#include <algorithm>
 
 namespace vantrel {
 
@@ -19,6 +22,32 @@ std::optional<std::string> probeWindowManager(const std::string& display)
     if (!state || !state->supportingWM || !state->currentDesktop || state->numberOfDesktops == 0)
         return std::nullopt;
     return state->windowManagerName;
+}
+
+bool supportsSwitching(X11Connection& connection)
+{
+    auto state = readRootState(connection);
+    if (!state || !state->supportingWM)
+        return false;
+    // EWMH: "_NET_SUPPORTED ... MUST be set by the Window Manager to indicate
+    // which hints it supports". 1024 atoms is far more than any manager lists.
+    auto* c = connection.raw();
+    auto cookie = requestProperty(c, connection.root(), connection.atom("_NET_SUPPORTED"), 4 * 1024);
+    connection.noteRoundTrip();
+    auto reply = takeProperty(c, cookie);
+    auto supported = cardinals(reply.get(), {XCB_ATOM_ATOM});
+    if (!supported)
+        return false;
+    auto lists = [&](std::string_view name) { return std::ranges::count(*supported, connection.atom(name)) > 0; };
+    return lists("_NET_CLIENT_LIST") && lists("_NET_ACTIVE_WINDOW");
+}
+
+bool displayAnswers(const std::string& display)
+{
+    xcb_connection_t* c = xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr);
+    const bool answers = xcb_connection_has_error(c) == 0;
+    xcb_disconnect(c);
+    return answers;
 }
 
 } // namespace vantrel

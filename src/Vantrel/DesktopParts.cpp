@@ -1,0 +1,217 @@
+// The application's real pieces: the factory and environment `main` hands the delegate.
+#include "Vantrel/DesktopParts.h"
+
+#include "Commerce/Updater.h"
+#include "InputEngine/SecureInput.h"
+#include "SystemBridge/AXBridge.h"
+#include "SystemBridge/Backends.h"
+#include "SystemBridge/SymbolicHotKeys.h"
+#include "Vantrel/OnboardingWindow.h"
+#include "Vantrel/TrayIcon.h"
+#include "WindowTracker/AXWindowTracker.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+
+namespace vantrel {
+
+namespace {
+
+class UpdaterDialog final : public UpdaterService {
+public:
+    explicit UpdaterDialog(std::string version) : updater_(std::move(version)) {}
+    void checkForUpdates() override { updater_.checkForUpdates(); }
+
+private:
+    Updater updater_;
+};
+
+// Until the panels, the controllers and the settings window are part of the
+// build, switching does nothing and says so once.
+class PendingPanels final : public AppPanels {
+public:
+    SwitcherPanelInterface& switcher() override { return switcher_; }
+    SearchPanelInterface& search() override { return search_; }
+    void applyStyle(AppearanceMode, double) override {}
+
+private:
+    struct Switcher final : SwitcherPanelInterface {
+        void show(const std::vector<WindowInfo>&, std::ptrdiff_t, const std::optional<ScreenIdentifier>&, bool) override {}
+        void update(const std::vector<WindowInfo>&) override {}
+        void select(std::ptrdiff_t) override {}
+        void setQuery(std::string_view) override {}
+        void hide() override {}
+        bool isVisible() const override { return false; }
+        std::optional<ScreenIdentifier> screen() const override { return std::nullopt; }
+        void setSpaceNumbers(const std::map<SpaceID, int>&) override {}
+        void setVisibleSpaceIDs(const std::set<SpaceID>&) override {}
+    } switcher_;
+    struct Search final : SearchPanelInterface {
+        void show(const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override {}
+        void showFast(std::string_view, const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override {}
+        void update(const std::vector<WindowInfo>&) override {}
+        void updateFast(std::string_view, const std::vector<WindowInfo>&) override {}
+        void select(std::ptrdiff_t) override {}
+        void hide() override {}
+        void cancel() override {}
+        std::string query() const override { return {}; }
+        bool isVisible() const override { return false; }
+    } search_;
+};
+
+class PendingSwitcher final : public SwitcherService {
+public:
+    void start() override { Logger("app").notice("this build has no switcher controller yet; no chord is registered"); }
+    void stop() override {}
+    void applySettings() override {}
+    void pauseHotKeys() override {}
+    void storeChanged() override {}
+    void focus(const WindowInfo&) override {}
+    void perform(ItemAction, const WindowInfo&) override {}
+};
+
+class PendingSearch final : public SearchService {
+public:
+    void start() override {}
+    void stop() override {}
+    void pause() override {}
+    void applySettings() override {}
+    void queryChanged(const std::string&) override {}
+    void retryFastSearchIfNeeded() override {}
+};
+
+class PendingSettingsWindow final : public QWidget, public PresentedWindow {
+public:
+    PendingSettingsWindow()
+    {
+        setWindowTitle("Vantrel Settings");
+        resize(660, 430);
+        auto* layout = new QVBoxLayout(this);
+        auto* label = new QLabel("This build has no settings window yet. Settings are kept in "
+                                 "$XDG_CONFIG_HOME/vantrel/defaults.json.",
+                                 this);
+        label->setWordWrap(true);
+        layout->addWidget(label);
+    }
+    void present() override
+    {
+        show();
+        raise();
+        activateWindow();
+    }
+};
+
+} // namespace
+
+DesktopFactory::DesktopFactory(RunLoop& runLoop, std::string version, std::function<void()> openHelp)
+    : runLoop_(runLoop), version_(std::move(version)), openHelp_(std::move(openHelp))
+{
+}
+
+std::unique_ptr<UpdaterService> DesktopFactory::makeUpdater() { return std::make_unique<UpdaterDialog>(version_); }
+
+std::unique_ptr<TrayService> DesktopFactory::makeTray() { return TrayIcon::make(); }
+
+std::unique_ptr<WindowStore> DesktopFactory::makeStore()
+{
+    return std::make_unique<WindowStore>(std::make_unique<AXWindowTracker>(runLoop_));
+}
+
+std::unique_ptr<AppPanels> DesktopFactory::makePanels() { return std::make_unique<PendingPanels>(); }
+
+std::unique_ptr<SwitcherService> DesktopFactory::makeSwitcher(WindowStore&, AppPanels&, SettingsStore&)
+{
+    return std::make_unique<PendingSwitcher>();
+}
+
+std::unique_ptr<SearchService> DesktopFactory::makeSearch(WindowStore&, AppPanels&, SettingsStore&,
+                                                          std::function<void(const WindowInfo&)>,
+                                                          std::function<void(ItemAction, const WindowInfo&)>)
+{
+    return std::make_unique<PendingSearch>();
+}
+
+std::unique_ptr<OnboardingService> DesktopFactory::makeOnboarding()
+{
+    return std::make_unique<OnboardingWindow>(runLoop_, [] { return AXBridge::isTrusted(); }, openHelp_);
+}
+
+std::unique_ptr<PresentedWindow> DesktopFactory::makeSettingsWindow(SettingsStore&, WindowStore*)
+{
+    return std::make_unique<PendingSettingsWindow>();
+}
+
+DesktopAppEnvironment::DesktopAppEnvironment() : desktopPalette_(QApplication::palette()) {}
+
+void DesktopAppEnvironment::installHotKeyGuard() { SymbolicHotKeyGuard::install(); }
+
+bool DesktopAppEnvironment::reassertAtLaunch() { return SymbolicHotKeyGuard::reassertAtLaunch(); }
+
+void DesktopAppEnvironment::restoreSystemHotKeys() { SymbolicHotKeys::restore(); }
+
+bool DesktopAppEnvironment::isDesktopReady() { return AXBridge::isTrusted(); }
+
+std::optional<std::string> DesktopAppEnvironment::variable(std::string_view name)
+{
+    if (const char* value = std::getenv(std::string(name).c_str()))
+        return std::string(value);
+    return std::nullopt;
+}
+
+bool DesktopAppEnvironment::secureInputEnabled() { return SecureInput::isEnabled(); }
+
+std::optional<std::int32_t> DesktopAppEnvironment::secureInputCulprit() { return SecureInput::culpritPID(); }
+
+std::optional<std::string> DesktopAppEnvironment::applicationName(std::int32_t pid)
+{
+    auto workspace = SystemBridge::installed().workspace;
+    auto application = workspace ? workspace->runningApplication(pid) : std::nullopt;
+    return application ? application->localizedName : std::nullopt;
+}
+
+void DesktopAppEnvironment::terminateApplication(std::int32_t pid)
+{
+    if (auto workspace = SystemBridge::installed().workspace)
+        workspace->terminate(pid);
+}
+
+void DesktopAppEnvironment::applyAppearance(AppearanceMode appearance)
+{
+    switch (appearance) {
+    case AppearanceMode::system:
+        QApplication::setPalette(desktopPalette_);
+        break;
+    case AppearanceMode::light:
+        QApplication::setPalette(QApplication::style()->standardPalette());
+        break;
+    case AppearanceMode::dark: {
+        QPalette dark;
+        const QColor window(0x2d, 0x2d, 0x30), base(0x1e, 0x1e, 0x20), text(0xf0, 0xf0, 0xf0);
+        dark.setColor(QPalette::Window, window);
+        dark.setColor(QPalette::WindowText, text);
+        dark.setColor(QPalette::Base, base);
+        dark.setColor(QPalette::AlternateBase, window);
+        dark.setColor(QPalette::Text, text);
+        dark.setColor(QPalette::Button, window);
+        dark.setColor(QPalette::ButtonText, text);
+        dark.setColor(QPalette::ToolTipBase, base);
+        dark.setColor(QPalette::ToolTipText, text);
+        dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9e));
+        dark.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xd6));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+        dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+        dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+        QApplication::setPalette(dark);
+        break;
+    }
+    }
+}
+
+void DesktopAppEnvironment::requestQuit() { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); }
+
+} // namespace vantrel

@@ -1,0 +1,33 @@
+// The tray icon and its menu on the desktop's system tray.
+#pragma once
+
+#include "Vantrel/AppParts.h"
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+namespace vantrel {
+
+/// A QSystemTrayIcon whose context menu mirrors the rows it is given.
+class TrayIcon final : public TrayService {
+public:
+    /// Null when the desktop has no system tray.
+    static std::unique_ptr<TrayIcon> make();
+    TrayIcon();
+    ~TrayIcon() override;
+
+    void setMenu(const std::vector<MenuItem>& items) override;
+    void setWarning(bool warning) override;
+
+    QMenu& menu() { return menu_; }
+    bool isWarning() const { return warning_; }
+
+private:
+    QMenu menu_;
+    QSystemTrayIcon icon_;
+    bool warning_ = false;
+};
+
+} // namespace vantrel
