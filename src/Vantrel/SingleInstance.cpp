@@ -100,7 +100,9 @@ bool sendToRunningInstance(const std::filesystem::path& path, InstanceRequest re
 bool InstanceServer::listen(const std::filesystem::path& path, std::string* error)
 {
     path_ = path;
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: with them Qt binds elsewhere and renames the socket
+    // over the path, which would steal it from a running instance. The
+    // folder is the user's own (0700) either way.
     const QString name = QString::fromStdString(path.string());
     if (!server_.listen(name)) {
         if (server_.serverError() != QAbstractSocket::AddressInUseError) {

@@ -1,0 +1,470 @@
+// The application delegate on virtual time with recording pieces: launch and quit order, onboarding, the tray menu.
+#include "Vantrel/AppDelegate.h"
+#include "Vantrel/OnboardingWindow.h"
+
+#include "QtTestApplication.h"
+#include "Support/FakePanels.h"
+#include "Support/FakeWindowTracking.h"
+#include "Runtime/Log.h"
+#include "Runtime/ManualRunLoop.h"
+#include "Runtime/UserDefaults.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <map>
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+
+namespace vantrel {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+/// Every piece writes what it was asked into one shared log.
+struct Recorder {
+    Calls calls;
+    void operator()(std::string call) { calls.push_back(std::move(call)); }
+    /// The calls since the last `take`.
+    Calls take() { return std::exchange(calls, {}); }
+};
+
+class RecordingSwitcher final : public SwitcherService {
+public:
+    explicit RecordingSwitcher(Recorder& log) : log_(log) {}
+    void start() override { log_("switcher.start"); }
+    void stop() override { log_("switcher.stop"); }
+    void applySettings() override { log_("switcher.applySettings"); }
+    void pauseHotKeys() override { log_("switcher.pauseHotKeys"); }
+    void storeChanged() override { log_("switcher.storeChanged"); }
+    void focus(const WindowInfo& window) override { log_("switcher.focus " + std::to_string(window.id)); }
+    void perform(ItemAction, const WindowInfo& window) override { log_("switcher.perform " + std::to_string(window.id)); }
+
+private:
+    Recorder& log_;
+};
+
+class RecordingSearch final : public SearchService {
+public:
+    explicit RecordingSearch(Recorder& log) : log_(log) {}
+    void start() override { log_("search.start"); }
+    void stop() override { log_("search.stop"); }
+    void pause() override { log_("search.pause"); }
+    void applySettings() override { log_("search.applySettings"); }
+    void queryChanged(const std::string& query) override { log_("search.queryChanged " + query); }
+    void retryFastSearchIfNeeded() override { log_("search.retryFastSearch"); }
+
+private:
+    Recorder& log_;
+};
+
+class FakeSearchPanel final : public SearchPanelInterface {
+public:
+    void show(const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override { visible = true; }
+    void showFast(std::string_view, const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override {}
+    void update(const std::vector<WindowInfo>&) override {}
+    void updateFast(std::string_view, const std::vector<WindowInfo>&) override {}
+    void select(std::ptrdiff_t) override {}
+    void hide() override { visible = false; }
+    void cancel() override { visible = false; }
+    std::string query() const override { return text; }
+    bool isVisible() const override { return visible; }
+    bool visible = false;
+    std::string text;
+};
+
+class RecordingPanels final : public AppPanels {
+public:
+    explicit RecordingPanels(Recorder& log) : log_(log) {}
+    SwitcherPanelInterface& switcher() override { return switcherPanel; }
+    SearchPanelInterface& search() override { return searchPanel; }
+    void applyStyle(AppearanceMode appearance, double textScale) override
+    {
+        log_("panels.style " + std::string(rawValue(appearance)) + " " + std::to_string(textScale).substr(0, 4));
+    }
+    testing::FakeSwitcherPanel switcherPanel;
+    FakeSearchPanel searchPanel;
+
+private:
+    Recorder& log_;
+};
+
+class RecordingTray final : public TrayService {
+public:
+    RecordingTray(Recorder& log, std::vector<MenuItem>& menu, bool& warning) : log_(log), menu_(menu), warning_(warning) {}
+    void setMenu(const std::vector<MenuItem>& items) override
+    {
+        log_("tray.menu");
+        menu_ = items;
+    }
+    void setWarning(bool warning) override
+    {
+        log_(warning ? "tray.icon warning" : "tray.icon normal");
+        warning_ = warning;
+    }
+
+private:
+    Recorder& log_;
+    std::vector<MenuItem>& menu_;
+    bool& warning_;
+};
+
+class RecordingWindow final : public PresentedWindow {
+public:
+    RecordingWindow(Recorder& log, std::string name) : log_(log), name_(std::move(name)) {}
+    void present() override { log_(name_ + ".present"); }
+
+private:
+    Recorder& log_;
+    std::string name_;
+};
+
+class RecordingUpdater final : public UpdaterService {
+public:
+    explicit RecordingUpdater(Recorder& log) : log_(log) {}
+    void checkForUpdates() override { log_("updater.check"); }
+
+private:
+    Recorder& log_;
+};
+
+/// Builds recording pieces, the real onboarding window (offscreen) and a real
+/// window store over a fake tracker.
+class FakeFactory final : public AppFactory {
+public:
+    FakeFactory(Recorder& log, RunLoop& loop, std::function<bool()> ready) : log_(log), loop_(loop), ready_(std::move(ready)) {}
+
+    std::unique_ptr<UpdaterService> makeUpdater() override
+    {
+        log_("make updater");
+        return std::make_unique<RecordingUpdater>(log_);
+    }
+    std::unique_ptr<TrayService> makeTray() override
+    {
+        log_("make tray");
+        return hasTray ? std::make_unique<RecordingTray>(log_, menu, warning) : nullptr;
+    }
+    std::unique_ptr<WindowStore> makeStore() override
+    {
+        log_("make store");
+        return std::make_unique<WindowStore>(std::make_unique<testing::FakeWindowTracking>(tracking));
+    }
+    std::unique_ptr<AppPanels> makePanels() override
+    {
+        log_("make panels");
+        auto made = std::make_unique<RecordingPanels>(log_);
+        panels = made.get();
+        return made;
+    }
+    std::unique_ptr<SwitcherService> makeSwitcher(WindowStore&, AppPanels&, SettingsStore&) override
+    {
+        log_("make switcher");
+        return std::make_unique<RecordingSwitcher>(log_);
+    }
+    std::unique_ptr<SearchService> makeSearch(WindowStore&, AppPanels&, SettingsStore&,
+                                              std::function<void(const WindowInfo&)> focusCallback,
+                                              std::function<void(ItemAction, const WindowInfo&)> performCallback) override
+    {
+        log_("make search");
+        focus = std::move(focusCallback);
+        perform = std::move(performCallback);
+        return std::make_unique<RecordingSearch>(log_);
+    }
+    std::unique_ptr<OnboardingService> makeOnboarding() override
+    {
+        log_("make onboarding");
+        auto made = std::make_unique<OnboardingWindow>(loop_, ready_, [this] { log_("help"); });
+        onboarding = made.get();
+        return made;
+    }
+    std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore&, WindowStore*) override
+    {
+        log_("make settings");
+        return std::make_unique<RecordingWindow>(log_, "settings");
+    }
+
+    bool hasTray = true;
+    std::vector<MenuItem> menu;
+    bool warning = false;
+    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
+    RecordingPanels* panels = nullptr;
+    OnboardingWindow* onboarding = nullptr;
+    std::function<void(const WindowInfo&)> focus;
+    std::function<void(ItemAction, const WindowInfo&)> perform;
+
+private:
+    Recorder& log_;
+    RunLoop& loop_;
+    std::function<bool()> ready_;
+};
+
+class FakeEnvironment final : public AppEnvironment {
+public:
+    explicit FakeEnvironment(Recorder& log) : log_(log) {}
+    void installHotKeyGuard() override { log_("guard.install"); }
+    bool reassertAtLaunch() override
+    {
+        log_("guard.reassert");
+        return repairs;
+    }
+    void restoreSystemHotKeys() override { log_("hotkeys.restore"); }
+    bool isDesktopReady() override { return ready; }
+    std::optional<std::string> variable(std::string_view name) override
+    {
+        auto found = variables.find(std::string(name));
+        return found == variables.end() ? std::nullopt : std::optional(found->second);
+    }
+    bool secureInputEnabled() override { return secureInput; }
+    std::optional<std::int32_t> secureInputCulprit() override { return culprit; }
+    std::optional<std::string> applicationName(std::int32_t pid) override
+    {
+        auto found = names.find(pid);
+        return found == names.end() ? std::nullopt : std::optional(found->second);
+    }
+    void terminateApplication(std::int32_t pid) override { log_("terminate " + std::to_string(pid)); }
+    void applyAppearance(AppearanceMode appearance) override { log_("appearance " + std::string(rawValue(appearance))); }
+    void requestQuit() override { log_("quit requested"); }
+
+    bool ready = true;
+    bool repairs = false;
+    std::map<std::string, std::string> variables;
+    bool secureInput = false;
+    std::optional<std::int32_t> culprit;
+    std::map<std::int32_t, std::string> names;
+
+private:
+    Recorder& log_;
+};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { testing::ensureQtApplication(); }
+
+    AppDelegate& launch()
+    {
+        delegate = std::make_unique<AppDelegate>(loop, factory, environment, settingsStore, "0.1");
+        delegate->applicationDidFinishLaunching();
+        return *delegate;
+    }
+
+    std::vector<std::string> menuTitles() const
+    {
+        std::vector<std::string> titles;
+        for (const auto& item : factory.menu)
+            titles.push_back(item.separator ? "---" : item.title + (item.enabled() ? "" : " (disabled)"));
+        return titles;
+    }
+
+    Recorder log;
+    ManualRunLoop loop;
+    FakeEnvironment environment{log};
+    FakeFactory factory{log, loop, [this] { return environment.ready; }};
+    std::shared_ptr<SettingsStore> settingsStore = std::make_shared<SettingsStore>(std::make_shared<MemoryUserDefaults>());
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(AppDelegateTest, launchRunsItsStepsInOrderAndStartsTheStoreAfterwards)
+{
+    environment.repairs = true;
+    LogCapture capture;
+    launch();
+    EXPECT_THAT(log.take(),
+                ElementsAre("guard.install", "guard.reassert", "make updater", "make tray", "tray.menu", "make panels",
+                            "make store", "make switcher", "switcher.start", "make search", "search.start",
+                            "appearance system", "panels.style system 1.00", "tray.menu"));
+    EXPECT_TRUE(capture.contains("re-enabled system ⌘Tab left disabled by a previous run", "app"));
+    EXPECT_EQ(factory.tracking->startCount, 0) << "the store starts after the launch steps have returned";
+    loop.runPending();
+    EXPECT_EQ(factory.tracking->startCount, 1);
+    EXPECT_EQ(factory.onboarding, nullptr);
+
+    // Switching starts once per process.
+    delegate->startSwitcher();
+    loop.runPending();
+    EXPECT_TRUE(log.take().empty());
+    EXPECT_EQ(factory.tracking->startCount, 1);
+}
+
+TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindow)
+{
+    for (auto [value, opens] : {std::pair<const char*, bool>{"1", true}, {"true", false}, {"yes", false}, {nullptr, false}}) {
+        environment.variables.clear();
+        if (value)
+            environment.variables["VANTREL_OPEN_SETTINGS"] = value;
+        launch();
+        const auto calls = log.take();
+        EXPECT_EQ(std::ranges::count(calls, "settings.present"), opens ? 1 : 0) << (value ? value : "unset");
+        EXPECT_EQ(calls.back() == "settings.present", opens) << "the settings window comes last";
+    }
+    // Also while the desktop is not ready yet.
+    environment.ready = false;
+    environment.variables["VANTREL_OPEN_SETTINGS"] = "1";
+    launch();
+    EXPECT_EQ(log.take().back(), "settings.present");
+}
+
+TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingWhichStartsSwitchingOnceWhenTheWindowManagerArrives)
+{
+    environment.ready = false;
+    launch();
+    ASSERT_NE(factory.onboarding, nullptr);
+    auto& onboarding = *factory.onboarding;
+    EXPECT_FALSE(delegate->isStarted());
+    EXPECT_EQ(onboarding.statusText().toStdString(), OnboardingWindow::waitingText);
+    EXPECT_THAT(menuTitles(), ElementsAre("Vantrel 0.1 (disabled)", "Grant Accessibility Permission…", "---",
+                                          "Check for Updates…", "Settings…", "---", "Quit Vantrel"));
+    QTest::keyClick(onboarding.helpButton(), Qt::Key_Return);
+    EXPECT_EQ(log.calls.back(), "help");
+
+    loop.advance(3s);
+    EXPECT_FALSE(delegate->isStarted());
+    // The menu row brings the same window forward.
+    delegate->perform(MenuAction::showOnboarding);
+    EXPECT_EQ(std::ranges::count(log.take(), "make onboarding"), 1);
+
+    environment.ready = true;
+    loop.advance(1s);
+    EXPECT_TRUE(delegate->isStarted());
+    EXPECT_EQ(onboarding.statusText().toStdString(), OnboardingWindow::readyText);
+    EXPECT_FALSE(onboarding.isPolling());
+    EXPECT_THAT(menuTitles(), ::testing::Not(::testing::Contains("Grant Accessibility Permission…")));
+    EXPECT_TRUE(onboarding.isVisible());
+    loop.advance(2s);
+    EXPECT_FALSE(onboarding.isVisible());
+
+    // Presenting it again reports nothing a second time.
+    log.take();
+    delegate->showOnboarding();
+    loop.advance(5s);
+    const auto later = log.take();
+    EXPECT_EQ(std::ranges::count(later, "switcher.start"), 0);
+    EXPECT_EQ(std::ranges::count(later, "make onboarding"), 0);
+}
+
+TEST_F(AppDelegateTest, theMenuShowsWhoHoldsSecureInputAndLogsOnlyWhenThatChanges)
+{
+    LogCapture capture;
+    launch();
+    environment.names[42] = "KeePassXC";
+    log.take();
+
+    auto tick = [&] {
+        loop.advance(AppDelegate::secureInputInterval);
+        return log.take();
+    };
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch")) << "nothing to redraw while secure input stays off";
+
+    environment.secureInput = true;
+    environment.culprit = 42;
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch", "tray.icon warning", "tray.menu"));
+    EXPECT_THAT(menuTitles(), ElementsAre("Vantrel 0.1 (disabled)", "---", "⚠️ Secure Input is on in KeePassXC (disabled)",
+                                          "Fast Search is unavailable; ⌃Space search still works (disabled)",
+                                          "Quit KeePassXC", "---", "Check for Updates…", "Settings…", "---",
+                                          "Quit Vantrel"));
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch"));
+    delegate->perform(MenuAction::quitSecureInputApp);
+    EXPECT_THAT(log.take(), ElementsAre("terminate 42"));
+
+    // No pid reported: "another app", and nothing to quit.
+    environment.culprit.reset();
+    tick();
+    EXPECT_EQ(factory.menu[2].title, "⚠️ Secure Input is on in another app");
+    EXPECT_THAT(menuTitles(), ::testing::Not(::testing::Contains(::testing::StartsWith("Quit another"))));
+    delegate->perform(MenuAction::quitSecureInputApp);
+    EXPECT_TRUE(log.take().empty());
+
+    // A pid whose process has gone is named by its number.
+    environment.culprit = 77;
+    tick();
+    EXPECT_EQ(factory.menu[2].title, "⚠️ Secure Input is on in pid 77");
+    EXPECT_EQ(factory.menu[4].title, "Quit pid 77");
+
+    environment.secureInput = false;
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch", "tray.icon normal", "tray.menu"));
+    EXPECT_FALSE(factory.warning);
+    EXPECT_EQ(factory.menu.size(), 6u);
+
+    EXPECT_THAT(capture.messages("app"), ElementsAre("Secure Input enabled by pid 42; Fast Search unavailable",
+                                                     "Secure Input enabled by pid -1; Fast Search unavailable",
+                                                     "Secure Input enabled by pid 77; Fast Search unavailable"));
+}
+
+TEST_F(AppDelegateTest, settingsAndRecordingAndStoreChangesReachThePiecesInOrder)
+{
+    launch();
+    loop.runPending();
+    log.take();
+
+    settingsStore->update([](Settings& s) {
+        s.appearance = AppearanceMode::dark;
+        s.textScale = 1.5;
+    });
+    EXPECT_THAT(log.take(), ElementsAre("appearance dark", "panels.style dark 1.50", "switcher.applySettings",
+                                        "search.applySettings"));
+
+    settingsStore->setRecordingChord(true);
+    EXPECT_THAT(log.take(), ElementsAre("switcher.pauseHotKeys", "search.pause"));
+    settingsStore->setRecordingChord(false);
+    EXPECT_THAT(log.take(), ElementsAre("switcher.applySettings", "search.applySettings"));
+
+    factory.tracking->publish({});
+    EXPECT_THAT(log.take(), ElementsAre("switcher.storeChanged"));
+    factory.panels->searchPanel.visible = true;
+    factory.panels->searchPanel.text = "fir";
+    factory.tracking->publish({});
+    EXPECT_THAT(log.take(), ElementsAre("switcher.storeChanged", "search.queryChanged fir"));
+
+    // The search controller reaches the switcher through the delegate.
+    WindowInfo seven, eight;
+    seven.id = 7;
+    eight.id = 8;
+    factory.focus(seven);
+    factory.perform(ItemAction::close, eight);
+    EXPECT_THAT(log.take(), ElementsAre("switcher.focus 7", "switcher.perform 8"));
+}
+
+TEST_F(AppDelegateTest, quitStopsTheControllersThenGivesBackTheSystemShortcuts)
+{
+    launch();
+    log.take();
+    delegate->perform(MenuAction::quit);
+    EXPECT_THAT(log.take(), ElementsAre("quit requested"));
+    delegate->applicationWillTerminate();
+    EXPECT_THAT(log.take(), ElementsAre("switcher.stop", "search.stop", "hotkeys.restore"));
+
+    // Callbacks left with the stores do nothing once the delegate is gone.
+    delegate.reset();
+    settingsStore->setRecordingChord(true);
+    EXPECT_TRUE(log.take().empty());
+
+    // Never started: nothing is built just to be stopped.
+    environment.ready = false;
+    launch();
+    log.take();
+    delegate->applicationWillTerminate();
+    EXPECT_THAT(log.take(), ElementsAre("hotkeys.restore"));
+}
+
+TEST_F(AppDelegateTest, withoutATrayItLogsOnceAndKeepsRunning)
+{
+    factory.hasTray = false;
+    LogCapture capture;
+    launch();
+    loop.advance(10s);
+    EXPECT_TRUE(delegate->isStarted());
+    EXPECT_EQ(std::ranges::count_if(capture.messages("app"), [](const std::string& m) { return m.starts_with("no system tray"); }), 1);
+    delegate->perform(MenuAction::showSettings);
+    delegate->perform(MenuAction::checkForUpdates);
+    const auto calls = log.take();
+    EXPECT_EQ(calls[calls.size() - 2], "settings.present");
+    EXPECT_EQ(calls.back(), "updater.check");
+}
+
+} // namespace
+} // namespace vantrel
