@@ -84,6 +84,11 @@ bool FastSearchTap::hasInputMonitoring() const
     return backend_ && backend_->hasInputMonitoring();
 }
 
+bool FastSearchTap::canHold(FastSearchModifier modifier) const
+{
+    return !backend_ || backend_->canHold(modifier);
+}
+
 void FastSearchTap::requestInputMonitoring()
 {
     if (backend_)
@@ -97,12 +102,15 @@ void FastSearchTap::setModifier(FastSearchModifier modifier)
         uninstall();
         return;
     }
-    if (backend_ && !backend_->canHold(modifier)) {
+    if (!canHold(modifier)) {
         // An installed tap must not keep watching the old key.
         uninstall();
-        log_.notice("Fast Search modifier %{public}s is not available on this keyboard", rawValue(modifier));
+        if (reportedMissing_ != modifier)
+            log_.notice("Fast Search modifier %{public}s is not available on this keyboard", rawValue(modifier));
+        reportedMissing_ = modifier;
         return;
     }
+    reportedMissing_.reset();
     if (tap_ && !tap_->setModifier(modifier)) {
         uninstall();
         log_.error("could not create active event tap (Accessibility?)");

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -67,6 +68,8 @@ public:
     void setModifier(FastSearchModifier modifier);
     /// True while a tap is installed.
     bool isInstalled() const { return tap_ != nullptr; }
+    /// False when this keyboard has no key for `modifier` (X11 has no Fn).
+    bool canHold(FastSearchModifier modifier) const;
     /// True when the platform lets the process watch and swallow keys.
     bool hasInputMonitoring() const;
     /// Shows the platform's permission prompt, if it has one.
@@ -90,6 +93,8 @@ private:
     std::shared_ptr<InputBackend> backend_;
     bool held_ = false;
     FastSearchModifier modifier_ = FastSearchModifier::off;
+    // Said once per missing key, not at every settings change.
+    std::optional<FastSearchModifier> reportedMissing_;
     std::unique_ptr<KeyTap> tap_;
     std::unique_ptr<KeyboardLayoutTranslator> translator_;
     std::unique_ptr<InputSubscription> layoutObserver_;

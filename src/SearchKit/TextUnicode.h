@@ -65,6 +65,9 @@ bool isUppercase(char32_t c);
 
 /// Number of extended grapheme clusters (user-perceived characters).
 std::size_t graphemeCount(std::string_view utf8);
+/// The first `count` extended grapheme clusters of `utf8` (all of it when it
+/// has fewer); never splits a cluster or a UTF-8 sequence.
+std::string_view graphemePrefix(std::string_view utf8, std::size_t count);
 /// `utf8` without leading and trailing tabs and space separators (category Zs);
 /// line breaks stay.
 std::string_view trimSpaces(std::string_view utf8);

@@ -1,6 +1,7 @@
 // Recording switcher and mirror panels: they behave like the real ones and log every call.
 #pragma once
 
+#include "Vantrel/SearchPanels.h"
 #include "Vantrel/SwitcherEnvironment.h"
 #include "Vantrel/SwitcherPanels.h"
 #include "VantrelCore/SelectionWrap.h"
@@ -170,6 +171,80 @@ public:
     void hide() override { recordHide(); }
 };
 
+/// The search panel. `calls` reads like "show 3,2,1", "showFast ab 3,1",
+/// "update 3,1", "updateFast abc 3", "select 1", "hide", "cancel".
+class FakeSearchPanel final : public SearchPanelInterface, public PanelRecording {
+public:
+    void show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>& on) override
+    {
+        calls.push_back("show " + idList(items) + (on ? " on " + *on : ""));
+        state.show(items, 0);
+        typed.clear();
+        fast = false;
+    }
+    void showFast(std::string_view query, const std::vector<WindowInfo>& items,
+                  const std::optional<ScreenIdentifier>& on) override
+    {
+        calls.push_back("showFast " + std::string(query) + " " + idList(items) + (on ? " on " + *on : ""));
+        state.show(items, 0);
+        typed = std::string(query);
+        fast = true;
+    }
+    void update(const std::vector<WindowInfo>& items) override
+    {
+        calls.push_back("update " + idList(items));
+        replaceRows(items);
+    }
+    void updateFast(std::string_view query, const std::vector<WindowInfo>& items) override
+    {
+        calls.push_back("updateFast " + std::string(query) + " " + idList(items));
+        typed = std::string(query);
+        replaceRows(items);
+    }
+    void select(std::ptrdiff_t index) override
+    {
+        calls.push_back("select " + std::to_string(index));
+        state.select(index);
+    }
+    void hide() override { recordHide(); }
+    void cancel() override
+    {
+        calls.push_back("cancel");
+        state.visible = false;
+        if (onCancel)
+            onCancel();
+    }
+    std::string query() const override { return typed; }
+    bool isVisible() const override { return state.visible; }
+
+    /// The user types: the field's text grows and is reported.
+    void type(std::string_view characters)
+    {
+        typed += characters;
+        if (onQueryChanged)
+            onQueryChanged(typed);
+    }
+    /// Return: orders out, then commits the selected row with the query.
+    void pressReturn()
+    {
+        state.visible = false;
+        const auto index = static_cast<std::size_t>(state.selectedIndex);
+        if (index < state.items.size() && onCommit)
+            onCommit(state.items[index], typed);
+    }
+
+    std::string typed;
+    bool fast = false;
+
+private:
+    // Both modes select the first row of new rows.
+    void replaceRows(const std::vector<WindowInfo>& items)
+    {
+        state.items = items;
+        state.selectedIndex = 0;
+    }
+};
+
 /// A desktop whose frontmost application, key repeat and main display the
 /// test sets, and which records the windows it was asked to focus and the
 /// item actions it carried out.
@@ -187,21 +262,18 @@ public:
     }
     std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
     {
-        auto token = std::make_unique<Token>();
         frontmostHandler = std::move(onChange);
-        *live_ = true;
-        token->live = live_;
-        return token;
+        return std::make_unique<Observation>();
     }
     bool quitApplication(ProcessID pid) override { return act("quit", pid, pid); }
     bool hideApplication(ProcessID pid) override { return act("hide", pid, pid); }
     bool closeWindow(const WindowInfo& window) override { return act("close", window.pid, window.id); }
     bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.pid, window.id); }
 
-    /// Another application comes to the front, while someone observes.
+    /// Another application comes to the front.
     void bringToFront(std::optional<std::string> bundleID, std::optional<std::string> name)
     {
-        if (*live_ && frontmostHandler)
+        if (frontmostHandler)
             frontmostHandler(bundleID, name);
     }
 
@@ -220,10 +292,6 @@ public:
     std::vector<std::string> actions;
 
 private:
-    struct Token final : Observation {
-        std::shared_ptr<bool> live;
-        ~Token() override { *live = false; }
-    };
     bool act(const std::string& what, ProcessID pid, std::uint64_t target)
     {
         if (quitApps.contains(pid))
@@ -231,7 +299,6 @@ private:
         actions.push_back(what + " " + std::to_string(target));
         return true;
     }
-    std::shared_ptr<bool> live_ = std::make_shared<bool>(true);
 };
 
 } // namespace vantrel::testing

@@ -1,0 +1,260 @@
+// The search controller on virtual time: ranking with learned shortcuts, learning, the shortcuts file, Fast Search.
+#include "Vantrel/SearchController.h"
+
+#include "InputEngine/SimulatedInput.h"
+#include "Support/FakePanels.h"
+#include "Support/FakeWindowTracking.h"
+#include "Support/SimBridge.h"
+
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+using Calls = std::vector<std::string>;
+using Ids = std::vector<WindowID>;
+using testing::idList;
+
+constexpr std::uint16_t leftOptionKey = 58, tabKey = 48, spaceKey = 49, escapeKey = 53;
+const std::map<char, std::uint16_t> letterKeys{{'i', 34}, {'n', 45}, {'q', 12}};
+
+WindowInfo window(WindowID id, ProcessID pid, std::string app, std::string title)
+{
+    WindowInfo info;
+    info.id = id;
+    info.pid = pid;
+    info.appName = std::move(app);
+    info.title = std::move(title);
+    return info;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+class SearchControllerTest : public testing::SimBridgeTest {
+protected:
+    void SetUp() override
+    {
+        SimBridgeTest::SetUp();
+        setCurrentInputBackend(input);
+        directory = fs::temp_directory_path() / ("vantrel-search-" + std::to_string(::getpid()));
+        fs::remove_all(directory);
+        file = directory / "Vantrel" / "learned-shortcuts.json";
+        store.start();
+        // Most recent first. "in" matches 2, 3 and 4; Mail's Inbox ranks first.
+        windows = {window(1, 10, "Safari", "Apple"), window(2, 20, "Terminal", "build"), window(3, 30, "Mail", "Inbox"),
+                   window(4, 20, "Terminal", "tests")};
+        tracking->publish({windows, {}, {}, {}});
+        settingsStore.update([](Settings& s) { s.fastSearchModifier = FastSearchModifier::leftOption; });
+        startController();
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        setCurrentInputBackend(nullptr);
+        fs::remove_all(directory);
+        SimBridgeTest::TearDown();
+    }
+
+    /// A controller (again) on the shortcuts file, started.
+    void startController()
+    {
+        controller.reset();
+        controller = std::make_unique<SearchController>(loop, store, panel, settingsStore, file);
+        controller->focus = [this](const WindowInfo& w) { focused.push_back(w.id); };
+        controller->start();
+    }
+    std::string ranked(std::string_view query) { return idList(controller->rank(controller->candidates(), query)); }
+    /// Opens the panel, types `query` and commits the row at `row`.
+    void search(std::string_view query, std::size_t row)
+    {
+        controller->toggle();
+        panel.type(query);
+        panel.state.select(static_cast<std::ptrdiff_t>(row));
+        panel.pressReturn();
+    }
+    /// Holds left Option over `keys` (letters; '>' is Tab, '!' Escape), then lets go.
+    void hold(std::string_view keys)
+    {
+        input->flagsChanged(leftOptionKey, KeyChord::option);
+        for (char c : keys)
+            input->keyDown(c == '>' ? tabKey : c == '!' ? escapeKey : letterKeys.at(c), KeyChord::option);
+        input->flagsChanged(leftOptionKey, 0);
+        loop.runPending();
+    }
+
+    std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
+    WindowStore store{std::make_unique<testing::FakeWindowTracking>(tracking)};
+    SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
+    testing::FakeSearchPanel panel;
+    std::vector<WindowInfo> windows;
+    fs::path directory, file;
+    Ids focused;
+    std::unique_ptr<SearchController> controller;
+};
+
+TEST_F(SearchControllerTest, ALowerResultTeachesItsQueryAndLeadsItsApplicationNextTimeAlsoAfterARestart)
+{
+    controller->toggle();
+    EXPECT_EQ(panel.calls.back(), "show 1,2,3,4");
+    panel.type(" \t");
+    EXPECT_EQ(panel.calls.back(), "update 1,2,3,4") << "blanks are no query";
+    controller->toggle();
+    EXPECT_EQ(panel.calls.back(), "cancel");
+
+    search("in", 0); // the top result teaches nothing
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(ranked("in"), "3,2,4");
+    LogCapture capture;
+    search("in", 2);
+    EXPECT_EQ(focused, (Ids{3, 4}));
+    EXPECT_TRUE(capture.contains("learned “in” → Terminal", "search"));
+    EXPECT_EQ(controller->shortcuts().targets("in"), (Calls{"w:Terminal|tests", "a:Terminal"}));
+    // The chosen window, then its application's other one, each once; the
+    // file gives the same to the next controller.
+    EXPECT_EQ(ranked("in"), "4,2,3");
+    startController();
+    EXPECT_EQ(ranked(" In "), "4,2,3");
+    // A learned window is listed even where the scorer finds no match.
+    controller->commit(windows[0], "zq");
+    EXPECT_EQ(ranked("zq"), "1");
+
+    // Keys: the bundle id (else the name), and 24 characters of the title,
+    // a flag and an accented letter being one character each.
+    WindowInfo notes = window(9, 90, "Notes", std::string(23, 'a') + "🇫🇷e\u0301");
+    EXPECT_EQ(SearchController::key(notes), "w:Notes|" + std::string(23, 'a') + "🇫🇷");
+    notes.bundleID = "org.gnome.Notes";
+    EXPECT_EQ(SearchController::appKey(notes), "a:org.gnome.Notes");
+}
+
+TEST_F(SearchControllerTest, AnUnreadableFileStaysUntilSomethingIsLearnedAndAnUnwritableOneOnlyCostsALogLine)
+{
+    for (std::string broken : {"{\"in\": [{\"target\": \"a:Mail\", \"lastUs", "[1, 2]", "{\"in\": 7}"}) {
+        SCOPED_TRACE(broken);
+        fs::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << broken;
+        startController();
+        EXPECT_TRUE(controller->shortcuts().entries.empty());
+        search("in", 0);
+        search("termin", 1); // too long to learn
+        EXPECT_EQ(readFile(file), broken);
+        search("in", 1);
+        EXPECT_EQ(LearnedShortcuts::load(file).targets("in").size(), 2u);
+    }
+
+    fs::remove_all(directory);
+    std::ofstream(directory) << "a file where the folder should be";
+    startController();
+    LogCapture capture;
+    search("in", 1);
+    EXPECT_EQ(focused.back(), 2u);
+    EXPECT_TRUE(std::ranges::any_of(capture.messages("search"),
+                                    [](const std::string& m) { return m.starts_with("could not save learned shortcuts: "); }));
+    EXPECT_EQ(ranked("in").front(), '2') << "learned in memory all the same";
+
+    std::erase_if(windows, [](const WindowInfo& w) { return w.id == 4; }); // gone between ranking and commit
+    controller->toggle();
+    panel.type("in");
+    tracking->publish({windows, {}, {}, {}});
+    panel.state.select(1);
+    panel.pressReturn();
+    EXPECT_EQ(idList(panel.state.items), "2,4,3");
+    EXPECT_EQ(focused.back(), 2u);
+}
+
+TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJobAndHoldsTheInputSourceShortcutsOnlyAsControlSpace)
+{
+    input->keyDown(spaceKey, KeyChord::control);
+    EXPECT_TRUE(panel.calls.empty()) << "never inline";
+    loop.runPending();
+    EXPECT_EQ(panel.calls, Calls{"show 1,2,3,4"});
+    EXPECT_FALSE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
+
+    settingsStore.update([](Settings& s) { s.searchChord = KeyChord{spaceKey, KeyChord::command}; });
+    input->refuseChord(spaceKey, KeyChord::command);
+    LogCapture capture;
+    controller->applySettings();
+    EXPECT_TRUE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
+    EXPECT_TRUE(input->grabs.empty());
+    EXPECT_EQ(capture.messages("search"), Calls{"could not register search chord"});
+    EXPECT_TRUE(controller->fastTap().isInstalled()) << "Fast Search stays";
+
+    // Recording a chord, wired as the application wires it.
+    settingsStore.update([](Settings& s) { s.searchChord = KeyChord{spaceKey, KeyChord::control}; });
+    settingsStore.onRecordingChange = [this](bool on) { on ? controller->pause() : controller->applySettings(); };
+    settingsStore.setRecordingChord(true);
+    controller->applySettings();
+    EXPECT_TRUE(input->grabs.empty());
+    EXPECT_FALSE(controller->fastTap().isInstalled());
+    settingsStore.setRecordingChord(false);
+    EXPECT_EQ(input->grabs.size(), 1u);
+    EXPECT_TRUE(controller->fastTap().isInstalled());
+}
+
+TEST_F(SearchControllerTest, AFastSearchHoldDrivesTheFastPanelAndSwitchesOnlyToARealChoice)
+{
+    const std::string rankedI = ranked("i");
+    LogCapture capture;
+    input->flagsChanged(leftOptionKey, KeyChord::option);
+    loop.runPending();
+    hold("in>");
+    EXPECT_EQ(panel.calls, (Calls{"showFast  1,2,3,4", "updateFast i " + rankedI, "updateFast in 3,2,4", "select 1", "hide"}));
+    EXPECT_EQ(focused, Ids{2});
+    const Calls messages = capture.messages("search");
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[0], "fast search began: 4 windows");
+    EXPECT_EQ(messages[2], "fast query “in” → 3 results, top Mail");
+    EXPECT_EQ(messages[3], "fast ended committed=true query=“in” sel=1 count=3");
+
+    const std::pair<std::string, Ids> cases[] = {{"", {}}, {">", {2}}, {"q", {}}, {"in!", {}}};
+    for (const auto& [keys, switched] : cases) {
+        SCOPED_TRACE(keys);
+        focused.clear();
+        panel.calls.clear();
+        hold(keys); // released before the show job ran: never shown
+        EXPECT_EQ(focused, switched);
+        EXPECT_EQ(panel.count("showFast"), 0u);
+    }
+    EXPECT_EQ(controller->shortcuts().entries.size(), 1u) << "an empty query teaches nothing";
+
+    controller->toggle(); // a hold while the panel is open is ignored, with its characters
+    panel.calls.clear();
+    hold("in");
+    EXPECT_TRUE(panel.calls.empty());
+}
+
+TEST_F(SearchControllerTest, AHoldKeyTheKeyboardLacksIsSaidOnceAndOneThatWaitsForPermissionComesWithIt)
+{
+    input->missingHoldKeys = {FastSearchModifier::fn};
+    settingsStore.update([](Settings& s) { s.fastSearchModifier = FastSearchModifier::fn; });
+    LogCapture capture;
+    controller->applySettings();
+    controller->applySettings();
+    controller->retryFastSearchIfNeeded();
+    EXPECT_FALSE(controller->fastTap().isInstalled());
+    EXPECT_EQ(capture.messages("fastsearch"), Calls{"Fast Search modifier fn is not available on this keyboard"});
+    EXPECT_TRUE(controller->hasHotKey());
+
+    settingsStore.update([](Settings& s) { s.fastSearchModifier = FastSearchModifier::rightOption; });
+    input->inputMonitoring = false;
+    controller->applySettings();
+    controller->retryFastSearchIfNeeded();
+    EXPECT_FALSE(controller->fastTap().isInstalled());
+    input->inputMonitoring = true;
+    controller->retryFastSearchIfNeeded();
+    EXPECT_TRUE(controller->fastTap().isInstalled());
+    EXPECT_EQ(capture.messages("search"), Calls{"Input Monitoring granted → installing Fast Search tap"});
+}
+
+} // namespace
+} // namespace vantrel
