@@ -1,0 +1,157 @@
+// The panels on a private Xvfb + openbox with two RandR monitors: override-redirect, on top, on the active
+// window's monitor, never the active window, and keys through the grab only while shown.
+#include "InputEngine/InputBackend.h"
+#include "PanelUI/SwitcherPanel.h"
+#include "Platform/X11/X11Input.h"
+#include "Platform/X11/X11Properties.h"
+#include "X11/X11TestSupport.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QWindow>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+class X11PanelTest : public test::X11ConnectionTest {
+protected:
+    void SetUp() override
+    {
+        X11ConnectionTest::SetUp();
+        if (!ready())
+            return;
+        ASSERT_TRUE(application(session->display())) << "two monitors and Qt on the test display";
+        backend = X11InputBackend::make(connection);
+        ASSERT_TRUE(backend);
+        setCurrentInputBackend(backend);
+    }
+    void TearDown() override { setCurrentInputBackend(nullptr); }
+
+    // One application per process, on the shared session, made after the
+    // session's screen was split into the monitors "left" and "right".
+    static QApplication* application(const std::string& display)
+    {
+        static QApplication* app = [&]() -> QApplication* {
+            // The output "screen" moves to "left", which ends its automatic monitor.
+            for (auto monitor : {"left 640/169x1024/271+0+0 screen", "right 640/169x1024/271+640+0 none"}) {
+                std::vector<std::string> args{"xrandr", "--setmonitor"};
+                for (auto part : QString::fromLatin1(monitor).split(u' '))
+                    args.push_back(part.toStdString());
+                if (!test::runOn(display, args))
+                    return nullptr;
+            }
+            qputenv("DISPLAY", QByteArray::fromStdString(display));
+            qputenv("QT_QPA_PLATFORM", "xcb");
+            static int argc = 1;
+            static char name[] = "test_panelui_x11";
+            static char* argv[] = {name, nullptr};
+            return new QApplication(argc, argv);
+        }();
+        return app;
+    }
+
+    /// Runs Qt's events and the backend's jobs until `done` holds.
+    bool pump(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
+    {
+        return test::pumpUntil(loop, [&] {
+            QCoreApplication::processEvents();
+            return done();
+        }, timeout);
+    }
+    bool type(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "xdotool");
+        return test::runOn(session->display(), std::move(args));
+    }
+    std::optional<std::uint32_t> activeWindow()
+    {
+        auto reply = takeProperty(connection->raw(),
+                                  requestProperty(connection->raw(), connection->root(), connection->atom("_NET_ACTIVE_WINDOW"), 4));
+        return firstCardinal(reply.get(), {XCB_ATOM_WINDOW});
+    }
+    /// A focused window reporting the keys it gets, moved to (x, y).
+    std::unique_ptr<test::ChildProcess> focusedWindowAt(int x, int y)
+    {
+        auto client = test::spawnOn(session->display(), {VANTREL_X11_KEY_CLIENT});
+        if (!client || client->readLine(10s) != "ready")
+            return nullptr;
+        if (!type({"getwindowfocus", "windowmove", "--sync", std::to_string(x), std::to_string(y)}))
+            return nullptr;
+        return client;
+    }
+
+    std::shared_ptr<X11InputBackend> backend;
+};
+
+TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingActive)
+{
+    QStringList names;
+    for (QScreen* screen : QGuiApplication::screens())
+        names << screen->name();
+    ASSERT_EQ(QGuiApplication::screens().size(), 2) << "Qt sees the two RandR monitors: " << names.join(", ").toStdString();
+    auto client = focusedWindowAt(700, 100);
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(pump([&] { return activeWindow().value_or(0) != 0; }));
+    const auto active = activeWindow();
+
+    SwitcherPanel panel;
+    std::vector<WindowInfo> rows(3);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].id = static_cast<WindowID>(i + 1), rows[i].appName = "App";
+    panel.show(rows, 1, std::nullopt, true);
+    ASSERT_TRUE(pump([&] { return panel.window().windowHandle() && panel.window().windowHandle()->isExposed(); }));
+    EXPECT_EQ(panel.screen(), "right");
+
+    const auto id = static_cast<xcb_window_t>(panel.window().winId());
+    XcbPtr<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(connection->raw(), xcb_get_window_attributes(connection->raw(), id), nullptr));
+    ASSERT_TRUE(attributes);
+    EXPECT_TRUE(attributes->override_redirect);
+    XcbPtr<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection->raw(), xcb_get_geometry(connection->raw(), id), nullptr));
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->width, 600);
+    EXPECT_GE(geometry->x, 640) << "on the right monitor";
+    EXPECT_LE(geometry->x + geometry->width, 1280);
+    XcbPtr<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(connection->raw(), xcb_query_tree(connection->raw(), connection->root()), nullptr));
+    ASSERT_TRUE(tree);
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    EXPECT_EQ(children[xcb_query_tree_children_length(tree.get()) - 1], id) << "above every other window";
+
+    panel.hide();
+    pump([] { return false; }, 100ms);
+    EXPECT_EQ(activeWindow(), active) << "showing and hiding never change the active window";
+}
+
+TEST_F(X11PanelTest, TypedKeysReachTheShownPanelAndAfterHidingTheWindowBeneath)
+{
+    auto client = focusedWindowAt(100, 100);
+    ASSERT_TRUE(client);
+    SwitcherPanel panel;
+    std::vector<std::string> queries;
+    panel.onQueryChanged = [&](const std::string& text) { queries.push_back(text); };
+    std::vector<WindowInfo> rows(3);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].id = static_cast<WindowID>(i + 1), rows[i].appName = "App";
+    panel.show(rows, 0, std::nullopt, true);
+    ASSERT_TRUE(panel.isKey());
+    EXPECT_EQ(panel.screen(), "left");
+
+    ASSERT_TRUE(type({"key", "Down", "key", "x"}));
+    ASSERT_TRUE(pump([&] { return !queries.empty(); }));
+    EXPECT_EQ(panel.selectedIndex(), 1);
+    EXPECT_EQ(queries, (std::vector<std::string>{"x"}));
+
+    panel.hide();
+    ASSERT_TRUE(type({"key", "c"}));
+    EXPECT_EQ(client->readLine(5s), "key 54") << "the window got nothing while the panel held the keyboard";
+}
+
+} // namespace
+} // namespace vantrel
