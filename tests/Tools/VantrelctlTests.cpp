@@ -155,5 +155,21 @@ TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsA600WidePng)
     std::filesystem::remove_all(dir);
 }
 
+TEST(VantrelctlSwitchSim, DrivesBothControllersThroughTheSimulatedKeyboard)
+{
+    auto run = vantrelctl("switch-sim --delay 0 --pause Mail press release press action close release flags none "
+                          "search type vim return fast '>' front 103 press 2>/dev/null");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::vector<std::string> wanted = {"panel: select 2 #3 Mail — Inbox", "close #3 Mail — Inbox", "focus #3 Mail — Inbox",
+                                       "search: update, 1 rows", "focus #4 Terminal — vim notes.md",
+                                       "search: select 1 #3 Mail — Inbox", "focus #3 Mail — Inbox",
+                                       "the frontmost program gets key 48"};
+    std::size_t at = 0;
+    for (const auto& line : wanted) {
+        at = run.output.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << "\n" << run.output;
+    }
+}
+
 } // namespace
 } // namespace vantrel

@@ -1,19 +1,24 @@
-// vantrelctl switch-sim: a scripted switcher session over sample windows, on virtual time, without a display.
+// vantrelctl switch-sim: the switcher and search controllers scripted over sample windows, on virtual time,
+// without a display: chords through the hot keys, the search panel, Fast Search, item actions, the pause list.
 #include "Command.h"
 
 #if VANTRELCTL_HAS_VANTREL
 
 #include "Runtime/ManualRunLoop.h"
 #include "Runtime/SerialQueue.h"
+#include "InputEngine/SimulatedInput.h"
 #include "Runtime/UserDefaults.h"
+#include "Vantrel/SearchController.h"
 #include "Vantrel/SwitcherController.h"
 #include "VantrelCore/SelectionWrap.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace vantrelctl {
 namespace {
@@ -188,6 +193,14 @@ public:
         }
     }
 
+    /// The selected row's window, when a row is selected.
+    std::optional<WindowInfo> selectedWindow() const
+    {
+        if (selected_ < 0 || static_cast<std::size_t>(selected_) >= items_.size())
+            return std::nullopt;
+        return items_[static_cast<std::size_t>(selected_)];
+    }
+
 private:
     const Printer& printer_;
     std::string name_;
@@ -218,6 +231,95 @@ private:
     PrintingPanel panel_;
 };
 
+/// The search panel: its own query field, printed as it changes.
+class PrintingSearchPanel final : public SearchPanelInterface {
+public:
+    explicit PrintingSearchPanel(const Printer& printer) : printer_(printer) {}
+
+    void show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>&) override
+    {
+        query_.clear();
+        rows("show", items);
+    }
+    void showFast(std::string_view query, const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>&) override
+    {
+        query_ = std::string(query);
+        rows("fast show \"" + query_ + "\"", items);
+    }
+    void update(const std::vector<WindowInfo>& items) override { rows("update", items); }
+    void updateFast(std::string_view query, const std::vector<WindowInfo>& items) override
+    {
+        query_ = std::string(query);
+        rows("fast \"" + query_ + "\"", items);
+    }
+    void select(std::ptrdiff_t index) override
+    {
+        if (items_.empty())
+            return;
+        selected_ = wrapSelection(index, items_.size());
+        printer_.line("search: select " + std::to_string(selected_) + " " + describe(items_[static_cast<std::size_t>(selected_)]));
+    }
+    void hide() override
+    {
+        if (visible_)
+            printer_.line("search: hide");
+        visible_ = false;
+    }
+    void cancel() override
+    {
+        hide();
+        if (onCancel)
+            onCancel();
+    }
+    std::string query() const override { return query_; }
+    bool isVisible() const override { return visible_; }
+
+    /// The panel's keys: Return commits the selection with the query, Escape
+    /// cancels, Delete trims the query, other text extends it.
+    void key(const std::string& name, const std::string& text = {})
+    {
+        if (name == "return") {
+            auto chosen = selectedWindow();
+            hide();
+            if (chosen && onCommit)
+                onCommit(*chosen, query_);
+        } else if (name == "escape") {
+            cancel();
+        } else {
+            if (name == "backspace" && !query_.empty())
+                query_.pop_back();
+            else
+                query_ += text;
+            if (onQueryChanged)
+                onQueryChanged(query_);
+        }
+    }
+    std::optional<WindowInfo> selectedWindow() const
+    {
+        if (selected_ < 0 || static_cast<std::size_t>(selected_) >= items_.size())
+            return std::nullopt;
+        return items_[static_cast<std::size_t>(selected_)];
+    }
+
+private:
+    void rows(const std::string& what, const std::vector<WindowInfo>& items)
+    {
+        items_ = items;
+        selected_ = 0;
+        visible_ = true;
+        printer_.line("search: " + what + ", " + std::to_string(items.size()) + " rows");
+        printer_.rows(items_, selected_);
+    }
+
+    const Printer& printer_;
+    std::vector<WindowInfo> items_;
+    std::ptrdiff_t selected_ = 0;
+    std::string query_;
+    bool visible_ = false;
+};
+
+/// The desktop: says what it is asked to do, and lets the script change the
+/// frontmost application and end applications.
 class SimEnvironment final : public SwitcherEnvironment {
 public:
     explicit SimEnvironment(const Printer& printer) : printer_(printer) {}
@@ -232,12 +334,12 @@ public:
     std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
     {
         frontmostHandler = std::move(onChange);
-        return nullptr;
+        return std::make_unique<Observation>();
     }
-    bool quitApplication(ProcessID pid) override { return act("quit", pid, pid); }
-    bool hideApplication(ProcessID pid) override { return act("hide", pid, pid); }
-    bool closeWindow(const WindowInfo& window) override { return act("close", window.pid, window.id); }
-    bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.pid, window.id); }
+    bool quitApplication(ProcessID pid) override { return act("quit", pid, "app " + std::to_string(pid)); }
+    bool hideApplication(ProcessID pid) override { return act("hide", pid, "app " + std::to_string(pid)); }
+    bool closeWindow(const WindowInfo& window) override { return act("close", window.pid, describe(window)); }
+    bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.pid, describe(window)); }
 
     std::optional<ProcessID> frontmost;
     KeyRepeat repeat;
@@ -246,14 +348,11 @@ public:
     std::set<ProcessID> quitApps;
 
 private:
-    bool act(const std::string& what, ProcessID pid, std::uint64_t target)
+    bool act(const std::string& what, ProcessID pid, const std::string& target)
     {
-        if (quitApps.contains(pid)) {
-            printer_.line(what + " " + std::to_string(target) + ": nothing there");
-            return false;
-        }
-        printer_.line(what + " " + std::to_string(target));
-        return true;
+        const bool gone = quitApps.contains(pid);
+        printer_.line(what + " " + target + (gone ? ": not running, nothing done" : ""));
+        return !gone;
     }
     const Printer& printer_;
 };
@@ -270,6 +369,7 @@ public:
     ChangeHandler onChange;
     FocusHandler onFocus;
 };
+
 
 std::uint64_t parseFlags(const std::string& text)
 {
@@ -315,7 +415,8 @@ std::vector<Event> parseWords(const std::vector<std::string>& words)
 {
     static const std::map<std::string, int, std::less<>> arity{
         {"press", -1}, {"up", -1}, {"release", 0}, {"flags", 1}, {"type", 1}, {"backspace", 0}, {"escape", 0},
-        {"return", 0}, {"wait", 1}, {"close", 1}, {"focus", 1}, {"front", 1}, {"list", 0}};
+        {"return", 0}, {"wait", 1}, {"close", 1}, {"focus", 1}, {"front", 1}, {"list", 0}, {"search", 0},
+        {"fast", 1}, {"action", 1}, {"quit", 1}};
     std::vector<Event> events;
     for (std::size_t i = 0; i < words.size();) {
         auto it = arity.find(words[i]);
@@ -360,10 +461,33 @@ std::vector<Event> parseLines(std::istream& in)
     return events;
 }
 
+
+std::optional<ItemAction> itemAction(const std::string& name)
+{
+    static const std::map<std::string, ItemAction, std::less<>> actions{
+        {"close", ItemAction::close}, {"quit", ItemAction::quit}, {"minimize", ItemAction::minimize}, {"hide", ItemAction::hide}};
+    auto it = actions.find(name);
+    return it == actions.end() ? std::nullopt : std::optional<ItemAction>(it->second);
+}
+
+/// The key that types `c` on the simulated US layout.
+std::uint16_t keyTyping(const SimulatedLayout& layout, char c)
+{
+    for (const auto& [code, key] : layout.keys)
+        if (key.plain == std::string(1, c))
+            return code;
+    throw std::invalid_argument(std::string("no key types '") + c + "'");
+}
+
+// The key of a modifier change that is no Fast Search hold key (left Control).
+constexpr std::uint16_t modifierKey = 59;
+constexpr std::uint16_t tabKey = 48, upArrowKey = 126, escapeKey = 53;
+
 int run(Args argsIn)
 {
     std::vector<std::string> args(argsIn.begin(), argsIn.end());
     SettingsStore settingsStore(std::make_shared<MemoryUserDefaults>());
+    settingsStore.update([](Settings& s) { s.fastSearchModifier = FastSearchModifier::rightOption; });
     if (auto delay = takeOption(args, "--delay"))
         settingsStore.update([&](Settings& s) { s.showDelayMilliseconds = std::stoll(*delay); });
     if (auto spaces = takeOption(args, "--spaces")) {
@@ -383,6 +507,19 @@ int run(Args argsIn)
         if (!filter)
             throw std::invalid_argument("--hidden-apps takes show, bottom or hide");
         settingsStore.update([&](Settings& s) { s.hiddenApps = *filter; });
+    }
+    if (auto pause = takeOption(args, "--pause")) {
+        std::vector<std::string> apps;
+        std::stringstream parts(*pause);
+        for (std::string app; std::getline(parts, app, ',');)
+            apps.push_back(app);
+        settingsStore.update([&](Settings& s) { s.rules.pauseApps = apps; });
+    }
+    if (auto fast = takeOption(args, "--fast")) {
+        auto modifier = fromRawValue<FastSearchModifier>(*fast);
+        if (!modifier)
+            throw std::invalid_argument("--fast takes off, fn, capsLock, leftCommand, rightCommand, leftOption or rightOption");
+        settingsStore.update([&](Settings& s) { s.fastSearchModifier = *modifier; });
     }
     bool allDisplays = takeFlag(args, "--all-displays");
     if (allDisplays)
@@ -404,15 +541,31 @@ int run(Args argsIn)
 
     std::vector<Event> events = (useStdin || args.empty()) ? parseLines(std::cin) : parseWords(args);
 
+    // A keyboard of our own: chords reach the controllers through their hot
+    // keys, the modifier watcher and the Fast Search tap.
+    auto input = std::make_shared<SimulatedInput>();
+    input->missingHoldKeys = {FastSearchModifier::fn}; // as on X11
+    setCurrentInputBackend(input);
+    // Learned shortcuts live for the run only.
+    const auto shortcuts = std::filesystem::temp_directory_path() / ("vantrelctl-switch-sim-" + std::to_string(::getpid()) + ".json");
+
     auto trackerOwned = std::make_unique<SimTracker>();
     SimTracker* tracker = trackerOwned.get();
     WindowStore store(std::move(trackerOwned));
     PrintingPanel panel(printer, "panel");
+    PrintingSearchPanel searchPanel(printer);
     // The controller shows mirrors only with --all-displays.
     SwitcherController controller(loop, store, panel, settingsStore, environment, std::make_unique<PrintingMirrors>(printer),
                                   std::make_shared<ManualSerialQueue>(loop));
-    controller.installPanelCallbacks();
-    store.onChange = [&] { controller.storeChanged(); };
+    SearchController search(loop, store, searchPanel, settingsStore, shortcuts);
+    // Wired as the application wires them.
+    search.focus = [&](const WindowInfo& window) { controller.focus(window); };
+    search.perform = [&](const WindowInfo& window, ItemAction action) { controller.perform(action, window); };
+    store.onChange = [&] {
+        controller.storeChanged();
+        if (searchPanel.isVisible())
+            search.queryChanged(searchPanel.query());
+    };
     store.start();
 
     std::vector<WindowInfo> windows = sampleWindows();
@@ -427,6 +580,8 @@ int run(Args argsIn)
     publish();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
         tracker->onFocus(it->id);
+    controller.start();
+    search.start();
 
     auto switcher = [&](const Event& event) {
         std::string id = event.args.empty() ? "cmd-tab" : event.args[0];
@@ -435,6 +590,33 @@ int run(Args argsIn)
                 return config;
         throw std::invalid_argument("no switcher '" + id + "' (cmd-tab, cmd-grave, ctrl-opt-tab)");
     };
+    auto appName = [&](ProcessID pid) {
+        for (const auto& window : sampleWindows())
+            if (window.pid == pid)
+                return std::optional<std::string>(window.appName);
+        return std::optional<std::string>();
+    };
+    std::optional<HotKey::Chord> down; // the chord whose key is down
+    auto keyDown = [&](HotKey::Chord chord) {
+        down = chord;
+        input->keyDown(static_cast<std::uint16_t>(chord.keyCode), chord.modifiers);
+    };
+    auto keyUp = [&] {
+        if (down)
+            input->keyUp(static_cast<std::uint16_t>(down->keyCode), down->modifiers);
+        down.reset();
+    };
+    const std::uint16_t holdKey = keyCode(settingsStore.settings().fastSearchModifier).value_or(0);
+    const std::uint64_t holdFlag = [&]() -> std::uint64_t {
+        switch (settingsStore.settings().fastSearchModifier) {
+        case FastSearchModifier::leftOption:
+        case FastSearchModifier::rightOption: return KeyChord::option;
+        case FastSearchModifier::leftCommand:
+        case FastSearchModifier::rightCommand: return KeyChord::command;
+        case FastSearchModifier::fn: return 0x800000;
+        default: return 0;
+        }
+    }();
 
     for (const Event& event : events) {
         std::string echo = event.verb;
@@ -444,75 +626,134 @@ int run(Args argsIn)
             echo += " cmd-tab";
         if (event.verb != "wait")
             printer.line(echo);
+        const std::size_t deliveredBefore = input->delivered.size();
         if (event.verb == "press") {
-            auto config = switcher(event);
-            controller.activate(config);
-            controller.startRepeat(+1, config);
+            keyDown(HotKey::Chord::from(switcher(event).activate));
         } else if (event.verb == "up") {
             auto config = switcher(event);
-            controller.moveUp(config);
-            controller.startRepeat(-1, config);
+            if (!config.moveUp)
+                throw std::invalid_argument("switcher '" + config.id + "' has no move-up chord");
+            keyDown(HotKey::Chord::from(*config.moveUp));
         } else if (event.verb == "release") {
-            controller.stopRepeat();
+            keyUp();
         } else if (event.verb == "flags") {
-            controller.flagsChanged(parseFlags(event.args[0]));
-        } else if (event.verb == "type") {
-            panel.key("text", event.args[0]);
-        } else if (event.verb == "backspace" || event.verb == "escape" || event.verb == "return") {
-            panel.key(event.verb);
+            input->flagsChanged(modifierKey, parseFlags(event.args[0]));
+        } else if (event.verb == "search") {
+            if (auto chord = settingsStore.settings().searchChord) {
+                keyDown(HotKey::Chord::from(*chord));
+                keyUp();
+            }
+        } else if (event.verb == "fast") {
+            // Hold the key, type (">" down, "<" up, "!" Escape), let go.
+            if (isFlagsChanged(settingsStore.settings().fastSearchModifier))
+                input->flagsChanged(holdKey, holdFlag);
+            else
+                input->keyDown(holdKey);
+            loop.runPending();
+            for (char c : event.args[0] == "-" ? std::string() : event.args[0]) {
+                const std::uint16_t key = c == '>' ? tabKey : c == '<' ? upArrowKey : c == '!' ? escapeKey : keyTyping(input->layout(), c);
+                input->keyDown(key, holdFlag);
+                input->keyUp(key, holdFlag);
+            }
+            if (isFlagsChanged(settingsStore.settings().fastSearchModifier))
+                input->flagsChanged(holdKey, 0);
+            else
+                input->keyUp(holdKey);
+        } else if (event.verb == "type" || event.verb == "backspace" || event.verb == "escape" || event.verb == "return") {
+            const std::string text = event.verb == "type" ? event.args[0] : std::string();
+            if (searchPanel.isVisible())
+                searchPanel.key(event.verb == "type" ? "text" : event.verb, text);
+            else
+                panel.key(event.verb == "type" ? "text" : event.verb, text);
+        } else if (event.verb == "action") {
+            auto action = itemAction(event.args[0]);
+            if (!action)
+                throw std::invalid_argument("unknown action '" + event.args[0] + "' (close, minimize, quit, hide)");
+            auto chosen = searchPanel.isVisible() ? searchPanel.selectedWindow() : panel.isVisible() ? panel.selectedWindow() : std::nullopt;
+            auto& onAction = searchPanel.isVisible() ? searchPanel.onAction : panel.onAction;
+            if (!chosen)
+                printer.line("no panel shows a selected row");
+            else if (onAction)
+                onAction(*chosen, *action);
         } else if (event.verb == "wait") {
             loop.advance(std::chrono::milliseconds(milliseconds(event.args[0])));
         } else if (event.verb == "close") {
             WindowID id = static_cast<WindowID>(std::stoul(event.args[0]));
             std::erase_if(windows, [id](const WindowInfo& w) { return w.id == id; });
             publish();
+        } else if (event.verb == "quit") {
+            ProcessID pid = std::stoi(event.args[0]);
+            environment.quitApps.insert(pid);
+            std::erase_if(windows, [pid](const WindowInfo& w) { return w.pid == pid; });
+            publish();
         } else if (event.verb == "focus") {
             tracker->onFocus(static_cast<WindowID>(std::stoul(event.args[0])));
         } else if (event.verb == "front") {
             environment.frontmost = event.args[0] == "none" ? std::nullopt : std::optional<ProcessID>(std::stoi(event.args[0]));
+            if (environment.frontmostHandler)
+                environment.frontmostHandler(std::nullopt, environment.frontmost ? appName(*environment.frontmost) : std::nullopt);
         } else if (event.verb == "list") {
             printer.rows(store.ordered(), -1);
         }
         loop.runPending();
+        for (std::size_t i = deliveredBefore; i < input->delivered.size(); ++i)
+            if (input->delivered[i].kind == KeyEvent::Kind::keyDown)
+                printer.line("the frontmost program gets key " + std::to_string(input->delivered[i].keyCode));
     }
     const auto& session = controller.session();
     printer.line(session ? "end of script; session " + session->config.id + " still open" : "end of script; no session");
+    search.stop();
+    controller.stop();
+    setCurrentInputBackend(nullptr);
+    std::filesystem::remove(shortcuts);
     return 0;
 }
 
 const Registration registration{Command{
     "switch-sim",
-    "run a scripted switcher session over sample windows",
+    "run the switcher and search controllers over sample windows",
     "usage: vantrelctl switch-sim [OPTIONS] [EVENT...]\n"
     "       vantrelctl switch-sim [OPTIONS] - < script\n\n"
-    "Runs the switcher controller on virtual time over eight sample windows\n"
-    "(most recently used first: 1 Firefox, 2 Terminal, 3 Mail, 4 Terminal,\n"
-    "5 Code, 6 Notes (minimized), 7 Music (hidden app), 8 Calendar; desktop 1\n"
-    "is on screen, Space 3 is full-screen) and prints every panel call and the\n"
-    "focused window. Without events on the command line, reads them from\n"
-    "standard input, one per line (`type` then takes the rest of the line).\n\n"
+    "Runs the switcher and search controllers on virtual time over eight\n"
+    "sample windows (most recently used first: 1 Firefox, 2 Terminal, 3 Mail,\n"
+    "4 Terminal, 5 Code, 6 Notes (minimized), 7 Music (hidden app),\n"
+    "8 Calendar; desktop 1 is on screen, Space 3 is full-screen) on a\n"
+    "simulated keyboard: chords reach them through their hot keys, modifier\n"
+    "changes through the modifier watcher, Fast Search through its key tap.\n"
+    "Prints every panel call, focus and item action. Without events on the\n"
+    "command line, reads them from standard input, one per line (`type` then\n"
+    "takes the rest of the line).\n\n"
     "events:\n"
-    "  press [SWITCHER]   activate chord pressed (cmd-tab, cmd-grave, ctrl-opt-tab)\n"
-    "  up [SWITCHER]      move-up chord pressed\n"
-    "  release            the chord's key released (key repeat stops)\n"
+    "  press [SWITCHER]   activate chord's key goes down (cmd-tab, cmd-grave, ctrl-opt-tab)\n"
+    "  up [SWITCHER]      move-up chord's key goes down\n"
+    "  release            that key goes up (key repeat stops)\n"
     "  flags MODS         modifiers now held: none, cmd, cmd+shift, ctrl+opt, 0x...\n"
-    "  type TEXT          typed into the panel\n"
-    "  backspace | escape | return   panel keys\n"
+    "  search             the search chord (ctrl+Space) pressed\n"
+    "  fast KEYS          hold the Fast Search key, type KEYS (> down, < up,\n"
+    "                     ! Escape; - for none), let go\n"
+    "  type TEXT          typed into the open panel\n"
+    "  backspace | escape | return   the open panel's keys\n"
+    "  action NAME        close, minimize, quit or hide on the open panel's row\n"
     "  wait MS            let virtual time pass\n"
     "  close ID           a window closes\n"
+    "  quit PID           an application ends with its windows\n"
     "  focus ID           a window gets focused by other means\n"
-    "  front PID|none     the frontmost application changes\n"
+    "  front PID|none     the frontmost application changes (see --pause)\n"
     "  list               print the windows in most-recently-used order\n\n"
     "options:\n"
     "  --delay MS         show delay (default 150)\n"
     "  --repeat D,I       key-repeat delay and interval in ms (default 500,83)\n"
     "  --frontmost PID    frontmost application at start\n"
+    "  --pause APPS       comma-separated names whose frontmost windows pause the chords\n"
+    "  --fast MOD         Fast Search key (default rightOption; fn is absent here)\n"
     "  --spaces MODE      allSpaces, visibleAndFullscreen or visibleSpaces\n"
     "  --minimized MODE   show, bottom or hide (also --hidden-apps)\n"
     "  --all-displays     mirror the panel on a second display\n\n"
     "example:\n"
-    "  vantrelctl switch-sim press wait 80 release flags none\n"
-    "  vantrelctl switch-sim press wait 200 press type term wait 10 flags none\n",
+    "  vantrelctl switch-sim press release wait 80 flags none\n"
+    "  vantrelctl switch-sim press wait 200 release press type term wait 10 flags none\n"
+    "  vantrelctl switch-sim search type term return fast te fast '>'\n"
+    "  vantrelctl switch-sim --pause Mail front 103 press release flags none\n",
     run,
 }};
 
