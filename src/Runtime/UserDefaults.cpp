@@ -274,7 +274,7 @@ void FileUserDefaults::saveLocked()
         corrupt_ = false;
         log().notice("Moved corrupt user defaults to %{public}s", aside.string());
     }
-    if (auto failure = writeFileAtomically(file_, values_.dump(2) + "\n")) {
+    if (auto failure = writeFileAtomically(file_, values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n")) {
         lastError_ = *failure;
         log().error("Cannot save user defaults: %{public}s", *failure);
         return;

@@ -1,6 +1,8 @@
 // ICU-backed Unicode services of the search code.
 #include "SearchKit/TextUnicode.h"
 
+#include "Runtime/Utf8Repair.h"
+
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
@@ -357,24 +359,6 @@ std::string utf8(std::u32string_view text)
     return out;
 }
 
-std::string sanitizedUtf8(std::string_view text)
-{
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    std::string out;
-    out.reserve(text.size());
-    for (int32_t i = 0; i < length;) {
-        if (bytes[i] < 0x80) {
-            out.push_back(static_cast<char>(bytes[i++]));
-            continue;
-        }
-        UChar32 c;
-        U8_NEXT_OR_FFFD(bytes, i, length, c);
-        appendUtf8(static_cast<char32_t>(c), out);
-    }
-    return out;
-}
-
 void appendSanitizedUtf8(std::string_view text, std::string& out)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
@@ -391,7 +375,7 @@ void appendSanitizedUtf8(std::string_view text, std::string& out)
     }
     out.append(text.substr(0, static_cast<std::size_t>(valid)));
     if (valid < length)
-        out.append(sanitizedUtf8(text.substr(static_cast<std::size_t>(valid))));
+        appendRepairedUtf8(text.substr(static_cast<std::size_t>(valid)), out);
 }
 
 void appendUtf16(std::string_view text, std::u16string& out)

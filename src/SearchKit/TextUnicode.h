@@ -26,10 +26,8 @@ std::size_t decodeScalars(std::string_view utf8, char32_t* out);
 std::u32string scalars(std::string_view utf8);
 /// UTF-8 of a scalar array (surrogates and out-of-range values become U+FFFD).
 std::string utf8(std::u32string_view scalars);
-/// `utf8` with ill-formed sequences replaced by U+FFFD; valid input comes back
-/// unchanged.
-std::string sanitizedUtf8(std::string_view utf8);
-/// Appends sanitizedUtf8(utf8) to `out`; well-formed text is copied as is.
+/// Appends `utf8` to `out` repaired as appendRepairedUtf8 (Runtime) does;
+/// the well-formed start, nearly always all of it, is found by the fast scan.
 void appendSanitizedUtf8(std::string_view utf8, std::string& out);
 /// Appends the UTF-16 form of the (repaired) UTF-8 text to `out`.
 void appendUtf16(std::string_view utf8, std::u16string& out);

@@ -72,7 +72,9 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const Options& options, std::s
             ::dup2(in[0], 0);
         if (options.pipeStdout)
             ::dup2(out[1], 1);
-        if (!options.keepStderr) {
+        if (options.pipeStdout && options.stderrToStdout) {
+            ::dup2(out[1], 2);
+        } else if (!options.keepStderr) {
             int null = ::open("/dev/null", O_WRONLY);
             if (null >= 0)
                 ::dup2(null, 2);

@@ -24,6 +24,8 @@ public:
         bool pipeStdout = false;
         /// Standard error goes to /dev/null unless this is set.
         bool keepStderr = false;
+        /// Standard error goes into the standard output pipe (with `pipeStdout`).
+        bool stderrToStdout = false;
         /// A pipe whose write end the child gets as this descriptor number (for
         /// Xvfb's -displayfd); read it with `readExtraLine`.
         std::optional<int> extraPipeFd;

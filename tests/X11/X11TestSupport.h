@@ -110,6 +110,40 @@ inline std::unique_ptr<ChildProcess> spawnOn(const std::string& display, std::ve
     return ChildProcess::spawn(options);
 }
 
+/// What a program run to its end printed, and its exit code (-1 when it did
+/// not exit by itself in time or was killed by a signal).
+struct ProgramRun {
+    std::string output;
+    int status = -1;
+};
+
+/// Starts a program on `display` with `environment` added, its standard
+/// output piped, and its standard error there too when `withErrors`.
+inline std::unique_ptr<ChildProcess> startOn(const std::string& display, std::vector<std::string> argv,
+                                             std::vector<std::pair<std::string, std::string>> environment = {},
+                                             bool withErrors = true)
+{
+    ChildProcess::Options options;
+    options.argv = std::move(argv);
+    options.environment = std::move(environment);
+    options.environment.emplace_back("DISPLAY", display);
+    options.pipeStdout = true;
+    options.stderrToStdout = withErrors;
+    return ChildProcess::spawn(options);
+}
+
+/// Reads a started program's output to its end and waits for its exit.
+inline ProgramRun finish(ChildProcess& child, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+{
+    ProgramRun run;
+    while (auto line = child.readLine(timeout))
+        run.output += *line + "\n";
+    const auto status = child.waitForExit(timeout);
+    if (status && WIFEXITED(*status))
+        run.status = WEXITSTATUS(*status);
+    return run;
+}
+
 /// Runs a program (xdotool, setxkbmap) on `display`; true when it exited with 0.
 inline bool runOn(const std::string& display, std::vector<std::string> argv)
 {

@@ -30,7 +30,7 @@ constexpr std::uint16_t escapeKey = 53;
 
 void printLine(const nlohmann::ordered_json& line)
 {
-    std::cout << line.dump() << std::endl;
+    std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }
 
 template <class T>

@@ -3,6 +3,7 @@
 
 #include "SearchKit/SearchScorer.h"
 #include "SearchKit/TextUnicode.h"
+#include "Runtime/Utf8Repair.h"
 
 #include <charconv>
 #include <cmath>
@@ -33,7 +34,7 @@ inline void appendString(std::string& out, std::string_view text)
 {
     std::string repaired;
     if (!vantrel::TextUnicode::isAscii(text)) {
-        repaired = vantrel::TextUnicode::sanitizedUtf8(text);
+        repaired = vantrel::repairedUtf8(text);
         text = repaired;
     }
     static const char hex[] = "0123456789abcdef";

@@ -43,7 +43,7 @@ int runSpaces(Args arguments)
     json result = {{"displays", std::move(displays)},
                    {"visibleSpaceIDs", std::move(visible)},
                    {"activeSpaceID", active ? json(*active) : json(nullptr)}};
-    std::cout << result.dump() << "\n";
+    std::cout << result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return 0;
 #else
     (void)arguments;

@@ -114,7 +114,7 @@ int run(Args arguments)
         std::string lastLine;
         bool printed = false;
         store.onChange = [&] {
-            std::string line = encode(store).dump();
+            std::string line = encode(store).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
             // A snapshot that changes nothing the list shows is not a change.
             if (printed && line == lastLine)
                 return;

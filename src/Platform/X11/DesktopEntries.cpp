@@ -2,6 +2,7 @@
 #include "Platform/X11/DesktopEntries.h"
 
 #include "Runtime/FileRead.h"
+#include "Runtime/Utf8Repair.h"
 
 #include <algorithm>
 #include <cctype>
@@ -49,8 +50,10 @@ std::vector<std::filesystem::path> DesktopEntries::defaultDataDirs()
 
 std::optional<DesktopEntry> DesktopEntries::parse(std::string_view id, std::string_view text)
 {
+    // File names and entries are whatever bytes their authors wrote; what we
+    // hand on is well-formed UTF-8.
     DesktopEntry entry;
-    entry.id = std::string(id);
+    entry.id = repairedUtf8(id);
     bool inMain = false, application = false, hidden = false;
     std::istringstream in{std::string(text)};
     std::string line;
@@ -77,9 +80,9 @@ std::optional<DesktopEntry> DesktopEntries::parse(std::string_view id, std::stri
         if (key == "Type")
             application = value == "Application";
         else if (key == "Name")
-            entry.name = value;
+            entry.name = repairedUtf8(value);
         else if (key == "StartupWMClass")
-            entry.startupWMClass = value;
+            entry.startupWMClass = repairedUtf8(value);
         else if (key == "Hidden")
             hidden = value == "true";
     }

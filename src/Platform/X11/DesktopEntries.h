@@ -39,6 +39,7 @@ public:
     std::optional<DesktopEntry> match(std::string_view instanceName, std::string_view className) const;
 
     /// Parses one entry's text; absent when it is not an application entry.
+    /// The id and the texts come back as well-formed UTF-8.
     static std::optional<DesktopEntry> parse(std::string_view id, std::string_view text);
 
 private:

@@ -1,6 +1,8 @@
 // Bounded, type-checked reading of window properties; text repair.
 #include "Platform/X11/X11Properties.h"
 
+#include "Runtime/Utf8Repair.h"
+
 #include <algorithm>
 
 namespace vantrel {
@@ -55,74 +57,21 @@ std::optional<std::string_view> bytes(const xcb_get_property_reply_t* reply, std
 }
 
 namespace {
-constexpr std::string_view replacement = "\xEF\xBF\xBD";
-
-/// Appends a code point unless that would exceed `maxBytes`; false when full.
-bool append(std::string& out, std::string_view encoded, std::size_t maxBytes)
+/// Appends a piece unless that would exceed `maxBytes`; false when full.
+bool append(std::string& out, std::string_view piece, std::size_t maxBytes)
 {
-    if (out.size() + encoded.size() > maxBytes)
+    if (out.size() + piece.size() > maxBytes)
         return false;
-    out.append(encoded);
+    out.append(piece);
     return true;
-}
-
-/// Length of the valid UTF-8 sequence at `i`, or 0 when it is not one.
-std::size_t validSequence(std::string_view s, std::size_t i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    if (c < 0x80)
-        return 1;
-    std::size_t n = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0)
-            low = 0xA0; // overlong
-        if (c == 0xED)
-            high = 0x9F; // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0)
-            low = 0x90; // overlong
-        if (c == 0xF4)
-            high = 0x8F; // beyond U+10FFFF
-    } else
-        return 0;
-    if (i + n > s.size())
-        return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high)
-        return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF)
-            return 0;
-    return n;
 }
 } // namespace
 
-std::string repairUtf8(std::string_view text, std::size_t maxBytes)
+std::string utf8Text(std::string_view raw, std::size_t maxBytes)
 {
-    std::string out;
-    out.reserve(std::min(text.size(), maxBytes));
-    for (std::size_t i = 0; i < text.size();) {
-        const auto n = validSequence(text, i);
-        bool room;
-        if (n == 0) {
-            room = append(out, replacement, maxBytes);
-            ++i;
-        } else if (n == 1 && text[i] == '\0') {
-            room = append(out, " ", maxBytes);
-            ++i;
-        } else {
-            room = append(out, text.substr(i, n), maxBytes);
-            i += n;
-        }
-        if (!room)
-            break;
-    }
-    return out;
+    auto text = repairedUtf8(raw, maxBytes);
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    return text;
 }
 
 std::string latin1ToUtf8(std::string_view text, std::size_t maxBytes)
@@ -155,7 +104,7 @@ std::vector<std::string> splitStrings(std::string_view raw, bool latin1)
     while (!raw.empty()) {
         auto end = raw.find('\0');
         auto piece = raw.substr(0, end);
-        result.push_back(latin1 ? latin1ToUtf8(piece) : repairUtf8(piece));
+        result.push_back(latin1 ? latin1ToUtf8(piece) : utf8Text(piece));
         if (end == std::string_view::npos)
             break;
         raw.remove_prefix(end + 1);

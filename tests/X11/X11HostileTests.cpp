@@ -1,0 +1,66 @@
+// vantrelctl and the backends against what misbehaves: desktop entries that
+// are not UTF-8.
+#include "Support/X11Session.h"
+#include "X11/TestClient.h"
+#include "X11/X11TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace vantrel::test {
+namespace {
+
+using json = nlohmann::json;
+
+const std::string fffd = "\xEF\xBF\xBD";
+
+/// The windows `vantrelctl windows` lists, by id.
+std::map<std::uint32_t, json> listedWindows(const std::string& display,
+                                            std::vector<std::pair<std::string, std::string>> environment = {})
+{
+    auto tool = startOn(display, {VANTRELCTL_PATH, "windows", "--backend", "x11"}, std::move(environment), false);
+    if (!tool)
+        return {};
+    auto run = finish(*tool);
+    EXPECT_EQ(run.status, 0) << run.output;
+    std::map<std::uint32_t, json> result;
+    if (run.status != 0)
+        return result;
+    const auto list = json::parse(run.output);
+    for (const auto& window : list["windows"])
+        result[window["id"].get<std::uint32_t>()] = window;
+    return result;
+}
+
+TEST(X11Hostile, DesktopEntriesThatAreNotUtf8ReachTheWindowListRepaired)
+{
+    VANTREL_REQUIRE_X11_SESSION(x11);
+    const auto data = std::filesystem::temp_directory_path() / ("vantrel-hostile-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(data / "applications");
+    std::shared_ptr<void> cleanup(nullptr, [&](void*) { std::filesystem::remove_all(data); });
+    std::ofstream(data / "applications" / "mail.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Mail\xFE\xFF\nStartupWMClass=HostileMail\n";
+    std::ofstream(data / "applications" / "news\xFF.desktop")
+        << "[Desktop Entry]\nType=Application\nName=News\nStartupWMClass=HostileNews\n";
+
+    // One process is one application: two of them.
+    auto mailer = TestClient::start(x11->display());
+    auto reader = TestClient::start(x11->display());
+    ASSERT_TRUE(mailer && reader);
+    auto mail = mailer->open("mail", "class=mail,HostileMail title=Inbox");
+    auto news = reader->open("news", "class=news,HostileNews title=Headlines");
+    ASSERT_TRUE(mail && news);
+    const std::vector<std::pair<std::string, std::string>> environment = {
+        {"XDG_DATA_HOME", data.string()}, {"XDG_DATA_DIRS", (data / "none").string()}};
+    auto windows = listedWindows(x11->display(), environment);
+    ASSERT_TRUE(windows.count(*mail) && windows.count(*news));
+    EXPECT_EQ(windows[*mail]["appName"], "Mail" + fffd + fffd);
+    EXPECT_EQ(windows[*news]["bundleID"], "news" + fffd) << "the identifier comes from the file name";
+}
+
+} // namespace
+} // namespace vantrel::test
