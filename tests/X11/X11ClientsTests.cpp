@@ -98,6 +98,9 @@ TEST_F(X11ClientsTest, LatinTitlesAndHostilePropertiesChangeNothingButWhatTheySh
 
     ASSERT_TRUE(client->command("hostile w huge-title 1000000"));
     EXPECT_EQ(read(*window)->title, std::string(maxTitleBytes, 'x'));
+    // A character the read limit cuts in two is left out, not replaced.
+    ASSERT_TRUE(client->command("hostile w padded-title 4093 \xF0\x9F\x98\x80\xF0\x9F\x98\x80"));
+    EXPECT_EQ(read(*window)->title, std::string(maxTitleBytes - 3, 'x'));
 
     ASSERT_TRUE(client->command("hostile w invalid-utf8"));
     // Stray bytes, an overlong, a surrogate and a sequence that ends too soon

@@ -7,8 +7,9 @@
 //            [skip-taskbar=1] [pid=0] [ignore-delete=1] [title=REST OF LINE]
 //   title TAG TEXT          _NET_WM_NAME (UTF-8) and WM_NAME
 //   wmname TAG TEXT         WM_NAME only (STRING), _NET_WM_NAME removed
-//   hostile TAG KIND [N]    huge-title N | invalid-utf8 | name-wrong-type | desktop-wrong-type |
-//                           state-wrong-type | type-wrong-format | pid-wrong-type | huge-icon | class-no-nul
+//   hostile TAG KIND [N]    huge-title N | padded-title N TEXT (N "x" then TEXT) | invalid-utf8 |
+//                           name-wrong-type | desktop-wrong-type | state-wrong-type | type-wrong-format |
+//                           pid-wrong-type | huge-icon | class-no-nul
 //   minimize TAG            ICCCM WM_CHANGE_STATE to IconicState
 //   desktop TAG N|all       an EWMH _NET_WM_DESKTOP request
 //   icon TAG W H            a W×H _NET_WM_ICON
@@ -253,6 +254,11 @@ void hostile(xcb_window_t id, const std::string& kind, std::istringstream& in)
         std::size_t n = 0;
         in >> n;
         setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string(n, 'x'));
+    } else if (kind == "padded-title") {
+        std::size_t n = 0;
+        std::string text;
+        in >> n >> text;
+        setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string(n, 'x') + text);
     } else if (kind == "invalid-utf8") {
         setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string("ab\xff\xfe" "c\xc0\xaf" "d\xed\xa0\x80" "e\xe2\x82", 14));
     } else if (kind == "name-wrong-type") {

@@ -5,7 +5,7 @@
 //   front first; the owning pid comes from the X-Resource extension, else
 //   `_NET_WM_PID`.
 // - "AXTitle": `_NET_WM_NAME` (UTF-8), else `WM_NAME`; invalid UTF-8 repaired,
-//   at most 4 KiB.
+//   at most 4 KiB; a character cut by that read limit is left out.
 // - "AXSubrole": "AXStandardWindow" for a normal window (no type or
 //   `_NET_WM_WINDOW_TYPE_NORMAL`, not transient, not skip-taskbar), "AXDialog"
 //   for dialogs and transient windows, "AXFloatingWindow" for utility and

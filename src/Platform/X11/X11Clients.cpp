@@ -68,13 +68,13 @@ constexpr std::uint32_t iconicState = 3;
 std::string textOf(const Atoms& a, const xcb_get_property_reply_t* netName, const xcb_get_property_reply_t* name)
 {
     if (auto utf8 = bytes(netName, {a.utf8String}))
-        return utf8Text(*utf8);
+        return utf8Text(*utf8, isCut(netName));
     if (auto latin1 = bytes(name, {XCB_ATOM_STRING}))
         return latin1ToUtf8(*latin1);
     // Some clients put UTF-8 into WM_NAME; compound text is read as UTF-8 too,
     // which is exact for its ASCII subset and repaired otherwise.
     if (auto other = bytes(name, {a.utf8String, a.compoundText}))
-        return utf8Text(*other);
+        return utf8Text(*other, isCut(name));
     return {};
 }
 
@@ -153,7 +153,7 @@ std::optional<X11RootState> readRootState(X11Connection& connection)
         if (firstCardinal(againReply.get(), {XCB_ATOM_WINDOW}) == child) {
             state.supportingWM = *child;
             if (auto text = bytes(nameReply.get(), {a.utf8String, XCB_ATOM_STRING}))
-                state.windowManagerName = utf8Text(*text, 256);
+                state.windowManagerName = utf8Text(*text, isCut(nameReply.get()), 256);
         }
     }
     return state;

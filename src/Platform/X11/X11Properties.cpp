@@ -67,9 +67,11 @@ bool append(std::string& out, std::string_view piece, std::size_t maxBytes)
 }
 } // namespace
 
-std::string utf8Text(std::string_view raw, std::size_t maxBytes)
+bool isCut(const xcb_get_property_reply_t* reply) { return reply && reply->bytes_after != 0; }
+
+std::string utf8Text(std::string_view raw, bool cut, std::size_t maxBytes)
 {
-    auto text = repairedUtf8(raw, maxBytes);
+    auto text = repairedUtf8(cut ? withoutCutCharacter(raw) : raw, maxBytes);
     std::replace(text.begin(), text.end(), '\0', ' ');
     return text;
 }

@@ -35,10 +35,14 @@ std::optional<std::uint32_t> firstCardinal(const xcb_get_property_reply_t* reply
 /// The raw bytes of a format-8 reply of one of `types`; absent otherwise.
 std::optional<std::string_view> bytes(const xcb_get_property_reply_t* reply, std::initializer_list<xcb_atom_t> types);
 
-/// The text of UTF-8 property bytes, at most `maxBytes`: ill-formed sequences
-/// are repaired (Runtime/Utf8Repair.h), NULs become spaces, and the result
-/// ends after the last whole character that fits.
-std::string utf8Text(std::string_view raw, std::size_t maxBytes = maxTitleBytes);
+/// Whether the server kept part of the property back (the request's bound cut it).
+bool isCut(const xcb_get_property_reply_t* reply);
+
+/// The text of UTF-8 property bytes, at most `maxBytes`: a character the read
+/// limit cut in two (`cut`) is left out, ill-formed sequences are repaired
+/// (Runtime/Utf8Repair.h), NULs become spaces, and the result ends after
+/// the last whole character that fits.
+std::string utf8Text(std::string_view raw, bool cut = false, std::size_t maxBytes = maxTitleBytes);
 
 /// ISO 8859-1 (the ICCCM STRING encoding) as UTF-8, cut like `utf8Text`.
 std::string latin1ToUtf8(std::string_view text, std::size_t maxBytes = maxTitleBytes);
