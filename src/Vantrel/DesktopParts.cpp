@@ -3,10 +3,16 @@
 
 #include "Commerce/Updater.h"
 #include "InputEngine/SecureInput.h"
+#include "PanelUI/MirrorPanels.h"
+#include "PanelUI/PanelStyle.h"
+#include "PanelUI/SearchPanel.h"
+#include "PanelUI/SwitcherPanel.h"
 #include "SystemBridge/AXBridge.h"
 #include "SystemBridge/Backends.h"
 #include "SystemBridge/SymbolicHotKeys.h"
+#include "Vantrel/DesktopEnvironment.h"
 #include "Vantrel/OnboardingWindow.h"
+#include "Vantrel/SwitcherController.h"
 #include "Vantrel/TrayIcon.h"
 #include "WindowTracker/AXWindowTracker.h"
 
@@ -30,50 +36,45 @@ private:
     Updater updater_;
 };
 
-// Until the panels, the controllers and the settings window are part of the
-// build, switching does nothing and says so once.
-class PendingPanels final : public AppPanels {
+class QtPanels final : public AppPanels {
 public:
-    SwitcherPanelInterface& switcher() override { return switcher_; }
-    SearchPanelInterface& search() override { return search_; }
-    void applyStyle(AppearanceMode, double) override {}
+    SwitcherPanelInterface& switcher() override { return switcherPanel; }
+    SearchPanelInterface& search() override { return searchPanel; }
+    void applyStyle(AppearanceMode appearance, double textScale) override
+    {
+        PanelStyle::setAppearance(appearance);
+        PanelStyle::setTextScale(textScale);
+        switcherPanel.applyStyle();
+        searchPanel.applyStyle();
+    }
+
+    SwitcherPanel switcherPanel;
+    SearchPanel searchPanel;
+};
+
+class ControllerSwitcher final : public SwitcherService {
+public:
+    ControllerSwitcher(RunLoop& runLoop, WindowStore& store, QtPanels& panels, SettingsStore& settings)
+        : environment_(runLoop),
+          controller_(runLoop, store, panels.switcherPanel, settings, environment_,
+                      std::make_unique<MirrorPanels>(&panels.switcherPanel))
+    {
+    }
+    void start() override { controller_.start(); }
+    void stop() override { controller_.stop(); }
+    void applySettings() override { controller_.applySettings(); }
+    void pauseHotKeys() override { controller_.pauseHotKeys(); }
+    void storeChanged() override { controller_.storeChanged(); }
+    void focus(const WindowInfo& window) override { controller_.focus(window); }
+    void perform(ItemAction action, const WindowInfo& window) override { controller_.perform(action, window); }
 
 private:
-    struct Switcher final : SwitcherPanelInterface {
-        void show(const std::vector<WindowInfo>&, std::ptrdiff_t, const std::optional<ScreenIdentifier>&, bool) override {}
-        void update(const std::vector<WindowInfo>&) override {}
-        void select(std::ptrdiff_t) override {}
-        void setQuery(std::string_view) override {}
-        void hide() override {}
-        bool isVisible() const override { return false; }
-        std::optional<ScreenIdentifier> screen() const override { return std::nullopt; }
-        void setSpaceNumbers(const std::map<SpaceID, int>&) override {}
-        void setVisibleSpaceIDs(const std::set<SpaceID>&) override {}
-    } switcher_;
-    struct Search final : SearchPanelInterface {
-        void show(const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override {}
-        void showFast(std::string_view, const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override {}
-        void update(const std::vector<WindowInfo>&) override {}
-        void updateFast(std::string_view, const std::vector<WindowInfo>&) override {}
-        void select(std::ptrdiff_t) override {}
-        void hide() override {}
-        void cancel() override {}
-        std::string query() const override { return {}; }
-        bool isVisible() const override { return false; }
-    } search_;
+    DesktopEnvironment environment_;
+    SwitcherController controller_;
 };
 
-class PendingSwitcher final : public SwitcherService {
-public:
-    void start() override { Logger("app").notice("this build has no switcher controller yet; no chord is registered"); }
-    void stop() override {}
-    void applySettings() override {}
-    void pauseHotKeys() override {}
-    void storeChanged() override {}
-    void focus(const WindowInfo&) override {}
-    void perform(ItemAction, const WindowInfo&) override {}
-};
-
+// Until the search controller and the settings window are part of the build,
+// the search chord does nothing and the settings window says where settings are.
 class PendingSearch final : public SearchService {
 public:
     void start() override {}
@@ -121,11 +122,12 @@ std::unique_ptr<WindowStore> DesktopFactory::makeStore()
     return std::make_unique<WindowStore>(std::make_unique<AXWindowTracker>(runLoop_));
 }
 
-std::unique_ptr<AppPanels> DesktopFactory::makePanels() { return std::make_unique<PendingPanels>(); }
+std::unique_ptr<AppPanels> DesktopFactory::makePanels() { return std::make_unique<QtPanels>(); }
 
-std::unique_ptr<SwitcherService> DesktopFactory::makeSwitcher(WindowStore&, AppPanels&, SettingsStore&)
+std::unique_ptr<SwitcherService> DesktopFactory::makeSwitcher(WindowStore& store, AppPanels& panels, SettingsStore& settings)
 {
-    return std::make_unique<PendingSwitcher>();
+    // The delegate hands back the panels this factory made.
+    return std::make_unique<ControllerSwitcher>(runLoop_, store, static_cast<QtPanels&>(panels), settings);
 }
 
 std::unique_ptr<SearchService> DesktopFactory::makeSearch(WindowStore&, AppPanels&, SettingsStore&,

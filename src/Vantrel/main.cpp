@@ -75,6 +75,27 @@ bool watchQuitSignals(QObject* context)
     return true;
 }
 
+/// Ends the process at once: the server is gone, and with it every grab, so
+/// nothing is left to give back, and exit handlers would race our threads.
+[[noreturn]] void lostServer()
+{
+    Logger("app").error("lost the connection to the X server; quitting");
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+QtMessageHandler qtHandler = nullptr;
+
+/// Qt's own connection notices the loss too, and would call exit(); both
+/// paths end the same way.
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.contains(QLatin1String("The X11 connection broke")))
+        lostServer();
+    if (qtHandler)
+        qtHandler(type, context, message);
+}
+
 /// The README the package installs, else the one beside the sources.
 std::string helpURL()
 {
@@ -137,12 +158,8 @@ int main(int argc, char** argv)
     QtRunLoop runLoop;
     const Logger log("app");
 
-    auto opened = openX11Platform(runLoop, display, [log] {
-        // The server is gone, and with it every grab: nothing is left to give back.
-        log.error("lost the connection to the X server; quitting");
-        std::fflush(stderr);
-        std::_Exit(1);
-    });
+    qtHandler = qInstallMessageHandler(onQtMessage);
+    auto opened = openX11Platform(runLoop, display, lostServer);
     if (auto* error = std::get_if<std::string>(&opened)) {
         std::fprintf(stderr, "vantrel: %s\n", error->c_str());
         return 1;
