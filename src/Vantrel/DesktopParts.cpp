@@ -12,6 +12,7 @@
 #include "SystemBridge/SymbolicHotKeys.h"
 #include "Vantrel/DesktopEnvironment.h"
 #include "Vantrel/OnboardingWindow.h"
+#include "Vantrel/SearchController.h"
 #include "Vantrel/SwitcherController.h"
 #include "Vantrel/TrayIcon.h"
 #include "WindowTracker/AXWindowTracker.h"
@@ -73,16 +74,29 @@ private:
     SwitcherController controller_;
 };
 
-// Until the search controller and the settings window are part of the build,
-// the search chord does nothing and the settings window says where settings are.
-class PendingSearch final : public SearchService {
+// Until the settings window is part of the build, this one says where the
+// settings are kept.
+class ControllerSearch final : public SearchService {
 public:
-    void start() override {}
-    void stop() override {}
-    void pause() override {}
-    void applySettings() override {}
-    void queryChanged(const std::string&) override {}
-    void retryFastSearchIfNeeded() override {}
+    ControllerSearch(RunLoop& runLoop, WindowStore& store, QtPanels& panels, SettingsStore& settings,
+                     std::function<void(const WindowInfo&)> focus,
+                     std::function<void(ItemAction, const WindowInfo&)> perform)
+        : controller_(runLoop, store, panels.searchPanel, settings)
+    {
+        controller_.focus = std::move(focus);
+        controller_.perform = [perform = std::move(perform)](const WindowInfo& window, ItemAction action) {
+            perform(action, window);
+        };
+    }
+    void start() override { controller_.start(); }
+    void stop() override { controller_.stop(); }
+    void pause() override { controller_.pause(); }
+    void applySettings() override { controller_.applySettings(); }
+    void queryChanged(const std::string& query) override { controller_.queryChanged(query); }
+    void retryFastSearchIfNeeded() override { controller_.retryFastSearchIfNeeded(); }
+
+private:
+    SearchController controller_;
 };
 
 class PendingSettingsWindow final : public QWidget, public PresentedWindow {
@@ -130,11 +144,12 @@ std::unique_ptr<SwitcherService> DesktopFactory::makeSwitcher(WindowStore& store
     return std::make_unique<ControllerSwitcher>(runLoop_, store, static_cast<QtPanels&>(panels), settings);
 }
 
-std::unique_ptr<SearchService> DesktopFactory::makeSearch(WindowStore&, AppPanels&, SettingsStore&,
-                                                          std::function<void(const WindowInfo&)>,
-                                                          std::function<void(ItemAction, const WindowInfo&)>)
+std::unique_ptr<SearchService> DesktopFactory::makeSearch(WindowStore& store, AppPanels& panels, SettingsStore& settings,
+                                                          std::function<void(const WindowInfo&)> focus,
+                                                          std::function<void(ItemAction, const WindowInfo&)> perform)
 {
-    return std::make_unique<PendingSearch>();
+    return std::make_unique<ControllerSearch>(runLoop_, store, static_cast<QtPanels&>(panels), settings,
+                                              std::move(focus), std::move(perform));
 }
 
 std::unique_ptr<OnboardingService> DesktopFactory::makeOnboarding()
