@@ -153,5 +153,25 @@ TEST_F(X11PanelTest, TypedKeysReachTheShownPanelAndAfterHidingTheWindowBeneath)
     EXPECT_EQ(client->readLine(5s), "key 54") << "the window got nothing while the panel held the keyboard";
 }
 
+TEST_F(X11PanelTest, APanelOnAnUnpluggedMonitorMovesToTheOtherOne)
+{
+    auto client = focusedWindowAt(700, 100);
+    ASSERT_TRUE(client);
+    SwitcherPanel panel;
+    panel.show(std::vector<WindowInfo>(2), 0, std::nullopt, false);
+    ASSERT_TRUE(pump([&] { return panel.screen() == "right"; }));
+
+    ASSERT_TRUE(type({"getwindowfocus", "windowmove", "--sync", "100", "100"}));
+    ASSERT_TRUE(test::runOn(session->display(), {"xrandr", "--delmonitor", "right"}));
+    EXPECT_TRUE(pump([&] { return QGuiApplication::screens().size() == 1; }));
+    EXPECT_EQ(panel.screen(), "left");
+    EXPECT_LE(panel.window().geometry().right(), 639) << "inside the remaining monitor";
+    EXPECT_TRUE(panel.isVisible());
+
+    panel.hide();
+    ASSERT_TRUE(test::runOn(session->display(), {"xrandr", "--setmonitor", "right", "640/169x1024/271+640+0", "none"}));
+    EXPECT_TRUE(pump([&] { return QGuiApplication::screens().size() == 2; }));
+}
+
 } // namespace
 } // namespace vantrel
