@@ -124,6 +124,10 @@ TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingAc
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     EXPECT_EQ(children[xcb_query_tree_children_length(tree.get()) - 1], id) << "above every other window";
 
+    auto windowType = takeProperty(connection->raw(), requestProperty(connection->raw(), id, connection->atom("_NET_WM_WINDOW_TYPE"), 64));
+    EXPECT_EQ(firstCardinal(windowType.get(), {XCB_ATOM_ATOM}), connection->atom("_NET_WM_WINDOW_TYPE_POPUP_MENU"))
+        << "transient: typed as a pop-up";
+
     panel.hide();
     pump([] { return false; }, 100ms);
     EXPECT_EQ(activeWindow(), active) << "showing and hiding never change the active window";

@@ -83,4 +83,13 @@ void setPanelWindowType(xcb_connection_t* connection, std::uint32_t window, bool
     xcb_flush(connection);
 }
 
+bool sync(xcb_connection_t* connection)
+{
+    if (!connection || xcb_connection_has_error(connection))
+        return false;
+    XcbPtr<xcb_get_input_focus_reply_t> reply(
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    return reply != nullptr;
+}
+
 } // namespace vantrel::X11PanelSupport

@@ -36,4 +36,8 @@ std::optional<RootPoint> activeWindowCentre(xcb_connection_t* connection);
 /// and keeps it out of task bars and pagers either way.
 void setPanelWindowType(xcb_connection_t* connection, std::uint32_t window, bool transient);
 
+/// A round trip: returns once the server has handled every request sent
+/// on `connection` before it. False when the connection is broken.
+bool sync(xcb_connection_t* connection);
+
 } // namespace vantrel::X11PanelSupport
