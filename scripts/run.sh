@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# The main job of `make run`, given the release build directory: watch the
-# desktop's windows. On a machine without a display it shows the program at work
-# on a private Xvfb desktop with a few sample windows that change for a while.
+# The main job of `make run`, given the release build directory: run vantrel on
+# the desktop. On a machine without a display it shows vantrel at work on a
+# private Xvfb desktop (openbox, trayer, sample windows on two desktops), drives
+# it with XTEST key presses, saves a screenshot with the panel up, and stops.
 set -euo pipefail
 build=$1
+vantrel="$build/src/Vantrel/vantrel"
 vantrelctl="$build/tools/vantrelctl/vantrelctl"
 
 if [[ -n "${DISPLAY:-}" ]]; then
-    exec "$vantrelctl" windows --watch
+    exec "$vantrel"
 fi
 
 client="$build/tests/X11/x11_test_client"
-for tool in Xvfb openbox xdotool; do
+for tool in Xvfb openbox xdotool trayer; do
     if ! command -v "$tool" >/dev/null; then
         echo "run: DISPLAY is not set and $tool is missing (make deps installs it)" >&2
         exit 1
@@ -22,6 +24,8 @@ if [[ ! -x "$client" ]]; then
     exit 1
 fi
 
+shots=$(cd "$build" && pwd)/demo
+mkdir -p "$shots"
 scratch=$(mktemp -d)
 pids=()
 cleanup() {
@@ -50,17 +54,22 @@ if [[ ! -s "$scratch/display" ]]; then
     exit 1
 fi
 export DISPLAY=":$(head -n1 "$scratch/display")"
+# A fresh profile: default settings, nothing learned.
+export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/run"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
-HOME="$scratch" openbox >"$scratch/openbox.log" 2>&1 &
+openbox >"$scratch/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
     desktops=$(xdotool get_num_desktops 2>/dev/null || true)
     [[ "${desktops:-0}" -ge 2 ]] && break
     sleep 0.05
 done
-echo "run: no DISPLAY; showing a private desktop on $DISPLAY (openbox, sample windows on two desktops)" >&2
+trayer --edge top --align right --widthtype request --height 24 >"$scratch/trayer.log" 2>&1 &
+pids+=($!)
+echo "run: no DISPLAY; showing vantrel on a private desktop on $DISPLAY (openbox, trayer, sample windows on two desktops)" >&2
 
-# Two sample applications: each client process is one application, driven
+# Sample applications: each client process is one application, driven
 # through a pair of pipes.
 declare -A toClient fromClient
 startClient() { # startClient NAME
@@ -81,33 +90,85 @@ send() { # send NAME COMMAND: one command line, waiting for the client's answer
 }
 startClient editor
 startClient mail
-
-send editor "open notes class=editor,Editor desktop=0 title=notes.txt — Editor"
+startClient terminal
 send editor "open todo class=editor,Editor desktop=1 title=todo.txt — Editor"
-send mail "open inbox class=mail,Mail desktop=0 title=Inbox (3)"
+send mail "open draft class=mail,Mail desktop=0 title=Draft: hello"
+send terminal "open build class=terminal,Terminal desktop=0 title=make test — Terminal"
+send editor "open notes class=editor,Editor desktop=0 title=notes.txt — Editor"
+send mail "open inbox class=mail,Mail desktop=0 title=Inbox (3) — Mail"
 
-"$vantrelctl" windows --watch &
-watcher=$!
-pids+=($watcher)
+"$vantrel" >"$scratch/vantrel.log" 2>&1 &
+vantrel_pid=$!
+pids+=($vantrel_pid)
+for _ in $(seq 200); do
+    grep -q "settings applied" "$scratch/vantrel.log" && break
+    sleep 0.05
+done
+if ! grep -q "settings applied" "$scratch/vantrel.log"; then
+    echo "run: vantrel did not start:" >&2
+    cat "$scratch/vantrel.log" >&2
+    exit 1
+fi
 
+# Recent use: notes.txt, then the inbox.
+for title in "^notes.txt" "^Inbox"; do
+    xdotool search --name "$title" windowactivate --sync >/dev/null 2>&1 || true
+    sleep 0.3
+done
+
+active() { xdotool getactivewindow getwindowname 2>/dev/null || echo "(none)"; }
 step() {
-    sleep 1
+    sleep 0.6
     echo "run: $*" >&2
 }
-step "retitling the mail window"
-send mail "title inbox Inbox (4)"
-step "opening a draft on the second desktop"
-send mail "open draft class=mail,Mail desktop=1 title=Draft: hello"
-step "minimizing notes.txt"
-send editor "minimize notes"
-step "focusing the draft"
-xdotool set_desktop 1 windowactivate --sync "$(xdotool search --name 'Draft: hello' | head -n1)" 2>/dev/null || true
-step "moving todo.txt to the first desktop"
-send editor "desktop todo 0"
-step "closing the draft"
-send mail "destroy draft"
-sleep 1
+report() { echo "run:   active window: $(active)" >&2; }
 
-echo "run: done; stopping the watcher and the private desktop" >&2
-kill -INT "$watcher" 2>/dev/null || true
-wait "$watcher" || true
+step "the active window is \"$(active)\""
+step "a quick Super+Tab goes back to the previous window, without a panel"
+xdotool key super+Tab
+report
+step "Super held over two Tabs: the panel shows, the selection moves two down"
+xdotool keydown super key Tab
+sleep 0.4
+xdotool key Tab
+sleep 0.5
+"$vantrelctl" screenshot "$shots/panel.png"
+echo "run:   screenshot with the panel up taken" >&2
+xdotool keyup super
+report
+step "Super+Tab held, typing \"inb\" filters the list, releasing Super switches to it"
+xdotool keydown super key Tab
+sleep 0.4
+xdotool type --delay 80 inb
+sleep 0.3
+"$vantrelctl" screenshot "$shots/panel-filtered.png"
+xdotool keyup super
+report
+step "Ctrl+Space opens the search panel; \"todo\" and Return switch to todo.txt on desktop 2"
+xdotool key ctrl+space
+sleep 0.4
+xdotool type --delay 80 todo
+sleep 0.3
+"$vantrelctl" screenshot "$shots/search.png"
+xdotool key Return
+sleep 0.3
+report
+step "Super+Tab held, typing \"dra\" selects the draft, Super+W closes it from the panel"
+xdotool keydown super key Tab
+sleep 0.4
+xdotool type --delay 80 dra
+sleep 0.2
+xdotool key w
+sleep 0.4
+xdotool key Escape keyup super
+if xdotool search --name "^Draft" >/dev/null 2>&1; then
+    echo "run:   the draft is still open" >&2
+else
+    echo "run:   the draft window is gone" >&2
+fi
+report
+
+echo "run: done; quitting vantrel and stopping the private desktop" >&2
+"$vantrel" --quit
+wait "$vantrel_pid" || true
+echo "run: screenshots (panel.png, panel-filtered.png, search.png) are in $shots" >&2
