@@ -194,36 +194,29 @@ TEST_F(X11BridgeTest, CloseAsksTheClientAndOnlyTheClosedWindowsElementTurnsInval
     EXPECT_TRUE(AXBridge::window(*stubborn, one->pid()));
 }
 
-std::string runVantrelctl(const std::string& display, const std::vector<std::string>& arguments, int* status)
-{
-    std::vector<std::string> argv = {VANTRELCTL_PATH};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    auto child = spawnOn(display, std::move(argv));
-    std::string output;
-    if (!child)
-        return output;
-    while (auto line = child->readLine(std::chrono::seconds(20)))
-        output += *line + "\n";
-    *status = child->waitForExit(std::chrono::seconds(20)).value_or(-1);
-    return output;
-}
-
 TEST_F(X11BridgeTest, VantrelctlReportsTheDesktopsOfTheX11BackendAndFailsWithoutAServer)
 {
-    int status = -1;
     ASSERT_TRUE(Spaces::makeCurrent(2));
     ASSERT_TRUE(eventually([&] { return root().currentDesktop == 1u; }));
-    auto spaces = runVantrelctl(session->display(), {"spaces", "--backend", "x11"}, &status);
-    ASSERT_EQ(status, 0) << spaces;
-    auto result = nlohmann::json::parse(spaces);
+    auto tool = startOn(session->display(), {VANTRELCTL_PATH, "spaces", "--backend", "x11"}, {}, false);
+    ASSERT_TRUE(tool);
+    auto spaces = finish(*tool);
+    ASSERT_EQ(spaces.status, 0) << spaces.output;
+    auto result = nlohmann::json::parse(spaces.output);
     ASSERT_FALSE(result["displays"].empty());
     EXPECT_EQ(result["displays"][0]["spaces"].size(), 4u);
     EXPECT_EQ(result["displays"][0]["currentSpaceID"], 2);
     EXPECT_EQ(result["visibleSpaceIDs"], nlohmann::json::array({2}));
     EXPECT_EQ(result["activeSpaceID"], 2);
 
-    runVantrelctl(":65000", {"spaces", "--backend", "x11"}, &status);
-    EXPECT_NE(status, 0);
+    // The message names the display that did not answer.
+    for (const auto& command : {"windows", "keys"}) {
+        auto missing = startOn(":65000", {VANTRELCTL_PATH, command});
+        ASSERT_TRUE(missing);
+        auto failed = finish(*missing);
+        EXPECT_NE(failed.status, 0);
+        EXPECT_NE(failed.output.find("cannot open the X display ':65000'"), std::string::npos) << failed.output;
+    }
 }
 
 } // namespace

@@ -75,7 +75,7 @@ int runKeys(Args arguments)
     vantrel::QtRunLoop loop;
     auto connection = vantrel::X11Connection::open(loop);
     if (!connection) {
-        std::cerr << "vantrelctl keys: cannot open the X display\n";
+        std::cerr << "vantrelctl keys: " << vantrel::X11Connection::openFailure() << "\n";
         return 1;
     }
     auto backend = vantrel::X11InputBackend::make(connection);

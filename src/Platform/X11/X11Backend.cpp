@@ -13,7 +13,7 @@ std::variant<Backends, std::string> makeX11Backends(RunLoop& loop, const std::st
 {
     auto connection = X11Connection::open(loop, display);
     if (!connection)
-        return "cannot open the X display '" + (display.empty() ? std::string("$DISPLAY") : display) + "'";
+        return X11Connection::openFailure(display);
     return makeX11Backends(std::move(connection), loop);
 }
 

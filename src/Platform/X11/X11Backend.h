@@ -13,7 +13,7 @@ class X11Connection;
 
 /// Connects to `display` (empty: $DISPLAY) and builds the three backends over
 /// one connection and one desktop; events arrive on `loop`, which must outlive
-/// them. An error text when no X server answers.
+/// them. An error text naming the display when no X server answers.
 std::variant<Backends, std::string> makeX11Backends(RunLoop& loop, const std::string& display = {});
 /// The same over a connection the caller already has, whose events arrive on
 /// `loop`.

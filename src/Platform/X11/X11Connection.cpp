@@ -116,7 +116,22 @@ std::shared_ptr<X11Connection> X11Connection::open(RunLoop& loop, const std::str
     auto result = std::make_shared<X11Connection>(Private{}, connection, screen, loop);
     if (!result->root_)
         return nullptr;
+    result->display_ = displayName(display);
     return result;
+}
+
+std::string X11Connection::displayName(const std::string& display)
+{
+    if (!display.empty())
+        return display;
+    const char* fromEnvironment = std::getenv("DISPLAY");
+    return fromEnvironment ? fromEnvironment : "";
+}
+
+std::string X11Connection::openFailure(const std::string& display)
+{
+    const auto name = displayName(display);
+    return name.empty() ? "no X display: DISPLAY is not set" : "cannot open the X display '" + name + "'";
 }
 
 X11Connection::X11Connection(Private, xcb_connection_t* connection, int screenNumber, RunLoop& loop)

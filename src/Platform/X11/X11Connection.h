@@ -71,11 +71,18 @@ public:
     /// Connects to `display` (empty: $DISPLAY). Absent when no server answers.
     /// `loop` must outlive the connection; events are posted to it.
     static std::shared_ptr<X11Connection> open(RunLoop& loop, const std::string& display = {});
+    /// The display `open` goes to for `display`: itself, else $DISPLAY; empty
+    /// when neither names one.
+    static std::string displayName(const std::string& display = {});
+    /// Why `open` found no server on `display`, naming it, for the user.
+    static std::string openFailure(const std::string& display = {});
 
     ~X11Connection();
     X11Connection(const X11Connection&) = delete;
     X11Connection& operator=(const X11Connection&) = delete;
 
+    /// The display it was opened on (":1"), for messages.
+    const std::string& display() const { return display_; }
     /// The raw connection for Platform code; never null, possibly in error.
     xcb_connection_t* raw() const { return connection_; }
     /// The default screen's root window and the screen itself.
@@ -139,6 +146,7 @@ private:
     void noteLost();
 
     xcb_connection_t* connection_;
+    std::string display_;
     const xcb_screen_t* screen_ = nullptr;
     xcb_window_t root_ = 0;
     xcb_window_t ownWindow_ = 0;

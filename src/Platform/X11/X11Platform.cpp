@@ -21,7 +21,7 @@ std::variant<X11Platform, std::string> openX11Platform(RunLoop& loop, const std:
 {
     auto connection = X11Connection::open(loop, display);
     if (!connection)
-        return "cannot open the X display '" + (display.empty() ? std::string("$DISPLAY") : display) + "'";
+        return X11Connection::openFailure(display);
     auto held = std::make_shared<Held>();
     held->connection = connection;
     held->lost = connection->onLost(std::move(onLost));

@@ -22,7 +22,7 @@ struct X11Platform {
 
 /// Connects to `display` (empty: $DISPLAY); events arrive on `loop`, which
 /// must outlive the result. `onLost` runs once on the loop when the server
-/// goes away. An error text when no X server answers.
+/// goes away. An error text naming the display when no X server answers.
 std::variant<X11Platform, std::string> openX11Platform(RunLoop& loop, const std::string& display,
                                                        std::function<void()> onLost);
 
