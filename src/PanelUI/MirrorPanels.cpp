@@ -1,6 +1,7 @@
 // Read-only copies of the switcher panel on every other display.
 #include "PanelUI/MirrorPanels.h"
 
+#include "PanelUI/PanelChrome.h"
 #include "PanelUI/PanelDesktop.h"
 #include "PanelUI/SwitcherPanel.h"
 
@@ -23,6 +24,7 @@ MirrorPanels::~MirrorPanels() = default;
 void MirrorPanels::show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting,
                         const std::optional<ScreenIdentifier>& excluding)
 {
+    PanelChrome::assertMainThread();
     for (QScreen* screen : screens_()) {
         if (excluding && PanelScreens::identifier(*screen) == *excluding)
             continue;
@@ -39,6 +41,7 @@ void MirrorPanels::show(const std::vector<WindowInfo>& items, std::ptrdiff_t sel
 
 void MirrorPanels::update(const std::vector<WindowInfo>& items)
 {
+    PanelChrome::assertMainThread();
     for (auto& [screen, panel] : panels_)
         if (panel->isVisible())
             panel->update(items);
@@ -46,6 +49,7 @@ void MirrorPanels::update(const std::vector<WindowInfo>& items)
 
 void MirrorPanels::select(std::ptrdiff_t index)
 {
+    PanelChrome::assertMainThread();
     for (auto& [screen, panel] : panels_)
         if (panel->isVisible())
             panel->select(index);
@@ -53,6 +57,7 @@ void MirrorPanels::select(std::ptrdiff_t index)
 
 void MirrorPanels::hide()
 {
+    PanelChrome::assertMainThread();
     for (auto& [screen, panel] : panels_)
         panel->hide();
 }

@@ -3,7 +3,9 @@
 
 #include "PanelUI/PanelDesktop.h"
 
+#include <QCoreApplication>
 #include <QPainter>
+#include <QThread>
 #include <QPainterPath>
 
 namespace vantrel {
@@ -17,6 +19,11 @@ void configureWindow(QWidget& window)
     window.setAttribute(Qt::WA_ShowWithoutActivating);
     window.setAttribute(Qt::WA_TranslucentBackground);
     window.setFocusPolicy(Qt::NoFocus);
+}
+
+void assertMainThread()
+{
+    Q_ASSERT(QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread());
 }
 
 QRegion roundedRegion(QSize size, int radius)

@@ -19,6 +19,10 @@ inline constexpr int innerRadius = 12;
 /// never taking focus, and on an ARGB visual for translucency.
 void configureWindow(QWidget& window);
 
+/// Panels are widgets: every entry point runs on the application's thread
+/// (checked in debug builds).
+void assertMainThread();
+
 /// The rounded shape of a card of `size`, for the shape mask of an opaque card.
 QRegion roundedRegion(QSize size, int radius = cornerRadius);
 

@@ -138,6 +138,7 @@ void SearchPanel::warmUp()
 
 void SearchPanel::show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>& on)
 {
+    PanelChrome::assertMainThread();
     SignpostInterval signpost("show", "search");
     field_->clear();
     field_->setPlaceholderText(normalPlaceholder());
@@ -154,6 +155,7 @@ void SearchPanel::show(const std::vector<WindowInfo>& items, const std::optional
 void SearchPanel::showFast(std::string_view query, const std::vector<WindowInfo>& items,
                            const std::optional<ScreenIdentifier>& on)
 {
+    PanelChrome::assertMainThread();
     SignpostInterval signpost("show", "search");
     keyboard_.release();
     field_->showsCaret = false;
@@ -169,10 +171,15 @@ void SearchPanel::present(QScreen* screen, const std::vector<WindowInfo>& items)
     window_->raise();
 }
 
-void SearchPanel::update(const std::vector<WindowInfo>& items) { layOut(items, window_->screen()); }
+void SearchPanel::update(const std::vector<WindowInfo>& items)
+{
+    PanelChrome::assertMainThread();
+    layOut(items, window_->screen());
+}
 
 void SearchPanel::updateFast(std::string_view query, const std::vector<WindowInfo>& items)
 {
+    PanelChrome::assertMainThread();
     field_->setText(fromUtf8(query));
     layOut(items, window_->screen());
 }
@@ -195,6 +202,7 @@ void SearchPanel::layOut(const std::vector<WindowInfo>& items, QScreen* screen)
 
 void SearchPanel::select(std::ptrdiff_t index)
 {
+    PanelChrome::assertMainThread();
     const auto count = model_->items().size();
     if (count == 0) {
         selectedIndex_ = 0;
@@ -208,6 +216,7 @@ void SearchPanel::select(std::ptrdiff_t index)
 
 void SearchPanel::hide()
 {
+    PanelChrome::assertMainThread();
     keyboard_.release();
     field_->showsCaret = false;
     window_->hide();
@@ -275,6 +284,7 @@ void SearchPanel::applyStyle()
 
 void SearchPanel::handleKey(const PanelKey& key)
 {
+    PanelChrome::assertMainThread();
     using namespace PanelKeyActions;
     const auto& rows = model_->items();
     const bool hasSelection = selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size();

@@ -89,6 +89,7 @@ void SwitcherPanel::show(const std::vector<WindowInfo>& items, std::ptrdiff_t se
 void SwitcherPanel::showOn(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting, QScreen* screen,
                            bool takeKey)
 {
+    PanelChrome::assertMainThread();
     SignpostInterval signpost("show", "panel");
     model_->setItems(items);
     query_.clear();
@@ -134,6 +135,7 @@ void SwitcherPanel::screenRemoved(QScreen* screen)
 
 void SwitcherPanel::update(const std::vector<WindowInfo>& items)
 {
+    PanelChrome::assertMainThread();
     if (!isVisible())
         return;
     const auto& old = model_->items();
@@ -154,6 +156,7 @@ void SwitcherPanel::update(const std::vector<WindowInfo>& items)
 
 void SwitcherPanel::select(std::ptrdiff_t index)
 {
+    PanelChrome::assertMainThread();
     const auto count = model_->items().size();
     if (count == 0)
         return;
@@ -165,6 +168,7 @@ void SwitcherPanel::select(std::ptrdiff_t index)
 
 void SwitcherPanel::setQuery(std::string_view query)
 {
+    PanelChrome::assertMainThread();
     query_ = std::string(query);
     refreshHeaderAndFooter();
 }
@@ -178,6 +182,7 @@ void SwitcherPanel::refreshHeaderAndFooter()
 
 void SwitcherPanel::hide()
 {
+    PanelChrome::assertMainThread();
     keyboard_.release();
     window_->hide();
 }
@@ -241,6 +246,7 @@ void SwitcherPanel::applyStyle()
 
 void SwitcherPanel::handleKey(const PanelKey& key)
 {
+    PanelChrome::assertMainThread();
     using namespace PanelKeyActions;
     const auto& rows = model_->items();
     const bool hasSelection = selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size();

@@ -42,7 +42,7 @@ namespace {
 
 using namespace vantrel;
 
-WindowInfo sample(WindowID id, ProcessID pid, std::string app, std::string title, SpaceID space, bool minimized = false)
+WindowInfo sampleRow(WindowID id, ProcessID pid, std::string app, std::string title, SpaceID space, bool minimized = false)
 {
     WindowInfo window;
     window.id = id;
@@ -59,18 +59,35 @@ WindowInfo sample(WindowID id, ProcessID pid, std::string app, std::string title
 std::vector<WindowInfo> sampleWindows()
 {
     return {
-        sample(1, 101, "Firefox", "Release notes — Vantrel 0.1", 11),
-        sample(2, 102, "Terminal", "ssh build-host", 11),
-        sample(3, 103, "Thunderbird", "Inbox (3 unread)", 12),
-        sample(4, 102, "Terminal", "vim src/PanelUI/SwitcherPanel.cpp", 12),
-        sample(5, 104, "Files", "Downloads", 11),
-        sample(6, 105, "LibreOffice Writer",
+        sampleRow(1, 101, "Firefox", "Release notes — Vantrel 0.1", 11),
+        sampleRow(2, 102, "Terminal", "ssh build-host", 11),
+        sampleRow(3, 103, "Thunderbird", "Inbox (3 unread)", 12),
+        sampleRow(4, 102, "Terminal", "vim src/PanelUI/SwitcherPanel.cpp", 12),
+        sampleRow(5, 104, "Files", "Downloads", 11),
+        sampleRow(6, 105, "LibreOffice Writer",
                "Quarterly report draft with a title long enough to be cut short at the end of the row.odt", 13),
-        sample(7, 101, "Firefox", "Qt 6 documentation: QAbstractItemView", 13),
-        sample(8, 106, "GIMP", "screenshot.png-1.0 (RGB color 8-bit gamma integer)", 12, true),
-        sample(9, 107, "Calculator", "", 11),
-        sample(10, 108, "Text Editor", "notes.txt", 13),
+        sampleRow(7, 101, "Firefox", "Qt 6 documentation: QAbstractItemView", 13),
+        sampleRow(8, 106, "GIMP", "screenshot.png-1.0 (RGB color 8-bit gamma integer)", 12, true),
+        sampleRow(9, 107, "Calculator", "", 11),
+        sampleRow(10, 108, "Text Editor", "notes.txt", 13),
     };
+}
+
+// Titles that must not break a row: right-to-left text, emoji, control
+// characters, invalid UTF-8, a 10,000-character title; then 2,000 more rows.
+std::vector<WindowInfo> hostileWindows()
+{
+    std::vector<WindowInfo> rows{
+        sampleRow(1, 101, "Firefox", "\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd — right-to-left title", 11),
+        sampleRow(2, 102, "Terminal", "emoji \U0001F600\U0001F680 and a ZWJ family \U0001F468\u200D\U0001F469\u200D\U0001F467", 12),
+        sampleRow(3, 103, "Thunderbird", "tab\tnew line\nbell\x07 and DEL\x7f inside", 12),
+        sampleRow(4, 104, "Files", "invalid \xff\xfe UTF-8 \xc3", 13),
+        sampleRow(5, 105, std::string(300, 'A'), std::string(10000, 'x'), 13),
+        sampleRow(6, 999, "No Icon", "a process without an icon", 11),
+    };
+    for (WindowID id = 7; id < 2007; ++id)
+        rows.push_back(sampleRow(id, 108, "Text Editor", "file " + std::to_string(id) + ".txt", 11 + id % 3));
+    return rows;
 }
 
 const std::map<SpaceID, int> sampleSpaceNumbers{{11, 1}, {12, 2}, {13, 3}};
@@ -181,6 +198,8 @@ const PanelShotRegistration switcherQuery{{"switcher-query", "the switcher panel
 const PanelShotRegistration switcherEmpty{{"switcher-empty", "the switcher panel with a query nothing matches",
                                            [] { return renderSwitcher(sampleWindows(), "zzz", {}, 0); }}};
 
+const PanelShotRegistration switcherHostile{{"switcher-hostile", "the switcher panel over hostile titles and 2,006 windows",
+                                             [] { return renderSwitcher(hostileWindows(), "", {}, 0); }}};
 const PanelShotRegistration search{{"search", "the search panel as the search chord opens it",
                                     [] { return renderSearch(false, "", {}); }}};
 const PanelShotRegistration searchQuery{{"search-query", "the search panel after typing \"fire\"",
