@@ -20,6 +20,14 @@ enum class HotKeyPhase { press, release };
 /// The physical layout type of the keyboard; it decides which key sits above Tab.
 enum class KeyboardType { ansi, iso, jis };
 
+/// What a keyboard grab does with a key that matches a registered hot key.
+enum class GrabMode {
+    /// It fires the hot key (a panel holding the keyboard still steps the switcher).
+    hotKeysFire,
+    /// It comes to the grab like any other key (the chord recorder).
+    everyKey,
+};
+
 /// Something the backend keeps doing until this token is destroyed.
 class InputSubscription {
 public:
@@ -73,9 +81,11 @@ public:
     virtual std::unique_ptr<KeyTap> installKeyTap(FastSearchModifier modifier, KeyTapHandler handler) = 0;
 
     /// Holds the whole keyboard until the token is destroyed: key events that
-    /// match a registered hot key go to the hot-key sink, all others to `onKey`.
-    /// Null when another program holds the keyboard.
-    virtual std::unique_ptr<InputSubscription> grabKeyboard(std::function<void(const KeyEvent&)> onKey) = 0;
+    /// match a registered hot key go to the hot-key sink unless `mode` is
+    /// `everyKey`, all others to `onKey`. Chords other programs grab reach
+    /// `onKey` too. Null when another program holds the keyboard.
+    virtual std::unique_ptr<InputSubscription> grabKeyboard(std::function<void(const KeyEvent&)> onKey,
+                                                            GrabMode mode = GrabMode::hotKeysFire) = 0;
 
     /// A translator on the current keyboard layout.
     virtual std::unique_ptr<KeyboardLayoutTranslator> makeLayoutTranslator() = 0;

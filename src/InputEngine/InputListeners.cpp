@@ -69,11 +69,13 @@ std::unique_ptr<InputSubscription> InputListeners::addLayoutObserver(std::functi
     return std::make_unique<Subscription>(weak_from_this(), token);
 }
 
-std::unique_ptr<InputSubscription> InputListeners::takeGrab(KeyHandler onKey, std::function<void()> onRelease)
+std::unique_ptr<InputSubscription> InputListeners::takeGrab(KeyHandler onKey, std::function<void()> onRelease,
+                                                            GrabMode mode)
 {
     if (grab_)
         return nullptr;
     grabToken_ = nextToken_++;
+    grabMode_ = mode;
     grab_ = std::make_shared<KeyHandler>(std::move(onKey));
     grabReleased_ = std::move(onRelease);
     return std::make_unique<Subscription>(weak_from_this(), grabToken_);

@@ -33,7 +33,8 @@ public:
     std::unique_ptr<InputSubscription> addLayoutObserver(std::function<void()> observer);
     /// Takes the keyboard grab; null while another grab is held. `onRelease`
     /// runs when the grab ends while the listeners live.
-    std::unique_ptr<InputSubscription> takeGrab(KeyHandler onKey, std::function<void()> onRelease = {});
+    std::unique_ptr<InputSubscription> takeGrab(KeyHandler onKey, std::function<void()> onRelease = {},
+                                                GrabMode mode = GrabMode::hotKeysFire);
     /// Installs the tap; null while another tap is installed. `changeModifier`
     /// is asked before the tap's modifier changes (false refuses the change);
     /// `onRemove` runs when the tap goes while the listeners live.
@@ -50,6 +51,8 @@ public:
     std::shared_ptr<Tap> tap() const { return tap_; }
     /// The held grab's handler, shared for the same reason.
     std::shared_ptr<KeyHandler> grab() const { return grab_; }
+    /// Whether hot keys fire during the held grab.
+    GrabMode grabMode() const { return grabMode_; }
 
 private:
     class Subscription;
@@ -66,6 +69,7 @@ private:
     std::function<void()> tapRemoved_;
     std::shared_ptr<KeyHandler> grab_;
     int grabToken_ = 0;
+    GrabMode grabMode_ = GrabMode::hotKeysFire;
     std::function<void()> grabReleased_;
 };
 

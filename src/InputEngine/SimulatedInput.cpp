@@ -187,7 +187,7 @@ void SimulatedInput::send(const KeyEvent& event)
     if (event.kind == KeyEvent::Kind::flagsChanged)
         listeners_->feedModifiers(event.modifierFlags);
     if (auto grab = listeners_->grab()) {
-        if (!routeToHotKeys(event))
+        if (listeners_->grabMode() == GrabMode::everyKey || !routeToHotKeys(event))
             (*grab)(event);
         return;
     }
@@ -240,9 +240,10 @@ std::unique_ptr<KeyTap> SimulatedInput::installKeyTap(FastSearchModifier modifie
                                   [missing = missingHoldKeys](FastSearchModifier next) { return !missing.contains(next); });
 }
 
-std::unique_ptr<InputSubscription> SimulatedInput::grabKeyboard(std::function<void(const KeyEvent&)> onKey)
+std::unique_ptr<InputSubscription> SimulatedInput::grabKeyboard(std::function<void(const KeyEvent&)> onKey,
+                                                                GrabMode mode)
 {
-    return listeners_->takeGrab(std::move(onKey));
+    return listeners_->takeGrab(std::move(onKey), {}, mode);
 }
 
 std::unique_ptr<KeyboardLayoutTranslator> SimulatedInput::makeLayoutTranslator()

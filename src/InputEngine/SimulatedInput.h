@@ -109,7 +109,8 @@ public:
     void requestInputMonitoring() override { ++inputMonitoringRequests; }
     bool canHold(FastSearchModifier modifier) override { return !missingHoldKeys.contains(modifier); }
     std::unique_ptr<KeyTap> installKeyTap(FastSearchModifier modifier, KeyTapHandler handler) override;
-    std::unique_ptr<InputSubscription> grabKeyboard(std::function<void(const KeyEvent&)> onKey) override;
+    std::unique_ptr<InputSubscription> grabKeyboard(std::function<void(const KeyEvent&)> onKey,
+                                                    GrabMode mode = GrabMode::hotKeysFire) override;
     std::unique_ptr<KeyboardLayoutTranslator> makeLayoutTranslator() override;
     std::unique_ptr<InputSubscription> observeLayoutChanges(std::function<void()> onChange) override;
 

@@ -177,9 +177,23 @@ std::size_t MemoryUserDefaults::writeCount() const
 
 FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file))
 {
+    std::lock_guard lock(mutex_);
+    readLocked();
+}
+
+void FileUserDefaults::reload()
+{
+    std::lock_guard lock(mutex_);
+    readLocked();
+}
+
+void FileUserDefaults::readLocked()
+{
     auto contents = readRegularFile(file_);
-    if (contents.missing)
+    if (contents.missing) {
+        values_ = nlohmann::json::object();
         return;
+    }
     if (!contents.bytes) {
         // Unreadable (permissions, a FIFO or folder in its place, too large):
         // keep it untouched and move it aside before the first write, like a
@@ -197,6 +211,8 @@ FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move
         return;
     }
     values_ = std::move(parsed);
+    corrupt_ = false;
+    lastError_.clear();
 }
 
 std::optional<nlohmann::json> FileUserDefaults::object(std::string_view key) const

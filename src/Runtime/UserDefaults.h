@@ -27,6 +27,10 @@ public:
     /// The blob under `key`, or none when absent or not a blob.
     virtual std::optional<std::string> data(std::string_view key) const = 0;
     virtual void setData(std::string_view key, std::string_view bytes) = 0;
+
+    /// Takes in what another process stored since the last read. Defaults that
+    /// only this process sees have nothing to take in.
+    virtual void reload() {}
 };
 
 /// Defaults kept in memory only (tests).
@@ -67,6 +71,10 @@ public:
     void remove(std::string_view key) override;
     std::optional<std::string> data(std::string_view key) const override;
     void setData(std::string_view key, std::string_view bytes) override;
+    /// Reads the file again: a missing file reads as empty; an unreadable or
+    /// corrupt one leaves the values as they are and is moved aside before
+    /// the next write.
+    void reload() override;
 
     const std::filesystem::path& file() const { return file_; }
     /// The error of the last read or write, empty when it went well.
@@ -75,6 +83,7 @@ public:
     std::optional<std::filesystem::path> quarantinedFile() const;
 
 private:
+    void readLocked();
     void saveLocked();
 
     std::filesystem::path file_;

@@ -20,6 +20,18 @@ Expected<Settings, DecodeError> SettingsStore::loadStored(const UserDefaults& de
     return decodeSettingsText(*blob);
 }
 
+void SettingsStore::reload()
+{
+    if (!defaults_)
+        return;
+    defaults_->reload();
+    auto stored = loadStored(*defaults_);
+    if (!stored || stored.value() == settings_)
+        return;
+    settings_ = std::move(stored).value();
+    notifyChange();
+}
+
 void SettingsStore::update(const std::function<void(Settings&)>& body)
 {
     Settings changed = settings_;
@@ -31,6 +43,11 @@ void SettingsStore::update(const std::function<void(Settings&)>& body)
         if (auto text = encodeSettingsText(settings_))
             defaults_->setData(key, *text);
     }
+    notifyChange();
+}
+
+void SettingsStore::notifyChange()
+{
     if (onChange) {
         // Copies, so a listener may replace the callback or update again.
         auto callback = onChange;

@@ -36,6 +36,12 @@ public:
     /// memory without being saved.
     void update(const std::function<void(Settings&)>& body);
 
+    /// Reads the stored document again, for when another process may have
+    /// changed it: a different value becomes current and is reported to
+    /// onChange. An unusable document changes nothing here; the next
+    /// effective update replaces it.
+    void reload();
+
     /// True while a chord recorder is capturing keys. Not saved.
     bool isRecordingChord() const { return isRecordingChord_; }
     /// Calls onRecordingChange only when the value changes.
@@ -47,6 +53,8 @@ public:
     std::function<void(bool)> onRecordingChange;
 
 private:
+    void notifyChange();
+
     Settings settings_;
     bool isRecordingChord_ = false;
     std::shared_ptr<UserDefaults> defaults_;

@@ -76,6 +76,26 @@ TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReloadInAFileOnlyTheOwnerRead
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
+TEST_F(FileUserDefaultsTest, ReloadTakesInAnotherWriterAndKeepsTheValuesOverACorruptFile)
+{
+    FileUserDefaults ours(file);
+    ours.setData("settings", "ours");
+    FileUserDefaults(file).setData("settings", "theirs");
+    EXPECT_EQ(ours.data("settings"), "ours");
+    ours.reload();
+    EXPECT_EQ(ours.data("settings"), "theirs");
+
+    ASSERT_FALSE(writeFileAtomically(file, "{ torn"));
+    ours.reload();
+    EXPECT_EQ(ours.data("settings"), "theirs");
+    ours.setData("other", "x"); // the corrupt file is kept aside, not overwritten
+    EXPECT_TRUE(ours.quarantinedFile());
+
+    std::filesystem::remove(file);
+    ours.reload();
+    EXPECT_FALSE(ours.data("settings"));
+}
+
 TEST_F(FileUserDefaultsTest, SaveInterruptedBeforeRenameLeavesTheOldFile)
 {
     FileUserDefaults defaults(file);

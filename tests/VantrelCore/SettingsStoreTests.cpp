@@ -99,6 +99,21 @@ TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValueAndTheL
     EXPECT_EQ(stored()->showDelayMilliseconds, 3);
 }
 
+TEST_F(SettingsStoreTest, ReloadTakesInAnotherWritersDocumentOnceAndKeepsTheValueOverAnUnusableOne)
+{
+    SettingsStore store(defaults);
+    std::vector<std::int64_t> seen;
+    store.onChange = [&](const Settings& s) { seen.push_back(s.showDelayMilliseconds); };
+    defaults->setData("settings", R"({"showDelayMilliseconds": 40})");
+    store.reload();
+    store.reload();
+    EXPECT_EQ(store.settings().showDelayMilliseconds, 40);
+    defaults->setData("settings", "not json");
+    store.reload();
+    EXPECT_EQ(store.settings().showDelayMilliseconds, 40);
+    EXPECT_EQ(seen, (std::vector<std::int64_t>{40}));
+}
+
 TEST_F(SettingsStoreTest, RecordingFlagNotifiesOnlyOnChangeAndIsNotSaved)
 {
     SettingsStore store(defaults);

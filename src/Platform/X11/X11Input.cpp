@@ -381,7 +381,7 @@ void X11InputBackend::handleKey(bool press, std::uint8_t keyCode, std::uint16_t 
     // 2. Our own keyboard grab: passive grabs are silent now, so registered
     //    chords are matched here.
     if (auto grab = listeners_->grab()) {
-        if (routeToHotKeys(press, keyCode, state))
+        if (listeners_->grabMode() == GrabMode::hotKeysFire && routeToHotKeys(press, keyCode, state))
             return;
         if (auto event = keyEvent(press, keyCode, state))
             (*grab)(*event);
@@ -478,7 +478,8 @@ std::unique_ptr<KeyTap> X11InputBackend::installKeyTap(FastSearchModifier modifi
         });
 }
 
-std::unique_ptr<InputSubscription> X11InputBackend::grabKeyboard(std::function<void(const KeyEvent&)> onKey)
+std::unique_ptr<InputSubscription> X11InputBackend::grabKeyboard(std::function<void(const KeyEvent&)> onKey,
+                                                                 GrabMode mode)
 {
     if (listeners_->grab() || !connection_->isOpen())
         return nullptr;
@@ -490,12 +491,15 @@ std::unique_ptr<InputSubscription> X11InputBackend::grabKeyboard(std::function<v
     if (!reply || reply->status != XCB_GRAB_STATUS_SUCCESS)
         return nullptr;
     std::weak_ptr<X11InputBackend> weak = weak_from_this();
-    return listeners_->takeGrab(std::move(onKey), [weak] {
-        if (auto backend = weak.lock()) {
-            xcb_ungrab_keyboard(backend->connection_->raw(), XCB_CURRENT_TIME);
-            backend->connection_->flush();
-        }
-    });
+    return listeners_->takeGrab(
+        std::move(onKey),
+        [weak] {
+            if (auto backend = weak.lock()) {
+                xcb_ungrab_keyboard(backend->connection_->raw(), XCB_CURRENT_TIME);
+                backend->connection_->flush();
+            }
+        },
+        mode);
 }
 
 std::unique_ptr<KeyboardLayoutTranslator> X11InputBackend::makeLayoutTranslator()

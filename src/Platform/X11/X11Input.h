@@ -19,7 +19,7 @@ namespace vantrel {
 /// Passive grabs do not fire while this client holds an active keyboard grab
 /// (its own keyboard grab, or the implicit grab of a Fast Search hold); key
 /// events matching a registered chord during `grabKeyboard` are therefore
-/// dispatched as that hot key here. During a Fast Search hold every key goes
+/// dispatched as that hot key here, unless the grab takes every key. During a Fast Search hold every key goes
 /// to the tap, as it swallows everything then.
 class X11InputBackend final : public InputBackend, public std::enable_shared_from_this<X11InputBackend> {
 public:
@@ -41,7 +41,8 @@ public:
     /// All but Fn, which PC keyboards handle in firmware.
     bool canHold(FastSearchModifier modifier) override;
     std::unique_ptr<KeyTap> installKeyTap(FastSearchModifier modifier, KeyTapHandler handler) override;
-    std::unique_ptr<InputSubscription> grabKeyboard(std::function<void(const KeyEvent&)> onKey) override;
+    std::unique_ptr<InputSubscription> grabKeyboard(std::function<void(const KeyEvent&)> onKey,
+                                                    GrabMode mode = GrabMode::hotKeysFire) override;
     std::unique_ptr<KeyboardLayoutTranslator> makeLayoutTranslator() override;
     std::unique_ptr<InputSubscription> observeLayoutChanges(std::function<void()> onChange) override;
 
