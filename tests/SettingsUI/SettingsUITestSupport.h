@@ -1,0 +1,85 @@
+// The offscreen Qt application and a settings window over an in-memory store.
+#pragma once
+
+#include "InputEngine/SimulatedInput.h"
+#include "SettingsUI/SettingsModel.h"
+#include "SettingsUI/SettingsView.h"
+#include "VantrelCore/SettingsStore.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+namespace vantrel::test {
+
+/// The process's QApplication on the offscreen platform, made on first use.
+QApplication& offscreenApp();
+
+/// A temporary folder removed at the end of the test.
+struct TemporaryFolder {
+    std::filesystem::path path;
+    TemporaryFolder()
+    {
+        char pattern[] = "/tmp/vantrel-settingsui-XXXXXX";
+        path = ::mkdtemp(pattern);
+    }
+    ~TemporaryFolder() { std::filesystem::remove_all(path); }
+};
+
+/// A store over memory defaults, a simulated keyboard without an Fn key (as
+/// on X11), and a model and window over them.
+struct SettingsFixture : ::testing::Test {
+    TemporaryFolder folder;
+    std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
+    std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    std::unique_ptr<SettingsStore> store;
+    std::vector<WindowInfo> windows;
+    std::unique_ptr<SettingsModel> model;
+    std::unique_ptr<SettingsView> view;
+    int changes = 0;
+
+    void SetUp() override
+    {
+        offscreenApp();
+        input->missingHoldKeys = {FastSearchModifier::fn};
+        setCurrentInputBackend(input);
+    }
+    void TearDown() override
+    {
+        view.reset();
+        model.reset();
+        setCurrentInputBackend(nullptr);
+    }
+    /// Opens the window over `stored` (a settings document), or the defaults.
+    SettingsView& open(std::optional<std::string> stored = std::nullopt)
+    {
+        if (stored)
+            defaults->setData("settings", *stored);
+        store = std::make_unique<SettingsStore>(defaults);
+        store->onChange = [this](const Settings&) { ++changes; };
+        SettingsModel::Options options;
+        options.windows = [this] { return windows; };
+        options.launchAtLogin = LaunchAtLogin(folder.path / "autostart" / "vantrel.desktop", "/opt/vantrel/bin/vantrel");
+        options.input = input;
+        model = std::make_unique<SettingsModel>(*store, std::move(options));
+        view = std::make_unique<SettingsView>(*model);
+        view->show();
+        view->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        return *view;
+    }
+    template <typename T>
+    T* find(const char* name, QWidget* in = nullptr) const
+    {
+        auto* found = (in ? in : static_cast<QWidget*>(view.get()))->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+};
+
+} // namespace vantrel::test
