@@ -1,6 +1,8 @@
 // The panels' shared look: text scale, row metrics, fonts and the light and dark colours.
 #include "PanelUI/PanelStyle.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPalette>
@@ -44,7 +46,38 @@ PanelTheme theme(AppearanceMode mode)
     case AppearanceMode::system:
         break;
     }
-    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128 ? PanelTheme::dark : PanelTheme::light;
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
+    QFile settings(configHome + QStringLiteral("/gtk-3.0/settings.ini"));
+    QByteArray settingsText = settings.open(QIODevice::ReadOnly) ? settings.read(64 * 1024) : QByteArray();
+    QByteArray gtkTheme = qgetenv("GTK_THEME");
+    bool darkPalette = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    return desktopPrefersDark(std::string_view(gtkTheme.constData(), static_cast<std::size_t>(gtkTheme.size())),
+                              std::string_view(settingsText.constData(), static_cast<std::size_t>(settingsText.size())),
+                              darkPalette)
+               ? PanelTheme::dark
+               : PanelTheme::light;
+}
+
+bool desktopPrefersDark(std::string_view gtkTheme, std::string_view gtkSettings, bool darkPalette)
+{
+    auto namesDark = [](std::string_view name) {
+        return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).contains(u"dark", Qt::CaseInsensitive);
+    };
+    if (!gtkTheme.empty())
+        return namesDark(gtkTheme);
+    for (const QByteArray& rawLine : QByteArray(gtkSettings.data(), static_cast<qsizetype>(gtkSettings.size())).split('\n')) {
+        QByteArray line = rawLine.trimmed();
+        auto equals = line.indexOf('=');
+        if (equals < 0)
+            continue;
+        QByteArray key = line.left(equals).trimmed();
+        QByteArray value = line.mid(equals + 1).trimmed().toLower();
+        if (key == "gtk-application-prefer-dark-theme" && (value == "1" || value == "true"))
+            return true;
+        if (key == "gtk-theme-name" && namesDark(std::string_view(value.constData(), static_cast<std::size_t>(value.size()))))
+            return true;
+    }
+    return darkPalette;
 }
 
 PanelColors colors(PanelTheme theme)

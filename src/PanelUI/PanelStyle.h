@@ -6,6 +6,8 @@
 #include <QColor>
 #include <QFont>
 
+#include <string_view>
+
 namespace vantrel {
 
 /// Light or dark, as the card is drawn.
@@ -45,9 +47,13 @@ void setTextScale(double scale);
 /// The process-wide appearance; `system` follows the desktop's palette.
 AppearanceMode appearance();
 void setAppearance(AppearanceMode mode);
-/// The theme `mode` stands for; `system` is dark when the application
-/// palette's window colour is dark.
+/// The theme `mode` stands for; `system` follows `desktopPrefersDark` over
+/// $GTK_THEME, the GTK 3 settings file and the application palette.
 PanelTheme theme(AppearanceMode mode);
+/// Whether the desktop asks for dark: `gtkTheme` ($GTK_THEME) names a dark
+/// variant ("Adwaita:dark", "Arc-Dark"); else the GTK 3 `settings.ini` text
+/// prefers a dark theme or names one; else the palette is dark.
+bool desktopPrefersDark(std::string_view gtkTheme, std::string_view gtkSettings, bool darkPalette);
 
 /// The colour roles of a theme.
 PanelColors colors(PanelTheme theme);

@@ -43,6 +43,17 @@ TEST(PanelRowMetrics, ScaleRoundsHalvesAwayFromZero)
     EXPECT_EQ(PanelStyle::rowFontSize(1.5), 21);
 }
 
+TEST(PanelAppearance, SystemFollowsGtkThemeThenGtkSettingsThenThePalette)
+{
+    EXPECT_TRUE(PanelStyle::desktopPrefersDark("Adwaita:dark", "", false));
+    EXPECT_FALSE(PanelStyle::desktopPrefersDark("Adwaita", "gtk-application-prefer-dark-theme=1", true))
+        << "an explicit GTK_THEME wins";
+    EXPECT_TRUE(PanelStyle::desktopPrefersDark("", "[Settings]\ngtk-application-prefer-dark-theme = true\n", false));
+    EXPECT_TRUE(PanelStyle::desktopPrefersDark("", "[Settings]\ngtk-theme-name=Arc-Dark\n", false));
+    EXPECT_FALSE(PanelStyle::desktopPrefersDark("", "[Settings]\ngtk-theme-name=Arc\ngtk-application-prefer-dark-theme=0\n", false));
+    EXPECT_TRUE(PanelStyle::desktopPrefersDark("", "", true));
+}
+
 TEST(PanelHeights, ClampRowsBetweenOneAndTheVisibleMaximum)
 {
     EXPECT_EQ(switcherHeight(0, 30), 30 + 2 + 106);

@@ -4,6 +4,7 @@
 #if VANTRELCTL_HAS_PANELUI
 
 #include "PanelShot.h"
+#include "InputEngine/SimulatedInput.h"
 #include "PanelUI/PanelIcons.h"
 #include "PanelUI/PanelStyle.h"
 #include "PanelUI/SearchPanel.h"
@@ -263,6 +264,9 @@ int runPanelShot(Args arguments)
     });
     QApplication app(argc, argv);
     PanelIcons::setSource(sampleIcon);
+    // A keyboard nobody types on, so that panels shown "key" hold a grab and
+    // draw as they do while the user types (the search field's caret).
+    setCurrentInputBackend(std::make_shared<SimulatedInput>());
 
     int failures = 0;
     for (AppearanceMode appearance : shotAppearances) {
@@ -281,6 +285,7 @@ int runPanelShot(Args arguments)
         }
     }
     shotPanels() = {};
+    setCurrentInputBackend(nullptr);
     return failures == 0 ? 0 : 1;
 }
 
