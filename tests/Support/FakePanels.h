@@ -175,31 +175,18 @@ public:
 /// "update 3,1", "updateFast abc 3", "select 1", "hide", "cancel".
 class FakeSearchPanel final : public SearchPanelInterface, public PanelRecording {
 public:
-    void show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>& on) override
+    void show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>&) override
     {
-        calls.push_back("show " + idList(items) + (on ? " on " + *on : ""));
-        state.show(items, 0);
-        typed.clear();
-        fast = false;
+        showRows("show ", "", items);
     }
-    void showFast(std::string_view query, const std::vector<WindowInfo>& items,
-                  const std::optional<ScreenIdentifier>& on) override
+    void showFast(std::string_view query, const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>&) override
     {
-        calls.push_back("showFast " + std::string(query) + " " + idList(items) + (on ? " on " + *on : ""));
-        state.show(items, 0);
-        typed = std::string(query);
-        fast = true;
+        showRows("showFast ", query, items);
     }
-    void update(const std::vector<WindowInfo>& items) override
-    {
-        calls.push_back("update " + idList(items));
-        replaceRows(items);
-    }
+    void update(const std::vector<WindowInfo>& items) override { updateRows("update ", typed, items); }
     void updateFast(std::string_view query, const std::vector<WindowInfo>& items) override
     {
-        calls.push_back("updateFast " + std::string(query) + " " + idList(items));
-        typed = std::string(query);
-        replaceRows(items);
+        updateRows("updateFast " + std::string(query) + " ", query, items);
     }
     void select(std::ptrdiff_t index) override
     {
@@ -211,8 +198,6 @@ public:
     {
         calls.push_back("cancel");
         state.visible = false;
-        if (onCancel)
-            onCancel();
     }
     std::string query() const override { return typed; }
     bool isVisible() const override { return state.visible; }
@@ -221,25 +206,30 @@ public:
     void type(std::string_view characters)
     {
         typed += characters;
-        if (onQueryChanged)
-            onQueryChanged(typed);
+        onQueryChanged(typed);
     }
     /// Return: orders out, then commits the selected row with the query.
     void pressReturn()
     {
         state.visible = false;
-        const auto index = static_cast<std::size_t>(state.selectedIndex);
-        if (index < state.items.size() && onCommit)
+        if (const auto index = static_cast<std::size_t>(state.selectedIndex); index < state.items.size())
             onCommit(state.items[index], typed);
     }
 
     std::string typed;
-    bool fast = false;
 
 private:
-    // Both modes select the first row of new rows.
-    void replaceRows(const std::vector<WindowInfo>& items)
+    void showRows(const std::string& call, std::string_view query, const std::vector<WindowInfo>& items)
     {
+        calls.push_back(call + (query.empty() ? "" : std::string(query) + " ") + idList(items));
+        state.show(items, 0);
+        typed = std::string(query);
+    }
+    // Both modes select the first of the new rows.
+    void updateRows(const std::string& call, std::string_view query, const std::vector<WindowInfo>& items)
+    {
+        calls.push_back(call + idList(items));
+        typed = std::string(query);
         state.items = items;
         state.selectedIndex = 0;
     }

@@ -208,7 +208,7 @@ TEST_F(SearchControllerTest, AFastSearchHoldDrivesTheFastPanelAndSwitchesOnlyToA
     input->flagsChanged(leftOptionKey, KeyChord::option);
     loop.runPending();
     hold("in>");
-    EXPECT_EQ(panel.calls, (Calls{"showFast  1,2,3,4", "updateFast i " + rankedI, "updateFast in 3,2,4", "select 1", "hide"}));
+    EXPECT_EQ(panel.calls, (Calls{"showFast 1,2,3,4", "updateFast i " + rankedI, "updateFast in 3,2,4", "select 1", "hide"}));
     EXPECT_EQ(focused, Ids{2});
     const Calls messages = capture.messages("search");
     ASSERT_EQ(messages.size(), 5u);
