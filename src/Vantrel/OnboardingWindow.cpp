@@ -1,7 +1,9 @@
 // The window shown while the desktop cannot be switched: what Vantrel needs, and a check once a second.
 #include "Vantrel/OnboardingWindow.h"
 
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -21,6 +23,18 @@ namespace {
 
 QString text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
+/// The layout's sizes are those of a desktop whose body text is 13 points;
+/// here they scale with the desktop's own body font.
+QFont scaled(const QFont& base, double points, QFont::Weight weight = QFont::Normal)
+{
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * points / 13.0);
+    font.setWeight(weight);
+    return font;
+}
+
+constexpr int textWidth = 420;
+
 } // namespace
 
 OnboardingWindow::OnboardingWindow(RunLoop& runLoop, std::function<bool()> isReady, std::function<void()> openHelp)
@@ -34,12 +48,13 @@ OnboardingWindow::OnboardingWindow(RunLoop& runLoop, std::function<bool()> isRea
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(14);
     layout->setContentsMargins(20, 20, 20, 20);
+    // The window takes the size its wrapped texts need.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* headingLabel = new QLabel(text(heading), this);
-    QFont headingFont = headingLabel->font();
-    headingFont.setPointSizeF(17);
-    headingFont.setWeight(QFont::DemiBold);
-    headingLabel->setFont(headingFont);
+    headingLabel->setFont(scaled(font(), 17, QFont::DemiBold));
+    headingLabel->setWordWrap(true);
+    headingLabel->setFixedWidth(textWidth);
     layout->addWidget(headingLabel);
 
     QStringList body;
@@ -47,7 +62,7 @@ OnboardingWindow::OnboardingWindow(RunLoop& runLoop, std::function<bool()> isRea
         body << text(paragraph);
     auto* bodyLabel = new QLabel(body.join("\n\n"), this);
     bodyLabel->setWordWrap(true);
-    bodyLabel->setMaximumWidth(420);
+    bodyLabel->setFixedWidth(textWidth);
     layout->addWidget(bodyLabel);
 
     button_ = new QPushButton(text(buttonText), this);
@@ -61,10 +76,8 @@ OnboardingWindow::OnboardingWindow(RunLoop& runLoop, std::function<bool()> isRea
 
     status_ = new QLabel(this);
     status_->setWordWrap(true);
-    status_->setMaximumWidth(420);
-    QFont statusFont = status_->font();
-    statusFont.setPointSizeF(12);
-    status_->setFont(statusFont);
+    status_->setFixedWidth(textWidth);
+    status_->setFont(scaled(font(), 12));
     status_->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(status_);
 
@@ -82,6 +95,9 @@ OnboardingWindow::~OnboardingWindow()
 void OnboardingWindow::present()
 {
     updateStatus();
+    if (!isVisible())
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
     show();
     raise();
     activateWindow();

@@ -28,7 +28,7 @@ public:
     static constexpr std::string_view title = "Welcome to Vantrel";
     static constexpr std::string_view heading = "Vantrel needs an EWMH window manager";
     static constexpr std::string_view waitingText = "Waiting for a window manager… (checking every second)";
-    static constexpr std::string_view readyText = "✅ Window manager found — hold Super and press Tab.";
+    static constexpr std::string_view readyText = "✓ Window manager found — hold Super and press Tab.";
     static constexpr std::string_view buttonText = "Open Help…";
     /// The body's paragraphs, shown one empty line apart.
     static const std::array<std::string_view, 4> paragraphs;

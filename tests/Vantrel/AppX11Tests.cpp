@@ -224,5 +224,60 @@ TEST(VantrelServerLoss, killingTheXServerEndsTheProcessAtOnceWithAnErrorLine)
     std::filesystem::remove_all(runtime);
 }
 
+TEST(VantrelOnboarding, waitsForAnEwmhWindowManagerThenStartsSwitching)
+{
+    // A bare server: no window manager yet.
+    ChildProcess::Options serverOptions;
+    serverOptions.argv = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1024x768x24"};
+    serverOptions.extraPipeFd = 3;
+    bool missing = false;
+    auto server = ChildProcess::spawn(serverOptions, nullptr, &missing);
+    if (!server && missing)
+        GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_TRUE(server);
+    auto number = server->readExtraLine(10s);
+    ASSERT_TRUE(number && !number->empty());
+    const std::string display = ":" + *number;
+    const auto runtime = std::filesystem::temp_directory_path() / ("vantrel-onboarding-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(runtime);
+    ::chmod(runtime.c_str(), 0700);
+
+    auto spawn = [&](std::vector<std::string> argv) {
+        ChildProcess::Options options;
+        options.argv = std::move(argv);
+        options.environment = {{"DISPLAY", display}, {"HOME", runtime.string()}, {"XDG_RUNTIME_DIR", runtime.string()},
+                               {"XDG_CONFIG_HOME", (runtime / "config").string()}};
+        options.pipeStdout = true;
+        return ChildProcess::spawn(options);
+    };
+    auto windows = [&](const std::string& name) {
+        auto search = spawn({"xdotool", "search", "--onlyvisible", "--name", name});
+        std::size_t count = 0;
+        while (search && search->readLine(5s))
+            ++count;
+        return count;
+    };
+    auto vantrel = spawn({"sh", "-c", "exec \"$0\" 2>&1", VANTREL_PATH});
+    ASSERT_TRUE(vantrel);
+    bool shown = false;
+    for (int i = 0; i < 100 && !shown; ++i, std::this_thread::sleep_for(50ms))
+        shown = windows("^Welcome to Vantrel$") == 1;
+    EXPECT_TRUE(shown);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(vantrel->isRunning());
+
+    auto windowManager = spawn({"openbox", "--sm-disable"});
+    ASSERT_TRUE(windowManager);
+    EXPECT_TRUE(lineStarting(*vantrel, "settings applied", 5s)) << "switching did not start";
+    // The window says so, then closes two seconds later.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(windows("^Welcome to Vantrel$"), 0u);
+
+    vantrel->terminate();
+    windowManager.reset();
+    server.reset();
+    std::filesystem::remove_all(runtime);
+}
+
 } // namespace
 } // namespace vantrel
