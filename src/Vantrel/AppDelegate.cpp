@@ -192,7 +192,10 @@ void AppDelegate::showOnboarding()
 void AppDelegate::showSettings()
 {
     if (!settingsWindow_)
-        settingsWindow_ = factory_.makeSettingsWindow(*settingsStore_, store_.get());
+        settingsWindow_ = factory_.makeSettingsWindow(*settingsStore_, [weak = std::weak_ptr<AppDelegate*>(alive_)] {
+            auto self = weak.lock();
+            return self && (*self)->store_ ? (*self)->store_->ordered() : std::vector<WindowInfo>{};
+        });
     settingsWindow_->present();
 }
 

@@ -132,8 +132,9 @@ public:
                                                       std::function<void(const WindowInfo&)> focus,
                                                       std::function<void(ItemAction, const WindowInfo&)> perform) = 0;
     virtual std::unique_ptr<OnboardingService> makeOnboarding() = 0;
-    /// `store` is null when switching has not started.
-    virtual std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore& settings, WindowStore* store) = 0;
+    /// `windows` lists the window store's windows (none before switching starts).
+    virtual std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore& settings,
+                                                                std::function<std::vector<WindowInfo>()> windows) = 0;
 };
 
 /// What the delegate asks of the system around it.

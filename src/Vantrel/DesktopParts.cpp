@@ -7,6 +7,8 @@
 #include "PanelUI/PanelStyle.h"
 #include "PanelUI/SearchPanel.h"
 #include "PanelUI/SwitcherPanel.h"
+#include "SettingsUI/SettingsModel.h"
+#include "SettingsUI/SettingsView.h"
 #include "SystemBridge/AXBridge.h"
 #include "SystemBridge/Backends.h"
 #include "SystemBridge/SymbolicHotKeys.h"
@@ -18,9 +20,7 @@
 #include "WindowTracker/AXWindowTracker.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QStyle>
-#include <QVBoxLayout>
 
 #include <cstdlib>
 
@@ -74,8 +74,6 @@ private:
     SwitcherController controller_;
 };
 
-// Until the settings window is part of the build, this one says where the
-// settings are kept.
 class ControllerSearch final : public SearchService {
 public:
     ControllerSearch(RunLoop& runLoop, WindowStore& store, QtPanels& panels, SettingsStore& settings,
@@ -99,25 +97,18 @@ private:
     SearchController controller_;
 };
 
-class PendingSettingsWindow final : public QWidget, public PresentedWindow {
+/// The settings window over its model; both live as long as the delegate.
+class SettingsWindow final : public PresentedWindow {
 public:
-    PendingSettingsWindow()
+    SettingsWindow(SettingsStore& store, std::function<std::vector<WindowInfo>()> windows)
+        : model_(store, {.windows = std::move(windows), .launchAtLogin = std::nullopt, .input = nullptr}), view_(model_)
     {
-        setWindowTitle("Vantrel Settings");
-        resize(660, 430);
-        auto* layout = new QVBoxLayout(this);
-        auto* label = new QLabel("This build has no settings window yet. Settings are kept in "
-                                 "$XDG_CONFIG_HOME/vantrel/defaults.json.",
-                                 this);
-        label->setWordWrap(true);
-        layout->addWidget(label);
     }
-    void present() override
-    {
-        show();
-        raise();
-        activateWindow();
-    }
+    void present() override { view_.present(); }
+
+private:
+    SettingsModel model_;
+    SettingsView view_;
 };
 
 } // namespace
@@ -157,9 +148,10 @@ std::unique_ptr<OnboardingService> DesktopFactory::makeOnboarding()
     return std::make_unique<OnboardingWindow>(runLoop_, [] { return AXBridge::isTrusted(); }, openHelp_);
 }
 
-std::unique_ptr<PresentedWindow> DesktopFactory::makeSettingsWindow(SettingsStore&, WindowStore*)
+std::unique_ptr<PresentedWindow> DesktopFactory::makeSettingsWindow(SettingsStore& settings,
+                                                                    std::function<std::vector<WindowInfo>()> windows)
 {
-    return std::make_unique<PendingSettingsWindow>();
+    return std::make_unique<SettingsWindow>(settings, std::move(windows));
 }
 
 DesktopAppEnvironment::DesktopAppEnvironment() : desktopPalette_(QApplication::palette()) {}

@@ -27,7 +27,8 @@ public:
                                               std::function<void(const WindowInfo&)> focus,
                                               std::function<void(ItemAction, const WindowInfo&)> perform) override;
     std::unique_ptr<OnboardingService> makeOnboarding() override;
-    std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore& settings, WindowStore* store) override;
+    std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore& settings,
+                                                        std::function<std::vector<WindowInfo>()> windows) override;
 
 private:
     RunLoop& runLoop_;

@@ -183,7 +183,7 @@ public:
         onboarding = made.get();
         return made;
     }
-    std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore&, WindowStore*) override
+    std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore&, std::function<std::vector<WindowInfo>()>) override
     {
         log_("make settings");
         return std::make_unique<RecordingWindow>(log_, "settings");
