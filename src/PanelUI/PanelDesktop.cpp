@@ -3,6 +3,8 @@
 
 #include "Platform/X11/X11PanelSupport.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
@@ -16,6 +18,45 @@ public:
     bool compositorActive() const override { return false; }
     std::optional<QPoint> activeWindowCentre() const override { return std::nullopt; }
     void markPanel(QWidget&, bool) override {}
+    std::unique_ptr<Watch> watchActiveWindow(std::function<void()>) override { return nullptr; }
+};
+
+// Sees Qt's X events; Qt already listens to property changes on the root.
+class ActiveWindowWatch final : public PanelDesktop::Watch, public QAbstractNativeEventFilter {
+public:
+    ActiveWindowWatch(xcb_connection_t* connection, std::function<void()> onChange)
+        : connection_(connection), onChange_(std::move(onChange)), initial_(X11PanelSupport::activeWindow(connection)),
+          alive_(std::make_shared<bool>(true))
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~ActiveWindowWatch() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        if (eventType != "xcb_generic_event_t" || !X11PanelSupport::isActiveWindowChange(connection_, message))
+            return false;
+        // The window manager rewrites the property with the same window at
+        // times; only a different window counts.
+        if (X11PanelSupport::activeWindow(connection_) == initial_)
+            return false;
+        // Not from inside Qt's event dispatch: the callback may end this watch.
+        std::weak_ptr<bool> alive = alive_;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, onChange = onChange_] {
+                if (alive.lock())
+                    onChange();
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    std::function<void()> onChange_;
+    std::optional<std::uint32_t> initial_;
+    std::shared_ptr<bool> alive_;
 };
 
 class X11PanelDesktop final : public PanelDesktop {
@@ -41,6 +82,10 @@ public:
     void markPanel(QWidget& panel, bool transient) override
     {
         X11PanelSupport::setPanelWindowType(connection_, static_cast<std::uint32_t>(panel.winId()), transient);
+    }
+    std::unique_ptr<Watch> watchActiveWindow(std::function<void()> onChange) override
+    {
+        return std::make_unique<ActiveWindowWatch>(connection_, std::move(onChange));
     }
 
 private:

@@ -5,6 +5,7 @@
 
 #include <QPoint>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,6 +26,15 @@ public:
     virtual std::optional<QPoint> activeWindowCentre() const = 0;
     /// Marks a panel's native window as transient or not.
     virtual void markPanel(QWidget& panel, bool transient) = 0;
+
+    /// Something watched until the token is destroyed.
+    class Watch {
+    public:
+        virtual ~Watch() = default;
+    };
+    /// Calls `onChange` (later, from the event loop) once another window than
+    /// the one active now becomes active; null where that cannot be seen.
+    virtual std::unique_ptr<Watch> watchActiveWindow(std::function<void()> onChange) = 0;
 };
 
 /// The process's desktop: X11 under the xcb platform, else an inert one.

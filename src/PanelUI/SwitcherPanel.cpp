@@ -105,6 +105,12 @@ void SwitcherPanel::showOn(const std::vector<WindowInfo>& items, std::ptrdiff_t 
             if (auto self = weak.lock())
                 (*self)->handleKey(key);
         });
+        // Losing key status: the user made another window active (a click
+        // elsewhere); the panel goes and reports a cancel.
+        activeWindowWatch_ = panelDesktop().watchActiveWindow([weak] {
+            if (auto self = weak.lock(); self && (*self)->isVisible())
+                (*self)->cancel();
+        });
     }
     if (!logEnabled(LogLevel::debug))
         return;
@@ -184,6 +190,7 @@ void SwitcherPanel::hide()
 {
     PanelChrome::assertMainThread();
     keyboard_.release();
+    activeWindowWatch_.reset();
     window_->hide();
 }
 

@@ -1,6 +1,7 @@
 // The floating switcher list: header with the query, one row per window, footer with counts and hints.
 #pragma once
 
+#include "PanelUI/PanelDesktop.h"
 #include "PanelUI/PanelKeyboard.h"
 #include "PanelUI/PanelKeys.h"
 #include "Runtime/Log.h"
@@ -87,6 +88,8 @@ private:
     SwitcherRowModel* model_ = nullptr;
     SwitcherRowDelegate* delegate_ = nullptr;
     PanelKeyboard keyboard_{log_};
+    // While key: another window becoming active is a click elsewhere.
+    std::unique_ptr<PanelDesktop::Watch> activeWindowWatch_;
     std::string query_;
     std::ptrdiff_t selectedIndex_ = 0;
     bool transient_ = true;

@@ -103,6 +103,8 @@ TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingAc
     std::vector<WindowInfo> rows(3);
     for (std::size_t i = 0; i < rows.size(); ++i)
         rows[i].id = static_cast<WindowID>(i + 1), rows[i].appName = "App";
+    int cancels = 0;
+    panel.onCancel = [&] { ++cancels; };
     panel.show(rows, 1, std::nullopt, true);
     ASSERT_TRUE(pump([&] { return panel.window().windowHandle() && panel.window().windowHandle()->isExposed(); }));
     EXPECT_EQ(panel.screen(), "right");
@@ -131,6 +133,7 @@ TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingAc
     panel.hide();
     pump([] { return false; }, 100ms);
     EXPECT_EQ(activeWindow(), active) << "showing and hiding never change the active window";
+    EXPECT_EQ(cancels, 0);
 }
 
 TEST_F(X11PanelTest, TypedKeysReachTheShownPanelAndAfterHidingTheWindowBeneath)
@@ -175,6 +178,29 @@ TEST_F(X11PanelTest, APanelOnAnUnpluggedMonitorMovesToTheOtherOne)
     panel.hide();
     ASSERT_TRUE(test::runOn(session->display(), {"xrandr", "--setmonitor", "right", "640/169x1024/271+640+0", "none"}));
     EXPECT_TRUE(pump([&] { return QGuiApplication::screens().size() == 2; }));
+}
+
+TEST_F(X11PanelTest, AnotherWindowBecomingActiveDismissesTheKeySwitcher)
+{
+    auto first = focusedWindowAt(100, 100);
+    ASSERT_TRUE(first);
+    auto query = test::spawnOn(session->display(), {"xdotool", "getactivewindow"});
+    auto firstId = query ? query->readLine(5s) : std::nullopt;
+    ASSERT_TRUE(firstId);
+    auto second = focusedWindowAt(300, 300);
+    ASSERT_TRUE(second);
+
+    SwitcherPanel panel;
+    int cancels = 0;
+    panel.onCancel = [&] { ++cancels; };
+    panel.show(std::vector<WindowInfo>(2), 0, std::nullopt, true);
+    pump([] { return false; }, 200ms);
+    EXPECT_EQ(cancels, 0) << "showing and grabbing is no loss of key status";
+
+    ASSERT_TRUE(type({"windowactivate", "--sync", *firstId}));
+    EXPECT_TRUE(pump([&] { return cancels == 1; }));
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_FALSE(panel.isKey());
 }
 
 } // namespace

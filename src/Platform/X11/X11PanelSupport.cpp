@@ -38,6 +38,13 @@ xcb_window_t firstRoot(xcb_connection_t* connection)
     return roots.rem > 0 ? roots.data->root : xcb_window_t(XCB_WINDOW_NONE);
 }
 
+// The atom of `_NET_ACTIVE_WINDOW`; the panels use one connection, Qt's.
+xcb_atom_t activeWindowAtom(xcb_connection_t* connection)
+{
+    static xcb_atom_t atom = internAtom(connection, "_NET_ACTIVE_WINDOW");
+    return atom;
+}
+
 } // namespace
 
 bool compositorActive(xcb_connection_t* connection, int screen)
@@ -52,16 +59,32 @@ bool compositorActive(xcb_connection_t* connection, int screen)
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
-std::optional<RootPoint> activeWindowCentre(xcb_connection_t* connection)
+std::optional<std::uint32_t> activeWindow(xcb_connection_t* connection)
 {
     if (!connection || xcb_connection_has_error(connection))
         return std::nullopt;
-    xcb_window_t root = firstRoot(connection);
-    xcb_atom_t property = internAtom(connection, "_NET_ACTIVE_WINDOW");
-    auto reply = takeProperty(connection, requestProperty(connection, root, property, 4));
+    auto reply = takeProperty(connection, requestProperty(connection, firstRoot(connection), activeWindowAtom(connection), 4));
     auto active = firstCardinal(reply.get(), {XCB_ATOM_WINDOW});
     if (!active || *active == XCB_WINDOW_NONE)
         return std::nullopt;
+    return active;
+}
+
+bool isActiveWindowChange(xcb_connection_t* connection, const void* event)
+{
+    const auto* generic = static_cast<const xcb_generic_event_t*>(event);
+    if (!connection || !generic || (generic->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        return false;
+    const auto* notify = static_cast<const xcb_property_notify_event_t*>(event);
+    return notify->window == firstRoot(connection) && notify->atom == activeWindowAtom(connection);
+}
+
+std::optional<RootPoint> activeWindowCentre(xcb_connection_t* connection)
+{
+    auto active = activeWindow(connection);
+    if (!active)
+        return std::nullopt;
+    xcb_window_t root = firstRoot(connection);
     auto geometryCookie = xcb_get_geometry(connection, *active);
     auto translateCookie = xcb_translate_coordinates(connection, *active, root, 0, 0);
     XcbPtr<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(connection, geometryCookie, nullptr));

@@ -27,6 +27,14 @@ struct RootPoint {
 /// Whether a compositing manager owns `_NET_WM_CM_S<screen>`.
 bool compositorActive(xcb_connection_t* connection, int screen);
 
+/// The window `_NET_ACTIVE_WINDOW` of the first screen's root names; none
+/// when unset or 0.
+std::optional<std::uint32_t> activeWindow(xcb_connection_t* connection);
+
+/// Whether `event` (an `xcb_generic_event_t` read on `connection`) says the
+/// root's `_NET_ACTIVE_WINDOW` changed.
+bool isActiveWindowChange(xcb_connection_t* connection, const void* event);
+
 /// The centre of the window `_NET_ACTIVE_WINDOW` names on the first screen's
 /// root; none when no window is active or it vanished.
 std::optional<RootPoint> activeWindowCentre(xcb_connection_t* connection);
