@@ -29,6 +29,11 @@ struct BackendOptions {
     /// The main run loop, where notifications and observer callbacks arrive.
     /// Must outlive the backends.
     RunLoop* mainLoop = nullptr;
+    /// Called once on the main loop when the platform goes away for good (the
+    /// X server ended or closed the connection), with a message for the user.
+    /// Nothing the backends answer afterwards is of use: a long-running
+    /// program ends on it, with an error.
+    std::function<void(const std::string& message)> onLost;
 };
 
 /// Creates a backend, or explains why it cannot (no display, ...).

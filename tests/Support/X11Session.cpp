@@ -18,7 +18,7 @@ constexpr auto probeInterval = std::chrono::milliseconds(10);
 constexpr int displayFd = 3;
 } // namespace
 
-std::unique_ptr<X11Session> X11Session::start(Failure* failure)
+std::unique_ptr<X11Session> X11Session::start(Failure* failure, const std::vector<std::string>& serverArguments)
 {
     auto fail = [&](std::string reason, bool missing = false) -> std::unique_ptr<X11Session> {
         if (failure)
@@ -37,6 +37,7 @@ std::unique_ptr<X11Session> X11Session::start(Failure* failure)
     ChildProcess::Options server;
     server.argv = {"Xvfb", "-displayfd", std::to_string(displayFd), "-nolisten", "tcp", "-noreset",
                    "-screen", "0", "1280x1024x24"};
+    server.argv.insert(server.argv.end(), serverArguments.begin(), serverArguments.end());
     server.extraPipeFd = displayFd;
     std::string error;
     bool notFound = false;

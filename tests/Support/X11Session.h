@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantrel::test {
 
@@ -22,8 +23,10 @@ public:
         bool missing = false;
     };
 
-    /// Starts a session; null with `failure` filled in when it cannot.
-    static std::unique_ptr<X11Session> start(Failure* failure);
+    /// Starts a session, Xvfb given `serverArguments` as well (such as
+    /// {"-extension", "X-Resource"} for a server without that extension);
+    /// null with `failure` filled in when it cannot.
+    static std::unique_ptr<X11Session> start(Failure* failure, const std::vector<std::string>& serverArguments = {});
     ~X11Session();
     X11Session(const X11Session&) = delete;
     X11Session& operator=(const X11Session&) = delete;

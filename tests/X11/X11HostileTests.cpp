@@ -1,5 +1,6 @@
 // vantrelctl and the backends against what misbehaves: desktop entries that
-// are not UTF-8.
+// are not UTF-8, and a server that goes away under the long-running commands.
+#include "Platform/X11/X11Backend.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
@@ -14,9 +15,20 @@
 namespace vantrel::test {
 namespace {
 
+using namespace std::chrono_literals;
 using json = nlohmann::json;
 
 const std::string fffd = "\xEF\xBF\xBD";
+
+/// A private session (its server is lost, or started without an extension).
+std::unique_ptr<X11Session> privateSession(const std::vector<std::string>& serverArguments = {})
+{
+    X11Session::Failure failure;
+    auto session = X11Session::start(&failure, serverArguments);
+    if (!session && !failure.missing)
+        ADD_FAILURE() << failure.reason;
+    return session;
+}
 
 /// The windows `vantrelctl windows` lists, by id.
 std::map<std::uint32_t, json> listedWindows(const std::string& display,
@@ -60,6 +72,37 @@ TEST(X11Hostile, DesktopEntriesThatAreNotUtf8ReachTheWindowListRepaired)
     ASSERT_TRUE(windows.count(*mail) && windows.count(*news));
     EXPECT_EQ(windows[*mail]["appName"], "Mail" + fffd + fffd);
     EXPECT_EQ(windows[*news]["bundleID"], "news" + fffd) << "the identifier comes from the file name";
+}
+
+TEST(X11Hostile, LosingTheServerEndsTheBackendsAtOnceAndEveryLongRunningCommandWithAnError)
+{
+    auto session = privateSession();
+    if (!session)
+        GTEST_SKIP() << "no X session";
+    const std::string display = session->display();
+    ManualRunLoop loop;
+    std::optional<std::string> lost;
+    auto made = makeX11Backends(loop, display, [&](const std::string& message) { lost = message; });
+    ASSERT_TRUE(std::holds_alternative<Backends>(made)) << std::get<std::string>(made);
+
+    auto watch = startOn(display, {VANTRELCTL_PATH, "windows", "--backend", "x11", "--watch"});
+    auto keys = startOn(display, {VANTRELCTL_PATH, "keys", "--seconds", "60"});
+    ASSERT_TRUE(watch && keys);
+    ASSERT_TRUE(watch->readLine(20s)) << "no first list";
+    auto ready = keys->readLine(20s);
+    while (ready && ready->find("ready") == std::string::npos)
+        ready = keys->readLine(20s);
+    ASSERT_TRUE(ready) << "keys never got ready";
+
+    session->killServer(); // returns once the server has exited
+    ASSERT_TRUE(pumpUntil(loop, [&] { return lost.has_value(); }, 1s)) << "not told within a second";
+    EXPECT_EQ(*lost, "lost the connection to the X server '" + display + "'");
+    for (auto* command : {watch.get(), keys.get()}) {
+        auto run = finish(*command, 10s);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find("lost the connection to the X server '" + display + "'"), std::string::npos)
+            << run.output;
+    }
 }
 
 } // namespace

@@ -16,7 +16,8 @@
 
 namespace vantrelctl {
 
-std::optional<std::string> installBackend(std::vector<std::string>& args, vantrel::RunLoop& loop)
+std::optional<std::string> installBackend(std::vector<std::string>& args, vantrel::RunLoop& loop,
+                                          std::function<void(const std::string& message)> onLost)
 {
 #if VANTRELCTL_HAS_SYSTEMBRIDGE
     using namespace vantrel;
@@ -31,7 +32,7 @@ std::optional<std::string> installBackend(std::vector<std::string>& args, vantre
         return "unknown backend '" + name + "' (expected sim or x11)";
     if (!BackendRegistry::contains(name))
         return "backend '" + name + "' is not available in this build";
-    auto made = BackendRegistry::make(name, BackendOptions{&loop});
+    auto made = BackendRegistry::make(name, BackendOptions{&loop, std::move(onLost)});
     if (auto* error = std::get_if<std::string>(&made))
         return "backend '" + name + "' could not start: " + *error;
     SystemBridge::install(std::get<Backends>(std::move(made)));
@@ -39,6 +40,7 @@ std::optional<std::string> installBackend(std::vector<std::string>& args, vantre
 #else
     (void)args;
     (void)loop;
+    (void)onLost;
     return std::string("this build has no system bridge");
 #endif
 }

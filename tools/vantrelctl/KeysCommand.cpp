@@ -152,17 +152,20 @@ int runKeys(Args arguments)
             return 1;
         }
     }
-    auto lost = connection->onLost([] { QCoreApplication::quit(); });
+    auto lost = connection->onLost([display = connection->display()] {
+        std::cerr << "vantrelctl keys: lost the connection to the X server '" << display << "'\n";
+        QCoreApplication::exit(1);
+    });
     auto deadline = loop.schedule(std::chrono::seconds(seconds), [] { QCoreApplication::quit(); });
     printLine({{"event", "ready"}});
-    QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
 
     keyboardGrab.reset();
     for (auto& hotKey : hotKeys)
         hotKey->unregister();
     watcher.reset();
     vantrel::setCurrentInputBackend(nullptr);
-    return 0;
+    return status;
 }
 
 const Registration registration{Command{
@@ -180,7 +183,8 @@ const Registration registration{Command{
     "  {\"event\": \"key\", \"keyCode\": K, \"flags\": F, \"text\": \"a\"}  (text null when none)\n"
     "A line {\"event\": \"ready\"} follows the registrations. A chord given twice (the\n"
     "modifiers other than these four do not count) or a key code that names no key\n"
-    "is invalid input: an error, exit status 2, and nothing is registered.\n",
+    "is invalid input: an error, exit status 2, and nothing is registered. Losing the\n"
+    "X server ends it with a message and exit status 1.\n",
     runKeys,
 }};
 

@@ -34,7 +34,8 @@ constexpr const char* usage =
     "   \"visibleSpaceIDs\": [...], \"fullscreenSpaceIDs\": [...],\n"
     "   \"spaceNumbers\": {\"<space id>\": <desktop number>, ...}}\n"
     "With --watch, prints one such line after every change until interrupted\n"
-    "(SIGINT or SIGTERM end it cleanly).\n";
+    "(SIGINT or SIGTERM end it cleanly, with status 0). Losing the X server\n"
+    "ends it with a message and status 1.\n";
 
 nlohmann::ordered_json encode(const vantrel::WindowStore& store)
 {
@@ -82,7 +83,12 @@ int run(Args arguments)
     QCoreApplication application(argc, argv);
     vantrel::QtRunLoop loop;
 
-    if (auto error = installBackend(args, loop)) {
+    // Without its desktop the watch would wait forever for a change.
+    auto lost = [](const std::string& message) {
+        std::cerr << "windows: " << message << "\n";
+        QCoreApplication::exit(1);
+    };
+    if (auto error = installBackend(args, loop, lost)) {
         std::cerr << "windows: " << *error << "\n";
         return 1;
     }

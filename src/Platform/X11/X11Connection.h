@@ -114,7 +114,11 @@ public:
     /// in place when any loop subscriber sees the event. It must be quick and
     /// must never wait for the server.
     Subscription subscribeOnArrival(EventHandler handler);
-    /// Registers a handler run once on the loop when the connection breaks.
+    /// Registers a handler run once on the loop when the connection breaks
+    /// (the server ended or closed it): the way a program whose loop this is
+    /// learns that it has lost the desktop and should end. The event thread
+    /// sees the loss as soon as the socket closes, so the handler runs within
+    /// one pass of the loop. Registered after the loss, it still runs, once.
     Subscription onLost(std::function<void()> handler);
 
     /// A current server timestamp, obtained by touching a property of our own

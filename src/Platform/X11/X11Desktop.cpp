@@ -290,6 +290,11 @@ bool X11Desktop::isHidden(std::int32_t pid) const
     return hidden_.count(pid) != 0;
 }
 
+void X11Desktop::onLost(std::function<void()> handler)
+{
+    lostSubscription_ = connection_->onLost(std::move(handler));
+}
+
 std::shared_ptr<void> X11Desktop::listen(Listener listener)
 {
     std::uint64_t id;

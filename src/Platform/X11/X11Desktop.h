@@ -118,6 +118,11 @@ public:
     bool hide(std::int32_t pid);
     bool isHidden(std::int32_t pid) const;
 
+    /// Calls `handler` once on the loop when the connection breaks (see
+    /// `X11Connection::onLost`), for as long as the desktop lives; a later
+    /// call replaces it.
+    void onLost(std::function<void()> handler);
+
     /// Registers a listener, called on the loop for every event; the returned
     /// token ends the registration when destroyed.
     std::shared_ptr<void> listen(Listener listener);
@@ -159,6 +164,7 @@ private:
     std::shared_ptr<X11ClientTable> table_;
     RunLoop& loop_;
     X11Connection::Subscription subscription_;
+    X11Connection::Subscription lostSubscription_;
 
     mutable std::mutex mutex_;
     std::map<xcb_window_t, Known> known_;
