@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 namespace vantrel {
 
 RecorderControl::RecorderControl(QWidget* parent)
@@ -32,7 +34,14 @@ void RecorderControl::setChord(std::optional<KeyChord> chord)
     if (chord == chord_)
         return;
     chord_ = chord;
+    updateGeometry();
     update();
+}
+
+QSize RecorderControl::sizeHint() const
+{
+    constexpr int padding = 24;
+    return {std::max(naturalSize.width(), fontMetrics().horizontalAdvance(text()) + padding), naturalSize.height()};
 }
 
 QString RecorderControl::text() const
@@ -102,6 +111,7 @@ void RecorderControl::handle(const KeyEvent& event)
 void RecorderControl::record(std::optional<KeyChord> chord)
 {
     chord_ = chord;
+    updateGeometry();
     update();
     // The callback may rebuild the window; keep going only while this lives.
     std::weak_ptr<RecorderControl*> weak = self_;

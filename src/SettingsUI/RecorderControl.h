@@ -51,7 +51,8 @@ public:
     /// it, or "None".
     QString text() const;
 
-    QSize sizeHint() const override { return naturalSize; }
+    /// The natural size, wider when the text needs it.
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return naturalSize; }
 
 protected:

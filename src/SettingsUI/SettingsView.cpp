@@ -35,6 +35,15 @@ constexpr int addAppMenuWidth = 140;
 constexpr int wideValueWidth = 60;
 constexpr int narrowValueWidth = 50;
 
+/// A form whose pickers and recorders keep their natural width; only the
+/// slider rows stretch.
+QFormLayout* formLayout(QWidget* parent = nullptr)
+{
+    auto* form = new QFormLayout(parent);
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    return form;
+}
+
 /// Small text in the secondary colour, wrapped.
 QLabel* caption(const char* name, QWidget* parent = nullptr)
 {
@@ -86,6 +95,7 @@ QWidget* row(QWidget* first, QWidget* second)
     layout->addWidget(second);
     // The row's label names the first control: its mnemonic goes there.
     box->setFocusProxy(first);
+    box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     return box;
 }
 
@@ -285,7 +295,7 @@ void SettingsView::rebuildSwitcherGroups()
     for (std::size_t i = 0; i < switchers.size(); ++i) {
         auto* group = new QGroupBox(switcherGroups_);
         group->setObjectName(QString("switcher-%1").arg(i));
-        auto* form = new QFormLayout(group);
+        auto* form = formLayout(group);
         auto* toggle = new QCheckBox(switcherToggleText(switchers[i].name, fontMetrics(), switcherNameWidth));
         toggle->setObjectName("isEnabled");
         toggle->setToolTip(QString::fromStdString(switchers[i].name));
@@ -350,7 +360,7 @@ void SettingsView::rebuildSwitcherGroups()
 
 void SettingsView::buildPanel(QVBoxLayout& layout)
 {
-    auto* form = new QFormLayout;
+    auto* form = formLayout();
     spacesFilter_ = picker<SpacesFilter>("spacesFilter", [](SpacesFilter v) { return qs(displayName(v)); });
     panelDisplayMode_ =
         picker<PanelDisplayMode>("panelDisplayMode", [](PanelDisplayMode v) { return qs(displayName(v)); });
@@ -382,7 +392,7 @@ void SettingsView::buildPanel(QVBoxLayout& layout)
 
 void SettingsView::buildSearch(QVBoxLayout& layout)
 {
-    auto* form = new QFormLayout;
+    auto* form = formLayout();
     searchChord_ = std::make_unique<ChordRecorder>(
         model_, [](const Settings& s) { return s.searchChord; },
         [](Settings& s, std::optional<KeyChord> chord) { s.searchChord = chord; }, true, nullptr);
@@ -408,7 +418,7 @@ void SettingsView::buildSearch(QVBoxLayout& layout)
 
 void SettingsView::buildFastSearch(QVBoxLayout& layout)
 {
-    auto* form = new QFormLayout;
+    auto* form = formLayout();
     fastSearchModifier_ = picker<FastSearchModifier>("fastSearchModifier", holdKeyLabel);
     form->addRow(tr("&Hold to search"), fastSearchModifier_);
     layout.addLayout(form);
@@ -430,7 +440,7 @@ void SettingsView::buildFastSearch(QVBoxLayout& layout)
 
 void SettingsView::buildAppearance(QVBoxLayout& layout)
 {
-    auto* form = new QFormLayout;
+    auto* form = formLayout();
     appearance_ = picker<AppearanceMode>("appearance", [](AppearanceMode v) { return qs(displayName(v)); });
     textScale_ = slider("textScale", textScale);
     textScaleValue_ = valueLabel("textScaleValue", narrowValueWidth, Qt::AlignRight);

@@ -2,11 +2,13 @@
 // their conditions; sliders stay in range; lists and stale documents.
 #include "SettingsUITestSupport.h"
 
+#include "SettingsUI/SettingsRender.h"
 #include "VantrelCore/SettingsJSON.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -287,6 +289,20 @@ TEST_F(SettingsViewTest, WindowHasTheTabsInOrderHidesOnCloseAndKeepsItsMinimumSi
     window.present();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.selectedTab(), TabID::rules);
+}
+
+TEST_F(SettingsViewTest, EveryPaneIsRenderedLightAndDark)
+{
+    auto renders = renderSettingsPanes(folder.path);
+    EXPECT_TRUE(renders.failures.empty());
+    ASSERT_EQ(renders.written.size(), 14u);
+    EXPECT_EQ(renders.written.front().filename(), "settings-switchers-light.png");
+    EXPECT_EQ(renders.written.back().filename(), "settings-general-dark.png");
+    QImage light(QString::fromStdString(renders.written[3].string()));
+    QImage dark(QString::fromStdString(renders.written[10].string()));
+    EXPECT_EQ(light.size(), SettingsView::defaultWindowSize);
+    EXPECT_GT(qGray(light.pixel(400, 300)), qGray(dark.pixel(400, 300)));
+    EXPECT_FALSE(std::filesystem::exists(folder.path / ".no-autostart"));
 }
 
 } // namespace

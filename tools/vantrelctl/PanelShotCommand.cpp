@@ -9,6 +9,9 @@
 #include "PanelUI/PanelStyle.h"
 #include "PanelUI/SearchPanel.h"
 #include "PanelUI/SwitcherPanel.h"
+#if VANTRELCTL_HAS_SETTINGSUI
+#include "SettingsUI/SettingsRender.h"
+#endif
 
 #include <QApplication>
 #include <QPainter>
@@ -286,6 +289,14 @@ int runPanelShot(Args arguments)
     }
     shotPanels() = {};
     setCurrentInputBackend(nullptr);
+#if VANTRELCTL_HAS_SETTINGSUI
+    auto settings = renderSettingsPanes(*out);
+    for (const auto& path : settings.written)
+        std::cout << path.string() << "\n";
+    for (const auto& failure : settings.failures)
+        std::cerr << "vantrelctl panel-shot: " << failure << "\n";
+    failures += static_cast<int>(settings.failures.size());
+#endif
     return failures == 0 ? 0 : 1;
 }
 
@@ -297,6 +308,9 @@ std::string usage()
                        "and writes one PNG per render into DIR (created if missing):\n";
     for (const PanelShot& shot : panelShots())
         text += "  " + shot.stem + "-{light,dark}-{1.0,1.5}.png  " + shot.description + "\n";
+#if VANTRELCTL_HAS_SETTINGSUI
+    text += "  settings-<pane>-{light,dark}.png  each pane of the settings window\n";
+#endif
     return text;
 }
 

@@ -1,0 +1,22 @@
+// Pictures of the settings window for review without a desktop.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+/// What `renderSettingsPanes` wrote, and what it could not.
+struct SettingsRenders {
+    std::vector<std::filesystem::path> written;
+    std::vector<std::string> failures;
+};
+
+/// Renders each of the seven panes, light and dark, over sample settings and
+/// a keyboard like X11's, to "settings-<pane>-<light|dark>.png" in `folder`
+/// (which must exist). Needs a QApplication; its style and palette are
+/// restored afterwards. Touches no user file.
+SettingsRenders renderSettingsPanes(const std::filesystem::path& folder);
+
+} // namespace vantrel
