@@ -221,6 +221,11 @@ void DesktopAppEnvironment::applyAppearance(AppearanceMode appearance)
     }
 }
 
-void DesktopAppEnvironment::requestQuit() { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); }
+void DesktopAppEnvironment::requestQuit()
+{
+    // exit, not quit: quit asks every window to close first, and gives up
+    // when one refuses, as the settings window does (it only hides).
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
 
 } // namespace vantrel

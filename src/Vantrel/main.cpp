@@ -63,7 +63,7 @@ bool watchQuitSignals(QObject* context)
         char drained[16];
         while (::read(signalPipe[0], drained, sizeof drained) > 0) {
         }
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     });
     for (int signal : {SIGINT, SIGTERM}) {
         struct sigaction action {};

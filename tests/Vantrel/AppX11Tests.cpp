@@ -144,6 +144,11 @@ TEST_F(VantrelOnX11, aFreshProfileDocksItsIconInTrayer)
             docked = docked || insideTrayer(window);
     EXPECT_TRUE(docked);
     EXPECT_TRUE(std::filesystem::exists(profile / "run" / ("vantrel-" + display + ".socket")));
+
+    // Docked, and with the settings window open, it still quits when told.
+    EXPECT_EQ(run({VANTREL_PATH, "--settings"}), 0);
+    EXPECT_EQ(run({VANTREL_PATH, "--quit"}), 0);
+    EXPECT_EQ(exitCode(*vantrel), 0);
 }
 
 TEST_F(VantrelOnX11, laterStartsHandTheirRequestToTheRunningOneAndExitZero)
@@ -164,11 +169,12 @@ TEST_F(VantrelOnX11, laterStartsHandTheirRequestToTheRunningOneAndExitZero)
     EXPECT_EQ(exitCode(*vantrel), 0);
     EXPECT_FALSE(std::filesystem::exists(profile / "run" / ("vantrel-" + display + ".socket")));
 
-    // A socket left by a killed run is taken over.
+    // A socket left by a killed run is taken over; quitting works with the
+    // settings window open from the start.
     auto* killed = startVantrel();
     ::kill(killed->pid(), SIGKILL);
     killed->waitForExit(5s);
-    auto* next = startVantrel();
+    auto* next = startVantrel({"--settings"});
     EXPECT_TRUE(next->isRunning());
     EXPECT_EQ(run({VANTREL_PATH, "--quit"}), 0);
     EXPECT_EQ(exitCode(*next), 0);
