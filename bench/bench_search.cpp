@@ -104,7 +104,8 @@ void BM_RankViews(benchmark::State& state)
 }
 BENCHMARK(BM_RankViews)->ArgsProduct({{1000, 10000, 100000}, {0}})->Unit(benchmark::kMillisecond);
 
-// A long text: one word against 100,000 scalars.
+// A long text: one word against 100,000 scalars, of which the scorer takes
+// the first SearchScorer::maxTextScalars.
 void BM_ScorerHugeText(benchmark::State& state)
 {
     std::string text;

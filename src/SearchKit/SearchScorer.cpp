@@ -1115,6 +1115,8 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
 {
     if (query.words.empty())
         return 0.0;
+    if (text.size() > SearchScorer::maxTextScalars)
+        text = TextUnicode::leadingScalars(text, SearchScorer::maxTextScalars);
     const Boundaries b = boundaries(scorer.weights, query.length);
     if (TextUnicode::isAscii(text)) {
         // ASCII lower-cases scalar by scalar without changing length, and
@@ -1171,6 +1173,7 @@ SearchScorer::SearchScorer(Weights weights, bool allowOneMismatch)
 
 SearchScorer::Query SearchScorer::prepare(std::string_view query)
 {
+    query = TextUnicode::leadingScalars(query, maxQueryScalars);
     Query prepared;
     prepared.length = static_cast<int>(TextUnicode::scalars(query).size());
     std::size_t start = 0;
@@ -1270,7 +1273,8 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     if (n > maxShared
         || !shared::keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, query_.words, cases, kept + 1, bits, true)) {
         // (keepAndMark refuses a text it takes only for a byte beyond ASCII.)
-        if (n > maxShared && TextUnicode::isAscii(text))
+        // (No scalar takes more than four bytes: a longer text has too many.)
+        if (n > 4 * maxShared || (n > maxShared && TextUnicode::isAscii(text)))
             return scoreAlone(id, text);
         growTo(scratch_.narrow, text.size());
         const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);

@@ -239,6 +239,14 @@ struct SearchScorer {
 
     class Batch;
 
+    /// What one text can cost: only the first this many scalars of a query,
+    /// and of a text, take part in matching and scoring. A longer one is
+    /// scored as if it ended there, so the cost per text stays bounded;
+    /// window titles (read up to 4096 bytes) and typed queries never reach
+    /// either limit.
+    static constexpr std::size_t maxQueryScalars = 128;
+    static constexpr std::size_t maxTextScalars = 4096;
+
     Weights weights {};
     bool allowOneMismatch = false;
 
@@ -252,7 +260,8 @@ struct SearchScorer {
     /// match() reduced to its score.
     std::optional<double> score(std::string_view query, std::string_view text) const;
 
-    /// Splits the query at U+0020 into lower-cased words.
+    /// Splits the query (its first maxQueryScalars) at U+0020 into
+    /// lower-cased words.
     static Query prepare(std::string_view query);
     /// match() for a prepared query, using `scratch` for all working memory.
     std::optional<Match> match(const Query& query, std::string_view text, Scratch& scratch) const;

@@ -350,6 +350,26 @@ std::u32string scalars(std::string_view utf8)
     return out;
 }
 
+std::string_view leadingScalars(std::string_view utf8, std::size_t count)
+{
+    if (utf8.size() <= count)
+        return utf8;
+    // No scalar takes more than four bytes, nor does an ill-formed subpart.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(std::min(utf8.size(), 4 * count));
+    int32_t i = 0;
+    for (std::size_t k = 0; k < count && i < length; ++k) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        static_cast<void>(c);
+    }
+    return utf8.substr(0, static_cast<std::size_t>(i));
+}
+
 std::string utf8(std::u32string_view text)
 {
     std::string out;

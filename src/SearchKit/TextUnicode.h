@@ -24,6 +24,10 @@ void appendScalars(std::string_view utf8, std::u32string& out);
 std::size_t decodeScalars(std::string_view utf8, char32_t* out);
 /// The scalars of `utf8` (see appendScalars).
 std::u32string scalars(std::string_view utf8);
+/// The beginning of `utf8` that holds its first `count` scalars (as
+/// appendScalars counts them); all of it when it has no more. Reads at most
+/// 4 * `count` bytes.
+std::string_view leadingScalars(std::string_view utf8, std::size_t count);
 /// UTF-8 of a scalar array (surrogates and out-of-range values become U+FFFD).
 std::string utf8(std::u32string_view scalars);
 /// Appends `utf8` to `out` repaired as appendRepairedUtf8 (Runtime) does;

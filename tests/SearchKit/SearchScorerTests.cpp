@@ -653,29 +653,32 @@ TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
     TextUnicodeTesting::setWideText(true);
 }
 
-TEST(SearchScorerKernel, HugeTextsStayWithinTheFlagBudget)
+TEST(SearchScorerLimits, OnlyTheFirstScalarsOfLongQueriesAndTextsTakePart)
 {
-    // 200 query scalars against 100,000 text scalars would need 20 MB of
-    // walk-back flags; the scorer keeps to its 16 MiB budget and still finds
-    // the one place the word fits in full.
-    std::string text(100000, 'x');
-    std::string word;
-    for (int i = 0; i < 200; ++i)
-        word.push_back(static_cast<char>('a' + i % 20));
-    text.replace(60000, word.size(), word);
-    for (std::size_t k = 0; k < 100000; k += 997)
-        if (k < 60000 || k >= 60200)
-            text[k] = 'a';
     const SearchScorer scorer;
-    SearchScorer::Scratch scratch;
-    auto match = scorer.match(SearchScorer::prepare(word), text, scratch);
-    ASSERT_TRUE(match);
-    ASSERT_EQ(match->positions.size(), 200u);
-    EXPECT_TRUE(std::is_sorted(match->positions.begin(), match->positions.end()));
-    EXPECT_EQ(match->positions.back(), 60199);
-    EXPECT_LE(scratch.flags.capacity(), std::size_t {16} << 20);
-    EXPECT_LE(scratch.checkpoints.capacity() * sizeof(double), std::size_t {16} << 20);
-    EXPECT_EQ(scorer.score(SearchScorer::prepare(word), text, scratch), match->score);
+    const std::size_t textLimit = SearchScorer::maxTextScalars, queryLimit = SearchScorer::maxQueryScalars;
+    // A text of the limit's length is scored whole; a longer one as its
+    // beginning, trailing gap included, and nothing beyond is found.
+    const std::string text = std::string(textLimit - 2, 'x') + "ab";
+    const auto whole = scorer.match("ab", text);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->positions, (std::vector<int>{int(textLimit) - 2, int(textLimit) - 1}));
+    const std::string longer = text + "q" + std::string(100000, 'y');
+    EXPECT_EQ(scorer.match("ab", longer), whole);
+    EXPECT_FALSE(scorer.match("q", longer));
+    // The limit counts scalars, not bytes.
+    std::string accented;
+    for (std::size_t k = 0; k + 1 < textLimit; ++k)
+        accented += "\u00E9";
+    EXPECT_EQ(scorer.match("q", accented + "q\u00E9")->positions, (std::vector<int>{int(textLimit) - 1}));
+    EXPECT_FALSE(scorer.match("q", accented + "\u00E9q"));
+
+    // A query is taken up to its limit: what follows cannot make it fail.
+    const std::string query(queryLimit, 'a');
+    const auto cut = scorer.match(query, query + "b");
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(scorer.match(query + " zzz", query + "b"), cut);
+    EXPECT_EQ(SearchScorer::prepare(query + "zzz"), SearchScorer::prepare(query));
 }
 
 } // namespace

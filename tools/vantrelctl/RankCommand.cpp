@@ -187,6 +187,9 @@ int run(Args args)
     return 0;
 }
 
+// The help names the limits.
+static_assert(vantrel::SearchScorer::maxQueryScalars == 128 && vantrel::SearchScorer::maxTextScalars == 4096);
+
 const Registration registration({
     "rank",
     "rank standard-input lines for a query, best first",
@@ -196,7 +199,10 @@ const Registration registration({
     "  {\"text\": \"...\", \"score\": S, \"positions\": [...]}\n"
     "Equal scores are ordered by the lines in the current locale's collation,\n"
     "ignoring case, then by input order. --plain prints only the matched lines.\n"
-    "--allow-mismatch lets a query word match with one character left out.\n",
+    "--allow-mismatch lets a query word match with one character left out.\n"
+    "Only the first 128 Unicode scalars of QUERY and the first 4096 of each line\n"
+    "take part: a longer line is scored as if it ended there (it is printed whole),\n"
+    "so no line costs more than that however long it is.\n",
     run,
 });
 

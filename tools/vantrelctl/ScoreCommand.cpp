@@ -69,6 +69,9 @@ int run(Args args)
     return 0;
 }
 
+// The help names the limits.
+static_assert(vantrel::SearchScorer::maxQueryScalars == 128 && vantrel::SearchScorer::maxTextScalars == 4096);
+
 const Registration registration({
     "score",
     "score a query against a text with the window-search scorer",
@@ -80,7 +83,9 @@ const Registration registration({
     "  {\"query\": \"...\", \"text\": \"...\", \"allowOneMismatch\": false}\n"
     "from standard input and prints one result line per input line (an\n"
     "{\"error\": ...} line for a malformed one, and exit status 1).\n"
-    "--allow-mismatch lets a query word match with one character left out.\n",
+    "--allow-mismatch lets a query word match with one character left out.\n"
+    "Only the first 128 Unicode scalars of a query and the first 4096 of a text\n"
+    "take part: a longer text is scored as if it ended there.\n",
     run,
 });
 
