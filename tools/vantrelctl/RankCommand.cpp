@@ -5,6 +5,7 @@
 #include "SearchKit/SearchRanker.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -120,11 +121,12 @@ void prepareHeap(std::size_t inputBytes)
     std::free(block);
 }
 
-std::vector<std::string_view> splitLines(std::string_view input)
+/// The lines of `input`, or more than `limit` of them when it has more.
+std::vector<std::string_view> splitLines(std::string_view input, std::size_t limit)
 {
     std::vector<std::string_view> lines;
-    lines.reserve(input.size() / 48 + 1);
-    while (!input.empty()) {
+    lines.reserve(std::min(input.size() / 48, limit) + 1);
+    while (!input.empty() && lines.size() <= limit) {
         const std::size_t end = input.find('\n');
         if (end == std::string_view::npos) {
             lines.push_back(input);
@@ -134,6 +136,178 @@ std::vector<std::string_view> splitLines(std::string_view input)
         input.remove_prefix(end + 1);
     }
     return lines;
+}
+
+/// Inputs of up to this many lines are ranked in one piece. A ranking holds
+/// some 150 bytes of working memory a line, 750 MB for 8 MB of one-letter
+/// lines: larger inputs are ranked in blocks whose orders are then merged,
+/// keeping of each ranked line only its place in its block and its score.
+constexpr std::size_t wholeLines = std::size_t { 1 } << 18;
+/// A block's lines, and the most bytes it spans unless one line is longer,
+/// so that a place in it fits 32 bits.
+constexpr std::size_t blockLines = std::size_t { 1 } << 16;
+constexpr std::size_t blockBytes = std::size_t { 1 } << 30;
+
+/// Appends one ranked line as the output shows it.
+void appendLine(std::string& out, std::string_view line, const vantrel::SearchScorer::Match& match, bool plain)
+{
+    if (plain) {
+        vantrel::TextUnicode::appendSanitizedUtf8(line, out);
+        out.push_back('\n');
+    } else {
+        out += "{\"text\": ";
+        appendString(out, line);
+        out += ", ";
+        appendMatchFields(out, match);
+        out += "}\n";
+    }
+}
+
+/// Output written in blocks of 64 KiB: a larger buffer would only be more
+/// pages to fault in.
+class Writer {
+public:
+    Writer() { out_.reserve(block); }
+    ~Writer() { std::fwrite(out_.data(), 1, out_.size(), stdout); }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    /// The buffer to append one line to.
+    std::string& line()
+    {
+        if (out_.size() > block - 4096) {
+            std::fwrite(out_.data(), 1, out_.size(), stdout);
+            out_.clear();
+        }
+        return out_;
+    }
+
+private:
+    static constexpr std::size_t block = std::size_t { 64 } << 10;
+    std::string out_;
+};
+
+/// One block's ranking as kept for the merge: its lines' starts, best
+/// first, and their scores as runs of equal ones (one run for a block of
+/// ties).
+struct RankedBlock {
+    struct Run {
+        double score = 0;
+        std::uint32_t count = 0;
+    };
+    const char* base = nullptr;
+    std::vector<std::uint32_t> starts;
+    std::vector<Run> runs;
+};
+
+/// Where the merge is in one block: at its line `line`, whose text is
+/// `text`, in its run `run`.
+struct Cursor {
+    const RankedBlock* block;
+    std::string_view input;
+    std::size_t line = 0;
+    std::size_t run = 0;
+    std::uint32_t leftInRun = 0;
+    std::string_view text;
+
+    Cursor(const RankedBlock& block, std::string_view input)
+        : block(&block)
+        , input(input)
+        , leftInRun(block.runs.front().count)
+    {
+        find();
+    }
+    double score() const { return block->runs[run].score; }
+    const char* start() const { return text.data(); }
+    /// Moves to the next line; false past the last.
+    bool next()
+    {
+        if (++line == block->starts.size())
+            return false;
+        if (--leftInRun == 0)
+            leftInRun = block->runs[++run].count;
+        find();
+        return true;
+    }
+
+private:
+    void find()
+    {
+        const char* at = block->base + block->starts[line];
+        const auto left = static_cast<std::size_t>(input.data() + input.size() - at);
+        const void* newline = std::memchr(at, '\n', left);
+        text = { at, newline == nullptr ? left : static_cast<std::size_t>(static_cast<const char*>(newline) - at) };
+    }
+};
+
+/// rankParallel's order for input in blocks: each block ranked on its own,
+/// then merged by the order the ranking sorts by (higher score, then the
+/// current locale's case-insensitive collation, then input order), which is
+/// total, so the merged order is the ranking's own.
+void rankInBlocks(std::string_view input, const std::string& query, const vantrel::SearchScorer& scorer, bool plain)
+{
+    auto self = [](std::string_view line) { return line; };
+    std::vector<RankedBlock> blocks;
+    std::vector<std::string_view> lines;
+    for (std::string_view rest = input; !rest.empty();) {
+        lines.clear();
+        RankedBlock block;
+        block.base = rest.data();
+        while (!rest.empty() && lines.size() < blockLines
+            && (lines.empty() || static_cast<std::size_t>(rest.data() - block.base) < blockBytes)) {
+            const std::size_t end = rest.find('\n');
+            lines.push_back(rest.substr(0, end));
+            rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        }
+        // Positions are found again for the lines printed.
+        for (const auto& entry : vantrel::SearchRanker::rankParallel(lines, query, scorer, self, self, 0, false)) {
+            block.starts.push_back(static_cast<std::uint32_t>(entry.item.data() - block.base));
+            // Zeros of both signs tie, but print differently: runs keep bits.
+            if (block.runs.empty() || std::bit_cast<std::uint64_t>(block.runs.back().score) != std::bit_cast<std::uint64_t>(entry.match.score))
+                block.runs.push_back({ entry.match.score, 0 });
+            ++block.runs.back().count;
+        }
+        if (!block.starts.empty())
+            blocks.push_back(std::move(block));
+    }
+
+    const vantrel::TextUnicode::PlainCollation* plainOrder = vantrel::TextUnicode::plainCollation();
+    auto collate = [&](std::string_view a, std::string_view b) {
+        return plainOrder != nullptr && plainOrder->covers(a) && plainOrder->covers(b)
+            ? plainOrder->compare(a, b)
+            : vantrel::TextUnicode::compareLocalized(a, b);
+    };
+    // A heap of the blocks' next lines, the best on top.
+    std::vector<Cursor> heap;
+    for (const RankedBlock& block : blocks)
+        heap.emplace_back(block, input);
+    auto worse = [&](const Cursor& a, const Cursor& b) {
+        if (a.score() != b.score())
+            return a.score() < b.score();
+        const int order = collate(a.text, b.text);
+        return order != 0 ? order > 0 : a.start() > b.start();
+    };
+    std::make_heap(heap.begin(), heap.end(), worse);
+    const auto prepared = vantrel::SearchScorer::prepare(query);
+    vantrel::SearchScorer::Scratch scratch;
+    vantrel::SearchScorer::Match match;
+    Writer writer;
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), worse);
+        Cursor& best = heap.back();
+        const std::string_view line = best.text;
+        if (!plain) {
+            scratch.positions.clear();
+            scorer.match(prepared, line, scratch, scratch.positions);
+            match.score = best.score();
+            match.positions = vantrel::Positions(scratch.positions.begin(), scratch.positions.end());
+        }
+        appendLine(writer.line(), line, match, plain);
+        if (best.next())
+            std::push_heap(heap.begin(), heap.end(), worse);
+        else
+            heap.pop_back();
+    }
 }
 
 int run(Args args)
@@ -156,34 +330,19 @@ int run(Args args)
     if (input.view().size() >= largeInput)
         collation = std::jthread(vantrel::TextUnicode::prepareCollation);
     prepareHeap(input.view().size());
-    const auto lines = splitLines(input.view());
+    const vantrel::SearchScorer scorer({}, allowMismatch);
+    auto lines = splitLines(input.view(), wholeLines);
+    if (lines.size() > wholeLines) {
+        std::vector<std::string_view>().swap(lines);
+        rankInBlocks(input.view(), rest[0], scorer, plain);
+        return 0;
+    }
     auto self = [](std::string_view line) { return line; };
     // --plain prints no positions, so the ranking need not recover them.
-    const auto ranked = vantrel::SearchRanker::rankParallel(
-        lines, rest[0], vantrel::SearchScorer({}, allowMismatch), self, self, 0, !plain);
-
-    // Written out in blocks of 64 KiB: a larger buffer would only be more
-    // pages to fault in.
-    constexpr std::size_t block = std::size_t { 64 } << 10;
-    std::string out;
-    out.reserve(block);
-    for (const auto& entry : ranked) {
-        if (out.size() > block - 4096) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-        }
-        if (plain) {
-            vantrel::TextUnicode::appendSanitizedUtf8(entry.item, out);
-            out.push_back('\n');
-        } else {
-            out += "{\"text\": ";
-            appendString(out, entry.item);
-            out += ", ";
-            appendMatchFields(out, entry.match);
-            out += "}\n";
-        }
-    }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    const auto ranked = vantrel::SearchRanker::rankParallel(lines, rest[0], scorer, self, self, 0, !plain);
+    Writer writer;
+    for (const auto& entry : ranked)
+        appendLine(writer.line(), entry.item, entry.match, plain);
     return 0;
 }
 
