@@ -230,6 +230,8 @@ TabID SettingsView::selectedTab() const
 
 void SettingsView::present()
 {
+    if (isVisible())
+        model_.refresh();
     show();
     raise();
     activateWindow();
@@ -239,6 +241,14 @@ void SettingsView::showEvent(QShowEvent* event)
 {
     model_.refresh();
     QWidget::showEvent(event);
+}
+
+void SettingsView::changeEvent(QEvent* event)
+{
+    // Coming back to the window shows what another process saved meanwhile.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        model_.refresh();
+    QWidget::changeEvent(event);
 }
 
 void SettingsView::closeEvent(QCloseEvent* event)

@@ -40,11 +40,13 @@ public:
 
     void selectTab(SettingsTexts::TabID tab);
     SettingsTexts::TabID selectedTab() const;
-    /// Shows the window, or raises it, with the stored settings.
+    /// Shows the window, or raises it, with the stored settings (re-read
+    /// then, and whenever the window becomes active again).
     void present();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
