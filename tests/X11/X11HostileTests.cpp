@@ -1,6 +1,8 @@
 // vantrelctl and the backends against what misbehaves: desktop entries that
-// are not UTF-8, and a server that goes away under the long-running commands.
+// are not UTF-8, a server without X-Resource whose clients lie about their
+// pids, and a server that goes away under the long-running commands.
 #include "Platform/X11/X11Backend.h"
+#include "Platform/X11/X11Clients.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 namespace vantrel::test {
 namespace {
@@ -72,6 +75,69 @@ TEST(X11Hostile, DesktopEntriesThatAreNotUtf8ReachTheWindowListRepaired)
     ASSERT_TRUE(windows.count(*mail) && windows.count(*news));
     EXPECT_EQ(windows[*mail]["appName"], "Mail" + fffd + fffd);
     EXPECT_EQ(windows[*news]["bundleID"], "news" + fffd) << "the identifier comes from the file name";
+}
+
+TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClient)
+{
+    auto session = privateSession({"-extension", "X-Resource"});
+    if (!session)
+        GTEST_SKIP() << "no X session";
+    ManualRunLoop loop;
+    auto connection = X11Connection::open(loop, session->display());
+    ASSERT_TRUE(connection);
+    ASSERT_FALSE(connection->hasResourceExtension());
+
+    // A pid no process has: a child that has been reaped.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+
+    auto one = TestClient::start(session->display());
+    auto two = TestClient::start(session->display());
+    ASSERT_TRUE(one && two);
+    std::vector<std::optional<std::uint32_t>> opened = {
+        one->open("owned", "class=owned,Owned title=Owned"),
+        one->open("none", "pid=0 class=plain,Plain title=None"),
+        one->open("zero", "class=plain,Plain title=Zero"),
+        one->open("huge", "class=plain,Plain title=Huge"),
+        one->open("short", "class=plain,Plain title=Short"),
+        one->open("tool", "pid=0 class=tool,Tool title=Tool"),
+        two->open("gone", "class=plain,Plain title=Gone"),
+        two->open("init", "class=plain,Plain title=Init"),
+    };
+    ASSERT_TRUE(one->command("hostile zero pid 0") && one->command("hostile huge pid 4294967295") &&
+                one->command("hostile short pid-wrong-format") &&
+                two->command("hostile gone pid " + std::to_string(gone)) && two->command("hostile init pid 1"));
+    std::vector<xcb_window_t> ids;
+    for (const auto& id : opened) {
+        ASSERT_TRUE(id);
+        ids.push_back(*id);
+    }
+    std::vector<std::int32_t> pids;
+    for (const auto& read : readClients(*connection, ids)) {
+        ASSERT_TRUE(read.info);
+        pids.push_back(read.info->pid);
+    }
+
+    EXPECT_EQ(pids[0], one->pid()) << "a _NET_WM_PID naming a running process is believed";
+    for (std::size_t i = 2; i <= 4; ++i)
+        EXPECT_EQ(pids[i], pids[1]) << "window " << i << ": one client, one class, one application";
+    EXPECT_EQ(pids[7], pids[6]) << "a dead process and init are not believed either";
+    const std::set<std::int32_t> keys = {pids[1], pids[5], pids[6]};
+    EXPECT_EQ(keys.size(), 3u) << "another class or another client is another application";
+    for (auto key : keys) {
+        EXPECT_TRUE(isClientKey(key));
+        EXPECT_FALSE(isRunningProcess(key));
+    }
+
+    // Every window is listed, each under its application.
+    auto windows = listedWindows(session->display());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(windows.count(ids[i])) << "window " << i << " is missing";
+        EXPECT_EQ(windows[ids[i]]["pid"], pids[i]) << i;
+    }
+    EXPECT_EQ(windows[ids[1]]["appName"], "Plain");
 }
 
 TEST(X11Hostile, LosingTheServerEndsTheBackendsAtOnceAndEveryLongRunningCommandWithAnError)

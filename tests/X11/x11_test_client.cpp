@@ -9,7 +9,8 @@
 //   wmname TAG TEXT         WM_NAME only (STRING), _NET_WM_NAME removed
 //   hostile TAG KIND [N]    huge-title N | padded-title N TEXT (N "x" then TEXT) | invalid-utf8 |
 //                           name-wrong-type | desktop-wrong-type | state-wrong-type | type-wrong-format |
-//                           pid-wrong-type | huge-icon | class-no-nul
+//                           pid N (any 32-bit value) | pid-wrong-type | pid-wrong-format | huge-icon |
+//                           class-no-nul
 //   minimize TAG            ICCCM WM_CHANGE_STATE to IconicState
 //   desktop TAG N|all       an EWMH _NET_WM_DESKTOP request
 //   icon TAG W H            a W×H _NET_WM_ICON
@@ -272,8 +273,15 @@ void hostile(xcb_window_t id, const std::string& kind, std::istringstream& in)
     } else if (kind == "type-wrong-format") {
         const std::uint16_t half[] = {1, 2};
         setProperty(id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 16, half, 2);
+    } else if (kind == "pid") {
+        std::uint32_t pid = 0;
+        in >> pid;
+        setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, &pid, 1);
     } else if (kind == "pid-wrong-type") {
         setText(id, "_NET_WM_PID", "STRING", "12345");
+    } else if (kind == "pid-wrong-format") {
+        const std::uint16_t halves[] = {static_cast<std::uint16_t>(getpid()), 0};
+        setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 16, halves, 2);
     } else if (kind == "huge-icon") {
         const std::uint32_t icon[] = {65536, 65536, 0xFF0000FF, 0xFF00FF00};
         setProperty(id, "_NET_WM_ICON", XCB_ATOM_CARDINAL, 32, icon, 4);

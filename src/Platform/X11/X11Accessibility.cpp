@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <set>
 
 namespace vantrel {
@@ -32,11 +30,6 @@ const X11Element* asX11(const AXElement& element)
 AXElement makeWindow(Pid pid, xcb_window_t window)
 {
     return std::make_shared<X11Element>(X11Element::Kind::window, pid, window);
-}
-
-bool processExists(Pid pid)
-{
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 constexpr std::string_view notificationNames[] = {
@@ -237,7 +230,7 @@ AXError X11Accessibility::copyAttributeValue(const AXElement& element, std::stri
         for (const auto& client : snapshot->clients)
             if (client.pid == x->pid)
                 windows.push_back(makeWindow(x->pid, client.id));
-        if (windows.empty() && !processExists(x->pid))
+        if (windows.empty() && !isRunningProcess(x->pid))
             return AXErrors::invalidUIElement;
         if (attribute == "AXWindows") {
             value = std::move(windows);

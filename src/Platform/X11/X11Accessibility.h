@@ -3,7 +3,8 @@
 //
 // - application element / "AXWindows": the process's managed client windows,
 //   front first; the owning pid comes from the X-Resource extension, else
-//   `_NET_WM_PID`.
+//   `_NET_WM_PID` when it names a running process; a window with neither
+//   belongs to its client's own key (`clientKey`), which stands for a pid.
 // - "AXTitle": `_NET_WM_NAME` (UTF-8), else `WM_NAME`; invalid UTF-8 repaired,
 //   at most 4 KiB; a character cut by that read limit is left out.
 // - "AXSubrole": "AXStandardWindow" for a normal window (no type or

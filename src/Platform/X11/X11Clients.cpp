@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cerrno>
+#include <csignal>
 #include <unordered_map>
 
 namespace vantrel {
@@ -93,7 +96,33 @@ X11WindowType typeOf(const Atoms& a, const xcb_get_property_reply_t* reply)
     return X11WindowType::other;
 }
 
+/// A `_NET_WM_PID` we believe: a running process, other than init, that no
+/// client key could be mistaken for.
+bool believable(std::uint32_t pid)
+{
+    return pid > 1 && pid < static_cast<std::uint32_t>(firstClientKey) && isRunningProcess(static_cast<std::int32_t>(pid));
+}
+
 } // namespace
+
+std::int32_t clientKey(xcb_window_t window, std::uint32_t resourceIdMask, std::string_view instanceName,
+                       std::string_view className)
+{
+    // The protocol gives each client a base above a contiguous mask of at
+    // least 18 bits, and ids have their top three bits clear: the client's
+    // number has at most 11 bits. Its classes share the 19 bits below.
+    const std::uint32_t client = (window & ~resourceIdMask) >> std::bit_width(resourceIdMask);
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (auto part : {instanceName, std::string_view("\0", 1), className})
+        for (char c : part)
+            hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(firstClientKey) | (client & 0x7FF) << 19 | (hash & 0x7FFFF));
+}
+
+bool isRunningProcess(std::int32_t pid)
+{
+    return pid > 0 && !isClientKey(pid) && (::kill(pid, 0) == 0 || errno == EPERM);
+}
 
 std::optional<X11RootState> readRootState(X11Connection& connection)
 {
@@ -271,10 +300,6 @@ std::vector<X11ClientRead> readClients(X11Connection& connection, std::span<cons
             info.minimized = firstCardinal(wmState.get(), {a.wmState}) == iconicState;
         }
         info.desktop = firstCardinal(desktop.get(), {XCB_ATOM_CARDINAL});
-        if (auto found = pidByBase.find(windows[i] & ~mask); found != pidByBase.end())
-            info.pid = found->second;
-        else if (auto netPid = firstCardinal(pid.get(), {XCB_ATOM_CARDINAL}); netPid && *netPid > 0 && *netPid <= 0x7FFFFFFF)
-            info.pid = static_cast<std::int32_t>(*netPid);
         if (auto raw = bytes(wmClass.get(), {XCB_ATOM_STRING})) {
             auto parts = splitStrings(*raw, true);
             if (!parts.empty())
@@ -282,6 +307,12 @@ std::vector<X11ClientRead> readClients(X11Connection& connection, std::span<cons
             if (parts.size() > 1)
                 info.className = parts[1];
         }
+        if (auto found = pidByBase.find(windows[i] & ~mask); found != pidByBase.end())
+            info.pid = found->second;
+        else if (auto netPid = firstCardinal(pid.get(), {XCB_ATOM_CARDINAL}); netPid && believable(*netPid))
+            info.pid = static_cast<std::int32_t>(*netPid);
+        else
+            info.pid = clientKey(windows[i], mask, info.instanceName, info.className);
         info.width = geometry->width;
         info.height = geometry->height;
         if (position) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantrel {
@@ -44,7 +45,8 @@ struct X11RootState {
 /// One client window's properties. Hostile or malformed properties read as unset.
 struct X11ClientInfo {
     xcb_window_t id = 0;
-    /// From the X-Resource extension, else `_NET_WM_PID`; 0 when unknown.
+    /// From the X-Resource extension, else `_NET_WM_PID` when that names a
+    /// running process, else the key of the client (`clientKey`).
     std::int32_t pid = 0;
     /// `_NET_WM_NAME`, else `WM_NAME`; valid UTF-8 of at most 4 KiB.
     std::string title;
@@ -75,6 +77,25 @@ struct X11ClientInfo {
     /// On the given desktop (sticky windows are on every one).
     bool isOn(std::uint32_t desktopIndex) const { return desktop && (*desktop == allDesktops || *desktop == desktopIndex); }
 };
+
+/// Application keys of clients whose pid is unknown lie above every Linux
+/// pid (PID_MAX_LIMIT is 2^22) and below 2^31.
+inline constexpr std::int32_t firstClientKey = 0x40000000;
+
+/// The pid given to a window whose owner's pid is unknown (no X-Resource
+/// answer, and a `_NET_WM_PID` that is missing, malformed or names no running
+/// process): a key of its own for the window's client (the resource-id base
+/// the server gave that connection) and its `WM_CLASS`. The window is then
+/// listed under an application of its own, never merged with a process or
+/// another client. Distinct clients get distinct keys.
+std::int32_t clientKey(xcb_window_t window, std::uint32_t resourceIdMask, std::string_view instanceName,
+                       std::string_view className);
+
+/// Whether `pid` is a client's key rather than a process.
+constexpr bool isClientKey(std::int32_t pid) { return pid >= firstClientKey; }
+
+/// Whether a process with this pid runs (a client's key is none).
+bool isRunningProcess(std::int32_t pid);
 
 /// The result of reading one window: its properties, or why they are missing.
 struct X11ClientRead {

@@ -3,8 +3,6 @@
 
 #include "Platform/X11/X11Screens.h"
 
-#include <cerrno>
-#include <csignal>
 #include <set>
 
 namespace vantrel {
@@ -26,11 +24,6 @@ std::vector<SpaceID> spacesOf(const X11ClientInfo& client, std::uint32_t desktop
         return all;
     }
     return {spaceOf(*client.desktop)};
-}
-
-bool processExists(Pid pid)
-{
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 /// Reads a JSON array of unsigned numbers; non-numbers are skipped.
@@ -213,8 +206,11 @@ WindowServerSlots X11WindowServer::slots()
         if (desktop && space >= 1 && space <= 0xFFFFFFFFu)
             desktop->switchDesktop(static_cast<std::uint32_t>(space - 1));
     };
-    s.getProcessForPID = [](Pid pid, ProcessSerialNumber& psn) -> std::int32_t {
-        if (!processExists(pid))
+    s.getProcessForPID = [desktopOf](Pid pid, ProcessSerialNumber& psn) -> std::int32_t {
+        // A client's key stands for a process while the client has windows.
+        auto desktop = desktopOf();
+        const bool exists = isClientKey(pid) ? desktop && desktop->application(pid) : isRunningProcess(pid);
+        if (!exists)
             return x11ProcessNotFound;
         psn = {0, static_cast<std::uint32_t>(pid)};
         return 0;

@@ -1,7 +1,8 @@
 // The workspace on X11: running applications are the pids owning managed
 // windows.
 //
-// - running applications: one per pid owning a managed window, in the order
+// - running applications: one per pid owning a managed window (a client
+//   whose pid is unknown counts as one, by its key), in the order
 //   they appeared; name and identifier from the matching `.desktop` entry (by
 //   `StartupWMClass`, else by file id), else `WM_CLASS` (class name, instance
 //   name); regular policy when the application has a normal, non-skip-taskbar
