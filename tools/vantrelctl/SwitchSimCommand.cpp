@@ -596,15 +596,18 @@ int run(Args argsIn)
                 return std::optional<std::string>(window.appName);
         return std::optional<std::string>();
     };
-    std::optional<HotKey::Chord> down; // the chord whose key is down
+    // The chord whose key is down, if `isDown`.
+    HotKey::Chord down;
+    bool isDown = false;
     auto keyDown = [&](HotKey::Chord chord) {
         down = chord;
+        isDown = true;
         input->keyDown(static_cast<std::uint16_t>(chord.keyCode), chord.modifiers);
     };
     auto keyUp = [&] {
-        if (down)
-            input->keyUp(static_cast<std::uint16_t>(down->keyCode), down->modifiers);
-        down.reset();
+        if (isDown)
+            input->keyUp(static_cast<std::uint16_t>(down.keyCode), down.modifiers);
+        isDown = false;
     };
     const std::uint16_t holdKey = keyCode(settingsStore.settings().fastSearchModifier).value_or(0);
     const std::uint64_t holdFlag = [&]() -> std::uint64_t {
