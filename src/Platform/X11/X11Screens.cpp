@@ -1,6 +1,8 @@
 // The displays: RandR monitors, or the whole screen without RandR.
 #include "Platform/X11/X11Screens.h"
 
+#include "Platform/X11/X11Properties.h"
+
 #include <xcb/randr.h>
 
 #include <algorithm>
@@ -27,9 +29,10 @@ std::vector<X11Monitor> readMonitors(X11Connection& connection)
             connection.noteRoundTrip();
             for (std::size_t i = 0; i < names.size(); ++i) {
                 XcbPtr<xcb_get_atom_name_reply_t> name(xcb_get_atom_name_reply(c, names[i], nullptr));
+                // Atom names are ISO 8859-1, as the protocol has them.
                 if (name)
-                    result[i].name.assign(xcb_get_atom_name_name(name.get()),
-                                          static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get())));
+                    result[i].name = latin1ToUtf8(std::string_view(
+                        xcb_get_atom_name_name(name.get()), static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get()))));
                 if (result[i].name.empty())
                     result[i].name = "monitor-" + std::to_string(i);
             }
