@@ -45,6 +45,16 @@ void PanelCard::applyStyle()
     update();
 }
 
+void PanelCard::followCompositor()
+{
+    bool translucent = panelDesktop().compositorActive();
+    if (translucent == translucent_)
+        return;
+    translucent_ = translucent;
+    updateMask();
+    update();
+}
+
 void PanelCard::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);

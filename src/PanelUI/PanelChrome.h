@@ -37,6 +37,9 @@ public:
 
     /// Re-reads the theme and asks the desktop whether it composites.
     void applyStyle();
+    /// Asks the desktop again whether it composites (a compositor may have
+    /// started or stopped since); panels call it on every show.
+    void followCompositor();
     bool isTranslucent() const { return translucent_; }
     const PanelColors& colors() const { return colors_; }
 

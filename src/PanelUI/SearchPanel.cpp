@@ -166,6 +166,7 @@ void SearchPanel::showFast(std::string_view query, const std::vector<WindowInfo>
 
 void SearchPanel::present(QScreen* screen, const std::vector<WindowInfo>& items)
 {
+    card_->followCompositor();
     layOut(items, screen);
     window_->show();
     window_->raise();

@@ -95,6 +95,7 @@ void SwitcherPanel::showOn(const std::vector<WindowInfo>& items, std::ptrdiff_t 
     query_.clear();
     selectedIndex_ = 0;
     refreshHeaderAndFooter();
+    card_->followCompositor();
     place(screen);
     select(selecting);
     window_->show();
@@ -214,6 +215,8 @@ void SwitcherPanel::setVisibleSpaceIDs(const std::set<SpaceID>& visibleSpaceIDs)
 }
 
 const std::vector<WindowInfo>& SwitcherPanel::items() const { return model_->items(); }
+
+bool SwitcherPanel::isTranslucent() const { return card_->isTranslucent(); }
 
 const std::map<SpaceID, int>& SwitcherPanel::spaceNumbers() const { return model_->spaceNumbers(); }
 

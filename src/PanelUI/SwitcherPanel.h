@@ -64,6 +64,8 @@ public:
     bool isKey() const { return keyboard_.isHeld(); }
     const std::map<SpaceID, int>& spaceNumbers() const;
     const std::set<SpaceID>& visibleSpaceIDs() const;
+    /// Drawn as a translucent card (a compositor runs), else opaque and shaped.
+    bool isTranslucent() const;
     /// Marked transient (not when `VANTREL_NO_TRANSIENT` is "1").
     bool isTransient() const { return transient_; }
 

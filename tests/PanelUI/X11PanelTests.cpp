@@ -203,5 +203,30 @@ TEST_F(X11PanelTest, AnotherWindowBecomingActiveDismissesTheKeySwitcher)
     EXPECT_FALSE(panel.isKey());
 }
 
+TEST_F(X11PanelTest, TheCardIsTranslucentUnderACompositorAndShapedWithoutOne)
+{
+    SwitcherPanel panel;
+    panel.show(std::vector<WindowInfo>(2), 0, std::nullopt, false);
+    EXPECT_FALSE(panel.isTranslucent());
+    EXPECT_FALSE(panel.window().mask().isEmpty()) << "no compositor: corners cut by a shape mask";
+    panel.hide();
+
+    auto compositor = test::spawnOn(session->display(), {"picom", "--backend", "xrender", "--config", "/dev/null"}, false);
+    if (!compositor)
+        GTEST_SKIP() << "picom is not installed";
+    auto owned = [&] {
+        auto reply = XcbPtr<xcb_get_selection_owner_reply_t>(xcb_get_selection_owner_reply(
+            connection->raw(), xcb_get_selection_owner(connection->raw(), connection->atom("_NET_WM_CM_S0")), nullptr));
+        return reply && reply->owner != XCB_WINDOW_NONE;
+    };
+    ASSERT_TRUE(test::eventually(owned, 10s)) << "picom took no compositing selection";
+    panel.show(std::vector<WindowInfo>(2), 0, std::nullopt, false);
+    EXPECT_TRUE(panel.isTranslucent());
+    EXPECT_TRUE(panel.window().mask().isEmpty());
+    EXPECT_EQ(panel.window().windowHandle()->format().alphaBufferSize(), 8) << "an ARGB visual";
+    panel.hide();
+    compositor->terminate();
+}
+
 } // namespace
 } // namespace vantrel
