@@ -7,10 +7,6 @@
 
 namespace vantrel {
 
-/// True when `text` is well-formed UTF-8 (no overlongs, surrogates, stray
-/// continuation bytes, values beyond U+10FFFF or cut sequences).
-bool isWellFormedUtf8(std::string_view text);
-
 /// Appends `text` to `out` with every maximal ill-formed subpart replaced by
 /// one U+FFFD, the practice the Unicode standard recommends and ICU follows
 /// (so "\xE2\x82" is one replacement, "\xC0\xAF" two). At most `maxBytes` are

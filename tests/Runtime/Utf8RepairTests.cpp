@@ -2,6 +2,7 @@
 #include "Runtime/Utf8Repair.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace vantrel {
 namespace {
@@ -18,9 +19,10 @@ TEST(Utf8Repair, EachMaximalIllFormedSubpartBecomesOneReplacement)
               fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + fffd + fffd);
     const std::string wellFormed = std::string("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 nul:") + '\0';
     EXPECT_EQ(repairedUtf8(wellFormed), wellFormed);
-    for (const auto& text : {wellFormed, std::string("\xFF\xE2\x82"), std::string("x\xED\xA0\x80")})
-        EXPECT_TRUE(isWellFormedUtf8(repairedUtf8(text))) << text;
-    EXPECT_FALSE(isWellFormedUtf8("ab\xE2\x82"));
+    // What is repaired serialises: the JSON writer throws on ill-formed text.
+    EXPECT_THROW(nlohmann::json("ab\xE2\x82").dump(), nlohmann::json::exception);
+    for (const auto& text : {wellFormed, std::string("\xFF\xE2\x82"), std::string("x\xED\xA0\x80\xF4\x90")})
+        EXPECT_NO_THROW(nlohmann::json(repairedUtf8(text)).dump()) << text;
 }
 
 TEST(Utf8Repair, ABoundEndsAfterTheLastWholeCharacterThatFits)
