@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -26,6 +27,35 @@
 #include <algorithm>
 
 namespace vantrel {
+
+/// One line of text cut to the label's width with an ellipsis (`text()` stays
+/// whole, and is the tooltip): rows of rules, the launch-at-login reason.
+class ElidedLabel final : public QLabel {
+public:
+    explicit ElidedLabel(Qt::TextElideMode mode) : mode_(mode)
+    {
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    void setLine(const QString& text)
+    {
+        setText(text);
+        setToolTip(text);
+    }
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        const QRect area = contentsRect();
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(text(), mode_, area.width()));
+    }
+
+private:
+    Qt::TextElideMode mode_;
+};
 
 namespace {
 using namespace SettingsTexts;
@@ -539,12 +569,9 @@ void SettingsView::rebuildRuleRows()
         line->setObjectName("ruleRow");
         auto* layout = new QHBoxLayout(line);
         layout->setContentsMargins(0, 0, 0, 0);
-        auto* label = new QLabel(text);
+        auto* label = new ElidedLabel(Qt::ElideRight);
         label->setObjectName("ruleText");
-        label->setTextFormat(Qt::PlainText);
-        label->setMinimumWidth(0);
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        label->setToolTip(text);
+        label->setLine(text);
         auto* button = new QPushButton(tr("Remove"));
         button->setObjectName("remove");
         button->setFlat(true);
@@ -586,10 +613,10 @@ void SettingsView::buildGeneral(QVBoxLayout& layout)
     launchAtLogin_ = new QCheckBox(tr("&Launch at login"));
     launchAtLogin_->setObjectName("launchAtLogin");
     layout.addWidget(launchAtLogin_);
-    launchAtLoginError_ = caption("launchAtLoginError");
-    launchAtLoginError_->setWordWrap(false);
-    launchAtLoginError_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    launchAtLoginError_->setTextFormat(Qt::PlainText);
+    // The reason ends the message: cut the path in its middle instead.
+    launchAtLoginError_ = new ElidedLabel(Qt::ElideMiddle);
+    launchAtLoginError_->setObjectName("launchAtLoginError");
+    launchAtLoginError_->setForegroundRole(QPalette::PlaceholderText);
     layout.addWidget(launchAtLoginError_);
     connect(launchAtLogin_, &QCheckBox::toggled, this, [this](bool on) {
         if (!refreshing_)
@@ -658,8 +685,7 @@ void SettingsView::refresh()
         launchAtLogin_->setChecked(model_.launchAtLogin());
     }
     const QString error = QString::fromStdString(model_.launchAtLoginError());
-    launchAtLoginError_->setText(error.isEmpty() ? QString() : tr("Could not change: %1").arg(error));
-    launchAtLoginError_->setToolTip(error);
+    launchAtLoginError_->setLine(error.isEmpty() ? QString() : tr("Could not change: %1").arg(error));
     launchAtLoginError_->setVisible(!error.isEmpty());
     refreshing_ = nested;
 }

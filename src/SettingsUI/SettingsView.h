@@ -108,7 +108,7 @@ private:
     QPushButton* addPause_ = nullptr;
     // General.
     QCheckBox* launchAtLogin_ = nullptr;
-    QLabel* launchAtLoginError_ = nullptr;
+    class ElidedLabel* launchAtLoginError_ = nullptr;
 
     bool refreshing_ = false;
 };
