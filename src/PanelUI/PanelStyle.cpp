@@ -87,13 +87,13 @@ PanelColors colors(PanelTheme theme)
                 .secondaryLabel = QColor(235, 235, 245, 150),
                 .separator = QColor(255, 255, 255, 38),
                 .accent = QColor(10, 132, 255, 217),
-                .translucentCard = QColor(36, 36, 38, 224),
+                .translucentCard = QColor(36, 36, 38, 242),
                 .window = QColor(40, 40, 42)};
     return {.label = QColor(0, 0, 0, 217),
             .secondaryLabel = QColor(60, 60, 67, 153),
             .separator = QColor(0, 0, 0, 26),
             .accent = QColor(0, 122, 255, 217),
-            .translucentCard = QColor(246, 246, 246, 224),
+            .translucentCard = QColor(246, 246, 246, 242),
             .window = QColor(236, 236, 236)};
 }
 
