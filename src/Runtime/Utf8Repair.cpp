@@ -5,6 +5,7 @@
 // relies on well-formed UTF-8, so each source repairs here, the same way.
 #include "Runtime/Utf8Repair.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace vantrel {

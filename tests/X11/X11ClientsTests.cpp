@@ -127,5 +127,26 @@ TEST_F(X11ClientsTest, LatinTitlesAndHostilePropertiesChangeNothingButWhatTheySh
     EXPECT_FALSE(read(*window)->minimized) << "HIDDEN in a CARDINAL list does not count";
 }
 
+TEST_F(X11ClientsTest, DesktopNamesCutByTheReadLimitEndAtTheirLastWholeCharacter)
+{
+    auto write = [&](const std::string& value) {
+        xcb_change_property(connection->raw(), XCB_PROP_MODE_REPLACE, connection->root(),
+                            connection->atom("_NET_DESKTOP_NAMES"), connection->atom("UTF8_STRING"), 8,
+                            static_cast<std::uint32_t>(value.size()), value.data());
+        return connection->sync();
+    };
+    std::string before;
+    for (const auto& name : readRootState(*connection).value_or(X11RootState{}).desktopNames)
+        before += name + '\0';
+    std::shared_ptr<void> restore(nullptr, [&](void*) { write(before); });
+    // Three long names and a fourth whose emoji the 16 KiB read cuts after three bytes.
+    const std::string longName = std::string(5000, 'x') + '\0';
+    ASSERT_TRUE(write(longName + longName + longName + std::string(1378, 'y') + "\xF0\x9F\x98\x80"));
+    auto names = readRootState(*connection).value_or(X11RootState{}).desktopNames;
+    ASSERT_EQ(names.size(), 4u);
+    EXPECT_EQ(names[0], std::string(maxTitleBytes, 'x'));
+    EXPECT_EQ(names[3], std::string(1378, 'y'));
+}
+
 } // namespace
 } // namespace vantrel::test

@@ -162,7 +162,7 @@ std::optional<X11RootState> readRootState(X11Connection& connection)
     state.currentDesktop = firstCardinal(currentReply.get(), {XCB_ATOM_CARDINAL});
     state.numberOfDesktops = firstCardinal(countReply.get(), {XCB_ATOM_CARDINAL}).value_or(0);
     if (auto raw = bytes(namesReply.get(), {a.utf8String}))
-        state.desktopNames = splitStrings(*raw, false);
+        state.desktopNames = splitStrings(*raw, false, isCut(namesReply.get()));
     if (auto area = cardinals(workareaReply.get(), {XCB_ATOM_CARDINAL})) {
         const std::size_t desktop = state.currentDesktop.value_or(0);
         if (area->size() >= 4 * (desktop + 1))

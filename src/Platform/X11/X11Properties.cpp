@@ -100,13 +100,13 @@ std::string latin1ToUtf8(std::string_view text, std::size_t maxBytes)
     return out;
 }
 
-std::vector<std::string> splitStrings(std::string_view raw, bool latin1)
+std::vector<std::string> splitStrings(std::string_view raw, bool latin1, bool cut)
 {
     std::vector<std::string> result;
     while (!raw.empty()) {
         auto end = raw.find('\0');
         auto piece = raw.substr(0, end);
-        result.push_back(latin1 ? latin1ToUtf8(piece) : utf8Text(piece));
+        result.push_back(latin1 ? latin1ToUtf8(piece) : utf8Text(piece, cut && end == std::string_view::npos));
         if (end == std::string_view::npos)
             break;
         raw.remove_prefix(end + 1);

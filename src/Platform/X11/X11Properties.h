@@ -48,7 +48,8 @@ std::string utf8Text(std::string_view raw, bool cut = false, std::size_t maxByte
 std::string latin1ToUtf8(std::string_view text, std::size_t maxBytes = maxTitleBytes);
 
 /// The NUL-separated strings of a STRING/UTF8_STRING list property (WM_CLASS,
-/// _NET_DESKTOP_NAMES), each repaired.
-std::vector<std::string> splitStrings(std::string_view raw, bool latin1);
+/// _NET_DESKTOP_NAMES), each repaired; when the read limit `cut` the property,
+/// the last one as `utf8Text` treats a cut text.
+std::vector<std::string> splitStrings(std::string_view raw, bool latin1, bool cut = false);
 
 } // namespace vantrel
