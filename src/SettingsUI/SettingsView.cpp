@@ -116,17 +116,18 @@ QSlider* slider(const char* name, const SliderScale& scale)
     return slider;
 }
 
-QWidget* row(QWidget* first, QWidget* second)
+/// A form row of a slider and its value label; the row's mnemonic goes to the slider.
+void addSliderRow(QFormLayout* form, const QString& text, QSlider* slider, QLabel* value)
 {
     auto* box = new QWidget;
     auto* layout = new QHBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(first, 1);
-    layout->addWidget(second);
-    // The row's label names the first control: its mnemonic goes there.
-    box->setFocusProxy(first);
+    layout->addWidget(slider, 1);
+    layout->addWidget(value);
     box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    return box;
+    auto* label = new QLabel(text);
+    label->setBuddy(slider);
+    form->addRow(label, box);
 }
 
 template <typename Enum>
@@ -412,7 +413,7 @@ void SettingsView::buildPanel(QVBoxLayout& layout)
     form->addRow(tr("Show panel &on"), panelDisplayMode_);
     form->addRow(tr("&Minimized windows"), minimizedWindows_);
     form->addRow(tr("&Hidden apps"), hiddenApps_);
-    form->addRow(tr("Show &delay"), row(showDelay_, showDelayValue_));
+    addSliderRow(form, tr("Show &delay"), showDelay_, showDelayValue_);
     layout.addLayout(form);
 
     auto onPick = [this](QComboBox* combo, auto apply) {
@@ -445,7 +446,7 @@ void SettingsView::buildSearch(QVBoxLayout& layout)
     form->addRow(allowOneMismatch_);
     learnedLength_ = slider("learnedLength", learnedLength);
     learnedLengthValue_ = valueLabel("learnedLengthValue", wideValueWidth, Qt::AlignRight);
-    form->addRow(tr("&Learn shortcuts for queries up to"), row(learnedLength_, learnedLengthValue_));
+    addSliderRow(form, tr("&Learn shortcuts for queries up to"), learnedLength_, learnedLengthValue_);
     layout.addLayout(form);
 
     connect(allowOneMismatch_, &QCheckBox::toggled, this,
@@ -485,7 +486,7 @@ void SettingsView::buildAppearance(QVBoxLayout& layout)
     textScale_ = slider("textScale", textScale);
     textScaleValue_ = valueLabel("textScaleValue", narrowValueWidth, Qt::AlignRight);
     form->addRow(tr("&Appearance"), appearance_);
-    form->addRow(tr("&Text size"), row(textScale_, textScaleValue_));
+    addSliderRow(form, tr("&Text size"), textScale_, textScaleValue_);
     layout.addLayout(form);
 
     connect(appearance_, &QComboBox::currentIndexChanged, this, [this](int) {

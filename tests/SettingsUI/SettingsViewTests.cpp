@@ -279,6 +279,11 @@ TEST_F(SettingsViewTest, WindowHasTheTabsInOrderHidesOnCloseAndKeepsItsMinimumSi
         order << QApplication::focusWidget()->objectName();
     }
     EXPECT_EQ(order, (QStringList{"spacesFilter", "panelDisplayMode", "minimizedWindows", "hiddenApps", "showDelay"}));
+    // Mnemonics reach the visible pane's controls, sliders through their rows.
+    QTest::keyClick(&window, Qt::Key_M, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "minimizedWindows");
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "showDelay");
 
     window.selectTab(TabID::rules);
     EXPECT_EQ(label("paneTitle"), "Rules");
