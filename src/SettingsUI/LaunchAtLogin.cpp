@@ -172,9 +172,14 @@ bool LaunchAtLogin::isEnabled() const
 
 std::optional<std::string> LaunchAtLogin::setEnabled(bool enabled) const
 {
-    if (enabled)
-        return writeFileAtomically(entry_, entryText(program_));
     std::error_code error;
+    if (enabled) {
+        // Said here rather than by the atomic write, which names its temporary file.
+        std::filesystem::create_directories(entry_.parent_path(), error);
+        if (error)
+            return "Cannot create " + entry_.parent_path().string() + ": " + error.message();
+        return writeFileAtomically(entry_, entryText(program_));
+    }
     std::filesystem::remove(entry_, error);
     if (error)
         return "Cannot remove " + entry_.string() + ": " + error.message();
