@@ -33,7 +33,7 @@ struct BackendOptions {
     /// X server ended or closed the connection), with a message for the user.
     /// Nothing the backends answer afterwards is of use: a long-running
     /// program ends on it, with an error.
-    std::function<void(const std::string& message)> onLost;
+    std::function<void(const std::string& message)> onLost = {};
 };
 
 /// Creates a backend, or explains why it cannot (no display, ...).
