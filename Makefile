@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
 
-.PHONY: test run deps
+.PHONY: test run deb deps
 
 deps:
 	@scripts/install-deps.sh
@@ -17,3 +17,9 @@ run: deps
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	scripts/run.sh $(RELEASE_DIR)
+
+# The Debian package, from the release build: build/release/package/vantrel_*.deb.
+deb: deps
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	scripts/check-deb.sh $(RELEASE_DIR)
