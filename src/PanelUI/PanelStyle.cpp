@@ -1,8 +1,9 @@
 // The panels' shared look: text scale, row metrics, fonts and the light and dark colours.
 #include "PanelUI/PanelStyle.h"
 
+#include "Runtime/FileRead.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPalette>
@@ -47,12 +48,13 @@ PanelTheme theme(AppearanceMode mode)
         break;
     }
     QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
-    QFile settings(configHome + QStringLiteral("/gtk-3.0/settings.ini"));
-    QByteArray settingsText = settings.open(QIODevice::ReadOnly) ? settings.read(64 * 1024) : QByteArray();
+    // Read as every file is, so that a FIFO in its place cannot hang the panel.
+    const std::string settingsText =
+        readRegularFile((configHome + QStringLiteral("/gtk-3.0/settings.ini")).toStdString(), 64 * 1024).bytes.value_or("");
     QByteArray gtkTheme = qgetenv("GTK_THEME");
     bool darkPalette = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
     return desktopPrefersDark(std::string_view(gtkTheme.constData(), static_cast<std::size_t>(gtkTheme.size())),
-                              std::string_view(settingsText.constData(), static_cast<std::size_t>(settingsText.size())),
+                              settingsText,
                               darkPalette)
                ? PanelTheme::dark
                : PanelTheme::light;

@@ -6,6 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 namespace vantrel {
 namespace {
 
@@ -52,6 +60,35 @@ TEST(PanelAppearance, SystemFollowsGtkThemeThenGtkSettingsThenThePalette)
     EXPECT_TRUE(PanelStyle::desktopPrefersDark("", "[Settings]\ngtk-theme-name=Arc-Dark\n", false));
     EXPECT_FALSE(PanelStyle::desktopPrefersDark("", "[Settings]\ngtk-theme-name=Arc\ngtk-application-prefer-dark-theme=0\n", false));
     EXPECT_TRUE(PanelStyle::desktopPrefersDark("", "", true));
+}
+
+TEST(PanelAppearance, AGtkSettingsFileThatIsAFifoIsNotWaitedFor)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("vantrel-gtk-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder / "gtk-3.0");
+    const auto fifo = folder / "gtk-3.0" / "settings.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME"), savedTheme = qgetenv("GTK_THEME");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder.string()));
+    qunsetenv("GTK_THEME");
+    // A reader still waiting after five seconds is let go by a writer.
+    std::atomic<bool> done = false, released = false;
+    std::thread guard([&] {
+        for (int i = 0; i < 50 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!done) {
+            released = true;
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+    });
+    PanelStyle::theme(AppearanceMode::system);
+    done = true;
+    guard.join();
+    EXPECT_FALSE(released) << "the appearance waited for the FIFO";
+    savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", savedConfig);
+    if (!savedTheme.isNull())
+        qputenv("GTK_THEME", savedTheme);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(PanelHeights, ClampRowsBetweenOneAndTheVisibleMaximum)
