@@ -7,7 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -27,17 +27,15 @@ inline QApplication& offscreenApp()
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         // Three displays side by side, so that mirrors have somewhere to go.
-        static const QByteArray config = [] {
-            QByteArray path = QDir::temp().filePath(QStringLiteral("vantrel-panel-screens-%1.json").arg(QCoreApplication::applicationPid())).toUtf8();
-            QFile file(QString::fromUtf8(path));
-            if (file.open(QIODevice::WriteOnly))
-                file.write(R"({"screens": [
-                    {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-                    {"name": "middle", "x": 1280, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-                    {"name": "right", "x": 3200, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-            return path;
-        }();
-        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+        static QTemporaryFile config(QDir::temp().filePath(QStringLiteral("vantrel-panel-screens-XXXXXX.json")));
+        if (config.open()) {
+            config.write(R"({"screens": [
+                {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+                {"name": "middle", "x": 1280, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+                {"name": "right", "x": 3200, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+            config.flush();
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toUtf8());
         // The offscreen platform says so whenever it cannot raise or mask.
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
             if (!message.startsWith(QLatin1String("This plugin does not support")))
