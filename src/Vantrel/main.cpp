@@ -65,6 +65,13 @@ bool watchQuitSignals(QObject* context)
         }
         QCoreApplication::exit(0);
     });
+    return true;
+}
+
+/// Points SIGINT and SIGTERM at the pipe (again after the hot-key guard,
+/// whose handlers would end the process at once).
+void handleQuitSignals()
+{
     for (int signal : {SIGINT, SIGTERM}) {
         struct sigaction action {};
         action.sa_handler = onQuitSignal;
@@ -72,7 +79,6 @@ bool watchQuitSignals(QObject* context)
         action.sa_flags = SA_RESTART;
         sigaction(signal, &action, nullptr);
     }
-    return true;
 }
 
 /// Ends the process at once: the server is gone, and with it every grab, so
@@ -157,6 +163,10 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QtRunLoop runLoop;
     const Logger log("app");
+    if (watchQuitSignals(&application))
+        handleQuitSignals();
+    else
+        log.error("cannot watch SIGINT and SIGTERM");
 
     qtHandler = qInstallMessageHandler(onQtMessage);
     auto opened = openX11Platform(runLoop, display, lostServer);
@@ -201,10 +211,8 @@ int main(int argc, char** argv)
             delegate.applicationDidFinishLaunching();
             if (mode == Mode::settings)
                 delegate.showSettings();
-            // After the launch steps, which install the exit hooks that also
-            // catch these two signals.
-            if (!watchQuitSignals(&application))
-                log.error("cannot watch SIGINT and SIGTERM");
+            // The launch steps install exit hooks that also catch these two.
+            handleQuitSignals();
         });
         status = QApplication::exec();
         delegate.applicationWillTerminate();
