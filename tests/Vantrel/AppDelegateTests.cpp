@@ -35,103 +35,61 @@ struct Recorder {
     Calls take() { return std::exchange(calls, {}); }
 };
 
-class RecordingSwitcher final : public SwitcherService {
-public:
-    explicit RecordingSwitcher(Recorder& log) : log_(log) {}
-    void start() override { log_("switcher.start"); }
-    void stop() override { log_("switcher.stop"); }
-    void applySettings() override { log_("switcher.applySettings"); }
-    void pauseHotKeys() override { log_("switcher.pauseHotKeys"); }
-    void storeChanged() override { log_("switcher.storeChanged"); }
-    void focus(const WindowInfo& window) override { log_("switcher.focus " + std::to_string(window.id)); }
-    void perform(ItemAction, const WindowInfo& window) override { log_("switcher.perform " + std::to_string(window.id)); }
-
-private:
-    Recorder& log_;
+struct RecordingSwitcher final : SwitcherService {
+    explicit RecordingSwitcher(Recorder& log) : log(log) {}
+    void start() override { log("switcher.start"); }
+    void stop() override { log("switcher.stop"); }
+    void applySettings() override { log("switcher.applySettings"); }
+    void pauseHotKeys() override { log("switcher.pauseHotKeys"); }
+    void storeChanged() override { log("switcher.storeChanged"); }
+    void focus(const WindowInfo& window) override { log("switcher.focus " + std::to_string(window.id)); }
+    void perform(ItemAction, const WindowInfo& window) override { log("switcher.perform " + std::to_string(window.id)); }
+    Recorder& log;
 };
 
-class RecordingSearch final : public SearchService {
-public:
-    explicit RecordingSearch(Recorder& log) : log_(log) {}
-    void start() override { log_("search.start"); }
-    void stop() override { log_("search.stop"); }
-    void pause() override { log_("search.pause"); }
-    void applySettings() override { log_("search.applySettings"); }
-    void queryChanged(const std::string& query) override { log_("search.queryChanged " + query); }
-    void retryFastSearchIfNeeded() override { log_("search.retryFastSearch"); }
-
-private:
-    Recorder& log_;
+struct RecordingSearch final : SearchService {
+    explicit RecordingSearch(Recorder& log) : log(log) {}
+    void start() override { log("search.start"); }
+    void stop() override { log("search.stop"); }
+    void pause() override { log("search.pause"); }
+    void applySettings() override { log("search.applySettings"); }
+    void queryChanged(const std::string& query) override { log("search.queryChanged " + query); }
+    void retryFastSearchIfNeeded() override { log("search.retryFastSearch"); }
+    Recorder& log;
 };
 
-class FakeSearchPanel final : public SearchPanelInterface {
-public:
-    void show(const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override { visible = true; }
-    void showFast(std::string_view, const std::vector<WindowInfo>&, const std::optional<ScreenIdentifier>&) override {}
-    void update(const std::vector<WindowInfo>&) override {}
-    void updateFast(std::string_view, const std::vector<WindowInfo>&) override {}
-    void select(std::ptrdiff_t) override {}
-    void hide() override { visible = false; }
-    void cancel() override { visible = false; }
-    std::string query() const override { return text; }
-    bool isVisible() const override { return visible; }
-    bool visible = false;
-    std::string text;
-};
-
-class RecordingPanels final : public AppPanels {
-public:
-    explicit RecordingPanels(Recorder& log) : log_(log) {}
+struct RecordingPanels final : AppPanels {
+    explicit RecordingPanels(Recorder& log) : log(log) {}
     SwitcherPanelInterface& switcher() override { return switcherPanel; }
     SearchPanelInterface& search() override { return searchPanel; }
     void applyStyle(AppearanceMode appearance, double textScale) override
     {
-        log_("panels.style " + std::string(rawValue(appearance)) + " " + std::to_string(textScale).substr(0, 4));
+        log("panels.style " + std::string(rawValue(appearance)) + " " + std::to_string(textScale).substr(0, 4));
     }
+    Recorder& log;
     testing::FakeSwitcherPanel switcherPanel;
-    FakeSearchPanel searchPanel;
-
-private:
-    Recorder& log_;
+    testing::FakeSearchPanel searchPanel;
 };
 
-class RecordingTray final : public TrayService {
-public:
-    RecordingTray(Recorder& log, std::vector<MenuItem>& menu, bool& warning) : log_(log), menu_(menu), warning_(warning) {}
-    void setMenu(const std::vector<MenuItem>& items) override
-    {
-        log_("tray.menu");
-        menu_ = items;
-    }
-    void setWarning(bool warning) override
-    {
-        log_(warning ? "tray.icon warning" : "tray.icon normal");
-        warning_ = warning;
-    }
-
-private:
-    Recorder& log_;
-    std::vector<MenuItem>& menu_;
-    bool& warning_;
+struct RecordingTray final : TrayService {
+    RecordingTray(Recorder& log, std::vector<MenuItem>& menu, bool& warning) : log(log), menu(menu), warning(warning) {}
+    void setMenu(const std::vector<MenuItem>& items) override { log("tray.menu"), menu = items; }
+    void setWarning(bool on) override { log(on ? "tray.icon warning" : "tray.icon normal"), warning = on; }
+    Recorder& log;
+    std::vector<MenuItem>& menu;
+    bool& warning;
 };
 
-class RecordingWindow final : public PresentedWindow {
-public:
-    RecordingWindow(Recorder& log, std::string name) : log_(log), name_(std::move(name)) {}
-    void present() override { log_(name_ + ".present"); }
-
-private:
-    Recorder& log_;
-    std::string name_;
+struct RecordingWindow final : PresentedWindow {
+    explicit RecordingWindow(Recorder& log) : log(log) {}
+    void present() override { log("settings.present"); }
+    Recorder& log;
 };
 
-class RecordingUpdater final : public UpdaterService {
-public:
-    explicit RecordingUpdater(Recorder& log) : log_(log) {}
-    void checkForUpdates() override { log_("updater.check"); }
-
-private:
-    Recorder& log_;
+struct RecordingUpdater final : UpdaterService {
+    explicit RecordingUpdater(Recorder& log) : log(log) {}
+    void checkForUpdates() override { log("updater.check"); }
+    Recorder& log;
 };
 
 /// Builds recording pieces, the real onboarding window (offscreen) and a real
@@ -186,7 +144,7 @@ public:
     std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore&, std::function<std::vector<WindowInfo>()>) override
     {
         log_("make settings");
-        return std::make_unique<RecordingWindow>(log_, "settings");
+        return std::make_unique<RecordingWindow>(log_);
     }
 
     bool hasTray = true;
@@ -415,8 +373,8 @@ TEST_F(AppDelegateTest, settingsAndRecordingAndStoreChangesReachThePiecesInOrder
 
     factory.tracking->publish({});
     EXPECT_THAT(log.take(), ElementsAre("switcher.storeChanged"));
-    factory.panels->searchPanel.visible = true;
-    factory.panels->searchPanel.text = "fir";
+    factory.panels->searchPanel.show({}, std::nullopt);
+    factory.panels->searchPanel.typed = "fir";
     factory.tracking->publish({});
     EXPECT_THAT(log.take(), ElementsAre("switcher.storeChanged", "search.queryChanged fir"));
 
