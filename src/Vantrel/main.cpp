@@ -141,7 +141,8 @@ int main(int argc, char** argv)
 
     const char* displayVariable = std::getenv("DISPLAY");
     const std::string display = displayVariable ? displayVariable : "";
-    if (display.empty() || !displayAnswers(display)) {
+    auto heldDisplay = display.empty() ? nullptr : holdDisplay(display);
+    if (!heldDisplay) {
         std::fprintf(stderr, "vantrel: cannot open the X display '%s'; Vantrel needs a running X11 desktop\n",
                      display.c_str());
         return 1;
@@ -160,6 +161,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(VANTREL_VERSION);
     QApplication::setDesktopFileName("vantrel");
     QApplication application(argc, argv);
+    heldDisplay.reset();
     QApplication::setQuitOnLastWindowClosed(false);
     QtRunLoop runLoop;
     const Logger log("app");

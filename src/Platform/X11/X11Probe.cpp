@@ -42,12 +42,13 @@ bool supportsSwitching(X11Connection& connection)
     return lists("_NET_CLIENT_LIST") && lists("_NET_ACTIVE_WINDOW");
 }
 
-bool displayAnswers(const std::string& display)
+std::shared_ptr<void> holdDisplay(const std::string& display)
 {
-    xcb_connection_t* c = xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr);
-    const bool answers = xcb_connection_has_error(c) == 0;
-    xcb_disconnect(c);
-    return answers;
+    std::shared_ptr<xcb_connection_t> held(xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr),
+                                           xcb_disconnect);
+    if (xcb_connection_has_error(held.get()))
+        return nullptr;
+    return held;
 }
 
 } // namespace vantrel

@@ -1,6 +1,7 @@
 // Asks a display whether an EWMH window manager runs there, without xcb types.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,7 +20,10 @@ std::optional<std::string> probeWindowManager(const std::string& display);
 /// listing `_NET_CLIENT_LIST` and `_NET_ACTIVE_WINDOW`.
 bool supportsSwitching(X11Connection& connection);
 
-/// An X server accepts a connection on `display` (empty: $DISPLAY).
-bool displayAnswers(const std::string& display);
+/// A connection to `display` (empty: $DISPLAY) held until the result is
+/// dropped; null when no server answers. Keep it while the next client
+/// connects: a server started without -noreset resets, refusing connections
+/// for a moment, when its last client leaves.
+std::shared_ptr<void> holdDisplay(const std::string& display);
 
 } // namespace vantrel
