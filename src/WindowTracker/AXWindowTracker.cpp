@@ -136,11 +136,14 @@ void AXWindowTracker::start(ChangeHandler onChange, FocusHandler onFocus)
     workspace_ = backends.workspace;
 
     std::vector<AppIdentity> running;
+    std::optional<Pid> frontmost;
     if (workspace_) {
         for (const auto& application : workspace_->runningApplications()) {
             if (application.activationPolicy == ActivationPolicy::regular)
                 running.push_back(identity(application));
         }
+        if (auto front = workspace_->frontmostApplication())
+            frontmost = front->pid;
     }
 
     queue_->sync([&] {
@@ -154,6 +157,10 @@ void AXWindowTracker::start(ChangeHandler onChange, FocusHandler onFocus)
                 addApplication(application);
         }
         publish();
+        // The window focused before we started is the most recent one: without
+        // this, the first switch would pick it from the stacking order.
+        if (frontmost)
+            noteFocused(*frontmost);
     });
 
     installWorkspaceObservers();

@@ -418,6 +418,13 @@ TEST_F(AXWindowTrackerTest, FocusIsReportedWithoutARefreshButNothingWhileLockedA
     EXPECT_FALSE(focused.empty());
 }
 
+TEST_F(AXWindowTrackerTest, TheWindowFocusedBeforeTheStartIsReportedAfterTheFirstSnapshot)
+{
+    desktop->focus(101); // behind 102 in its application's list
+    startTracker();
+    EXPECT_EQ(focused, (Ids{101}));
+}
+
 TEST_F(AXWindowTrackerTest, StartingOnALockedScreenStartsPaused)
 {
     desktop->setScreenLocked(true);
@@ -495,6 +502,8 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
 
     restart();
     EXPECT_EQ(at(published(), 201).title, "after stop");
+    EXPECT_EQ(focused, (Ids{201})) << "a new start reports the focused window again";
+    focused.clear();
 
     // Work that stop() itself drains from the queue hands nothing over either.
     desktop->focus(102);
@@ -504,6 +513,7 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
     EXPECT_TRUE(focused.empty());
     restart();
     published();
+    focused.clear();
 
     // Destroying it with work pending is as safe.
     desktop->setTitle(101, "pending again");
