@@ -146,6 +146,7 @@ void SwitcherController::activate(const SwitcherConfig& config)
     if (delay <= Duration::zero()) {
         session_ = std::move(fresh);
         showPanel(*session_);
+        commitIfReleasedBefore(config);
         return;
     }
 
@@ -159,6 +160,20 @@ void SwitcherController::activate(const SwitcherConfig& config)
             controller.showPanel(*controller.session_);
     });
     session_ = std::move(fresh);
+    commitIfReleasedBefore(config);
+}
+
+void SwitcherController::commitIfReleasedBefore(const SwitcherConfig& config)
+{
+    // The modifier feed and the hot keys are separate streams: with a quick
+    // tap the release of the modifiers may come first. Waiting for another
+    // release would leave the panel up with nothing held.
+    constexpr Duration window = std::chrono::milliseconds(250);
+    const auto release = std::exchange(earlyRelease_, std::nullopt);
+    const std::uint64_t modifiers = config.activate.modifiers;
+    if (release && (release->modifiers & modifiers) != 0 && (lastFlags_ & modifiers) == 0 &&
+        runLoop_.now() - release->at <= window)
+        flagsChanged(lastFlags_);
 }
 
 void SwitcherController::moveUp(const SwitcherConfig& config)
@@ -220,6 +235,12 @@ void SwitcherController::step(int delta)
 void SwitcherController::flagsChanged(std::uint64_t flags)
 {
     log_.debug("flags 0x%{public}s; session=%{public}s", hexFlags(flags), sessionDescription());
+    const std::uint64_t released = lastFlags_ & ~flags;
+    if ((flags & ~lastFlags_) != 0)
+        earlyRelease_.reset();
+    lastFlags_ = flags;
+    if (!session_ && released != 0)
+        earlyRelease_ = EarlyRelease{released, runLoop_.now()};
     if (!session_ || (flags & session_->config.activate.modifiers) != 0)
         return;
 

@@ -152,6 +152,7 @@ private:
     bool registerChord(const SwitcherConfig& config, const KeyChord& chord, bool up);
     void pressed(const SwitcherConfig& config, std::uint32_t hotKeyID, bool up);
     void released(std::uint32_t hotKeyID);
+    void commitIfReleasedBefore(const SwitcherConfig& config);
 
     RunLoop& runLoop_;
     WindowStore& store_;
@@ -170,6 +171,14 @@ private:
     // must not arm key repeat.
     std::optional<std::uint32_t> heldHotKey_;
     std::unique_ptr<ModifierWatcher> modifierWatcher_;
+    // The modifiers last reported, and those released while no session was
+    // open: a quick tap's chord press can reach us after its release.
+    std::uint64_t lastFlags_ = 0;
+    struct EarlyRelease {
+        std::uint64_t modifiers = 0;
+        TimePoint at;
+    };
+    std::optional<EarlyRelease> earlyRelease_;
     std::unique_ptr<Observation> activationObserver_;
     bool isPausedForFrontmostApp_ = false;
     bool commandTabUnavailableLogged_ = false;

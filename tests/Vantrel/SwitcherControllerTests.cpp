@@ -136,6 +136,29 @@ TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowingR
     EXPECT_EQ(frontAtFocus, focusedIDs()) << "recorded as most recent before focusing";
 }
 
+TEST_F(SwitcherTest, AChordReachingUsAfterItsModifiersWereReleasedSwitchesAtOnce)
+{
+    windows();
+    controller->flagsChanged(KeyChord::command);
+    controller->flagsChanged(0); // a quick tap's release, ahead of its chord
+    tab();
+    EXPECT_EQ(focusedIDs(), Ids{2});
+    EXPECT_FALSE(controller->session());
+
+    // Another modifier's release, or one long before the press, leaves the session open.
+    controller->flagsChanged(KeyChord::shift);
+    controller->flagsChanged(0);
+    tab();
+    EXPECT_TRUE(controller->session());
+    reset();
+    controller->flagsChanged(KeyChord::command);
+    controller->flagsChanged(0);
+    loop.advance(1s);
+    tab();
+    EXPECT_TRUE(controller->session());
+    EXPECT_EQ(focusedIDs(), Ids{2});
+}
+
 TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelectionAlsoWhenOpenedByMovingUp)
 {
     windows();
