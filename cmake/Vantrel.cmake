@@ -10,10 +10,11 @@ function(vantrel_module name)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# vantrel_test(NAME SOURCES... [DEPS targets...] [LABELS labels...] [SERIAL])
-# One GoogleTest executable; each test case becomes a ctest test.
+# vantrel_test(NAME SOURCES... [DEPS targets...] [LABELS labels...] [SERIAL] [PROPERTIES name value...])
+# One GoogleTest executable; each test case becomes a ctest test, with these
+# ctest properties added.
 function(vantrel_test name)
-    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS;LABELS;PROPERTIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} VantrelTestSupport GTest::gmock GTest::gtest_main)
@@ -24,5 +25,6 @@ function(vantrel_test name)
     if(ARG_SERIAL)
         list(APPEND props RUN_SERIAL TRUE)
     endif()
+    list(APPEND props ${ARG_PROPERTIES})
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

@@ -1,0 +1,326 @@
+// The installed vantrel on Xvfb + openbox with a fresh profile, driven through
+// XTEST (xdotool) as a user would. Every check reads the X server: the active
+// window, the current desktop, a window's state, the client list and whether a
+// panel is on screen.
+#include "Support/ChildProcess.h"
+#include "Support/X11Session.h"
+#include "X11/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace vantrel {
+namespace {
+
+using test::ChildProcess;
+using test::TestClient;
+using WindowId = std::uint32_t;
+
+/// Polls `done` until it holds or `timeout` passes.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        VANTREL_REQUIRE_X11_SESSION(x11);
+        display = x11->display();
+        profile = std::filesystem::temp_directory_path() / ("vantrel-e2e-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(profile);
+        std::filesystem::create_directories(profile / "run");
+        ::chmod((profile / "run").c_str(), 0700);
+        client = TestClient::start(display);
+        ASSERT_NE(client, nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (vantrel) {
+            // SIGTERM is an orderly quit.
+            const int status = vantrel->terminate();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+            if (HasFailure()) {
+                std::string log;
+                while (auto line = vantrel->readLine(1s))
+                    log += *line + "\n";
+                ADD_FAILURE() << "vantrel's log:\n" << log;
+            }
+        }
+        vantrel.reset();
+        client.reset();
+        std::filesystem::remove_all(profile);
+    }
+
+    /// Runs a program on the display to its end; its standard output, absent
+    /// when it failed.
+    std::optional<std::string> run(std::vector<std::string> argv)
+    {
+        ChildProcess::Options options;
+        options.argv = std::move(argv);
+        options.environment = {{"DISPLAY", display}};
+        options.pipeStdout = true;
+        auto child = ChildProcess::spawn(options);
+        if (!child)
+            return std::nullopt;
+        std::string output;
+        while (auto line = child->readLine(10s))
+            output += *line + "\n";
+        auto status = child->waitForExit(10s);
+        if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
+            return std::nullopt;
+        return output;
+    }
+
+    void xdotool(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), "xdotool");
+        ASSERT_TRUE(run(arguments)) << "xdotool " << arguments.at(1) << " failed";
+    }
+
+    // ---- What the X server says ----
+
+    std::optional<WindowId> activeWindow()
+    {
+        auto out = run({"xdotool", "getactivewindow"});
+        return out && !out->empty() ? std::optional(static_cast<WindowId>(std::stoul(*out))) : std::nullopt;
+    }
+    int currentDesktop()
+    {
+        auto out = run({"xdotool", "get_desktop"});
+        return out && !out->empty() ? std::stoi(*out) : -1;
+    }
+    std::string property(WindowId window, const std::string& name)
+    {
+        return run({"xprop", "-id", std::to_string(window), name}).value_or("");
+    }
+    bool isHidden(WindowId window) { return property(window, "_NET_WM_STATE").find("_NET_WM_STATE_HIDDEN") != std::string::npos; }
+    bool isListed(WindowId window)
+    {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%x", window);
+        auto list = run({"xprop", "-root", "_NET_CLIENT_LIST"}).value_or("");
+        return list.find(std::string(hex) + ",") != std::string::npos || list.ends_with(std::string(hex) + "\n");
+    }
+    /// Whether the panel with this title is mapped on screen (parked panels
+    /// are unmapped).
+    bool panelShown(const std::string& title)
+    {
+        auto info = run({"xwininfo", "-name", title});
+        return info && info->find("Map State: IsViewable") != std::string::npos;
+    }
+
+    bool becomesActive(WindowId window, std::chrono::milliseconds timeout = 5s)
+    {
+        return eventually([&] { return activeWindow() == window; }, timeout);
+    }
+
+    // ---- Setting the desktop up ----
+
+    WindowId open(const std::string& tag, const std::string& options)
+    {
+        auto id = client->open(tag, options);
+        EXPECT_TRUE(id) << "window " << tag << " did not open";
+        return id.value_or(0);
+    }
+
+    /// Activates the windows in this order, so the last is the most recent.
+    void useInOrder(const std::vector<WindowId>& windows)
+    {
+        for (WindowId window : windows) {
+            xdotool({"windowactivate", "--sync", std::to_string(window)});
+            ASSERT_TRUE(becomesActive(window));
+        }
+    }
+
+    /// Starts the installed vantrel on a fresh profile, returning once its
+    /// chords are registered.
+    void startVantrel()
+    {
+        ChildProcess::Options options;
+        options.argv = {"sh", "-c", "exec \"$0\" 2>&1", VANTREL_INSTALLED_BIN "/vantrel"};
+        options.environment = {{"DISPLAY", display},
+                               {"HOME", profile.string()},
+                               {"XDG_CONFIG_HOME", (profile / "config").string()},
+                               {"XDG_DATA_HOME", (profile / "data").string()},
+                               {"XDG_RUNTIME_DIR", (profile / "run").string()},
+                               {"VANTREL_LOG", std::getenv("VANTREL_LOG") ? std::getenv("VANTREL_LOG") : "info"}};
+        options.pipeStdout = true;
+        vantrel = ChildProcess::spawn(options);
+        ASSERT_NE(vantrel, nullptr);
+        // Only the start waits on the log: nothing on the server tells that the
+        // hot keys are registered.
+        bool ready = false;
+        while (auto line = vantrel->readLine(20s))
+            if ((ready = line->find("settings applied") != std::string::npos))
+                break;
+        ASSERT_TRUE(ready) << "vantrel did not register its chords";
+    }
+
+    // ---- Keys ----
+
+    /// Super held, Tab pressed `tabs` times; returns with the panel on screen.
+    void holdSwitcher(int tabs = 1)
+    {
+        xdotool({"keydown", "super"});
+        for (int i = 0; i < tabs; ++i)
+            xdotool({"key", "Tab"});
+        ASSERT_TRUE(eventually([&] { return panelShown("Vantrel Switcher"); })) << "the switcher panel did not show";
+    }
+    void type(const std::string& text) { xdotool({"type", "--delay", "30", text}); }
+    void releaseSuper() { xdotool({"keyup", "super"}); }
+
+    std::string display;
+    std::filesystem::path profile;
+    std::unique_ptr<TestClient> client;
+    std::unique_ptr<ChildProcess> vantrel;
+};
+
+// Typed with Super held, w, q, m and h are the panel's actions: the queries
+// below avoid them.
+
+TEST_F(EndToEnd, quickSwitchGoesBackWithoutAPanelAndHoldingWalksFurther)
+{
+    const WindowId atlas = open("atlas", "title=Atlas"), borneo = open("borneo", "title=Borneo");
+    const WindowId crete = open("crete", "title=Crete"), delos = open("delos", "title=Delos");
+    useInOrder({atlas, borneo, crete, delos});
+    // Mapped last, on top of the stack but never focused; Delos keeps the focus.
+    const WindowId elsewhere = open("elsewhere", "desktop=1 title=Elsewhere");
+    startVantrel();
+
+    xdotool({"key", "super+Tab"});
+    ASSERT_TRUE(becomesActive(elsewhere)) << "a quick Super+Tab leaves the focused window";
+    EXPECT_EQ(currentDesktop(), 1);
+    EXPECT_FALSE(panelShown("Vantrel Switcher"));
+    xdotool({"key", "super+Tab"});
+    ASSERT_TRUE(becomesActive(delos)) << "and a second one comes back";
+    EXPECT_EQ(currentDesktop(), 0);
+
+    holdSwitcher(3); // delos, elsewhere, crete, borneo
+    releaseSuper();
+    ASSERT_TRUE(becomesActive(borneo));
+    EXPECT_TRUE(eventually([&] { return !panelShown("Vantrel Switcher"); }));
+
+    holdSwitcher(4); // borneo, delos, elsewhere, crete, atlas
+    xdotool({"key", "shift+Tab"});
+    releaseSuper();
+    ASSERT_TRUE(becomesActive(crete)) << "Shift+Tab moves the selection up";
+}
+
+TEST_F(EndToEnd, typingFiltersAndEscapeCancels)
+{
+    const WindowId inbox = open("inbox", "title=Inbox (3)"), notes = open("notes", "title=notes.txt");
+    const WindowId draft = open("draft", "title=Draft: report");
+    useInOrder({inbox, notes, draft});
+    startVantrel();
+
+    holdSwitcher();
+    type("inb");
+    releaseSuper();
+    ASSERT_TRUE(becomesActive(inbox)) << "the filtered list's first window is chosen";
+
+    holdSwitcher(2);
+    xdotool({"key", "Escape"});
+    ASSERT_TRUE(eventually([&] { return !panelShown("Vantrel Switcher"); })) << "Escape hides the panel";
+    releaseSuper();
+    // Nothing was chosen, so the order is unchanged: a quick switch still goes to the draft.
+    EXPECT_EQ(activeWindow(), inbox);
+    xdotool({"key", "super+Tab"});
+    EXPECT_TRUE(becomesActive(draft));
+}
+
+TEST_F(EndToEnd, searchReachesAWindowOnAnotherDesktopAndSwitchesTheDesktop)
+{
+    const WindowId todo = open("todo", "desktop=1 title=todo.txt");
+    const WindowId mail = open("mail", "desktop=0 title=Mail");
+    useInOrder({mail});
+    ASSERT_EQ(currentDesktop(), 0);
+    startVantrel();
+
+    xdotool({"key", "ctrl+space"});
+    ASSERT_TRUE(eventually([&] { return panelShown("Vantrel Search"); })) << "the search panel did not show";
+    type("todo");
+    xdotool({"key", "Return"});
+    ASSERT_TRUE(becomesActive(todo));
+    EXPECT_EQ(currentDesktop(), 1);
+    EXPECT_FALSE(panelShown("Vantrel Search"));
+}
+
+TEST_F(EndToEnd, aMinimizedWindowIsRestoredAndThePanelClosesAndMinimizes)
+{
+    const WindowId report = open("report", "title=report.pdf"), draft = open("draft", "title=Draft: letter");
+    const WindowId inbox = open("inbox", "title=Inbox (3)"), terminal = open("terminal", "title=Terminal");
+    useInOrder({report, draft, inbox, terminal});
+    ASSERT_TRUE(client->command("minimize report"));
+    ASSERT_TRUE(eventually([&] { return isHidden(report); }));
+    startVantrel();
+
+    holdSwitcher();
+    type("repo");
+    releaseSuper();
+    ASSERT_TRUE(becomesActive(report));
+    EXPECT_FALSE(isHidden(report)) << "switching to a minimized window restores it";
+
+    holdSwitcher();
+    type("draft");
+    xdotool({"key", "w"}); // Super+W
+    EXPECT_TRUE(client->waitFor("closed draft")) << "the window was asked to close";
+    EXPECT_TRUE(eventually([&] { return !isListed(draft); }));
+
+    xdotool({"key", "Escape"});
+    releaseSuper();
+
+    holdSwitcher();
+    type("inbo");
+    xdotool({"key", "m"}); // Super+M
+    EXPECT_TRUE(eventually([&] { return isHidden(inbox); })) << "the window was minimized";
+    xdotool({"key", "Escape"});
+    releaseSuper();
+    EXPECT_TRUE(isListed(inbox));
+}
+
+TEST_F(EndToEnd, windowsOpeningAndClosingWhileThePanelIsUpAreFollowed)
+{
+    const WindowId first = open("first", "title=First"), second = open("second", "title=Second");
+    const WindowId third = open("third", "title=Third");
+    useInOrder({first, second, third});
+    startVantrel();
+
+    holdSwitcher(2); // selects First
+    ASSERT_TRUE(client->command("destroy first"));
+    // On another desktop, so it does not take the focus (which, like a click
+    // elsewhere, would put the panel away).
+    const WindowId late = open("late", "desktop=1 title=Latecomer");
+    ASSERT_NE(late, 0u);
+    type("latec");
+    releaseSuper();
+    ASSERT_TRUE(becomesActive(late)) << "a window opened while the panel was up can be chosen";
+    EXPECT_EQ(currentDesktop(), 1);
+
+    holdSwitcher(2); // Latecomer, Third, Second: selects Second
+    ASSERT_TRUE(client->command("destroy third"));
+    ASSERT_TRUE(eventually([&] { return !isListed(third); }));
+    releaseSuper();
+    EXPECT_TRUE(becomesActive(second)) << "the selection stays on its window when another one closes";
+    EXPECT_EQ(currentDesktop(), 0);
+}
+
+} // namespace
+} // namespace vantrel
