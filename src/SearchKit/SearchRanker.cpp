@@ -1,6 +1,7 @@
 // Ordering of ranked candidates and the thread split of large rankings.
 #include "SearchKit/SearchRanker.h"
 
+#include "SearchKit/SearchKernel.h"
 #include "SearchKit/TextUnicode.h"
 
 #include <algorithm>
@@ -11,11 +12,8 @@
 #include <optional>
 #include <utility>
 #include <thread>
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define VANTREL_WIDE_TIE_KEYS 1
+#if VANTREL_X86_KERNELS
 #include <immintrin.h>
-#else
-#define VANTREL_WIDE_TIE_KEYS 0
 #endif
 
 namespace vantrel::SearchRanker::detail {
@@ -84,7 +82,7 @@ TieKey tieKey(std::string_view text, std::size_t from, const TextUnicode::PlainC
     return finish(TieKey::size, false);
 }
 
-#if VANTREL_WIDE_TIE_KEYS
+#if VANTREL_X86_KERNELS
 /// tieKey with the sixteen bytes from `from` looked up at once, where none
 /// of them is ignorable; nullopt where one is (tieKey then skips it).
 #pragma GCC push_options
@@ -122,27 +120,11 @@ std::optional<TieKey> wideTieKey(std::string_view text, std::size_t from, const 
 #pragma GCC pop_options
 #endif
 
-/// Whether the machine can make keys sixteen bytes at a time.
-bool machineMakesWideKeys()
-{
-#if VANTREL_WIDE_TIE_KEYS
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-        && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-#else
-    return false;
-#endif
-}
-
-/// Whether keys are made sixteen bytes at a time: the machine can, and no
-/// test asked for them byte by byte.
-std::atomic<bool> wideTieKeys { machineMakesWideKeys() };
-
 /// tieKey, sixteen bytes at a time where the machine can.
 TieKey keyOf(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
 {
-#if VANTREL_WIDE_TIE_KEYS
-    if (wideTieKeys.load(std::memory_order_relaxed))
+#if VANTREL_X86_KERNELS
+    if (searchKernel() == SearchKernel::avx512)
         if (const std::optional<TieKey> key = wideTieKey(text, from, plain))
             return *key;
 #endif
@@ -383,12 +365,3 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
 }
 
 } // namespace vantrel::SearchRanker::detail
-
-namespace vantrel::SearchRankerTesting {
-bool setWideTieKeys(bool wide)
-{
-    wide = wide && SearchRanker::detail::machineMakesWideKeys();
-    SearchRanker::detail::wideTieKeys.store(wide, std::memory_order_relaxed);
-    return wide;
-}
-} // namespace vantrel::SearchRankerTesting

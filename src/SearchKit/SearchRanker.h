@@ -252,10 +252,3 @@ auto rankParallel(const Items& items, std::string_view query, const SearchScorer
 }
 
 } // namespace vantrel::SearchRanker
-
-namespace vantrel::SearchRankerTesting {
-/// Lets ties be keyed sixteen bytes at a time where the machine can (true,
-/// the default) or byte by byte, so tests can check both. Returns whether
-/// the sixteen-byte keys are now made. Process-wide.
-bool setWideTieKeys(bool wide);
-} // namespace vantrel::SearchRankerTesting

@@ -343,15 +343,6 @@ namespace SearchScorerTesting {
 /// scorer recomputes columns from checkpoints (0: the default, 16 MiB), so
 /// tests can reach that path with small texts. Process-wide.
 void setFlagBudget(std::size_t bytes);
-/// Lets the scorer's per-text kernel use the widest registers the machine
-/// has (true, the default) or only the narrow ones, so tests can check both
-/// against each other. Returns whether the wide ones are now used.
-/// Process-wide.
-bool setWideLanes(bool wide);
-/// Lets SearchScorer::Batch score texts eight at a time where the machine
-/// can (true, the default) or only one at a time. Returns whether texts are
-/// now shared. Process-wide.
-bool setSharedPasses(bool shared);
 } // namespace SearchScorerTesting
 
 } // namespace vantrel

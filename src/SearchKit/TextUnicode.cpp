@@ -1,6 +1,8 @@
 // ICU-backed Unicode services of the search code.
 #include "SearchKit/TextUnicode.h"
 
+#include "SearchKit/SearchKernel.h"
+
 #include "Runtime/Utf8Repair.h"
 
 #include <unicode/ubrk.h>
@@ -16,11 +18,8 @@
 #endif
 // Machines with AVX-512 read text 64 bytes at a time, chosen at run time
 // (GCC's per-function targets).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define VANTREL_WIDE_TEXT 1
+#if VANTREL_X86_KERNELS
 #include <immintrin.h>
-#else
-#define VANTREL_WIDE_TEXT 0
 #endif
 
 #include <algorithm>
@@ -202,7 +201,7 @@ inline bool narrowBeyondAscii(const uint8_t* bytes, int32_t& i, int32_t length, 
     return out != 0xFF;
 }
 
-#if VANTREL_WIDE_TEXT
+#if VANTREL_X86_KERNELS
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw")
 /// The bytes of [i, length) that a 64-byte load from `i` may read.
@@ -249,27 +248,18 @@ std::ptrdiff_t narrowScalarsWide(const uint8_t* bytes, int32_t length, std::uint
 #pragma GCC pop_options
 #endif
 
-/// Whether the machine can read text 64 bytes at a time.
-bool machineReadsWide()
+/// Whether text is read 64 bytes at a time: the AVX-512 kernel is in use.
+bool wideText()
 {
-#if VANTREL_WIDE_TEXT
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-#else
-    return false;
-#endif
+    return searchKernel() == SearchKernel::avx512;
 }
-
-/// Whether text is read 64 bytes at a time: the machine can, and no test
-/// asked for the sixteen-byte reads.
-std::atomic<bool> wideText { machineReadsWide() };
 
 /// The first index from `i` on whose byte is not ASCII, or `length`; many
 /// bytes at a time, since most text is ASCII.
 int32_t skipAscii(const uint8_t* bytes, int32_t i, int32_t length)
 {
-#if VANTREL_WIDE_TEXT
-    if (wideText.load(std::memory_order_relaxed))
+#if VANTREL_X86_KERNELS
+    if (wideText())
         return skipAsciiWide(bytes, i, length);
 #endif
 #if defined(__SSE2__)
@@ -569,8 +559,8 @@ std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
     const auto length = static_cast<int32_t>(utf8.size());
-#if VANTREL_WIDE_TEXT
-    if (wideText.load(std::memory_order_relaxed))
+#if VANTREL_X86_KERNELS
+    if (wideText())
         return narrowScalarsWide(bytes, length, out, classify);
 #endif
     std::ptrdiff_t count = 0;
@@ -1050,12 +1040,3 @@ std::string collationLocale()
 }
 
 } // namespace vantrel::TextUnicode
-
-namespace vantrel::TextUnicodeTesting {
-bool setWideText(bool wide)
-{
-    wide = wide && TextUnicode::machineReadsWide();
-    TextUnicode::wideText.store(wide, std::memory_order_relaxed);
-    return wide;
-}
-} // namespace vantrel::TextUnicodeTesting

@@ -121,10 +121,3 @@ void prepareCollation();
 std::string collationLocale();
 
 } // namespace vantrel::TextUnicode
-
-namespace vantrel::TextUnicodeTesting {
-/// Lets ASCII scans and narrowing read 64 bytes at a time where the
-/// machine can (true, the default) or sixteen, so tests can check both.
-/// Returns whether the 64-byte reads are now used. Process-wide.
-bool setWideText(bool wide);
-} // namespace vantrel::TextUnicodeTesting

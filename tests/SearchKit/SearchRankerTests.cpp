@@ -1,6 +1,7 @@
 // Ranking: best first, exact matches on top, ties by case-insensitive locale
 // order and then input order, rejected candidates dropped, and the threaded
 // ranking identical to the single-threaded one.
+#include "SearchKit/SearchKernel.h"
 #include "SearchKit/SearchRanker.h"
 #include "SearchKit/TextUnicode.h"
 
@@ -174,23 +175,18 @@ void tiesSharingLongBeginningsFollowTheCollator()
     }
 }
 
-TEST(SearchRanker, TiesFollowTheCollatorExactly)
+// Tie keys are made sixteen bytes at a time with AVX-512, byte by byte
+// elsewhere; every kernel the CPU runs is checked.
+TEST(SearchRanker, TiesFollowTheCollatorExactlyOnEveryKernel)
 {
-    tiesFollowTheCollatorExactly();
-}
-
-TEST(SearchRanker, TiesSharingLongBeginningsFollowTheCollator)
-{
-    tiesSharingLongBeginningsFollowTheCollator();
-}
-
-TEST(SearchRanker, TiesKeyedByteByByteFollowTheCollator)
-{
-    // As machines without AVX-512 make the keys.
-    SearchRankerTesting::setWideTieKeys(false);
-    tiesFollowTheCollatorExactly();
-    tiesSharingLongBeginningsFollowTheCollator();
-    SearchRankerTesting::setWideTieKeys(true);
+    for (SearchKernel kernel : { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }) {
+        if (!machineRuns(kernel))
+            continue;
+        SCOPED_TRACE(kernelName(kernel));
+        const SearchKernelTesting::ForceKernel forced(kernel);
+        tiesFollowTheCollatorExactly();
+        tiesSharingLongBeginningsFollowTheCollator();
+    }
 }
 
 TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)

@@ -1,6 +1,8 @@
 // The scorer's contract: exact scores built from the named weights, positions,
 // the walk-back's tie rules, the one-mismatch retry, the slow path, and the
-// fast kernel checked cell for cell against a plain port of the algorithm.
+// kernels of every instruction set checked against the plain scorer.
+#include "SearchKit/PlainScorer.h"
+#include "SearchKit/SearchKernel.h"
 #include "SearchKit/SearchScorer.h"
 #include "SearchKit/TextUnicode.h"
 #include "SyntheticCorpus.h"
@@ -19,117 +21,42 @@ using Match = SearchScorer::Match;
 const SearchScorer::Weights w;
 constexpr double maxDouble = std::numeric_limits<double>::max();
 
-// The algorithm as written, with full tables: the oracle for the optimised
-// kernel (column order, skipped columns, packed walk-back flags, checkpoints).
-std::optional<Match> referenceWord(const SearchScorer::Weights& wt, std::u32string_view word, std::u32string_view text,
-    const std::vector<double>& bonus)
-{
-    const std::size_t m = word.size(), n = text.size();
-    if (m == 0 || m > n)
-        return std::nullopt;
-    std::size_t k = 0;
-    for (std::size_t j = 0; j < n && k < m; ++j)
-        if (text[j] == word[k])
-            ++k;
-    if (k < m)
-        return std::nullopt;
-    Match result;
-    if (m == n) {
-        for (std::size_t i = 0; i < m; ++i)
-            result.positions.push_back(static_cast<int>(i));
-        result.score = maxDouble;
-        return result;
-    }
-    const double NEG = std::numeric_limits<double>::lowest();
-    const double c = m > 2 ? wt.consecutive + wt.consecutiveGrowth * double(m - 2) : wt.shortQueryConsecutive;
-    std::vector<std::vector<double>> H(m, std::vector<double>(n, NEG)), M = H, B(m, std::vector<double>(n, 0));
-    for (std::size_t i = 0; i < m; ++i) {
-        const double g = i == m - 1 ? wt.gapTrailing : wt.gapInner;
-        double r = NEG;
-        for (std::size_t j = 0; j < n; ++j) {
-            if (text[j] == word[i]) {
-                double s, carry;
-                if (i == 0) {
-                    s = bonus[j] + wt.gapLeading * double(j);
-                    carry = bonus[j];
-                } else if (j == 0) {
-                    s = NEG;
-                    carry = bonus[0];
-                } else {
-                    const double fresh = bonus[j] + M[i - 1][j - 1];
-                    const double extend = H[i - 1][j - 1] + std::max(c, B[i - 1][j - 1]);
-                    if (fresh < extend) {
-                        s = extend;
-                        carry = B[i - 1][j - 1];
-                    } else {
-                        s = fresh;
-                        carry = bonus[j];
-                    }
-                }
-                H[i][j] = s;
-                B[i][j] = carry;
-                r = j == 0 ? std::max(s, NEG + g) : std::max(s, r + g);
-            } else {
-                r = j == 0 ? NEG + g : r + g;
-            }
-            M[i][j] = r;
-        }
-    }
-    result.score = M[m - 1][n - 1];
-    result.positions.assign(m, 0);
-    long j = long(n) - 1;
-    bool preferRun = false;
-    for (long i = long(m) - 1; i >= 0; --i) {
-        if (j < 0)
-            continue;
-        long found = -1;
-        for (long q = j; q >= 0; --q)
-            if (H[i][q] != NEG && (preferRun || H[i][q] == M[i][q])) {
-                found = q;
-                break;
-            }
-        if (found < 0) {
-            j = -1;
-            continue;
-        }
-        result.positions[i] = int(found);
-        preferRun = i >= 1 && found >= 1 && M[i][found] == H[i - 1][found - 1] + std::max(B[i - 1][found - 1], c);
-        j = found - 1;
-    }
-    return result;
-}
-
 std::optional<Match> referenceMatch(const SearchScorer& scorer, std::string_view query, std::string_view text)
 {
-    auto prepared = SearchScorer::prepare(query);
-    if (prepared.words.empty())
-        return Match {};
-    const auto raw = TextUnicode::scalars(text);
-    const auto lower = TextUnicode::toLower(raw);
-    if (lower.size() != raw.size())
-        return scorer.slowPath(prepared.words, raw);
-    const auto bonus = scorer.boundaryBonus(raw, prepared.length);
-    Match total;
-    for (const auto& word : prepared.words) {
-        auto result = referenceWord(scorer.weights, word, lower, bonus);
-        double penalty = 0;
-        if (!result && scorer.allowOneMismatch && word.size() >= 2) {
-            for (std::size_t k = 0; k < word.size(); ++k) {
-                auto variant = word.substr(0, k) + word.substr(k + 1);
-                auto candidate = referenceWord(scorer.weights, variant, lower, bonus);
-                if (candidate && (!result || candidate->score > result->score))
-                    result = candidate;
-            }
-            penalty = scorer.weights.mismatchPenalty;
-        }
-        if (!result)
-            return std::nullopt;
-        total.score += penalty + result->score;
-        total.positions.insert(total.positions.end(), result->positions.begin(), result->positions.end());
-    }
-    std::sort(total.positions.begin(), total.positions.end());
-    return total;
+    return PlainScorer::match(scorer, query, text);
 }
+
+// Every differential test runs once per kernel, skipped (by name) where
+// the CPU lacks it; each holds its kernel for the test's lifetime.
+class EveryKernel : public testing::TestWithParam<SearchKernel> {
+protected:
+    void SetUp() override
+    {
+        if (!machineRuns(GetParam()))
+            GTEST_SKIP() << "this CPU cannot run the " << kernelName(GetParam()) << " kernel";
+        forced_.emplace(GetParam());
+    }
+    void TearDown() override { forced_.reset(); }
+
+private:
+    std::optional<SearchKernelTesting::ForceKernel> forced_;
+};
+
+std::string kernelTestName(const testing::TestParamInfo<SearchKernel>& info)
+{
+    switch (info.param) {
+    case SearchKernel::avx512:
+        return "Avx512";
+    case SearchKernel::avx2:
+        return "Avx2";
+    case SearchKernel::scalar:
+        break;
+    }
+    return "Scalar";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel,
+    testing::Values(SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar), kernelTestName);
 
 void expectMatch(std::string_view query, std::string_view text, double score, std::vector<int> positions,
     const SearchScorer& scorer = {})
@@ -451,18 +378,9 @@ void agreeOnAllCases()
         expectSameAsReference(SearchScorer({}, true), "trmx", text);
 }
 
-// Both widths of the short-word pass: the widest the machine has, and the
-// narrow one every machine runs.
-TEST(SearchScorerKernel, AgreesWithTheTablesOnRandomTexts)
+TEST_P(EveryKernel, AgreesWithThePlainScorer)
 {
     agreeOnAllCases();
-}
-
-TEST(SearchScorerKernel, NarrowLanesAgreeWithTheTables)
-{
-    SearchScorerTesting::setWideLanes(false);
-    agreeOnAllCases();
-    SearchScorerTesting::setWideLanes(true);
 }
 
 // --- Texts scored eight at a time ----------------------------------------
@@ -535,19 +453,10 @@ void batchAgreesOnAllCases()
         expectBatchAgrees(SearchScorer(), query, whole, scratch);
 }
 
-TEST(SearchScorerBatch, SharedPassesAgreeWithTheTablesTextByText)
+// Eight texts to a pass with AVX-512, every text alone elsewhere.
+TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
 {
-    if (!SearchScorerTesting::setSharedPasses(true))
-        GTEST_SKIP() << "this machine scores texts one at a time (no AVX-512 with byte permutes)";
     batchAgreesOnAllCases();
-}
-
-// What machines without AVX-512 run: every text alone, in order.
-TEST(SearchScorerBatch, TextsAloneAgreeWithTheTablesTextByText)
-{
-    SearchScorerTesting::setSharedPasses(false);
-    batchAgreesOnAllCases();
-    SearchScorerTesting::setSharedPasses(true);
 }
 
 TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
@@ -644,13 +553,10 @@ void scansAndDecodingSeeEveryByte()
     }
 }
 
-TEST(SearchScorerText, AsciiScansAndDecodingSeeEveryByte)
+// 64 bytes at a time with AVX-512, sixteen elsewhere.
+TEST_P(EveryKernel, AsciiScansAndDecodingSeeEveryByte)
 {
     scansAndDecodingSeeEveryByte();
-    // Sixteen bytes at a time, as machines without AVX-512 read.
-    TextUnicodeTesting::setWideText(false);
-    scansAndDecodingSeeEveryByte();
-    TextUnicodeTesting::setWideText(true);
 }
 
 TEST(SearchScorerLimits, OnlyTheFirstScalarsOfLongQueriesAndTextsTakePart)

@@ -1,0 +1,130 @@
+// The one place that picks the search kernel for this CPU, and what each
+// kernel runs of the scorer.
+#include "SearchKit/SearchKernel.h"
+
+#include "SearchKit/ScorerCore.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace vantrel {
+
+namespace {
+
+std::string_view variableName(SearchKernel kernel)
+{
+    switch (kernel) {
+    case SearchKernel::avx512:
+        return "avx512";
+    case SearchKernel::avx2:
+        return "avx2";
+    case SearchKernel::scalar:
+        break;
+    }
+    return "scalar";
+}
+
+/// The widest kernel the CPU runs, or a narrower one VANTREL_SEARCH_KERNEL
+/// names ("scalar", "avx2"), so that whole programs can be measured on the
+/// paths other machines take.
+SearchKernel chosen()
+{
+    SearchKernel widest = SearchKernel::scalar;
+    for (SearchKernel kernel : { SearchKernel::avx512, SearchKernel::avx2 }) {
+        if (machineRuns(kernel)) {
+            widest = kernel;
+            break;
+        }
+    }
+    const char* asked = std::getenv("VANTREL_SEARCH_KERNEL");
+    if (asked == nullptr)
+        return widest;
+    for (SearchKernel kernel : { SearchKernel::scalar, SearchKernel::avx2, SearchKernel::avx512 }) {
+        if (std::string_view(asked) == variableName(kernel))
+            return kernel <= widest ? kernel : widest;
+    }
+    return widest;
+}
+
+/// Read on every text scored; before it is set (static initialisation of
+/// another file) it reads as zero, the scalar kernel, which every CPU runs.
+std::atomic<SearchKernel> inUse { chosen() };
+
+} // namespace
+
+std::string_view kernelName(SearchKernel kernel)
+{
+    switch (kernel) {
+    case SearchKernel::avx512:
+        return "AVX-512";
+    case SearchKernel::avx2:
+        return "AVX2";
+    case SearchKernel::scalar:
+        break;
+    }
+    return "scalar";
+}
+
+bool machineRuns(SearchKernel kernel)
+{
+#if VANTREL_X86_KERNELS
+    __builtin_cpu_init();
+    switch (kernel) {
+    case SearchKernel::avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")
+            && __builtin_cpu_supports("avx512vbmi");
+    case SearchKernel::avx2:
+        return __builtin_cpu_supports("avx2");
+    case SearchKernel::scalar:
+        break;
+    }
+#endif
+    return kernel == SearchKernel::scalar;
+}
+
+SearchKernel searchKernel()
+{
+    return inUse.load(std::memory_order_relaxed);
+}
+
+namespace scorer {
+
+const PerTextKernel& perTextKernel()
+{
+#if VANTREL_X86_KERNELS
+    if (searchKernel() != SearchKernel::scalar)
+        return avx2Kernel;
+#endif
+    return scalarKernel;
+}
+
+const SharedKernel* sharedKernel()
+{
+#if VANTREL_X86_KERNELS
+    if (searchKernel() == SearchKernel::avx512)
+        return &avx512SharedKernel;
+#endif
+    return nullptr;
+}
+
+} // namespace scorer
+
+namespace SearchKernelTesting {
+ForceKernel::ForceKernel(SearchKernel kernel)
+    : previous_(searchKernel())
+{
+    if (!machineRuns(kernel))
+        throw std::invalid_argument("this CPU cannot run the " + std::string(kernelName(kernel)) + " search kernel");
+    inUse.store(kernel, std::memory_order_relaxed);
+}
+
+ForceKernel::~ForceKernel()
+{
+    inUse.store(previous_, std::memory_order_relaxed);
+}
+} // namespace SearchKernelTesting
+
+} // namespace vantrel
