@@ -1,0 +1,250 @@
+// ASCII scanning: the fast paths that skim a text's ASCII many bytes at a
+// time (64 with AVX-512, sixteen with SSE2) while testing, decoding or
+// narrowing it.
+#include "SearchKit/TextUnicode.h"
+#include "SearchKit/TextUnicodeDetail.h"
+
+#include "SearchKit/SearchKernel.h"
+
+#include <unicode/utf8.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+// Machines with AVX-512 read text 64 bytes at a time, chosen at run time
+// (GCC's per-function targets).
+#if VANTREL_X86_KERNELS
+#include <immintrin.h>
+#endif
+
+#include <bit>
+#include <cstring>
+
+namespace vantrel::TextUnicode {
+
+using namespace detail;
+
+namespace {
+
+/// Narrows the scalar beyond ASCII (or ill-formed byte) at `i` into `out`
+/// and moves `i` past it; false where `classify` refuses it (0xFF).
+inline bool narrowBeyondAscii(const uint8_t* bytes, int32_t& i, int32_t length, std::uint8_t& out,
+    std::uint8_t (*classify)(char32_t))
+{
+    UChar32 c;
+    U8_NEXT_OR_FFFD(bytes, i, length, c);
+    out = classify(static_cast<char32_t>(c));
+    return out != 0xFF;
+}
+
+#if VANTREL_X86_KERNELS
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw")
+/// The bytes of [i, length) that a 64-byte load from `i` may read.
+inline __mmask64 inText(int32_t i, int32_t length)
+{
+    return length - i >= 64 ? ~__mmask64 { 0 } : (__mmask64 { 1 } << (length - i)) - 1;
+}
+
+int32_t skipAsciiWide(const uint8_t* bytes, int32_t i, int32_t length)
+{
+    for (; i < length; i += 64) {
+        // Masked loads read nothing past the text.
+        const __mmask64 high = _mm512_movepi8_mask(_mm512_maskz_loadu_epi8(inText(i, length), bytes + i));
+        if (high != 0)
+            return i + static_cast<int32_t>(std::countr_zero(high));
+    }
+    return length;
+}
+
+/// Copies the ASCII bytes from `i` on, up to 64, to `out` and returns how
+/// many there were.
+inline int32_t copyLeadingAscii(const uint8_t* bytes, int32_t i, int32_t length, uint8_t* out)
+{
+    const __mmask64 valid = inText(i, length);
+    const __m512i chunk = _mm512_maskz_loadu_epi8(valid, bytes + i);
+    const __mmask64 high = _mm512_movepi8_mask(chunk);
+    const __mmask64 ascii = high == 0 ? valid : (high & -high) - 1;
+    _mm512_mask_storeu_epi8(out, ascii, chunk);
+    return static_cast<int32_t>(std::popcount(ascii));
+}
+
+std::ptrdiff_t narrowScalarsWide(const uint8_t* bytes, int32_t length, std::uint8_t* out, std::uint8_t (*classify)(char32_t))
+{
+    std::ptrdiff_t count = 0;
+    for (int32_t i = 0; i < length;) {
+        const int32_t run = copyLeadingAscii(bytes, i, length, out + count);
+        count += run;
+        i += run;
+        if (i < length && run < 64 && !narrowBeyondAscii(bytes, i, length, out[count++], classify))
+            return -1;
+    }
+    return count;
+}
+#pragma GCC pop_options
+#endif
+
+/// Whether text is read 64 bytes at a time: the AVX-512 kernel is in use.
+bool wideText()
+{
+    return searchKernel() == SearchKernel::avx512;
+}
+
+#if defined(__SSE2__)
+/// Loads the sixteen bytes from `i`, when there are sixteen, and returns how
+/// many of them lead as ASCII (0 when there are fewer).
+inline int32_t leadingAscii(const uint8_t* bytes, int32_t i, int32_t length, __m128i& chunk)
+{
+    if (i + 16 > length)
+        return 0;
+    chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+    return high == 0 ? 16 : std::countr_zero(high);
+}
+
+/// Stores sixteen bytes as sixteen scalars.
+inline void widenBytes(__m128i bytes, char32_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+    const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+    auto* to = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+    _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+    _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+    _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+}
+#endif
+
+} // namespace
+
+int32_t detail::skipAscii(const uint8_t* bytes, int32_t i, int32_t length)
+{
+#if VANTREL_X86_KERNELS
+    if (wideText())
+        return skipAsciiWide(bytes, i, length);
+#endif
+#if defined(__SSE2__)
+    // Sixteen at a time, and the last few in one more load that ends at the
+    // text's end: the bytes it shares with the loads before are ASCII. No
+    // branch then depends on how many bytes are left over.
+    if (length - i >= 16) {
+        for (; i + 16 <= length; i += 16) {
+            const auto high = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i))));
+            if (high != 0)
+                return i + std::countr_zero(high);
+        }
+        if (i == length)
+            return i;
+        const auto high = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + length - 16))));
+        const unsigned rest = high >> (16 - (length - i));
+        return rest != 0 ? i + std::countr_zero(rest) : length;
+    }
+#endif
+    for (std::uint64_t word = 0; i + 8 <= length; i += 8) {
+        std::memcpy(&word, bytes + i, 8);
+        if ((word & 0x8080808080808080ull) != 0)
+            break;
+    }
+    while (i < length && bytes[i] < 0x80)
+        ++i;
+    return i;
+}
+
+
+bool isAscii(std::string_view bytes)
+{
+    // Asked of every candidate text per keystroke.
+    const auto length = static_cast<int32_t>(bytes.size());
+    return skipAscii(reinterpret_cast<const uint8_t*>(bytes.data()), 0, length) == length;
+}
+
+bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    BeyondAsciiChanges changes;
+    for (int32_t i = 0; (i = skipAscii(bytes, i, length)) < length;) {
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        if (changes(static_cast<char32_t>(c)))
+            return true;
+    }
+    return false;
+}
+
+std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower, bool& changes)
+{
+    const AsciiTables& ascii = asciiTables();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    std::size_t count = 0;
+    bool any = false;
+    BeyondAsciiChanges beyondAscii;
+    for (int32_t i = 0; i < length;) {
+#if defined(__SSE2__)
+        // ASCII sixteen bytes at a time: each byte widened to a scalar, the
+        // capitals A-Z (the only ASCII that lower-cases) moved down by 0x20.
+        // All sixteen are written, but only the leading ASCII ones counted:
+        // `count` never passes `i`, so the buffers (one scalar per byte)
+        // have room, and the rest is overwritten next.
+        if (__m128i chunk; const int32_t run = leadingAscii(bytes, i, length, chunk)) {
+            const __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8('A' - 1)),
+                _mm_cmplt_epi8(chunk, _mm_set1_epi8('Z' + 1)));
+            const __m128i lowered = _mm_add_epi8(chunk, _mm_and_si128(capital, _mm_set1_epi8(0x20)));
+            widenBytes(chunk, raw + count);
+            widenBytes(lowered, lower + count);
+            count += static_cast<std::size_t>(run);
+            i += run;
+            continue;
+        }
+#endif
+        if (bytes[i] < 0x80) {
+            raw[count] = bytes[i];
+            lower[count++] = ascii.lower[bytes[i++]];
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        raw[count] = static_cast<char32_t>(c);
+        lower[count++] = static_cast<char32_t>(c);
+        any = any || beyondAscii(static_cast<char32_t>(c));
+    }
+    changes = any;
+    return count;
+}
+
+std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint8_t (*classify)(char32_t))
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+#if VANTREL_X86_KERNELS
+    if (wideText())
+        return narrowScalarsWide(bytes, length, out, classify);
+#endif
+    std::ptrdiff_t count = 0;
+    for (int32_t i = 0; i < length;) {
+#if defined(__SSE2__)
+        // ASCII sixteen bytes at a time, as in decodeLowered: all sixteen
+        // are stored, only the leading ASCII ones counted, and `count` never
+        // passes `i`.
+        if (__m128i chunk; const int32_t run = leadingAscii(bytes, i, length, chunk)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), chunk);
+            count += run;
+            i += run;
+            continue;
+        }
+#endif
+        if (bytes[i] < 0x80) {
+            out[count++] = bytes[i++];
+            continue;
+        }
+        if (!narrowBeyondAscii(bytes, i, length, out[count++], classify))
+            return -1;
+    }
+    return count;
+}
+
+} // namespace vantrel::TextUnicode

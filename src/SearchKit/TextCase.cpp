@@ -1,0 +1,102 @@
+// Case: ASCII tables taken from ICU once, lower-casing, and the letters
+// that change when lower-cased.
+#include "SearchKit/TextUnicode.h"
+#include "SearchKit/TextUnicodeDetail.h"
+
+#include <unicode/ustring.h>
+
+#include <array>
+#include <memory>
+
+namespace vantrel::TextUnicode {
+
+using namespace detail;
+
+namespace detail {
+
+AsciiTables::AsciiTables()
+{
+    for (char32_t c = 0; c < 128; ++c) {
+        lower[c] = static_cast<char32_t>(u_tolower(static_cast<UChar32>(c)));
+        lowercase[c] = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_LOWERCASE);
+        uppercase[c] = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_UPPERCASE);
+    }
+}
+
+const AsciiTables& asciiTables()
+{
+    static const AsciiTables tables;
+    return tables;
+}
+
+/// Which of the 256 scalars from (c & ~0xFF) change when lower-cased, c at
+/// most U+FFFF. Asked of every non-ASCII scalar of every candidate: ICU
+/// answers it by lower-casing, so the answers are kept per thread, a block of
+/// 256 scalars at a time as they turn up.
+const LowercaseChanges& lowercaseChanges(char32_t c)
+{
+    thread_local std::array<std::unique_ptr<LowercaseChanges>, 256> blocks;
+    auto& block = blocks[c >> 8];
+    if (!block) {
+        block = std::make_unique<LowercaseChanges>();
+        for (char32_t k = 0; k < 256; ++k)
+            (*block)[k] = u_hasBinaryProperty(static_cast<UChar32>((c & ~char32_t { 0xFF }) | k), UCHAR_CHANGES_WHEN_LOWERCASED);
+    }
+    return *block;
+}
+
+} // namespace detail
+
+std::u32string toLower(std::u32string_view text)
+{
+    std::u16string source = toUtf16(text);
+    std::u16string lowered(source.size() + 8, u'\0');
+    for (;;) {
+        UErrorCode status = U_ZERO_ERROR;
+        // "" selects the root locale: the same mapping everywhere, no Turkish
+        // or Lithuanian special cases.
+        int32_t length = u_strToLower(lowered.data(), static_cast<int32_t>(lowered.size()), source.data(),
+            static_cast<int32_t>(source.size()), "", &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            lowered.assign(static_cast<std::size_t>(length), u'\0');
+            continue;
+        }
+        if (U_FAILURE(status))
+            return std::u32string(text);
+        lowered.resize(static_cast<std::size_t>(length));
+        return fromUtf16(lowered);
+    }
+}
+
+std::string toLower(std::string_view text)
+{
+    return utf8(toLower(scalars(text)));
+}
+
+bool changesWhenLowercased(char32_t c)
+{
+    if (c < 128)
+        return asciiTables().lower[c] != c;
+    return BeyondAsciiChanges {}(c);
+}
+
+char32_t asciiLower(char32_t c)
+{
+    return c < 128 ? asciiTables().lower[c] : c;
+}
+
+bool isLowercase(char32_t c)
+{
+    if (c < 128)
+        return asciiTables().lowercase[c];
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_LOWERCASE);
+}
+
+bool isUppercase(char32_t c)
+{
+    if (c < 128)
+        return asciiTables().uppercase[c];
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_UPPERCASE);
+}
+
+} // namespace vantrel::TextUnicode

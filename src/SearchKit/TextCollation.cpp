@@ -1,0 +1,447 @@
+// Collation: the locale's collator per thread, approximate sort keys, and
+// the table of plain collation that orders most window texts without ICU.
+#include "SearchKit/TextUnicode.h"
+#include "SearchKit/TextUnicodeDetail.h"
+
+#include <unicode/ucol.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace vantrel::TextUnicode {
+
+using namespace detail;
+
+namespace {
+
+std::string localeFromEnvironment()
+{
+    const char* value = nullptr;
+    for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) {
+        const char* candidate = std::getenv(name);
+        if (candidate != nullptr && *candidate != '\0') {
+            value = candidate;
+            break;
+        }
+    }
+    if (value == nullptr)
+        return "";
+    std::string locale(value);
+    // POSIX names carry an encoding (".UTF-8") and a modifier ("@euro") that
+    // mean nothing to ICU's collation.
+    locale = locale.substr(0, locale.find_first_of(".@"));
+    // ICU maps "C" to en_US_POSIX, whose collation orders upper case before
+    // all lower case; a case-insensitive order needs the root rules instead.
+    if (locale == "C" || locale == "POSIX")
+        return "";
+    return locale;
+}
+
+struct CollatorCloser {
+    void operator()(UCollator* collator) const { ucol_close(collator); }
+};
+using CollatorPtr = std::unique_ptr<UCollator, CollatorCloser>;
+
+struct BaseCollator {
+    std::string locale;
+    CollatorPtr collator;
+
+    BaseCollator()
+        : locale(localeFromEnvironment())
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        collator.reset(ucol_open(locale.c_str(), &status));
+        if (U_FAILURE(status)) {
+            status = U_ZERO_ERROR;
+            locale.clear();
+            collator.reset(ucol_open("", &status));
+        }
+        if (collator)
+            ucol_setStrength(collator.get(), UCOL_SECONDARY);
+    }
+};
+
+const BaseCollator& baseCollator()
+{
+    static const BaseCollator base;
+    return base;
+}
+
+// ICU collators are not to be shared between threads while in use, so each
+// thread works on its own clone of the process-wide one.
+UCollator* threadCollator()
+{
+    thread_local CollatorPtr clone = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const auto& base = baseCollator();
+        return CollatorPtr(base.collator ? ucol_clone(base.collator.get(), &status) : nullptr);
+    }();
+    return clone.get();
+}
+
+} // namespace
+
+int compareLocalized(std::string_view a, std::string_view b)
+{
+    UCollator* collator = threadCollator();
+    if (collator == nullptr) {
+        // No collation data: byte order, still deterministic.
+        const int order = a.compare(b);
+        return order < 0 ? -1 : order > 0 ? 1 : 0;
+    }
+    // Compares from the front and stops at the first difference, which for
+    // tie-breaking is much cheaper than building whole sort keys.
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult result = ucol_strcollUTF8(collator, a.data(), static_cast<int32_t>(a.size()), b.data(),
+        static_cast<int32_t>(b.size()), &status);
+    return result == UCOL_LESS ? -1 : result == UCOL_GREATER ? 1 : 0;
+}
+
+namespace {
+
+/// The thread's collator at primary strength, for the weights of single
+/// characters. (A sort key is far cheaper to ask for than a collation
+/// element iterator, whose first use costs milliseconds.)
+UCollator* threadPrimaryCollator()
+{
+    thread_local CollatorPtr primary = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const auto& base = baseCollator();
+        CollatorPtr clone(base.collator ? ucol_clone(base.collator.get(), &status) : nullptr);
+        if (clone)
+            ucol_setStrength(clone.get(), UCOL_PRIMARY);
+        return clone;
+    }();
+    return primary.get();
+}
+
+/// Appends the primary weights of a character taken on its own: the bytes
+/// of its primary-strength sort key before the level separator (ignorable
+/// characters add nothing).
+void appendPrimariesOf(UChar32 c, std::string& out)
+{
+    UChar units[2];
+    int32_t length = 0;
+    UBool error = false;
+    U16_APPEND(units, length, 2, c, error);
+    if (error)
+        return;
+    std::uint8_t key[64];
+    const int32_t size = ucol_getSortKey(threadPrimaryCollator(), units, length, key, sizeof key);
+    for (int32_t i = 0; i < size && i < static_cast<int32_t>(sizeof key) && key[i] > 1; ++i)
+        out.push_back(static_cast<char>(key[i]));
+}
+
+/// The primary weights of each character, per thread: ASCII in a table made
+/// once (packed, as nearly all have at most four bytes), the rest as they
+/// turn up.
+class PrimaryWeights {
+public:
+    struct Packed {
+        std::array<char, 4> bytes {};
+        std::uint8_t length = 0;
+        bool packed = false;
+    };
+
+    PrimaryWeights()
+    {
+        for (UChar32 c = 0; c < 128; ++c) {
+            std::string weights;
+            appendPrimariesOf(c, weights);
+            Packed& entry = ascii_[static_cast<std::size_t>(c)];
+            entry.packed = weights.size() <= entry.bytes.size();
+            if (entry.packed) {
+                std::copy(weights.begin(), weights.end(), entry.bytes.begin());
+                entry.length = static_cast<std::uint8_t>(weights.size());
+            }
+        }
+    }
+
+    const Packed& ascii(std::uint8_t c) const { return ascii_[c]; }
+
+    const std::string& of(char32_t c)
+    {
+        auto it = others_.find(c);
+        if (it == others_.end()) {
+            std::string weights;
+            appendPrimariesOf(static_cast<UChar32>(c), weights);
+            it = others_.emplace(c, std::move(weights)).first;
+        }
+        return it->second;
+    }
+
+private:
+    std::array<Packed, 128> ascii_;
+    std::unordered_map<char32_t, std::string> others_;
+};
+
+} // namespace
+
+bool appendApproximateCollationKey(std::string_view text, std::string& key)
+{
+    if (threadPrimaryCollator() == nullptr)
+        return false;
+    thread_local PrimaryWeights weights;
+    PrimaryWeights& table = weights;
+    // Written through a pointer into room made up front, which costs far
+    // less than growing the string a byte at a time: four bytes per input
+    // byte hold any packed ASCII weights; other characters make their room.
+    constexpr std::size_t packedBytes = 4;
+    std::size_t used = key.size();
+    key.resize(used + packedBytes * text.size() + packedBytes);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            const auto& entry = table.ascii(bytes[i]);
+            if (entry.packed) {
+                ++i;
+                std::memcpy(key.data() + used, entry.bytes.data(), packedBytes);
+                used += entry.length;
+                continue;
+            }
+        }
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        std::string weightsOfOther;
+        if (c < 128)
+            appendPrimariesOf(c, weightsOfOther);
+        const std::string& primaries = c < 128 ? weightsOfOther : table.of(static_cast<char32_t>(c));
+        const std::size_t room = used + primaries.size() + packedBytes * static_cast<std::size_t>(length - i) + packedBytes;
+        if (room > key.size())
+            key.resize(room);
+        std::memcpy(key.data() + used, primaries.data(), primaries.size());
+        used += primaries.size();
+    }
+    key.resize(used);
+    return true;
+}
+
+namespace {
+
+/// What the collation makes of one character taken alone, as kept in
+/// characterWeights: not asked yet, beyond PlainCollation, ignorable, or
+/// (any larger value) its primary weight. Primary weights have a lead byte
+/// of at least 3, so they never collide with these.
+constexpr std::uint32_t weightUnknown = 0;
+constexpr std::uint32_t weightIrregular = 1;
+constexpr std::uint32_t weightIgnorable = 2;
+
+/// The weights of the Basic Multilingual Plane, filled in as characters turn
+/// up (by any thread: a character's weight is the same whoever works it
+/// out). Characters beyond it are left to the collator.
+std::array<std::atomic<std::uint32_t>, 0x10000> characterWeights;
+
+/// The blocks whose characters PlainCollation may cover: Latin, Greek and
+/// Cyrillic letters, punctuation and symbols, CJK ideographs and full-width
+/// forms. No contraction or context-dependent mapping of the root rules is
+/// made only of ASCII and characters from these (the middle dot of "l\u00B7"
+/// aside), so a covered text holds none. (Asking the collator for all its
+/// contractions costs milliseconds; a test checks these blocks against them.)
+bool inPlainBlock(UChar32 c)
+{
+    struct Range {
+        UChar32 first;
+        UChar32 last;
+    };
+    static constexpr std::array<Range, 6> ranges { {
+        { 0x00A0, 0x024F },
+        { 0x0370, 0x04FF },
+        { 0x2000, 0x2BFF },
+        { 0x3000, 0x303F },
+        { 0x4E00, 0x9FFF },
+        { 0xFF00, 0xFFEF },
+    } };
+    return c != 0x00B7 && std::any_of(ranges.begin(), ranges.end(), [c](const Range& r) { return c >= r.first && c <= r.last; });
+}
+
+/// The weight of `c` alone from the thread's collator (see weightUnknown):
+/// its secondary-strength sort key is its primary weights' bytes, a level
+/// separator (1), its secondary weights and an end (0). A key with one
+/// primary weight (at most four bytes) and the single common secondary
+/// weight (5) comes from exactly one collation element that matters at this
+/// strength: every element with a primary weight has a secondary one.
+std::uint32_t lookUpWeight(UChar32 c)
+{
+    // A combining class or a canonical decomposition brings in the
+    // normalisation the collator applies to such text.
+    if (c >= 0x80
+        && (!inPlainBlock(c) || u_getIntPropertyValue(c, UCHAR_CANONICAL_COMBINING_CLASS) != 0
+            || u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE) == U_DT_CANONICAL))
+        return weightIrregular;
+    UCollator* collator = threadCollator();
+    std::array<UChar, 2> units {};
+    int32_t length = 0;
+    UBool error = false;
+    U16_APPEND(units.data(), length, 2, c, error);
+    std::array<std::uint8_t, 32> key {};
+    const int32_t size = collator != nullptr ? ucol_getSortKey(collator, units.data(), length, key.data(), key.size()) : 0;
+    if (error || size <= 0 || size > static_cast<int32_t>(key.size()))
+        return weightIrregular;
+    std::size_t separator = 0;
+    while (separator < key.size() && key[separator] > 1)
+        ++separator;
+    if (separator == key.size() || key[separator] != 1)
+        return weightIrregular;
+    const std::size_t secondary = separator + 1;
+    if (separator == 0)
+        return key[secondary] == 0 ? weightIgnorable : weightIrregular;
+    if (separator > 4 || key[secondary] != 5 || key[secondary + 1] != 0)
+        return weightIrregular;
+    std::uint32_t primary = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        primary = (primary << 8) | (i < separator ? key[i] : 0);
+    return primary;
+}
+
+/// The weight of a character (see weightUnknown), looked up once.
+std::uint32_t weightOf(UChar32 c)
+{
+    if (c < 0 || c > 0xFFFF || U_IS_SURROGATE(c))
+        return weightIrregular;
+    std::atomic<std::uint32_t>& slot = characterWeights[static_cast<std::size_t>(c)];
+    std::uint32_t weight = slot.load(std::memory_order_relaxed);
+    if (weight == weightUnknown) {
+        weight = lookUpWeight(c);
+        slot.store(weight, std::memory_order_relaxed);
+    }
+    return weight;
+}
+
+/// Whether the collation is one PlainCollation can follow (see there).
+bool collationIsPlain(const UCollator* collator)
+{
+    int32_t rulesLength = 0;
+    ucol_getRules(collator, &rulesLength);
+    UErrorCode status = U_ZERO_ERROR;
+    return rulesLength == 0 && ucol_getAttribute(collator, UCOL_NUMERIC_COLLATION, &status) == UCOL_OFF
+        && ucol_getAttribute(collator, UCOL_CASE_LEVEL, &status) == UCOL_OFF
+        && ucol_getAttribute(collator, UCOL_ALTERNATE_HANDLING, &status) == UCOL_NON_IGNORABLE && U_SUCCESS(status);
+}
+
+std::optional<PlainCollation> makePlainCollation()
+{
+    const UCollator* collator = baseCollator().collator.get();
+    if (collator == nullptr || !collationIsPlain(collator) || threadCollator() == nullptr)
+        return std::nullopt;
+    PlainCollation result;
+    for (UChar32 c = 0; c < 0x80; ++c) {
+        const std::uint32_t weight = weightOf(c);
+        if (weight == weightIrregular)
+            return std::nullopt;
+        result.asciiWeights[static_cast<std::size_t>(c)] = weight == weightIgnorable ? 0 : weight;
+    }
+    std::vector<std::uint32_t> distinct(result.asciiWeights.begin(), result.asciiWeights.end());
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    for (std::size_t c = 0; c < 0x80; ++c) {
+        const auto at = std::lower_bound(distinct.begin(), distinct.end(), result.asciiWeights[c]) - distinct.begin();
+        // The ignorable 0, where there is one, is distinct[0].
+        result.asciiRanks[c] = static_cast<std::uint8_t>(distinct.front() == 0 ? at : at + 1);
+    }
+    return result;
+}
+
+} // namespace
+
+bool PlainCollation::covers(std::string_view text) const
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            i = skipAscii(bytes, i, length); // ASCII is always covered
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0 || weightOf(c) == weightIrregular)
+            return false;
+    }
+    return true;
+}
+
+std::size_t commonPrefixBytes(std::string_view a, std::string_view b)
+{
+    const std::size_t shorter = std::min(a.size(), b.size());
+    std::size_t same = 0;
+    for (std::uint64_t x = 0, y = 0; same + 8 <= shorter; same += 8) {
+        std::memcpy(&x, a.data() + same, 8);
+        std::memcpy(&y, b.data() + same, 8);
+        if (x != y)
+            break;
+    }
+    while (same < shorter && a[same] == b[same])
+        ++same;
+    return same;
+}
+
+int PlainCollation::compare(std::string_view a, std::string_view b) const
+{
+    // The next primary weight of a text from `i` on, ignorables skipped;
+    // 0 at its end.
+    auto next = [this](std::string_view text, int32_t& i) -> std::uint32_t {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+        const auto length = static_cast<int32_t>(text.size());
+        while (i < length) {
+            std::uint32_t weight = 0;
+            if (bytes[i] < 0x80) {
+                weight = asciiWeights[bytes[i++]];
+            } else {
+                UChar32 c;
+                U8_NEXT(bytes, i, length, c);
+                weight = weightOf(c);
+                if (weight == weightIgnorable)
+                    weight = 0;
+            }
+            if (weight != 0)
+                return weight;
+        }
+        return 0;
+    };
+    // Tied texts often share a long beginning (the same application, the
+    // same folder): equal bytes are equal characters, so the comparison
+    // starts at the character where the bytes first differ.
+    std::size_t same = commonPrefixBytes(a, b);
+    while (same > 0 && same < a.size() && (static_cast<std::uint8_t>(a[same]) & 0xC0) == 0x80)
+        --same;
+    auto i = static_cast<int32_t>(same);
+    auto j = static_cast<int32_t>(same);
+    for (;;) {
+        const std::uint32_t x = next(a, i);
+        const std::uint32_t y = next(b, j);
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return 0;
+    }
+}
+
+const PlainCollation* plainCollation()
+{
+    static const std::optional<PlainCollation> collation = makePlainCollation();
+    return collation ? &*collation : nullptr;
+}
+
+void prepareCollation()
+{
+    baseCollator();
+    plainCollation();
+}
+
+std::string collationLocale()
+{
+    return baseCollator().locale.empty() ? std::string("root") : baseCollator().locale;
+}
+
+} // namespace vantrel::TextUnicode
