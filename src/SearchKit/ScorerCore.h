@@ -536,6 +536,7 @@ struct SharedKernel {
 extern const PerTextKernel scalarKernel;
 #if VANTREL_X86_KERNELS
 extern const PerTextKernel avx2Kernel;
+extern const SharedKernel avx2SharedKernel;
 extern const SharedKernel avx512SharedKernel;
 #endif
 

@@ -104,8 +104,14 @@ const PerTextKernel& perTextKernel()
 const SharedKernel* sharedKernel()
 {
 #if VANTREL_X86_KERNELS
-    if (searchKernel() == SearchKernel::avx512)
+    switch (searchKernel()) {
+    case SearchKernel::avx512:
         return &avx512SharedKernel;
+    case SearchKernel::avx2:
+        return &avx2SharedKernel;
+    case SearchKernel::scalar:
+        break;
+    }
 #endif
     return nullptr;
 }
