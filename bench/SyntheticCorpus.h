@@ -75,4 +75,130 @@ inline std::vector<std::string> syntheticWindowTexts(std::size_t count, std::uin
     return texts;
 }
 
+namespace detail {
+/// The corpora's own generator: the same numbers on every machine.
+struct Draw {
+    std::uint64_t state;
+
+    explicit Draw(std::uint64_t seed)
+        : state(seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull)
+    {
+    }
+    std::size_t operator()(std::size_t bound)
+    {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<std::size_t>(state % bound);
+    }
+    template <class Table>
+    std::string pick(const Table& table)
+    {
+        return std::string(table[(*this)(std::size(table))]);
+    }
+};
+} // namespace detail
+
+/// `count` long window texts, 120 bytes on average: editors and file
+/// managers showing deep paths, browsers showing whole URLs with queries,
+/// terminals running commands on files.
+inline std::vector<std::string> syntheticLongTitles(std::size_t count, std::uint64_t seed = 1)
+{
+    static const char* const dirs[] = {"home", "alex", "src", "vantrel", "build", "release", "tests", "include",
+        "Documents", "Projects", "2024", "invoices", "node_modules", "packages", "lib", "share", "config", "backup",
+        "photos", "Downloads", "workspace", "kernel", "drivers", "gpu", "net", "ipv4", "tools", "scripts"};
+    static const char* const names[] = {"main", "SearchRanker", "index", "README", "Makefile", "settings",
+        "window_tracker", "panel-layout", "CHANGELOG", "report_final", "budget-2024", "schema", "router", "utils"};
+    static const char* const exts[] = {".cpp", ".h", ".md", ".txt", ".py", ".json", ".yaml", ".rs", ".ts", ".pdf"};
+    static const char* const hosts[] = {"github.com", "docs.example.org", "en.wikipedia.org", "stackoverflow.com",
+        "mail.google.com", "jira.internal.corp", "www.youtube.com", "developer.mozilla.org"};
+    static const char* const words[] = {"search", "issue", "pull", "questions", "wiki", "watch", "browse", "docs",
+        "Web", "API", "Element", "release", "notes", "compare", "blob", "tree", "commits"};
+    static const char* const apps[] = {"Visual Studio Code", "Firefox", "Google Chrome", "Terminal", "Files",
+        "Kate", "GNU Emacs", "Konsole", "gedit", "Chromium"};
+    detail::Draw draw(seed);
+    auto path = [&](std::size_t depth) {
+        std::string out;
+        for (std::size_t k = 0; k < depth; ++k) {
+            out.push_back('/');
+            out.append(draw.pick(dirs));
+        }
+        return out;
+    };
+    std::vector<std::string> texts;
+    texts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string text;
+        switch (draw(4)) {
+        case 0: // an editor: file, its folder, the application
+            text.append(draw.pick(names)).append(draw.pick(exts)).append(" - ").append(path(3 + draw(6)));
+            text.append(" - ").append(draw.pick(apps));
+            break;
+        case 1: // a browser showing the address
+            text.append("https://").append(draw.pick(hosts)).append(path(1 + draw(4))).append("/");
+            text.append(draw.pick(words)).append("?q=").append(draw.pick(words)).append("+").append(draw.pick(names));
+            text.append("&page=").append(std::to_string(draw(40))).append(" \u2014 ").append(draw.pick(apps));
+            break;
+        case 2: // a terminal running a command
+            text.append(draw.pick(names)).append("@").append(draw.pick(dirs)).append(": ~").append(path(2 + draw(5)));
+            text.append(" \u2014 vim ").append(draw.pick(names)).append(draw.pick(exts)).append(" \u2014 ");
+            text.append(std::to_string(80 + draw(120))).append("\u00D7").append(std::to_string(24 + draw(40)));
+            break;
+        default: // a page title and its URL
+            text.append(draw.pick(words)).append(" ").append(draw.pick(words)).append(" | ").append(draw.pick(names));
+            text.append(" (").append(draw.pick(hosts)).append(path(2 + draw(3))).append(") - ").append(draw.pick(apps));
+            break;
+        }
+        texts.push_back(std::move(text));
+    }
+    return texts;
+}
+
+/// `count` window texts mostly beyond Latin: Cyrillic, Greek, CJK and
+/// Arabic titles with emoji, in the applications' usual frames.
+inline std::vector<std::string> syntheticNonLatinTitles(std::size_t count, std::uint64_t seed = 1)
+{
+    static const char* const words[] = {
+        // Cyrillic
+        "Документы", "отчёт", "Входящие", "Настройки", "проект", "Бюджет", "встреча", "Заметки", "Поиск",
+        "Терминал", "Сервер", "Загрузки",
+        // Greek
+        "Έγγραφα", "αναφορά", "Εισερχόμενα", "Ρυθμίσεις", "σύσκεψη", "Σημειώσεις", "προϋπολογισμός",
+        // CJK
+        "文档", "报告", "收件箱", "设置", "会议记录", "プロジェクト", "議事録", "検索", "予算", "회의", "보고서", "설정",
+        // Arabic
+        "المستندات", "تقرير", "البريد الوارد", "الإعدادات", "اجتماع", "ملاحظات", "الميزانية"};
+    static const char* const emoji[] = {"\U0001F4C1", "\U0001F4E7", "\U0001F525", "\u2705", "\U0001F680",
+        "\U0001F4DD", "\u2B50", "\U0001F44D\U0001F3FD", "\U0001F1E9\U0001F1EA"};
+    static const char* const apps[] = {"Firefox", "Telegram", "LibreOffice Writer", "Files", "Thunderbird",
+        "Visual Studio Code", "Terminal", "WPS Office", "Chromium"};
+    static const char* const exts[] = {".odt", ".pdf", ".txt", ".docx", ".md"};
+    detail::Draw draw(seed);
+    std::vector<std::string> texts;
+    texts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string text;
+        switch (draw(4)) {
+        case 0: // a document
+            text.append(draw.pick(words)).append("_").append(draw.pick(words)).append(draw.pick(exts));
+            text.append(" \u2014 ").append(draw.pick(apps));
+            break;
+        case 1: // a chat with emoji
+            text.append(draw.pick(emoji)).append(" ").append(draw.pick(words)).append(" ").append(draw.pick(words));
+            text.append(" (").append(std::to_string(draw(99))).append(") \u2013 ").append(draw.pick(apps));
+            break;
+        case 2: // a web page
+            text.append(draw.pick(words)).append(" ").append(draw.pick(words)).append(" ").append(draw.pick(emoji));
+            text.append(" - ").append(draw.pick(words)).append(" \u2014 ").append(draw.pick(apps));
+            break;
+        default: // a folder
+            text.append(draw.pick(words)).append(" / ").append(draw.pick(words)).append(" / ").append(draw.pick(words));
+            text.append(" - ").append(draw.pick(apps));
+            break;
+        }
+        texts.push_back(std::move(text));
+    }
+    return texts;
+}
+
 } // namespace vantrel::bench

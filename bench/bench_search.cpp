@@ -1,8 +1,12 @@
 // links: SearchKit
 // Scorer and ranker speed on synthetic window texts. `--write-corpus=N`
-// prints the corpus of N texts instead (used by compare-fuzzy.sh).
+// prints the corpus of N texts instead (used by compare-fuzzy.sh), and with
+// `--corpus=long` or `--corpus=scripts` the long titles with paths and URLs
+// or the titles mostly beyond Latin. VANTREL_SEARCH_KERNEL=avx2 or scalar
+// measures a narrower machine's path.
 #include "SyntheticCorpus.h"
 
+#include "SearchKit/SearchKernel.h"
 #include "SearchKit/SearchRanker.h"
 #include "SearchKit/SearchScorer.h"
 
@@ -124,13 +128,22 @@ BENCHMARK(BM_ScorerHugeText)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
+    std::string kind = "windows";
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--corpus=", 9) == 0)
+            kind = argv[i] + 9;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--write-corpus=", 15) == 0) {
-            for (const auto& line : bench::syntheticWindowTexts(std::stoul(argv[i] + 15)))
+            const std::size_t count = std::stoul(argv[i] + 15);
+            const auto lines = kind == "long"  ? bench::syntheticLongTitles(count)
+                : kind == "scripts"            ? bench::syntheticNonLatinTitles(count)
+                                               : bench::syntheticWindowTexts(count);
+            for (const auto& line : lines)
                 std::printf("%s\n", line.c_str());
             return 0;
         }
     }
+    std::fprintf(stderr, "search kernel: %s\n", std::string(kernelName(searchKernel())).c_str());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

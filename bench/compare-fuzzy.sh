@@ -1,12 +1,34 @@
 #!/usr/bin/env bash
-# Whole-process comparison of `vantrelctl rank --plain` with `fzy -e` on the
-# synthetic window-text corpora (1,000 / 10,000 / 100,000 lines).
-# usage: bench/compare-fuzzy.sh [BUILD_DIR] [RUNS]   (a Release build; default build/release, 9 runs)
+# Whole-process comparison of `vantrelctl rank --plain` with `fzy -e`, query
+# by query, on the three synthetic corpora (window texts; long titles with
+# paths and URLs; titles mostly beyond Latin) at 10,000 and 100,000 lines,
+# or on corpus files of your own.
+# usage: bench/compare-fuzzy.sh [-b BUILD_DIR] [-r RUNS] [-l "LINES..."] [-q "QUERIES"] [CORPUS_FILE...]
+#   -b  a Release build (default build/release)     -r  runs per side (default 9)
+#   -l  line counts of the generated corpora (default "10000 100000")
+#   -q  queries for corpus files (default "e te term main zqxj")
+# The generated corpora have their own queries: one letter, two letters,
+# four letters, a word that appears often, and one that matches nothing.
 # Queries are single words: fzy takes a blank as a literal character.
+# VANTREL_SEARCH_KERNEL=avx2 (or scalar) in the environment measures the
+# path of a machine without AVX-512 (or without AVX2).
 set -euo pipefail
 
-build=${1:-build/release}
-runs=${2:-9}
+build=build/release
+runs=9
+counts="10000 100000"
+fileQueries="e te term main zqxj"
+while getopts b:r:l:q: option; do
+    case $option in
+    b) build=$OPTARG ;;
+    r) runs=$OPTARG ;;
+    l) counts=$OPTARG ;;
+    q) fileQueries=$OPTARG ;;
+    *) sed -n '2,14p' "$0" >&2; exit 2 ;;
+    esac
+done
+shift $((OPTIND - 1))
+
 vantrelctl=$build/tools/vantrelctl/vantrelctl
 corpusTool=$build/bench/bench_search
 for tool in "$vantrelctl" "$corpusTool"; do
@@ -30,24 +52,42 @@ timed() {
     echo $((10#${end//[!0-9]/} - 10#${start//[!0-9]/}))
 }
 
-queries=(ter mail cfg rdme)
-printf '%-8s %-6s %8s %8s %12s %12s %8s\n' lines query matches fzy_match vantrel_ms fzy_ms ratio
-for lines in 1000 10000 100000; do
-    corpus=$work/corpus-$lines.txt
-    "$corpusTool" --write-corpus=$lines >"$corpus"
-    for query in "${queries[@]}"; do
-        ours=()
-        theirs=()
+# compare NAME FILE QUERY...: one line per query, the two tools alternating.
+compare() {
+    local name=$1 corpus=$2
+    shift 2
+    local lines
+    lines=$(wc -l <"$corpus")
+    for query in "$@"; do
+        local ours=() theirs=()
         for ((run = 0; run < runs; ++run)); do
             ours+=("$(timed "$vantrelctl" rank --plain "$query" <"$corpus")")
             theirs+=("$(timed fzy -e "$query" <"$corpus")")
         done
+        local matches fzyMatches
         matches=$("$vantrelctl" rank --plain "$query" <"$corpus" | wc -l)
         fzyMatches=$(fzy -e "$query" <"$corpus" | wc -l)
-        ourMedian=$(median "${ours[@]}")
-        theirMedian=$(median "${theirs[@]}")
-        awk -v l="$lines" -v q="$query" -v m="$matches" -v f="$fzyMatches" -v a="$ourMedian" -v b="$theirMedian" \
-            'BEGIN { printf "%-8s %-6s %8d %8d %12.2f %12.2f %8.2f\n", l, q, m, f, a / 1000, b / 1000, a / b }'
+        awk -v c="$name" -v l="$lines" -v q="$query" -v m="$matches" -v f="$fzyMatches" \
+            -v a="$(median "${ours[@]}")" -v b="$(median "${theirs[@]}")" \
+            'BEGIN { printf "%-10s %7d %-10s %7d %7d %10.2f %10.2f %6.2f\n", c, l, q, m, f, a / 1000, b / 1000, a / b }'
     done
-done
-echo "ratio = vantrelctl median / fzy median (below 1: vantrelctl faster); medians of $runs runs each"
+}
+
+printf '%-10s %7s %-10s %7s %7s %10s %10s %6s\n' corpus lines query matches fzy_hits vantrel_ms fzy_ms ratio
+if (($# > 0)); then
+    for file in "$@"; do
+        # shellcheck disable=SC2086 # the queries are words
+        compare "$(basename "$file" | cut -c1-10)" "$file" $fileQueries
+    done
+else
+    for lines in $counts; do
+        "$corpusTool" --write-corpus="$lines" >"$work/windows.txt"
+        "$corpusTool" --write-corpus="$lines" --corpus=long >"$work/long.txt"
+        "$corpusTool" --write-corpus="$lines" --corpus=scripts >"$work/scripts.txt"
+        compare windows "$work/windows.txt" e te rdme mail zqxj
+        compare long "$work/long.txt" s gh srch github zqxj
+        compare scripts "$work/scripts.txt" e fi отчё отчёт zqxj
+    done
+fi
+echo "ratio = vantrelctl median / fzy median (below 1: vantrelctl faster); medians of $runs runs each," \
+    "search kernel ${VANTREL_SEARCH_KERNEL:-widest}"
