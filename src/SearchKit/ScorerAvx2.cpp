@@ -223,15 +223,13 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
         // the previous column.
         for (std::size_t r = R; r-- > 1;) {
             const __m256d hit = _mm256_castsi256_pd(_mm256_cmpeq_epi64(here, letter[r]));
-            const __m256d fresh = _mm256_add_pd(bonus, M[r - 1]);
-            const __m256d extend = _mm256_add_pd(H[r - 1], _mm256_max_pd(B[r - 1], run));
-            // The operands in the order that keeps `fresh` (a new run) on
-            // ties, as the scalar recurrence does.
-            const __m256d cell = _mm256_blendv_pd(neg, _mm256_max_pd(extend, fresh), hit);
+            const MatchedCells<QuadLanes> matched
+                = matchedCells<QuadLanes>({ bonus }, { M[r - 1] }, { H[r - 1] }, { B[r - 1] }, { run });
+            const __m256d extend = matched.extend.v;
+            const __m256d cell = _mm256_blendv_pd(neg, matched.s.v, hit);
             const __m256d best = _mm256_max_pd(_mm256_add_pd(M[r], gap[r]), cell);
             if (r + 1 < R) {
-                const __m256d extends = _mm256_cmp_pd(fresh, extend, _CMP_LT_OS);
-                B[r] = _mm256_and_pd(hit, _mm256_blendv_pd(bonus, B[r - 1], extends));
+                B[r] = _mm256_and_pd(hit, matched.carry.v);
                 H[r] = cell;
             }
             if (facts != nullptr) {
