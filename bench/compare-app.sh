@@ -68,8 +68,10 @@ launch() { # launch PROGRAM...: sets $launchMs and $launched (the pid left runni
     launchMs=${out#launch_ms }
     launchMs=${launchMs%% *}
 }
-stopVantrel() { "$vantrel" --quit >/dev/null 2>&1 || kill "$1"; wait "$1" 2>/dev/null || true; }
-stopAlttab() { kill "$1"; wait "$1" 2>/dev/null || true; }
+# The probe started them, so they are not this shell's children: wait until they are gone.
+gone() { for _ in $(seq 200); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.02; done; kill -KILL "$1" 2>/dev/null || true; }
+stopVantrel() { "$vantrel" --quit >/dev/null 2>&1 || kill "$1"; gone "$1"; }
+stopAlttab() { kill "$1"; gone "$1"; }
 
 echo "launch to Super+Tab held, $runs runs each, alternating" >&2
 ours=() theirs=()
