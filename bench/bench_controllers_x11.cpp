@@ -15,6 +15,7 @@
 #include "Support/X11Session.h"
 #include "Vantrel/DesktopEnvironment.h"
 #include "Vantrel/SwitcherController.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,7 +28,7 @@ namespace vantrel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::uint16_t tabKey = 48, superKey = 55;
+constexpr std::uint16_t tabKey = KeyCodes::tab, superKey = KeyCodes::leftCommand;
 /// How long a held chord waits before the release, so the switcher (ours or
 /// alttab) has taken the Tab in before Super goes up.
 constexpr auto settle = std::chrono::milliseconds(30);

@@ -6,6 +6,7 @@
 #include "Platform/X11/X11Input.h"
 #include "Runtime/ManualRunLoop.h"
 #include "Support/X11Session.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,9 +18,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::uint16_t tabKey = 48;
-constexpr std::uint16_t leftCommandKey = 55;
-constexpr std::uint64_t command = 0x100000;
+constexpr std::uint16_t tabKey = KeyCodes::tab;
+constexpr std::uint16_t leftCommandKey = KeyCodes::leftCommand;
+constexpr std::uint64_t command = ModifierFlags::command;
 
 // Turns the loop until `done` or a second passes; false on timeout.
 bool spinUntil(vantrel::ManualRunLoop& loop, const bool& done)

@@ -1,6 +1,7 @@
 // Fast Search input: the hold state machine and the key-down mapping.
 #include "InputEngine/FastSearchTap.h"
 
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
 namespace vantrel {
@@ -12,20 +13,6 @@ namespace {
 constexpr unsigned keyDownType = 10;
 constexpr unsigned keyUpType = 11;
 constexpr unsigned flagsChangedType = 12;
-
-constexpr std::uint64_t secondaryFnFlag = 0x800000;
-constexpr std::uint64_t optionFlag = 0x80000;
-constexpr std::uint64_t commandFlag = 0x100000;
-
-namespace Keys {
-constexpr std::uint16_t returnKey = 36;
-constexpr std::uint16_t tab = 48;
-constexpr std::uint16_t deleteKey = 51;
-constexpr std::uint16_t escape = 53;
-constexpr std::uint16_t keypadEnter = 76;
-constexpr std::uint16_t downArrow = 125;
-constexpr std::uint16_t upArrow = 126;
-} // namespace Keys
 
 // The key code of the modifier's own key in modifier-change events and the
 // flag bit that says it is down (either side's key sets it).
@@ -39,12 +26,12 @@ HoldKey holdKey(FastSearchModifier modifier)
 {
     switch (modifier) {
     case FastSearchModifier::off: return {};
-    case FastSearchModifier::fn: return {63, secondaryFnFlag, true};
-    case FastSearchModifier::capsLock: return {Keys::escape, 0, false};
-    case FastSearchModifier::leftCommand: return {55, commandFlag, true};
-    case FastSearchModifier::rightCommand: return {54, commandFlag, true};
-    case FastSearchModifier::leftOption: return {58, optionFlag, true};
-    case FastSearchModifier::rightOption: return {61, optionFlag, true};
+    case FastSearchModifier::fn: return {KeyCodes::fn, ModifierFlags::function, true};
+    case FastSearchModifier::capsLock: return {KeyCodes::escape, 0, false};
+    case FastSearchModifier::leftCommand: return {KeyCodes::leftCommand, ModifierFlags::command, true};
+    case FastSearchModifier::rightCommand: return {KeyCodes::rightCommand, ModifierFlags::command, true};
+    case FastSearchModifier::leftOption: return {KeyCodes::leftOption, ModifierFlags::option, true};
+    case FastSearchModifier::rightOption: return {KeyCodes::rightOption, ModifierFlags::option, true};
     }
     return {};
 }
@@ -193,7 +180,7 @@ bool FastSearchTap::handle(const KeyEvent& event)
     }
     case KeyEvent::Kind::flagsChanged: {
         log_.debug("flagsChanged keycode=%hu modKeyCode=%hu fnmask=%{bool}d", event.keyCode, hold.keyCode,
-                   (event.modifierFlags & secondaryFnFlag) != 0);
+                   (event.modifierFlags & ModifierFlags::function) != 0);
         if (!hold.isFlagsChanged || event.keyCode != hold.keyCode)
             return false;
         if (event.modifierFlags & hold.downFlag) {
@@ -213,23 +200,23 @@ bool FastSearchTap::handle(const KeyEvent& event)
 void FastSearchTap::keyDownWhileHeld(const KeyEvent& event)
 {
     switch (event.keyCode) {
-    case Keys::returnKey:
-    case Keys::keypadEnter:
+    case KeyCodes::returnKey:
+    case KeyCodes::keypadEnter:
         held_ = false;
         send(Ended{true});
         return;
-    case Keys::escape:
+    case KeyCodes::escape:
         held_ = false;
         send(Ended{false});
         return;
-    case Keys::tab:
-    case Keys::downArrow:
+    case KeyCodes::tab:
+    case KeyCodes::down:
         send(MoveSelection{+1});
         return;
-    case Keys::upArrow:
+    case KeyCodes::up:
         send(MoveSelection{-1});
         return;
-    case Keys::deleteKey:
+    case KeyCodes::deleteKey:
         send(Backspace{});
         return;
     default:
@@ -237,11 +224,11 @@ void FastSearchTap::keyDownWhileHeld(const KeyEvent& event)
     }
     // The held modifier must not change the typed character: holding option
     // types plain letters, shift still gives capitals.
-    std::uint64_t flags = event.modifierFlags & ~secondaryFnFlag;
+    std::uint64_t flags = event.modifierFlags & ~ModifierFlags::function;
     if (modifier_ == FastSearchModifier::leftOption || modifier_ == FastSearchModifier::rightOption)
-        flags &= ~optionFlag;
+        flags &= ~ModifierFlags::option;
     if (modifier_ == FastSearchModifier::leftCommand || modifier_ == FastSearchModifier::rightCommand)
-        flags &= ~commandFlag;
+        flags &= ~ModifierFlags::command;
     if (auto text = translator_->character(event.keyCode, flags))
         send(Character{std::move(*text)});
 }

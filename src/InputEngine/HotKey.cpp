@@ -2,6 +2,7 @@
 #include "InputEngine/HotKey.h"
 
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 
 
 namespace vantrel {
@@ -16,15 +17,13 @@ std::map<std::uint32_t, std::shared_ptr<HotKey>>& table()
     return registered;
 }
 
-constexpr std::uint32_t isoSectionKey = 10;
-constexpr std::uint32_t graveKey = 50;
 } // namespace
 
 HotKey::Chord HotKey::Chord::from(const KeyChord& chord, KeyboardType keyboard)
 {
     std::uint32_t keyCode = chord.keyCode;
     if (keyCode == KeyChord::keyAboveTab)
-        keyCode = keyboard == KeyboardType::iso ? isoSectionKey : graveKey;
+        keyCode = keyboard == KeyboardType::iso ? KeyCodes::isoSection : KeyCodes::grave;
     return Chord{keyCode, chord.modifiers};
 }
 

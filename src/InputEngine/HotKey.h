@@ -19,8 +19,8 @@ public:
     struct Chord {
         /// Carbon virtual key code.
         std::uint32_t keyCode = 0;
-        /// shift 0x20000, control 0x40000, option 0x80000, command 0x100000;
-        /// other bits are ignored when registering.
+        /// `ModifierFlags` shift, control, option, command; other bits are
+        /// ignored when registering.
         std::uint64_t modifiers = 0;
         bool operator==(const Chord&) const = default;
 

@@ -12,9 +12,8 @@ namespace vantrel {
 
 class ModifierWatcher {
 public:
-    /// The device-independent part of the modifier flags (caps lock 0x10000,
-    /// shift 0x20000, control 0x40000, option 0x80000, command 0x100000,
-    /// numeric pad 0x200000, help 0x400000, function 0x800000).
+    /// The device-independent part of the modifier flags (the `ModifierFlags`
+    /// bits; the low 16 bits are device-specific).
     static constexpr std::uint64_t deviceIndependentMask = 0xFFFF0000;
 
     /// Starts watching on the current backend; null when there is none or it

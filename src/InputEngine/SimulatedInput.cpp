@@ -1,13 +1,11 @@
 // A scripted keyboard for tests.
 #include "InputEngine/SimulatedInput.h"
 
+#include "VantrelCore/KeyCodes.h"
+
 namespace vantrel {
 
 namespace {
-constexpr std::uint64_t capsLockFlag = 0x10000;
-constexpr std::uint64_t shiftFlag = 0x20000;
-constexpr std::uint64_t controlFlag = 0x40000;
-constexpr std::uint64_t optionFlag = 0x80000;
 
 bool hasControlCharacter(const std::string& text)
 {
@@ -79,7 +77,7 @@ std::optional<std::string> SimulatedLayoutTranslator::character(std::uint16_t ke
 {
     if (!layout_)
         return std::nullopt;
-    const bool plainLevel = !(flags & (shiftFlag | optionFlag));
+    const bool plainLevel = !(flags & (ModifierFlags::shift | ModifierFlags::option));
     std::string pending = std::exchange(deadKey_, {});
     if (auto dead = layout_->deadKeys.find(keyCode); dead != layout_->deadKeys.end() && plainLevel) {
         if (pending.empty()) {
@@ -92,12 +90,12 @@ std::optional<std::string> SimulatedLayoutTranslator::character(std::uint16_t ke
     auto key = layout_->keys.find(keyCode);
     if (key == layout_->keys.end())
         return std::nullopt;
-    std::string text = (flags & optionFlag) ? key->second.option
-                       : (flags & shiftFlag) ? key->second.shifted
+    std::string text = (flags & ModifierFlags::option) ? key->second.option
+                       : (flags & ModifierFlags::shift) ? key->second.shifted
                                              : key->second.plain;
-    if ((flags & capsLockFlag) && text.size() == 1 && text[0] >= 'a' && text[0] <= 'z')
+    if ((flags & ModifierFlags::capsLock) && text.size() == 1 && text[0] >= 'a' && text[0] <= 'z')
         text[0] = static_cast<char>(text[0] - 'a' + 'A');
-    if ((flags & controlFlag) && text.size() == 1 && text[0] >= 'a' && text[0] <= 'z')
+    if ((flags & ModifierFlags::control) && text.size() == 1 && text[0] >= 'a' && text[0] <= 'z')
         text = std::string(1, static_cast<char>(text[0] - 'a' + 1));
     if (!pending.empty()) {
         auto composed = layout_->compose.find({pending, text});

@@ -1,18 +1,13 @@
 // What a key does in each panel, decided apart from the widgets so that every key path can be tested.
 #include "PanelUI/PanelKeys.h"
 
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
 #include <algorithm>
 
 namespace vantrel {
 namespace {
-
-constexpr std::uint64_t capsLock = 0x10000;
-constexpr std::uint64_t shift = KeyChord::shift;
-constexpr std::uint64_t control = KeyChord::control;
-constexpr std::uint64_t option = KeyChord::option;
-constexpr std::uint64_t command = KeyChord::command;
 
 bool hasControlCharacter(const std::string& text)
 {
@@ -37,14 +32,14 @@ PanelKey PanelKeyReader::read(const KeyEvent& event)
         return key;
     // The translator keeps a pending dead key between calls, so a key is read
     // once where its modifiers change nothing about its text.
-    const std::uint64_t shiftOnly = event.modifierFlags & (shift | capsLock);
-    if (event.modifierFlags & (control | command)) {
+    const std::uint64_t shiftOnly = event.modifierFlags & (ModifierFlags::shift | ModifierFlags::capsLock);
+    if (event.modifierFlags & (ModifierFlags::control | ModifierFlags::command)) {
         key.charactersIgnoringModifiers = translator_->character(event.keyCode, shiftOnly).value_or("");
-        if (!(event.modifierFlags & control))
+        if (!(event.modifierFlags & ModifierFlags::control))
             key.characters = key.charactersIgnoringModifiers;
     } else {
         key.characters = translator_->character(event.keyCode, event.modifierFlags).value_or("");
-        key.charactersIgnoringModifiers = (event.modifierFlags & option)
+        key.charactersIgnoringModifiers = (event.modifierFlags & ModifierFlags::option)
                                               ? translator_->character(event.keyCode, shiftOnly).value_or("")
                                               : key.characters;
     }
@@ -78,12 +73,12 @@ std::string droppingLastCharacter(const std::string& text)
 PanelKeyAction switcherKeyAction(const PanelKey& key, const std::string& query, bool hasSelection)
 {
     using namespace PanelKeyActions;
-    namespace codes = PanelKeyCodes;
+    namespace codes = KeyCodes;
     const std::string& plain = key.charactersIgnoringModifiers;
-    if ((key.flags & (option | command)) && hasSelection)
+    if ((key.flags & (ModifierFlags::option | ModifierFlags::command)) && hasSelection)
         if (auto action = itemActionFor(plain))
             return Action{*action};
-    const bool withControl = key.flags & control;
+    const bool withControl = key.flags & ModifierFlags::control;
     if (key.keyCode == codes::up || (withControl && (plain == "k" || plain == "p")))
         return Move{-1};
     if (key.keyCode == codes::down || (withControl && (plain == "j" || plain == "n")))
@@ -106,11 +101,11 @@ PanelKeyAction switcherKeyAction(const PanelKey& key, const std::string& query, 
 PanelKeyAction searchKeyAction(const PanelKey& key, bool hasSelection)
 {
     using namespace PanelKeyActions;
-    namespace codes = PanelKeyCodes;
-    if ((key.flags & KeyChord::modifierMask) == command && hasSelection)
+    namespace codes = KeyCodes;
+    if ((key.flags & KeyChord::modifierMask) == ModifierFlags::command && hasSelection)
         if (auto action = itemActionFor(key.charactersIgnoringModifiers))
             return Action{*action};
-    const bool shifted = key.flags & shift;
+    const bool shifted = key.flags & ModifierFlags::shift;
     if (key.keyCode == codes::down || (key.keyCode == codes::tab && !shifted))
         return Move{1};
     if (key.keyCode == codes::up || (key.keyCode == codes::tab && shifted))

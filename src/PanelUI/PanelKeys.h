@@ -14,22 +14,6 @@ namespace vantrel {
 
 class KeyboardLayoutTranslator;
 
-/// Key codes the panels read (Carbon virtual key codes).
-namespace PanelKeyCodes {
-inline constexpr std::uint16_t tab = 48;
-inline constexpr std::uint16_t returnKey = 36;
-inline constexpr std::uint16_t keypadEnter = 76;
-inline constexpr std::uint16_t deleteKey = 51;
-inline constexpr std::uint16_t forwardDelete = 117;
-inline constexpr std::uint16_t escape = 53;
-inline constexpr std::uint16_t left = 123;
-inline constexpr std::uint16_t right = 124;
-inline constexpr std::uint16_t down = 125;
-inline constexpr std::uint16_t up = 126;
-inline constexpr std::uint16_t home = 115;
-inline constexpr std::uint16_t end = 119;
-} // namespace PanelKeyCodes
-
 /// One key press as the panels see it.
 struct PanelKey {
     std::uint16_t keyCode = 0;

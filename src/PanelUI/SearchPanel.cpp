@@ -6,6 +6,7 @@
 #include "PanelUI/PanelFooterView.h"
 #include "PanelUI/PanelMetrics.h"
 #include "PanelUI/SwitcherRows.h"
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/SelectionWrap.h"
 
 #include <QCoreApplication>
@@ -50,7 +51,7 @@ QString fromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), 
 // The field's own editing keys, as Qt key codes.
 std::optional<Qt::Key> editingKey(std::uint16_t keyCode)
 {
-    namespace codes = PanelKeyCodes;
+    namespace codes = KeyCodes;
     switch (keyCode) {
     case codes::deleteKey:
         return Qt::Key_Backspace;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/Settings.h"
 
 #include <QWidget>
@@ -24,8 +25,8 @@ class SettingsModel;
 class RecorderControl : public QWidget {
 public:
     /// Key codes with a meaning while recording.
-    static constexpr std::uint16_t deleteKey = 51;
-    static constexpr std::uint16_t escapeKey = 53;
+    static constexpr std::uint16_t deleteKey = KeyCodes::deleteKey;
+    static constexpr std::uint16_t escapeKey = KeyCodes::escape;
     static constexpr int cornerRadius = 6;
     static constexpr QSize naturalSize{110, 24};
 

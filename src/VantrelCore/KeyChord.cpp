@@ -44,8 +44,8 @@ constexpr std::array<std::uint32_t, 20> functionKeyCodes{
 
 // Key codes the recorder files under the key above Tab: the grave-accent key
 // of ANSI keyboards and the section key of ISO keyboards.
-constexpr std::uint16_t graveKeyCode = 50;
-constexpr std::uint16_t sectionKeyCode = 10;
+constexpr std::uint16_t graveKeyCode = KeyCodes::grave;
+constexpr std::uint16_t sectionKeyCode = KeyCodes::isoSection;
 
 std::string upperCased(const std::string& text)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "VantrelCore/Hasher.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,15 +35,15 @@ struct KeyChord {
     /// Only the four modifier bits below are meaningful.
     std::uint64_t modifiers = 0;
 
-    static constexpr std::uint64_t shift = 0x20000;
-    static constexpr std::uint64_t control = 0x40000;
-    static constexpr std::uint64_t option = 0x80000;
-    static constexpr std::uint64_t command = 0x100000;
+    static constexpr std::uint64_t shift = ModifierFlags::shift;
+    static constexpr std::uint64_t control = ModifierFlags::control;
+    static constexpr std::uint64_t option = ModifierFlags::option;
+    static constexpr std::uint64_t command = ModifierFlags::command;
     /// The four modifier bits a chord keeps from an event's flags.
     static constexpr std::uint64_t modifierMask = shift | control | option | command;
 
     /// The Tab key.
-    static constexpr std::uint32_t tab = 48;
+    static constexpr std::uint32_t tab = KeyCodes::tab;
     /// The key left of 1 and above Tab, whatever it is on the user's keyboard;
     /// resolved to a real key code only when a hot key is registered.
     static constexpr std::uint32_t keyAboveTab = 65535;

@@ -1,6 +1,8 @@
 // The US fallback layout and the process-wide translator factory.
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
+#include "VantrelCore/KeyCodes.h"
+
 #include <array>
 #include <mutex>
 #include <utility>
@@ -8,10 +10,6 @@
 namespace vantrel {
 
 namespace {
-
-constexpr std::uint64_t capsLockFlag = 0x10000;
-constexpr std::uint64_t shiftFlag = 0x20000;
-constexpr std::uint64_t controlFlag = 0x40000;
 
 struct KeyText {
     char plain = 0;
@@ -94,12 +92,12 @@ std::optional<std::string> USKeyboardLayoutTranslator::character(std::uint16_t k
     if (keyCode >= usTable.size() || usTable[keyCode].plain == 0)
         return std::nullopt;
     const KeyText& key = usTable[keyCode];
-    char text = (flags & shiftFlag) ? key.shifted : key.plain;
-    if ((flags & capsLockFlag) && isLetter(text))
+    char text = (flags & ModifierFlags::shift) ? key.shifted : key.plain;
+    if ((flags & ModifierFlags::capsLock) && isLetter(text))
         text = static_cast<char>(text - 'a' + 'A');
     // Control with a letter or bracket key types a C0 control character,
     // which is never text.
-    if ((flags & controlFlag) && (isLetter(key.plain) || key.plain == '[' || key.plain == ']' || key.plain == '\\'))
+    if ((flags & ModifierFlags::control) && (isLetter(key.plain) || key.plain == '[' || key.plain == ']' || key.plain == '\\'))
         return std::nullopt;
     return std::string(1, text);
 }

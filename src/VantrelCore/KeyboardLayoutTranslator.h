@@ -10,8 +10,7 @@
 namespace vantrel {
 
 /// The current keyboard layout. Key codes are the Carbon virtual key codes;
-/// flags use the chord bit layout (caps lock 0x10000, shift 0x20000, control
-/// 0x40000, option 0x80000, command 0x100000). A pending dead key lives in the
+/// flags are `ModifierFlags` bits. A pending dead key lives in the
 /// translator between calls, so a caller keeps one translator for a sequence
 /// of keys. Main thread only.
 class KeyboardLayoutTranslator {

@@ -5,6 +5,7 @@
 #include "VantrelCore/FastSearch.h"
 #include "VantrelCore/Hasher.h"
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/RawValue.h"
 #include "VantrelCore/Rules.h"
 #include "VantrelCore/WindowInfo.h"
@@ -95,7 +96,7 @@ struct SwitcherConfig {
 /// The user configuration. Default-constructed it equals the defaults.
 struct Settings {
     /// The Space key's code.
-    static constexpr std::uint32_t space = 49;
+    static constexpr std::uint32_t space = KeyCodes::space;
 
     std::vector<SwitcherConfig> switchers{SwitcherConfig::commandTab(), SwitcherConfig::commandGrave(),
                                           SwitcherConfig::controlOptionTab()};

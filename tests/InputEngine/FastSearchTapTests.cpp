@@ -3,6 +3,7 @@
 #include "InputEngine/FastSearchTap.h"
 #include "InputEngine/SimulatedInput.h"
 #include "Runtime/Log.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,18 +22,15 @@ using Began = FastSearchTap::Began;
 using Backspace = FastSearchTap::Backspace;
 using Events = std::vector<Event>;
 
-constexpr std::uint64_t command = 0x100000;
-constexpr std::uint64_t option = 0x80000;
-constexpr std::uint64_t shift = 0x20000;
-constexpr std::uint64_t control = 0x40000;
-constexpr std::uint64_t fnFlag = 0x800000;
+using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, ModifierFlags::shift;
+constexpr std::uint64_t fnFlag = ModifierFlags::function;
 
 namespace Key {
 constexpr std::uint16_t a = 0, s = 1, e = 14, b = 11;
 constexpr std::uint16_t quote = 39;
-constexpr std::uint16_t returnKey = 36, keypadEnter = 76, tab = 48, deleteKey = 51, escape = 53;
-constexpr std::uint16_t down = 125, up = 126, left = 123;
-constexpr std::uint16_t leftCommand = 55, rightCommand = 54, leftOption = 58, rightOption = 61, fn = 63;
+using KeyCodes::returnKey, KeyCodes::keypadEnter, KeyCodes::tab, KeyCodes::deleteKey, KeyCodes::escape;
+using KeyCodes::down, KeyCodes::up, KeyCodes::left;
+using KeyCodes::leftCommand, KeyCodes::rightCommand, KeyCodes::leftOption, KeyCodes::rightOption, KeyCodes::fn;
 } // namespace Key
 
 class FastSearchTapTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 #include "InputEngine/HotKey.h"
 #include "InputEngine/SimulatedInput.h"
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +12,8 @@
 namespace vantrel {
 namespace {
 
-constexpr std::uint64_t command = KeyChord::command;
-constexpr std::uint64_t shift = KeyChord::shift;
-constexpr std::uint64_t control = KeyChord::control;
-constexpr std::uint64_t option = KeyChord::option;
-constexpr std::uint64_t capsLock = 0x10000;
-constexpr std::uint16_t tab = 48;
+using ModifierFlags::capsLock, ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, ModifierFlags::shift;
+using KeyCodes::tab;
 
 class HotKeyTest : public ::testing::Test {
 protected:

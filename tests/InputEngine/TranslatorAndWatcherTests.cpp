@@ -3,6 +3,7 @@
 #include "InputEngine/ChordFormatting.h"
 #include "InputEngine/ModifierWatcher.h"
 #include "InputEngine/SimulatedInput.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +12,7 @@
 namespace vantrel {
 namespace {
 
-constexpr std::uint64_t shift = 0x20000;
-constexpr std::uint64_t control = 0x40000;
-constexpr std::uint64_t command = 0x100000;
+using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, ModifierFlags::shift;
 
 TEST(SimulatedTranslator, DeadKeysComposeControlCharactersAndMissingLayoutsGiveNothingAndTheBackendMakesIt)
 {
@@ -43,7 +42,7 @@ TEST(SimulatedTranslator, DeadKeysComposeControlCharactersAndMissingLayoutsGiveN
     EXPECT_EQ(translator->character(36, 0), std::nullopt); // Return: "\r"
     EXPECT_EQ(translator->character(48, 0), std::nullopt); // Tab
     EXPECT_EQ(translator->character(49, 0), " ");
-    EXPECT_EQ(translator->character(0, 0x10000), "A");
+    EXPECT_EQ(translator->character(0, ModifierFlags::capsLock), "A");
 
     SimulatedLayout inputMethod = SimulatedLayout::us();
     inputMethod.name = "Pinyin";
@@ -99,7 +98,6 @@ TEST(ChordFormattingTest, NamesChordsAsPCDesktopsDo)
 {
     SimulatedInput input;
     auto translator = input.makeLayoutTranslator();
-    constexpr std::uint64_t option = 0x80000;
     const std::pair<KeyChord, const char*> names[] = {
         {{48, command}, "Super+Tab"}, {{48, command | option | control | shift}, "Ctrl+Alt+Shift+Super+Tab"},
         {{49, control}, "Ctrl+Space"}, {{KeyChord::keyAboveTab, command}, "Super+`"}, {{0, shift}, "Shift+A"},

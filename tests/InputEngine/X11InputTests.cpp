@@ -10,6 +10,7 @@
 #include "Support/X11Session.h"
 #include "X11/X11TestSupport.h"
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
 #include <gtest/gtest.h>
@@ -26,10 +27,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::ChildProcess;
 
-constexpr std::uint64_t command = KeyChord::command;
-constexpr std::uint64_t option = KeyChord::option;
-constexpr std::uint64_t control = KeyChord::control;
-constexpr std::uint16_t tab = 48;
+using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option;
+using KeyCodes::tab;
 // X key codes for xdotool: by keysym it would press the left key first to
 // make the modifier active, and that press would reach the focused window.
 const std::string superR = "134";

@@ -3,6 +3,7 @@
 #include "Platform/X11/X11KeyCodes.h"
 #include "Platform/X11/XkbLayoutTranslator.h"
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,7 @@
 namespace vantrel {
 namespace {
 
-constexpr std::uint64_t capsLock = 0x10000;
-constexpr std::uint64_t shift = KeyChord::shift;
-constexpr std::uint64_t control = KeyChord::control;
-constexpr std::uint64_t option = KeyChord::option;
-constexpr std::uint64_t command = KeyChord::command;
+using ModifierFlags::capsLock, ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, ModifierFlags::shift;
 
 TEST(X11KeyCodeTable, NamedKeysSitWhereLinuxPutsThem)
 {

@@ -3,6 +3,7 @@
 
 #include "InputEngine/SimulatedInput.h"
 #include "PanelUI/PanelStyle.h"
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/WindowInfo.h"
 
 #include <QApplication>
@@ -81,9 +82,11 @@ protected:
 
     /// Carbon key codes of the US layout used below.
     static constexpr std::uint16_t keyW = 13, keyQ = 12, keyM = 46, keyH = 4, keyJ = 38, keyK = 40, keyN = 45, keyP = 35,
-                                   keyA = 0, keyX = 7, keyReturn = 36, keyEscape = 53, keyDelete = 51, keyDown = 125,
-                                   keyUp = 126, keyTab = 48;
-    static constexpr std::uint64_t shift = 0x20000, control = 0x40000, option = 0x80000, command = 0x100000;
+                                   keyA = 0, keyX = 7, keyReturn = KeyCodes::returnKey,
+                                   keyEscape = KeyCodes::escape, keyDelete = KeyCodes::deleteKey,
+                                   keyDown = KeyCodes::down, keyUp = KeyCodes::up, keyTab = KeyCodes::tab;
+    static constexpr std::uint64_t shift = ModifierFlags::shift, control = ModifierFlags::control,
+                                   option = ModifierFlags::option, command = ModifierFlags::command;
 
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
 };

@@ -1,6 +1,7 @@
 // The chord recorder: keys come through the input backend's grab, the store
 // knows while it records, and only a non-modifier key ends a recording.
 #include "SettingsUITestSupport.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <QLineEdit>
 #include <QTest>
@@ -8,9 +9,7 @@
 namespace vantrel {
 namespace {
 
-constexpr std::uint64_t shift = KeyChord::shift, control = KeyChord::control, option = KeyChord::option,
-                        command = KeyChord::command;
-constexpr std::uint64_t capsLock = 0x10000;
+using ModifierFlags::capsLock, ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, ModifierFlags::shift;
 
 struct RecorderTest : test::SettingsFixture {
     std::vector<bool> recording;

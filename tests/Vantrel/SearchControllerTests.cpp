@@ -5,6 +5,7 @@
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"
 #include "Support/SimBridge.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <filesystem>
 #include <algorithm>
@@ -20,7 +21,8 @@ using Calls = std::vector<std::string>;
 using Ids = std::vector<WindowID>;
 using testing::idList;
 
-constexpr std::uint16_t leftOptionKey = 58, tabKey = 48, spaceKey = 49, escapeKey = 53;
+constexpr std::uint16_t leftOptionKey = KeyCodes::leftOption, tabKey = KeyCodes::tab, spaceKey = KeyCodes::space,
+                        escapeKey = KeyCodes::escape;
 const std::map<char, std::uint16_t> letterKeys{{'i', 34}, {'n', 45}, {'q', 12}};
 
 WindowInfo window(WindowID id, ProcessID pid, std::string app, std::string title)

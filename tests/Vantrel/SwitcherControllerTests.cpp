@@ -12,6 +12,7 @@
 #include "Runtime/ManualRunLoop.h"
 #include "Runtime/SerialQueue.h"
 #include "Runtime/UserDefaults.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ using testing::idList;
 using Calls = std::vector<std::string>;
 using Ids = std::vector<WindowID>;
 
-constexpr std::uint64_t capsLock = 0x10000;
+using ModifierFlags::capsLock;
 const SwitcherConfig commandTab = SwitcherConfig::commandTab(), commandGrave = SwitcherConfig::commandGrave(),
                      controlOptionTab = SwitcherConfig::controlOptionTab();
 
@@ -592,8 +593,8 @@ TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
 // --- Hot keys, pausing, focusing and item actions, on a simulated keyboard and desktop ---
 
 const std::string applied6 = "settings applied: 6 hotkeys, replacesCommandTab=true";
-constexpr std::uint16_t tabKey = 48, commandKey = 55, graveKey = 50;
-constexpr std::uint64_t command = KeyChord::command, shift = KeyChord::shift;
+constexpr std::uint16_t tabKey = KeyCodes::tab, commandKey = KeyCodes::leftCommand, graveKey = KeyCodes::grave;
+using ModifierFlags::command, ModifierFlags::shift;
 
 class SwitcherHotKeysTest : public SwitcherTest {
 protected:

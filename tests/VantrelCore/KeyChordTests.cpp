@@ -1,6 +1,7 @@
 // Key chords, the Fast Search modifier and the US fallback layout.
 #include "VantrelCore/FastSearch.h"
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,8 @@
 namespace vantrel {
 namespace {
 
-constexpr std::uint64_t capsLock = 0x10000;
-constexpr std::uint64_t fnFlag = 0x800000;
+using ModifierFlags::capsLock;
+constexpr std::uint64_t fnFlag = ModifierFlags::function;
 
 // A layout that answers from a table and records what it was asked.
 class TableTranslator final : public KeyboardLayoutTranslator {

@@ -10,6 +10,7 @@
 #include "Platform/X11/X11KeyCodes.h"
 #include "Runtime/QtRunLoop.h"
 #include "VantrelCore/KeyChord.h"
+#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
 #include <QCoreApplication>
@@ -25,8 +26,6 @@ namespace vantrelctl {
 namespace {
 
 using vantrel::KeyChord;
-
-constexpr std::uint16_t escapeKey = 53;
 
 void printLine(const nlohmann::ordered_json& line)
 {
@@ -142,7 +141,7 @@ int runKeys(Args arguments)
                   {"keyCode", event.keyCode},
                   {"flags", event.modifierFlags},
                   {"text", text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr)}});
-            if (event.keyCode == escapeKey)
+            if (event.keyCode == vantrel::KeyCodes::escape)
                 QCoreApplication::quit();
         });
         if (!keyboardGrab) {

@@ -5,6 +5,7 @@
 #include "Platform/X11/X11KeyCodes.h"
 #include "Platform/X11/XkbLayoutTranslator.h"
 #include "Runtime/Log.h"
+#include "VantrelCore/KeyCodes.h"
 
 // xcb/xkb.h names a member `explicit`, a C++ keyword.
 #define explicit explicit_
@@ -17,15 +18,6 @@
 namespace vantrel {
 
 namespace {
-
-constexpr std::uint64_t capsLockFlag = 0x10000;
-constexpr std::uint64_t shiftFlag = 0x20000;
-constexpr std::uint64_t controlFlag = 0x40000;
-constexpr std::uint64_t optionFlag = 0x80000;
-constexpr std::uint64_t commandFlag = 0x100000;
-
-constexpr std::uint16_t carbonEscape = 53;
-constexpr std::uint16_t carbonCapsLock = 0x39;
 
 // Keysyms whose keys carry the modifiers we map (X11/keysymdef.h).
 constexpr std::uint32_t keysymNumLock = 0xff7f;
@@ -42,11 +34,11 @@ Logger inputLog{"input"};
 std::optional<std::uint16_t> holdKeyOf(FastSearchModifier modifier)
 {
     switch (modifier) {
-    case FastSearchModifier::capsLock: return carbonCapsLock;
-    case FastSearchModifier::leftCommand: return 55;
-    case FastSearchModifier::rightCommand: return 54;
-    case FastSearchModifier::leftOption: return 58;
-    case FastSearchModifier::rightOption: return 61;
+    case FastSearchModifier::capsLock: return KeyCodes::capsLock;
+    case FastSearchModifier::leftCommand: return KeyCodes::leftCommand;
+    case FastSearchModifier::rightCommand: return KeyCodes::rightCommand;
+    case FastSearchModifier::leftOption: return KeyCodes::leftOption;
+    case FastSearchModifier::rightOption: return KeyCodes::rightOption;
     case FastSearchModifier::off:
     case FastSearchModifier::fn: return std::nullopt;
     }
@@ -178,28 +170,28 @@ std::uint64_t X11InputBackend::flagsFromState(std::uint16_t state) const
 {
     std::uint64_t flags = 0;
     if (state & XCB_MOD_MASK_SHIFT)
-        flags |= shiftFlag;
+        flags |= ModifierFlags::shift;
     if (state & XCB_MOD_MASK_LOCK)
-        flags |= capsLockFlag;
+        flags |= ModifierFlags::capsLock;
     if (state & XCB_MOD_MASK_CONTROL)
-        flags |= controlFlag;
+        flags |= ModifierFlags::control;
     if (state & altMask_)
-        flags |= optionFlag;
+        flags |= ModifierFlags::option;
     if (state & superMask_)
-        flags |= commandFlag;
+        flags |= ModifierFlags::command;
     return flags;
 }
 
 std::uint16_t X11InputBackend::stateFromFlags(std::uint64_t flags) const
 {
     std::uint16_t state = 0;
-    if (flags & shiftFlag)
+    if (flags & ModifierFlags::shift)
         state |= XCB_MOD_MASK_SHIFT;
-    if (flags & controlFlag)
+    if (flags & ModifierFlags::control)
         state |= XCB_MOD_MASK_CONTROL;
-    if (flags & optionFlag)
+    if (flags & ModifierFlags::option)
         state |= altMask_;
-    if (flags & commandFlag)
+    if (flags & ModifierFlags::command)
         state |= superMask_;
     return state;
 }
@@ -346,8 +338,8 @@ std::optional<KeyEvent> X11InputBackend::keyEvent(bool press, std::uint8_t keyCo
     const std::uint64_t own = X11KeyCodes::modifierFlagOfKey(*carbon);
     if (own == 0)
         return KeyEvent{press ? KeyEvent::Kind::keyDown : KeyEvent::Kind::keyUp, *carbon, flags};
-    if (own == capsLockFlag)
-        flags = press ? (flags ^ capsLockFlag) : flags;
+    if (own == ModifierFlags::capsLock)
+        flags = press ? (flags ^ ModifierFlags::capsLock) : flags;
     else
         flags = press ? (flags | own) : (flags & ~own);
     return KeyEvent{KeyEvent::Kind::flagsChanged, *carbon, flags};
@@ -365,7 +357,7 @@ void X11InputBackend::handleKey(bool press, std::uint8_t keyCode, std::uint16_t 
         if (!event)
             return;
         if (isHoldKey && tap->modifier == FastSearchModifier::capsLock)
-            *event = KeyEvent{press ? KeyEvent::Kind::keyDown : KeyEvent::Kind::keyUp, carbonEscape,
+            *event = KeyEvent{press ? KeyEvent::Kind::keyDown : KeyEvent::Kind::keyUp, KeyCodes::escape,
                               flagsFromState(state)};
         const bool swallowed = tap->handler(*event);
         if (!swallowed && !isHoldKey && event->kind == KeyEvent::Kind::keyDown && holdDown_) {

@@ -2,6 +2,8 @@
 // every key of full ANSI, ISO and JIS keyboards.
 #include "Platform/X11/X11KeyCodes.h"
 
+#include "VantrelCore/KeyCodes.h"
+
 #include <array>
 #include <utility>
 
@@ -209,15 +211,15 @@ std::optional<std::uint16_t> carbonFromXKeyCode(std::uint8_t xKeyCode)
 std::uint64_t modifierFlagOfKey(std::uint16_t carbonKeyCode)
 {
     switch (carbonKeyCode) {
-    case 0x38:
-    case 0x3C: return 0x20000;
-    case 0x3B:
-    case 0x3E: return 0x40000;
-    case 0x3A:
-    case 0x3D: return 0x80000;
-    case 0x37:
-    case 0x36: return 0x100000;
-    case 0x39: return 0x10000;
+    case KeyCodes::leftShift:
+    case KeyCodes::rightShift: return ModifierFlags::shift;
+    case KeyCodes::leftControl:
+    case KeyCodes::rightControl: return ModifierFlags::control;
+    case KeyCodes::leftOption:
+    case KeyCodes::rightOption: return ModifierFlags::option;
+    case KeyCodes::leftCommand:
+    case KeyCodes::rightCommand: return ModifierFlags::command;
+    case KeyCodes::capsLock: return ModifierFlags::capsLock;
     default: return 0;
     }
 }

@@ -20,9 +20,8 @@ std::optional<std::uint16_t> carbonFromEvdev(std::uint32_t evdevCode);
 std::optional<std::uint8_t> xKeyCodeFromCarbon(std::uint32_t carbonKeyCode);
 std::optional<std::uint16_t> carbonFromXKeyCode(std::uint8_t xKeyCode);
 
-/// The modifier flag (AppKit bits) a modifier key sets, by Carbon key code:
-/// both Shifts 0x20000, both Controls 0x40000, both Options 0x80000, both
-/// Commands 0x100000, Caps Lock 0x10000; 0 for every other key.
+/// The `ModifierFlags` bit a modifier key sets, by Carbon key code (both
+/// sides' keys set the same bit); 0 for every other key.
 std::uint64_t modifierFlagOfKey(std::uint16_t carbonKeyCode);
 
 } // namespace vantrel::X11KeyCodes

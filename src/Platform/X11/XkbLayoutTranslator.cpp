@@ -2,16 +2,13 @@
 #include "Platform/X11/XkbLayoutTranslator.h"
 
 #include "Platform/X11/X11KeyCodes.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <cstdlib>
 
 namespace vantrel {
 
 namespace {
-constexpr std::uint64_t capsLockFlag = 0x10000;
-constexpr std::uint64_t shiftFlag = 0x20000;
-constexpr std::uint64_t controlFlag = 0x40000;
-constexpr std::uint64_t optionFlag = 0x80000;
 
 std::string localeFromEnvironment()
 {
@@ -91,13 +88,13 @@ std::optional<std::string> XkbLayoutTranslator::character(std::uint16_t keyCode,
     if (!xKeyCode)
         return std::nullopt;
     std::uint32_t depressed = 0;
-    if (flags & shiftFlag)
+    if (flags & ModifierFlags::shift)
         depressed |= bit(shift_);
-    if (flags & controlFlag)
+    if (flags & ModifierFlags::control)
         depressed |= bit(control_);
-    if (flags & optionFlag)
+    if (flags & ModifierFlags::option)
         depressed |= bit(levelThree_);
-    const std::uint32_t locked = (flags & capsLockFlag) ? bit(lock_) : 0;
+    const std::uint32_t locked = (flags & ModifierFlags::capsLock) ? bit(lock_) : 0;
     xkb_state_update_mask(state_.get(), depressed, 0, locked, 0, 0, layout_);
 
     const xkb_keycode_t key = *xKeyCode;
