@@ -145,20 +145,11 @@ void SwitcherPanel::update(const std::vector<WindowInfo>& items)
     PanelChrome::assertMainThread();
     if (!isVisible())
         return;
-    const auto& old = model_->items();
-    std::optional<WindowID> selected;
-    if (selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < old.size())
-        selected = old[static_cast<std::size_t>(selectedIndex_)].id;
-    std::ptrdiff_t previous = selectedIndex_;
+    const std::ptrdiff_t kept = items.empty() ? selectedIndex_ : keptSelection(model_->items(), selectedIndex_, items);
     model_->setItems(items);
     refreshHeaderAndFooter();
-    if (items.empty())
-        return;
-    auto same = selected ? std::ranges::find(items, *selected, &WindowInfo::id) : items.end();
-    if (same != items.end())
-        select(same - items.begin());
-    else
-        select(std::min<std::ptrdiff_t>(previous, static_cast<std::ptrdiff_t>(items.size()) - 1));
+    if (!items.empty())
+        select(kept);
 }
 
 void SwitcherPanel::select(std::ptrdiff_t index)

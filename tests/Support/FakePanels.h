@@ -37,23 +37,14 @@ struct FakePanelState {
         select(index);
         visible = true;
     }
-    // Only while visible; keeps the selected window where it can, else the
-    // index clamped to the new last row.
+    // Only while visible.
     void update(const std::vector<WindowInfo>& rows)
     {
         if (!visible)
             return;
-        std::optional<WindowID> selected;
-        if (selectedIndex >= 0 && static_cast<std::size_t>(selectedIndex) < items.size())
-            selected = items[static_cast<std::size_t>(selectedIndex)].id;
+        if (!rows.empty())
+            selectedIndex = keptSelection(items, selectedIndex, rows);
         items = rows;
-        if (items.empty())
-            return;
-        auto same = selected ? std::ranges::find(items, *selected, &WindowInfo::id) : items.end();
-        if (same != items.end())
-            selectedIndex = same - items.begin();
-        else
-            selectedIndex = std::min<std::ptrdiff_t>(selectedIndex, static_cast<std::ptrdiff_t>(items.size()) - 1);
     }
     void select(std::ptrdiff_t index)
     {

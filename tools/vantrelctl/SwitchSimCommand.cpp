@@ -2,6 +2,8 @@
 // without a display: chords through the hot keys, the search panel, Fast Search, item actions, the pause list.
 #include "Command.h"
 
+#include "VantrelCore/KeyCodes.h"
+
 #if VANTRELCTL_HAS_VANTREL
 
 #include "Runtime/ManualRunLoop.h"
@@ -25,10 +27,6 @@ namespace {
 
 using namespace vantrel;
 
-constexpr std::uint64_t shiftFlag = 0x20000;
-constexpr std::uint64_t controlFlag = 0x40000;
-constexpr std::uint64_t optionFlag = 0x80000;
-constexpr std::uint64_t commandFlag = 0x100000;
 
 WindowInfo sampleWindow(WindowID id, ProcessID pid, std::string app, std::string title, std::vector<SpaceID> spaces,
                         bool minimized = false, bool hidden = false)
@@ -114,15 +112,9 @@ public:
     {
         if (!visible_)
             return;
-        std::optional<WindowID> keep;
-        if (selected_ >= 0 && static_cast<std::size_t>(selected_) < items_.size())
-            keep = items_[static_cast<std::size_t>(selected_)].id;
+        if (!items.empty())
+            selected_ = keptSelection(items_, selected_, items);
         items_ = items;
-        for (std::size_t i = 0; i < items_.size(); ++i)
-            if (keep && items_[i].id == *keep)
-                selected_ = static_cast<std::ptrdiff_t>(i);
-        if (!items_.empty())
-            selected_ = std::min<std::ptrdiff_t>(selected_, static_cast<std::ptrdiff_t>(items_.size()) - 1);
         printer_.line(name_ + ": update " + std::to_string(items.size()) + " rows");
         printer_.rows(items_, selected_);
     }
@@ -382,13 +374,13 @@ std::uint64_t parseFlags(const std::string& text)
     std::string part;
     while (std::getline(parts, part, '+')) {
         if (part == "cmd" || part == "command")
-            flags |= commandFlag;
+            flags |= ModifierFlags::command;
         else if (part == "shift")
-            flags |= shiftFlag;
+            flags |= ModifierFlags::shift;
         else if (part == "ctrl" || part == "control")
-            flags |= controlFlag;
+            flags |= ModifierFlags::control;
         else if (part == "opt" || part == "option" || part == "alt")
-            flags |= optionFlag;
+            flags |= ModifierFlags::option;
         else
             throw std::invalid_argument("unknown modifier '" + part + "' (cmd, shift, ctrl, opt, none or 0x...)");
     }
@@ -479,9 +471,8 @@ std::uint16_t keyTyping(const SimulatedLayout& layout, char c)
     throw std::invalid_argument(std::string("no key types '") + c + "'");
 }
 
-// The key of a modifier change that is no Fast Search hold key (left Control).
-constexpr std::uint16_t modifierKey = 59;
-constexpr std::uint16_t tabKey = 48, upArrowKey = 126, escapeKey = 53;
+// The key of a modifier change that is no Fast Search hold key.
+constexpr std::uint16_t modifierKey = KeyCodes::leftControl;
 
 int run(Args argsIn)
 {
@@ -616,7 +607,7 @@ int run(Args argsIn)
         case FastSearchModifier::rightOption: return KeyChord::option;
         case FastSearchModifier::leftCommand:
         case FastSearchModifier::rightCommand: return KeyChord::command;
-        case FastSearchModifier::fn: return 0x800000;
+        case FastSearchModifier::fn: return ModifierFlags::function;
         default: return 0;
         }
     }();
@@ -654,7 +645,7 @@ int run(Args argsIn)
                 input->keyDown(holdKey);
             loop.runPending();
             for (char c : event.args[0] == "-" ? std::string() : event.args[0]) {
-                const std::uint16_t key = c == '>' ? tabKey : c == '<' ? upArrowKey : c == '!' ? escapeKey : keyTyping(input->layout(), c);
+                const std::uint16_t key = c == '>' ? KeyCodes::tab : c == '<' ? KeyCodes::up : c == '!' ? KeyCodes::escape : keyTyping(input->layout(), c);
                 input->keyDown(key, holdFlag);
                 input->keyUp(key, holdFlag);
             }
