@@ -65,8 +65,8 @@ struct Rig {
     X11Connection::Subscription watch;
     std::atomic<std::int64_t> activeChangedAt{0};
     std::atomic<int> activeChanges{0};
-    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
-    WindowStore store{std::make_unique<testing::FakeWindowTracking>(tracking)};
+    std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
+    WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
     TimedPanel panel;
     std::unique_ptr<DesktopEnvironment> environment;
@@ -123,7 +123,7 @@ struct Rig {
         settingsStore.update([](Settings& s) { s.showDelayMilliseconds = 0; });
         environment = std::make_unique<DesktopEnvironment>(loop);
         controller = std::make_unique<SwitcherController>(loop, store, panel, settingsStore, *environment,
-                                                          std::make_unique<testing::FakeMirrorPanels>());
+                                                          std::make_unique<test::FakeMirrorPanels>());
         controller->start();
     }
     ~Rig()

@@ -76,8 +76,8 @@ struct Rig {
     ~Rig() { std::filesystem::remove(file); }
 
     ManualRunLoop loop;
-    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
-    WindowStore store{std::make_unique<testing::FakeWindowTracking>(tracking)};
+    std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
+    WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
     NullSearchPanel panel;
     const std::filesystem::path file =

@@ -89,7 +89,7 @@ std::vector<WindowInfo> desktop()
 struct Rig {
     Rig()
     {
-        auto tracker = std::make_unique<testing::FakeWindowTracking>(tracking);
+        auto tracker = std::make_unique<test::FakeWindowTracking>(tracking);
         store = std::make_unique<WindowStore>(std::move(tracker));
         store->start();
         settingsStore.update([](Settings& s) { s.showDelayMilliseconds = 0; });
@@ -107,7 +107,7 @@ struct Rig {
     }
 
     ManualRunLoop loop;
-    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
+    std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     std::unique_ptr<WindowStore> store;
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
     NullPanel panel;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace vantrel::testing {
+namespace vantrel::test {
 
 /// Window numbers joined by commas: "3,2,1".
 inline std::string idList(const std::vector<WindowInfo>& items)
@@ -282,4 +282,4 @@ private:
     }
 };
 
-} // namespace vantrel::testing
+} // namespace vantrel::test

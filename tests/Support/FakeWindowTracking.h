@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-namespace vantrel::testing {
+namespace vantrel::test {
 
 /// What the fake saw, kept apart from the fake so a test can still read it
 /// after the store that owns the fake is gone.
@@ -51,4 +51,4 @@ private:
     std::shared_ptr<FakeTrackingLog> log_;
 };
 
-} // namespace vantrel::testing
+} // namespace vantrel::test

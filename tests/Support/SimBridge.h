@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vantrel::testing {
+namespace vantrel::test {
 
 /// Installs an empty simulated desktop (and fresh in-memory defaults) before
 /// each test and uninstalls it afterwards. Tests that change the desktop's
@@ -36,4 +36,4 @@ protected:
     std::shared_ptr<MemoryUserDefaults> defaults;
 };
 
-} // namespace vantrel::testing
+} // namespace vantrel::test

@@ -20,7 +20,7 @@ TEST(AXErrorCodeDescription, EveryPublishedCodeHasItsOwnNameOthersShowTheNumber)
         EXPECT_EQ(AXErrorCode{code}.description(), "AXError(" + std::to_string(code) + ")");
 }
 
-class AXBridgeTest : public testing::SimBridgeTest {
+class AXBridgeTest : public test::SimBridgeTest {
 protected:
     void SetUp() override
     {

@@ -13,7 +13,7 @@
 namespace vantrel {
 namespace {
 
-using testing::SimBridgeTest;
+using test::SimBridgeTest;
 
 TEST_F(SimBridgeTest, ReportListsEveryKnownNameAndFollowsTheBackendWithoutCaching)
 {

@@ -8,7 +8,7 @@ namespace vantrel {
 namespace {
 
 using json = nlohmann::json;
-using testing::SimBridgeTest;
+using test::SimBridgeTest;
 
 json space(SpaceID id, std::int64_t type = 0)
 {

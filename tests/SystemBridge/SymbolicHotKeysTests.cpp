@@ -14,7 +14,7 @@ namespace {
 
 using json = nlohmann::json;
 
-class HotKeysTest : public testing::SimBridgeTest {
+class HotKeysTest : public test::SimBridgeTest {
 protected:
     std::optional<json> saved() const { return defaults->object(SymbolicHotKeys::savedStateKey); }
     std::vector<std::string> setCalls() const

@@ -44,7 +44,7 @@ const std::string frontOk = "setFrontProcessWithOptions: CGError 0, mode 0x200",
 // Display A shows space 1 (of 1, 2), display B shows 3 (of 3, 4). The editor
 // (pid 10) has window 100 on hidden space 2, 101 on spaces 4 and 2, 102 on no
 // space; the mail application (pid 20), frontmost, has window 200 on space 1.
-class FocusTest : public testing::SimBridgeTest {
+class FocusTest : public test::SimBridgeTest {
 protected:
     void SetUp() override
     {

@@ -67,8 +67,8 @@ struct RecordingPanels final : AppPanels {
         log("panels.style " + std::string(rawValue(appearance)) + " " + std::to_string(textScale).substr(0, 4));
     }
     Recorder& log;
-    testing::FakeSwitcherPanel switcherPanel;
-    testing::FakeSearchPanel searchPanel;
+    test::FakeSwitcherPanel switcherPanel;
+    test::FakeSearchPanel searchPanel;
 };
 
 struct RecordingTray final : TrayService {
@@ -111,7 +111,7 @@ public:
     std::unique_ptr<WindowStore> makeStore() override
     {
         log_("make store");
-        return std::make_unique<WindowStore>(std::make_unique<testing::FakeWindowTracking>(tracking));
+        return std::make_unique<WindowStore>(std::make_unique<test::FakeWindowTracking>(tracking));
     }
     std::unique_ptr<AppPanels> makePanels() override
     {
@@ -150,7 +150,7 @@ public:
     bool hasTray = true;
     std::vector<MenuItem> menu;
     bool warning = false;
-    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
+    std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     RecordingPanels* panels = nullptr;
     OnboardingWindow* onboarding = nullptr;
     std::function<void(const WindowInfo&)> focus;
@@ -202,7 +202,7 @@ private:
 
 class AppDelegateTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { testing::ensureQtApplication(); }
+    static void SetUpTestSuite() { test::ensureQtApplication(); }
 
     AppDelegate& launch()
     {

@@ -22,7 +22,7 @@
 namespace vantrel {
 namespace {
 
-using testing::ensureQtApplication;
+using test::ensureQtApplication;
 
 /// Runs `work` on another thread while the Qt loop serves this one.
 template <class T>

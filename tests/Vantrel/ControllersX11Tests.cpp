@@ -36,7 +36,7 @@ protected:
         store.start();
         settingsStore.update([](Settings& s) { s.showDelayMilliseconds = 0; });
         switcher = std::make_unique<SwitcherController>(loop, store, panel, settingsStore, environment,
-                                                        std::make_unique<testing::FakeMirrorPanels>());
+                                                        std::make_unique<test::FakeMirrorPanels>());
     }
     void TearDown() override
     {
@@ -78,11 +78,11 @@ protected:
     std::shared_ptr<X11InputBackend> input;
     std::unique_ptr<test::TestClient> client;
     std::vector<WindowInfo> windows;
-    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
-    WindowStore store{std::make_unique<testing::FakeWindowTracking>(tracking)};
+    std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
+    WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
-    testing::FakeSwitcherPanel panel;
-    testing::FakeSearchPanel searchPanel;
+    test::FakeSwitcherPanel panel;
+    test::FakeSearchPanel searchPanel;
     DesktopEnvironment environment{loop};
     std::unique_ptr<SwitcherController> switcher;
     std::unique_ptr<SearchController> search;
@@ -141,7 +141,7 @@ TEST_F(ControllersX11Test, CloseAsksARealWindowToCloseAndALearnedShortcutOutlive
     ASSERT_TRUE(type({"key", "ctrl+space"}));
     ASSERT_TRUE(pumpUntil(loop, [&] { return searchPanel.isVisible(); }));
     searchPanel.type("ape");
-    ASSERT_EQ(testing::idList(searchPanel.state.items), std::to_string(grape.id) + "," + std::to_string(apple.id));
+    ASSERT_EQ(test::idList(searchPanel.state.items), std::to_string(grape.id) + "," + std::to_string(apple.id));
     searchPanel.state.select(1);
     searchPanel.pressReturn();
     EXPECT_TRUE(pumpUntil(loop, [&] { return active() == apple.id; }));

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vantrel::testing {
+namespace vantrel::test {
 
 inline void ensureQtApplication()
 {
@@ -22,4 +22,4 @@ inline void ensureQtApplication()
     ::testing::AddGlobalTestEnvironment(new Environment);
 }
 
-} // namespace vantrel::testing
+} // namespace vantrel::test

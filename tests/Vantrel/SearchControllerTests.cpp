@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using Calls = std::vector<std::string>;
 using Ids = std::vector<WindowID>;
-using testing::idList;
+using test::idList;
 
 constexpr std::uint16_t leftOptionKey = KeyCodes::leftOption, tabKey = KeyCodes::tab, spaceKey = KeyCodes::space,
                         escapeKey = KeyCodes::escape;
@@ -42,7 +42,7 @@ std::string readFile(const fs::path& path)
     return text.str();
 }
 
-class SearchControllerTest : public testing::SimBridgeTest {
+class SearchControllerTest : public test::SimBridgeTest {
 protected:
     void SetUp() override
     {
@@ -95,10 +95,10 @@ protected:
     }
 
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
-    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
-    WindowStore store{std::make_unique<testing::FakeWindowTracking>(tracking)};
+    std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
+    WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
-    testing::FakeSearchPanel panel;
+    test::FakeSearchPanel panel;
     std::vector<WindowInfo> windows;
     fs::path directory, file;
     Ids focused;

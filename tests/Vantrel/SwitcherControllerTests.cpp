@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 namespace vantrel {
 namespace {
 
-using testing::idList;
+using test::idList;
 using Calls = std::vector<std::string>;
 using Ids = std::vector<WindowID>;
 
@@ -42,7 +42,7 @@ class SwitcherTest : public ::testing::Test {
 protected:
     SwitcherTest()
     {
-        auto ownedMirrors = std::make_unique<testing::FakeMirrorPanels>();
+        auto ownedMirrors = std::make_unique<test::FakeMirrorPanels>();
         mirrors = ownedMirrors.get();
         controller = std::make_unique<SwitcherController>(loop, store, panel, settingsStore, environment, std::move(ownedMirrors),
                                                           std::make_shared<ManualSerialQueue>(loop));
@@ -106,12 +106,12 @@ protected:
     std::string items(const SwitcherConfig& config) const { return idList(controller->items(config)); }
 
     ManualRunLoop loop;
-    std::shared_ptr<testing::FakeTrackingLog> tracking = std::make_shared<testing::FakeTrackingLog>();
-    WindowStore store{std::make_unique<testing::FakeWindowTracking>(tracking)};
+    std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
+    WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
-    testing::FakeSwitcherPanel panel;
-    testing::FakeSwitcherEnvironment environment;
-    testing::FakeMirrorPanels* mirrors = nullptr;
+    test::FakeSwitcherPanel panel;
+    test::FakeSwitcherEnvironment environment;
+    test::FakeMirrorPanels* mirrors = nullptr;
     std::unique_ptr<SwitcherController> controller;
 };
 

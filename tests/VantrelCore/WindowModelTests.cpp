@@ -173,8 +173,8 @@ TEST(MRUList, RandomOperationsKeepIdsUniqueAndOrderAPermutation)
 // --- WindowStore ------------------------------------------------------------
 
 struct StoreFixture : ::testing::Test {
-    std::shared_ptr<testing::FakeTrackingLog> log = std::make_shared<testing::FakeTrackingLog>();
-    std::unique_ptr<WindowStore> store = std::make_unique<WindowStore>(std::make_unique<testing::FakeWindowTracking>(log));
+    std::shared_ptr<test::FakeTrackingLog> log = std::make_shared<test::FakeTrackingLog>();
+    std::unique_ptr<WindowStore> store = std::make_unique<WindowStore>(std::make_unique<test::FakeWindowTracking>(log));
     int changes = 0;
 
     void SetUp() override { store->onChange = [this] { ++changes; }; }

@@ -18,7 +18,7 @@ namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::SimBridgeTest;
+using test::SimBridgeTest;
 using Ids = std::vector<WindowID>;
 
 constexpr Pid ownPid = 4242;
