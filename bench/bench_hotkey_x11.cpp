@@ -18,9 +18,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::uint16_t tabKey = KeyCodes::tab;
-constexpr std::uint16_t leftCommandKey = KeyCodes::leftCommand;
-constexpr std::uint64_t command = ModifierFlags::command;
+constexpr std::uint16_t tabKey = vantrel::KeyCodes::tab;
+constexpr std::uint16_t leftCommandKey = vantrel::KeyCodes::leftCommand;
+constexpr std::uint64_t command = vantrel::ModifierFlags::command;
 
 // Turns the loop until `done` or a second passes; false on timeout.
 bool spinUntil(vantrel::ManualRunLoop& loop, const bool& done)
