@@ -104,47 +104,59 @@ using ScalarLanes = ScalarEights;
 constexpr std::size_t quad = 4;
 constexpr std::size_t maxSteps = SearchScorer::Batch::maxShared;
 
-/// The bits of `n` columns from `at`, 64 at a time, where a byte equals
-/// either form of `letter`; none where no byte lower-cases to it.
-inline std::uint64_t letterBits(const std::uint8_t* at, std::uint8_t letter, const CaseTables& cases)
-{
-    if (letter >= 128 || cases.formCount[letter] == 0)
-        return 0;
-    const __m256i first = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][0]));
-    const __m256i second = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][1]));
-    std::uint64_t bits = 0;
-    for (std::size_t half = 0; half < 2; ++half) {
-        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 * half));
-        const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(chunk, first), _mm256_cmpeq_epi8(chunk, second));
-        bits |= std::uint64_t { static_cast<std::uint32_t>(_mm256_movemask_epi8(same)) } << (32 * half);
-    }
-    return bits;
-}
-
 bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
     const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii)
 {
     if (!cases.twoFormsAtMost)
         return false; // (never with ICU's ASCII; the text is then scored alone)
     const std::size_t blocks = (n + 63) / 64;
-    // The text is copied first, whole blocks of it, so that every load
-    // below reads the copy and nothing past the caller's text.
-    std::memcpy(out, bytes, n);
-    std::memset(out + n, 0, 64 * blocks - n);
+    // The text is copied first, in whole loads while 32 bytes are left and
+    // the rest after zeros, so that the loads below read the copy and
+    // nothing past the caller's text.
+    const std::size_t whole = n / 32 * 32;
+    __m256i high = _mm256_setzero_si256();
+    for (std::size_t k = 0; k < whole; k += 32) {
+        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + k));
+        high = _mm256_or_si256(high, chunk);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), chunk);
+    }
+    for (std::size_t k = whole; k < 64 * blocks; k += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), _mm256_setzero_si256());
+    std::memcpy(out + whole, bytes + whole, n - whole);
     if (ascii) {
-        __m256i high = _mm256_setzero_si256();
-        for (std::size_t k = 0; k < 2 * blocks; ++k)
-            high = _mm256_or_si256(high, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + 32 * k)));
+        if (whole < n)
+            high = _mm256_or_si256(high, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + whole)));
         if (_mm256_movemask_epi8(high) != 0)
             return false;
+    }
+    // Each letter's two forms; no bits where no byte lower-cases to it.
+    __m256i first[16], second[16];
+    std::array<std::uint64_t, 16> keep {};
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        for (std::size_t i = 0; i < words[w].size(); ++i) {
+            const char32_t letter = words[w][i];
+            const bool some = letter < 128 && cases.formCount[letter] != 0;
+            keep[4 * w + i] = some ? ~std::uint64_t { 0 } : 0;
+            first[4 * w + i] = _mm256_set1_epi8(static_cast<char>(some ? cases.forms[letter][0] : 0));
+            second[4 * w + i] = _mm256_set1_epi8(static_cast<char>(some ? cases.forms[letter][1] : 0));
+        }
     }
     for (std::size_t b = 0; b < blocks; ++b) {
         const std::size_t left = n - 64 * b;
         const std::uint64_t valid = left >= 64 ? ~std::uint64_t { 0 } : (std::uint64_t { 1 } << left) - 1;
-        for (std::size_t w = 0; w < words.size(); ++w)
-            for (std::size_t i = 0; i < words[w].size(); ++i)
-                bits[(4 * w + i) * blocks + b]
-                    = letterBits(out + 64 * b, static_cast<std::uint8_t>(words[w][i]), cases) & valid;
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + 64 * b));
+        const __m256i upper = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + 64 * b + 32));
+        for (std::size_t w = 0; w < words.size(); ++w) {
+            for (std::size_t i = 0; i < words[w].size(); ++i) {
+                const std::size_t row = 4 * w + i;
+                auto found = [&](__m256i chunk) {
+                    const __m256i same
+                        = _mm256_or_si256(_mm256_cmpeq_epi8(chunk, first[row]), _mm256_cmpeq_epi8(chunk, second[row]));
+                    return std::uint64_t { static_cast<std::uint32_t>(_mm256_movemask_epi8(same)) };
+                };
+                bits[row * blocks + b] = (found(low) | found(upper) << 32) & valid & keep[row];
+            }
+        }
     }
     return true;
 }
