@@ -1,7 +1,6 @@
 // The settings window drawn off screen: each pane in a light and a dark palette.
 #include "SettingsUI/SettingsRender.h"
 
-#include "InputEngine/SimulatedInput.h"
 #include "SettingsUI/SettingsModel.h"
 #include "SettingsUI/SettingsView.h"
 #include "VantrelCore/SettingsStore.h"
@@ -51,17 +50,14 @@ std::string sampleDocument()
 }
 } // namespace
 
-SettingsRenders renderSettingsPanes(const std::filesystem::path& folder)
+SettingsRenders renderSettingsPanes(const std::filesystem::path& folder, std::shared_ptr<InputBackend> input)
 {
     SettingsRenders result;
     auto defaults = std::make_shared<MemoryUserDefaults>();
     defaults->setData(SettingsStore::key, sampleDocument());
     SettingsStore store(defaults);
-    // X11's keyboard: every hold key but Fn.
-    auto input = std::make_shared<SimulatedInput>();
-    input->missingHoldKeys = {FastSearchModifier::fn};
     SettingsModel::Options options;
-    options.input = input;
+    options.input = std::move(input);
     options.launchAtLogin = LaunchAtLogin(folder / ".no-autostart" / "vantrel.desktop", "vantrel");
     SettingsModel model(store, std::move(options));
 

@@ -1,7 +1,7 @@
 // The Fast Search hold over the simulated keyboard: which key holds, what
 // typed keys become, what is swallowed, and installation.
 #include "InputEngine/FastSearchTap.h"
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "Runtime/Log.h"
 #include "VantrelCore/KeyCodes.h"
 

@@ -1,7 +1,7 @@
 // Hot keys over the simulated keyboard: ids, the registry, dispatch and the
 // key-above-Tab rule.
 #include "InputEngine/HotKey.h"
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "VantrelCore/KeyChord.h"
 #include "VantrelCore/KeyCodes.h"
 

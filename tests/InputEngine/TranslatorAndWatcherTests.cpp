@@ -2,7 +2,7 @@
 // modifier watcher.
 #include "InputEngine/ChordFormatting.h"
 #include "InputEngine/ModifierWatcher.h"
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>

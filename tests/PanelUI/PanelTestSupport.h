@@ -1,7 +1,7 @@
 // Offscreen panel tests: one QApplication on Qt's offscreen platform, a simulated keyboard, sample windows.
 #pragma once
 
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "PanelUI/PanelStyle.h"
 #include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/WindowInfo.h"

@@ -1,7 +1,7 @@
 // The offscreen Qt application and a settings window over an in-memory store.
 #pragma once
 
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "SettingsUI/SettingsModel.h"
 #include "SettingsUI/SettingsView.h"
 #include "VantrelCore/SettingsStore.h"

@@ -297,7 +297,7 @@ TEST_F(SettingsViewTest, WindowHasTheTabsInOrderHidesOnCloseAndKeepsItsMinimumSi
 
 TEST_F(SettingsViewTest, EveryPaneIsRenderedLightAndDark)
 {
-    auto renders = renderSettingsPanes(folder.path);
+    auto renders = renderSettingsPanes(folder.path, input);
     EXPECT_TRUE(renders.failures.empty());
     ASSERT_EQ(renders.written.size(), 14u);
     EXPECT_EQ(renders.written.front().filename(), "settings-switchers-light.png");

@@ -1,7 +1,7 @@
 // The search controller on virtual time: ranking with learned shortcuts, learning, the shortcuts file, Fast Search.
 #include "Vantrel/SearchController.h"
 
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"
 #include "Support/SimBridge.h"

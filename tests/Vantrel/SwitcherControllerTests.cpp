@@ -2,7 +2,7 @@
 // hot keys, the pause list, focusing and the item actions.
 #include "Vantrel/SwitcherController.h"
 
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "Platform/Sim/SimDesktop.h"
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"

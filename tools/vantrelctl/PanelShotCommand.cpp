@@ -4,11 +4,11 @@
 #if VANTRELCTL_HAS_PANELUI
 
 #include "PanelShot.h"
-#include "InputEngine/SimulatedInput.h"
 #include "PanelUI/PanelIcons.h"
 #include "PanelUI/PanelStyle.h"
 #include "PanelUI/SearchPanel.h"
 #include "PanelUI/SwitcherPanel.h"
+#include "Platform/Sim/SimulatedInput.h"
 #if VANTRELCTL_HAS_SETTINGSUI
 #include "SettingsUI/SettingsRender.h"
 #endif
@@ -290,7 +290,10 @@ int runPanelShot(Args arguments)
     shotPanels() = {};
     setCurrentInputBackend(nullptr);
 #if VANTRELCTL_HAS_SETTINGSUI
-    auto settings = renderSettingsPanes(*out);
+    // X11's keyboard: every hold key but Fn.
+    auto keyboard = std::make_shared<SimulatedInput>();
+    keyboard->missingHoldKeys = {FastSearchModifier::fn};
+    auto settings = renderSettingsPanes(*out, keyboard);
     for (const auto& path : settings.written)
         std::cout << path.string() << "\n";
     for (const auto& failure : settings.failures)

@@ -8,7 +8,7 @@
 
 #include "Runtime/ManualRunLoop.h"
 #include "Runtime/SerialQueue.h"
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 #include "Runtime/UserDefaults.h"
 #include "Vantrel/SearchController.h"
 #include "Vantrel/SwitcherController.h"

@@ -1,5 +1,5 @@
 // A scripted keyboard for tests.
-#include "InputEngine/SimulatedInput.h"
+#include "Platform/Sim/SimulatedInput.h"
 
 #include "VantrelCore/KeyCodes.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace vantrel {
+namespace vantrel::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -24,22 +24,16 @@ using Clock = std::chrono::steady_clock;
 /// How long a change may take to reach the store's snapshots.
 constexpr auto changeBudget = 200ms;
 
-class X11TrackerTest : public ::testing::Test {
+/// The store over the X11 backends, installed in the bridge on the fixture's
+/// connection; started by each test once its clients' windows are open.
+class X11TrackerTest : public X11ConnectionTest {
 protected:
-    /// Starts the store over the X11 backends of the test's display; false
-    /// (with a failure recorded) when the backends cannot be made.
-    bool startStore(const std::string& display)
+    void startStore()
     {
-        auto made = makeX11Backends(loop, display);
-        if (auto* error = std::get_if<std::string>(&made)) {
-            ADD_FAILURE() << *error;
-            return false;
-        }
-        SystemBridge::install(std::get<Backends>(made));
+        SystemBridge::install(makeX11Backends(connection, loop));
         store = std::make_unique<WindowStore>(std::make_unique<AXWindowTracker>(loop));
         store->start();
         loop.runPending();
-        return true;
     }
 
     void TearDown() override
@@ -55,7 +49,7 @@ protected:
     std::optional<std::chrono::milliseconds> timeUntil(const std::function<bool(const WindowStore&)>& holds)
     {
         auto start = Clock::now();
-        if (!test::pumpUntil(loop, [&] { return holds(*store); }))
+        if (!pumpUntil(loop, [&] { return holds(*store); }))
             return std::nullopt;
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     }
@@ -63,13 +57,12 @@ protected:
     std::optional<WindowInfo> window(WindowID id) const { return store->window(id); }
 
     /// Runs xdotool on the display; a failure when it does not succeed.
-    static void xdotool(const std::string& display, std::vector<std::string> arguments)
+    void xdotool(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), "xdotool");
-        EXPECT_TRUE(test::runOn(display, arguments)) << ::testing::PrintToString(arguments);
+        EXPECT_TRUE(runOn(session->display(), arguments)) << ::testing::PrintToString(arguments);
     }
 
-    ManualRunLoop loop;
     std::unique_ptr<WindowStore> store;
 };
 
@@ -82,13 +75,12 @@ protected:
 
 TEST_F(X11TrackerTest, WindowAndDesktopChangesReachTheStoreWithin200Milliseconds)
 {
-    VANTREL_REQUIRE_X11_SESSION(x11);
-    auto client = test::TestClient::start(x11->display());
+    auto client = TestClient::start(session->display());
     ASSERT_NE(client, nullptr);
     auto first = client->open("first", "class=first,Tracked title=First window");
     ASSERT_TRUE(first.has_value());
-    ASSERT_TRUE(startStore(x11->display()));
-    ASSERT_TRUE(test::pumpUntil(loop, [&] { return window(*first).has_value(); }));
+    startStore();
+    ASSERT_TRUE(pumpUntil(loop, [&] { return window(*first).has_value(); }));
     EXPECT_EQ(window(*first)->title, "First window");
     EXPECT_EQ(window(*first)->appName, "Tracked");
     EXPECT_EQ(window(*first)->pid, client->pid());
@@ -118,40 +110,39 @@ TEST_F(X11TrackerTest, WindowAndDesktopChangesReachTheStoreWithin200Milliseconds
 
     // Desktop switches and desktop counts, with the display left as the other
     // tests expect it, also after a failure.
-    ASSERT_TRUE(test::pumpUntil(loop, [&] { return store->spaceNumbers().size() == 4; }));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return store->spaceNumbers().size() == 4; }));
     const auto firstVisible = store->visibleSpaceIDs();
     ASSERT_EQ(firstVisible.size(), 1u);
     std::shared_ptr<void> restore(nullptr, [&](void*) {
-        xdotool(x11->display(), {"set_num_desktops", "4"});
-        xdotool(x11->display(), {"set_desktop", "0"});
+        xdotool({"set_num_desktops", "4"});
+        xdotool({"set_desktop", "0"});
     });
-    xdotool(x11->display(), {"set_desktop", "2"});
+    xdotool({"set_desktop", "2"});
     EXPECT_WITHIN_BUDGET("switching the desktop", [&](const WindowStore& s) {
         return !s.visibleSpaceIDs().empty() && s.visibleSpaceIDs() != firstVisible;
     });
     const auto thirdVisible = store->visibleSpaceIDs();
-    xdotool(x11->display(), {"set_desktop", "0"});
+    xdotool({"set_desktop", "0"});
     EXPECT_WITHIN_BUDGET("switching back", [&](const WindowStore& s) { return s.visibleSpaceIDs() == firstVisible; });
     EXPECT_NE(thirdVisible, firstVisible);
 
-    xdotool(x11->display(), {"set_num_desktops", "5"});
+    xdotool({"set_num_desktops", "5"});
     EXPECT_WITHIN_BUDGET("adding a desktop", [&](const WindowStore& s) { return s.spaceNumbers().size() == 5; });
 }
 
 TEST_F(X11TrackerTest, FocusChangesMoveTheWindowToTheFrontOfTheOrder)
 {
-    VANTREL_REQUIRE_X11_SESSION(x11);
-    auto editor = test::TestClient::start(x11->display());
-    auto mail = test::TestClient::start(x11->display());
+    auto editor = TestClient::start(session->display());
+    auto mail = TestClient::start(session->display());
     ASSERT_TRUE(editor && mail);
     auto notes = editor->open("notes", "class=editor,Editor title=notes");
     auto inbox = mail->open("inbox", "class=mail,Mail title=inbox");
     ASSERT_TRUE(notes && inbox);
-    ASSERT_TRUE(startStore(x11->display()));
-    ASSERT_TRUE(test::pumpUntil(loop, [&] { return store->ordered().size() >= 2; }));
+    startStore();
+    ASSERT_TRUE(pumpUntil(loop, [&] { return store->ordered().size() >= 2; }));
 
     for (auto id : {*notes, *inbox, *notes}) {
-        xdotool(x11->display(), {"windowactivate", "--sync", std::to_string(id)});
+        xdotool({"windowactivate", "--sync", std::to_string(id)});
         EXPECT_WITHIN_BUDGET("focusing " << id,
                              [&](const WindowStore& s) { return !s.ordered().empty() && s.ordered().front().id == id; });
     }
@@ -160,4 +151,4 @@ TEST_F(X11TrackerTest, FocusChangesMoveTheWindowToTheFrontOfTheOrder)
 }
 
 } // namespace
-} // namespace vantrel
+} // namespace vantrel::test
