@@ -50,6 +50,10 @@ std::unique_ptr<Observation> DesktopEnvironment::observeFrontmost(FrontmostHandl
     auto desktop = workspace();
     if (!desktop)
         return std::make_unique<NoObservation>();
+    // The application in front at the start counts as a change: a paused one
+    // must get the chords from the first press on.
+    if (auto front = desktop->frontmostApplication())
+        onChange(front->bundleIdentifier, front->localizedName);
     return desktop->observe(WorkspaceEvent::didActivateApplication, mainLoop_,
                             [onChange = std::move(onChange)](const RunningApplication& app) {
                                 onChange(app.bundleIdentifier, app.localizedName);

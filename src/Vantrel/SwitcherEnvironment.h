@@ -46,8 +46,9 @@ public:
     /// absent when the desktop does not know it.
     using FrontmostHandler = std::function<void(const std::optional<std::string>& bundleID,
                                                 const std::optional<std::string>& name)>;
-    /// Calls `onChange` as a main-loop job at every change of the frontmost
-    /// application, until the token is destroyed.
+    /// Calls `onChange` with the frontmost application, if any, before it
+    /// returns, then as a main-loop job at every change of it, until the
+    /// token is destroyed.
     virtual std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) = 0;
 
     /// Asks every window of the application to close; never kills it. False

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -150,6 +151,19 @@ protected:
         }
     }
 
+    /// Stores the default settings with `pauseApps` set, as the settings
+    /// window would, for the next start.
+    void storePauseList(const std::string& app)
+    {
+        const std::string script = "\"$0\" settings --defaults-file \"$1\" | sed 's/\"pauseApps\": \\[\\]/\"pauseApps\": [\"" + app +
+                                   "\"]/' | base64 -w0; echo";
+        auto blob = run({"sh", "-c", script, VANTREL_INSTALLED_BIN "/vantrelctl", (profile / "none.json").string()});
+        ASSERT_TRUE(blob && !blob->empty());
+        blob->pop_back();
+        std::filesystem::create_directories(profile / "config" / "vantrel");
+        std::ofstream(profile / "config" / "vantrel" / "defaults.json") << R"({"settings": {"base64": ")" << *blob << "\"}}";
+    }
+
     /// Starts the installed vantrel on a fresh profile, returning once its
     /// chords are registered.
     void startVantrel()
@@ -166,10 +180,12 @@ protected:
         vantrel = ChildProcess::spawn(options);
         ASSERT_NE(vantrel, nullptr);
         // Only the start waits on the log: nothing on the server tells that the
-        // hot keys are registered.
+        // hot keys are registered (or, with a paused application in front, left
+        // to it).
         bool ready = false;
         while (auto line = vantrel->readLine(20s))
-            if ((ready = line->find("settings applied") != std::string::npos))
+            if ((ready = line->find("settings applied") != std::string::npos ||
+                         line->find("pausing shortcuts") != std::string::npos))
                 break;
         ASSERT_TRUE(ready) << "vantrel did not register its chords";
     }
@@ -330,6 +346,66 @@ TEST_F(EndToEnd, windowsOpeningAndClosingWhileThePanelIsUpAreFollowed)
     releaseSuper();
     EXPECT_TRUE(becomesActive(second)) << "the selection stays on its window when another one closes";
     EXPECT_EQ(currentDesktop(), 0);
+}
+
+TEST_F(EndToEnd, aPausedApplicationInFrontGetsTheChordAndAnotherOneDoesNot)
+{
+    const WindowId other = open("other", "title=Other");
+    useInOrder({other});
+    storePauseList("X11KeyClient");
+    ChildProcess::Options options;
+    options.argv = {VANTREL_X11_KEY_CLIENT};
+    options.environment = {{"DISPLAY", display}};
+    options.pipeStdout = true;
+    auto keys = ChildProcess::spawn(options);
+    ASSERT_TRUE(keys && keys->readLine(10s) == "ready");
+    ASSERT_TRUE(eventually([&] { return activeWindow() && activeWindow() != other; }));
+    const WindowId paused = *activeWindow();
+    startVantrel();
+
+    xdotool({"key", "super+Tab"});
+    bool reached = false;
+    while (auto line = keys->readLine(5s))
+        if ((reached = *line == "key 23")) // Tab
+            break;
+    EXPECT_TRUE(reached) << "Super+Tab did not reach the paused application";
+    EXPECT_EQ(activeWindow(), paused);
+
+    // With another application in front the chords are Vantrel's again; they
+    // come back a moment after the focus moves.
+    useInOrder({other});
+    bool switched = false;
+    for (int attempt = 0; attempt < 5 && !switched; ++attempt) {
+        xdotool({"key", "super+Tab"});
+        switched = becomesActive(paused, 1s);
+    }
+    EXPECT_TRUE(switched) << "Super+Tab did not switch once the paused application was behind";
+}
+
+TEST_F(EndToEnd, aSearchResultPickedOverTheTopOneIsRankedFirstAfterARestart)
+{
+    const WindowId notes = open("notes", "title=tod");
+    const WindowId list = open("list", "title=the other day");
+    useInOrder({list, notes});
+    startVantrel();
+    const auto search = [&](const std::vector<std::string>& keys) {
+        openSearch();
+        type("tod");
+        for (const auto& key : keys)
+            xdotool({"key", key});
+        xdotool({"key", "Return"});
+    };
+
+    search({});
+    ASSERT_TRUE(becomesActive(notes)) << "the exact title ranks first";
+    search({"Down"});
+    ASSERT_TRUE(becomesActive(list));
+    useInOrder({notes});
+
+    ASSERT_TRUE(WIFEXITED(vantrel->terminate()));
+    startVantrel();
+    search({});
+    EXPECT_TRUE(becomesActive(list)) << "the window picked for the query before the restart ranks first";
 }
 
 } // namespace

@@ -244,6 +244,8 @@ public:
     std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
     {
         frontmostHandler = std::move(onChange);
+        if (frontApplication)
+            frontmostHandler(frontApplication->first, frontApplication->second);
         return std::make_unique<Observation>();
     }
     bool quitApplication(ProcessID pid) override { return act("quit", pid, pid); }
@@ -267,6 +269,8 @@ public:
     /// What every focus attempt reports (no steps: success).
     WindowFocus::Trace focusTrace;
     FrontmostHandler frontmostHandler;
+    /// The application in front (bundle id, name) when the controller starts observing.
+    std::optional<std::pair<std::string, std::string>> frontApplication;
     /// Applications that no longer run: actions on them find nothing.
     std::set<ProcessID> quitApps;
     /// Actions carried out, as "close 3" (window) or "quit 10" (process).

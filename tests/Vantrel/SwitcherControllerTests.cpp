@@ -685,6 +685,17 @@ TEST_F(SwitcherHotKeysTest, PressesRunAsMainLoopJobsAndAReleaseBeforeTheJobArmsN
     EXPECT_EQ(panel.count("show"), 1u);
 }
 
+TEST_F(SwitcherHotKeysTest, APausedApplicationAlreadyInFrontAtTheStartGetsTheChords)
+{
+    controller->stop();
+    settingsStore.update([](Settings& s) { s.rules.pauseApps = {"org.remmina.Remmina"}; });
+    environment.frontApplication = {"org.remmina.Remmina", "Remmina"};
+    controller->start();
+    EXPECT_EQ(grabs(), 0u);
+    environment.bringToFront(std::nullopt, std::nullopt);
+    EXPECT_EQ(grabs(), 6u);
+}
+
 TEST_F(SwitcherHotKeysTest, APausedFrontmostApplicationOrARecordingGetsTheChordsUntilItEnds)
 {
     settingsStore.update([](Settings& s) { s.rules.pauseApps = {"org.remmina.Remmina"}; });
