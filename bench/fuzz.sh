@@ -3,7 +3,7 @@
 # UBSan, coverage on every module) in build/fuzz and runs each for a fixed
 # number of inputs, starting from the seeds in bench/fuzz/seeds. The build is
 # for this machine (-march=native) so that clang, which ignores GCC's
-# per-function target pragmas, compiles the scorer's AVX2 and AVX-512 passes,
+# per-function target pragmas, compiles the scorer's AVX2 and AVX-512 kernels,
 # which run where the CPU has them.
 #   bench/fuzz.sh [RUNS]      (default 200000 per target)
 # Prints one line per target: runs done, corpus size, and whether it crashed
@@ -18,7 +18,7 @@ done
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DVANTREL_FUZZ=ON -DVANTREL_SANITIZE=ON -DVANTREL_BUILD_TESTS=OFF -DVANTREL_BUILD_BENCH=OFF \
-    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link -march=native -DVANTREL_QUAD_LANES=1 -Wno-error=unknown-pragmas" >"$build.log" 2>&1 || { cat "$build.log" >&2; exit 1; }
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link -march=native -DVANTREL_X86_KERNELS=1 -Wno-error=unknown-pragmas" >"$build.log" 2>&1 || { cat "$build.log" >&2; exit 1; }
 targets=(fuzz_settings fuzz_learned_shortcuts fuzz_scorer)
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >>"$build.log" 2>&1 || { tail -40 "$build.log" >&2; exit 1; }
 

@@ -1,8 +1,11 @@
-// The batched scorer, which runs texts through its tables eight at a time,
-// against scoring each text alone: for any query and texts the matches, their
-// order, scores and positions are the same.
+// The scorer against its plain version (whole tables, no shortcut): for any
+// query and texts, scoring one text, scoring a batch of them (the kernels of
+// the CPU it runs on) and the plain algorithm give the same matches, scores
+// and positions.
+#include "SearchKit/PlainScorer.h"
 #include "SearchKit/SearchScorer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +13,10 @@
 #include <vector>
 
 using vantrel::SearchScorer;
+
+namespace {
+bool sameScore(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -39,24 +46,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SearchScorer::Scratch alone;
     std::size_t k = 0, positionAt = 0;
     for (std::size_t i = 1; i < parts.size(); ++i) {
-        auto match = scorer.match(query, parts[i], alone);
-        if (!match)
+        const auto plain = vantrel::PlainScorer::match(scorer, parts[0], parts[i]);
+        const auto fast = scorer.match(query, parts[i], alone);
+        if (plain.has_value() != fast.has_value() || (plain && !(sameScore(plain->score, fast->score) && plain->positions == fast->positions)))
+            std::abort(); // one text scored unlike the plain algorithm
+        if (!plain)
             continue;
-        if (k >= batched.ids.size() || batched.ids[k] != i)
-            std::abort(); // a match missing from the batch, or out of order
-        const double a = batched.scores[k], b = match->score;
-        if (std::memcmp(&a, &b, sizeof a) != 0)
-            std::abort(); // a different score
+        if (k >= batched.ids.size() || batched.ids[k] != i || !sameScore(batched.scores[k], plain->score))
+            std::abort(); // the batch missed the match, reordered it or scored it otherwise
         if (positions) {
             const std::size_t end = batched.ends[k];
-            if (end - positionAt != match->positions.size() ||
-                !std::equal(match->positions.begin(), match->positions.end(), batched.positions.begin() + static_cast<std::ptrdiff_t>(positionAt)))
+            if (end - positionAt != plain->positions.size() ||
+                !std::equal(plain->positions.begin(), plain->positions.end(),
+                            batched.positions.begin() + static_cast<std::ptrdiff_t>(positionAt)))
                 std::abort(); // different positions
             positionAt = end;
         }
         ++k;
     }
     if (k != batched.ids.size())
-        std::abort(); // the batch matched a text that does not match alone
+        std::abort(); // the batch matched a text that does not match
     return 0;
 }

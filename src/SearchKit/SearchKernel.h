@@ -7,10 +7,13 @@
 // The x86-64 paths beyond the baseline are built with GCC's per-function
 // targets into the same program and chosen at run time; other compilers and
 // other CPUs (ARM through the compiler's own vectorising) run the baseline.
+// The fuzzing build (clang, for the machine it runs on) sets it itself.
+#if !defined(VANTREL_X86_KERNELS)
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define VANTREL_X86_KERNELS 1
 #else
 #define VANTREL_X86_KERNELS 0
+#endif
 #endif
 
 namespace vantrel {
