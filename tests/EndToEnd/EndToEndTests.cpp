@@ -151,12 +151,11 @@ protected:
         }
     }
 
-    /// Stores the default settings with `pauseApps` set, as the settings
-    /// window would, for the next start.
-    void storePauseList(const std::string& app)
+    /// Stores the default settings changed by a sed expression, as the
+    /// settings window would, for the next start.
+    void storeSettings(const std::string& sedExpression)
     {
-        const std::string script = "\"$0\" settings --defaults-file \"$1\" | sed 's/\"pauseApps\": \\[\\]/\"pauseApps\": [\"" + app +
-                                   "\"]/' | base64 -w0; echo";
+        const std::string script = "\"$0\" settings --defaults-file \"$1\" | sed '" + sedExpression + "' | base64 -w0; echo";
         auto blob = run({"sh", "-c", script, VANTREL_INSTALLED_BIN "/vantrelctl", (profile / "none.json").string()});
         ASSERT_TRUE(blob && !blob->empty());
         blob->pop_back();
@@ -348,11 +347,37 @@ TEST_F(EndToEnd, windowsOpeningAndClosingWhileThePanelIsUpAreFollowed)
     EXPECT_EQ(currentDesktop(), 0);
 }
 
+TEST_F(EndToEnd, superGraveWalksTheFrontApplicationsWindowsOnly)
+{
+    auto other = TestClient::start(display);
+    ASSERT_NE(other, nullptr);
+    const WindowId mine = open("mine", "title=Mine"), theirs = other->open("theirs", "title=Theirs").value_or(0);
+    const WindowId front = open("front", "title=Front");
+    useInOrder({mine, theirs, front});
+    startVantrel();
+
+    xdotool({"key", "super+grave"});
+    EXPECT_TRUE(becomesActive(mine)) << "the other application's window, more recent, is passed over";
+}
+
+TEST_F(EndToEnd, fastSearchOnTheRightSuperKeySwitchesToTheTypedWindow)
+{
+    const WindowId editor = open("editor", "title=notes.txt - Editor"), terminal = open("terminal", "title=Terminal");
+    useInOrder({editor, terminal});
+    storeSettings(R"(s/"fastSearchModifier": "fn"/"fastSearchModifier": "rightCommand"/)");
+    startVantrel();
+
+    xdotool({"keydown", "Super_R"});
+    type("edi");
+    xdotool({"keyup", "Super_R"});
+    EXPECT_TRUE(becomesActive(editor));
+}
+
 TEST_F(EndToEnd, aPausedApplicationInFrontGetsTheChordAndAnotherOneDoesNot)
 {
     const WindowId other = open("other", "title=Other");
     useInOrder({other});
-    storePauseList("X11KeyClient");
+    storeSettings(R"(s/"pauseApps": \[\]/"pauseApps": ["X11KeyClient"]/)");
     ChildProcess::Options options;
     options.argv = {VANTREL_X11_KEY_CLIENT};
     options.environment = {{"DISPLAY", display}};
