@@ -24,13 +24,19 @@ namespace scorer {
 std::atomic<std::size_t> flagBudgetBytes { defaultFlagBudget };
 
 /// The byte a scalar beyond ASCII becomes in a narrowed text, or notNarrow
-/// when lower-casing could change it: it might then become ASCII (the
-/// Kelvin sign), or the text longer, and only the decoded text is exact.
+/// when lower-casing could make it ASCII (the Kelvin sign) or more than
+/// one scalar (U+0130), which changes the positions: only the decoded text
+/// is exact then. A capital that lower-cases to one letter beyond ASCII
+/// (Cyrillic, Greek) matches no ASCII word either way, and its bonuses come
+/// from the text as typed, so it narrows as any other scalar.
 std::uint8_t narrowClass(char32_t c)
 {
     auto classOf = [](char32_t c) -> std::uint8_t {
-        if (TextUnicode::changesWhenLowercased(c))
-            return notNarrow;
+        if (TextUnicode::changesWhenLowercased(c)) {
+            const std::u32string lowered = TextUnicode::toLower(std::u32string_view(&c, 1));
+            if (lowered.size() != 1 || lowered[0] < 128)
+                return notNarrow;
+        }
         return narrowBase | (isWordDash(c) ? narrowDash : 0) | (TextUnicode::isLowercase(c) ? narrowLower : 0);
     };
     if (c > 0xFFFF)

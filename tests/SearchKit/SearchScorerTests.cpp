@@ -426,10 +426,12 @@ void batchAgreesOnAllCases()
     std::mt19937 random(23);
     SearchScorer::Scratch scratch; // one for all: nothing may carry over
     // Texts of every length across the 64-column blocks and past the
-    // longest that share a pass, ASCII or with scalars beyond it: narrowed
-    // ones (dash, é), and a capital É that only the decoded path scores.
-    // Each batch mixes them, so texts scored alone come between shared ones.
-    const std::vector<std::string> extras {"\u2014", "\u00E9", "\u00D7", "\u00C9"};
+    // longest that share a pass, ASCII or with scalars beyond it; each
+    // batch mixes them, so texts scored alone come between shared ones.
+    // Capitals that lower-case to one letter beyond ASCII (É, Д, Σ) are
+    // narrowed too; the Kelvin sign (to "k") and U+0130 (to two scalars)
+    // are not.
+    const std::vector<std::string> extras {"\u2014", "\u00E9", "\u00D7", "\u00C9", "\u0414", "\u03A3", "\u212A", "\u0130"};
     for (int round = 0; round < 60; ++round) {
         std::vector<std::string> texts;
         for (int k = 0; k < 37; ++k) {
@@ -447,6 +449,9 @@ void batchAgreesOnAllCases()
     for (const char* query : {"ter", "g", "sw pa", "rdme", "Mail", "mail mail", "a b c d e", ""})
         expectBatchAgrees(SearchScorer(), query, corpus, scratch);
     expectBatchAgrees(SearchScorer({}, true), "trmx", corpus, scratch);
+    const auto scripts = bench::syntheticNonLatinTitles(600, 5);
+    for (const char* query : {"e", "fi", "k", "ik", "\u043e\u0442\u0447", "\u03c3"})
+        expectBatchAgrees(SearchScorer({}, true), query, scripts, scratch);
     // A word that is the whole text, once or twice over.
     const std::vector<std::string> whole {"mail", "Mail Inbox", "MAIL", "x mail", "ma", "m", "mail"};
     for (const char* query : {"mail", "mail mail", "ma m"})
