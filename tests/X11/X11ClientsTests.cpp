@@ -1,5 +1,6 @@
 // Reading the window manager's state and its clients' properties from a real
-// openbox: what each window says, batching, what hostile clients cannot do.
+// openbox: batching, what hostile clients cannot do. How windows are classified
+// is checked where the bridge lists them (X11BridgeTests).
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11Properties.h"
 #include "Support/X11Session.h"
@@ -29,15 +30,10 @@ TEST_F(X11ClientsTest, OneBatchReadsWhatEachWindowSaysAndWhichWindowsVanished)
     auto client = TestClient::start(session->display());
     ASSERT_TRUE(client);
     auto editor = client->open("editor", "class=editor,Editor desktop=0 title=Résumé – draft");
-    auto dialog = client->open("dialog", "type=dialog desktop=0 title=Save?");
-    auto transient = client->open("transient", "transient=editor desktop=0 title=Find");
-    auto palette = client->open("palette", "type=utility desktop=1 title=Palette");
-    auto mail = client->open("mail", "desktop=1 pid=0 title=Inbox");
-    auto sticky = client->open("sticky", "desktop=all title=Clock");
     auto tray = client->open("tray", "skip-taskbar=1 desktop=1 title=Tray");
     auto gone = client->open("gone", "title=gone");
-    ASSERT_TRUE(editor && dialog && transient && palette && mail && sticky && tray && gone);
-    const std::vector<xcb_window_t> ids = {*editor, *dialog, *transient, *palette, *mail, *sticky, *tray, *gone};
+    ASSERT_TRUE(editor && tray && gone);
+    const std::vector<xcb_window_t> ids = {*editor, *tray, *gone};
 
     auto root = readRootState(*connection);
     ASSERT_TRUE(root);
@@ -69,18 +65,11 @@ TEST_F(X11ClientsTest, OneBatchReadsWhatEachWindowSaysAndWhichWindowsVanished)
     EXPECT_EQ(e.desktop, 0u);
     EXPECT_EQ(e.width, 400u);
     EXPECT_EQ(e.height, 300u);
-
-    EXPECT_TRUE(reads[1].info->isDialog());
+    // Dialogs, transients, utilities, windows on every desktop and owners
+    // without _NET_WM_PID are classified as the bridge lists them (X11BridgeTests).
+    EXPECT_TRUE(reads[1].info->skipTaskbar);
+    EXPECT_EQ(reads[1].info->desktop, 1u);
     EXPECT_FALSE(reads[1].info->isStandard());
-    EXPECT_TRUE(reads[2].info->isDialog()) << "a transient window without a type is a dialog";
-    EXPECT_EQ(reads[3].info->type, X11WindowType::utility);
-    EXPECT_EQ(reads[3].info->desktop, 1u);
-    EXPECT_EQ(reads[4].info->pid, client->pid()) << "without _NET_WM_PID, the X-Resource extension knows the owner";
-    EXPECT_EQ(reads[5].info->desktop, allDesktops);
-    EXPECT_TRUE(reads[5].info->isOn(0));
-    EXPECT_TRUE(reads[5].info->isOn(3));
-    EXPECT_TRUE(reads[6].info->skipTaskbar);
-    EXPECT_FALSE(reads[6].info->isStandard());
 }
 
 TEST_F(X11ClientsTest, LatinTitlesAndHostilePropertiesChangeNothingButWhatTheyShould)
