@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
+#include <cstdlib>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
@@ -32,6 +34,25 @@ std::optional<std::string> createFolders(const std::filesystem::path& folder)
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return errnoText("cannot create folder", folder);
     return std::nullopt;
+}
+
+/// Removes the temporary files of `path` that writers killed mid-write left
+/// behind: ".NAME.tmp-PID-..." whose PID no longer runs.
+void removeLeftovers(const std::filesystem::path& path)
+{
+    const std::string prefix = "." + path.filename().string() + ".tmp-";
+    std::error_code error;
+    std::filesystem::directory_iterator entry(path.parent_path().empty() ? "." : path.parent_path(), error), end;
+    for (; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (!name.starts_with(prefix))
+            continue;
+        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            std::error_code ignored;
+            std::filesystem::remove(entry->path(), ignored);
+        }
+    }
 }
 
 } // namespace
@@ -84,6 +105,7 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
         ::fsync(dir);
         ::close(dir);
     }
+    removeLeftovers(path);
     return std::nullopt;
 }
 

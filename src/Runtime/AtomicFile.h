@@ -12,7 +12,9 @@ namespace vantrel {
 /// Writes `bytes` to `path` through a temporary file in the same folder:
 /// write, flush to disk, rename over `path`. Missing folders are created
 /// (mode 0700); the file gets mode 0600. Returns an error text on failure, in
-/// which case `path` is unchanged and the temporary file is removed.
+/// which case `path` is unchanged and the temporary file is removed. A
+/// successful write also removes the temporary files of `path` that killed
+/// writers left behind.
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 namespace AtomicFileTesting {

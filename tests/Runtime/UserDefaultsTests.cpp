@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -135,6 +137,19 @@ TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
     EXPECT_FALSE(writeFileAtomically(deep, "two"));
     EXPECT_EQ(readRegularFile(deep).bytes, "two");
     EXPECT_EQ(entries(deep.parent_path()), (std::vector<std::filesystem::path>{"learned.json"}));
+
+    // What a writer killed mid-write left goes with the next write; another
+    // file's temporaries stay.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string stale = ".learned.json.tmp-" + std::to_string(gone) + "-1f";
+    const std::string others = ".other.json.tmp-" + std::to_string(gone) + "-1f";
+    std::ofstream(deep.parent_path() / stale) << "torn";
+    std::ofstream(deep.parent_path() / others) << "torn";
+    EXPECT_FALSE(writeFileAtomically(deep, "three"));
+    EXPECT_EQ(entries(deep.parent_path()), (std::vector<std::filesystem::path>{others, "learned.json"}));
     // A folder standing where the file should be is an error, not a crash.
     std::filesystem::create_directories(folder / "dir.json");
     EXPECT_TRUE(writeFileAtomically(folder / "dir.json", "x"));
