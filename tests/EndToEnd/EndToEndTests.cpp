@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -248,6 +249,30 @@ TEST_F(EndToEnd, quickSwitchGoesBackWithoutAPanelAndHoldingWalksFurther)
     xdotool({"key", "shift+Tab"});
     releaseSuper();
     ASSERT_TRUE(becomesActive(crete)) << "Shift+Tab moves the selection up";
+}
+
+TEST_F(EndToEnd, holdingTabRepeatsTheStep)
+{
+    std::vector<WindowId> newestFirst;
+    for (int i = 0; i < 30; ++i)
+        newestFirst.insert(newestFirst.begin(), open("w" + std::to_string(i), "title=Window " + std::to_string(i)));
+    ASSERT_TRUE(becomesActive(newestFirst.front()));
+    startVantrel();
+
+    xdotool({"keydown", "super"});
+    xdotool({"keydown", "Tab"});
+    // The hold itself: past the repeat delay (660 ms on Xvfb), then some
+    // 40 ms intervals.
+    std::this_thread::sleep_for(1000ms);
+    xdotool({"keyup", "Tab"});
+    releaseSuper();
+    std::ptrdiff_t steps = 0;
+    ASSERT_TRUE(eventually([&] {
+        auto at = std::find(newestFirst.begin(), newestFirst.end(), activeWindow().value_or(0));
+        steps = at - newestFirst.begin();
+        return steps > 0 && at != newestFirst.end();
+    }));
+    EXPECT_GE(steps, 5) << "the held Tab stepped once per repeat";
 }
 
 TEST_F(EndToEnd, typingFiltersAndEscapeCancels)
