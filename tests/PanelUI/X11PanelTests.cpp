@@ -18,19 +18,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class X11PanelTest : public test::X11ConnectionTest {
+class X11PanelTest : public test::X11KeyboardTest {
 protected:
     void SetUp() override
     {
-        X11ConnectionTest::SetUp();
+        X11KeyboardTest::SetUp();
         if (!ready())
             return;
         ASSERT_TRUE(application(session->display())) << "two monitors and Qt on the test display";
-        backend = X11InputBackend::make(connection);
-        ASSERT_TRUE(backend);
-        setCurrentInputBackend(backend);
     }
-    void TearDown() override { setCurrentInputBackend(nullptr); }
 
     // One application per process, on the shared session, made after the
     // session's screen was split into the monitors "left" and "right".
@@ -63,11 +59,6 @@ protected:
             return done();
         }, timeout);
     }
-    bool type(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "xdotool");
-        return test::runOn(session->display(), std::move(args));
-    }
     std::optional<std::uint32_t> activeWindow()
     {
         auto reply = takeProperty(connection->raw(),
@@ -84,8 +75,6 @@ protected:
             return nullptr;
         return client;
     }
-
-    std::shared_ptr<X11InputBackend> backend;
 };
 
 TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingActive)

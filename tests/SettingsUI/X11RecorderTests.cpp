@@ -23,16 +23,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class X11RecorderTest : public test::X11ConnectionTest {
+class X11RecorderTest : public test::X11KeyboardTest {
 protected:
     void SetUp() override
     {
-        X11ConnectionTest::SetUp();
+        X11KeyboardTest::SetUp();
         if (!ready())
             return;
-        backend = X11InputBackend::make(connection);
-        ASSERT_TRUE(backend);
-        setCurrentInputBackend(backend);
         static QApplication* app = [this] {
             qputenv("DISPLAY", QByteArray::fromStdString(session->display()));
             qputenv("QT_QPA_PLATFORM", "xcb");
@@ -43,7 +40,6 @@ protected:
         }();
         ASSERT_TRUE(app);
     }
-    void TearDown() override { setCurrentInputBackend(nullptr); }
 
     /// Runs Qt's events and the backend's jobs until `done` holds.
     bool pump(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
@@ -53,13 +49,7 @@ protected:
             return done();
         }, timeout);
     }
-    bool type(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "xdotool");
-        return test::runOn(session->display(), std::move(args));
-    }
 
-    std::shared_ptr<X11InputBackend> backend;
 };
 
 TEST_F(X11RecorderTest, SuperTabHeldAsAHotKeyAndAltTabHeldByTheWindowManagerAreRecorded)

@@ -20,17 +20,14 @@ namespace {
 using namespace std::chrono_literals;
 using test::pumpUntil;
 
-class ControllersX11Test : public test::X11ConnectionTest {
+class ControllersX11Test : public test::X11KeyboardTest {
 protected:
     void SetUp() override
     {
-        X11ConnectionTest::SetUp();
+        X11KeyboardTest::SetUp();
         if (!ready())
             return;
         SystemBridge::install(makeX11Backends(connection, loop));
-        input = X11InputBackend::make(connection);
-        ASSERT_TRUE(input);
-        setCurrentInputBackend(input);
         client = test::TestClient::start(session->display());
         ASSERT_TRUE(client);
         store.start();
@@ -42,7 +39,7 @@ protected:
     {
         search.reset();
         switcher.reset();
-        setCurrentInputBackend(nullptr);
+        X11KeyboardTest::TearDown();
         SystemBridge::reset();
         std::filesystem::remove_all(shortcutsFolder);
     }
@@ -63,11 +60,6 @@ protected:
         return window;
     }
     xcb_window_t active() { return readRootState(*connection).value_or(X11RootState{}).activeWindow; }
-    bool type(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "xdotool");
-        return test::runOn(session->display(), std::move(args));
-    }
     void startSearch()
     {
         search = std::make_unique<SearchController>(loop, store, searchPanel, settingsStore, shortcutsFolder / "shortcuts.json");
@@ -75,7 +67,6 @@ protected:
         search->start();
     }
 
-    std::shared_ptr<X11InputBackend> input;
     std::unique_ptr<test::TestClient> client;
     std::vector<WindowInfo> windows;
     std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();

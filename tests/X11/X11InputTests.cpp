@@ -38,17 +38,8 @@ using test::pumpUntil;
 using E = FastSearchTap;
 using Events = std::vector<FastSearchTap::Event>;
 
-class X11InputTest : public test::X11ConnectionTest {
+class X11InputTest : public test::X11KeyboardTest {
 protected:
-    void SetUp() override
-    {
-        X11ConnectionTest::SetUp();
-        if (!ready())
-            return;
-        backend = X11InputBackend::make(connection);
-        ASSERT_TRUE(backend);
-        setCurrentInputBackend(backend);
-    }
     void TearDown() override
     {
         if (tap)
@@ -57,16 +48,11 @@ protected:
         auto live = HotKey::registry();
         for (auto& [id, hotKey] : live)
             hotKey->unregister();
-        setCurrentInputBackend(nullptr);
+        X11KeyboardTest::TearDown();
     }
     // Every request sent so far has reached the server, and every event it
     // caused is through the event thread once `pumpUntil` saw it.
     void settle() { connection->sync(); }
-    bool type(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "xdotool");
-        return test::runOn(session->display(), std::move(args));
-    }
 
     /// A Fast Search tap holding on `modifier`, its events recorded in `events`.
     FastSearchTap& holdOn(FastSearchModifier modifier)
@@ -86,7 +72,6 @@ protected:
         return client;
     }
 
-    std::shared_ptr<X11InputBackend> backend;
     std::optional<FastSearchTap> tap;
     std::vector<FastSearchTap::Event> events;
 };
@@ -140,7 +125,7 @@ TEST_F(X11InputTest, OwnKeyboardGrabStillStepsTheSwitcher)
     ASSERT_TRUE(hotKey);
     hotKey->onRelease = [&] { ++releases; };
     std::vector<KeyEvent> keys;
-    auto grab = backend->grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); });
+    auto grab = input->grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); });
     ASSERT_TRUE(grab);
     ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "Tab", "keyup", "super", "key", "a"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return keys.size() >= 4; }));
@@ -202,7 +187,7 @@ TEST_F(X11InputTest, ALayoutChangeOnTheServerReachesTheTapAndNewTranslators)
 {
     auto& intl = holdOn(FastSearchModifier::rightCommand);
     int layoutChanges = 0;
-    auto observer = backend->observeLayoutChanges([&] { ++layoutChanges; });
+    auto observer = input->observeLayoutChanges([&] { ++layoutChanges; });
 
     // Leaves the layout as the other tests expect it, also after a failure.
     std::shared_ptr<void> restore(nullptr, [&](void*) { test::runOn(session->display(), {"setxkbmap", "us"}); });

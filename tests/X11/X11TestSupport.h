@@ -1,7 +1,9 @@
 // Helpers of the X11 tests: waiting on the run loop for a condition, running X tools.
 #pragma once
 
+#include "InputEngine/InputBackend.h"
 #include "Platform/X11/X11Connection.h"
+#include "Platform/X11/X11Input.h"
 #include "Runtime/ManualRunLoop.h"
 #include "Support/ChildProcess.h"
 #include "Support/X11Session.h"
@@ -151,5 +153,30 @@ inline bool runOn(const std::string& display, std::vector<std::string> argv)
     auto status = child ? child->waitForExit(std::chrono::seconds(10)) : std::nullopt;
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
+
+/// An X11ConnectionTest whose keyboard, on the same connection, is the
+/// process's input backend; keys are typed with xdotool (XTEST).
+class X11KeyboardTest : public X11ConnectionTest {
+protected:
+    void SetUp() override
+    {
+        X11ConnectionTest::SetUp();
+        if (!ready())
+            return;
+        input = X11InputBackend::make(connection);
+        ASSERT_TRUE(input);
+        setCurrentInputBackend(input);
+    }
+    void TearDown() override { setCurrentInputBackend(nullptr); }
+
+    /// Runs xdotool with `args` on the display; true when it succeeded.
+    bool type(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "xdotool");
+        return runOn(session->display(), std::move(args));
+    }
+
+    std::shared_ptr<X11InputBackend> input;
+};
 
 } // namespace vantrel::test
