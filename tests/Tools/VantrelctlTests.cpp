@@ -86,21 +86,22 @@ TEST(VantrelctlWindows, PrintsTheStoresWindowsAndSpacesAsOneObject)
         keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"windows", "visibleSpaceIDs", "fullscreenSpaceIDs", "spaceNumbers"}));
 
-    // The sample's regular applications only (its accessory clock is not tracked),
-    // grouped by application name, never focused: snapshot order.
+    // The sample's regular applications only (its accessory clock is not tracked):
+    // the frontmost application's window first, as focused before the start,
+    // then the rest in snapshot order.
     std::vector<unsigned> ids;
     for (const auto& window : result["windows"])
         ids.push_back(window["id"].get<unsigned>());
-    EXPECT_EQ(ids, (std::vector<unsigned>{204, 203, 201, 202}));
-    auto first = result["windows"][0];
+    EXPECT_EQ(ids, (std::vector<unsigned>{201, 204, 203, 202}));
+    auto browser = result["windows"][1];
     std::vector<std::string> fields;
-    for (const auto& [key, value] : first.items())
+    for (const auto& [key, value] : result["windows"][0].items())
         fields.push_back(key);
     EXPECT_EQ(fields, (std::vector<std::string>{"id", "pid", "bundleID", "appName", "title", "isMinimized",
                                                 "isAppHidden", "spaceIDs"}));
-    EXPECT_EQ(first["appName"], "Browser");
-    EXPECT_EQ(first["bundleID"], "org.example.Browser");
-    EXPECT_EQ(first["spaceIDs"], nlohmann::ordered_json::array({7}));
+    EXPECT_EQ(browser["appName"], "Browser");
+    EXPECT_EQ(browser["bundleID"], "org.example.Browser");
+    EXPECT_EQ(browser["spaceIDs"], nlohmann::ordered_json::array({7}));
     EXPECT_EQ(result["visibleSpaceIDs"], nlohmann::ordered_json::array({1, 12}));
     EXPECT_EQ(result["fullscreenSpaceIDs"], nlohmann::ordered_json::array({7}));
     EXPECT_EQ(result["spaceNumbers"]["12"], 4);

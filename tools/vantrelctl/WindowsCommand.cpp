@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <nlohmann/json.hpp>
 
 #include <csignal>
@@ -119,7 +120,11 @@ int run(Args arguments)
         vantrel::WindowStore store(std::make_unique<vantrel::AXWindowTracker>(loop));
         std::string lastLine;
         bool printed = false;
-        store.onChange = [&] {
+        bool pending = false;
+        // One line per burst of changes: the tracker's first snapshot and the
+        // focus report behind it arrive together and make one state.
+        auto print = [&] {
+            pending = false;
             std::string line = encode(store).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
             // A snapshot that changes nothing the list shows is not a change.
             if (printed && line == lastLine)
@@ -131,6 +136,12 @@ int run(Args arguments)
             printed = true;
             if (!watch)
                 QCoreApplication::quit();
+        };
+        store.onChange = [&] {
+            if (pending || (printed && !watch))
+                return;
+            pending = true;
+            QTimer::singleShot(0, &application, print);
         };
         store.start();
         status = application.exec();
