@@ -2,11 +2,8 @@
 // The tracker on Xvfb: a full read and publication of a crowded desktop (with nothing changed, after one
 // title change, and on a new connection), and the idle cost of watching a quiet one.
 #if __has_include("Platform/X11/X11Backend.h")
-#include "Platform/X11/X11Accessibility.h"
 #include "Platform/X11/X11Backend.h"
-#include "Platform/X11/X11Desktop.h"
-#include "Platform/X11/X11WindowServer.h"
-#include "Platform/X11/X11Workspace.h"
+#include "Platform/X11/X11Connection.h"
 #include "Runtime/ManualRunLoop.h"
 #include "Support/ChildProcess.h"
 #include "Support/X11Session.h"
@@ -99,6 +96,24 @@ vantrel::test::X11Session* session(benchmark::State& state, bool withCrowd = tru
     return x11;
 }
 
+/// The X11 backends on a new connection to `display`, installed in the bridge
+/// for as long as it lives; false, with the case marked skipped, when the
+/// display cannot be reached.
+struct InstalledX11Backends {
+    InstalledX11Backends(benchmark::State& state, vantrel::ManualRunLoop& loop, const std::string& display)
+        : connection(vantrel::X11Connection::open(loop, display))
+    {
+        if (connection)
+            vantrel::SystemBridge::install(vantrel::makeX11Backends(connection, loop));
+        else
+            state.SkipWithError(vantrel::X11Connection::openFailure(display).c_str());
+    }
+    ~InstalledX11Backends() { vantrel::SystemBridge::reset(); }
+    explicit operator bool() const { return connection != nullptr; }
+
+    std::shared_ptr<vantrel::X11Connection> connection;
+};
+
 /// Starts `tracker` and runs the loop until it delivered its first snapshot
 /// (timed); then, with the timing paused and left paused, stops it.
 vantrel::TrackingSnapshot startAndPublish(vantrel::AXWindowTracker& tracker, vantrel::ManualRunLoop& loop,
@@ -122,12 +137,9 @@ void BM_FullRefreshAndPublication(benchmark::State& state)
     if (!x11)
         return;
     vantrel::ManualRunLoop loop;
-    auto made = vantrel::makeX11Backends(loop, x11->display());
-    if (auto* error = std::get_if<std::string>(&made)) {
-        state.SkipWithError(error->c_str());
+    InstalledX11Backends backends(state, loop, x11->display());
+    if (!backends)
         return;
-    }
-    vantrel::SystemBridge::install(std::get<vantrel::Backends>(made));
     vantrel::AXWindowTracker tracker(loop);
     std::size_t published = 0;
     for (auto _ : state) {
@@ -135,7 +147,6 @@ void BM_FullRefreshAndPublication(benchmark::State& state)
         state.ResumeTiming();
     }
     state.counters["windows"] = static_cast<double>(published);
-    vantrel::SystemBridge::reset();
 }
 BENCHMARK(BM_FullRefreshAndPublication)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -149,15 +160,10 @@ void BM_FullRefreshAfterATitleChange(benchmark::State& state)
         return;
     auto& client = *crowd(x11->display()).clients.front();
     vantrel::ManualRunLoop loop;
-    auto connection = vantrel::X11Connection::open(loop, x11->display());
-    if (!connection) {
-        state.SkipWithError("no connection");
+    InstalledX11Backends backends(state, loop, x11->display());
+    if (!backends)
         return;
-    }
-    auto desktop = vantrel::X11Desktop::create(connection, loop);
-    vantrel::SystemBridge::install({std::make_shared<vantrel::X11WindowServer>(desktop),
-                                    std::make_shared<vantrel::X11Accessibility>(desktop),
-                                    std::make_shared<vantrel::X11Workspace>(desktop)});
+    auto& connection = backends.connection;
     const auto wmName = connection->atom("WM_NAME");
     std::size_t namesSeen = 0;
     // The client sets _NET_WM_NAME, then WM_NAME: the second event ends the change.
@@ -190,7 +196,6 @@ void BM_FullRefreshAfterATitleChange(benchmark::State& state)
         state.ResumeTiming();
     }
     state.counters["windows"] = static_cast<double>(published);
-    vantrel::SystemBridge::reset();
 }
 BENCHMARK(BM_FullRefreshAfterATitleChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -204,18 +209,13 @@ void BM_StartOnANewConnection(benchmark::State& state)
     std::size_t published = 0;
     for (auto _ : state) {
         vantrel::ManualRunLoop loop;
-        auto made = vantrel::makeX11Backends(loop, x11->display());
-        if (auto* error = std::get_if<std::string>(&made)) {
-            state.SkipWithError(error->c_str());
-            break;
-        }
-        vantrel::SystemBridge::install(std::get<vantrel::Backends>(made));
         {
+            InstalledX11Backends backends(state, loop, x11->display());
+            if (!backends)
+                break;
             vantrel::AXWindowTracker tracker(loop);
             published = startAndPublish(tracker, loop, state).windows.size();
         }
-        vantrel::SystemBridge::reset();
-        made = std::string();
         loop.runPending();
         state.ResumeTiming();
     }
