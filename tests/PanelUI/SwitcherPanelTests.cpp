@@ -80,7 +80,7 @@ TEST_F(SwitcherPanelTest, UpdateKeepsTheSelectedWindowElseClampsAndIgnoresAHidde
 {
     showKey(5, 3);
     auto rows = sampleWindows(5);
-    std::rotate(rows.begin(), rows.begin() + 2, rows.end());
+    std::rotate(rows.begin(), rows.begin() + 4, rows.end()); // window 4 moves to the last row
     panel->update(rows);
     EXPECT_EQ(panel->items()[static_cast<std::size_t>(panel->selectedIndex())].id, 4u);
 
