@@ -28,7 +28,7 @@ using test::TestClient;
 using WindowId = std::uint32_t;
 
 /// Polls `done` until it holds or `timeout` passes.
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 15s)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
@@ -129,7 +129,7 @@ protected:
         return info && info->find("Map State: IsViewable") != std::string::npos;
     }
 
-    bool becomesActive(WindowId window, std::chrono::milliseconds timeout = 5s)
+    bool becomesActive(WindowId window, std::chrono::milliseconds timeout = 15s)
     {
         return eventually([&] { return activeWindow() == window; }, timeout);
     }

@@ -129,7 +129,7 @@ TEST_F(VantrelOnX11, aFreshProfileDocksItsIconInTrayer)
     auto* trayer = start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request"});
     ASSERT_TRUE(trayer);
     std::vector<std::uint32_t> trays;
-    for (int i = 0; i < 100 && trays.empty(); ++i, std::this_thread::sleep_for(50ms))
+    for (int i = 0; i < 300 && trays.empty(); ++i, std::this_thread::sleep_for(50ms))
         trays = search({"--class", "trayer"});
     if (trays.empty())
         GTEST_SKIP() << "trayer is not installed or did not start";
@@ -149,7 +149,7 @@ TEST_F(VantrelOnX11, aFreshProfileDocksItsIconInTrayer)
         return false;
     };
     bool docked = false;
-    for (int i = 0; i < 100 && !docked; ++i, std::this_thread::sleep_for(50ms))
+    for (int i = 0; i < 300 && !docked; ++i, std::this_thread::sleep_for(50ms))
         for (auto window : search({"--pid", std::to_string(vantrel->pid())}))
             docked = docked || insideTrayer(window);
     EXPECT_TRUE(docked);
@@ -168,7 +168,7 @@ TEST_F(VantrelOnX11, laterStartsHandTheirRequestToTheRunningOneAndExitZero)
 
     EXPECT_EQ(run({VANTREL_PATH, "--settings"}), 0);
     std::vector<std::uint32_t> settings;
-    for (int i = 0; i < 100 && settings.empty(); ++i, std::this_thread::sleep_for(50ms))
+    for (int i = 0; i < 300 && settings.empty(); ++i, std::this_thread::sleep_for(50ms))
         settings = search({"--onlyvisible", "--name", "^Vantrel Settings$"});
     EXPECT_EQ(settings.size(), 1u);
     EXPECT_EQ(run({VANTREL_PATH}), 0);
@@ -244,7 +244,7 @@ TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
     auto* vantrel = start({VANTREL_PATH});
     auto onboardingShown = [&] { return search({"--onlyvisible", "--name", "^Welcome to Vantrel$"}).size(); };
     std::size_t shown = 0;
-    for (int i = 0; i < 100 && !shown; ++i, std::this_thread::sleep_for(50ms))
+    for (int i = 0; i < 300 && !shown; ++i, std::this_thread::sleep_for(50ms))
         shown = onboardingShown();
     std::this_thread::sleep_for(1500ms);
     std::string said;
