@@ -164,18 +164,24 @@ protected:
         std::ofstream(profile / "config" / "vantrel" / "defaults.json") << R"({"settings": {"base64": ")" << *blob << "\"}}";
     }
 
+    /// vantrel's environment: the display and the fresh profile.
+    std::vector<std::pair<std::string, std::string>> vantrelEnvironment() const
+    {
+        return {{"DISPLAY", display},
+                {"HOME", profile.string()},
+                {"XDG_CONFIG_HOME", (profile / "config").string()},
+                {"XDG_DATA_HOME", (profile / "data").string()},
+                {"XDG_RUNTIME_DIR", (profile / "run").string()},
+                {"VANTREL_LOG", std::getenv("VANTREL_LOG") ? std::getenv("VANTREL_LOG") : "info"}};
+    }
+
     /// Starts the installed vantrel on a fresh profile, returning once its
     /// chords are registered.
     void startVantrel()
     {
         ChildProcess::Options options;
         options.argv = {"sh", "-c", "exec \"$0\" 2>&1", VANTREL_INSTALLED_BIN "/vantrel"};
-        options.environment = {{"DISPLAY", display},
-                               {"HOME", profile.string()},
-                               {"XDG_CONFIG_HOME", (profile / "config").string()},
-                               {"XDG_DATA_HOME", (profile / "data").string()},
-                               {"XDG_RUNTIME_DIR", (profile / "run").string()},
-                               {"VANTREL_LOG", std::getenv("VANTREL_LOG") ? std::getenv("VANTREL_LOG") : "info"}};
+        options.environment = vantrelEnvironment();
         options.pipeStdout = true;
         vantrel = ChildProcess::spawn(options);
         ASSERT_NE(vantrel, nullptr);
@@ -430,6 +436,56 @@ TEST_F(EndToEnd, aPausedApplicationInFrontGetsTheChordAndAnotherOneDoesNot)
         switched = becomesActive(paused, 1s);
     }
     EXPECT_TRUE(switched) << "Super+Tab did not switch once the paused application was behind";
+}
+
+TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
+{
+    const WindowId other = open("other", "title=Other");
+    useInOrder({other});
+    ChildProcess::Options options;
+    options.argv = {VANTREL_X11_KEY_CLIENT};
+    options.environment = {{"DISPLAY", display}};
+    options.pipeStdout = true;
+    auto keys = ChildProcess::spawn(options);
+    ASSERT_TRUE(keys && keys->readLine(10s) == "ready");
+    ASSERT_TRUE(eventually([&] { return activeWindow() && activeWindow() != other; }));
+    const WindowId front = *activeWindow();
+    startVantrel();
+
+    // A second vantrel hands the request to the running one and exits.
+    options.argv = {VANTREL_INSTALLED_BIN "/vantrel", "--settings"};
+    options.environment = vantrelEnvironment();
+    options.pipeStdout = false;
+    auto second = ChildProcess::spawn(options);
+    ASSERT_NE(second, nullptr);
+    const auto status = second->waitForExit(10s);
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    ASSERT_TRUE(eventually([&] {
+        auto active = activeWindow();
+        return active && property(*active, "WM_NAME").find("\"Vantrel Settings\"") != std::string::npos;
+    })) << "the settings window did not come to the front";
+
+    // The Switchers pane shows first; Alt+D is the first switcher's
+    // "Activate / move down", and Space starts recording, which holds the keyboard.
+    xdotool({"key", "alt+d"});
+    xdotool({"key", "space"});
+    ASSERT_TRUE(eventually([&] { return client->command("keyboard-held"); })) << "recording did not start";
+    xdotool({"key", "ctrl+alt+j"});
+    ASSERT_TRUE(eventually([&] { return !client->command("keyboard-held"); })) << "the chord was not taken";
+    xdotool({"key", "alt+F4"}); // openbox's close
+    ASSERT_TRUE(eventually([&] { return !panelShown("Vantrel Settings"); }));
+    useInOrder({front});
+
+    xdotool({"key", "ctrl+alt+j"});
+    ASSERT_TRUE(becomesActive(other)) << "the recorded chord switches to the previous window";
+    useInOrder({front});
+    xdotool({"key", "super+Tab"});
+    bool reached = false;
+    while (auto line = keys->readLine(15s))
+        if ((reached = *line == "key 23")) // Tab
+            break;
+    EXPECT_TRUE(reached) << "Super+Tab, replaced, still did not reach the window in front";
+    EXPECT_EQ(activeWindow(), front);
 }
 
 TEST_F(EndToEnd, aSearchResultPickedOverTheTopOneIsRankedFirstAfterARestart)

@@ -17,6 +17,8 @@
 //   destroy TAG             destroys the window
 //   many N                  N windows "window 0"… over four desktops, answered
 //                           "opened-many" once all are managed
+//   keyboard-held           "ok" while another client holds the keyboard grab,
+//                           else "error free"
 //   quit
 #include <xcb/xcb.h>
 
@@ -299,6 +301,18 @@ bool command(const std::string& line)
         return true;
     if (verb == "quit")
         return false;
+    if (verb == "keyboard-held") {
+        auto cookie = xcb_grab_keyboard(connection, 0, screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                        XCB_GRAB_MODE_ASYNC);
+        auto* reply = xcb_grab_keyboard_reply(connection, cookie, nullptr);
+        const bool held = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+        if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS)
+            xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
+        std::free(reply);
+        sync();
+        say(held ? "ok" : "error free");
+        return true;
+    }
     in >> tag;
     if (verb == "many") {
         many(std::stoi(tag));
