@@ -80,6 +80,13 @@ bool changesWhenLowercased(char32_t c)
     return BeyondAsciiChanges {}(c);
 }
 
+bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8)
+{
+    // Only these two, in Unicode's lower-case mappings (the tests ask ICU
+    // about every scalar); neither sequence occurs inside another scalar.
+    return utf8.find("\u212A") != std::string_view::npos || utf8.find("\u0130") != std::string_view::npos;
+}
+
 char32_t asciiLower(char32_t c)
 {
     return c < 128 ? asciiTables().lower[c] : c;

@@ -47,6 +47,10 @@ bool changesWhenLowercased(char32_t c);
 /// UTF-8 text (ill-formed sequences count as U+FFFD), without decoding the
 /// ASCII between them.
 bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8);
+/// Whether some scalar beyond ASCII of the UTF-8 text lower-cases into
+/// ASCII, in full or in part (the Kelvin sign to "k", U+0130 to "i" and a
+/// dot).
+bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8);
 /// Decodes `utf8` (as decodeScalars) into `raw` and, lower-cased one scalar
 /// at a time, into `lower`; both have room for utf8.size() scalars. Only
 /// ASCII is lower-cased: `changes` tells whether some other scalar would

@@ -452,6 +452,21 @@ void batchAgreesOnAllCases()
     const auto scripts = bench::syntheticNonLatinTitles(600, 5);
     for (const char* query : {"e", "fi", "k", "ik", "\u043e\u0442\u0447", "\u03c3"})
         expectBatchAgrees(SearchScorer({}, true), query, scripts, scratch);
+    // Texts whose bytes lack a query letter are rejected before narrowing,
+    // unless a scalar lower-cases into it: asked of ICU for every scalar.
+    std::vector<std::string> intoAscii;
+    for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+        if ((c >= 0xD800 && c < 0xE000) || !TextUnicode::changesWhenLowercased(c))
+            continue;
+        const std::u32string lowered = TextUnicode::toLower(std::u32string_view(&c, 1));
+        if (std::any_of(lowered.begin(), lowered.end(), [](char32_t l) { return l < 128; }))
+            intoAscii.push_back("\u0416\u0416\u0416 x" + TextUnicode::utf8(std::u32string_view(&c, 1)) + "\u0416\u0416\u0416");
+    }
+    ASSERT_GE(intoAscii.size(), 2u);
+    for (const std::string& text : intoAscii)
+        EXPECT_TRUE(TextUnicode::anyBeyondAsciiLowersIntoAscii(text)) << text;
+    for (const char* query : {"i", "k", "xk", "x i"})
+        expectBatchAgrees(SearchScorer(), query, intoAscii, scratch);
     // A word that is the whole text, once or twice over.
     const std::vector<std::string> whole {"mail", "Mail Inbox", "MAIL", "x mail", "ma", "m", "mail"};
     for (const char* query : {"mail", "mail mail", "ma m"})
