@@ -113,6 +113,32 @@ void BM_RankOnKernel(benchmark::State& state)
 }
 BENCHMARK(BM_RankOnKernel)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
 
+// The titles mostly beyond Latin on each kernel (as BM_RankOnKernel), for a
+// query that matches nothing, one letter and two letters.
+void BM_RankScripts(benchmark::State& state)
+{
+    const SearchKernel kernel = std::array { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }[static_cast<std::size_t>(state.range(0))];
+    if (!machineRuns(kernel)) {
+        state.SkipWithError("this CPU cannot run the kernel");
+        return;
+    }
+    const SearchKernelTesting::ForceKernel forced(kernel);
+    static std::map<std::size_t, std::vector<std::string>> cache;
+    const auto count = static_cast<std::size_t>(state.range(1));
+    auto it = cache.find(count);
+    if (it == cache.end())
+        it = cache.emplace(count, bench::syntheticNonLatinTitles(count)).first;
+    const char* query = std::array { "zqxj", "e", "fi" }[static_cast<std::size_t>(state.range(2))];
+    const SearchScorer scorer;
+    for (auto _ : state) {
+        auto ranked = SearchRanker::rank(it->second, query, scorer, textOf, textOf);
+        benchmark::DoNotOptimize(ranked);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * count));
+    state.SetLabel(std::string(kernelName(kernel)) + " " + query);
+}
+BENCHMARK(BM_RankScripts)->ArgsProduct({{0, 1, 2}, {10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
 // The serial ranking again over views of the texts, as vantrelctl ranks its
 // input: every result then copies 16 bytes rather than a string, so this is
 // the ranking's own cost without the copies of the caller's items.
