@@ -365,6 +365,10 @@ TEST_F(EndToEnd, windowsOpeningAndClosingWhileThePanelIsUpAreFollowed)
     // elsewhere, would put the panel away).
     const WindowId late = open("late", "desktop=1 title=Latecomer");
     ASSERT_NE(late, 0u);
+    // Vantrel hears of the window through the client list; nothing on the
+    // server tells when its own list has it, so its refresh gets a moment.
+    ASSERT_TRUE(eventually([&] { return isListed(late); }));
+    std::this_thread::sleep_for(1s);
     type("latec");
     releaseSuper();
     ASSERT_TRUE(becomesActive(late)) << "a window opened while the panel was up can be chosen";

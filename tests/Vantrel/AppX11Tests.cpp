@@ -230,7 +230,7 @@ TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
 {
     // A bare server: no window manager yet.
     ChildProcess::Options serverOptions;
-    serverOptions.argv = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1024x768x24"};
+    serverOptions.argv = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"};
     serverOptions.extraPipeFd = 3;
     bool missing = false;
     auto server = ChildProcess::spawn(serverOptions, nullptr, &missing);

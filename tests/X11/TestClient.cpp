@@ -4,7 +4,7 @@
 namespace vantrel::test {
 
 namespace {
-constexpr auto replyTimeout = std::chrono::seconds(15);
+constexpr auto replyTimeout = std::chrono::seconds(25);
 
 bool isNotice(const std::string& line)
 {

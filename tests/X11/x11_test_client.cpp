@@ -228,7 +228,7 @@ void open(const std::string& tag, std::istringstream& in)
     std::string title = tag;
     auto opt = options(in, title);
     const auto id = create(tag, opt, title);
-    say(managed({id}, std::chrono::seconds(10)) ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
+    say(managed({id}, std::chrono::seconds(20)) ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
 }
 
 /// Bare windows (a title, a desktop, a pid) as the benchmark reads them.
