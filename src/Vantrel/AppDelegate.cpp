@@ -132,10 +132,10 @@ void AppDelegate::applyAppearance(const Settings& settings)
 void AppDelegate::installStatusItem()
 {
     tray_ = factory_.makeTray();
-    if (!tray_) {
+    if (!tray_ || !tray_->isDocked())
         log_.notice("no system tray on this desktop; vantrel --settings and vantrel --quit reach the menu's commands");
+    if (!tray_)
         return;
-    }
     tray_->onAction = weakly([](AppDelegate& self, MenuAction action) { self.perform(action); });
     tray_->setMenu(buildMenu());
 }

@@ -111,6 +111,9 @@ public:
     virtual void setMenu(const std::vector<MenuItem>& items) = 0;
     /// The warning icon while secure input is on, else the normal one.
     virtual void setWarning(bool warning) = 0;
+    /// Whether a system tray holds the icon now; a tray that appears later
+    /// (a panel started after us at login) takes it then.
+    virtual bool isDocked() const = 0;
     /// A menu row was chosen.
     std::function<void(MenuAction)> onAction;
 };
@@ -120,7 +123,7 @@ class AppFactory {
 public:
     virtual ~AppFactory() = default;
     virtual std::unique_ptr<UpdaterService> makeUpdater() = 0;
-    /// Null when the desktop has no tray.
+    /// Null when the desktop can never show one.
     virtual std::unique_ptr<TrayService> makeTray() = 0;
     /// The window store over the window tracker; not started.
     virtual std::unique_ptr<WindowStore> makeStore() = 0;

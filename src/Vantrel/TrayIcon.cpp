@@ -7,10 +7,12 @@ namespace vantrel {
 
 std::unique_ptr<TrayIcon> TrayIcon::make()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return nullptr;
+    // Made even without a tray: Qt docks a shown icon in a tray that starts
+    // later, as panels often do when a session starts.
     return std::make_unique<TrayIcon>();
 }
+
+bool TrayIcon::isDocked() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 TrayIcon::TrayIcon()
 {

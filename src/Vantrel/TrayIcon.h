@@ -13,13 +13,14 @@ namespace vantrel {
 /// A QSystemTrayIcon whose context menu mirrors the rows it is given.
 class TrayIcon final : public TrayService {
 public:
-    /// Null when the desktop has no system tray.
+    /// The icon, shown; it docks whenever a system tray is there.
     static std::unique_ptr<TrayIcon> make();
     TrayIcon();
     ~TrayIcon() override;
 
     void setMenu(const std::vector<MenuItem>& items) override;
     void setWarning(bool warning) override;
+    bool isDocked() const override;
 
     QMenu& menu() { return menu_; }
     bool isWarning() const { return warning_; }

@@ -72,12 +72,15 @@ struct RecordingPanels final : AppPanels {
 };
 
 struct RecordingTray final : TrayService {
-    RecordingTray(Recorder& log, std::vector<MenuItem>& menu, bool& warning) : log(log), menu(menu), warning(warning) {}
+    RecordingTray(Recorder& log, std::vector<MenuItem>& menu, bool& warning, bool docked)
+        : log(log), menu(menu), warning(warning), docked(docked) {}
     void setMenu(const std::vector<MenuItem>& items) override { log("tray.menu"), menu = items; }
     void setWarning(bool on) override { log(on ? "tray.icon warning" : "tray.icon normal"), warning = on; }
+    bool isDocked() const override { return docked; }
     Recorder& log;
     std::vector<MenuItem>& menu;
     bool& warning;
+    bool docked;
 };
 
 struct RecordingWindow final : PresentedWindow {
@@ -106,7 +109,7 @@ public:
     std::unique_ptr<TrayService> makeTray() override
     {
         log_("make tray");
-        return hasTray ? std::make_unique<RecordingTray>(log_, menu, warning) : nullptr;
+        return std::make_unique<RecordingTray>(log_, menu, warning, hasTray);
     }
     std::unique_ptr<WindowStore> makeStore() override
     {
@@ -417,6 +420,7 @@ TEST_F(AppDelegateTest, withoutATrayItLogsOnceAndKeepsRunning)
     loop.advance(10s);
     EXPECT_TRUE(delegate->isStarted());
     EXPECT_EQ(std::ranges::count_if(capture.messages("app"), [](const std::string& m) { return m.starts_with("no system tray"); }), 1);
+    EXPECT_FALSE(factory.menu.empty()) << "the icon keeps its menu for a tray that appears later";
     delegate->perform(MenuAction::showSettings);
     delegate->perform(MenuAction::checkForUpdates);
     const auto calls = log.take();
