@@ -1,6 +1,7 @@
 // The window tracker: applications in, coalesced refreshes, quarantine, snapshots out.
 #include "WindowTracker/AXWindowTracker.h"
 
+#include "SearchKit/TextUnicode.h"
 #include "SystemBridge/AXBridge.h"
 #include "SystemBridge/Backends.h"
 #include "SystemBridge/Session.h"
@@ -10,8 +11,6 @@
 #include <algorithm>
 #include <limits>
 #include <set>
-#include <unicode/coll.h>
-#include <unicode/locid.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -69,10 +68,6 @@ std::string bracketedList(const std::set<SpaceID>& ids)
 
 } // namespace
 
-struct AXWindowTracker::NameCollation {
-    std::unique_ptr<icu::Collator> collator;
-};
-
 std::chrono::seconds AXWindowTracker::quarantineBackoff(int failures)
 {
     // 2^6 already exceeds the cap; stopping there keeps the shift defined.
@@ -87,23 +82,10 @@ AXWindowTracker::AXWindowTracker(RunLoop& mainLoop, Options options)
     : mainLoop_(mainLoop),
       queue_(std::move(options.queue)),
       ownPid_(options.ownPid.value_or(static_cast<Pid>(::getpid()))),
-      collation_(std::make_unique<NameCollation>()),
       alive_(std::make_shared<AXWindowTracker*>(this))
 {
     if (!queue_)
         queue_ = std::make_shared<ThreadSerialQueue>(std::string(logSubsystem) + ".ax");
-    UErrorCode status = U_ZERO_ERROR;
-    // Under the C locale ICU picks a byte-order tailoring ("en_US_POSIX") that
-    // sorts every capital before every small letter; the root order is what
-    // a person without a configured language expects.
-    icu::Locale locale = icu::Locale::getDefault();
-    if (std::string_view(locale.getName()).find("POSIX") != std::string_view::npos)
-        locale = icu::Locale::getRoot();
-    collation_->collator.reset(icu::Collator::createInstance(locale, status));
-    if (U_FAILURE(status))
-        collation_->collator.reset();
-    else
-        collation_->collator->setStrength(icu::Collator::SECONDARY); // case-insensitive, accents still count
 }
 
 AXWindowTracker::~AXWindowTracker()
@@ -474,15 +456,9 @@ std::vector<AXWindowTracker::ServerWindow> AXWindowTracker::layerZeroWindows()
     return result;
 }
 
-bool AXWindowTracker::nameBefore(const std::string& a, const std::string& b) const
+bool AXWindowTracker::nameBefore(const std::string& a, const std::string& b)
 {
-    if (collation_->collator) {
-        UErrorCode status = U_ZERO_ERROR;
-        auto order = collation_->collator->compareUTF8(a, b, status);
-        if (U_SUCCESS(status))
-            return order == UCOL_LESS;
-    }
-    return a < b;
+    return TextUnicode::compareLocalized(a, b) < 0;
 }
 
 void AXWindowTracker::publish()
@@ -501,7 +477,7 @@ void AXWindowTracker::publish()
     for (auto& [pid, app] : apps_)
         ordered.push_back(&app);
     std::stable_sort(ordered.begin(), ordered.end(),
-                     [this](const TrackedApp* a, const TrackedApp* b) { return nameBefore(a->name, b->name); });
+                     [](const TrackedApp* a, const TrackedApp* b) { return nameBefore(a->name, b->name); });
 
     TrackingSnapshot snapshot;
     for (TrackedApp* app : ordered) {

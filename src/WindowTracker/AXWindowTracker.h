@@ -138,7 +138,8 @@ private:
     void noteFocused(Pid pid);
     void publish();
     void deliverFocus(WindowID windowID);
-    bool nameBefore(const std::string& a, const std::string& b) const;
+    /// Whether application name `a` sorts before `b` in the user's collation (case ignored).
+    static bool nameBefore(const std::string& a, const std::string& b);
 
     RunLoop& mainLoop_;
     std::shared_ptr<SerialQueue> queue_;
@@ -159,9 +160,6 @@ private:
     /// Launched applications waiting for their settle delay.
     std::map<Pid, std::shared_ptr<Timer>> launchTimers_;
     std::shared_ptr<AccessibilityBackend> accessibility_;
-    /// Compares application names as the user's locale sorts them, ignoring case.
-    struct NameCollation;
-    std::unique_ptr<NameCollation> collation_;
 
     // Main-thread state.
     std::shared_ptr<WorkspaceBackend> workspace_;
