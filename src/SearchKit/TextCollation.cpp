@@ -142,32 +142,40 @@ void appendPrimariesOf(UChar32 c, std::string& out)
         out.push_back(static_cast<char>(key[i]));
 }
 
-/// The primary weights of each character, per thread: ASCII in a table made
-/// once (packed, as nearly all have at most four bytes), the rest as they
-/// turn up.
+/// The primary weights of each character, per thread: those of the Basic
+/// Multilingual Plane in a flat table filled in as characters turn up
+/// (packed, as nearly all have at most four bytes), the rest in a map.
 class PrimaryWeights {
 public:
     struct Packed {
         std::array<char, 4> bytes {};
         std::uint8_t length = 0;
-        bool packed = false;
+        /// Not asked yet, packed in `bytes`, or too long for them.
+        enum class State : std::uint8_t { unknown, packed, long_ } state = State::unknown;
     };
 
     PrimaryWeights()
+        : plane_(new Packed[planeSize])
     {
-        for (UChar32 c = 0; c < 128; ++c) {
+    }
+
+    /// The weights of `c` when packed, else null.
+    const Packed* packed(char32_t c)
+    {
+        if (c >= planeSize)
+            return nullptr;
+        Packed& entry = plane_[c];
+        if (entry.state == Packed::State::unknown) {
             std::string weights;
-            appendPrimariesOf(c, weights);
-            Packed& entry = ascii_[static_cast<std::size_t>(c)];
-            entry.packed = weights.size() <= entry.bytes.size();
-            if (entry.packed) {
+            appendPrimariesOf(static_cast<UChar32>(c), weights);
+            entry.state = weights.size() <= entry.bytes.size() ? Packed::State::packed : Packed::State::long_;
+            if (entry.state == Packed::State::packed) {
                 std::copy(weights.begin(), weights.end(), entry.bytes.begin());
                 entry.length = static_cast<std::uint8_t>(weights.size());
             }
         }
+        return entry.state == Packed::State::packed ? &entry : nullptr;
     }
-
-    const Packed& ascii(std::uint8_t c) const { return ascii_[c]; }
 
     const std::string& of(char32_t c)
     {
@@ -181,7 +189,8 @@ public:
     }
 
 private:
-    std::array<Packed, 128> ascii_;
+    static constexpr char32_t planeSize = 0x10000;
+    std::unique_ptr<Packed[]> plane_;
     std::unordered_map<char32_t, std::string> others_;
 };
 
@@ -195,28 +204,25 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key)
     PrimaryWeights& table = weights;
     // Written through a pointer into room made up front, which costs far
     // less than growing the string a byte at a time: four bytes per input
-    // byte hold any packed ASCII weights; other characters make their room.
+    // byte hold any packed weights (a character of n bytes has at most four
+    // of them); other characters make their room.
     constexpr std::size_t packedBytes = 4;
     std::size_t used = key.size();
     key.resize(used + packedBytes * text.size() + packedBytes);
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     for (int32_t i = 0; i < length;) {
-        if (bytes[i] < 0x80) {
-            const auto& entry = table.ascii(bytes[i]);
-            if (entry.packed) {
-                ++i;
-                std::memcpy(key.data() + used, entry.bytes.data(), packedBytes);
-                used += entry.length;
-                continue;
-            }
+        UChar32 c = bytes[i];
+        if (c < 0x80)
+            ++i;
+        else
+            U8_NEXT_OR_FFFD(bytes, i, length, c);
+        if (const auto* entry = table.packed(static_cast<char32_t>(c))) {
+            std::memcpy(key.data() + used, entry->bytes.data(), packedBytes);
+            used += entry->length;
+            continue;
         }
-        UChar32 c;
-        U8_NEXT_OR_FFFD(bytes, i, length, c);
-        std::string weightsOfOther;
-        if (c < 128)
-            appendPrimariesOf(c, weightsOfOther);
-        const std::string& primaries = c < 128 ? weightsOfOther : table.of(static_cast<char32_t>(c));
+        const std::string& primaries = table.of(static_cast<char32_t>(c));
         const std::size_t room = used + primaries.size() + packedBytes * static_cast<std::size_t>(length - i) + packedBytes;
         if (room > key.size())
             key.resize(room);

@@ -287,6 +287,33 @@ TEST(SearchRanker, ContractionsOverruleCharacterWeights)
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
 }
 
+TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
+{
+    // Characters beyond ASCII, beyond the Basic Multilingual Plane and
+    // ill-formed bytes (as U+FFFD), each seen again later from the cache.
+    const std::vector<std::string> pieces {"a", "\u0436", "\u03A3", "\u4E2D", "\u0639", "\U0001F600", "\xFF", "\uFFFD", " ", "\u0301"};
+    std::string joined, text;
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string& piece : pieces) {
+            ASSERT_TRUE(TextUnicode::appendApproximateCollationKey(piece, joined));
+            text += piece;
+        }
+    }
+    std::string whole;
+    ASSERT_TRUE(TextUnicode::appendApproximateCollationKey(text, whole));
+    EXPECT_EQ(whole, joined);
+    std::string fffd, ill;
+    TextUnicode::appendApproximateCollationKey("\uFFFD", fffd);
+    TextUnicode::appendApproximateCollationKey("\xFF", ill);
+    EXPECT_EQ(ill, fffd);
+    // Letters beyond ASCII get keys that order them as the collator does.
+    std::string be, zhe;
+    TextUnicode::appendApproximateCollationKey("\u0431", be);
+    TextUnicode::appendApproximateCollationKey("\u0436", zhe);
+    EXPECT_LT(be, zhe);
+    EXPECT_FALSE(be.empty());
+}
+
 TEST(SearchRanker, RankingFromInsideARankingLeavesBothIntact)
 {
     // A tiebreak that ranks in turn, on the same thread, while the outer
