@@ -2,6 +2,7 @@
 // key-above-Tab rule.
 #include "InputEngine/HotKey.h"
 #include "Platform/Sim/SimulatedInput.h"
+#include "Support/InstalledInput.h"
 #include "VantrelCore/KeyChord.h"
 #include "VantrelCore/KeyCodes.h"
 
@@ -17,16 +18,15 @@ using KeyCodes::tab;
 
 class HotKeyTest : public ::testing::Test {
 protected:
-    void SetUp() override { setCurrentInputBackend(input); }
     void TearDown() override
     {
         // Leave the process-wide registry as the test found it.
         auto live = HotKey::registry();
         for (auto& [id, hotKey] : live)
             hotKey->unregister();
-        setCurrentInputBackend(nullptr);
     }
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    test::InstalledInputBackend installedInput{input};
 };
 
 TEST_F(HotKeyTest, IdsComeFromOneCounterAndFailedRegistrationsConsumeOne)
@@ -172,11 +172,12 @@ TEST(HotKeyChord, KeyAboveTabResolvesPerKeyboardTypeAndRegistersTheUsersKey)
     // Through the process's backend.
     auto input = std::make_shared<SimulatedInput>();
     input->keyboard = KeyboardType::iso;
-    setCurrentInputBackend(input);
-    EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 10u);
-    input->keyboard = KeyboardType::ansi;
-    EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 50u);
-    setCurrentInputBackend(nullptr);
+    {
+        const test::InstalledInputBackend installed(input);
+        EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 10u);
+        input->keyboard = KeyboardType::ansi;
+        EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 50u);
+    }
     EXPECT_EQ(HotKey::Chord::from(sentinel).keyCode, 50u);
 
     // Recorded on an ANSI keyboard (key 50), it registers the real key on an ISO one.

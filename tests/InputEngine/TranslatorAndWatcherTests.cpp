@@ -3,6 +3,7 @@
 #include "InputEngine/ChordFormatting.h"
 #include "InputEngine/ModifierWatcher.h"
 #include "Platform/Sim/SimulatedInput.h"
+#include "Support/InstalledInput.h"
 #include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>
@@ -38,9 +39,10 @@ TEST(SimulatedTranslator, FollowsTheBackendsLayoutOnReloadAndAnInputMethodGivesN
     // With the backend installed it is the process-wide factory.
     auto backend = std::make_shared<SimulatedInput>();
     backend->setLayout(SimulatedLayout::usInternational());
-    setCurrentInputBackend(backend);
-    EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S. International");
-    setCurrentInputBackend(nullptr);
+    {
+        const test::InstalledInputBackend installed(backend);
+        EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S. International");
+    }
     EXPECT_EQ(makeKeyboardLayoutTranslator()->layoutName(), "U.S.");
 }
 
@@ -72,7 +74,7 @@ TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSetAndNeedsThe
     // No watcher when the feed is refused or there is no backend.
     input.modifierFeedAvailable = false;
     EXPECT_FALSE(ModifierWatcher::make(input));
-    setCurrentInputBackend(nullptr);
+    const test::InstalledInputBackend none(nullptr);
     EXPECT_FALSE(ModifierWatcher::make());
 }
 

@@ -3,6 +3,7 @@
 
 #include "Platform/Sim/SimulatedInput.h"
 #include "PanelUI/PanelStyle.h"
+#include "Support/InstalledInput.h"
 #include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/WindowInfo.h"
 
@@ -76,9 +77,7 @@ protected:
         offscreenApp();
         PanelStyle::setTextScale(1.0);
         PanelStyle::setAppearance(AppearanceMode::light);
-        setCurrentInputBackend(input);
     }
-    ~PanelTest() override { setCurrentInputBackend(nullptr); }
 
     /// Carbon key codes of the US layout used below.
     static constexpr std::uint16_t keyW = 13, keyQ = 12, keyM = 46, keyH = 4, keyJ = 38, keyK = 40, keyN = 45, keyP = 35,
@@ -89,6 +88,7 @@ protected:
                                    option = ModifierFlags::option, command = ModifierFlags::command;
 
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    test::InstalledInputBackend installedInput{input};
 };
 
 } // namespace vantrel::test

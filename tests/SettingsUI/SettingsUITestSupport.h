@@ -4,12 +4,15 @@
 #include "Platform/Sim/SimulatedInput.h"
 #include "SettingsUI/SettingsModel.h"
 #include "SettingsUI/SettingsView.h"
+#include "Support/InstalledInput.h"
 #include "VantrelCore/SettingsStore.h"
 
 #include <QApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <filesystem>
 #include <memory>
@@ -37,6 +40,7 @@ struct SettingsFixture : ::testing::Test {
     TemporaryFolder folder;
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    std::optional<InstalledInputBackend> installedInput;
     std::unique_ptr<SettingsStore> store;
     std::vector<WindowInfo> windows;
     std::unique_ptr<SettingsModel> model;
@@ -47,13 +51,12 @@ struct SettingsFixture : ::testing::Test {
     {
         offscreenApp();
         input->missingHoldKeys = {FastSearchModifier::fn};
-        setCurrentInputBackend(input);
+        installedInput.emplace(input);
     }
     void TearDown() override
     {
         view.reset();
         model.reset();
-        setCurrentInputBackend(nullptr);
     }
     /// Opens the window over `stored` (a settings document), or the defaults.
     SettingsView& open(std::optional<std::string> stored = std::nullopt)

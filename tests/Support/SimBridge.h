@@ -5,8 +5,11 @@
 #include "Runtime/ManualRunLoop.h"
 #include "SystemBridge/Backends.h"
 #include "SystemBridge/SymbolicHotKeys.h"
+#include "Support/Installed.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace vantrel::test {
 
@@ -19,14 +22,8 @@ protected:
     {
         desktop = Sim::SimDesktop::create(loop);
         defaults = std::make_shared<MemoryUserDefaults>();
-        SymbolicHotKeys::setUserDefaults(defaults);
-        SystemBridge::install(desktop->backends());
-    }
-
-    void TearDown() override
-    {
-        SystemBridge::reset();
-        SymbolicHotKeys::setUserDefaults(nullptr);
+        hotKeyDefaults.emplace(defaults);
+        bridge.emplace(desktop->backends());
     }
 
     void reinstall() { SystemBridge::install(desktop->backends()); }
@@ -34,6 +31,8 @@ protected:
     ManualRunLoop loop;
     std::shared_ptr<Sim::SimDesktop> desktop;
     std::shared_ptr<MemoryUserDefaults> defaults;
+    std::optional<InstalledHotKeyDefaults> hotKeyDefaults;
+    std::optional<InstalledBridge> bridge;
 };
 
 } // namespace vantrel::test

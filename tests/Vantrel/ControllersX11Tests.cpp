@@ -27,7 +27,7 @@ protected:
         X11KeyboardTest::SetUp();
         if (!ready())
             return;
-        SystemBridge::install(makeX11Backends(connection, loop));
+        bridge.emplace(makeX11Backends(connection, loop));
         client = test::TestClient::start(session->display());
         ASSERT_TRUE(client);
         store.start();
@@ -39,8 +39,6 @@ protected:
     {
         search.reset();
         switcher.reset();
-        X11KeyboardTest::TearDown();
-        SystemBridge::reset();
         std::filesystem::remove_all(shortcutsFolder);
     }
 
@@ -79,6 +77,7 @@ protected:
     std::unique_ptr<SearchController> search;
     const std::filesystem::path shortcutsFolder =
         std::filesystem::temp_directory_path() / ("vantrel-controllers-x11-" + std::to_string(::getpid()));
+    std::optional<test::InstalledBridge> bridge;
 };
 
 TEST_F(ControllersX11Test, SuperTabOpensASessionAndLettingGoActivatesTheChosenWindowWhileOpenboxKeepsAltTab)

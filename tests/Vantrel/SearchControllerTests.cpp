@@ -4,6 +4,7 @@
 #include "Platform/Sim/SimulatedInput.h"
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"
+#include "Support/InstalledInput.h"
 #include "Support/SimBridge.h"
 #include "VantrelCore/KeyCodes.h"
 
@@ -47,7 +48,7 @@ protected:
     void SetUp() override
     {
         SimBridgeTest::SetUp();
-        setCurrentInputBackend(input);
+        installedInput.emplace(input);
         directory = fs::temp_directory_path() / ("vantrel-search-" + std::to_string(::getpid()));
         fs::remove_all(directory);
         file = directory / "Vantrel" / "learned-shortcuts.json";
@@ -62,7 +63,6 @@ protected:
     void TearDown() override
     {
         controller.reset();
-        setCurrentInputBackend(nullptr);
         fs::remove_all(directory);
         SimBridgeTest::TearDown();
     }
@@ -95,6 +95,7 @@ protected:
     }
 
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    std::optional<test::InstalledInputBackend> installedInput;
     std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};

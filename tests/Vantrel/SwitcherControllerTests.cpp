@@ -6,6 +6,8 @@
 #include "Platform/Sim/SimDesktop.h"
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"
+#include "Support/Installed.h"
+#include "Support/InstalledInput.h"
 #include "SystemBridge/Backends.h"
 #include "SystemBridge/SymbolicHotKeys.h"
 #include "Runtime/Log.h"
@@ -19,6 +21,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <optional>
 
 using namespace std::chrono_literals;
 
@@ -600,9 +603,9 @@ class SwitcherHotKeysTest : public SwitcherTest {
 protected:
     void SetUp() override
     {
-        SymbolicHotKeys::setUserDefaults(std::make_shared<MemoryUserDefaults>());
-        reinstall();
-        setCurrentInputBackend(input);
+        hotKeyDefaults.emplace(std::make_shared<MemoryUserDefaults>());
+        bridge.emplace(desktop->backends());
+        installedInput.emplace(input);
         windows();
         setDelay(0);
         controller->start();
@@ -610,9 +613,6 @@ protected:
     void TearDown() override
     {
         controller.reset();
-        setCurrentInputBackend(nullptr);
-        SystemBridge::reset();
-        SymbolicHotKeys::setUserDefaults(nullptr);
     }
     void reinstall() { SystemBridge::install(desktop->backends()); }
     std::size_t grabs() const { return input->grabs.size(); }
@@ -625,6 +625,9 @@ protected:
 
     std::shared_ptr<Sim::SimDesktop> desktop = Sim::SimDesktop::create(loop);
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
+    std::optional<test::InstalledHotKeyDefaults> hotKeyDefaults;
+    std::optional<test::InstalledBridge> bridge;
+    std::optional<test::InstalledInputBackend> installedInput;
 };
 
 TEST_F(SwitcherHotKeysTest, CountsOnlyGrabsThatHoldAndARefusedActivateChordKeepsItsMoveUp)

@@ -567,11 +567,9 @@ private:
 
 std::vector<AXWindowTracker::ServerWindow> layerZeroWindowsOf(std::optional<nlohmann::json> list)
 {
-    SystemBridge::install(
+    const test::InstalledBridge bridge(
         Backends{.windowServer = std::make_shared<FixedWindowList>(std::move(list)), .accessibility = nullptr, .workspace = nullptr});
-    auto windows = AXWindowTracker::layerZeroWindows();
-    SystemBridge::reset();
-    return windows;
+    return AXWindowTracker::layerZeroWindows();
 }
 
 TEST(LayerZeroWindows, MalformedEntriesAreSkippedOneByOne)

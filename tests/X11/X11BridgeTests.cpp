@@ -28,16 +28,16 @@ protected:
         X11ConnectionTest::SetUp();
         if (!ready())
             return;
-        SystemBridge::install(makeX11Backends(connection, loop));
+        bridge.emplace(makeX11Backends(connection, loop));
         one = TestClient::start(session->display());
         two = TestClient::start(session->display());
         ASSERT_TRUE(one && two);
     }
-    void TearDown() override { SystemBridge::reset(); }
 
     X11RootState root() { return readRootState(*connection).value_or(X11RootState{}); }
 
     std::unique_ptr<TestClient> one, two;
+    std::optional<InstalledBridge> bridge;
 };
 
 std::vector<std::string> stepNames(const WindowFocus::Trace& trace)

@@ -6,6 +6,8 @@
 #include "Platform/X11/X11Input.h"
 #include "Runtime/ManualRunLoop.h"
 #include "Support/ChildProcess.h"
+#include "Support/Installed.h"
+#include "Support/InstalledInput.h"
 #include "Support/X11Session.h"
 #include "SystemBridge/AccessibilityBackend.h"
 
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -165,9 +168,8 @@ protected:
             return;
         input = X11InputBackend::make(connection);
         ASSERT_TRUE(input);
-        setCurrentInputBackend(input);
+        installedInput.emplace(input);
     }
-    void TearDown() override { setCurrentInputBackend(nullptr); }
 
     /// Runs xdotool with `args` on the display; true when it succeeded.
     bool type(std::vector<std::string> args)
@@ -177,6 +179,7 @@ protected:
     }
 
     std::shared_ptr<X11InputBackend> input;
+    std::optional<InstalledInputBackend> installedInput;
 };
 
 } // namespace vantrel::test

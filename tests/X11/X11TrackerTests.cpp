@@ -30,7 +30,7 @@ class X11TrackerTest : public X11ConnectionTest {
 protected:
     void startStore()
     {
-        SystemBridge::install(makeX11Backends(connection, loop));
+        bridge.emplace(makeX11Backends(connection, loop));
         store = std::make_unique<WindowStore>(std::make_unique<AXWindowTracker>(loop));
         store->start();
         loop.runPending();
@@ -41,7 +41,6 @@ protected:
         if (store)
             store->stop();
         store.reset();
-        SystemBridge::reset();
     }
 
     /// Pumps the main loop until `holds` is true of the store; the time it
@@ -64,6 +63,7 @@ protected:
     }
 
     std::unique_ptr<WindowStore> store;
+    std::optional<InstalledBridge> bridge;
 };
 
 #define EXPECT_WITHIN_BUDGET(what, condition)                                                   \
