@@ -134,33 +134,6 @@ TEST_F(HotKeyTest, HandlerMayUnregisterItsOwnHotKey)
     EXPECT_EQ(presses, 1);
 }
 
-TEST_F(HotKeyTest, KeyboardGrabDispatchesRegisteredChordsUnlessItTakesEveryKey)
-{
-    int presses = 0, releases = 0;
-    auto hotKey = HotKey::make({tab, command}, [&] { ++presses; });
-    hotKey->onRelease = [&] { ++releases; };
-    std::vector<KeyEvent> grabbed;
-    auto grab = input->grabKeyboard([&](const KeyEvent& event) { grabbed.push_back(event); });
-    ASSERT_TRUE(grab);
-    for (int i = 0; i < 2; ++i) {
-        input->keyDown(tab, command);
-        input->keyUp(tab, command);
-    }
-    input->keyDown(0, 0);
-    EXPECT_EQ(std::pair(presses, releases), std::pair(2, 2));
-    EXPECT_EQ(grabbed, (std::vector<KeyEvent>{{KeyEvent::Kind::keyDown, 0, 0}}));
-
-    // A grab that takes every key gets the registered chord instead.
-    grab.reset();
-    grabbed.clear();
-    grab = input->grabKeyboard([&](const KeyEvent& event) { grabbed.push_back(event); }, GrabMode::everyKey);
-    ASSERT_TRUE(grab);
-    input->keyDown(tab, command);
-    input->keyUp(tab, command);
-    EXPECT_EQ(std::pair(presses, releases), std::pair(2, 2));
-    EXPECT_EQ(grabbed, (std::vector<KeyEvent>{{KeyEvent::Kind::keyDown, tab, command}, {KeyEvent::Kind::keyUp, tab, command}}));
-}
-
 TEST(HotKeyChord, KeyAboveTabResolvesPerKeyboardTypeAndRegistersTheUsersKey)
 {
     const KeyChord sentinel{KeyChord::keyAboveTab, command | shift};

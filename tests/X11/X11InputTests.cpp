@@ -118,24 +118,6 @@ TEST_F(X11InputTest, HeldSuperWithTwoTabsGivesTwoPressesAndReleasesThenAReleaseO
     EXPECT_TRUE(pumpUntil(loop, [&] { return presses() == 5; }));
 }
 
-TEST_F(X11InputTest, OwnKeyboardGrabStillStepsTheSwitcher)
-{
-    int presses = 0, releases = 0;
-    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
-    ASSERT_TRUE(hotKey);
-    hotKey->onRelease = [&] { ++releases; };
-    std::vector<KeyEvent> keys;
-    auto grab = input->grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); });
-    ASSERT_TRUE(grab);
-    ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "Tab", "keyup", "super", "key", "a"}));
-    EXPECT_TRUE(pumpUntil(loop, [&] { return keys.size() >= 4; }));
-    EXPECT_EQ(std::pair(presses, releases), std::pair(2, 2));
-    // Super went down and up as modifier changes; "a" came to the grab.
-    EXPECT_EQ(std::vector(keys.begin(), keys.begin() + 3),
-              (std::vector<KeyEvent>{{KeyEvent::Kind::flagsChanged, 55, command}, {KeyEvent::Kind::flagsChanged, 55, 0},
-                                     {KeyEvent::Kind::keyDown, 0, 0}}));
-}
-
 TEST_F(X11InputTest, AnUnregisteredChordAndKeysAfterAFastSearchHoldReachTheFocusedWindowTheHoldsKeysDoNot)
 {
     auto client = startKeyClient();
