@@ -174,15 +174,24 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
     // The backend reads the active window when it handles the change, so wait
     // until it has seen the other process in front before switching back;
     // otherwise both changes can collapse into one read that sees no change.
+    // A loaded window manager may drop a request; ask again, as a pager would.
     ProcessSerialNumber psn{0, static_cast<std::uint32_t>(two->pid())};
-    ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *stranger, 0), 0);
-    ASSERT_TRUE(pumpUntil(loop, [&] { return activated == two->pid(); }));
+    bool inFront = false;
+    for (int attempt = 0; attempt < 3 && !inFront; ++attempt) {
+        ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *stranger, 0), 0);
+        inFront = pumpUntil(loop, [&] { return activated == two->pid(); }, std::chrono::seconds(3));
+    }
+    ASSERT_TRUE(inFront);
     const auto before = seen.size();
-    ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *first, 0), 0);
-    EXPECT_TRUE(pumpUntil(loop, [&] {
-        return std::find(seen.begin() + static_cast<std::ptrdiff_t>(before), seen.end(),
-                         std::make_pair(std::string("AXApplicationActivated"), WindowID{0})) != seen.end();
-    }));
+    bool reported = false;
+    for (int attempt = 0; attempt < 3 && !reported; ++attempt) {
+        ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *first, 0), 0);
+        reported = pumpUntil(loop, [&] {
+            return std::find(seen.begin() + static_cast<std::ptrdiff_t>(before), seen.end(),
+                             std::make_pair(std::string("AXApplicationActivated"), WindowID{0})) != seen.end();
+        }, std::chrono::seconds(3));
+    }
+    EXPECT_TRUE(reported);
 
     ASSERT_TRUE(one->command("destroy second"));
     EXPECT_TRUE(saw("AXUIElementDestroyed", *second));
