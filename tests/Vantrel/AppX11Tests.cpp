@@ -150,9 +150,12 @@ TEST_F(VantrelOnX11, aFreshProfileDocksItsIconInATrayThatStartsAfterIt)
         return false;
     };
     bool docked = false;
-    for (int i = 0; i < 300 && !docked; ++i, std::this_thread::sleep_for(50ms))
+    for (int i = 0; i < 300 && !docked; ++i, std::this_thread::sleep_for(50ms)) {
+        // trayer maps its panel after the first window it creates: look again.
+        trays = search({"--class", "trayer"});
         for (auto window : search({"--pid", std::to_string(vantrel->pid())}))
             docked = docked || insideTrayer(window);
+    }
     EXPECT_TRUE(docked);
     EXPECT_TRUE(std::filesystem::exists(profile / "run" / ("vantrel-" + display + ".socket")));
 
