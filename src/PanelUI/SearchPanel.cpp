@@ -122,20 +122,11 @@ SearchPanel::SearchPanel() : window_(std::make_unique<QWidget>()), alive_(std::m
 
     panelDesktop().markPanel(*window_, true);
     applyStyle();
-    warmUp();
+    warmUpPanel(*window_, *model_);
 }
 
 SearchPanel::~SearchPanel() { keyboard_.release(); }
 
-void SearchPanel::warmUp()
-{
-    model_->setItems({warmUpRow()});
-    window_->move(-20000, -20000);
-    window_->show();
-    window_->repaint();
-    window_->hide();
-    model_->setItems({});
-}
 
 void SearchPanel::show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>& on)
 {

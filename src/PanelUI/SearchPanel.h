@@ -69,7 +69,6 @@ private:
     void layOut(const std::vector<WindowInfo>& items, QScreen* screen);
     void present(QScreen* screen, const std::vector<WindowInfo>& items);
     void editField(const PanelKey& key);
-    void warmUp();
 
     Logger log_{"search"};
     std::unique_ptr<QWidget> window_;

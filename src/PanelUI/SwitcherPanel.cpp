@@ -65,20 +65,11 @@ SwitcherPanel::SwitcherPanel() : window_(std::make_unique<QWidget>()), alive_(st
 
     panelDesktop().markPanel(*window_, transient_);
     applyStyle();
-    warmUp();
+    warmUpPanel(*window_, *model_);
 }
 
 SwitcherPanel::~SwitcherPanel() { keyboard_.release(); }
 
-void SwitcherPanel::warmUp()
-{
-    model_->setItems({warmUpRow()});
-    window_->move(-20000, -20000);
-    window_->show();
-    window_->repaint();
-    window_->hide();
-    model_->setItems({});
-}
 
 void SwitcherPanel::show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting,
                          const std::optional<ScreenIdentifier>& on, bool takeKey)

@@ -79,7 +79,6 @@ private:
     void refreshHeaderAndFooter();
     void place(QScreen* screen);
     void screenRemoved(QScreen* screen);
-    void warmUp();
 
     Logger log_{"panel"};
     std::unique_ptr<QWidget> window_;

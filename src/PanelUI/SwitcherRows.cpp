@@ -194,12 +194,17 @@ QListView* makeRowList(QWidget* parent, SwitcherRowModel* model, SwitcherRowDele
     return list;
 }
 
-WindowInfo warmUpRow()
+void warmUpPanel(QWidget& window, SwitcherRowModel& model)
 {
     WindowInfo row;
     row.appName = "Vantrel";
     row.title = "warming up";
-    return row;
+    model.setItems({row});
+    window.move(-20000, -20000);
+    window.show();
+    window.repaint();
+    window.hide();
+    model.setItems({});
 }
 
 } // namespace vantrel

@@ -96,7 +96,8 @@ namespace vantrel {
 /// vertically only, every row one delegate paint.
 QListView* makeRowList(QWidget* parent, SwitcherRowModel* model, SwitcherRowDelegate* delegate);
 
-/// The placeholder row a panel draws once at construction.
-WindowInfo warmUpRow();
+/// Draws `window` once off screen with one placeholder row, then hides it
+/// and empties `model`, so that the first real show paints at once.
+void warmUpPanel(QWidget& window, SwitcherRowModel& model);
 
 } // namespace vantrel
