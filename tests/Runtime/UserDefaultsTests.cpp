@@ -5,6 +5,7 @@
 #include "Runtime/Log.h"
 #include "Runtime/Paths.h"
 #include "Runtime/UserDefaults.h"
+#include "Support/ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +23,6 @@ namespace {
 
 class FileUserDefaultsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/vantrel-defaults-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-        file = folder / "vantrel" / "defaults.json";
-    }
-    void TearDown() override
-    {
-        AtomicFileTesting::setBeforeRename(nullptr);
-        std::filesystem::remove_all(folder);
-    }
     std::vector<std::filesystem::path> entries(const std::filesystem::path& dir) const
     {
         std::vector<std::filesystem::path> result;
@@ -42,8 +31,9 @@ protected:
         std::sort(result.begin(), result.end());
         return result;
     }
-    std::filesystem::path folder;
-    std::filesystem::path file;
+    const test::ScratchFolder scratch;
+    const std::filesystem::path& folder = scratch.path;
+    const std::filesystem::path file = folder / "vantrel" / "defaults.json";
 };
 
 TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReloadInAFileOnlyTheOwnerReads)
@@ -103,10 +93,11 @@ TEST_F(FileUserDefaultsTest, SaveInterruptedBeforeRenameLeavesTheOldFile)
     FileUserDefaults defaults(file);
     defaults.setObject("version", 1);
     auto before = readRegularFile(file).bytes;
-    AtomicFileTesting::setBeforeRename([](const std::filesystem::path&) { return false; });
-    defaults.setObject("version", 2);
+    {
+        const test::InterruptedSaves interrupted;
+        defaults.setObject("version", 2);
+    }
     EXPECT_FALSE(defaults.lastError().empty());
-    AtomicFileTesting::setBeforeRename(nullptr);
     EXPECT_EQ(readRegularFile(file).bytes, before);
     EXPECT_EQ(FileUserDefaults(file).object("version"), nlohmann::json(1));
 }
@@ -184,16 +175,24 @@ TEST_F(FileUserDefaultsTest, FilesAreReadWholeUpToTheLimitAndAFifoIsNotWaitedFor
     EXPECT_EQ(FileUserDefaults(file).object("k"), nlohmann::json(1));
 }
 
+// Sets an environment variable while it lives.
+struct EnvironmentVariable {
+    EnvironmentVariable(const char* name, const char* value) : name(name)
+    {
+        if (const char* old = std::getenv(name))
+            saved = old;
+        ::setenv(name, value, 1);
+    }
+    ~EnvironmentVariable() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> saved;
+};
+
 TEST(Paths, FollowXdgVariablesAndIgnoreRelativeOnes)
 {
-    const char *savedConfig = std::getenv("XDG_CONFIG_HOME"), *savedData = std::getenv("XDG_DATA_HOME");
-    std::string config = savedConfig ? savedConfig : "", data = savedData ? savedData : "";
-    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
-    ::setenv("XDG_DATA_HOME", "relative/data", 1);
+    const EnvironmentVariable config("XDG_CONFIG_HOME", "/tmp/cfg"), data("XDG_DATA_HOME", "relative/data");
     EXPECT_EQ(Paths::defaultsFile(), std::filesystem::path("/tmp/cfg/vantrel/defaults.json"));
     EXPECT_EQ(Paths::dataHome(), Paths::home() / ".local" / "share");
-    savedConfig ? ::setenv("XDG_CONFIG_HOME", config.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
-    savedData ? ::setenv("XDG_DATA_HOME", data.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
 }
 
 } // namespace

@@ -2,16 +2,15 @@
 // corruption, missing folders and an interrupted save.
 #include "SearchKit/LearnedShortcuts.h"
 
-#include "Runtime/AtomicFile.h"
 #include "Runtime/FileRead.h"
 #include "Runtime/Log.h"
+#include "Support/ScratchFiles.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <random>
-#include <unistd.h>
+#include <tuple>
 
 namespace vantrel {
 namespace {
@@ -24,32 +23,23 @@ Date at(double seconds)
     return Date { seconds };
 }
 
-TEST(LearnedShortcutsRecord, NormalizesAndRespectsTheLengthLimit)
+TEST(LearnedShortcutsRecord, QueriesAreTrimmedLowerCasedAndCountedInGraphemes)
 {
-    LearnedShortcuts shortcuts;
-    shortcuts.record(" \tSa\u3000\u00A0", "w:safari|Start", at(1));
-    EXPECT_EQ(shortcuts.entries, (decltype(shortcuts.entries) {{"sa", {{"w:safari|Start", at(1)}}}}));
-    EXPECT_EQ(shortcuts.targets("  SA "), std::vector<std::string> {"w:safari|Start"});
-    // Line breaks are not trimmed, so this is another, longer query.
-    shortcuts.record("sa\n", "x", at(2));
-    EXPECT_EQ(shortcuts.targets("sa"), std::vector<std::string> {"w:safari|Start"});
-
-    shortcuts.record("safa", "w:safari|Start", at(3));
-    EXPECT_TRUE(shortcuts.targets("safa").empty());
-    shortcuts.record(" \t ", "empty", at(3));
-    EXPECT_FALSE(shortcuts.entries.contains(""));
-
-    // Characters are grapheme clusters: two flags and a letter are three.
-    shortcuts.record("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7x", "flags", at(4));
-    EXPECT_EQ(shortcuts.targets("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7X"), std::vector<std::string> {"flags"});
-    shortcuts.record("e\u0301e\u0301e\u0301e\u0301", "four", at(4));
-    EXPECT_TRUE(shortcuts.targets("e\u0301e\u0301e\u0301e\u0301").empty());
-    // Lower-casing is full Unicode lower-casing.
-    shortcuts.record("\u00C4B", "umlaut", at(5));
-    EXPECT_TRUE(shortcuts.entries.contains("\u00E4b"));
+    // The recorded query, a lookup, and whether it finds the target.
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {" \tSa\u3000\u00A0", "  SA ", true}, {"sa\n", "sa", false}, // line breaks are not trimmed
+        {"safa", "safa", false}, {" \t ", "", false}, // beyond the three-character limit; empty
+        {"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7x", "\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7X", true}, // three
+        {"e\u0301e\u0301e\u0301e\u0301", "e\u0301e\u0301e\u0301e\u0301", false}, // four
+        {"\u00C4B", "\u00E4b", true}}; // full Unicode lower-casing
+    for (auto [query, lookup, found] : cases) {
+        LearnedShortcuts shortcuts;
+        shortcuts.record(query, "t", at(1));
+        EXPECT_EQ(shortcuts.targets(lookup), found ? std::vector<std::string> {"t"} : std::vector<std::string> {}) << query;
+    }
 }
 
-TEST(LearnedShortcutsRecord, MostRecentFirstWithoutDuplicatesUpToTheLimitAndNothingBelowOneCharacter)
+TEST(LearnedShortcutsRecord, MostRecentFirstWithoutDuplicatesUpToTheLimits)
 {
     for (int limit : {0, -2}) {
         LearnedShortcuts disabled;
@@ -57,27 +47,20 @@ TEST(LearnedShortcutsRecord, MostRecentFirstWithoutDuplicatesUpToTheLimitAndNoth
         disabled.record("a", "x", at(1));
         EXPECT_TRUE(disabled.entries.empty()) << limit;
     }
-
     LearnedShortcuts shortcuts;
     shortcuts.record("sa", "X", at(1));
     shortcuts.record("sa", "Y", at(2));
     shortcuts.record("sa", "X", at(3));
-    EXPECT_EQ(shortcuts.entries["sa"], (std::vector<LearnedShortcuts::Entry> {{"X", at(3)}, {"Y", at(2)}}));
-    // Targets compare case-sensitively.
-    shortcuts.record("sa", "x", at(4));
-    EXPECT_EQ(shortcuts.targets("sa"), (std::vector<std::string> {"x", "X", "Y"}));
-
-    // At most the target limit is kept.
+    shortcuts.record("sa", "x", at(4)); // targets compare case-sensitively
+    EXPECT_EQ(shortcuts.entries["sa"], (std::vector<LearnedShortcuts::Entry> {{"x", at(4)}, {"X", at(3)}, {"Y", at(2)}}));
     for (int k = 1; k <= 6; ++k)
         shortcuts.record("q", "t" + std::to_string(k), at(k));
     EXPECT_EQ(shortcuts.targets("q"), (std::vector<std::string> {"t6", "t5", "t4", "t3", "t2"}));
-
-    shortcuts.maxTargetsPerQuery = 0;
-    shortcuts.record("z", "t", at(1));
-    EXPECT_TRUE(shortcuts.targets("z").empty());
-    shortcuts.maxTargetsPerQuery = -1;
-    shortcuts.record("q", "t7", at(7));
-    EXPECT_TRUE(shortcuts.targets("q").empty());
+    for (int limit : {0, -1}) {
+        shortcuts.maxTargetsPerQuery = limit;
+        shortcuts.record("q", "t7", at(7));
+        EXPECT_TRUE(shortcuts.targets("q").empty()) << limit;
+    }
 }
 
 TEST(LearnedShortcutsTargets, SortedByTimeStablyAndLookedUpAtAnyLength)
@@ -93,17 +76,6 @@ TEST(LearnedShortcutsTargets, SortedByTimeStablyAndLookedUpAtAnyLength)
 
 class LearnedShortcutsFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder = fs::temp_directory_path() / ("vantrel-shortcuts-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device {}()));
-        fs::create_directories(folder);
-    }
-    void TearDown() override
-    {
-        AtomicFileTesting::setBeforeRename(nullptr);
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
     void write(const fs::path& file, std::string_view text) { std::ofstream(file, std::ios::binary) << text; }
     static LearnedShortcuts sample()
     {
@@ -114,7 +86,8 @@ protected:
         shortcuts.entries["\u00E4"] = {{"w:\u00C4pp|\U0001F98A", at(0)}};
         return shortcuts;
     }
-    fs::path folder;
+    const test::ScratchFolder scratch;
+    const fs::path& folder = scratch.path;
 };
 
 TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormatCreatingMissingFolders)
@@ -200,9 +173,10 @@ TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFileAndIllFormedTar
     ASSERT_EQ(sample().save(file), std::nullopt);
     auto changed = sample();
     changed.record("zz", "new", at(10));
-    AtomicFileTesting::setBeforeRename([](const fs::path&) { return false; });
-    EXPECT_NE(changed.save(file), std::nullopt);
-    AtomicFileTesting::setBeforeRename(nullptr);
+    {
+        const test::InterruptedSaves interrupted;
+        EXPECT_NE(changed.save(file), std::nullopt);
+    }
     EXPECT_EQ(LearnedShortcuts::load(file), sample());
     // The next save goes through.
     ASSERT_EQ(changed.save(file), std::nullopt);
