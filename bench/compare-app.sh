@@ -19,37 +19,14 @@ for tool in Xvfb openbox trayer xdotool alttab; do
 done
 alttab=(alttab -mk Super_L -kk Tab -w 1)
 
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-    # Only what this script started, youngest first, by pid.
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
+# shellcheck source=SCRIPTDIR/../scripts/lib/xsession.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/xsession.sh"
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [[ -s "$scratch/display" ]] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$scratch/display")"
-export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/run"
-mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-openbox >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-    desktops=$(xdotool get_num_desktops 2>/dev/null) || desktops=0
-    [[ $desktops -ge 2 ]] && break
-    sleep 0.05
-done
-trayer --edge top --align right --widthtype request >/dev/null 2>&1 &
-pids+=($!)
+startXvfb
+startOpenbox
+startTrayer
 
 # Three windows on the first desktop to switch between.
 mkfifo "$scratch/client.in" "$scratch/client.out"

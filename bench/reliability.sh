@@ -30,40 +30,16 @@ vantrel="$bin/vantrel"
 client="$build/tests/X11/x11_test_client"
 vantrelctl="$build/tools/vantrelctl/vantrelctl"
 
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-    # Only what this script started, youngest first, by pid.
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -KILL "${pids[i]}" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+# shellcheck source=SCRIPTDIR/../scripts/lib/xsession.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/xsession.sh"
+stopSignal=KILL
 say() { echo "reliability: $*"; }
 now() { date +%s.%N; }
 elapsed() { echo "$(now) - $1" | bc -l | xargs printf '%.3f'; }
 
 startDesktop() {
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
-    xvfb=$!
-    pids+=($xvfb)
-    for _ in $(seq 200); do [[ -s "$scratch/display" ]] && break; sleep 0.05; done
-    export DISPLAY=":$(head -n1 "$scratch/display")"
-    export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/run"
-    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-    openbox >"$scratch/openbox.log" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 200); do
-        [[ "$(xdotool get_num_desktops 2>/dev/null || true)" -ge 2 ]] && return
-        sleep 0.05
-    done
-    echo "reliability: openbox did not start" >&2
-    exit 1
+    startXvfb
+    startOpenbox
 }
 
 # The scripted client reads commands from a FIFO held open on fd 7; its
@@ -149,7 +125,7 @@ hostile)
     startClient
     startVantrel
     # Another process's pid for _NET_WM_PID: the X server's.
-    other=$xvfb
+    other=$xvfbPid
     round() {
         local r=$1
         send "open t$r title=plain"
@@ -200,7 +176,7 @@ hostile)
     sleep 1
     switcherRound 1
     sleep 1
-    wm=$(kill -0 "${pids[1]}" 2>/dev/null && echo alive || echo dead)
+    wm=$(kill -0 "$openboxPid" 2>/dev/null && echo alive || echo dead)
     final=$(rssKiB)
     kill -TERM "$vantrel_pid"
     waitVantrel
@@ -223,7 +199,7 @@ death)
         sleep 0.02
     done
     killed=$(now)
-    kill -KILL "$xvfb"
+    kill -KILL "$xvfbPid"
     waitVantrel
     took=$(elapsed "$killed")
     cores=$(find "$scratch" /var/crash -maxdepth 1 -newer "$scratch/display" -name 'core*' 2>/dev/null | wc -l || true)

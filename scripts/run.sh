@@ -26,47 +26,11 @@ fi
 
 shots=$(cd "$build" && pwd)/demo
 mkdir -p "$shots"
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-    # Only what this script started, youngest first, by pid.
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# Xvfb picks a free display itself and writes its number on fd 3.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do
-    [[ -s "$scratch/display" ]] && break
-    sleep 0.05
-done
-if [[ ! -s "$scratch/display" ]]; then
-    echo "run: Xvfb did not start:" >&2
-    cat "$scratch/xvfb.log" >&2
-    exit 1
-fi
-export DISPLAY=":$(head -n1 "$scratch/display")"
-# A fresh profile: default settings, nothing learned.
-export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/run"
-mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-
-openbox >"$scratch/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-    desktops=$(xdotool get_num_desktops 2>/dev/null || true)
-    [[ "${desktops:-0}" -ge 2 ]] && break
-    sleep 0.05
-done
-trayer --edge top --align right --widthtype request --height 24 >"$scratch/trayer.log" 2>&1 &
-pids+=($!)
+# shellcheck source=SCRIPTDIR/lib/xsession.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/xsession.sh"
+startXvfb
+startOpenbox
+startTrayer --height 24
 echo "run: no DISPLAY; showing vantrel on a private desktop on $DISPLAY (openbox, trayer, sample windows on two desktops)" >&2
 
 # Sample applications: each client process is one application, driven

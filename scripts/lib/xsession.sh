@@ -1,0 +1,70 @@
+# shellcheck shell=bash
+# A private X desktop for the scripts that need one (scripts/run.sh, bench/*.sh):
+# Xvfb on a free display, openbox and trayer on request, a fresh profile, and a
+# clean-up that stops only what the script started, by pid, however it ends.
+#
+# Source it near the top of a bash script running with `set -euo pipefail`. It
+# provides
+#   scratch      a temporary folder, removed at exit
+#   pids         every process the script started, oldest first: add yours
+#   stopSignal   what clean-up sends them (TERM; set KILL to stop them hard)
+#   startXvfb    exports DISPLAY and the profile variables, sets xvfbPid
+#   startOpenbox waits until openbox has made its desktops, sets openboxPid
+#   startTrayer  ARGS... a system tray along the top right
+# Messages start with `xsessionTag` (the script's name unless set before).
+
+xsessionTag=${xsessionTag:-$(basename "$0" .sh)}
+scratch=$(mktemp -d)
+pids=()
+stopSignal=TERM
+
+xsessionCleanup() {
+    # Only what this script started, youngest first, by pid.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "-$stopSignal" "${pids[i]}" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$scratch"
+}
+trap xsessionCleanup EXIT
+trap 'exit 130' INT TERM
+
+xsessionFail() {
+    echo "$xsessionTag: $1" >&2
+    [[ -z ${2:-} ]] || cat "$2" >&2
+    exit 1
+}
+
+startXvfb() {
+    # Xvfb picks a free display itself and writes its number on fd 3 once it listens.
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
+    xvfbPid=$!
+    pids+=("$xvfbPid")
+    for _ in $(seq 200); do
+        [[ -s "$scratch/display" ]] && break
+        sleep 0.05
+    done
+    [[ -s "$scratch/display" ]] || xsessionFail "Xvfb did not start:" "$scratch/xvfb.log"
+    export DISPLAY=":$(head -n1 "$scratch/display")"
+    # A fresh profile: default settings, nothing learned.
+    export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/run"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+}
+
+startOpenbox() {
+    openbox >"$scratch/openbox.log" 2>&1 &
+    openboxPid=$!
+    pids+=("$openboxPid")
+    for _ in $(seq 200); do
+        [[ "$(xdotool get_num_desktops 2>/dev/null || true)" -ge 2 ]] && return
+        sleep 0.05
+    done
+    xsessionFail "openbox did not start:" "$scratch/openbox.log"
+}
+
+startTrayer() {
+    trayer --edge top --align right --widthtype request "$@" >"$scratch/trayer.log" 2>&1 &
+    pids+=($!)
+}
