@@ -27,132 +27,109 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-/// Every piece writes what it was asked into one shared log.
-struct Recorder {
-    Calls calls;
-    void operator()(std::string call) { calls.push_back(std::move(call)); }
-    /// The calls since the last `take`.
-    Calls take() { return std::exchange(calls, {}); }
-};
+/// Every piece writes what it was asked into one log, read (and emptied) by `take`.
+Calls journal;
+void record(std::string call) { journal.push_back(std::move(call)); }
+Calls take() { return std::exchange(journal, {}); }
+std::string id(const WindowInfo& window) { return " " + std::to_string(window.id); }
 
 struct RecordingSwitcher final : SwitcherService {
-    explicit RecordingSwitcher(Recorder& log) : log(log) {}
-    void start() override { log("switcher.start"); }
-    void stop() override { log("switcher.stop"); }
-    void applySettings() override { log("switcher.applySettings"); }
-    void pauseHotKeys() override { log("switcher.pauseHotKeys"); }
-    void storeChanged() override { log("switcher.storeChanged"); }
-    void focus(const WindowInfo& window) override { log("switcher.focus " + std::to_string(window.id)); }
-    void perform(ItemAction, const WindowInfo& window) override { log("switcher.perform " + std::to_string(window.id)); }
-    Recorder& log;
+    void start() override { record("switcher.start"); }
+    void stop() override { record("switcher.stop"); }
+    void applySettings() override { record("switcher.applySettings"); }
+    void pauseHotKeys() override { record("switcher.pauseHotKeys"); }
+    void storeChanged() override { record("switcher.storeChanged"); }
+    void focus(const WindowInfo& window) override { record("switcher.focus" + id(window)); }
+    void perform(ItemAction, const WindowInfo& window) override { record("switcher.perform" + id(window)); }
 };
 
 struct RecordingSearch final : SearchService {
-    explicit RecordingSearch(Recorder& log) : log(log) {}
-    void start() override { log("search.start"); }
-    void stop() override { log("search.stop"); }
-    void pause() override { log("search.pause"); }
-    void applySettings() override { log("search.applySettings"); }
-    void queryChanged(const std::string& query) override { log("search.queryChanged " + query); }
-    void retryFastSearchIfNeeded() override { log("search.retryFastSearch"); }
-    Recorder& log;
+    void start() override { record("search.start"); }
+    void stop() override { record("search.stop"); }
+    void pause() override { record("search.pause"); }
+    void applySettings() override { record("search.applySettings"); }
+    void queryChanged(const std::string& query) override { record("search.queryChanged " + query); }
+    void retryFastSearchIfNeeded() override { record("search.retryFastSearch"); }
 };
 
 struct RecordingPanels final : AppPanels {
-    explicit RecordingPanels(Recorder& log) : log(log) {}
     SwitcherPanelInterface& switcher() override { return switcherPanel; }
     SearchPanelInterface& search() override { return searchPanel; }
     void applyStyle(AppearanceMode appearance, double textScale) override
     {
-        log("panels.style " + std::string(rawValue(appearance)) + " " + std::to_string(textScale).substr(0, 4));
+        record("panels.style " + std::string(rawValue(appearance)) + " " + std::to_string(textScale).substr(0, 4));
     }
-    Recorder& log;
     test::FakeSwitcherPanel switcherPanel;
     test::FakeSearchPanel searchPanel;
 };
 
 struct RecordingTray final : TrayService {
-    RecordingTray(Recorder& log, std::vector<MenuItem>& menu, bool& warning, bool docked)
-        : log(log), menu(menu), warning(warning), docked(docked) {}
-    void setMenu(const std::vector<MenuItem>& items) override { log("tray.menu"), menu = items; }
-    void setWarning(bool on) override { log(on ? "tray.icon warning" : "tray.icon normal"), warning = on; }
+    void setMenu(const std::vector<MenuItem>& items) override { record("tray.menu"), menu = items; }
+    void setWarning(bool on) override { record(on ? "tray.icon warning" : "tray.icon normal"), warning = on; }
     bool isDocked() const override { return docked; }
-    Recorder& log;
-    std::vector<MenuItem>& menu;
-    bool& warning;
-    bool docked;
+    std::vector<MenuItem> menu;
+    bool warning = false, docked = true;
 };
 
 struct RecordingWindow final : PresentedWindow {
-    explicit RecordingWindow(Recorder& log) : log(log) {}
-    void present() override { log("settings.present"); }
-    Recorder& log;
+    void present() override { record("settings.present"); }
 };
 
 struct RecordingUpdater final : UpdaterService {
-    explicit RecordingUpdater(Recorder& log) : log(log) {}
-    void checkForUpdates() override { log("updater.check"); }
-    Recorder& log;
+    void checkForUpdates() override { record("updater.check"); }
 };
 
 /// Builds recording pieces, the real onboarding window (offscreen) and a real
 /// window store over a fake tracker.
 class FakeFactory final : public AppFactory {
 public:
-    FakeFactory(Recorder& log, RunLoop& loop, std::function<bool()> ready) : log_(log), loop_(loop), ready_(std::move(ready)) {}
+    explicit FakeFactory(RunLoop& loop, std::function<bool()> ready) : loop_(loop), ready_(std::move(ready)) {}
 
-    std::unique_ptr<UpdaterService> makeUpdater() override
-    {
-        log_("make updater");
-        return std::make_unique<RecordingUpdater>(log_);
-    }
+    std::unique_ptr<UpdaterService> makeUpdater() override { return made<RecordingUpdater>("updater"); }
     std::unique_ptr<TrayService> makeTray() override
     {
-        log_("make tray");
-        return std::make_unique<RecordingTray>(log_, menu, warning, hasTray);
+        auto made = this->made<RecordingTray>("tray");
+        made->docked = hasTray;
+        tray = made.get();
+        return made;
     }
     std::unique_ptr<WindowStore> makeStore() override
     {
-        log_("make store");
+        record("make store");
         return std::make_unique<WindowStore>(std::make_unique<test::FakeWindowTracking>(tracking));
     }
     std::unique_ptr<AppPanels> makePanels() override
     {
-        log_("make panels");
-        auto made = std::make_unique<RecordingPanels>(log_);
+        auto made = this->made<RecordingPanels>("panels");
         panels = made.get();
         return made;
     }
     std::unique_ptr<SwitcherService> makeSwitcher(WindowStore&, AppPanels&, SettingsStore&) override
     {
-        log_("make switcher");
-        return std::make_unique<RecordingSwitcher>(log_);
+        return made<RecordingSwitcher>("switcher");
     }
     std::unique_ptr<SearchService> makeSearch(WindowStore&, AppPanels&, SettingsStore&,
                                               std::function<void(const WindowInfo&)> focusCallback,
                                               std::function<void(ItemAction, const WindowInfo&)> performCallback) override
     {
-        log_("make search");
         focus = std::move(focusCallback);
         perform = std::move(performCallback);
-        return std::make_unique<RecordingSearch>(log_);
+        return made<RecordingSearch>("search");
     }
     std::unique_ptr<OnboardingService> makeOnboarding() override
     {
-        log_("make onboarding");
-        auto made = std::make_unique<OnboardingWindow>(loop_, ready_, [this] { log_("help"); });
+        record("make onboarding");
+        auto made = std::make_unique<OnboardingWindow>(loop_, ready_, [] { record("help"); });
         onboarding = made.get();
         return made;
     }
     std::unique_ptr<PresentedWindow> makeSettingsWindow(SettingsStore&, std::function<std::vector<WindowInfo>()>) override
     {
-        log_("make settings");
-        return std::make_unique<RecordingWindow>(log_);
+        return made<RecordingWindow>("settings");
     }
 
     bool hasTray = true;
-    std::vector<MenuItem> menu;
-    bool warning = false;
+    RecordingTray* tray = nullptr;
     std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     RecordingPanels* panels = nullptr;
     OnboardingWindow* onboarding = nullptr;
@@ -160,37 +137,29 @@ public:
     std::function<void(ItemAction, const WindowInfo&)> perform;
 
 private:
-    Recorder& log_;
+    template <class Piece>
+    std::unique_ptr<Piece> made(const std::string& name)
+    {
+        record("make " + name);
+        return std::make_unique<Piece>();
+    }
     RunLoop& loop_;
     std::function<bool()> ready_;
 };
 
 class FakeEnvironment final : public AppEnvironment {
 public:
-    explicit FakeEnvironment(Recorder& log) : log_(log) {}
-    void installHotKeyGuard() override { log_("guard.install"); }
-    bool reassertAtLaunch() override
-    {
-        log_("guard.reassert");
-        return repairs;
-    }
-    void restoreSystemHotKeys() override { log_("hotkeys.restore"); }
+    void installHotKeyGuard() override { record("guard.install"); }
+    bool reassertAtLaunch() override { return record("guard.reassert"), repairs; }
+    void restoreSystemHotKeys() override { record("hotkeys.restore"); }
     bool isDesktopReady() override { return ready; }
-    std::optional<std::string> variable(std::string_view name) override
-    {
-        auto found = variables.find(std::string(name));
-        return found == variables.end() ? std::nullopt : std::optional(found->second);
-    }
+    std::optional<std::string> variable(std::string_view name) override { return found(variables, std::string(name)); }
     bool secureInputEnabled() override { return secureInput; }
     std::optional<std::int32_t> secureInputCulprit() override { return culprit; }
-    std::optional<std::string> applicationName(std::int32_t pid) override
-    {
-        auto found = names.find(pid);
-        return found == names.end() ? std::nullopt : std::optional(found->second);
-    }
-    void terminateApplication(std::int32_t pid) override { log_("terminate " + std::to_string(pid)); }
-    void applyAppearance(AppearanceMode appearance) override { log_("appearance " + std::string(rawValue(appearance))); }
-    void requestQuit() override { log_("quit requested"); }
+    std::optional<std::string> applicationName(std::int32_t pid) override { return found(names, pid); }
+    void terminateApplication(std::int32_t pid) override { record("terminate " + std::to_string(pid)); }
+    void applyAppearance(AppearanceMode appearance) override { record("appearance " + std::string(rawValue(appearance))); }
+    void requestQuit() override { record("quit requested"); }
 
     bool ready = true;
     bool repairs = false;
@@ -200,7 +169,12 @@ public:
     std::map<std::int32_t, std::string> names;
 
 private:
-    Recorder& log_;
+    template <class Key>
+    static std::optional<std::string> found(const std::map<Key, std::string>& map, const Key& key)
+    {
+        auto at = map.find(key);
+        return at == map.end() ? std::nullopt : std::optional(at->second);
+    }
 };
 
 class AppDelegateTest : public ::testing::Test {
@@ -217,15 +191,16 @@ protected:
     std::vector<std::string> menuTitles() const
     {
         std::vector<std::string> titles;
-        for (const auto& item : factory.menu)
+        for (const auto& item : factory.tray->menu)
             titles.push_back(item.separator ? "---" : item.title + (item.enabled() ? "" : " (disabled)"));
         return titles;
     }
 
-    Recorder log;
+    AppDelegateTest() { take(); }
+
     ManualRunLoop loop;
-    FakeEnvironment environment{log};
-    FakeFactory factory{log, loop, [this] { return environment.ready; }};
+    FakeEnvironment environment;
+    FakeFactory factory{loop, [this] { return environment.ready; }};
     std::shared_ptr<SettingsStore> settingsStore = std::make_shared<SettingsStore>(std::make_shared<MemoryUserDefaults>());
     std::unique_ptr<AppDelegate> delegate;
 };
@@ -235,7 +210,7 @@ TEST_F(AppDelegateTest, launchRunsItsStepsInOrderAndStartsTheStoreAfterwards)
     environment.repairs = true;
     LogCapture capture;
     launch();
-    EXPECT_THAT(log.take(),
+    EXPECT_THAT(take(),
                 ElementsAre("guard.install", "guard.reassert", "make updater", "make tray", "tray.menu", "make panels",
                             "make store", "make switcher", "switcher.start", "make search", "search.start",
                             "appearance system", "panels.style system 1.00", "tray.menu"));
@@ -248,7 +223,7 @@ TEST_F(AppDelegateTest, launchRunsItsStepsInOrderAndStartsTheStoreAfterwards)
     // Switching starts once per process.
     delegate->startSwitcher();
     loop.runPending();
-    EXPECT_TRUE(log.take().empty());
+    EXPECT_TRUE(take().empty());
     EXPECT_EQ(factory.tracking->startCount, 1);
 }
 
@@ -259,7 +234,7 @@ TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindow)
         if (value)
             environment.variables["VANTREL_OPEN_SETTINGS"] = value;
         launch();
-        const auto calls = log.take();
+        const auto calls = take();
         EXPECT_EQ(std::ranges::count(calls, "settings.present"), opens ? 1 : 0) << (value ? value : "unset");
         EXPECT_EQ(calls.back() == "settings.present", opens) << "the settings window comes last";
     }
@@ -267,7 +242,7 @@ TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindow)
     environment.ready = false;
     environment.variables["VANTREL_OPEN_SETTINGS"] = "1";
     launch();
-    EXPECT_EQ(log.take().back(), "settings.present");
+    EXPECT_EQ(take().back(), "settings.present");
 }
 
 TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingWhichStartsSwitchingOnceWhenTheWindowManagerArrives)
@@ -281,13 +256,13 @@ TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingWhichStartsSwitchingOnceW
     EXPECT_THAT(menuTitles(), ElementsAre("Vantrel 0.1 (disabled)", "Grant Accessibility Permission…", "---",
                                           "Check for Updates…", "Settings…", "---", "Quit Vantrel"));
     QTest::keyClick(onboarding.helpButton(), Qt::Key_Return);
-    EXPECT_EQ(log.calls.back(), "help");
+    EXPECT_EQ(journal.back(), "help");
 
     loop.advance(3s);
     EXPECT_FALSE(delegate->isStarted());
     // The menu row brings the same window forward.
     delegate->perform(MenuAction::showOnboarding);
-    EXPECT_EQ(std::ranges::count(log.take(), "make onboarding"), 1);
+    EXPECT_EQ(std::ranges::count(take(), "make onboarding"), 1);
 
     environment.ready = true;
     loop.advance(1s);
@@ -300,10 +275,10 @@ TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingWhichStartsSwitchingOnceW
     EXPECT_FALSE(onboarding.isVisible());
 
     // Presenting it again reports nothing a second time.
-    log.take();
+    take();
     delegate->showOnboarding();
     loop.advance(5s);
-    const auto later = log.take();
+    const auto later = take();
     EXPECT_EQ(std::ranges::count(later, "switcher.start"), 0);
     EXPECT_EQ(std::ranges::count(later, "make onboarding"), 0);
 }
@@ -313,11 +288,11 @@ TEST_F(AppDelegateTest, theMenuShowsWhoHoldsSecureInputAndLogsOnlyWhenThatChange
     LogCapture capture;
     launch();
     environment.names[42] = "KeePassXC";
-    log.take();
+    take();
 
     auto tick = [&] {
         loop.advance(AppDelegate::secureInputInterval);
-        return log.take();
+        return take();
     };
     EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch")) << "nothing to redraw while secure input stays off";
 
@@ -330,26 +305,26 @@ TEST_F(AppDelegateTest, theMenuShowsWhoHoldsSecureInputAndLogsOnlyWhenThatChange
                                           "Quit Vantrel"));
     EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch"));
     delegate->perform(MenuAction::quitSecureInputApp);
-    EXPECT_THAT(log.take(), ElementsAre("terminate 42"));
+    EXPECT_THAT(take(), ElementsAre("terminate 42"));
 
     // No pid reported: "another app", and nothing to quit.
     environment.culprit.reset();
     tick();
-    EXPECT_EQ(factory.menu[2].title, "⚠️ Secure Input is on in another app");
+    EXPECT_EQ(factory.tray->menu[2].title, "⚠️ Secure Input is on in another app");
     EXPECT_THAT(menuTitles(), ::testing::Not(::testing::Contains(::testing::StartsWith("Quit another"))));
     delegate->perform(MenuAction::quitSecureInputApp);
-    EXPECT_TRUE(log.take().empty());
+    EXPECT_TRUE(take().empty());
 
     // A pid whose process has gone is named by its number.
     environment.culprit = 77;
     tick();
-    EXPECT_EQ(factory.menu[2].title, "⚠️ Secure Input is on in pid 77");
-    EXPECT_EQ(factory.menu[4].title, "Quit pid 77");
+    EXPECT_EQ(factory.tray->menu[2].title, "⚠️ Secure Input is on in pid 77");
+    EXPECT_EQ(factory.tray->menu[4].title, "Quit pid 77");
 
     environment.secureInput = false;
     EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch", "tray.icon normal", "tray.menu"));
-    EXPECT_FALSE(factory.warning);
-    EXPECT_EQ(factory.menu.size(), 6u);
+    EXPECT_FALSE(factory.tray->warning);
+    EXPECT_EQ(factory.tray->menu.size(), 6u);
 
     EXPECT_THAT(capture.messages("app"), ElementsAre("Secure Input enabled by pid 42; Fast Search unavailable",
                                                      "Secure Input enabled by pid -1; Fast Search unavailable",
@@ -360,26 +335,26 @@ TEST_F(AppDelegateTest, settingsAndRecordingAndStoreChangesReachThePiecesInOrder
 {
     launch();
     loop.runPending();
-    log.take();
+    take();
 
     settingsStore->update([](Settings& s) {
         s.appearance = AppearanceMode::dark;
         s.textScale = 1.5;
     });
-    EXPECT_THAT(log.take(), ElementsAre("appearance dark", "panels.style dark 1.50", "switcher.applySettings",
+    EXPECT_THAT(take(), ElementsAre("appearance dark", "panels.style dark 1.50", "switcher.applySettings",
                                         "search.applySettings"));
 
     settingsStore->setRecordingChord(true);
-    EXPECT_THAT(log.take(), ElementsAre("switcher.pauseHotKeys", "search.pause"));
+    EXPECT_THAT(take(), ElementsAre("switcher.pauseHotKeys", "search.pause"));
     settingsStore->setRecordingChord(false);
-    EXPECT_THAT(log.take(), ElementsAre("switcher.applySettings", "search.applySettings"));
+    EXPECT_THAT(take(), ElementsAre("switcher.applySettings", "search.applySettings"));
 
     factory.tracking->publish({});
-    EXPECT_THAT(log.take(), ElementsAre("switcher.storeChanged"));
+    EXPECT_THAT(take(), ElementsAre("switcher.storeChanged"));
     factory.panels->searchPanel.show({}, std::nullopt);
     factory.panels->searchPanel.typed = "fir";
     factory.tracking->publish({});
-    EXPECT_THAT(log.take(), ElementsAre("switcher.storeChanged", "search.queryChanged fir"));
+    EXPECT_THAT(take(), ElementsAre("switcher.storeChanged", "search.queryChanged fir"));
 
     // The search controller reaches the switcher through the delegate.
     WindowInfo seven, eight;
@@ -387,29 +362,29 @@ TEST_F(AppDelegateTest, settingsAndRecordingAndStoreChangesReachThePiecesInOrder
     eight.id = 8;
     factory.focus(seven);
     factory.perform(ItemAction::close, eight);
-    EXPECT_THAT(log.take(), ElementsAre("switcher.focus 7", "switcher.perform 8"));
+    EXPECT_THAT(take(), ElementsAre("switcher.focus 7", "switcher.perform 8"));
 }
 
 TEST_F(AppDelegateTest, quitStopsTheControllersThenGivesBackTheSystemShortcuts)
 {
     launch();
-    log.take();
+    take();
     delegate->perform(MenuAction::quit);
-    EXPECT_THAT(log.take(), ElementsAre("quit requested"));
+    EXPECT_THAT(take(), ElementsAre("quit requested"));
     delegate->applicationWillTerminate();
-    EXPECT_THAT(log.take(), ElementsAre("switcher.stop", "search.stop", "hotkeys.restore"));
+    EXPECT_THAT(take(), ElementsAre("switcher.stop", "search.stop", "hotkeys.restore"));
 
     // Callbacks left with the stores do nothing once the delegate is gone.
     delegate.reset();
     settingsStore->setRecordingChord(true);
-    EXPECT_TRUE(log.take().empty());
+    EXPECT_TRUE(take().empty());
 
     // Never started: nothing is built just to be stopped.
     environment.ready = false;
     launch();
-    log.take();
+    take();
     delegate->applicationWillTerminate();
-    EXPECT_THAT(log.take(), ElementsAre("hotkeys.restore"));
+    EXPECT_THAT(take(), ElementsAre("hotkeys.restore"));
 }
 
 TEST_F(AppDelegateTest, withoutATrayItLogsOnceAndKeepsRunning)
@@ -420,10 +395,10 @@ TEST_F(AppDelegateTest, withoutATrayItLogsOnceAndKeepsRunning)
     loop.advance(10s);
     EXPECT_TRUE(delegate->isStarted());
     EXPECT_EQ(std::ranges::count_if(capture.messages("app"), [](const std::string& m) { return m.starts_with("no system tray"); }), 1);
-    EXPECT_FALSE(factory.menu.empty()) << "the icon keeps its menu for a tray that appears later";
+    EXPECT_FALSE(factory.tray->menu.empty()) << "the icon keeps its menu for a tray that appears later";
     delegate->perform(MenuAction::showSettings);
     delegate->perform(MenuAction::checkForUpdates);
-    const auto calls = log.take();
+    const auto calls = take();
     EXPECT_EQ(calls[calls.size() - 2], "settings.present");
     EXPECT_EQ(calls.back(), "updater.check");
 }
