@@ -5,6 +5,7 @@
 #include "Support/ChildProcess.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
+#include "X11/X11TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -73,22 +74,28 @@ protected:
 
     /// Runs a program on the display to its end; its standard output, absent
     /// when it failed.
-    std::optional<std::string> run(std::vector<std::string> argv)
+    std::optional<std::string> run(std::vector<std::string> argv, std::vector<std::pair<std::string, std::string>> environment = {})
     {
-        ChildProcess::Options options;
-        options.argv = std::move(argv);
-        options.environment = {{"DISPLAY", display}};
-        options.pipeStdout = true;
-        auto child = ChildProcess::spawn(options);
-        if (!child)
-            return std::nullopt;
-        std::string output;
-        while (auto line = child->readLine(10s))
-            output += *line + "\n";
-        auto status = child->waitForExit(10s);
-        if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
-            return std::nullopt;
-        return output;
+        auto child = test::startOn(display, std::move(argv), std::move(environment), false);
+        auto ran = child ? test::finish(*child, 10s) : test::ProgramRun{};
+        return ran.status == 0 ? std::optional(ran.output) : std::nullopt;
+    }
+
+    /// A window of its own in front (not `behind`) that reports the keys it gets.
+    std::unique_ptr<ChildProcess> startKeyClient(WindowId behind)
+    {
+        auto keys = test::spawnOn(display, {VANTREL_X11_KEY_CLIENT});
+        if (!keys || keys->readLine(10s) != "ready" || !eventually([&] { return activeWindow().value_or(behind) != behind; }))
+            return nullptr;
+        return keys;
+    }
+    /// Whether Tab (X key code 23) reaches the key client within 15 s.
+    static bool tabReached(ChildProcess& keys)
+    {
+        while (auto line = keys.readLine(15s))
+            if (*line == "key 23")
+                return true;
+        return false;
     }
 
     void xdotool(std::vector<std::string> arguments)
@@ -413,22 +420,13 @@ TEST_F(EndToEnd, aPausedApplicationInFrontGetsTheChordAndAnotherOneDoesNot)
     const WindowId other = open("other", "title=Other");
     useInOrder({other});
     storeSettings(R"(s/"pauseApps": \[\]/"pauseApps": ["X11KeyClient"]/)");
-    ChildProcess::Options options;
-    options.argv = {VANTREL_X11_KEY_CLIENT};
-    options.environment = {{"DISPLAY", display}};
-    options.pipeStdout = true;
-    auto keys = ChildProcess::spawn(options);
-    ASSERT_TRUE(keys && keys->readLine(10s) == "ready");
-    ASSERT_TRUE(eventually([&] { return activeWindow() && activeWindow() != other; }));
+    auto keys = startKeyClient(other);
+    ASSERT_TRUE(keys);
     const WindowId paused = *activeWindow();
     startVantrel();
 
     xdotool({"key", "super+Tab"});
-    bool reached = false;
-    while (auto line = keys->readLine(5s))
-        if ((reached = *line == "key 23")) // Tab
-            break;
-    EXPECT_TRUE(reached) << "Super+Tab did not reach the paused application";
+    EXPECT_TRUE(tabReached(*keys)) << "Super+Tab did not reach the paused application";
     EXPECT_EQ(activeWindow(), paused);
 
     // With another application in front the chords are Vantrel's again; they
@@ -446,24 +444,13 @@ TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
 {
     const WindowId other = open("other", "title=Other");
     useInOrder({other});
-    ChildProcess::Options options;
-    options.argv = {VANTREL_X11_KEY_CLIENT};
-    options.environment = {{"DISPLAY", display}};
-    options.pipeStdout = true;
-    auto keys = ChildProcess::spawn(options);
-    ASSERT_TRUE(keys && keys->readLine(10s) == "ready");
-    ASSERT_TRUE(eventually([&] { return activeWindow() && activeWindow() != other; }));
+    auto keys = startKeyClient(other);
+    ASSERT_TRUE(keys);
     const WindowId front = *activeWindow();
     startVantrel();
 
     // A second vantrel hands the request to the running one and exits.
-    options.argv = {VANTREL_INSTALLED_BIN "/vantrel", "--settings"};
-    options.environment = vantrelEnvironment();
-    options.pipeStdout = false;
-    auto second = ChildProcess::spawn(options);
-    ASSERT_NE(second, nullptr);
-    const auto status = second->waitForExit(10s);
-    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    ASSERT_TRUE(run({VANTREL_INSTALLED_BIN "/vantrel", "--settings"}, vantrelEnvironment()));
     ASSERT_TRUE(eventually([&] {
         auto active = activeWindow();
         return active && property(*active, "WM_NAME").find("\"Vantrel Settings\"") != std::string::npos;
@@ -484,11 +471,7 @@ TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
     ASSERT_TRUE(becomesActive(other)) << "the recorded chord switches to the previous window";
     useInOrder({front});
     xdotool({"key", "super+Tab"});
-    bool reached = false;
-    while (auto line = keys->readLine(15s))
-        if ((reached = *line == "key 23")) // Tab
-            break;
-    EXPECT_TRUE(reached) << "Super+Tab, replaced, still did not reach the window in front";
+    EXPECT_TRUE(tabReached(*keys)) << "Super+Tab, replaced, still did not reach the window in front";
     EXPECT_EQ(activeWindow(), front);
 }
 
