@@ -26,11 +26,8 @@ using json = nlohmann::json;
 /// the server directly.
 class X11BackendTest : public X11ConnectionTest {
 protected:
-    void SetUp() override
+    void prepare() override
     {
-        X11ConnectionTest::SetUp();
-        if (!ready())
-            return;
         auto made = makeX11Backends(loop, session->display());
         ASSERT_TRUE(std::holds_alternative<Backends>(made)) << std::get<std::string>(made);
         backends = std::get<Backends>(made);
@@ -97,7 +94,7 @@ protected:
     xcb_window_t first = 0, second = 0;
 };
 
-// Listing, activation and close are checked through the bridge (X11BridgeTests);
+// Listing, activation, close and observers' delivery are BridgeContract's;
 // here only what the bridge does not read.
 TEST_F(X11BackendTest, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLacks)
 {
@@ -122,7 +119,7 @@ TEST_F(X11BackendTest, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLack
     EXPECT_EQ(backends.workspace->runningApplication(one->pid()).value().activationPolicy, ActivationPolicy::regular);
 }
 
-TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop)
+TEST_F(X11BackendTest, ObserversReportWindowAndProcessChangesOfTheirProcessOnly)
 {
     auto one = client();
     auto two = client();
@@ -141,7 +138,6 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
                       "AXTitleChanged", "AXWindowMiniaturized", "AXWindowDeminiaturized", "AXApplicationHidden",
                       "AXApplicationShown", "AXApplicationActivated"})
         ASSERT_EQ(observer->addNotification(app, name), 0) << name;
-    EXPECT_EQ(observer->addNotification(app, "AXTitleChanged"), AXErrors::notificationAlreadyRegistered);
     EXPECT_EQ(observer->addNotification(app, "AXMoved"), AXErrors::notificationUnsupported);
     observer->attach(loop);
     auto saw = [&](const std::string& name, WindowID id) {
@@ -155,9 +151,6 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
     ASSERT_TRUE(first && stranger);
     ASSERT_TRUE(saw("AXWindowCreated", *first));
 
-    ASSERT_TRUE(one->command("title first Renamed"));
-    EXPECT_TRUE(saw("AXTitleChanged", *first));
-    ASSERT_TRUE(two->command("title stranger Renamed"));
     auto second = one->open("second", "title=Second");
     ASSERT_TRUE(second);
     EXPECT_TRUE(saw("AXWindowCreated", *second));
@@ -197,16 +190,6 @@ TEST_F(X11BackendTest, ObserversReportTheTenNotificationsOfTheirProcessOnTheLoop
     EXPECT_TRUE(saw("AXUIElementDestroyed", *second));
     for (const auto& [name, id] : seen)
         EXPECT_NE(id, *stranger) << name << " of another process";
-
-    // Detached: nothing more, not even what is already queued.
-    const auto count = seen.size();
-    ASSERT_TRUE(one->command("title first Again"));
-    observer->detach();
-    auto third = one->open("third", "title=Third");
-    ASSERT_TRUE(third);
-    ASSERT_TRUE(connection->sync());
-    pumpUntil(loop, [] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(seen.size(), count);
 }
 
 TEST_F(X11BackendTest, AHideUndoneBeforeTheLoopLooksStillEndsShown)

@@ -18,11 +18,8 @@ namespace {
 
 class X11ClientTableTest : public X11ConnectionTest {
 protected:
-    void SetUp() override
+    void prepare() override
     {
-        X11ConnectionTest::SetUp();
-        if (!ready())
-            return;
         desktop = X11Desktop::create(connection, loop);
         accessibility = std::make_shared<X11Accessibility>(desktop);
     }

@@ -17,11 +17,8 @@ namespace {
 /// changes a probe property there, as a window manager would.
 class X11EventsTest : public X11ConnectionTest {
 protected:
-    void SetUp() override
+    void prepare() override
     {
-        X11ConnectionTest::SetUp();
-        if (!ready())
-            return;
         writer = X11Connection::open(writerLoop, session->display());
         ASSERT_TRUE(writer);
         const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};

@@ -40,47 +40,6 @@ inline bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done,
     }
 }
 
-/// A test on the shared X session with one connection to it, served by
-/// `loop`. Fixtures that add to it call SetUp() first and stop when it
-/// skipped or failed; their own members go before the connection.
-class X11ConnectionTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        session = x11;
-        connection = X11Connection::open(loop, x11->display());
-        ASSERT_NE(connection, nullptr);
-    }
-
-    bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
-
-    /// Returns once the loop has seen every event the server sent `connection`
-    /// before the call. A client table on the connection drops what an event
-    /// changed before the loop sees the event, so backends over it then read
-    /// every change made until now. They learn of changes only from their
-    /// events: a test that saw a change some other way (a client's answer, a
-    /// read of the root) calls this before reading the change through them.
-    /// It touches a property of the connection's own window; the server sends
-    /// that notification after every earlier one.
-    bool caughtUp()
-    {
-        const xcb_atom_t marker = connection->atom("_VANTREL_TEST_CAUGHT_UP");
-        const xcb_window_t own = connection->ownWindow();
-        bool seen = false;
-        auto watch = connection->subscribe([&](const xcb_generic_event_t& event) {
-            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-            seen = seen || ((event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY && notify.window == own && notify.atom == marker);
-        });
-        xcb_change_property(connection->raw(), XCB_PROP_MODE_APPEND, own, marker, XCB_ATOM_STRING, 8, 0, "");
-        return connection->flush() && pumpUntil(loop, [&] { return seen; });
-    }
-
-    X11Session* session = nullptr;
-    ManualRunLoop loop;
-    std::shared_ptr<X11Connection> connection;
-};
-
 /// The element of window `id` among those of process `pid`; null when it has none.
 inline AXElement windowElement(AccessibilityBackend& ax, Pid pid, WindowID id)
 {
@@ -157,25 +116,67 @@ inline bool runOn(const std::string& display, std::vector<std::string> argv)
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
-/// An X11ConnectionTest whose keyboard, on the same connection, is the
-/// process's input backend; keys are typed with xdotool (XTEST).
-class X11KeyboardTest : public X11ConnectionTest {
+/// A test on the shared X session with one connection to it, served by
+/// `loop`. Fixtures add their own set-up in prepare(), which runs once the
+/// connection is open; their own members go before the connection.
+class X11ConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        X11ConnectionTest::SetUp();
-        if (!ready())
-            return;
-        input = X11InputBackend::make(connection);
-        ASSERT_TRUE(input);
-        installedInput.emplace(input);
+        VANTREL_REQUIRE_X11_SESSION(x11);
+        session = x11;
+        connection = X11Connection::open(loop, x11->display());
+        ASSERT_NE(connection, nullptr);
+        prepare();
     }
 
-    /// Runs xdotool with `args` on the display; true when it succeeded.
+    virtual void prepare() {}
+
+    bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
+    /// Returns once the loop has seen every event the server sent `connection`
+    /// before the call. A client table on the connection drops what an event
+    /// changed before the loop sees the event, so backends over it then read
+    /// every change made until now. They learn of changes only from their
+    /// events: a test that saw a change some other way (a client's answer, a
+    /// read of the root) calls this before reading the change through them.
+    /// It touches a property of the connection's own window; the server sends
+    /// that notification after every earlier one.
+    bool caughtUp()
+    {
+        const xcb_atom_t marker = connection->atom("_VANTREL_TEST_CAUGHT_UP");
+        const xcb_window_t own = connection->ownWindow();
+        bool seen = false;
+        auto watch = connection->subscribe([&](const xcb_generic_event_t& event) {
+            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            seen = seen || ((event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY && notify.window == own && notify.atom == marker);
+        });
+        xcb_change_property(connection->raw(), XCB_PROP_MODE_APPEND, own, marker, XCB_ATOM_STRING, 8, 0, "");
+        return connection->flush() && pumpUntil(loop, [&] { return seen; });
+    }
+
+    /// Runs xdotool (typing keys, switching desktops) with `args` on the
+    /// display; true when it succeeded.
     bool type(std::vector<std::string> args)
     {
         args.insert(args.begin(), "xdotool");
         return runOn(session->display(), std::move(args));
+    }
+
+    X11Session* session = nullptr;
+    ManualRunLoop loop;
+    std::shared_ptr<X11Connection> connection;
+};
+
+/// An X11ConnectionTest whose keyboard, on the same connection, is the
+/// process's input backend; keys are typed with xdotool (XTEST).
+class X11KeyboardTest : public X11ConnectionTest {
+protected:
+    void prepare() override
+    {
+        input = X11InputBackend::make(connection);
+        ASSERT_TRUE(input);
+        installedInput.emplace(input);
     }
 
     std::shared_ptr<X11InputBackend> input;

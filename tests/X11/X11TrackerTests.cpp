@@ -40,7 +40,6 @@ protected:
     {
         if (store)
             store->stop();
-        store.reset();
     }
 
     /// Pumps the main loop until `holds` is true of the store; the time it
@@ -54,13 +53,6 @@ protected:
     }
 
     std::optional<WindowInfo> window(WindowID id) const { return store->window(id); }
-
-    /// Runs xdotool on the display; a failure when it does not succeed.
-    void xdotool(std::vector<std::string> arguments)
-    {
-        arguments.insert(arguments.begin(), "xdotool");
-        EXPECT_TRUE(runOn(session->display(), arguments)) << ::testing::PrintToString(arguments);
-    }
 
     std::unique_ptr<WindowStore> store;
     std::optional<InstalledBridge> bridge;
@@ -114,19 +106,19 @@ TEST_F(X11TrackerTest, WindowAndDesktopChangesReachTheStoreWithin200Milliseconds
     const auto firstVisible = store->visibleSpaceIDs();
     ASSERT_EQ(firstVisible.size(), 1u);
     std::shared_ptr<void> restore(nullptr, [&](void*) {
-        xdotool({"set_num_desktops", "4"});
-        xdotool({"set_desktop", "0"});
+        type({"set_num_desktops", "4"});
+        type({"set_desktop", "0"});
     });
-    xdotool({"set_desktop", "2"});
+    ASSERT_TRUE(type({"set_desktop", "2"}));
     EXPECT_WITHIN_BUDGET("switching the desktop", [&](const WindowStore& s) {
         return !s.visibleSpaceIDs().empty() && s.visibleSpaceIDs() != firstVisible;
     });
     const auto thirdVisible = store->visibleSpaceIDs();
-    xdotool({"set_desktop", "0"});
+    ASSERT_TRUE(type({"set_desktop", "0"}));
     EXPECT_WITHIN_BUDGET("switching back", [&](const WindowStore& s) { return s.visibleSpaceIDs() == firstVisible; });
     EXPECT_NE(thirdVisible, firstVisible);
 
-    xdotool({"set_num_desktops", "5"});
+    ASSERT_TRUE(type({"set_num_desktops", "5"}));
     EXPECT_WITHIN_BUDGET("adding a desktop", [&](const WindowStore& s) { return s.spaceNumbers().size() == 5; });
 }
 
@@ -142,7 +134,7 @@ TEST_F(X11TrackerTest, FocusChangesMoveTheWindowToTheFrontOfTheOrder)
     ASSERT_TRUE(pumpUntil(loop, [&] { return store->ordered().size() >= 2; }));
 
     for (auto id : {*notes, *inbox, *notes}) {
-        xdotool({"windowactivate", "--sync", std::to_string(id)});
+        ASSERT_TRUE(type({"windowactivate", "--sync", std::to_string(id)}));
         EXPECT_WITHIN_BUDGET("focusing " << id,
                              [&](const WindowStore& s) { return !s.ordered().empty() && s.ordered().front().id == id; });
     }

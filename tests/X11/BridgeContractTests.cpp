@@ -1,0 +1,194 @@
+// What the bridge promises over any backend: desktops, focus, minimizing,
+// closing and observers, checked on the simulated desktop and on openbox.
+#include "Platform/Sim/SimDesktop.h"
+#include "Platform/X11/X11Backend.h"
+#include "SystemBridge/AXBridge.h"
+#include "SystemBridge/Spaces.h"
+#include "SystemBridge/WindowFocus.h"
+#include "X11/TestClient.h"
+#include "X11/X11TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+enum class Backend { simulated, x11 };
+
+/// The bridge over the simulated desktop (one display of four spaces) or over
+/// openbox (four desktops); applications and windows are made alike on both.
+class BridgeContract : public test::X11ConnectionTest, public testing::WithParamInterface<Backend> {
+protected:
+    bool x11() const { return GetParam() == Backend::x11; }
+
+    void prepare() override
+    {
+        if (x11()) {
+            bridge.emplace(makeX11Backends(connection, loop));
+            return;
+        }
+        sim = Sim::SimDesktop::create(loop);
+        sim->addDisplay({.identifier = "screen", .spaces = {{.id = 1}, {.id = 2}, {.id = 3}, {.id = 4}}, .currentSpaceID = 1});
+        bridge.emplace(sim->backends());
+    }
+
+    /// Starts an application; its pid.
+    Pid launch()
+    {
+        if (!x11()) {
+            sim->launch({.pid = nextPid, .name = "App"});
+            return nextPid++;
+        }
+        auto client = test::TestClient::start(session->display());
+        EXPECT_TRUE(client);
+        const Pid pid = client ? client->pid() : 0;
+        clients[pid] = std::move(client);
+        return pid;
+    }
+
+    /// Opens a window of `pid` titled `title` on desktop `space`; its id, once the bridge can know it.
+    WindowID open(Pid pid, const std::string& title, SpaceID space = 1)
+    {
+        if (!x11()) {
+            sim->openWindow({.id = nextWindow, .pid = pid, .title = title, .spaces = {space}});
+            return nextWindow++;
+        }
+        auto id = clients.at(pid)->open(title, "desktop=" + std::to_string(space - 1) + " title=" + title);
+        EXPECT_TRUE(id && caughtUp());
+        owners[id.value_or(0)] = {pid, title};
+        return id.value_or(0);
+    }
+
+    void retitle(WindowID window, const std::string& title)
+    {
+        if (!x11())
+            return sim->setTitle(window, title);
+        const auto& [pid, tag] = owners.at(window);
+        EXPECT_TRUE(clients.at(pid)->command("title " + tag + " " + title));
+    }
+
+    AXElement element(WindowID window, Pid pid) { return AXBridge::window(window, pid).value_or(nullptr); }
+    bool until(const std::function<bool()>& done) { return test::pumpUntil(loop, done); }
+
+    std::shared_ptr<Sim::SimDesktop> sim;
+    Pid nextPid = 100;
+    WindowID nextWindow = 1000;
+    std::map<Pid, std::unique_ptr<test::TestClient>> clients;
+    std::map<WindowID, std::pair<Pid, std::string>> owners;
+    std::optional<test::InstalledBridge> bridge;
+};
+
+TEST_P(BridgeContract, SpacesNumberTheDesktopsAndListTheWindowsOnEach)
+{
+    const Pid app = launch();
+    const WindowID here = open(app, "Here", 1), there = open(app, "There", 2);
+    ASSERT_TRUE(Spaces::isAvailable());
+    auto tables = Spaces::tables(Spaces::displays(), [](SpaceID space) { return Spaces::windowIDs(space, Spaces::trackerWindowListOptions); });
+    EXPECT_EQ(tables.spaceNumbers, (std::map<SpaceID, int>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
+    EXPECT_EQ(tables.windowSpaces[here], (std::vector<SpaceID>{1}));
+    EXPECT_EQ(tables.windowSpaces[there], (std::vector<SpaceID>{2}));
+    EXPECT_EQ(Spaces::spaceIDs(there), (std::vector<SpaceID>{2}));
+    EXPECT_EQ(Spaces::visibleSpaceIDs(), (std::set<SpaceID>{1}));
+    EXPECT_EQ(Spaces::activeSpaceID(), 1u);
+}
+
+TEST_P(BridgeContract, MakeCurrentShowsAKnownDesktopOnly)
+{
+    EXPECT_FALSE(Spaces::makeCurrent(9));
+    EXPECT_TRUE(Spaces::makeCurrent(4));
+    ASSERT_TRUE(until([] { return Spaces::activeSpaceID() == 4u; }));
+    EXPECT_EQ(Spaces::visibleSpaceIDs(), (std::set<SpaceID>{4}));
+}
+
+TEST_P(BridgeContract, FocusSwitchesToTheWindowsDesktopAndBringsItsProcessToTheFront)
+{
+    const Pid app = launch(), other = launch();
+    open(app, "Here", 1);
+    const WindowID there = open(other, "There", 3);
+    auto trace = WindowFocus::focus(there, other);
+    EXPECT_TRUE(trace.succeeded());
+    ASSERT_FALSE(trace.steps.empty());
+    EXPECT_EQ(trace.steps[0].name + " " + trace.steps[0].detail, "switchSpace space 3");
+    EXPECT_EQ(trace.originSpaceID, 1u);
+    EXPECT_TRUE(until([&] { return Spaces::activeSpaceID() == 3u && WindowFocus::frontmostPID() == other; }));
+    EXPECT_FALSE(WindowFocus::focus(there, 0x7FFFFFF0).succeeded()) << "no such process";
+}
+
+TEST_P(BridgeContract, FocusRestoresAMinimizedWindowFirst)
+{
+    const Pid app = launch();
+    const WindowID window = open(app, "Window");
+    auto minimized = element(window, app);
+    ASSERT_TRUE(minimized);
+    ASSERT_EQ(AXBridge::setMinimized(minimized, true), AXErrors::success);
+    ASSERT_TRUE(until([&] { return AXBridge::isMinimized(minimized); }));
+    auto trace = WindowFocus::focus(window, app);
+    EXPECT_TRUE(trace.succeeded());
+    ASSERT_FALSE(trace.steps.empty());
+    EXPECT_EQ(trace.steps[0].name, "unminimize");
+    ASSERT_TRUE(until([&] { return !AXBridge::isMinimized(minimized); }));
+    EXPECT_NE(WindowFocus::focus(window, app).steps[0].name, "unminimize") << "only a minimized window is restored";
+}
+
+TEST_P(BridgeContract, CloseEndsTheWindowAndOnlyItsElementTurnsInvalid)
+{
+    const Pid app = launch();
+    const WindowID kept = open(app, "Kept"), doomed = open(app, "Doomed");
+    auto windows = AXBridge::windows(AXBridge::application(app));
+    ASSERT_EQ(windows.ok() ? windows.get().size() : 0u, 2u);
+    auto closed = element(doomed, app);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(AXBridge::close(closed), AXErrors::success);
+    auto invalid = [](const AXElement& e) {
+        auto title = AXBridge::attributeResult(e, "AXTitle");
+        return !title.ok() && title.error().code == AXErrors::invalidUIElement;
+    };
+    ASSERT_TRUE(until([&] { return invalid(closed); }));
+    EXPECT_EQ(std::ranges::count_if(windows.get(), invalid), 1) << "elements read before the close";
+    EXPECT_EQ(AXBridge::title(element(kept, app)), "Kept");
+    EXPECT_EQ(AXBridge::raise(closed), AXErrors::invalidUIElement);
+    EXPECT_EQ(AXBridge::setMinimized(closed, true), AXErrors::invalidUIElement);
+    EXPECT_FALSE(AXBridge::isMinimized(closed));
+    EXPECT_NE(AXBridge::close(closed), AXErrors::success);
+}
+
+TEST_P(BridgeContract, ObserversHearTheirOwnProcessOnTheLoopUntilDetached)
+{
+    const Pid app = launch(), other = launch();
+    const WindowID mine = open(app, "Mine"), theirs = open(other, "Theirs");
+    std::vector<std::pair<std::string, WindowID>> seen;
+    std::shared_ptr<AXObserver> observer;
+    ASSERT_EQ(SystemBridge::installed().accessibility->createObserver(app, [&](const AXElement& e, const std::string& name) {
+        seen.emplace_back(name, AXBridge::windowID(e).value_or(0));
+    }, observer), AXErrors::success);
+    auto application = AXBridge::application(app);
+    ASSERT_EQ(observer->addNotification(application, "AXTitleChanged"), AXErrors::success);
+    EXPECT_EQ(observer->addNotification(application, "AXTitleChanged"), AXErrors::notificationAlreadyRegistered);
+    observer->attach(loop);
+
+    retitle(theirs, "Renamed");
+    retitle(mine, "Renamed");
+    EXPECT_TRUE(seen.empty()) << "delivered on the loop, not inline";
+    ASSERT_TRUE(until([&] { return !seen.empty(); }));
+    for (const auto& each : seen)
+        EXPECT_EQ(each, std::pair(std::string("AXTitleChanged"), mine));
+
+    const auto count = seen.size();
+    retitle(mine, "Again");
+    ASSERT_TRUE(connection->sync());
+    observer->detach();
+    test::pumpUntil(loop, [] { return false; }, 100ms);
+    EXPECT_EQ(seen.size(), count) << "not even what was queued";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, BridgeContract, testing::Values(Backend::simulated, Backend::x11),
+                         [](const testing::TestParamInfo<Backend>& info) {
+                             return info.param == Backend::simulated ? "Simulated" : "X11";
+                         });
+
+} // namespace
+} // namespace vantrel
