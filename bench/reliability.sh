@@ -58,23 +58,11 @@ syncClient() {
     send "destroy sync$1"
 }
 
-startVantrel() {
-    VANTREL_LOG=${1:-info} "$vantrel" >"$scratch/vantrel.log" 2>&1 &
-    vantrel_pid=$!
-    pids+=($vantrel_pid)
-    for _ in $(seq 400); do
-        grep -q "settings applied" "$scratch/vantrel.log" && return
-        sleep 0.05
-    done
-    echo "reliability: vantrel did not start" >&2
-    cat "$scratch/vantrel.log" >&2
-    exit 1
-}
-rssKiB() { awk '/^VmRSS/ { print $2 }' "/proc/$vantrel_pid/status"; }
+rssKiB() { awk '/^VmRSS/ { print $2 }' "/proc/$vantrelPid/status"; }
 # Waits for vantrel to exit; sets `status` (128+N for signal N).
 waitVantrel() {
     status=0
-    wait "$vantrel_pid" || status=$?
+    wait "$vantrelPid" || status=$?
 }
 sanitizerReports() { grep -cE "ERROR: (Address|Leak)Sanitizer|runtime error:" "$scratch/vantrel.log" || true; }
 
@@ -89,7 +77,7 @@ storm)
     seconds=${seconds:-60}
     startDesktop
     startClient
-    startVantrel debug
+    startVantrel "$vantrel" debug
     total=1000
     (
         # 1,000 windows over the period, about 20 alive at once, each renamed twice.
@@ -112,8 +100,8 @@ storm)
     sleep 2 # let the last publication land
     listed=$(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*' | wc -l)
     published=$(grep -o 'publish: [0-9]* windows' "$scratch/vantrel.log" | tail -n1 | grep -o '[0-9]*')
-    alive=$(kill -0 "$vantrel_pid" 2>/dev/null && echo yes || echo no)
-    kill -TERM "$vantrel_pid"
+    alive=$(kill -0 "$vantrelPid" 2>/dev/null && echo yes || echo no)
+    kill -TERM "$vantrelPid"
     waitVantrel
     say "storm: $total windows over ${seconds} s, $sessions switcher sessions; vantrel alive at the end: $alive"
     say "storm: _NET_CLIENT_LIST holds $listed windows, vantrel's last publication $published"
@@ -123,7 +111,7 @@ hostile)
     seconds=${seconds:-60}
     startDesktop
     startClient
-    startVantrel
+    startVantrel "$vantrel"
     # Another process's pid for _NET_WM_PID: the X server's.
     other=$xvfbPid
     round() {
@@ -178,7 +166,7 @@ hostile)
     sleep 1
     wm=$(kill -0 "$openboxPid" 2>/dev/null && echo alive || echo dead)
     final=$(rssKiB)
-    kill -TERM "$vantrel_pid"
+    kill -TERM "$vantrelPid"
     waitVantrel
     say "hostile: $rounds rounds of 16 hostile windows in ${seconds} s, then the claimed 65536 x 65536 icon (openbox after it: $wm)"
     say "hostile: RSS start $((start / 1024)) MiB, end $((final / 1024)) MiB (change $(((final - start) / 1024)) MiB, $((final - start)) KiB), peak $((peak / 1024)) MiB"
@@ -190,7 +178,7 @@ death)
     send "open a title=first"
     send "open b title=second"
     syncClient ready
-    startVantrel
+    startVantrel "$vantrel"
     cd "$scratch" # a core would land here
     ulimit -c unlimited || true
     xdotool keydown super key Tab
@@ -209,9 +197,9 @@ death)
 signals)
     startDesktop
     for signal in TERM INT; do
-        startVantrel
+        startVantrel "$vantrel"
         sent=$(now)
-        kill "-$signal" "$vantrel_pid"
+        kill "-$signal" "$vantrelPid"
         waitVantrel
         say "signals: SIG$signal → exit status $status after $(elapsed "$sent") s, sanitizer reports $(sanitizerReports)"
     done

@@ -61,18 +61,7 @@ send terminal "open build class=terminal,Terminal desktop=0 title=make test — 
 send editor "open notes class=editor,Editor desktop=0 title=notes.txt — Editor"
 send mail "open inbox class=mail,Mail desktop=0 title=Inbox (3) — Mail"
 
-"$vantrel" >"$scratch/vantrel.log" 2>&1 &
-vantrel_pid=$!
-pids+=($vantrel_pid)
-for _ in $(seq 200); do
-    grep -q "settings applied" "$scratch/vantrel.log" && break
-    sleep 0.05
-done
-if ! grep -q "settings applied" "$scratch/vantrel.log"; then
-    echo "run: vantrel did not start:" >&2
-    cat "$scratch/vantrel.log" >&2
-    exit 1
-fi
+startVantrel "$vantrel" "${VANTREL_LOG:-info}"
 
 # Recent use: notes.txt, then the inbox.
 for title in "^notes.txt" "^Inbox"; do
@@ -134,5 +123,5 @@ report
 
 echo "run: done; quitting vantrel and stopping the private desktop" >&2
 "$vantrel" --quit
-wait "$vantrel_pid" || true
+wait "$vantrelPid" || true
 echo "run: screenshots (panel.png, panel-filtered.png, search.png) are in $shots" >&2

@@ -11,6 +11,7 @@
 #   startXvfb    exports DISPLAY and the profile variables, sets xvfbPid
 #   startOpenbox waits until openbox has made its desktops, sets openboxPid
 #   startTrayer  ARGS... a system tray along the top right
+#   startVantrel PROGRAM [LEVEL]  vantrel, once it runs, sets vantrelPid
 # Messages start with `xsessionTag` (the script's name unless set before).
 
 xsessionTag=${xsessionTag:-$(basename "$0" .sh)}
@@ -47,7 +48,8 @@ startXvfb() {
         sleep 0.05
     done
     [[ -s "$scratch/display" ]] || xsessionFail "Xvfb did not start:" "$scratch/xvfb.log"
-    export DISPLAY=":$(head -n1 "$scratch/display")"
+    DISPLAY=":$(head -n1 "$scratch/display")"
+    export DISPLAY
     # A fresh profile: default settings, nothing learned.
     export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/run"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
@@ -67,4 +69,17 @@ startOpenbox() {
 startTrayer() {
     trayer --edge top --align right --widthtype request "$@" >"$scratch/trayer.log" 2>&1 &
     pids+=($!)
+}
+
+# startVantrel PROGRAM [LEVEL]: vantrel on the desktop, logging at LEVEL (info)
+# to $scratch/vantrel.log, once it has applied its settings; sets vantrelPid.
+startVantrel() {
+    VANTREL_LOG=${2:-info} "$1" >"$scratch/vantrel.log" 2>&1 &
+    vantrelPid=$!
+    pids+=("$vantrelPid")
+    for _ in $(seq 400); do
+        grep -q "settings applied" "$scratch/vantrel.log" && return
+        sleep 0.05
+    done
+    xsessionFail "vantrel did not start:" "$scratch/vantrel.log"
 }
