@@ -4,6 +4,8 @@
 // to _NET_ACTIVE_WINDOW changing, and the release of Super to _NET_ACTIVE_WINDOW
 // changing, measured for Vantrel and then, in the same run on the same server,
 // for alttab (run as a black box on Super+Tab) when it is installed.
+#include "ControllerBench.h"
+
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11FakeInput.h"
@@ -33,28 +35,6 @@ constexpr std::uint16_t tabKey = KeyCodes::tab, superKey = KeyCodes::leftCommand
 /// alttab) has taken the Tab in before Super goes up.
 constexpr auto settle = std::chrono::milliseconds(30);
 
-/// A switcher panel that counts and times its shows.
-struct TimedPanel final : SwitcherPanelInterface {
-    void show(const std::vector<WindowInfo>&, std::ptrdiff_t, const std::optional<ScreenIdentifier>&, bool) override
-    {
-        shownAt = Clock::now();
-        ++shows;
-        visible = true;
-    }
-    void update(const std::vector<WindowInfo>&) override {}
-    void select(std::ptrdiff_t) override {}
-    void setQuery(std::string_view) override {}
-    void hide() override { visible = false; }
-    bool isVisible() const override { return visible; }
-    std::optional<ScreenIdentifier> screen() const override { return std::nullopt; }
-    void setSpaceNumbers(const std::map<SpaceID, int>&) override {}
-    void setVisibleSpaceIDs(const std::set<SpaceID>&) override {}
-
-    Clock::time_point shownAt;
-    std::size_t shows = 0;
-    bool visible = false;
-};
-
 /// The session, its windows and the controller, shared by the benchmarks.
 struct Rig {
     std::unique_ptr<test::X11Session> session;
@@ -68,7 +48,7 @@ struct Rig {
     std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
-    TimedPanel panel;
+    bench::CountingSwitcherPanel panel;
     std::unique_ptr<DesktopEnvironment> environment;
     std::unique_ptr<SwitcherController> controller;
     std::vector<WindowInfo> windows;
@@ -167,33 +147,59 @@ Rig& rig()
     return instance;
 }
 
-void reportMedian(benchmark::State& state, std::vector<double>& seconds)
-{
-    if (seconds.empty())
-        return;
-    std::nth_element(seconds.begin(), seconds.begin() + static_cast<std::ptrdiff_t>(seconds.size() / 2), seconds.end());
-    state.counters["median_us"] = seconds[seconds.size() / 2] * 1e6;
-}
+/// One latency case on the shared rig, skipped when the rig did not start:
+/// each iteration's latency is its time, and their median is reported at the end.
+class LatencyCase {
+public:
+    explicit LatencyCase(benchmark::State& state) : state_(state)
+    {
+        if (!rig().error.empty())
+            state.SkipWithError(rig().error.c_str());
+    }
+    ~LatencyCase()
+    {
+        if (seconds_.empty())
+            return;
+        std::nth_element(seconds_.begin(), seconds_.begin() + static_cast<std::ptrdiff_t>(seconds_.size() / 2), seconds_.end());
+        state_.counters["median_us"] = seconds_[seconds_.size() / 2] * 1e6;
+    }
+    explicit operator bool() const { return rig().error.empty(); }
+
+    /// Takes `latency` as the iteration's time; false, with the case marked
+    /// failed by `failure`, when there is none.
+    bool add(std::optional<double> latency, const char* failure)
+    {
+        if (!latency) {
+            state_.SkipWithError(failure);
+            return false;
+        }
+        state_.SetIterationTime(*latency);
+        seconds_.push_back(*latency);
+        return true;
+    }
+
+private:
+    benchmark::State& state_;
+    std::vector<double> seconds_;
+};
 
 void BM_SuperTabPressToActivate(benchmark::State& state)
 {
+    LatencyCase latencies(state);
+    if (!latencies)
+        return;
     Rig& r = rig();
-    if (!r.error.empty())
-        return state.SkipWithError(r.error.c_str());
-    std::vector<double> seconds;
     r.key(superKey, true);
     for (auto _ : state) {
         const std::size_t shows = r.panel.shows;
         const auto sent = Clock::now();
         X11FakeInput::key(*r.connection, tabKey, true);
         r.connection->flush();
-        if (!r.spinUntil([&] { return r.panel.shows > shows; })) {
-            state.SkipWithError("activate did not run");
+        std::optional<double> latency;
+        if (r.spinUntil([&] { return r.panel.shows > shows; }))
+            latency = std::chrono::duration<double>(r.panel.shownAt - sent).count();
+        if (!latencies.add(latency, "activate did not run"))
             break;
-        }
-        const double latency = std::chrono::duration<double>(r.panel.shownAt - sent).count();
-        state.SetIterationTime(latency);
-        seconds.push_back(latency);
         r.key(tabKey, false);
         r.loop.runPending();
         r.controller->endSession();
@@ -201,16 +207,15 @@ void BM_SuperTabPressToActivate(benchmark::State& state)
     }
     r.key(superKey, false);
     r.loop.runPending();
-    reportMedian(state, seconds);
 }
 BENCHMARK(BM_SuperTabPressToActivate)->Iterations(100)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_CommitToActiveWindow(benchmark::State& state)
 {
+    LatencyCase latencies(state);
+    if (!latencies)
+        return;
     Rig& r = rig();
-    if (!r.error.empty())
-        return state.SkipWithError(r.error.c_str());
-    std::vector<double> seconds;
     // Windows other than the active one, in turn.
     std::size_t next = 0;
     for (auto _ : state) {
@@ -218,16 +223,10 @@ void BM_CommitToActiveWindow(benchmark::State& state)
         const int before = r.activeChanges.load();
         const auto committed = Clock::now();
         r.controller->focus(target);
-        auto latency = r.activeChangeAfter(committed, before);
-        if (!latency) {
-            state.SkipWithError("the active window did not change");
+        if (!latencies.add(r.activeChangeAfter(committed, before), "the active window did not change"))
             break;
-        }
-        state.SetIterationTime(*latency);
-        seconds.push_back(*latency);
         std::this_thread::sleep_for(std::chrono::milliseconds(5)); // the window manager's own follow-up changes
     }
-    reportMedian(state, seconds);
 }
 BENCHMARK(BM_CommitToActiveWindow)->Iterations(100)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -254,48 +253,36 @@ std::optional<double> releaseToActive(Rig& r, const std::function<bool()>& switc
 
 void BM_ReleaseToActiveWindowVantrel(benchmark::State& state)
 {
+    LatencyCase latencies(state);
+    if (!latencies)
+        return;
     Rig& r = rig();
-    if (!r.error.empty())
-        return state.SkipWithError(r.error.c_str());
-    std::vector<double> seconds;
     for (auto _ : state) {
         const std::size_t shows = r.panel.shows;
-        auto latency = releaseToActive(r, [&] { return r.panel.shows > shows; });
-        if (!latency) {
-            state.SkipWithError("no switch");
+        if (!latencies.add(releaseToActive(r, [&] { return r.panel.shows > shows; }), "no switch"))
             break;
-        }
-        state.SetIterationTime(*latency);
-        seconds.push_back(*latency);
     }
-    reportMedian(state, seconds);
 }
 BENCHMARK(BM_ReleaseToActiveWindowVantrel)->Iterations(50)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_ReleaseToActiveWindowAlttab(benchmark::State& state)
 {
-    Rig& r = rig();
-    if (!r.error.empty())
-        return state.SkipWithError(r.error.c_str());
+    LatencyCase latencies(state);
+    if (!latencies)
+        return;
     if (!std::filesystem::exists("/usr/bin/alttab"))
         return state.SkipWithError("alttab is not installed");
+    Rig& r = rig();
     r.controller->stop(); // Super+Tab is alttab's now
     test::ChildProcess::Options options;
     options.argv = {"/usr/bin/alttab", "-mk", "Super_L", "-kk", "Tab", "-w", "1"};
     options.environment = {{"DISPLAY", r.session->display()}};
     auto alttab = test::ChildProcess::spawn(options);
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // its grabs
-    std::vector<double> seconds;
     for (auto _ : state) {
-        auto latency = releaseToActive(r, [] { return true; });
-        if (!latency) {
-            state.SkipWithError("alttab did not switch");
+        if (!latencies.add(releaseToActive(r, [] { return true; }), "alttab did not switch"))
             break;
-        }
-        state.SetIterationTime(*latency);
-        seconds.push_back(*latency);
     }
-    reportMedian(state, seconds);
 }
 BENCHMARK(BM_ReleaseToActiveWindowAlttab)->Iterations(50)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -94,47 +94,63 @@ void hideAndSettle(SwitcherPanel& panel)
     X11PanelSupport::sync(qtConnection());
 }
 
+/// False, with the case marked skipped, when Qt has no X session to show on.
+bool started(benchmark::State& state)
+{
+    if (application())
+        return true;
+    state.SkipWithError("no Xvfb + openbox");
+    return false;
+}
+
+/// A panel whose card's paints are counted.
+template <class Panel>
+struct CountedPanel {
+    CountedPanel() { panel.window().installEventFilter(&counter); }
+    /// Whether the card was painted again since `paintsBefore` and is on screen.
+    bool untilPainted(int paintsBefore) { return ::untilPainted(panel.window(), counter, paintsBefore); }
+
+    Panel panel;
+    PaintCounter counter;
+};
+
 void BM_SwitcherFirstShow500(benchmark::State& state)
 {
-    if (!application())
-        return state.SkipWithError("no Xvfb + openbox");
+    if (!started(state))
+        return;
     const auto rows = windows(500);
     for (auto _ : state) {
         state.PauseTiming();
-        auto panel = std::make_unique<SwitcherPanel>();
-        PaintCounter counter;
-        panel->window().installEventFilter(&counter);
+        auto shown = std::make_unique<CountedPanel<SwitcherPanel>>();
         QCoreApplication::processEvents();
-        int before = counter.paints;
+        int before = shown->counter.paints;
         state.ResumeTiming();
-        panel->show(rows, 1, std::nullopt, false);
-        if (!untilPainted(panel->window(), counter, before))
+        shown->panel.show(rows, 1, std::nullopt, false);
+        if (!shown->untilPainted(before))
             return state.SkipWithError("the panel was not painted");
         state.PauseTiming();
-        hideAndSettle(*panel);
-        panel.reset();
+        hideAndSettle(shown->panel);
+        shown.reset();
         state.ResumeTiming();
     }
 }
 
 void BM_SwitcherWarmShow500(benchmark::State& state)
 {
-    if (!application())
-        return state.SkipWithError("no Xvfb + openbox");
+    if (!started(state))
+        return;
     const auto rows = windows(500);
-    SwitcherPanel panel;
-    PaintCounter counter;
-    panel.window().installEventFilter(&counter);
-    panel.show(rows, 1, std::nullopt, false);
-    untilPainted(panel.window(), counter, 0);
-    hideAndSettle(panel);
+    CountedPanel<SwitcherPanel> shown;
+    shown.panel.show(rows, 1, std::nullopt, false);
+    shown.untilPainted(0);
+    hideAndSettle(shown.panel);
     for (auto _ : state) {
-        int before = counter.paints;
-        panel.show(rows, 1, std::nullopt, false);
-        if (!untilPainted(panel.window(), counter, before))
+        int before = shown.counter.paints;
+        shown.panel.show(rows, 1, std::nullopt, false);
+        if (!shown.untilPainted(before))
             return state.SkipWithError("the panel was not painted");
         state.PauseTiming();
-        hideAndSettle(panel);
+        hideAndSettle(shown.panel);
         state.ResumeTiming();
     }
 }
@@ -143,26 +159,24 @@ void BM_SwitcherWarmShow500(benchmark::State& state)
 // the re-ranked rows, the first one selected.
 void BM_SwitcherQueryKeystroke500(benchmark::State& state)
 {
-    if (!application())
-        return state.SkipWithError("no Xvfb + openbox");
+    if (!started(state))
+        return;
     const std::vector<WindowInfo> ranked[] = {windows(500, 0), windows(500, 1)};
-    SwitcherPanel panel;
-    PaintCounter counter;
-    panel.window().installEventFilter(&counter);
-    panel.show(ranked[0], 0, std::nullopt, false);
-    untilPainted(panel.window(), counter, 0);
+    CountedPanel<SwitcherPanel> shown;
+    shown.panel.show(ranked[0], 0, std::nullopt, false);
+    shown.untilPainted(0);
     std::string query;
     std::size_t turn = 0;
     for (auto _ : state) {
         query = query.size() > 20 ? "a" : query + "a";
-        int before = counter.paints;
-        panel.setQuery(query);
-        panel.update(ranked[++turn % 2]);
-        panel.select(0);
-        if (!untilPainted(panel.window(), counter, before))
+        int before = shown.counter.paints;
+        shown.panel.setQuery(query);
+        shown.panel.update(ranked[++turn % 2]);
+        shown.panel.select(0);
+        if (!shown.untilPainted(before))
             return state.SkipWithError("the panel was not painted");
     }
-    hideAndSettle(panel);
+    hideAndSettle(shown.panel);
 }
 
 double residentMegabytes()
@@ -176,21 +190,18 @@ double residentMegabytes()
 // Both panels shown once with 500 rows; the counter is the process's RSS.
 void BM_ResidentAfterShowing500(benchmark::State& state)
 {
-    if (!application())
-        return state.SkipWithError("no Xvfb + openbox");
+    if (!started(state))
+        return;
     const auto rows = windows(500);
-    SwitcherPanel switcher;
-    SearchPanel search;
-    PaintCounter switcherPaints, searchPaints;
-    switcher.window().installEventFilter(&switcherPaints);
-    search.window().installEventFilter(&searchPaints);
+    CountedPanel<SwitcherPanel> switcher;
+    CountedPanel<SearchPanel> search;
     for (auto _ : state) {
-        switcher.show(rows, 1, std::nullopt, false);
-        untilPainted(switcher.window(), switcherPaints, switcherPaints.paints - 1);
-        switcher.hide();
-        search.showFast("doc", rows, std::nullopt);
-        untilPainted(search.window(), searchPaints, searchPaints.paints - 1);
-        search.hide();
+        switcher.panel.show(rows, 1, std::nullopt, false);
+        switcher.untilPainted(switcher.counter.paints - 1);
+        switcher.panel.hide();
+        search.panel.showFast("doc", rows, std::nullopt);
+        search.untilPainted(search.counter.paints - 1);
+        search.panel.hide();
     }
     state.counters["rss_MB"] = residentMegabytes();
 }

@@ -16,20 +16,24 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using namespace vantrel;
 
-const std::vector<std::string>& corpus(std::size_t count)
+/// `count` window texts, or with `scripts` titles mostly beyond Latin; made once each.
+const std::vector<std::string>& corpus(std::size_t count, bool scripts = false)
 {
-    static std::map<std::size_t, std::vector<std::string>> cache;
-    auto it = cache.find(count);
+    static std::map<std::pair<std::size_t, bool>, std::vector<std::string>> cache;
+    auto it = cache.find({count, scripts});
     if (it == cache.end())
-        it = cache.emplace(count, bench::syntheticWindowTexts(count)).first;
+        it = cache.emplace(std::pair{count, scripts},
+                           scripts ? bench::syntheticNonLatinTitles(count) : bench::syntheticWindowTexts(count)).first;
     return it->second;
 }
 
@@ -90,18 +94,27 @@ BENCHMARK_CAPTURE(BM_Rank, serial, false)->ArgsProduct({{1000, 10000, 100000}, {
 BENCHMARK_CAPTURE(BM_Rank, serial, false)->Args({10000, 4})->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Rank, parallel, true)->ArgsProduct({{10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
+/// The kernel the case's first argument names (0 AVX-512, 1 AVX2, 2 scalar);
+/// none, with the case marked skipped, when this CPU cannot run it.
+std::optional<SearchKernel> kernelOf(benchmark::State& state)
+{
+    const SearchKernel kernel = std::array { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }[static_cast<std::size_t>(state.range(0))];
+    if (machineRuns(kernel))
+        return kernel;
+    state.SkipWithError("this CPU cannot run the kernel");
+    return std::nullopt;
+}
+
 // The serial ranking on each kernel the CPU runs (0 AVX-512, 1 AVX2, 2
 // scalar), "ter" over 1,000 to 100,000 texts. Run with
 // --benchmark_enable_random_interleaving=true and repetitions, the kernels
 // take turns in one process, so their medians compare side by side.
 void BM_RankOnKernel(benchmark::State& state)
 {
-    const SearchKernel kernel = std::array { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }[static_cast<std::size_t>(state.range(0))];
-    if (!machineRuns(kernel)) {
-        state.SkipWithError("this CPU cannot run the kernel");
+    const auto kernel = kernelOf(state);
+    if (!kernel)
         return;
-    }
-    const SearchKernelTesting::ForceKernel forced(kernel);
+    const SearchKernelTesting::ForceKernel forced(*kernel);
     const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
     const SearchScorer scorer;
     for (auto _ : state) {
@@ -109,7 +122,7 @@ void BM_RankOnKernel(benchmark::State& state)
         benchmark::DoNotOptimize(ranked);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
-    state.SetLabel(std::string(kernelName(kernel)));
+    state.SetLabel(std::string(kernelName(*kernel)));
 }
 BENCHMARK(BM_RankOnKernel)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
 
@@ -117,25 +130,19 @@ BENCHMARK(BM_RankOnKernel)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Uni
 // query that matches nothing, one letter and two letters.
 void BM_RankScripts(benchmark::State& state)
 {
-    const SearchKernel kernel = std::array { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }[static_cast<std::size_t>(state.range(0))];
-    if (!machineRuns(kernel)) {
-        state.SkipWithError("this CPU cannot run the kernel");
+    const auto kernel = kernelOf(state);
+    if (!kernel)
         return;
-    }
-    const SearchKernelTesting::ForceKernel forced(kernel);
-    static std::map<std::size_t, std::vector<std::string>> cache;
-    const auto count = static_cast<std::size_t>(state.range(1));
-    auto it = cache.find(count);
-    if (it == cache.end())
-        it = cache.emplace(count, bench::syntheticNonLatinTitles(count)).first;
+    const SearchKernelTesting::ForceKernel forced(*kernel);
+    const auto& texts = corpus(static_cast<std::size_t>(state.range(1)), true);
     const char* query = std::array { "zqxj", "e", "fi" }[static_cast<std::size_t>(state.range(2))];
     const SearchScorer scorer;
     for (auto _ : state) {
-        auto ranked = SearchRanker::rank(it->second, query, scorer, textOf, textOf);
+        auto ranked = SearchRanker::rank(texts, query, scorer, textOf, textOf);
         benchmark::DoNotOptimize(ranked);
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * count));
-    state.SetLabel(std::string(kernelName(kernel)) + " " + query);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+    state.SetLabel(std::string(kernelName(*kernel)) + " " + query);
 }
 BENCHMARK(BM_RankScripts)->ArgsProduct({{0, 1, 2}, {10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 

@@ -2,6 +2,8 @@
 // One search panel keystroke: the query so far re-ranked over 500 windows and
 // handed to the panel, with 50 learned shortcuts (25 queries, each learned for
 // a window and its application) and without any.
+#include "ControllerBench.h"
+
 #include "Runtime/ManualRunLoop.h"
 #include "Runtime/UserDefaults.h"
 #include "Support/FakePanels.h"
@@ -10,7 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <filesystem>
 #include <unistd.h>
 
@@ -33,32 +34,11 @@ struct NullSearchPanel final : SearchPanelInterface {
     std::size_t rows = 0;
 };
 
-std::vector<WindowInfo> desktop()
-{
-    const std::array<const char*, 25> apps{"Firefox", "Terminal", "Mail", "Code", "Notes", "Music", "Calendar",
-                                           "Files", "Slack", "Preview", "Photos", "Maps", "Calculator", "Settings",
-                                           "Messages", "Chromium", "Spotify", "Zoom", "Obsidian", "Inkscape",
-                                           "GIMP", "LibreOffice Writer", "LibreOffice Calc", "Thunderbird", "Xterm"};
-    const std::array<const char*, 20> words{"release", "notes", "inbox", "draft", "build", "ssh", "host", "main",
-                                            "switcher", "controller", "review", "budget", "2026", "report",
-                                            "meeting", "design", "issue", "search", "window", "index.html"};
-    std::vector<WindowInfo> windows;
-    for (std::size_t i = 0; i < windowCount; ++i) {
-        WindowInfo window;
-        window.id = static_cast<WindowID>(i + 1);
-        window.pid = static_cast<ProcessID>(100 + i % 25);
-        window.appName = apps[i % 25];
-        window.title = std::string(words[i % 20]) + " " + words[(i * 7 + 3) % 20] + " — " + std::to_string(i);
-        windows.push_back(std::move(window));
-    }
-    return windows;
-}
-
 struct Rig {
     explicit Rig(bool learned)
     {
         store.start();
-        const auto windows = desktop();
+        const auto windows = bench::sampleDesktop(windowCount);
         tracking->publish({windows, {}, {}, {}});
         if (learned) {
             // 25 two-letter queries, each learned for one window and its application.

@@ -1,5 +1,7 @@
 // links: Vantrel VantrelCore SearchKit Runtime
 // The switcher's two hot paths over 500 windows: a press until the panel is asked to show, and one typed key's re-rank.
+#include "ControllerBench.h"
+
 #include "Runtime/ManualRunLoop.h"
 #include "Runtime/UserDefaults.h"
 #include "Support/FakeWindowTracking.h"
@@ -7,7 +9,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,29 +17,6 @@ namespace vantrel {
 namespace {
 
 constexpr int windowCount = 500;
-
-// Counts calls and keeps nothing, so the figures are the controller's own.
-class NullPanel final : public SwitcherPanelInterface {
-public:
-    void show(const std::vector<WindowInfo>& items, std::ptrdiff_t, const std::optional<ScreenIdentifier>&, bool) override
-    {
-        visible = true;
-        rows = items.size();
-        ++shows;
-    }
-    void update(const std::vector<WindowInfo>& items) override { rows = items.size(); }
-    void select(std::ptrdiff_t) override {}
-    void setQuery(std::string_view) override {}
-    void hide() override { visible = false; }
-    bool isVisible() const override { return visible; }
-    std::optional<ScreenIdentifier> screen() const override { return std::nullopt; }
-    void setSpaceNumbers(const std::map<SpaceID, int>&) override {}
-    void setVisibleSpaceIDs(const std::set<SpaceID>&) override {}
-
-    bool visible = false;
-    std::size_t rows = 0;
-    std::size_t shows = 0;
-};
 
 class NullMirrors final : public MirrorPanelsInterface {
 public:
@@ -61,31 +39,6 @@ public:
     bool minimizeWindow(const WindowInfo&) override { return false; }
 };
 
-// A desktop of 500 windows of 25 applications with varied titles on 4 Spaces.
-std::vector<WindowInfo> desktop()
-{
-    const std::array<const char*, 25> apps{"Firefox", "Terminal", "Mail", "Code", "Notes", "Music", "Calendar",
-                                           "Files", "Slack", "Preview", "Photos", "Maps", "Calculator", "Settings",
-                                           "Messages", "Chromium", "Spotify", "Zoom", "Obsidian", "Inkscape",
-                                           "GIMP", "LibreOffice Writer", "LibreOffice Calc", "Thunderbird", "Xterm"};
-    const std::array<const char*, 20> words{"release", "notes", "inbox", "draft", "build", "ssh", "host", "main",
-                                            "switcher", "controller", "review", "budget", "2026", "report",
-                                            "meeting", "design", "issue", "search", "window", "index.html"};
-    std::vector<WindowInfo> windows;
-    for (int i = 0; i < windowCount; ++i) {
-        WindowInfo window;
-        window.id = static_cast<WindowID>(i + 1);
-        window.pid = static_cast<ProcessID>(100 + i % 25);
-        window.appName = apps[static_cast<std::size_t>(i % 25)];
-        window.title = std::string(words[static_cast<std::size_t>(i % 20)]) + " " + words[static_cast<std::size_t>((i * 7 + 3) % 20)] +
-                       " — " + words[static_cast<std::size_t>((i * 13 + 5) % 20)] + " " + std::to_string(i);
-        window.isMinimized = i % 17 == 0;
-        window.spaceIDs = {static_cast<SpaceID>(1 + i % 4)};
-        windows.push_back(std::move(window));
-    }
-    return windows;
-}
-
 struct Rig {
     Rig()
     {
@@ -97,7 +50,7 @@ struct Rig {
                                                           std::make_unique<NullMirrors>());
         store->onChange = [this] { controller->storeChanged(); };
         TrackingSnapshot snapshot;
-        snapshot.windows = desktop();
+        snapshot.windows = bench::sampleDesktop(windowCount, true);
         snapshot.visibleSpaceIDs = {1};
         snapshot.spaceNumbers = {{1, 1}, {2, 2}, {3, 3}, {4, 4}};
         tracking->publish(snapshot);
@@ -110,7 +63,7 @@ struct Rig {
     std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     std::unique_ptr<WindowStore> store;
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
-    NullPanel panel;
+    bench::CountingSwitcherPanel panel;
     NullEnvironment environment;
     std::unique_ptr<SwitcherController> controller;
 };

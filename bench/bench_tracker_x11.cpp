@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -128,22 +129,44 @@ vantrel::TrackingSnapshot startAndPublish(vantrel::AXWindowTracker& tracker, van
     return snapshot;
 }
 
+/// A tracker over the X11 backends on a connection of its own to the shared
+/// crowded desktop; false, with the case marked skipped, when any is missing.
+/// Its end runs what the backends' end left on the loop.
+struct CrowdTracker {
+    explicit CrowdTracker(benchmark::State& state) : x11(session(state))
+    {
+        if (x11)
+            backends.emplace(state, loop, x11->display());
+        if (backends && *backends)
+            tracker.emplace(loop);
+    }
+    ~CrowdTracker()
+    {
+        tracker.reset();
+        backends.reset();
+        loop.runPending();
+    }
+    explicit operator bool() const { return tracker.has_value(); }
+    /// Starts the tracker until its first snapshot, as `startAndPublish`.
+    vantrel::TrackingSnapshot publish(benchmark::State& state) { return startAndPublish(*tracker, loop, state); }
+
+    vantrel::test::X11Session* x11;
+    vantrel::ManualRunLoop loop;
+    std::optional<InstalledX11Backends> backends;
+    std::optional<vantrel::AXWindowTracker> tracker;
+};
+
 /// 50 applications with 10 windows each; `start` reads every application
 /// (observer set-up included) and hands the snapshot to the main loop, which
 /// delivers it. Nothing changes between iterations.
 void BM_FullRefreshAndPublication(benchmark::State& state)
 {
-    auto* x11 = session(state);
-    if (!x11)
+    CrowdTracker crowdTracker(state);
+    if (!crowdTracker)
         return;
-    vantrel::ManualRunLoop loop;
-    InstalledX11Backends backends(state, loop, x11->display());
-    if (!backends)
-        return;
-    vantrel::AXWindowTracker tracker(loop);
     std::size_t published = 0;
     for (auto _ : state) {
-        published = startAndPublish(tracker, loop, state).windows.size();
+        published = crowdTracker.publish(state).windows.size();
         state.ResumeTiming();
     }
     state.counters["windows"] = static_cast<double>(published);
@@ -155,15 +178,11 @@ BENCHMARK(BM_FullRefreshAndPublication)->Unit(benchmark::kMillisecond)->UseRealT
 /// and the published snapshot must carry the new title.
 void BM_FullRefreshAfterATitleChange(benchmark::State& state)
 {
-    auto* x11 = session(state);
-    if (!x11)
+    CrowdTracker crowdTracker(state);
+    if (!crowdTracker)
         return;
-    auto& client = *crowd(x11->display()).clients.front();
-    vantrel::ManualRunLoop loop;
-    InstalledX11Backends backends(state, loop, x11->display());
-    if (!backends)
-        return;
-    auto& connection = backends.connection;
+    auto& client = *crowd(crowdTracker.x11->display()).clients.front();
+    auto& connection = crowdTracker.backends->connection;
     const auto wmName = connection->atom("WM_NAME");
     std::size_t namesSeen = 0;
     // The client sets _NET_WM_NAME, then WM_NAME: the second event ends the change.
@@ -173,7 +192,6 @@ void BM_FullRefreshAfterATitleChange(benchmark::State& state)
             ++namesSeen;
     });
 
-    vantrel::AXWindowTracker tracker(loop);
     std::size_t published = 0;
     int round = 0;
     for (auto _ : state) {
@@ -181,12 +199,13 @@ void BM_FullRefreshAfterATitleChange(benchmark::State& state)
         const auto title = "Window 0 of application 0, round " + std::to_string(++round);
         const auto before = namesSeen;
         client.writeLine("title w0 " + title);
-        if (client.readLine(10s) != "ok" || !vantrel::test::pumpUntil(loop, [&] { return namesSeen > before; }, 10s)) {
+        if (client.readLine(10s) != "ok" ||
+            !vantrel::test::pumpUntil(crowdTracker.loop, [&] { return namesSeen > before; }, 10s)) {
             state.SkipWithError("the title change was not seen");
             break;
         }
         state.ResumeTiming();
-        auto snapshot = startAndPublish(tracker, loop, state);
+        auto snapshot = crowdTracker.publish(state);
         published = snapshot.windows.size();
         if (std::none_of(snapshot.windows.begin(), snapshot.windows.end(),
                          [&](const vantrel::WindowInfo& w) { return w.title == title; })) {
@@ -203,20 +222,16 @@ BENCHMARK(BM_FullRefreshAfterATitleChange)->Unit(benchmark::kMillisecond)->UseRe
 /// tracker's first full refresh and publication: what starting costs.
 void BM_StartOnANewConnection(benchmark::State& state)
 {
-    auto* x11 = session(state);
-    if (!x11)
+    if (!session(state))
         return;
     std::size_t published = 0;
     for (auto _ : state) {
-        vantrel::ManualRunLoop loop;
         {
-            InstalledX11Backends backends(state, loop, x11->display());
-            if (!backends)
+            CrowdTracker crowdTracker(state);
+            if (!crowdTracker)
                 break;
-            vantrel::AXWindowTracker tracker(loop);
-            published = startAndPublish(tracker, loop, state).windows.size();
+            published = crowdTracker.publish(state).windows.size();
         }
-        loop.runPending();
         state.ResumeTiming();
     }
     state.counters["windows"] = static_cast<double>(published);

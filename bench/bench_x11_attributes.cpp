@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdio>
 #include <dlfcn.h>
+#include <optional>
 
 namespace {
 /// Replies waited for on any connection of this process: an independent
@@ -142,30 +143,35 @@ std::size_t refreshThroughAccessibility(X11Accessibility& ax, WindowServerSlots&
 
 /// What every case reads through: a loop and its own connection to the shared
 /// desktop and, when asked for, the desktop object, accessibility and window
-/// server the tracker uses over it.
+/// server the tracker uses over it. It marks the case skipped when the desktop
+/// did not start, counts round trips (from the start, or when `counting` is
+/// false from the first `trips->resume()`), and at its end reports them with
+/// `read`, failing the case when not every window was read.
 struct Reader {
-    ManualRunLoop loop;
-    std::shared_ptr<X11Connection> connection;
-    std::shared_ptr<X11Desktop> shared;
-    std::unique_ptr<X11Accessibility> ax;
-    std::shared_ptr<X11WindowServer> server;
-    WindowServerSlots slots;
-    Pid pid = 0;
-
-    /// False, with the case marked skipped, when the desktop did not start.
-    bool open(benchmark::State& state, bool withBackend)
+    Reader(benchmark::State& state, bool withBackend, bool counting = true) : state_(state)
     {
         auto& d = desktop();
         if (!d.error.empty()) {
             state.SkipWithError(d.error.c_str());
-            return false;
+            return;
         }
         pid = d.client->pid();
         connection = X11Connection::open(loop, d.session->display());
         if (withBackend)
             makeBackend();
-        return true;
+        trips.emplace(*connection, counting);
     }
+    ~Reader()
+    {
+        if (!trips)
+            return;
+        if (read != windowCount)
+            state_.SkipWithError("not every window was read");
+        state_.counters["windows"] = static_cast<double>(read);
+        trips->report(state_);
+    }
+    explicit operator bool() const { return trips.has_value(); }
+
     /// A new desktop object on the connection: its first scan reads everything.
     void makeBackend()
     {
@@ -183,50 +189,47 @@ struct Reader {
         shared.reset();
         loop.runPending();
     }
-    /// How many windows the tracker's path read completely.
-    std::size_t refresh() { return refreshThroughAccessibility(*ax, slots, pid); }
-};
+    /// Reads through the tracker's path; `read` is how many windows it read completely.
+    void refresh() { read = refreshThroughAccessibility(*ax, slots, pid); }
 
-/// Reports the windows read and the round trips; a case that did not read
-/// every window is marked failed.
-void finish(benchmark::State& state, std::size_t read, Trips& trips)
-{
-    if (read != windowCount)
-        state.SkipWithError("not every window was read");
-    state.counters["windows"] = static_cast<double>(read);
-    trips.report(state);
-}
+    ManualRunLoop loop;
+    std::shared_ptr<X11Connection> connection;
+    std::shared_ptr<X11Desktop> shared;
+    std::unique_ptr<X11Accessibility> ax;
+    std::shared_ptr<X11WindowServer> server;
+    WindowServerSlots slots;
+    Pid pid = 0;
+    std::optional<Trips> trips;
+    std::size_t read = 0;
+
+private:
+    benchmark::State& state_;
+};
 
 void BM_ReadClients500(benchmark::State& state)
 {
-    Reader r;
-    if (!r.open(state, false))
+    Reader r(state, false);
+    if (!r)
         return;
-    Trips trips(*r.connection);
-    std::size_t read = 0;
     for (auto _ : state) {
         auto root = readRootState(*r.connection);
         auto clients = readClients(*r.connection, root->clientsFrontFirst);
-        read = static_cast<std::size_t>(std::count_if(clients.begin(), clients.end(), [](const auto& c) { return c.info.has_value(); }));
+        r.read = static_cast<std::size_t>(std::count_if(clients.begin(), clients.end(), [](const auto& c) { return c.info.has_value(); }));
         benchmark::DoNotOptimize(clients);
     }
-    finish(state, read, trips);
 }
 BENCHMARK(BM_ReadClients500)->Unit(benchmark::kMillisecond);
 
 /// The accessibility path with nothing changed since the last read.
 void BM_AccessibilityRefresh500(benchmark::State& state)
 {
-    Reader r;
-    if (!r.open(state, true))
+    Reader r(state, true);
+    if (!r)
         return;
-    Trips trips(*r.connection);
-    std::size_t seen = 0;
     for (auto _ : state) {
-        seen = r.refresh();
+        r.refresh();
         r.loop.runPending();
     }
-    finish(state, seen, trips);
 }
 BENCHMARK(BM_AccessibilityRefresh500)->Unit(benchmark::kMillisecond);
 
@@ -234,8 +237,8 @@ BENCHMARK(BM_AccessibilityRefresh500)->Unit(benchmark::kMillisecond);
 /// backend before the timed part starts).
 void BM_AccessibilityRefresh500AfterATitleChange(benchmark::State& state)
 {
-    Reader r;
-    if (!r.open(state, true))
+    Reader r(state, true, false);
+    if (!r)
         return;
     const auto wmName = r.connection->atom("WM_NAME");
     std::size_t namesSeen = 0;
@@ -245,8 +248,6 @@ void BM_AccessibilityRefresh500AfterATitleChange(benchmark::State& state)
             ++namesSeen;
     });
     auto& client = *desktop().client;
-    Trips trips(*r.connection, false);
-    std::size_t seen = 0;
     int round = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -258,12 +259,11 @@ void BM_AccessibilityRefresh500AfterATitleChange(benchmark::State& state)
             state.SkipWithError("the title change was not seen");
             break;
         }
-        trips.resume();
+        r.trips->resume();
         state.ResumeTiming();
-        seen = r.refresh();
-        trips.pause();
+        r.refresh();
+        r.trips->pause();
     }
-    finish(state, seen, trips);
 }
 BENCHMARK(BM_AccessibilityRefresh500AfterATitleChange)->Unit(benchmark::kMillisecond);
 
@@ -272,21 +272,18 @@ BENCHMARK(BM_AccessibilityRefresh500AfterATitleChange)->Unit(benchmark::kMillise
 /// Its teardown is left out of the timing.
 void BM_AccessibilityRefresh500OnANewDesktop(benchmark::State& state)
 {
-    Reader r;
-    if (!r.open(state, false))
+    Reader r(state, false);
+    if (!r)
         return;
-    Trips trips(*r.connection);
-    std::size_t seen = 0;
     for (auto _ : state) {
         r.makeBackend();
-        seen = r.refresh();
+        r.refresh();
         state.PauseTiming();
-        trips.pause();
+        r.trips->pause();
         r.dropBackend();
-        trips.resume();
+        r.trips->resume();
         state.ResumeTiming();
     }
-    finish(state, seen, trips);
 }
 BENCHMARK(BM_AccessibilityRefresh500OnANewDesktop)->Unit(benchmark::kMillisecond);
 
