@@ -2,6 +2,7 @@
 #include "Support/ChildProcess.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -223,6 +224,20 @@ int ChildProcess::terminate(std::chrono::milliseconds grace)
         }
     }
     return status_.value_or(0);
+}
+
+CommandOutput runCommand(const std::string& command)
+{
+    CommandOutput output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.text.append(buffer, got);
+    const int status = ::pclose(pipe);
+    output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return output;
 }
 
 } // namespace vantrel::test

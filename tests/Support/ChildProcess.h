@@ -1,4 +1,5 @@
-// A child process for tests: spawned with pipes, ended by pid, never outliving us.
+// Child processes for tests: spawned with pipes, ended by pid, never outliving
+// us; or a shell command run to its end.
 #pragma once
 
 #include <chrono>
@@ -67,5 +68,14 @@ private:
     std::string extraBuffer_;
     std::optional<int> status_;
 };
+
+/// What a shell command printed on standard output, and its exit status
+/// (-1 when it did not exit).
+struct CommandOutput {
+    std::string text;
+    int status = -1;
+};
+/// Runs `command` with /bin/sh to its end.
+CommandOutput runCommand(const std::string& command);
 
 } // namespace vantrel::test

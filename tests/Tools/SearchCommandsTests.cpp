@@ -2,25 +2,21 @@
 // ill-formed input repaired, malformed batch lines reported in place.
 #include "SearchKit/SearchRanker.h"
 #include "SearchKit/TextUnicode.h"
+#include "Support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-struct Output {
-    std::string text;
-    int status = -1;
-};
+using vantrel::test::runCommand;
 
 std::string quoted(const std::string& argument)
 {
@@ -32,8 +28,8 @@ std::string quoted(const std::string& argument)
 
 /// Runs vantrelctl with `arguments` and `input` on standard input, which is
 /// a file or, when `piped`, a pipe.
-Output vantrelctl(const std::vector<std::string>& arguments, const std::string& input = "", bool piped = false,
-    const std::string& environment = "")
+vantrel::test::CommandOutput vantrelctl(const std::vector<std::string>& arguments, const std::string& input = "",
+    bool piped = false, const std::string& environment = "")
 {
     const auto inputFile = std::filesystem::temp_directory_path() / ("vantrelctl-in-" + std::to_string(getpid()));
     std::ofstream(inputFile, std::ios::binary) << input;
@@ -42,16 +38,7 @@ Output vantrelctl(const std::vector<std::string>& arguments, const std::string& 
         command += " " + quoted(argument);
     if (!piped)
         command += " < " + inputFile.string();
-    Output output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.text.append(buffer, got);
-    const int status = pclose(pipe);
-    output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    auto output = runCommand(command);
     std::filesystem::remove(inputFile);
     return output;
 }
@@ -193,17 +180,7 @@ TEST(VantrelctlFront, SearchesAloneAndHandsOtherCommandsOn)
     std::filesystem::create_directories(directory);
     const auto alone = directory / "vantrelctl";
     std::filesystem::copy_file(VANTRELCTL_PATH, alone, std::filesystem::copy_options::overwrite_existing);
-    auto run = [&](const std::string& arguments) {
-        Output output;
-        FILE* pipe = popen((alone.string() + " " + arguments + " 2>&1 < /dev/null").c_str(), "r");
-        char buffer[4096];
-        std::size_t got;
-        while (pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            output.text.append(buffer, got);
-        const int status = pipe != nullptr ? pclose(pipe) : -1;
-        output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return output;
-    };
+    auto run = [&](const std::string& arguments) { return runCommand(alone.string() + " " + arguments + " 2>&1 < /dev/null"); };
     const auto score = run("score ter Terminal");
     EXPECT_EQ(score.status, 0);
     EXPECT_EQ(nlohmann::json::parse(score.text)["positions"], nlohmann::json({0, 1, 2}));

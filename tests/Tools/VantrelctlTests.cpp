@@ -8,7 +8,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -18,31 +17,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Run {
-    std::string output;
-    int status = -1;
-};
-
 /// Runs vantrelctl to its end: what it printed (standard error too) and its exit code.
-Run vantrelctl(const std::string& arguments)
+test::CommandOutput vantrelctl(const std::string& arguments)
 {
-    Run run;
-    FILE* pipe = popen((std::string(VANTRELCTL_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    while (auto n = fread(buffer, 1, sizeof buffer, pipe))
-        run.output.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return test::runCommand(std::string(VANTRELCTL_PATH) + " " + arguments + " 2>&1");
 }
 
 TEST(VantrelctlSymbols, PrintsFourteenRowsInTableOrder)
 {
     auto run = vantrelctl("symbols --backend sim");
-    ASSERT_EQ(run.status, 0) << run.output;
-    std::istringstream lines(run.output);
+    ASSERT_EQ(run.status, 0) << run.text;
+    std::istringstream lines(run.text);
     std::vector<std::string> names;
     for (std::string name, resolved; lines >> name >> resolved;) {
         names.push_back(name);
@@ -54,8 +39,8 @@ TEST(VantrelctlSymbols, PrintsFourteenRowsInTableOrder)
 TEST(VantrelctlSpaces, PrintsTheSampleDesktopAsOneObject)
 {
     auto run = vantrelctl("spaces --backend sim");
-    ASSERT_EQ(run.status, 0) << run.output;
-    auto result = nlohmann::json::parse(run.output);
+    ASSERT_EQ(run.status, 0) << run.text;
+    auto result = nlohmann::json::parse(run.text);
     ASSERT_EQ(result["displays"].size(), 2u);
     const auto& first = result["displays"][0];
     EXPECT_TRUE(first["displayUUID"].is_string());
@@ -72,15 +57,15 @@ TEST(VantrelctlBackends, UnknownBackendsAndStrayArgumentsAreErrors)
 {
     auto unknown = vantrelctl("windows --backend wayland");
     EXPECT_EQ(unknown.status, 1);
-    EXPECT_NE(unknown.output.find("unknown backend 'wayland'"), std::string::npos) << unknown.output;
+    EXPECT_NE(unknown.text.find("unknown backend 'wayland'"), std::string::npos) << unknown.text;
     EXPECT_NE(vantrelctl("symbols --backend sim extra").status, 0);
 }
 
 TEST(VantrelctlWindows, PrintsTheStoresWindowsAndSpacesAsOneObject)
 {
     auto run = vantrelctl("windows --backend sim");
-    ASSERT_EQ(run.status, 0) << run.output;
-    auto result = nlohmann::ordered_json::parse(run.output);
+    ASSERT_EQ(run.status, 0) << run.text;
+    auto result = nlohmann::ordered_json::parse(run.text);
     std::vector<std::string> keys;
     for (const auto& [key, value] : result.items())
         keys.push_back(key);
@@ -130,19 +115,19 @@ TEST(VantrelctlWindows, WatchingEndsCleanlyOnInterruptAndTermination)
 TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsA600WidePng)
 {
     auto help = vantrelctl("panel-shot --help");
-    ASSERT_EQ(help.status, 0) << help.output;
+    ASSERT_EQ(help.status, 0) << help.text;
     std::vector<std::string> stems;
-    std::istringstream lines(help.output);
+    std::istringstream lines(help.text);
     for (std::string line; std::getline(lines, line);)
         if (auto brace = line.find("-{light,dark}-{1.0,1.5}.png"); line.starts_with("  ") && brace != std::string::npos)
             stems.push_back(line.substr(2, brace - 2));
-    ASSERT_GE(stems.size(), 3u) << help.output;
+    ASSERT_GE(stems.size(), 3u) << help.text;
 
     char pattern[] = "/tmp/vantrel-panel-shot-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
     auto run = vantrelctl("panel-shot --out " + dir + "/out");
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.text;
     for (const auto& stem : stems)
         for (const char* variant : {"-light-1.0.png", "-dark-1.0.png", "-light-1.5.png", "-dark-1.5.png"}) {
             std::ifstream file(dir + "/out/" + stem + variant, std::ios::binary);
@@ -160,15 +145,15 @@ TEST(VantrelctlSwitchSim, DrivesBothControllersThroughTheSimulatedKeyboard)
 {
     auto run = vantrelctl("switch-sim --delay 0 --pause Mail press release press action close release flags none "
                           "search type vim return fast '>' front 103 press 2>/dev/null");
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.text;
     std::vector<std::string> wanted = {"panel: select 2 #3 Mail — Inbox", "close #3 Mail — Inbox", "focus #3 Mail — Inbox",
                                        "search: update, 1 rows", "focus #4 Terminal — vim notes.md",
                                        "search: select 1 #3 Mail — Inbox", "focus #3 Mail — Inbox",
                                        "the frontmost program gets key 48"};
     std::size_t at = 0;
     for (const auto& line : wanted) {
-        at = run.output.find(line, at);
-        ASSERT_NE(at, std::string::npos) << line << "\n" << run.output;
+        at = run.text.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << "\n" << run.text;
     }
 }
 
