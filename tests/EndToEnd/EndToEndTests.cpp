@@ -1,22 +1,23 @@
-// The installed vantrel on Xvfb + openbox with a fresh profile, driven through
-// XTEST (xdotool) as a user would. Every check reads the X server: the active
-// window, the current desktop, a window's state, the client list and whether a
-// panel is on screen.
+// The installed vantrel with a fresh profile, driven through XTEST (xdotool) as
+// a user would: on the shared Xvfb + openbox, and on servers of its own that
+// lose their window manager or die. Every check reads the X server (the active
+// window, the current desktop, a window's state, the client list, whether a
+// window is on screen) or the program's exit.
 #include "Support/ChildProcess.h"
+#include "Support/ScratchFiles.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -40,20 +41,20 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds tim
     return true;
 }
 
-class EndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        VANTREL_REQUIRE_X11_SESSION(x11);
-        display = x11->display();
-        profile = std::filesystem::temp_directory_path() / ("vantrel-e2e-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(profile);
-        std::filesystem::create_directories(profile / "run");
-        ::chmod((profile / "run").c_str(), 0700);
-        client = TestClient::start(display);
-        ASSERT_NE(client, nullptr);
-    }
+/// Whether `child` writes a line containing one of `texts` within `timeout`.
+bool saysOneOf(ChildProcess& child, std::initializer_list<std::string_view> texts, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (auto line = child.readLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::max(deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero()))))
+        if (std::ranges::any_of(texts, [&](std::string_view text) { return line->find(text) != std::string::npos; }))
+            return true;
+    return false;
+}
 
+/// vantrel on `display` with a fresh profile, and the X tools that look at it.
+class VantrelProgram : public ::testing::Test {
+protected:
     void TearDown() override
     {
         if (vantrel) {
@@ -68,17 +69,80 @@ protected:
             }
         }
         vantrel.reset();
-        client.reset();
-        std::filesystem::remove_all(profile);
     }
 
     /// Runs a program on the display to its end; its standard output, absent
     /// when it failed.
-    std::optional<std::string> run(std::vector<std::string> argv, std::vector<std::pair<std::string, std::string>> environment = {})
+    std::optional<std::string> run(std::vector<std::string> argv)
     {
-        auto child = test::startOn(display, std::move(argv), std::move(environment), false);
+        auto child = test::startOn(display, std::move(argv), {}, false);
         auto ran = child ? test::finish(*child, 10s) : test::ProgramRun{};
         return ran.status == 0 ? std::optional(ran.output) : std::nullopt;
+    }
+    /// Runs another vantrel with `arguments` on the profile; its exit code.
+    int runVantrel(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), VANTREL_INSTALLED_BIN "/vantrel");
+        auto child = test::startOn(display, std::move(arguments), vantrelEnvironment(), false);
+        return child ? test::finish(*child, 10s).status : -1;
+    }
+    /// The windows `xdotool search` finds with these arguments.
+    std::vector<WindowId> windows(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), {"xdotool", "search"});
+        std::vector<WindowId> ids;
+        std::istringstream out(run(std::move(arguments)).value_or(""));
+        for (WindowId id; out >> id;)
+            ids.push_back(id);
+        return ids;
+    }
+    /// Whether a window with this title is mapped on screen (parked panels
+    /// are unmapped).
+    bool shown(const std::string& title)
+    {
+        auto info = run({"xwininfo", "-name", title});
+        return info && info->find("Map State: IsViewable") != std::string::npos;
+    }
+    std::filesystem::path socket() const { return profile.path / ("vantrel-" + display + ".socket"); }
+
+    /// vantrel's environment: the display and the fresh profile.
+    std::vector<std::pair<std::string, std::string>> vantrelEnvironment() const
+    {
+        return {{"DISPLAY", display},
+                {"HOME", profile.path.string()},
+                {"XDG_CONFIG_HOME", (profile.path / "config").string()},
+                {"XDG_DATA_HOME", (profile.path / "data").string()},
+                {"XDG_RUNTIME_DIR", profile.path.string()},
+                {"VANTREL_LOG", std::getenv("VANTREL_LOG") ? std::getenv("VANTREL_LOG") : "info"}};
+    }
+
+    /// Starts the installed vantrel with `arguments`, its errors in its
+    /// output, returning once its chords are registered (or, with a paused
+    /// application in front, left to it) unless told not to wait.
+    void startVantrel(std::vector<std::string> arguments = {}, bool wait = true)
+    {
+        arguments.insert(arguments.begin(), {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTREL_INSTALLED_BIN "/vantrel"});
+        vantrel = test::startOn(display, std::move(arguments), vantrelEnvironment());
+        ASSERT_NE(vantrel, nullptr);
+        // Only the start waits on the log: nothing on the server tells that
+        // the hot keys are registered.
+        ASSERT_TRUE(!wait || saysOneOf(*vantrel, {"settings applied", "pausing shortcuts"}, 20s)) << "vantrel did not register its chords";
+    }
+
+    std::string display;
+    test::ScratchFolder profile;
+    std::unique_ptr<ChildProcess> vantrel;
+};
+
+/// vantrel on the shared desktop, with a client that opens windows.
+class EndToEnd : public VantrelProgram {
+protected:
+    void SetUp() override
+    {
+        VANTREL_REQUIRE_X11_SESSION(x11);
+        display = x11->display();
+        client = TestClient::start(display);
+        ASSERT_NE(client, nullptr);
     }
 
     /// A window of its own in front (not `behind`) that reports the keys it gets.
@@ -89,13 +153,10 @@ protected:
             return nullptr;
         return keys;
     }
-    /// Whether Tab (X key code 23) reaches the key client within 15 s.
-    static bool tabReached(ChildProcess& keys)
+    /// Whether Tab (X key code 23) reaches the key client within `timeout`.
+    static bool tabReached(ChildProcess& keys, std::chrono::milliseconds timeout = 15s)
     {
-        while (auto line = keys.readLine(15s))
-            if (*line == "key 23")
-                return true;
-        return false;
+        return saysOneOf(keys, {"key 23"}, timeout);
     }
 
     void xdotool(std::vector<std::string> arguments)
@@ -128,13 +189,7 @@ protected:
         auto list = run({"xprop", "-root", "_NET_CLIENT_LIST"}).value_or("");
         return list.find(std::string(hex) + ",") != std::string::npos || list.ends_with(std::string(hex) + "\n");
     }
-    /// Whether the panel with this title is mapped on screen (parked panels
-    /// are unmapped).
-    bool panelShown(const std::string& title)
-    {
-        auto info = run({"xwininfo", "-name", title});
-        return info && info->find("Map State: IsViewable") != std::string::npos;
-    }
+    bool panelShown(const std::string& title) { return shown(title); }
 
     bool becomesActive(WindowId window, std::chrono::milliseconds timeout = 15s)
     {
@@ -164,43 +219,11 @@ protected:
     void storeSettings(const std::string& sedExpression)
     {
         const std::string script = "\"$0\" settings --defaults-file \"$1\" | sed '" + sedExpression + "' | base64 -w0; echo";
-        auto blob = run({"sh", "-c", script, VANTREL_INSTALLED_BIN "/vantrelctl", (profile / "none.json").string()});
+        auto blob = run({"sh", "-c", script, VANTREL_INSTALLED_BIN "/vantrelctl", (profile.path / "none.json").string()});
         ASSERT_TRUE(blob && !blob->empty());
         blob->pop_back();
-        std::filesystem::create_directories(profile / "config" / "vantrel");
-        std::ofstream(profile / "config" / "vantrel" / "defaults.json") << R"({"settings": {"base64": ")" << *blob << "\"}}";
-    }
-
-    /// vantrel's environment: the display and the fresh profile.
-    std::vector<std::pair<std::string, std::string>> vantrelEnvironment() const
-    {
-        return {{"DISPLAY", display},
-                {"HOME", profile.string()},
-                {"XDG_CONFIG_HOME", (profile / "config").string()},
-                {"XDG_DATA_HOME", (profile / "data").string()},
-                {"XDG_RUNTIME_DIR", (profile / "run").string()},
-                {"VANTREL_LOG", std::getenv("VANTREL_LOG") ? std::getenv("VANTREL_LOG") : "info"}};
-    }
-
-    /// Starts the installed vantrel on a fresh profile, returning once its
-    /// chords are registered.
-    void startVantrel()
-    {
-        ChildProcess::Options options;
-        options.argv = {"sh", "-c", "exec \"$0\" 2>&1", VANTREL_INSTALLED_BIN "/vantrel"};
-        options.environment = vantrelEnvironment();
-        options.pipeStdout = true;
-        vantrel = ChildProcess::spawn(options);
-        ASSERT_NE(vantrel, nullptr);
-        // Only the start waits on the log: nothing on the server tells that the
-        // hot keys are registered (or, with a paused application in front, left
-        // to it).
-        bool ready = false;
-        while (auto line = vantrel->readLine(20s))
-            if ((ready = line->find("settings applied") != std::string::npos ||
-                         line->find("pausing shortcuts") != std::string::npos))
-                break;
-        ASSERT_TRUE(ready) << "vantrel did not register its chords";
+        std::filesystem::create_directories(profile.path / "config" / "vantrel");
+        std::ofstream(profile.path / "config" / "vantrel" / "defaults.json") << R"({"settings": {"base64": ")" << *blob << "\"}}";
     }
 
     // ---- Keys ----
@@ -227,10 +250,7 @@ protected:
     void type(const std::string& text) { xdotool({"type", "--delay", "30", text}); }
     void releaseSuper() { xdotool({"keyup", "super"}); }
 
-    std::string display;
-    std::filesystem::path profile;
     std::unique_ptr<TestClient> client;
-    std::unique_ptr<ChildProcess> vantrel;
 };
 
 // Typed with Super held, w, q, m and h are the panel's actions: the queries
@@ -450,7 +470,7 @@ TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
     startVantrel();
 
     // A second vantrel hands the request to the running one and exits.
-    ASSERT_TRUE(run({VANTREL_INSTALLED_BIN "/vantrel", "--settings"}, vantrelEnvironment()));
+    ASSERT_EQ(runVantrel({"--settings"}), 0);
     ASSERT_TRUE(eventually([&] {
         auto active = activeWindow();
         return active && property(*active, "WM_NAME").find("\"Vantrel Settings\"") != std::string::npos;
@@ -499,6 +519,108 @@ TEST_F(EndToEnd, aSearchResultPickedOverTheTopOneIsRankedFirstAfterARestart)
     startVantrel();
     search({});
     EXPECT_TRUE(becomesActive(list)) << "the window picked for the query before the restart ranks first";
+}
+
+// ---- The program: one instance per display, its tray icon, every way of ending ----
+
+TEST_F(EndToEnd, laterStartsHandTheirRequestToTheRunningOne)
+{
+    EXPECT_EQ(runVantrel({"--quit"}), 1) << "nothing to quit yet";
+    startVantrel();
+    EXPECT_EQ(runVantrel({"--settings"}), 0);
+    const auto settingsWindows = [&] { return windows({"--onlyvisible", "--name", "^Vantrel Settings$"}).size(); };
+    EXPECT_TRUE(eventually([&] { return settingsWindows() == 1; }));
+    EXPECT_EQ(runVantrel({}), 0);
+    EXPECT_EQ(settingsWindows(), 1u) << "the same window, brought forward";
+    EXPECT_EQ(runVantrel({"--quit"}), 0);
+    EXPECT_TRUE(vantrel->waitForExit(5s));
+    EXPECT_FALSE(std::filesystem::exists(socket()));
+
+    // A socket left by a killed run is taken over; quitting works with the
+    // settings window open from the start.
+    startVantrel();
+    ::kill(vantrel->pid(), SIGKILL);
+    vantrel->waitForExit(5s);
+    startVantrel({"--settings"});
+    EXPECT_EQ(runVantrel({"--quit"}), 0);
+    EXPECT_TRUE(vantrel->waitForExit(5s)); // exit code checked at the end
+}
+
+TEST_F(EndToEnd, aFreshProfileDocksItsIconInATrayThatStartsAfterIt)
+{
+    // At login the panel holding the tray often starts after vantrel.
+    startVantrel();
+    auto trayer = test::spawnOn(display, {"trayer", "--edge", "top", "--align", "right", "--widthtype", "request"}, false);
+    if (!trayer || !eventually([&] { return !windows({"--class", "trayer"}).empty(); }))
+        GTEST_SKIP() << "trayer is not installed or did not start";
+    // Docked: a window of vantrel's lives inside trayer's. trayer maps its
+    // panel after the first window it creates: look at every one, again.
+    EXPECT_TRUE(eventually([&] {
+        std::string trays;
+        for (WindowId tray : windows({"--class", "trayer"}))
+            trays += run({"xwininfo", "-tree", "-id", std::to_string(tray)}).value_or("");
+        return std::ranges::any_of(windows({"--pid", std::to_string(vantrel->pid())}), [&](WindowId window) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%x ", window);
+            return trays.find(hex) != std::string::npos;
+        });
+    }));
+    EXPECT_TRUE(std::filesystem::exists(socket()));
+
+    // Docked, and with the settings window open, it still quits when told.
+    EXPECT_EQ(runVantrel({"--settings"}), 0);
+    EXPECT_EQ(runVantrel({"--quit"}), 0);
+    EXPECT_TRUE(vantrel->waitForExit(5s));
+}
+
+TEST_F(VantrelProgram, killingTheXServerEndsTheProcessAtOnceWithAnErrorLine)
+{
+    test::X11Session::Failure failure;
+    auto x11 = test::X11Session::start(&failure);
+    if (!x11 && failure.missing)
+        GTEST_SKIP() << failure.reason;
+    ASSERT_TRUE(x11) << failure.reason;
+    display = x11->display();
+    startVantrel();
+
+    x11->killServer();
+    const auto killed = std::chrono::steady_clock::now();
+    auto status = vantrel->waitForExit(3s);
+    ASSERT_TRUE(status) << "still running after the server died";
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 1s);
+    EXPECT_TRUE(WIFEXITED(*status)) << "ended by a signal (core: " << (WIFSIGNALED(*status) && WCOREDUMP(*status)) << ")";
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_TRUE(saysOneOf(*vantrel, {"lost the connection to the X server"}, 500ms));
+    vantrel.reset();
+}
+
+TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
+{
+    // A bare server: no window manager yet.
+    ChildProcess::Options serverOptions;
+    serverOptions.argv = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"};
+    serverOptions.extraPipeFd = 3;
+    bool missing = false;
+    auto server = ChildProcess::spawn(serverOptions, nullptr, &missing);
+    if (!server && missing)
+        GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_TRUE(server);
+    auto number = server->readExtraLine(10s);
+    ASSERT_TRUE(number && !number->empty());
+    display = ":" + *number;
+
+    startVantrel({}, false);
+    const auto welcome = [&] { return shown("Welcome to Vantrel"); };
+    EXPECT_TRUE(eventually(welcome));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(vantrel->isRunning());
+
+    auto windowManager = test::spawnOn(display, {"openbox", "--sm-disable"}, false);
+    EXPECT_TRUE(saysOneOf(*vantrel, {"settings applied"}, 5s)) << "switching did not start";
+    // The window says so, then closes two seconds later.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_FALSE(welcome());
+    vantrel.reset();
 }
 
 } // namespace
