@@ -428,6 +428,7 @@ TEST_F(EndToEnd, fastSearchOnTheRightSuperKeySwitchesToTheTypedWindow)
     useInOrder({editor, terminal});
     storeSettings(R"(s/"fastSearchModifier": "fn"/"fastSearchModifier": "rightCommand"/)");
     startVantrel();
+    ASSERT_TRUE(saysOneOf(*vantrel, {"fast-search tap installed"}, 10s)) << "the search starts after the switcher";
 
     xdotool({"keydown", "Super_R"});
     type("edi");
