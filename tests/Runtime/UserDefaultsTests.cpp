@@ -141,9 +141,11 @@ TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
     std::ofstream(deep.parent_path() / others) << "torn";
     EXPECT_FALSE(writeFileAtomically(deep, "three"));
     EXPECT_EQ(entries(deep.parent_path()), (std::vector<std::filesystem::path>{others, "learned.json"}));
-    // A folder standing where the file should be is an error, not a crash.
+    // A folder where the file should be, or a file where its folder should
+    // be, is an error, not a crash.
     std::filesystem::create_directories(folder / "dir.json");
     EXPECT_TRUE(writeFileAtomically(folder / "dir.json", "x"));
+    EXPECT_TRUE(writeFileAtomically(deep / "below.json", "x"));
 }
 
 TEST_F(FileUserDefaultsTest, FilesAreReadWholeUpToTheLimitAndAFifoIsNotWaitedFor)

@@ -159,14 +159,6 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
     EXPECT_EQ(LearnedShortcuts::load(file), expected);
 }
 
-TEST_F(LearnedShortcutsFile, SomethingInTheWayOfTheFileIsAnErrorNotACrash)
-{
-    fs::create_directories(folder / "a");
-    EXPECT_NE(sample().save(folder / "a"), std::nullopt);
-    write(folder / "blocker", "x");
-    EXPECT_NE(sample().save(folder / "blocker" / "learned-shortcuts.json"), std::nullopt);
-}
-
 TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFileAndIllFormedTargetsAreRepaired)
 {
     const fs::path file = folder / "learned-shortcuts.json";

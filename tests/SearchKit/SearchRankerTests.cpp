@@ -44,7 +44,6 @@ std::vector<int> rankedIDs(const std::vector<Window>& windows, std::string_view 
 
 TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
 {
-    EXPECT_TRUE(rankedIDs({}, "mail").empty());
     EXPECT_TRUE(rankedIDs({}, "").empty());
     const std::vector<Window> windows {{1, "Safari", "Apple"}, {2, "Mail", "Inbox"}, {3, "Music", "Mix"}};
     EXPECT_EQ(rankedIDs(windows, "xyz"), std::vector<int> {});
@@ -54,9 +53,6 @@ TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
     EXPECT_EQ(ranked, (std::vector<Entry> {{windows[1], *SearchScorer().match("mi", "Mail Inbox")},
                           {windows[2], *SearchScorer().match("mi", "Music Mix")}}));
     EXPECT_GT(ranked.at(0).match.score, ranked.at(1).match.score);
-    // Negative scores are kept.
-    const std::vector<Window> far {{1, std::string(300, 'x') + "q", ""}};
-    EXPECT_LT(SearchRanker::rank(far, "q", SearchScorer(), searchText, appName).at(0).match.score, 0);
 }
 
 TEST(SearchRanker, ManyScoresOfEitherSignAndInfinityComeBestFirst)
@@ -69,7 +65,7 @@ TEST(SearchRanker, ManyScoresOfEitherSignAndInfinityComeBestFirst)
     lines.push_back("A");
     auto text = [](const std::string& line) -> const std::string& { return line; };
     const auto ranked = SearchRanker::rank(lines, "a a", SearchScorer(), text, text);
-    ASSERT_EQ(ranked.size(), lines.size());
+    ASSERT_EQ(ranked.size(), lines.size()); // negative scores are kept
     EXPECT_EQ(ranked[0].item, "a");
     EXPECT_EQ(ranked[1].item, "A");
     EXPECT_EQ(ranked[1].match.score, std::numeric_limits<double>::infinity());
