@@ -104,57 +104,98 @@ using ScalarLanes = ScalarEights;
 constexpr std::size_t quad = 4;
 constexpr std::size_t maxSteps = SearchScorer::Batch::maxShared;
 
+/// The `n` bytes from `at` (n < 32) followed by zeros, read piece by piece
+/// so that nothing past them is touched.
+inline __m256i loadShort(const std::uint8_t* at, std::size_t n)
+{
+    if (n >= 16) {
+        // The last 16 bytes moved down over the ones the first load has.
+        alignas(16) static constexpr std::array<std::uint8_t, 32> slide = [] {
+            std::array<std::uint8_t, 32> index {};
+            for (std::size_t k = 0; k < 32; ++k)
+                index[k] = k < 16 ? static_cast<std::uint8_t>(k) : 0x80;
+            return index;
+        }();
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + n - 16));
+        const __m128i high = _mm_shuffle_epi8(tail, _mm_loadu_si128(reinterpret_cast<const __m128i*>(slide.data() + 32 - n)));
+        return _mm256_set_m128i(high, low);
+    }
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    if (n > 8) {
+        std::memcpy(&low, at, 8);
+        std::memcpy(&high, at + n - 8, 8);
+        high >>= 8 * (16 - n);
+    } else if (n >= 4) {
+        std::uint32_t first = 0;
+        std::uint32_t last = 0;
+        std::memcpy(&first, at, 4);
+        std::memcpy(&last, at + n - 4, 4);
+        low = first | (std::uint64_t { last } >> (8 * (8 - n))) << 32;
+    } else {
+        for (std::size_t k = 0; k < n; ++k)
+            low |= std::uint64_t { at[k] } << (8 * k);
+    }
+    return _mm256_set_epi64x(0, 0, static_cast<long long>(high), static_cast<long long>(low));
+}
+
 bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
     const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii)
 {
     if (!cases.twoFormsAtMost)
         return false; // (never with ICU's ASCII; the text is then scored alone)
-    const std::size_t blocks = (n + 63) / 64;
-    // The text is copied first, in whole loads while 32 bytes are left and
-    // the rest after zeros, so that the loads below read the copy and
-    // nothing past the caller's text.
-    const std::size_t whole = n / 32 * 32;
+    // The text in chunks of 32 columns, each copied and marked from the
+    // register it was loaded into (reading the copy back would wait for
+    // the stores). A last partial chunk is the 32 bytes that end the text,
+    // its first `drop` columns already marked, or in a text shorter than 32
+    // the text and zeros: nothing past the caller's text is read.
+    const std::size_t whole = n / 32;
+    const std::size_t chunks = (n + 31) / 32;
+    __m256i chunk[maxSteps / 32];
     __m256i high = _mm256_setzero_si256();
-    for (std::size_t k = 0; k < whole; k += 32) {
-        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + k));
-        high = _mm256_or_si256(high, chunk);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), chunk);
+    for (std::size_t q = 0; q < whole; ++q) {
+        chunk[q] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32 * q));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * q), chunk[q]);
+        high = _mm256_or_si256(high, chunk[q]);
     }
-    for (std::size_t k = whole; k < 64 * blocks; k += 32)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), _mm256_setzero_si256());
-    std::memcpy(out + whole, bytes + whole, n - whole);
-    if (ascii) {
-        if (whole < n)
-            high = _mm256_or_si256(high, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + whole)));
-        if (_mm256_movemask_epi8(high) != 0)
-            return false;
+    unsigned drop = 0;
+    if (whole < chunks) {
+        if (whole > 0) {
+            drop = static_cast<unsigned>(32 * chunks - n);
+            chunk[whole] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + n - 32));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n - 32), chunk[whole]);
+        } else {
+            chunk[0] = loadShort(bytes, n);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), chunk[0]);
+        }
+        high = _mm256_or_si256(high, chunk[whole]);
     }
-    // Each letter's two forms; no bits where no byte lower-cases to it.
-    __m256i first[16], second[16];
-    std::array<std::uint64_t, 16> keep {};
+    if (ascii && _mm256_movemask_epi8(high) != 0)
+        return false;
+    const std::size_t blocks = (n + 63) / 64;
     for (std::size_t w = 0; w < words.size(); ++w) {
         for (std::size_t i = 0; i < words[w].size(); ++i) {
+            // The letter's two forms; no bits where no byte lower-cases to it.
             const char32_t letter = words[w][i];
-            const bool some = letter < 128 && cases.formCount[letter] != 0;
-            keep[4 * w + i] = some ? ~std::uint64_t { 0 } : 0;
-            first[4 * w + i] = _mm256_set1_epi8(static_cast<char>(some ? cases.forms[letter][0] : 0));
-            second[4 * w + i] = _mm256_set1_epi8(static_cast<char>(some ? cases.forms[letter][1] : 0));
-        }
-    }
-    for (std::size_t b = 0; b < blocks; ++b) {
-        const std::size_t left = n - 64 * b;
-        const std::uint64_t valid = left >= 64 ? ~std::uint64_t { 0 } : (std::uint64_t { 1 } << left) - 1;
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + 64 * b));
-        const __m256i upper = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + 64 * b + 32));
-        for (std::size_t w = 0; w < words.size(); ++w) {
-            for (std::size_t i = 0; i < words[w].size(); ++i) {
-                const std::size_t row = 4 * w + i;
-                auto found = [&](__m256i chunk) {
+            std::uint64_t* row = bits + (4 * w + i) * blocks;
+            if (letter >= 128 || cases.formCount[letter] == 0) {
+                std::fill(row, row + blocks, 0);
+                continue;
+            }
+            const __m256i first = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][0]));
+            const __m256i second = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][1]));
+            for (std::size_t b = 0; b < blocks; ++b) {
+                std::uint64_t word = 0;
+                for (std::size_t q = 2 * b; q < std::min(chunks, 2 * b + 2); ++q) {
                     const __m256i same
-                        = _mm256_or_si256(_mm256_cmpeq_epi8(chunk, first[row]), _mm256_cmpeq_epi8(chunk, second[row]));
-                    return std::uint64_t { static_cast<std::uint32_t>(_mm256_movemask_epi8(same)) };
-                };
-                bits[row * blocks + b] = (found(low) | found(upper) << 32) & valid & keep[row];
+                        = _mm256_or_si256(_mm256_cmpeq_epi8(chunk[q], first), _mm256_cmpeq_epi8(chunk[q], second));
+                    const auto found = static_cast<std::uint32_t>(_mm256_movemask_epi8(same));
+                    word |= std::uint64_t { q == whole ? found >> drop : found } << (32 * (q % 2));
+                }
+                // (The zeros after a short text are no columns.)
+                const std::size_t left = n - 64 * b;
+                row[b] = left >= 64 ? word : word & ((std::uint64_t { 1 } << left) - 1);
             }
         }
     }
@@ -174,36 +215,180 @@ inline std::uint64_t laneBits(const std::uint8_t* steps, std::size_t lane)
     return word;
 }
 
-/// One four of the pass: lanes from `from` (at most four of them).
-template <std::size_t R>
+/// What a pass needs to turn 32 columns of a lane's bytes into the
+/// letters and bonuses of 32 steps, made once per word and batch.
+struct StepTables {
+    /// What a byte makes of the bonus of its own column (bit 0: it is upper
+    /// case) and of the next one (the rest: its `before` kind, doubled): by
+    /// byte, and as tables of sixteen by the byte's high half, kept for the
+    /// halves below 9 where some entry is not 0 (ASCII and narrowed texts
+    /// have no other bytes).
+    struct Kinds {
+        std::array<std::uint8_t, 256> ofByte {};
+        std::array<std::array<std::uint8_t, 32>, 9> part {};
+        std::array<std::uint8_t, 9> half {};
+        std::size_t parts = 0;
+    };
+    const Kinds& kinds;
+    __m256i part[9], half[9];
+    /// Betweenascii's index (kind of the byte before, doubled, plus upper
+    /// case) to the place of its value among `values`, doubled.
+    __m256i place;
+    /// Those values, four doubles to a register.
+    __m256d low, high;
+    /// Each letter of the word in both its forms, and all bits set where
+    /// some byte lower-cases to it.
+    __m256i letter[4], first[4], second[4], some[4];
+
+    StepTables(std::u32string_view word, const Boundaries& b)
+        : kinds(kindsOf(*b.cases))
+    {
+        const CaseTables& cases = *b.cases;
+        for (std::size_t k = 0; k < kinds.parts; ++k) {
+            part[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kinds.part[k].data()));
+            half[k] = _mm256_set1_epi8(static_cast<char>(kinds.half[k]));
+        }
+        alignas(32) std::array<std::uint8_t, 32> places {};
+        alignas(32) std::array<double, 8> values {};
+        std::size_t distinct = 0;
+        for (std::size_t k = 0; k < b.betweenAscii.size(); ++k) {
+            const double value = b.betweenAscii[k];
+            const std::size_t at = static_cast<std::size_t>(std::find(values.begin(), values.begin() + distinct, value) - values.begin());
+            if (at == distinct)
+                values[distinct++] = value; // (five at most: none, three separators, camel case)
+            places[k] = places[k + 16] = static_cast<std::uint8_t>(2 * at);
+        }
+        place = _mm256_load_si256(reinterpret_cast<const __m256i*>(places.data()));
+        low = _mm256_load_pd(values.data());
+        high = _mm256_load_pd(values.data() + 4);
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            const char32_t c = word[i];
+            const bool any = c < 128 && cases.formCount[c] != 0;
+            letter[i] = _mm256_set1_epi8(static_cast<char>(c));
+            first[i] = _mm256_set1_epi8(static_cast<char>(any ? cases.forms[c][0] : 0));
+            second[i] = _mm256_set1_epi8(static_cast<char>(any ? cases.forms[c][1] : 0));
+            some[i] = _mm256_set1_epi8(any ? -1 : 0);
+        }
+    }
+
+    static const Kinds& kindsOf(const CaseTables& cases)
+    {
+        static const Kinds made = [&] {
+            Kinds k;
+            for (std::size_t byte = 0; byte < 256; ++byte)
+                k.ofByte[byte] = static_cast<std::uint8_t>(2 * cases.before[byte] + cases.uppercase[byte]);
+            for (std::size_t h = 0; h < k.part.size(); ++h) {
+                auto& part = k.part[k.parts];
+                for (std::size_t low = 0; low < 16; ++low)
+                    part[low] = part[low + 16] = k.ofByte[16 * h + low];
+                if (std::any_of(part.begin(), part.end(), [](std::uint8_t kind) { return kind != 0; }))
+                    k.half[k.parts++] = static_cast<std::uint8_t>(h);
+            }
+            return k;
+        }();
+        return made;
+    }
+
+    /// The kinds of 32 bytes.
+    __m256i kindOf(__m256i x) const
+    {
+        const __m256i nibble = _mm256_set1_epi8(0x0F);
+        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
+        const __m256i low = _mm256_and_si256(x, nibble);
+        __m256i result = _mm256_setzero_si256();
+        for (std::size_t k = 0; k < kinds.parts; ++k)
+            result = _mm256_or_si256(result, _mm256_and_si256(_mm256_cmpeq_epi8(high, half[k]), _mm256_shuffle_epi8(part[k], low)));
+        return result;
+    }
+};
+
+/// Four lanes' rows of 32 bytes turned into 32 steps of four bytes (one
+/// per lane): out[4 * k + L] = rows[L] byte k.
+inline void transposeQuad(const __m256i (&rows)[4], std::uint8_t* out)
+{
+    const __m256i a = _mm256_unpacklo_epi8(rows[0], rows[1]);
+    const __m256i b = _mm256_unpackhi_epi8(rows[0], rows[1]);
+    const __m256i c = _mm256_unpacklo_epi8(rows[2], rows[3]);
+    const __m256i d = _mm256_unpackhi_epi8(rows[2], rows[3]);
+    // Steps 0-3 and 16-19, 4-7 and 20-23, 8-11 and 24-27, 12-15 and 28-31.
+    const __m256i p0 = _mm256_unpacklo_epi16(a, c);
+    const __m256i p1 = _mm256_unpackhi_epi16(a, c);
+    const __m256i p2 = _mm256_unpacklo_epi16(b, d);
+    const __m256i p3 = _mm256_unpackhi_epi16(b, d);
+    auto* to = reinterpret_cast<__m256i*>(out);
+    _mm256_storeu_si256(to, _mm256_permute2x128_si256(p0, p1, 0x20));
+    _mm256_storeu_si256(to + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
+    _mm256_storeu_si256(to + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
+    _mm256_storeu_si256(to + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+}
+
+/// One four of the pass: lanes from `from` (at most four of them), with
+/// the walk-back bits when `Facts`.
+template <std::size_t R, bool Facts>
 void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word, const Weights& weights,
-    const Boundaries& b, double c, double* scores, std::uint64_t* facts, std::size_t factStride)
+    const StepTables& tables, double c, double* scores, std::uint64_t* facts, std::size_t factStride)
 {
     const std::size_t count = std::min(quad, in.count - from);
-    const CaseTables& cases = *b.cases;
     alignas(32) std::array<std::int64_t, quad> spanOf {};
     alignas(32) std::array<double, quad> firstOf {};
+    std::array<const std::uint8_t*, quad> at {};
     std::size_t steps = 0;
     for (std::size_t L = 0; L < quad; ++L) {
-        spanOf[L] = L < count ? in.last[from + L] - in.first[from + L] : -1;
-        firstOf[L] = L < count ? in.first[from + L] : 0;
+        // A missing lane reads the first lane's bytes, and its results are
+        // never read.
+        const std::size_t lane = from + (L < count ? L : 0);
+        spanOf[L] = L < count ? in.last[lane] - in.first[lane] : -1;
+        firstOf[L] = in.first[lane];
+        at[L] = in.bytes[lane] + 1 + in.first[lane];
         steps = std::max<std::size_t>(steps, static_cast<std::size_t>(spanOf[L] + 1));
     }
-    // Per step, each lane's lower-cased byte and bonus, laid out step by
-    // step so that one load takes a step's four.
-    alignas(32) std::array<std::array<std::uint8_t, quad>, maxSteps> letters;
+    // Per step, each lane's letter (its byte lower-cased where that is one
+    // of the word's, 0xFF otherwise) and bonus, laid out step by step so
+    // that one load takes a step's four. A lane's steps after its last
+    // column read the bytes after it (the batch keeps room for them): what
+    // they compute is never read.
+    alignas(32) std::array<std::uint8_t, quad * maxSteps> letters;
+    alignas(32) std::array<std::uint8_t, quad * maxSteps> places;
     alignas(32) std::array<std::array<double, quad>, maxSteps> bonuses;
-    for (std::size_t L = 0; L < quad; ++L) {
-        const auto span = static_cast<std::size_t>(spanOf[L] + 1);
-        const std::uint8_t* at = L < count ? in.bytes[from + L] + 1 + in.first[from + L] : nullptr;
-        for (std::size_t k = 0; k < span; ++k) {
-            letters[k][L] = cases.foldedByte[at[k]];
-            bonuses[k][L] = b.ascii(at[k - 1], at[k]);
+    __m256i previous[quad];
+    for (std::size_t L = 0; L < quad; ++L)
+        previous[L] = _mm256_set1_epi8(static_cast<char>(tables.kinds.ofByte[at[L][-1]]));
+    for (std::size_t k = 0; k < steps; k += 32) {
+        __m256i letterRows[quad], placeRows[quad];
+        for (std::size_t L = 0; L < quad; ++L) {
+            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at[L] + k));
+            __m256i letter = _mm256_set1_epi8(-1);
+            for (std::size_t i = 0; i < R; ++i) {
+                const __m256i same = _mm256_and_si256(tables.some[i],
+                    _mm256_or_si256(_mm256_cmpeq_epi8(x, tables.first[i]), _mm256_cmpeq_epi8(x, tables.second[i])));
+                letter = _mm256_blendv_epi8(letter, tables.letter[i], same);
+            }
+            // Each column's kind, and the one before it: the previous
+            // chunk's last, or that of the byte before the first column.
+            const __m256i kind = tables.kindOf(x);
+            const __m256i carried = _mm256_permute2x128_si256(previous[L], kind, 0x21);
+            const __m256i before = _mm256_alignr_epi8(kind, carried, 15);
+            previous[L] = kind;
+            letterRows[L] = letter;
+            placeRows[L] = _mm256_shuffle_epi8(tables.place,
+                _mm256_or_si256(_mm256_and_si256(before, _mm256_set1_epi8(0x0E)), _mm256_and_si256(kind, _mm256_set1_epi8(1))));
         }
-        for (std::size_t k = span; k < steps; ++k) {
-            letters[k][L] = 0xFF;
-            bonuses[k][L] = 0;
-        }
+        transposeQuad(letterRows, letters.data() + quad * k);
+        transposeQuad(placeRows, places.data() + quad * k);
+    }
+    for (std::size_t k = 0; k < steps; ++k) {
+        // Each lane's value place p as the two halves 2p and 2p + 1 it
+        // takes from a register of four values; the fifth and later from
+        // the second register.
+        std::uint32_t four;
+        std::memcpy(&four, places.data() + quad * k, sizeof four);
+        const __m256i p = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(four)));
+        const __m256i halves
+            = _mm256_add_epi64(_mm256_or_si256(p, _mm256_slli_epi64(p, 32)), _mm256_set1_epi64x(std::int64_t { 1 } << 32));
+        const __m256 low = _mm256_permutevar8x32_ps(_mm256_castpd_ps(tables.low), halves);
+        const __m256 high = _mm256_permutevar8x32_ps(_mm256_castpd_ps(tables.high), halves);
+        const __m256 value = _mm256_blendv_ps(low, high, _mm256_castsi256_ps(_mm256_slli_epi32(halves, 28)));
+        _mm256_store_pd(bonuses[k].data(), _mm256_castps_pd(value));
     }
 
     const __m256d neg = _mm256_set1_pd(NEG);
@@ -227,7 +412,7 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
 
     for (std::size_t k = 0; k < steps; ++k) {
         std::uint32_t four;
-        std::memcpy(&four, letters[k].data(), sizeof four);
+        std::memcpy(&four, letters.data() + quad * k, sizeof four);
         const __m256i here = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(four)));
         const __m256d bonus = _mm256_load_pd(bonuses[k].data());
         const std::size_t at = k % 64;
@@ -244,7 +429,7 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
                 B[r] = _mm256_and_pd(hit, matched.carry.v);
                 H[r] = cell;
             }
-            if (facts != nullptr) {
+            if constexpr (Facts) {
                 factBytes[factReachable][r][at]
                     = static_cast<std::uint8_t>(_mm256_movemask_pd(_mm256_cmp_pd(cell, neg, _CMP_NEQ_UQ)));
                 factBytes[factEndsBest][r][at]
@@ -263,14 +448,14 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
             B[0] = _mm256_and_pd(hit, bonus);
             H[0] = cell;
         }
-        if (facts != nullptr) {
+        if constexpr (Facts) {
             factBytes[factReachable][0][at] = static_cast<std::uint8_t>(_mm256_movemask_pd(hit));
             factBytes[factEndsBest][0][at]
                 = static_cast<std::uint8_t>(_mm256_movemask_pd(_mm256_cmp_pd(cell, best, _CMP_EQ_OQ)));
         }
         M[0] = best;
         _mm256_store_pd(lastRow[k].data(), M[R - 1]);
-        if (facts != nullptr && (at == 63 || k + 1 == steps)) {
+        if (Facts && (at == 63 || k + 1 == steps)) {
             const std::size_t block = k / 64;
             for (std::size_t L = 0; L < count; ++L) {
                 std::uint64_t* out = facts + (from + L) * factStride + block * factCount * R;
@@ -288,8 +473,13 @@ template <std::size_t R>
 void quadsPass(const SharedLanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b, double c,
     double* scores, std::uint64_t* facts, std::size_t factStride)
 {
-    for (std::size_t from = 0; from < in.count; from += quad)
-        quadPass<R>(in, from, word, weights, b, c, scores, facts, factStride);
+    const StepTables tables(word, b);
+    for (std::size_t from = 0; from < in.count; from += quad) {
+        if (facts != nullptr)
+            quadPass<R, true>(in, from, word, weights, tables, c, scores, facts, factStride);
+        else
+            quadPass<R, false>(in, from, word, weights, tables, c, scores, facts, factStride);
+    }
 }
 
 void quadsPassFor(const SharedLanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b,
