@@ -143,8 +143,6 @@ inline __m256i loadShort(const std::uint8_t* at, std::size_t n)
 bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
     const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii)
 {
-    if (!cases.twoFormsAtMost)
-        return false; // (never with ICU's ASCII; the text is then scored alone)
     // The text in chunks of 32 columns, each copied and marked from the
     // register it was loaded into (reading the copy back would wait for
     // the stores). A last partial chunk is the 32 bytes that end the text,
@@ -171,8 +169,6 @@ bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vecto
         }
         high = _mm256_or_si256(high, chunk[whole]);
     }
-    if (ascii && _mm256_movemask_epi8(high) != 0)
-        return false;
     const std::size_t blocks = (n + 63) / 64;
     for (std::size_t w = 0; w < words.size(); ++w) {
         for (std::size_t i = 0; i < words[w].size(); ++i) {
@@ -199,7 +195,7 @@ bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vecto
             }
         }
     }
-    return true;
+    return !ascii || _mm256_movemask_epi8(high) == 0;
 }
 
 /// The lanes' bits of a fact's bytes (bit L of each byte for lane L), 64

@@ -213,11 +213,7 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
         scores[L] = lastRow[static_cast<std::size_t>(spanOf[L])][L];
 }
 
-/// Copies a text of at most maxShared bytes (ASCII or narrowed) to `out`
-/// and marks, for each letter of each word, the columns where it occurs:
-/// bits[(4 * w + i) * blocks + b] for letter i of word w and block b, as
-/// ColumnBits. With `ascii` set, a text with a byte beyond ASCII is left
-/// alone and the answer is false.
+/// SharedKernel::keepAndMark.
 bool keepAndMark(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
     const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii)
 {
@@ -230,8 +226,6 @@ bool keepAndMark(const std::uint8_t* bytes, std::size_t n, const std::vector<std
         chunks[b] = _mm512_maskz_loadu_epi8(valid[b], bytes + 64 * b);
         high |= _mm512_movepi8_mask(chunks[b]);
     }
-    if (ascii && high != 0)
-        return false;
     const ByteTable folded(cases.foldedByte.data());
     for (std::size_t b = 0; b < blocks; ++b) {
         _mm512_storeu_si512(out + 64 * b, chunks[b]);
@@ -242,7 +236,7 @@ bool keepAndMark(const std::uint8_t* bytes, std::size_t n, const std::vector<std
                 bits[(4 * w + i) * blocks + b] = _mm512_mask_cmpeq_epi8_mask(valid[b], lowered, letter);
             }
     }
-    return true;
+    return !ascii || high == 0;
 }
 
 void wordPassFor(const Lanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b, double c,

@@ -519,8 +519,9 @@ struct SharedKernel {
     /// Copies a text of at most maxShared bytes (ASCII or narrowed) to `out`
     /// and marks, for each letter of each word, the columns where it occurs:
     /// bits[(4 * w + i) * blocks + b] for letter i of word w and block b, as
-    /// ColumnBits. With `ascii` set, a text with a byte beyond ASCII is left
-    /// alone and the answer is false.
+    /// ColumnBits. With `ascii` set, a text with a byte beyond ASCII is
+    /// refused (the answer is false), its bytes marked even so. Only asked
+    /// where no letter has more than two forms (CaseTables::twoFormsAtMost).
     bool (*keepAndMark)(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
         const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii);
     /// The pass of a word of 1 to 4 scalars over every lane: each lane's M

@@ -119,6 +119,22 @@ bool bytesMayMatch(const SearchScorer& scorer, const SearchScorer::Query& query,
     return true;
 }
 
+/// bytesMayMatch for a text of at most Batch::maxShared bytes whose bytes
+/// SharedKernel::keepAndMark marked: a word's bits are its subsequence test.
+bool markedMayMatch(
+    const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text, const std::uint64_t* bits)
+{
+    const std::size_t blocks = (text.size() + 63) / 64;
+    for (std::size_t w = 0; w < query.words.size(); ++w) {
+        const std::size_t m = query.words[w].size();
+        if (scorer.allowOneMismatch && m >= 2)
+            continue;
+        if (!subsequenceSpan(ColumnBits { bits + 4 * w * blocks, blocks }, m))
+            return TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
+    }
+    return true;
+}
+
 // The kernel in use, for each kind of text.
 std::optional<double> matchWords(const SearchScorer& scorer, const std::vector<std::u32string>& words,
     const AsciiText& text, Scratch& scratch, std::vector<int>* positions, bool allowOneMismatch)
@@ -279,7 +295,7 @@ SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scrat
 {
     // The shared pass takes short words of ASCII; an empty query matches
     // everything without a pass.
-    shared_ = scorer::sharedKernel() != nullptr && !query.words.empty()
+    shared_ = scorer::sharedKernel() != nullptr && caseTables().twoFormsAtMost && !query.words.empty()
         && query.words.size() <= maxWords
         && std::all_of(query.words.begin(), query.words.end(), [](const std::u32string& word) {
                return word.size() <= 4 && std::all_of(word.begin(), word.end(), [](char32_t c) { return c < 128; });
@@ -303,13 +319,15 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     std::uint8_t* kept = scratch_.shared.data() + used_;
     std::uint64_t* bits = scratch_.columnBits.data();
     std::size_t n = text.size();
-    if (n > maxShared
+    const bool fits = n <= maxShared;
+    if (!fits
         || !shared->keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, query_.words, cases, kept + 1, bits, true)) {
-        // (keepAndMark refuses a text it takes only for a byte beyond ASCII.)
+        // (keepAndMark refuses a text it takes only for a byte beyond ASCII,
+        // and has marked its bytes even so.)
         // (No scalar takes more than four bytes: a longer text has too many.)
         if (n > 4 * maxShared || (n > maxShared && TextUnicode::isAscii(text)))
             return scoreAlone(id, text);
-        if (!bytesMayMatch(scorer_, query_, text))
+        if (fits ? !markedMayMatch(scorer_, query_, text, bits) : !bytesMayMatch(scorer_, query_, text))
             return;
         growTo(scratch_.narrow, text.size());
         const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);
