@@ -72,34 +72,22 @@ std::optional<Qt::Key> editingKey(std::uint16_t keyCode)
 
 } // namespace
 
-SearchPanel::SearchPanel() : window_(std::make_unique<QWidget>()), alive_(std::make_shared<SearchPanel*>(this))
+SearchPanel::SearchPanel() : parts_(QStringLiteral("Vantrel Search")), alive_(std::make_shared<SearchPanel*>(this))
 {
-    PanelChrome::configureWindow(*window_);
-    window_->setWindowTitle(QStringLiteral("Vantrel Search"));
-    window_->resize(PanelMetrics::panelWidth, 200);
-    auto* outer = new QVBoxLayout(window_.get());
-    outer->setContentsMargins(0, 0, 0, 0);
-    card_ = new PanelCard(window_.get());
-    outer->addWidget(card_);
-
-    field_ = new PanelSearchField(card_);
+    field_ = new PanelSearchField(parts_.card);
     field_->setFrame(false);
     field_->setFocusPolicy(Qt::NoFocus);
     field_->setAttribute(Qt::WA_TranslucentBackground);
     field_->setFixedHeight(PanelMetrics::fieldHeight);
     field_->setFont(PanelStyle::font(20));
     field_->setPlaceholderText(normalPlaceholder());
-    footer_ = new PanelFooterView(card_);
-    model_ = new SwitcherRowModel(card_);
-    model_->showsBadges = false;
-    delegate_ = new SwitcherRowDelegate(*model_, card_);
-    delegate_->showsReturnGlyph = false;
-    list_ = makeRowList(card_, model_, delegate_);
-    emptyLabel_ = new QLabel(QCoreApplication::translate("Panels", "No matching windows"), card_);
+    parts_.model->showsBadges = false;
+    parts_.delegate->showsReturnGlyph = false;
+    emptyLabel_ = new QLabel(QCoreApplication::translate("Panels", "No matching windows"), parts_.card);
     emptyLabel_->setFont(PanelStyle::font(14));
     emptyLabel_->hide();
 
-    auto* layout = new QVBoxLayout(card_);
+    auto* layout = new QVBoxLayout(parts_.card);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addSpacing(PanelMetrics::fieldTop);
@@ -110,19 +98,19 @@ SearchPanel::SearchPanel() : window_(std::make_unique<QWidget>()), alive_(std::m
     layout->addSpacing(PanelMetrics::listInset);
     auto* listArea = new QGridLayout;
     listArea->setContentsMargins(PanelMetrics::listInset, 0, PanelMetrics::listInset, 0);
-    listArea->addWidget(list_, 0, 0);
+    listArea->addWidget(parts_.list, 0, 0);
     listArea->addWidget(emptyLabel_, 0, 0, Qt::AlignCenter);
     layout->addLayout(listArea, 1);
     layout->addSpacing(PanelMetrics::listInset);
-    layout->addWidget(footer_);
+    layout->addWidget(parts_.footer);
 
-    QObject::connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, card_,
+    QObject::connect(parts_.list->selectionModel(), &QItemSelectionModel::currentRowChanged, parts_.card,
                      [this](const QModelIndex& current) { selectedIndex_ = current.isValid() ? current.row() : 0; });
-    QObject::connect(list_, &QAbstractItemView::doubleClicked, card_, [this](const QModelIndex&) { commit(); });
+    QObject::connect(parts_.list, &QAbstractItemView::doubleClicked, parts_.card, [this](const QModelIndex&) { commit(); });
 
-    panelDesktop().markPanel(*window_, true);
+    panelDesktop().markPanel(*parts_.window, true);
     applyStyle();
-    warmUpPanel(*window_, *model_);
+    warmUpPanel(*parts_.window, *parts_.model);
 }
 
 SearchPanel::~SearchPanel() { keyboard_.release(); }
@@ -158,53 +146,53 @@ void SearchPanel::showFast(std::string_view query, const std::vector<WindowInfo>
 
 void SearchPanel::present(QScreen* screen, const std::vector<WindowInfo>& items)
 {
-    card_->followCompositor();
+    parts_.card->followCompositor();
     layOut(items, screen);
-    window_->show();
-    window_->raise();
+    parts_.window->show();
+    parts_.window->raise();
 }
 
 void SearchPanel::update(const std::vector<WindowInfo>& items)
 {
     PanelChrome::assertMainThread();
-    layOut(items, window_->screen());
+    layOut(items, parts_.window->screen());
 }
 
 void SearchPanel::updateFast(std::string_view query, const std::vector<WindowInfo>& items)
 {
     PanelChrome::assertMainThread();
     field_->setText(fromUtf8(query));
-    layOut(items, window_->screen());
+    layOut(items, parts_.window->screen());
 }
 
 void SearchPanel::layOut(const std::vector<WindowInfo>& items, QScreen* screen)
 {
-    model_->setItems(items);
+    parts_.model->setItems(items);
     int height = PanelMetrics::searchHeight(items.size(), PanelStyle::rowHeight(PanelStyle::textScale()));
     if (screen) {
-        if (window_->screen() != screen)
-            window_->setScreen(screen);
-        window_->setGeometry(PanelMetrics::searchFrame(screen->availableGeometry(), height));
+        if (parts_.window->screen() != screen)
+            parts_.window->setScreen(screen);
+        parts_.window->setGeometry(PanelMetrics::searchFrame(screen->availableGeometry(), height));
     } else {
-        window_->resize(PanelMetrics::panelWidth, height);
+        parts_.window->resize(PanelMetrics::panelWidth, height);
     }
     emptyLabel_->setVisible(items.empty());
-    footer_->update(items.size(), 1, PanelMetrics::searchHints());
+    parts_.footer->update(items.size(), 1, PanelMetrics::searchHints());
     select(0);
 }
 
 void SearchPanel::select(std::ptrdiff_t index)
 {
     PanelChrome::assertMainThread();
-    const auto count = model_->items().size();
+    const auto count = parts_.model->items().size();
     if (count == 0) {
         selectedIndex_ = 0;
         return;
     }
     selectedIndex_ = wrapSelection(index, count);
-    QModelIndex row = model_->index(static_cast<int>(selectedIndex_));
-    list_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
-    list_->scrollTo(row);
+    QModelIndex row = parts_.model->index(static_cast<int>(selectedIndex_));
+    parts_.list->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+    parts_.list->scrollTo(row);
 }
 
 void SearchPanel::hide()
@@ -212,7 +200,7 @@ void SearchPanel::hide()
     PanelChrome::assertMainThread();
     keyboard_.release();
     field_->showsCaret = false;
-    window_->hide();
+    parts_.window->hide();
 }
 
 void SearchPanel::cancel()
@@ -224,7 +212,7 @@ void SearchPanel::cancel()
 
 void SearchPanel::commit()
 {
-    const auto& rows = model_->items();
+    const auto& rows = parts_.model->items();
     if (selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size()) {
         WindowInfo chosen = rows[static_cast<std::size_t>(selectedIndex_)];
         std::string text = query();
@@ -238,9 +226,9 @@ void SearchPanel::commit()
 
 std::string SearchPanel::query() const { return field_->text().toStdString(); }
 
-bool SearchPanel::isVisible() const { return window_->isVisible(); }
+bool SearchPanel::isVisible() const { return parts_.window->isVisible(); }
 
-const std::vector<WindowInfo>& SearchPanel::items() const { return model_->items(); }
+const std::vector<WindowInfo>& SearchPanel::items() const { return parts_.model->items(); }
 
 QString SearchPanel::placeholder() const { return field_->placeholderText(); }
 
@@ -248,15 +236,15 @@ bool SearchPanel::showsEmptyLabel() const { return !emptyLabel_->isHidden(); }
 
 std::optional<ScreenIdentifier> SearchPanel::screen() const
 {
-    if (!isVisible() || !window_->screen())
+    if (!isVisible() || !parts_.window->screen())
         return std::nullopt;
-    return PanelScreens::identifier(*window_->screen());
+    return PanelScreens::identifier(*parts_.window->screen());
 }
 
 void SearchPanel::applyStyle()
 {
-    card_->applyStyle();
-    const PanelColors& colors = card_->colors();
+    parts_.applyStyle();
+    const PanelColors& colors = parts_.card->colors();
     QPalette palette = field_->palette();
     palette.setColor(QPalette::Text, colors.label);
     palette.setColor(QPalette::PlaceholderText, colors.secondaryLabel);
@@ -267,11 +255,7 @@ void SearchPanel::applyStyle()
     QPalette labelPalette = emptyLabel_->palette();
     labelPalette.setColor(QPalette::WindowText, colors.secondaryLabel);
     emptyLabel_->setPalette(labelPalette);
-    footer_->setColors(colors);
-    delegate_->applyStyle();
-    list_->reset();
-    list_->doItemsLayout();
-    if (!model_->items().empty())
+    if (!parts_.model->items().empty())
         select(selectedIndex_);
 }
 
@@ -279,7 +263,7 @@ void SearchPanel::handleKey(const PanelKey& key)
 {
     PanelChrome::assertMainThread();
     using namespace PanelKeyActions;
-    const auto& rows = model_->items();
+    const auto& rows = parts_.model->items();
     const bool hasSelection = selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size();
     PanelKeyAction action = searchKeyAction(key, hasSelection);
     if (auto* move = std::get_if<Move>(&action))

@@ -3,6 +3,7 @@
 
 #include "PanelUI/PanelKeyboard.h"
 #include "PanelUI/PanelKeys.h"
+#include "PanelUI/PanelParts.h"
 #include "Runtime/Log.h"
 #include "Vantrel/SearchPanels.h"
 
@@ -17,11 +18,8 @@ class QWidget;
 
 namespace vantrel {
 
-class PanelCard;
 class PanelFooterView;
 class PanelSearchField;
-class SwitcherRowDelegate;
-class SwitcherRowModel;
 
 /// In normal mode it holds the keyboard grab and edits its field from the
 /// grab's keys; in fast mode the owner sets the query and it never holds the
@@ -61,9 +59,9 @@ public:
     /// The display the panel is on.
     std::optional<ScreenIdentifier> screen() const;
 
-    QWidget& window() { return *window_; }
-    const PanelFooterView& footer() const { return *footer_; }
-    QListView& list() { return *list_; }
+    QWidget& window() { return *parts_.window; }
+    const PanelFooterView& footer() const { return *parts_.footer; }
+    QListView& list() { return *parts_.list; }
 
 private:
     void layOut(const std::vector<WindowInfo>& items, QScreen* screen);
@@ -71,14 +69,9 @@ private:
     void editField(const PanelKey& key);
 
     Logger log_{"search"};
-    std::unique_ptr<QWidget> window_;
-    PanelCard* card_ = nullptr;
+    PanelParts parts_;
     PanelSearchField* field_ = nullptr;
-    PanelFooterView* footer_ = nullptr;
     QLabel* emptyLabel_ = nullptr;
-    QListView* list_ = nullptr;
-    SwitcherRowModel* model_ = nullptr;
-    SwitcherRowDelegate* delegate_ = nullptr;
     PanelKeyboard keyboard_{log_};
     std::ptrdiff_t selectedIndex_ = 0;
     std::shared_ptr<SearchPanel*> alive_;

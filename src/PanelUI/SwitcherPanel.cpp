@@ -27,45 +27,34 @@ QString rectText(const QRect& rect)
 
 } // namespace
 
-SwitcherPanel::SwitcherPanel() : window_(std::make_unique<QWidget>()), alive_(std::make_shared<SwitcherPanel*>(this))
+SwitcherPanel::SwitcherPanel()
+    : parts_(QStringLiteral("Vantrel Switcher")), alive_(std::make_shared<SwitcherPanel*>(this))
 {
     const char* noTransient = std::getenv("VANTREL_NO_TRANSIENT");
     transient_ = !(noTransient && std::strcmp(noTransient, "1") == 0);
 
-    PanelChrome::configureWindow(*window_);
-    window_->setWindowTitle(QStringLiteral("Vantrel Switcher"));
-    window_->resize(PanelMetrics::panelWidth, 200);
-    auto* outer = new QVBoxLayout(window_.get());
-    outer->setContentsMargins(0, 0, 0, 0);
-    card_ = new PanelCard(window_.get());
-    outer->addWidget(card_);
+    header_ = new PanelHeaderView(parts_.card);
 
-    header_ = new PanelHeaderView(card_);
-    footer_ = new PanelFooterView(card_);
-    model_ = new SwitcherRowModel(card_);
-    delegate_ = new SwitcherRowDelegate(*model_, card_);
-    list_ = makeRowList(card_, model_, delegate_);
-
-    auto* layout = new QVBoxLayout(card_);
+    auto* layout = new QVBoxLayout(parts_.card);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(header_);
     layout->addSpacing(PanelMetrics::listInset);
     auto* listRow = new QHBoxLayout;
     listRow->setContentsMargins(PanelMetrics::listInset, 0, PanelMetrics::listInset, 0);
-    listRow->addWidget(list_);
+    listRow->addWidget(parts_.list);
     layout->addLayout(listRow, 1);
     layout->addSpacing(PanelMetrics::listInset);
-    layout->addWidget(footer_);
+    layout->addWidget(parts_.footer);
 
     // A click selects a row.
-    QObject::connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, card_,
+    QObject::connect(parts_.list->selectionModel(), &QItemSelectionModel::currentRowChanged, parts_.card,
                      [this](const QModelIndex& current) { selectedIndex_ = current.isValid() ? current.row() : 0; });
-    QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, card_, [this](QScreen* screen) { screenRemoved(screen); });
+    QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, parts_.card, [this](QScreen* screen) { screenRemoved(screen); });
 
-    panelDesktop().markPanel(*window_, transient_);
+    panelDesktop().markPanel(*parts_.window, transient_);
     applyStyle();
-    warmUpPanel(*window_, *model_);
+    warmUpPanel(*parts_.window, *parts_.model);
 }
 
 SwitcherPanel::~SwitcherPanel() { keyboard_.release(); }
@@ -82,15 +71,15 @@ void SwitcherPanel::showOn(const std::vector<WindowInfo>& items, std::ptrdiff_t 
 {
     PanelChrome::assertMainThread();
     SignpostInterval signpost("show", "panel");
-    model_->setItems(items);
+    parts_.model->setItems(items);
     query_.clear();
     selectedIndex_ = 0;
     refreshHeaderAndFooter();
-    card_->followCompositor();
+    parts_.card->followCompositor();
     place(screen);
     select(selecting);
-    window_->show();
-    window_->raise();
+    parts_.window->show();
+    parts_.window->raise();
     if (takeKey) {
         std::weak_ptr<SwitcherPanel*> weak = alive_;
         keyboard_.take([weak](const PanelKey& key) {
@@ -107,22 +96,22 @@ void SwitcherPanel::showOn(const std::vector<WindowInfo>& items, std::ptrdiff_t 
     if (!logEnabled(LogLevel::debug))
         return;
     log_.debug("shown: visible=%{bool}d key=%{bool}d rows=%ld frame=%{public}s", isVisible(), isKey(),
-               static_cast<long>(items.size()), rectText(window_->geometry()).toStdString());
+               static_cast<long>(items.size()), rectText(parts_.window->geometry()).toStdString());
 }
 
 void SwitcherPanel::place(QScreen* screen)
 {
-    int height = PanelMetrics::switcherHeight(model_->items().size(), PanelStyle::rowHeight(PanelStyle::textScale()));
+    int height = PanelMetrics::switcherHeight(parts_.model->items().size(), PanelStyle::rowHeight(PanelStyle::textScale()));
     QRect frame = screen ? PanelMetrics::switcherFrame(screen->availableGeometry(), height)
-                         : QRect(window_->pos(), QSize(PanelMetrics::panelWidth, height));
-    if (screen && window_->screen() != screen)
-        window_->setScreen(screen);
-    window_->setGeometry(frame);
+                         : QRect(parts_.window->pos(), QSize(PanelMetrics::panelWidth, height));
+    if (screen && parts_.window->screen() != screen)
+        parts_.window->setScreen(screen);
+    parts_.window->setGeometry(frame);
 }
 
 void SwitcherPanel::screenRemoved(QScreen* screen)
 {
-    if (!isVisible() || window_->screen() != screen)
+    if (!isVisible() || parts_.window->screen() != screen)
         return;
     QScreen* remaining = nullptr;
     for (QScreen* candidate : QGuiApplication::screens())
@@ -136,8 +125,8 @@ void SwitcherPanel::update(const std::vector<WindowInfo>& items)
     PanelChrome::assertMainThread();
     if (!isVisible())
         return;
-    const std::ptrdiff_t kept = items.empty() ? selectedIndex_ : keptSelection(model_->items(), selectedIndex_, items);
-    model_->setItems(items);
+    const std::ptrdiff_t kept = items.empty() ? selectedIndex_ : keptSelection(parts_.model->items(), selectedIndex_, items);
+    parts_.model->setItems(items);
     refreshHeaderAndFooter();
     if (!items.empty())
         select(kept);
@@ -146,13 +135,13 @@ void SwitcherPanel::update(const std::vector<WindowInfo>& items)
 void SwitcherPanel::select(std::ptrdiff_t index)
 {
     PanelChrome::assertMainThread();
-    const auto count = model_->items().size();
+    const auto count = parts_.model->items().size();
     if (count == 0)
         return;
     selectedIndex_ = wrapSelection(index, count);
-    QModelIndex row = model_->index(static_cast<int>(selectedIndex_));
-    list_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
-    list_->scrollTo(row);
+    QModelIndex row = parts_.model->index(static_cast<int>(selectedIndex_));
+    parts_.list->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+    parts_.list->scrollTo(row);
 }
 
 void SwitcherPanel::setQuery(std::string_view query)
@@ -165,7 +154,7 @@ void SwitcherPanel::setQuery(std::string_view query)
 void SwitcherPanel::refreshHeaderAndFooter()
 {
     header_->update(QString::fromUtf8(query_.data(), static_cast<qsizetype>(query_.size())));
-    footer_->update(model_->items().size(), PanelMetrics::distinctDesktops(model_->items(), model_->spaceNumbers()),
+    parts_.footer->update(parts_.model->items().size(), PanelMetrics::distinctDesktops(parts_.model->items(), parts_.model->spaceNumbers()),
                     PanelMetrics::switcherHints(query_.empty()));
 }
 
@@ -174,39 +163,39 @@ void SwitcherPanel::hide()
     PanelChrome::assertMainThread();
     keyboard_.release();
     activeWindowWatch_.reset();
-    window_->hide();
+    parts_.window->hide();
 }
 
-bool SwitcherPanel::isVisible() const { return window_->isVisible(); }
+bool SwitcherPanel::isVisible() const { return parts_.window->isVisible(); }
 
 std::optional<ScreenIdentifier> SwitcherPanel::screen() const
 {
-    if (!isVisible() || !window_->screen())
+    if (!isVisible() || !parts_.window->screen())
         return std::nullopt;
-    return PanelScreens::identifier(*window_->screen());
+    return PanelScreens::identifier(*parts_.window->screen());
 }
 
 void SwitcherPanel::setSpaceNumbers(const std::map<SpaceID, int>& spaceNumbers)
 {
-    model_->setSpaces(spaceNumbers, model_->visibleSpaceIDs());
+    parts_.model->setSpaces(spaceNumbers, parts_.model->visibleSpaceIDs());
 }
 
 void SwitcherPanel::setVisibleSpaceIDs(const std::set<SpaceID>& visibleSpaceIDs)
 {
-    model_->setSpaces(model_->spaceNumbers(), visibleSpaceIDs);
+    parts_.model->setSpaces(parts_.model->spaceNumbers(), visibleSpaceIDs);
 }
 
-const std::vector<WindowInfo>& SwitcherPanel::items() const { return model_->items(); }
+const std::vector<WindowInfo>& SwitcherPanel::items() const { return parts_.model->items(); }
 
-bool SwitcherPanel::isTranslucent() const { return card_->isTranslucent(); }
+bool SwitcherPanel::isTranslucent() const { return parts_.card->isTranslucent(); }
 
-const std::map<SpaceID, int>& SwitcherPanel::spaceNumbers() const { return model_->spaceNumbers(); }
+const std::map<SpaceID, int>& SwitcherPanel::spaceNumbers() const { return parts_.model->spaceNumbers(); }
 
-const std::set<SpaceID>& SwitcherPanel::visibleSpaceIDs() const { return model_->visibleSpaceIDs(); }
+const std::set<SpaceID>& SwitcherPanel::visibleSpaceIDs() const { return parts_.model->visibleSpaceIDs(); }
 
 void SwitcherPanel::commit()
 {
-    const auto& rows = model_->items();
+    const auto& rows = parts_.model->items();
     if (selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size()) {
         WindowInfo chosen = rows[static_cast<std::size_t>(selectedIndex_)];
         hide();
@@ -226,13 +215,9 @@ void SwitcherPanel::cancel()
 
 void SwitcherPanel::applyStyle()
 {
-    card_->applyStyle();
-    header_->setColors(card_->colors());
-    footer_->setColors(card_->colors());
-    delegate_->applyStyle();
-    list_->reset();
-    list_->doItemsLayout();
-    if (!model_->items().empty())
+    parts_.applyStyle();
+    header_->setColors(parts_.card->colors());
+    if (!parts_.model->items().empty())
         select(selectedIndex_);
 }
 
@@ -240,7 +225,7 @@ void SwitcherPanel::handleKey(const PanelKey& key)
 {
     PanelChrome::assertMainThread();
     using namespace PanelKeyActions;
-    const auto& rows = model_->items();
+    const auto& rows = parts_.model->items();
     const bool hasSelection = selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < rows.size();
     PanelKeyAction action = switcherKeyAction(key, query_, hasSelection);
     if (auto* move = std::get_if<Move>(&action)) {

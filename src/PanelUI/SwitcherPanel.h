@@ -4,6 +4,7 @@
 #include "PanelUI/PanelDesktop.h"
 #include "PanelUI/PanelKeyboard.h"
 #include "PanelUI/PanelKeys.h"
+#include "PanelUI/PanelParts.h"
 #include "Runtime/Log.h"
 #include "Vantrel/SwitcherPanels.h"
 
@@ -17,11 +18,8 @@ class QWidget;
 
 namespace vantrel {
 
-class PanelCard;
 class PanelFooterView;
 class PanelHeaderView;
-class SwitcherRowDelegate;
-class SwitcherRowModel;
 
 /// Never takes X focus; while shown with `takeKey` it holds the keyboard grab
 /// and handles the keys itself. Builds and draws itself once off screen at
@@ -70,10 +68,10 @@ public:
     bool isTransient() const { return transient_; }
 
     /// The window, its parts and the rows, for tests and renders.
-    QWidget& window() { return *window_; }
+    QWidget& window() { return *parts_.window; }
     const PanelHeaderView& header() const { return *header_; }
-    const PanelFooterView& footer() const { return *footer_; }
-    QListView& list() { return *list_; }
+    const PanelFooterView& footer() const { return *parts_.footer; }
+    QListView& list() { return *parts_.list; }
 
 private:
     void refreshHeaderAndFooter();
@@ -81,13 +79,8 @@ private:
     void screenRemoved(QScreen* screen);
 
     Logger log_{"panel"};
-    std::unique_ptr<QWidget> window_;
-    PanelCard* card_ = nullptr;
+    PanelParts parts_;
     PanelHeaderView* header_ = nullptr;
-    PanelFooterView* footer_ = nullptr;
-    QListView* list_ = nullptr;
-    SwitcherRowModel* model_ = nullptr;
-    SwitcherRowDelegate* delegate_ = nullptr;
     PanelKeyboard keyboard_{log_};
     // While key: another window becoming active is a click elsewhere.
     std::unique_ptr<PanelDesktop::Watch> activeWindowWatch_;
