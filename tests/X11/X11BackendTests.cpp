@@ -1,11 +1,9 @@
 // The three backends on a real openbox, where the bridge does not reach them:
-// window-list details, observers, hiding, the workspace, icons, and a session
-// of its own lost on purpose.
+// window-list details, observers, hiding, the workspace and icons.
 #include "Platform/X11/X11Accessibility.h"
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11Desktop.h"
-#include "Platform/X11/X11Probe.h"
 #include "Platform/X11/X11WindowServer.h"
 #include "Platform/X11/X11Workspace.h"
 #include "Support/X11Session.h"
@@ -14,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fstream>
 
 namespace vantrel::test {
@@ -361,94 +358,6 @@ TEST(X11WorkspaceIcons, TheBestImageIsTheSmallestLargeEnoughElseTheLargest)
     oversized.insert(oversized.end(), {2, 2, 1, 1, 1, 1});
     EXPECT_EQ(X11Workspace::bestIcon(oversized, 32)->width, 2);
     EXPECT_FALSE(X11Workspace::bestIcon({}, 32));
-}
-
-// A session of its own: its server is lost on purpose, and openbox does not
-// survive the icon tried here.
-TEST(X11PrivateSession, ItsLossIsReportedOnceEveryReadAnswersNothingAndNoProcessOutlivesIt)
-{
-    X11Session::Failure failure;
-    auto session = X11Session::start(&failure);
-    if (!session && failure.missing)
-        GTEST_SKIP() << failure.reason;
-    ASSERT_NE(session, nullptr) << failure.reason;
-    EXPECT_EQ(probeWindowManager(session->display()), "Openbox");
-    auto client = TestClient::start(session->display());
-    ASSERT_TRUE(client);
-    auto window = client->open("w", "title=W");
-    ASSERT_TRUE(window);
-    ManualRunLoop loop;
-    auto made = makeX11Backends(loop, session->display());
-    ASSERT_TRUE(std::holds_alternative<Backends>(made));
-    auto backends = std::get<Backends>(made);
-    auto slots = backends.windowServer->slots();
-    auto& ax = *backends.accessibility;
-    ASSERT_TRUE(ax.isProcessTrusted());
-    auto app = ax.createApplication(client->pid());
-    AXValue windows;
-    ASSERT_EQ(ax.copyAttributeValue(app, "AXWindows", windows), 0);
-    auto element = std::get<std::vector<AXElement>>(windows).at(0);
-    auto connection = X11Connection::open(loop, session->display());
-    ASSERT_NE(connection, nullptr);
-    int lost = 0;
-    auto subscription = connection->onLost([&] { ++lost; });
-
-    ASSERT_TRUE(client->command("icon w 16 16"));
-    EXPECT_EQ(backends.workspace->icon(client->pid()).value_or(ApplicationIcon{}).width, 16);
-    ASSERT_TRUE(client->command("hostile w huge-icon"));
-    EXPECT_FALSE(backends.workspace->icon(client->pid())) << "an icon claiming 65536² pixels is no icon";
-
-    session->killServer();
-    ASSERT_TRUE(pumpUntil(loop, [&] { return lost > 0; }));
-    EXPECT_FALSE(connection->isOpen());
-    EXPECT_FALSE(connection->sync());
-    EXPECT_FALSE(readRootState(*connection).has_value());
-    auto read = readClients(*connection, std::vector<xcb_window_t>{*window}).at(0);
-    EXPECT_FALSE(read.info.has_value());
-    EXPECT_FALSE(read.vanished) << "a lost server is not a vanished window";
-    EXPECT_EQ(connection->atom("_VANTREL_NEVER_INTERNED"), static_cast<xcb_atom_t>(XCB_ATOM_NONE));
-    // A late subscriber still hears of the loss, once; the first is not told again.
-    int late = 0;
-    auto lateSubscription = connection->onLost([&] { ++late; });
-    ASSERT_TRUE(pumpUntil(loop, [&] { return late == 1; }));
-    loop.runPending();
-    EXPECT_EQ(std::pair(lost, late), std::pair(1, 1));
-
-    ASSERT_TRUE(eventually([&] { return slots.mainConnectionID() == 0; }));
-    EXPECT_FALSE(slots.copyManagedDisplaySpaces(1));
-    EXPECT_EQ(slots.getActiveSpace(1), 0u);
-    EXPECT_FALSE(slots.copySpacesForWindows(1, 7, json::array({*window})));
-    std::int64_t set = 0, clear = 0;
-    EXPECT_FALSE(slots.copyWindowsWithOptionsAndTags(1, 0, json::array({1}), 2, set, clear));
-    EXPECT_FALSE(slots.windowListCopyWindowInfo(0, 0));
-    EXPECT_EQ(slots.setFrontProcessWithOptions({0, static_cast<std::uint32_t>(client->pid())}, *window, 0), x11ServerFailure);
-    ProcessSerialNumber front;
-    EXPECT_NE(slots.getFrontProcess(front), 0);
-    slots.managedDisplaySetCurrentSpace(1, "screen", 2);
-
-    EXPECT_FALSE(ax.isProcessTrusted());
-    EXPECT_FALSE(ax.isProcessTrustedWithOptions(true));
-    AXValue value;
-    EXPECT_EQ(ax.copyAttributeValue(app, "AXWindows", value), AXErrors::cannotComplete);
-    EXPECT_EQ(ax.copyAttributeValue(element, "AXTitle", value), AXErrors::cannotComplete);
-    EXPECT_EQ(ax.performAction(element, "AXRaise"), AXErrors::cannotComplete);
-    std::shared_ptr<AXObserver> observer;
-    EXPECT_EQ(ax.createObserver(client->pid(), [](const AXElement&, const std::string&) {}, observer), AXErrors::cannotComplete);
-
-    EXPECT_TRUE(backends.workspace->runningApplications().empty());
-    EXPECT_FALSE(backends.workspace->frontmostApplication());
-    EXPECT_TRUE(backends.workspace->screens().empty());
-    EXPECT_EQ(backends.workspace->keyRepeat(), KeyRepeatSettings{});
-    EXPECT_FALSE(backends.workspace->terminate(client->pid()));
-    loop.runPending();
-
-    // Its processes were reaped by their parent (us), so their pids are gone.
-    const pid_t server = session->serverPid(), windowManager = session->windowManagerPid();
-    const std::string display = session->display();
-    session.reset();
-    EXPECT_NE(::kill(server, 0), 0);
-    EXPECT_NE(::kill(windowManager, 0), 0);
-    EXPECT_FALSE(probeWindowManager(display).has_value());
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 // pids, and a server that goes away under the long-running commands.
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
+#include "Platform/X11/X11Probe.h"
+#include "Platform/X11/X11WindowServer.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -140,16 +143,33 @@ TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClie
     EXPECT_EQ(windows[ids[1]]["appName"], "Plain");
 }
 
-TEST(X11Hostile, LosingTheServerEndsTheBackendsAtOnceAndEveryLongRunningCommandWithAnError)
+// Its own session: openbox does not survive the icon tried here, and the
+// server is lost on purpose.
+TEST(X11Hostile, LosingTheServerIsReportedOnceEndsEveryReadAndEveryLongRunningCommandAndLeavesNoProcess)
 {
     auto session = privateSession();
     if (!session)
         GTEST_SKIP() << "no X session";
     const std::string display = session->display();
+    EXPECT_EQ(probeWindowManager(display), "Openbox");
+    auto client = TestClient::start(display);
+    auto window = client ? client->open("w", "title=W") : std::nullopt;
+    ASSERT_TRUE(window);
     ManualRunLoop loop;
-    std::optional<std::string> lost;
-    auto made = makeX11Backends(loop, display, [&](const std::string& message) { lost = message; });
+    std::vector<std::string> lost;
+    auto made = makeX11Backends(loop, display, [&](const std::string& message) { lost.push_back(message); });
     ASSERT_TRUE(std::holds_alternative<Backends>(made)) << std::get<std::string>(made);
+    auto backends = std::get<Backends>(made);
+    auto slots = backends.windowServer->slots();
+    auto& ax = *backends.accessibility;
+    auto app = ax.createApplication(client->pid());
+    AXValue windows;
+    ASSERT_EQ(ax.copyAttributeValue(app, "AXWindows", windows), 0);
+    auto element = std::get<std::vector<AXElement>>(windows).at(0);
+    auto connection = X11Connection::open(loop, display);
+    ASSERT_NE(connection, nullptr);
+    int losses = 0;
+    auto subscription = connection->onLost([&] { ++losses; });
 
     auto watch = startOn(display, {VANTRELCTL_PATH, "windows", "--backend", "x11", "--watch"});
     auto keys = startOn(display, {VANTRELCTL_PATH, "keys", "--seconds", "60"});
@@ -160,15 +180,69 @@ TEST(X11Hostile, LosingTheServerEndsTheBackendsAtOnceAndEveryLongRunningCommandW
         ready = keys->readLine(20s);
     ASSERT_TRUE(ready) << "keys never got ready";
 
+    ASSERT_TRUE(client->command("icon w 16 16"));
+    EXPECT_EQ(backends.workspace->icon(client->pid()).value_or(ApplicationIcon{}).width, 16);
+    ASSERT_TRUE(client->command("hostile w huge-icon"));
+    EXPECT_FALSE(backends.workspace->icon(client->pid())) << "an icon claiming 65536² pixels is no icon";
+
     session->killServer(); // returns once the server has exited
-    ASSERT_TRUE(pumpUntil(loop, [&] { return lost.has_value(); }, 1s)) << "not told within a second";
-    EXPECT_EQ(*lost, "lost the connection to the X server '" + display + "'");
+    ASSERT_TRUE(pumpUntil(loop, [&] { return !lost.empty() && losses > 0; }, 1s)) << "not told within a second";
+    EXPECT_EQ(lost, std::vector<std::string>{"lost the connection to the X server '" + display + "'"});
     for (auto* command : {watch.get(), keys.get()}) {
         auto run = finish(*command, 10s);
         EXPECT_EQ(run.status, 1) << run.output;
         EXPECT_NE(run.output.find("lost the connection to the X server '" + display + "'"), std::string::npos)
             << run.output;
     }
+    EXPECT_FALSE(connection->isOpen());
+    EXPECT_FALSE(connection->sync());
+    EXPECT_FALSE(readRootState(*connection).has_value());
+    auto read = readClients(*connection, std::vector<xcb_window_t>{*window}).at(0);
+    EXPECT_FALSE(read.info.has_value());
+    EXPECT_FALSE(read.vanished) << "a lost server is not a vanished window";
+    EXPECT_EQ(connection->atom("_VANTREL_NEVER_INTERNED"), static_cast<xcb_atom_t>(XCB_ATOM_NONE));
+    // A late subscriber still hears of the loss, once; the first is not told again.
+    int late = 0;
+    auto lateSubscription = connection->onLost([&] { ++late; });
+    ASSERT_TRUE(pumpUntil(loop, [&] { return late == 1; }));
+    loop.runPending();
+    EXPECT_EQ(std::pair(losses, late), std::pair(1, 1));
+    EXPECT_EQ(lost.size(), 1u);
+
+    ASSERT_TRUE(eventually([&] { return slots.mainConnectionID() == 0; }));
+    EXPECT_FALSE(slots.copyManagedDisplaySpaces(1));
+    EXPECT_EQ(slots.getActiveSpace(1), 0u);
+    EXPECT_FALSE(slots.copySpacesForWindows(1, 7, json::array({*window})));
+    std::int64_t set = 0, clear = 0;
+    EXPECT_FALSE(slots.copyWindowsWithOptionsAndTags(1, 0, json::array({1}), 2, set, clear));
+    EXPECT_FALSE(slots.windowListCopyWindowInfo(0, 0));
+    EXPECT_EQ(slots.setFrontProcessWithOptions({0, static_cast<std::uint32_t>(client->pid())}, *window, 0), x11ServerFailure);
+    ProcessSerialNumber front;
+    EXPECT_NE(slots.getFrontProcess(front), 0);
+    slots.managedDisplaySetCurrentSpace(1, "screen", 2);
+
+    EXPECT_FALSE(ax.isProcessTrusted());
+    EXPECT_FALSE(ax.isProcessTrustedWithOptions(true));
+    AXValue value;
+    EXPECT_EQ(ax.copyAttributeValue(app, "AXWindows", value), AXErrors::cannotComplete);
+    EXPECT_EQ(ax.copyAttributeValue(element, "AXTitle", value), AXErrors::cannotComplete);
+    EXPECT_EQ(ax.performAction(element, "AXRaise"), AXErrors::cannotComplete);
+    std::shared_ptr<AXObserver> observer;
+    EXPECT_EQ(ax.createObserver(client->pid(), [](const AXElement&, const std::string&) {}, observer), AXErrors::cannotComplete);
+
+    EXPECT_TRUE(backends.workspace->runningApplications().empty());
+    EXPECT_FALSE(backends.workspace->frontmostApplication());
+    EXPECT_TRUE(backends.workspace->screens().empty());
+    EXPECT_EQ(backends.workspace->keyRepeat(), KeyRepeatSettings{});
+    EXPECT_FALSE(backends.workspace->terminate(client->pid()));
+    loop.runPending();
+
+    // Its processes were reaped by their parent (us), so their pids are gone.
+    const pid_t server = session->serverPid(), windowManager = session->windowManagerPid();
+    session.reset();
+    EXPECT_NE(::kill(server, 0), 0);
+    EXPECT_NE(::kill(windowManager, 0), 0);
+    EXPECT_FALSE(probeWindowManager(display).has_value());
 }
 
 } // namespace

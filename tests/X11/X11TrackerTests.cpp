@@ -122,25 +122,5 @@ TEST_F(X11TrackerTest, WindowAndDesktopChangesReachTheStoreWithin200Milliseconds
     EXPECT_WITHIN_BUDGET("adding a desktop", [&](const WindowStore& s) { return s.spaceNumbers().size() == 5; });
 }
 
-TEST_F(X11TrackerTest, FocusChangesMoveTheWindowToTheFrontOfTheOrder)
-{
-    auto editor = TestClient::start(session->display());
-    auto mail = TestClient::start(session->display());
-    ASSERT_TRUE(editor && mail);
-    auto notes = editor->open("notes", "class=editor,Editor title=notes");
-    auto inbox = mail->open("inbox", "class=mail,Mail title=inbox");
-    ASSERT_TRUE(notes && inbox);
-    startStore();
-    ASSERT_TRUE(pumpUntil(loop, [&] { return store->ordered().size() >= 2; }));
-
-    for (auto id : {*notes, *inbox, *notes}) {
-        ASSERT_TRUE(type({"windowactivate", "--sync", std::to_string(id)}));
-        EXPECT_WITHIN_BUDGET("focusing " << id,
-                             [&](const WindowStore& s) { return !s.ordered().empty() && s.ordered().front().id == id; });
-    }
-    ASSERT_GE(store->ordered().size(), 2u);
-    EXPECT_EQ(store->ordered()[1].id, *inbox);
-}
-
 } // namespace
 } // namespace vantrel::test
