@@ -56,12 +56,6 @@ protected:
         loop.runPending(); // the launch notifications nobody listens to yet
     }
 
-    void TearDown() override
-    {
-        tracker.reset();
-        SimBridgeTest::TearDown();
-    }
-
     /// Starts tracking and returns the first snapshot.
     TrackingSnapshot startTracker()
     {
