@@ -10,7 +10,7 @@ using namespace std::chrono_literals;
 namespace vantrel {
 namespace {
 
-TEST(ManualRunLoop, PostsFromAnyThreadAndZeroDelayTimersNeverRunInlineAndKeepOrder)
+TEST(ManualRunLoop, PostsAndZeroDelayTimersRunLaterInOrder)
 {
     ManualRunLoop loop;
     std::vector<int> ran;
@@ -23,7 +23,11 @@ TEST(ManualRunLoop, PostsFromAnyThreadAndZeroDelayTimersNeverRunInlineAndKeepOrd
     EXPECT_TRUE(ran.empty());
     loop.runPending();
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3, 4}));
+}
 
+TEST(ManualRunLoop, PostsFromAnotherThreadRunOnTheLoopThread)
+{
+    ManualRunLoop loop;
     std::thread::id ranOn;
     std::thread worker([&] { loop.post([&] { ranOn = std::this_thread::get_id(); }); });
     worker.join();
@@ -32,7 +36,7 @@ TEST(ManualRunLoop, PostsFromAnyThreadAndZeroDelayTimersNeverRunInlineAndKeepOrd
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
-TEST(ManualRunLoop, TimersFireAtTheirDueTimeInOrderUnlessInvalidatedAndOneShotsThenTurnInvalid)
+TEST(ManualRunLoop, TimersFireInDueOrderUnlessInvalidated)
 {
     ManualRunLoop loop;
     std::vector<std::pair<int, Duration>> fired;
@@ -69,7 +73,7 @@ TEST(ManualRunLoop, RepeatingTimerFollowsDelayThenInterval)
     EXPECT_EQ(loop.pendingCount(), 0u);
 }
 
-TEST(ManualRunLoop, RunUntilIdleStopsAtLimitForRepeatingTimers)
+TEST(ManualRunLoop, RunUntilIdleStopsAtTheLimit)
 {
     ManualRunLoop loop;
     int count = 0;

@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 namespace vantrel {
 namespace {
 
-TEST(ThreadSerialQueue, RunsJobsInOrderOffTheCallingThreadAndSyncOnTheQueueRunsInline)
+TEST(ThreadSerialQueue, RunsJobsInOrderOffTheCallingThread)
 {
     ThreadSerialQueue queue("test");
     std::vector<int> ran;
@@ -28,8 +28,11 @@ TEST(ThreadSerialQueue, RunsJobsInOrderOffTheCallingThreadAndSyncOnTheQueueRunsI
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(ran, expected);
     EXPECT_NE(worker, std::this_thread::get_id());
+}
 
-    // A sync from the queue itself would otherwise deadlock.
+TEST(ThreadSerialQueue, SyncFromTheQueueItselfRunsInline)
+{
+    ThreadSerialQueue queue("test");
     bool inner = false, current = false;
     queue.sync([&] {
         current = queue.isCurrent();
@@ -59,7 +62,7 @@ struct ManualSerialQueueTest : ::testing::Test {
     ManualSerialQueue queue{loop};
 };
 
-TEST_F(ManualSerialQueueTest, JobsRunWithTheLoopInSubmissionOrderAndSyncDrainsPendingWorkFirst)
+TEST_F(ManualSerialQueueTest, JobsRunWithTheLoopInSubmissionOrder)
 {
     std::vector<std::string> ran;
     queue.async([&] {
@@ -71,8 +74,11 @@ TEST_F(ManualSerialQueueTest, JobsRunWithTheLoopInSubmissionOrderAndSyncDrainsPe
     EXPECT_EQ(queue.pendingCount(), 2u);
     loop.runPending();
     EXPECT_EQ(ran, (std::vector<std::string>{"q1", "main", "q2"}));
+}
 
-    ran.clear();
+TEST_F(ManualSerialQueueTest, SyncDrainsPendingJobsFirst)
+{
+    std::vector<std::string> ran;
     queue.async([&] { ran.push_back("1"); });
     queue.async([&] { ran.push_back("2"); });
     queue.sync([&] { ran.push_back("3"); });

@@ -36,7 +36,7 @@ protected:
     const std::filesystem::path file = folder / "vantrel" / "defaults.json";
 };
 
-TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReloadInAFileOnlyTheOwnerReads)
+TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReload)
 {
     std::string binary("\x00\xff\xfe{\"x", 5);
     std::string settings = "{\"showDelayMilliseconds\": 0, \"name\": \"⌘Tab — all\"}";
@@ -60,7 +60,11 @@ TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReloadInAFileOnlyTheOwnerRead
     auto text = readRegularFile(file).bytes;
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("showDelayMilliseconds"), std::string::npos);
-    // File and folder are the owner's only.
+}
+
+TEST_F(FileUserDefaultsTest, FileAndFolderAreTheOwnersOnly)
+{
+    FileUserDefaults(file).setData("settings", "x");
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -68,7 +72,7 @@ TEST_F(FileUserDefaultsTest, ValuesAndBlobsSurviveAReloadInAFileOnlyTheOwnerRead
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-TEST_F(FileUserDefaultsTest, ReloadTakesInAnotherWriterAndKeepsTheValuesOverACorruptFile)
+TEST_F(FileUserDefaultsTest, ReloadTakesInAnotherWriterButNotACorruptFile)
 {
     FileUserDefaults ours(file);
     ours.setData("settings", "ours");
@@ -148,7 +152,7 @@ TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
     EXPECT_TRUE(writeFileAtomically(deep / "below.json", "x"));
 }
 
-TEST_F(FileUserDefaultsTest, FilesAreReadWholeUpToTheLimitAndAFifoIsNotWaitedFor)
+TEST_F(FileUserDefaultsTest, FilesAreReadWholeUpToTheLimit)
 {
     std::filesystem::create_directories(file.parent_path());
     const auto text = folder / "text";
@@ -159,7 +163,11 @@ TEST_F(FileUserDefaultsTest, FilesAreReadWholeUpToTheLimitAndAFifoIsNotWaitedFor
     EXPECT_EQ(readRegularFile(text).error, "larger than 16 MiB");
     EXPECT_EQ(readRegularFile(folder).error, "not a regular file");
     EXPECT_TRUE(readRegularFile(folder / "none").missing);
+}
 
+TEST_F(FileUserDefaultsTest, AFifoIsNotWaitedFor)
+{
+    std::filesystem::create_directories(file.parent_path());
     // A FIFO reads as an unreadable file; a load still blocked after five
     // seconds fails and is let go by a writer.
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);

@@ -63,7 +63,7 @@ TEST(LearnedShortcutsRecord, MostRecentFirstWithoutDuplicatesUpToTheLimits)
     }
 }
 
-TEST(LearnedShortcutsTargets, SortedByTimeStablyAndLookedUpAtAnyLength)
+TEST(LearnedShortcutsTargets, NewestFirstForStoredQueriesOfAnyLength)
 {
     LearnedShortcuts shortcuts;
     // As a file might hold them: not in time order, with a tie.
@@ -90,7 +90,7 @@ protected:
     const fs::path& folder = scratch.path;
 };
 
-TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormatCreatingMissingFolders)
+TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
 {
     const fs::path file = folder / "a" / "b" / "Vantrel" / "learned-shortcuts.json";
     const auto shortcuts = sample();
@@ -159,7 +159,7 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
     EXPECT_EQ(LearnedShortcuts::load(file), expected);
 }
 
-TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFileAndIllFormedTargetsAreRepaired)
+TEST_F(LearnedShortcutsFile, InterruptedSaveFailsAndLeavesThePreviousFile)
 {
     const fs::path file = folder / "learned-shortcuts.json";
     ASSERT_EQ(sample().save(file), std::nullopt);
@@ -173,8 +173,11 @@ TEST_F(LearnedShortcutsFile, InterruptedSaveLeavesThePreviousFileAndIllFormedTar
     // The next save goes through.
     ASSERT_EQ(changed.save(file), std::nullopt);
     EXPECT_EQ(LearnedShortcuts::load(file), changed);
+}
 
-    // Ill-formed targets do not block saving.
+TEST_F(LearnedShortcutsFile, IllFormedTargetsAreRepairedNotABlockToSaving)
+{
+    const fs::path file = folder / "learned-shortcuts.json";
     LearnedShortcuts shortcuts;
     shortcuts.record("t", "w:term|\xFF title", at(1));
     ASSERT_EQ(shortcuts.save(file), std::nullopt);

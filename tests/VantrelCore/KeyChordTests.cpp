@@ -50,7 +50,7 @@ TEST(KeyChord, DisplayStringOrdersGlyphsControlOptionShiftCommand)
         EXPECT_EQ(chord.displayString(us), text) << text;
 }
 
-TEST(KeyChord, KeyNamePrefersFixedNamesThenFunctionKeysThenTheLayout)
+TEST(KeyChord, KeyNamePrefersFixedNamesToTheLayout)
 {
     // A layout that claims every key must not override the fixed names.
     TableTranslator everything({{10, "x"}, {48, "x"}, {50, "x"}, {122, "x"}, {90, "x"}, {64, "x"}, {36, "x"}});
@@ -98,7 +98,7 @@ TEST(KeyChord, KeyNameWithoutTranslatorUsesTheProcessWideFactory)
     EXPECT_EQ(KeyChord::keyName(12), "Q"); // a factory that fails falls back to US
 }
 
-TEST(KeyChord, FromEventTakesKeyDownOnlyAndMapsTheKeyAboveTabWhichWithCommandUsesCommandTab)
+TEST(KeyChord, FromEventTakesKeyDownsAsChords)
 {
     EXPECT_EQ(KeyChord::fromEvent({KeyEvent::Kind::keyDown, 50, KeyChord::command | capsLock}), (KeyChord{65535, 0x100000}));
 
@@ -110,7 +110,10 @@ TEST(KeyChord, FromEventTakesKeyDownOnlyAndMapsTheKeyAboveTabWhichWithCommandUse
     // Fn, caps lock and device bits (left/right command 0x8/0x10) are dropped.
     EXPECT_EQ(KeyChord::fromEvent({KeyEvent::Kind::keyDown, 0, ~std::uint64_t{0}}), (KeyChord{0, KeyChord::modifierMask}));
     EXPECT_EQ(KeyChord::fromEvent({KeyEvent::Kind::keyDown, 0, fnFlag | capsLock | 0x18})->modifiers, 0u);
+}
 
+TEST(KeyChord, CommandWithTabOrTheKeyAboveItUsesCommandTab)
+{
     // Only the placeholder counts as the key above Tab, not its raw code 50.
     const std::pair<KeyChord, bool> cases[] = {
         {{48, KeyChord::command}, true}, {{48, KeyChord::command | KeyChord::shift}, true},
@@ -126,7 +129,7 @@ TEST(KeyChord, HashTellsTheFieldsApart)
     EXPECT_NE(std::hash<KeyChord>{}({48, KeyChord::command}), std::hash<KeyChord>{}({48, KeyChord::control}));
 }
 
-TEST(USKeyboardLayout, TypesUSTextWithShiftAndCapsLockAndNothingForControlCharacters)
+TEST(USKeyboardLayout, TypesUSText)
 {
     USKeyboardLayoutTranslator us;
     // Key code, then the text without modifiers, with shift, caps lock, command and control.

@@ -20,7 +20,7 @@ struct SettingsStoreTest : ::testing::Test {
     }
 };
 
-TEST_F(SettingsStoreTest, NothingStoredGivesDefaultsAndWritesNothingAStoredDocumentIsLoaded)
+TEST_F(SettingsStoreTest, LoadsTheStoredDocumentOrElseTheDefaults)
 {
     EXPECT_EQ(SettingsStore(defaults).settings(), Settings::defaults());
     EXPECT_EQ(defaults->writeCount(), 0u);
@@ -28,7 +28,7 @@ TEST_F(SettingsStoreTest, NothingStoredGivesDefaultsAndWritesNothingAStoredDocum
     EXPECT_EQ(SettingsStore(defaults).settings(), (Settings{.showDelayMilliseconds = 40, .searchChord = std::nullopt, .rules = {}}));
 }
 
-TEST_F(SettingsStoreTest, InvalidDocumentGivesDefaultsAndStaysUntilTheNextChange)
+TEST_F(SettingsStoreTest, UnusableDocumentGivesDefaultsAndStaysUntilTheNextChange)
 {
     // One bad key spoils the document: none of it is taken.
     const char* blob = R"({"minimizedWindows": "top", "showDelayMilliseconds": 10})";
@@ -46,7 +46,7 @@ TEST_F(SettingsStoreTest, InvalidDocumentGivesDefaultsAndStaysUntilTheNextChange
     EXPECT_EQ(SettingsStore(defaults).settings(), Settings::defaults());
 }
 
-TEST_F(SettingsStoreTest, UpdatesWithoutChangeNeitherWriteNorNotifyUnencodableOnesStayInMemoryAndStillNotify)
+TEST_F(SettingsStoreTest, UpdateWithoutChangeNeitherWritesNorNotifies)
 {
     SettingsStore store(defaults);
     int changes = 0;
@@ -58,16 +58,22 @@ TEST_F(SettingsStoreTest, UpdatesWithoutChangeNeitherWriteNorNotifyUnencodableOn
     });
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(defaults->writeCount(), 0u);
+}
 
+TEST_F(SettingsStoreTest, UnencodableUpdateStaysInMemoryAndStillNotifies)
+{
+    SettingsStore store(defaults);
+    int changes = 0;
+    store.onChange = [&](const Settings&) { ++changes; };
     store.update([](Settings& s) { s.appearance = AppearanceMode::dark; });
     auto before = defaults->data("settings");
     store.update([](Settings& s) { s.switchers[0].name = "broken \xC3"; });
-    EXPECT_EQ(changes, 2) << "an unencodable change still notifies";
+    EXPECT_EQ(changes, 2);
     EXPECT_EQ(store.settings().switchers[0].name, "broken \xC3");
     EXPECT_EQ(defaults->data("settings"), before); // the last good document stays
 }
 
-TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValueAndTheListenerMayUpdateAgain)
+TEST_F(SettingsStoreTest, UpdateSavesThenNotifiesWithTheNewValue)
 {
     SettingsStore store(defaults);
     std::vector<Settings> seen;
@@ -81,8 +87,11 @@ TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValueAndTheL
     EXPECT_EQ(defaults->writeCount(), 1u);
     // A cleared search chord survives a reload instead of reverting to the default.
     EXPECT_EQ(SettingsStore(defaults).settings(), seen[0]);
+}
 
-    // A listener may update again.
+TEST_F(SettingsStoreTest, ListenerMayUpdateAgain)
+{
+    SettingsStore store(defaults);
     std::vector<std::int64_t> delays;
     store.onChange = [&](const Settings& s) {
         delays.push_back(s.showDelayMilliseconds);
@@ -94,7 +103,7 @@ TEST_F(SettingsStoreTest, EffectiveUpdateSavesThenNotifiesWithTheNewValueAndTheL
     EXPECT_EQ(stored()->showDelayMilliseconds, 3);
 }
 
-TEST_F(SettingsStoreTest, ReloadTakesInAnotherWritersDocumentOnceAndKeepsTheValueOverAnUnusableOne)
+TEST_F(SettingsStoreTest, ReloadTakesInOnlyAnotherWritersUsableDocument)
 {
     SettingsStore store(defaults);
     std::vector<std::int64_t> seen;
@@ -109,7 +118,7 @@ TEST_F(SettingsStoreTest, ReloadTakesInAnotherWritersDocumentOnceAndKeepsTheValu
     EXPECT_EQ(seen, (std::vector<std::int64_t>{40}));
 }
 
-TEST_F(SettingsStoreTest, RecordingFlagNotifiesOnlyOnChangeAndIsNotSaved)
+TEST_F(SettingsStoreTest, RecordingFlagIsNotSavedAndNotifiesOnlyOnChange)
 {
     SettingsStore store(defaults);
     std::vector<bool> seen;

@@ -86,7 +86,7 @@ TEST(Settings, SpaceFilterKeepsWindowsOnAllowedOrUnknownSpaces)
         EXPECT_EQ(ids(Settings{.spacesFilter = filter, .rules = {}}.spaceFilter(in, {10}, {20})), expected) << rawValue(filter);
 }
 
-TEST(Settings, ReplacesCommandTabOnlyThroughEnabledActivateChords)
+TEST(Settings, ReplacesCommandTabThroughEnabledActivateChordsOnly)
 {
     Settings s;
     EXPECT_TRUE(s.replacesCommandTab());
@@ -101,7 +101,7 @@ TEST(Settings, ReplacesCommandTabOnlyThroughEnabledActivateChords)
     EXPECT_FALSE(s.replacesCommandTab());
 }
 
-TEST(Settings, SearchChordIsInputSourceShortcutIgnoringOnlyOption)
+TEST(Settings, SearchChordIsTheInputSourceShortcutWhateverOption)
 {
     const std::pair<std::optional<KeyChord>, bool> cases[] = {
         {KeyChord{49, KeyChord::control}, true}, {KeyChord{49, KeyChord::control | KeyChord::option}, true},
@@ -113,7 +113,7 @@ TEST(Settings, SearchChordIsInputSourceShortcutIgnoringOnlyOption)
 
 // --- Decoding ------------------------------------------------------------------
 
-TEST(SettingsDecode, MissingAndNullKeysKeepDefaultsUnknownKeysIgnoredANullSearchChordClearsIt)
+TEST(SettingsDecode, MissingNullAndUnknownKeysKeepTheDefaults)
 {
     EXPECT_EQ(decodeOK(Json::object()), Settings::defaults());
     Json nulls{{"someFutureKey", {{"anything", 1}}}};
@@ -122,7 +122,10 @@ TEST(SettingsDecode, MissingAndNullKeysKeepDefaultsUnknownKeysIgnoredANullSearch
                             "panelDisplayMode", "rules", "appearance", "textScale"})
         nulls[key] = nullptr;
     EXPECT_EQ(decodeOK(nulls), Settings::defaults());
+}
 
+TEST(SettingsDecode, NullSearchChordClearsIt)
+{
     EXPECT_EQ(decodeOK({{"searchChord", nullptr}}).searchChord, std::nullopt);
     EXPECT_EQ(decodeOK({{"searchChord", {{"keyCode", 3}, {"modifiers", 1048576}}}}).searchChord,
               (KeyChord{3, KeyChord::command}));
@@ -271,7 +274,7 @@ TEST(SettingsDecode, NestedRecordsHaveNoDefaults)
               (Rules{{{"0F8FAD5B-D9CB-469F-A165-70867728950E", "Mail", std::nullopt}}, {"VMware"}}));
 }
 
-TEST(SettingsDecode, RuleIdsMustBeUUIDsInAnyCaseAndKeepTheirText)
+TEST(SettingsDecode, RuleIdsMustBeUUIDs)
 {
     for (const char* id : {"0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E",
                            "0f8FAD5b-d9cb-469f-A165-70867728950e"})
@@ -286,7 +289,7 @@ TEST(SettingsDecode, RuleIdsMustBeUUIDsInAnyCaseAndKeepTheirText)
 
 // --- Encoding ------------------------------------------------------------------
 
-TEST(SettingsEncode, WritesAllKeysAndExplicitNullSearchChord)
+TEST(SettingsEncode, WritesEveryKeyInDeclarationOrder)
 {
     Settings s;
     s.searchChord.reset();

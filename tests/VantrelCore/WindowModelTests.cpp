@@ -69,7 +69,7 @@ TEST(WindowInfo, HashSeesEveryFieldAndWhereEachEnds)
 
 // --- MRUList ----------------------------------------------------------------
 
-TEST(MRUList, TouchMovesToFrontKeepingOthersInOrderAndRemoveDropsEveryOccurrence)
+TEST(MRUList, TouchMovesToTheFrontKeepingOthersInOrder)
 {
     MRUList list;
     list.touch(4);
@@ -82,14 +82,17 @@ TEST(MRUList, TouchMovesToFrontKeepingOthersInOrderAndRemoveDropsEveryOccurrence
     list.ids = {2, 7, 2, 8};
     list.touch(2);
     EXPECT_EQ(list.ids, Ids({2, 7, 8}));
+}
 
-    list.ids = {3, 1, 3, 2};
+TEST(MRUList, RemoveDropsEveryOccurrence)
+{
+    MRUList list {{3, 1, 3, 2}};
     list.remove(3);
     list.remove(42);
     EXPECT_EQ(list.ids, Ids({1, 2}));
 }
 
-TEST(MRUList, ReconcileDropsClosedAndAppendsNewInSnapshotOrderASnapshotDuplicateTwiceButNeverAKnownOne)
+TEST(MRUList, ReconcileDropsClosedWindowsAndAppendsUnknownOnes)
 {
     MRUList list{{5, 3, 9}};
     list.reconcile(makeWindows({9, 7, 3, 8}));
@@ -153,7 +156,7 @@ struct StoreFixture : ::testing::Test {
     static TrackingSnapshot snapshotOf(std::initializer_list<WindowID> ids) { return {makeWindows(ids), {}, {}, {}}; }
 };
 
-TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocusOnlyOnceStarted)
+TEST_F(StoreFixture, TrackerReportsReachTheStoreOnlyOnceStarted)
 {
     EXPECT_TRUE(store->ordered().empty());
     EXPECT_FALSE(store->window(1));
@@ -178,7 +181,7 @@ TEST_F(StoreFixture, TrackerCallbacksApplySnapshotsAndFocusOnlyOnceStarted)
     EXPECT_EQ(idsOf(store->ordered()), Ids({3, 9, 8, 7})); // data survives stop
 }
 
-TEST_F(StoreFixture, OnChangeSeesTheNewStateEvenForAnIdenticalSnapshotAndMayReplaceItself)
+TEST_F(StoreFixture, OnChangeSeesTheNewStateEvenForAnIdenticalSnapshot)
 {
     std::vector<Ids> seen;
     store->onChange = [&] { seen.push_back(idsOf(store->ordered())); };
@@ -186,7 +189,10 @@ TEST_F(StoreFixture, OnChangeSeesTheNewStateEvenForAnIdenticalSnapshotAndMayRepl
     store->apply(snapshotOf({1, 2}));
     store->noteFocused(2);
     EXPECT_EQ(seen, (std::vector<Ids>{{1, 2}, {1, 2}, {2, 1}}));
+}
 
+TEST_F(StoreFixture, OnChangeMayReplaceItself)
+{
     int second = 0;
     store->onChange = [&] {
         ++changes;
@@ -197,7 +203,7 @@ TEST_F(StoreFixture, OnChangeSeesTheNewStateEvenForAnIdenticalSnapshotAndMayRepl
     EXPECT_EQ(std::pair(changes, second), std::pair(1, 1));
 }
 
-TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshotAndNewWindowsEnterLeastRecent)
+TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshot)
 {
     store->noteFocused(7);
     EXPECT_EQ(store->mru().ids, Ids({7}));
@@ -208,8 +214,10 @@ TEST_F(StoreFixture, FocusOfAnUnknownWindowWaitsForTheNextSnapshotAndNewWindowsE
     EXPECT_EQ(idsOf(store->ordered()), Ids({7, 1})); // focused before it appeared
     store->apply(snapshotOf({1}));
     EXPECT_EQ(store->mru().ids, Ids({1}));
+}
 
-    // New windows enter least recent; the lookup finds the first of a repeated id.
+TEST_F(StoreFixture, NewWindowsEnterLeastRecentAndLookupFindsTheFirstOfARepeatedId)
+{
     store->apply(snapshotOf({1, 2}));
     store->noteFocused(2);
     store->apply(snapshotOf({5, 1, 2}));
