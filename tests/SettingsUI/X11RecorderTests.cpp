@@ -5,10 +5,9 @@
 #include "Platform/X11/X11Input.h"
 #include "SettingsUI/SettingsModel.h"
 #include "SettingsUI/SettingsView.h"
+#include "Support/QtOnX11.h"
 #include "VantrelCore/SettingsStore.h"
-#include "X11/X11TestSupport.h"
 
-#include <QApplication>
 #include <QTest>
 
 // fontconfig keeps the configuration Qt parses, and libdbus a buffer of the
@@ -23,34 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class X11RecorderTest : public test::X11KeyboardTest {
-protected:
-    void SetUp() override
-    {
-        X11KeyboardTest::SetUp();
-        if (!ready())
-            return;
-        static QApplication* app = [this] {
-            qputenv("DISPLAY", QByteArray::fromStdString(session->display()));
-            qputenv("QT_QPA_PLATFORM", "xcb");
-            static int argc = 1;
-            static char name[] = "test_settingsui_x11";
-            static char* argv[] = {name, nullptr};
-            return new QApplication(argc, argv);
-        }();
-        ASSERT_TRUE(app);
-    }
-
-    /// Runs Qt's events and the backend's jobs until `done` holds.
-    bool pump(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
-    {
-        return test::pumpUntil(loop, [&] {
-            QCoreApplication::processEvents();
-            return done();
-        }, timeout);
-    }
-
-};
+using X11RecorderTest = test::QtOnX11Test;
 
 TEST_F(X11RecorderTest, SuperTabHeldAsAHotKeyAndAltTabHeldByTheWindowManagerAreRecorded)
 {
