@@ -1,4 +1,4 @@
-// The panels' numbers and texts: footer counts, row metrics, heights and placement, badges, one-line text, row layout.
+// The panels' numbers and texts: footer counts, row metrics, placement, badges, one-line text, row layout.
 #include "PanelTestSupport.h"
 #include "PanelUI/PanelMetrics.h"
 #include "PanelUI/PanelStyle.h"
@@ -86,16 +86,6 @@ TEST(PanelAppearance, AGtkSettingsFileThatIsAFifoIsNotWaitedFor)
     EXPECT_FALSE(waited);
     savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", savedConfig);
     std::filesystem::remove_all(folder);
-}
-
-TEST(PanelHeights, ClampRowsBetweenOneAndTheVisibleMaximum)
-{
-    EXPECT_EQ(switcherHeight(0, 30), 30 + 2 + 106);
-    EXPECT_EQ(switcherHeight(20, 30), 554);
-    EXPECT_EQ(switcherHeight(2000, 30), 554);
-    EXPECT_EQ(switcherHeight(3, 38), 40 * 3 + 106);
-    EXPECT_EQ(searchHeight(0, 30), 30 + 2 + 98);
-    EXPECT_EQ(searchHeight(30, 30), 482);
 }
 
 TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDown)

@@ -68,6 +68,21 @@ inline std::vector<WindowInfo> sampleWindows(int count)
     return windows;
 }
 
+/// Wires a panel's callbacks to `events`: "commit 3" (with the query after it
+/// for the search panel), "cancel", "query ab", "action 0 2" (action, window).
+template <class Panel>
+void recordEvents(Panel& panel, std::vector<std::string>& events)
+{
+    panel.onCommit = [&events](const WindowInfo& window, const auto&... query) {
+        events.push_back(((std::string("commit ") + std::to_string(window.id)) + ... + (" " + query)));
+    };
+    panel.onCancel = [&events] { events.push_back("cancel"); };
+    panel.onQueryChanged = [&events](const std::string& text) { events.push_back("query " + text); };
+    panel.onAction = [&events](const WindowInfo& window, auto action) {
+        events.push_back("action " + std::to_string(static_cast<int>(action)) + " " + std::to_string(window.id));
+    };
+}
+
 /// A test with the offscreen application and a simulated keyboard installed
 /// as the process's input backend; the text scale and appearance are reset.
 class PanelTest : public ::testing::Test {

@@ -15,21 +15,10 @@ using test::sampleWindows;
 
 class SearchPanelTest : public test::PanelTest {
 protected:
-    SearchPanelTest()
-    {
-        panel = std::make_unique<SearchPanel>();
-        panel->onCommit = [this](const WindowInfo& window, const std::string& query) {
-            events.push_back("commit " + std::to_string(window.id) + " " + query);
-        };
-        panel->onCancel = [this] { events.push_back("cancel"); };
-        panel->onQueryChanged = [this](const std::string& text) { events.push_back("query " + text); };
-        panel->onAction = [this](const WindowInfo& window, ItemAction action) {
-            events.push_back("action " + std::to_string(static_cast<int>(action)) + " " + std::to_string(window.id));
-        };
-    }
+    SearchPanelTest() { test::recordEvents(*panel, events); }
     void press(std::uint16_t keyCode, std::uint64_t flags = 0) { input->keyDown(keyCode, flags); }
 
-    std::unique_ptr<SearchPanel> panel;
+    std::unique_ptr<SearchPanel> panel = std::make_unique<SearchPanel>();
     std::vector<std::string> events;
 };
 

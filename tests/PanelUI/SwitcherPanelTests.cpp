@@ -17,20 +17,11 @@ using test::sampleWindows;
 
 class SwitcherPanelTest : public test::PanelTest {
 protected:
-    SwitcherPanelTest()
-    {
-        panel = std::make_unique<SwitcherPanel>();
-        panel->onCommit = [this](const WindowInfo& window) { events.push_back("commit " + std::to_string(window.id)); };
-        panel->onCancel = [this] { events.push_back("cancel"); };
-        panel->onQueryChanged = [this](const std::string& text) { events.push_back("query " + text); };
-        panel->onAction = [this](const WindowInfo& window, ItemAction action) {
-            events.push_back("action " + std::to_string(static_cast<int>(action)) + " " + std::to_string(window.id));
-        };
-    }
+    SwitcherPanelTest() { test::recordEvents(*panel, events); }
     void showKey(int rows, std::ptrdiff_t selecting = 0) { panel->show(sampleWindows(rows), selecting, std::nullopt, true); }
     void press(std::uint16_t keyCode, std::uint64_t flags = 0) { input->keyDown(keyCode, flags); }
 
-    std::unique_ptr<SwitcherPanel> panel;
+    std::unique_ptr<SwitcherPanel> panel = std::make_unique<SwitcherPanel>();
     std::vector<std::string> events;
 };
 
