@@ -5,39 +5,23 @@
 #include "SettingsUI/SettingsModel.h"
 #include "SettingsUI/SettingsView.h"
 #include "Support/InstalledInput.h"
+#include "Support/QtTestApplication.h"
+#include "Support/ScratchFiles.h"
 #include "VantrelCore/SettingsStore.h"
 
-#include <QApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 
-#include <filesystem>
-#include <memory>
-#include <unistd.h>
-
 namespace vantrel::test {
-
-/// The process's QApplication on the offscreen platform, made on first use.
-QApplication& offscreenApp();
-
-/// A temporary folder removed at the end of the test.
-struct TemporaryFolder {
-    std::filesystem::path path;
-    TemporaryFolder()
-    {
-        char pattern[] = "/tmp/vantrel-settingsui-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(path); }
-};
 
 /// A store over memory defaults, a simulated keyboard without an Fn key (as
 /// on X11), and a model and window over them.
 struct SettingsFixture : ::testing::Test {
-    TemporaryFolder folder;
+    ScratchFolder folder;
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
     std::optional<InstalledInputBackend> installedInput;
@@ -49,7 +33,7 @@ struct SettingsFixture : ::testing::Test {
 
     void SetUp() override
     {
-        offscreenApp();
+        ensureQtApplication();
         input->missingHoldKeys = {FastSearchModifier::fn};
         installedInput.emplace(input);
     }

@@ -16,7 +16,7 @@ inline void ensureQtApplication()
         return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
-    static char name[] = "test_app";
+    static char name[] = "vantrel-test";
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv);
     ::testing::AddGlobalTestEnvironment(new Environment);

@@ -2,7 +2,7 @@
 #include "Vantrel/AppDelegate.h"
 #include "Vantrel/OnboardingWindow.h"
 
-#include "QtTestApplication.h"
+#include "Support/QtTestApplication.h"
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"
 #include "Runtime/Log.h"

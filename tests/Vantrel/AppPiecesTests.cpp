@@ -4,7 +4,7 @@
 #include "Vantrel/SingleInstance.h"
 #include "Vantrel/TrayIcon.h"
 
-#include "QtTestApplication.h"
+#include "Support/QtTestApplication.h"
 
 #include <QApplication>
 #include <QCoreApplication>
