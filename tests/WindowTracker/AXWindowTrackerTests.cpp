@@ -412,13 +412,6 @@ TEST_F(AXWindowTrackerTest, FocusIsReportedWithoutARefreshButNothingWhileLockedA
     EXPECT_FALSE(focused.empty());
 }
 
-TEST_F(AXWindowTrackerTest, TheWindowFocusedBeforeTheStartIsReportedAfterTheFirstSnapshot)
-{
-    desktop->focus(101); // behind 102 in its application's list
-    startTracker();
-    EXPECT_EQ(focused, (Ids{101}));
-}
-
 TEST_F(AXWindowTrackerTest, StartingOnALockedScreenStartsPaused)
 {
     desktop->setScreenLocked(true);

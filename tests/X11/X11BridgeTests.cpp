@@ -2,6 +2,7 @@
 // desktop cannot, and vantrelctl without a server.
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
+#include "Platform/X11/X11Probe.h"
 #include "Support/ChildProcess.h"
 #include "Support/X11Session.h"
 #include "SystemBridge/AXBridge.h"
@@ -101,8 +102,11 @@ TEST_F(X11BridgeTest, CloseAsksTheClientWhichMayKeepItsWindow)
 }
 
 // What vantrelctl prints is checked on the simulated desktop (tests/Tools).
-TEST(X11Vantrelctl, CommandsNameTheDisplayThatDidNotAnswer)
+TEST(X11WithoutAServer, ThereIsNoConnectionNoWindowManagerAndVantrelctlNamesTheDisplay)
 {
+    ManualRunLoop loop;
+    EXPECT_EQ(X11Connection::open(loop, ":65000"), nullptr);
+    EXPECT_FALSE(probeWindowManager(":65000").has_value());
     for (const auto& command : {"windows", "keys"}) {
         auto missing = startOn(":65000", {VANTRELCTL_PATH, command});
         ASSERT_TRUE(missing);

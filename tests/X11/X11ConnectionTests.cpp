@@ -1,7 +1,6 @@
 // The connection: events handed to the run loop, subscriptions, server time
-// (the loss of the server is in X11BackendTests, with the backends').
+// (the loss of the server is in X11HostileTests, with the backends').
 #include "Platform/X11/X11Connection.h"
-#include "Platform/X11/X11Probe.h"
 #include "Support/X11Session.h"
 #include "X11/X11TestSupport.h"
 
@@ -126,13 +125,6 @@ TEST_F(X11EventsTest, ServerTimeAdvancesAtomsAreCachedAndDestructionDoesNotHang)
     EXPECT_EQ(connection->roundTrips(), trips);
     EXPECT_EQ(connection->atomName(atom), "_NET_ACTIVE_WINDOW");
     connection.reset(); // joins the event thread
-}
-
-TEST(X11Connection, NoServerMeansNoConnection)
-{
-    ManualRunLoop loop;
-    EXPECT_EQ(X11Connection::open(loop, ":65000"), nullptr);
-    EXPECT_FALSE(probeWindowManager(":65000").has_value());
 }
 
 } // namespace
