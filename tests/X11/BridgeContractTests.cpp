@@ -1,7 +1,9 @@
 // What the bridge promises over any backend: desktops, focus, minimizing,
-// closing and observers, checked on the simulated desktop and on openbox.
+// closing and observers, checked on the simulated desktop and on openbox; and
+// what only openbox can show.
 #include "Platform/Sim/SimDesktop.h"
 #include "Platform/X11/X11Backend.h"
+#include "Platform/X11/X11Clients.h"
 #include "SystemBridge/AXBridge.h"
 #include "SystemBridge/Spaces.h"
 #include "SystemBridge/WindowFocus.h"
@@ -50,14 +52,16 @@ protected:
         return pid;
     }
 
-    /// Opens a window of `pid` titled `title` on desktop `space`; its id, once the bridge can know it.
-    WindowID open(Pid pid, const std::string& title, SpaceID space = 1)
+    /// Opens a window of `pid` titled `title` on desktop `space` (0: on all),
+    /// on X11 with the client's `options` as well; its id, once the bridge can know it.
+    WindowID open(Pid pid, const std::string& title, SpaceID space = 1, const std::string& options = {})
     {
         if (!x11()) {
             sim->openWindow({.id = nextWindow, .pid = pid, .title = title, .spaces = {space}});
             return nextWindow++;
         }
-        auto id = clients.at(pid)->open(title, "desktop=" + std::to_string(space - 1) + " title=" + title);
+        const auto desktop = space == 0 ? std::string("all") : std::to_string(space - 1);
+        auto id = clients.at(pid)->open(title, "desktop=" + desktop + " " + options + " title=" + title);
         EXPECT_TRUE(id && caughtUp());
         owners[id.value_or(0)] = {pid, title};
         return id.value_or(0);
@@ -189,6 +193,70 @@ INSTANTIATE_TEST_SUITE_P(Backends, BridgeContract, testing::Values(Backend::simu
                          [](const testing::TestParamInfo<Backend>& info) {
                              return info.param == Backend::simulated ? "Simulated" : "X11";
                          });
+
+
+/// What openbox shows that the simulated desktop cannot.
+class BridgeOnX11 : public BridgeContract {};
+
+TEST_P(BridgeOnX11, DialogsTransientsUtilitiesAndWindowsOnEveryDesktopAreListedAsSuch)
+{
+    const Pid one = launch(), two = launch();
+    const WindowID editor = open(one, "Editor"), dialog = open(one, "Save", 1, "type=dialog"),
+                   find = open(one, "Find", 1, "transient=Editor"), mail = open(two, "Mail", 2, "pid=0"),
+                   panel = open(two, "Panel", 2, "type=utility"), everywhere = open(two, "Everywhere", 0);
+    EXPECT_EQ(Spaces::spaceIDs(everywhere), (std::vector<SpaceID>{1, 2, 3, 4}));
+    EXPECT_FALSE(Spaces::canSetFrontProcess());
+    ASSERT_TRUE(AXBridge::isTrusted());
+    using Listing = std::map<WindowID, std::pair<std::string, std::string>>;
+    auto listing = [](Pid pid) {
+        Listing seen;
+        auto windows = AXBridge::windows(AXBridge::application(pid));
+        for (const auto& element : windows.get())
+            seen[AXBridge::windowID(element).value_or(0)] = {AXBridge::title(element).value_or("?"),
+                                                             AXBridge::subrole(element).value_or("?")};
+        return seen;
+    };
+    EXPECT_EQ(listing(one), (Listing{{editor, {"Editor", "AXStandardWindow"}}, {dialog, {"Save", "AXDialog"}},
+                                     {find, {"Find", "AXDialog"}}}));
+    EXPECT_EQ(listing(two), (Listing{{mail, {"Mail", "AXStandardWindow"}}, {panel, {"Panel", "AXFloatingWindow"}},
+                                     {everywhere, {"Everywhere", "AXStandardWindow"}}}));
+    EXPECT_FALSE(AXBridge::window(mail, one)) << "the window belongs to the other process";
+}
+
+TEST_P(BridgeOnX11, UnminimizingAWindowOfAnotherDesktopGoesThere)
+{
+    const Pid app = launch();
+    const WindowID window = open(app, "Here");
+    auto here = element(window, app);
+    ASSERT_TRUE(here);
+    auto root = [&] { return readRootState(*connection).value_or(X11RootState{}); };
+    ASSERT_EQ(AXBridge::setMinimized(here, true), 0);
+    ASSERT_TRUE(test::eventually([&] { return AXBridge::isMinimized(here); }));
+    ASSERT_TRUE(Spaces::makeCurrent(3));
+    ASSERT_TRUE(test::eventually([&] { return root().currentDesktop == 2u; }));
+    ASSERT_EQ(AXBridge::setMinimized(here, false), 0);
+    EXPECT_TRUE(test::eventually([&] { return root().activeWindow == window && root().currentDesktop == 0u; }));
+}
+
+TEST_P(BridgeOnX11, CloseAsksTheClientWhichMayKeepItsWindow)
+{
+    const Pid app = launch();
+    const WindowID doomed = open(app, "Doomed"), stubborn = open(app, "Stubborn", 1, "ignore-delete=1");
+    auto& client = *clients.at(app);
+    ASSERT_EQ(AXBridge::close(element(doomed, app)), 0);
+    EXPECT_TRUE(client.waitFor("closed Doomed"));
+    ASSERT_TRUE(caughtUp());
+    auto steps = WindowFocus::focus(doomed, app).steps;
+    auto front = std::ranges::find(steps, std::string("setFrontProcessWithOptions"), &WindowFocus::Step::name);
+    EXPECT_TRUE(front != steps.end() && !front->ok) << "a closed window is not brought to the front";
+
+    EXPECT_EQ(AXBridge::close(element(stubborn, app)), 0);
+    EXPECT_TRUE(client.waitFor("ignored Stubborn"));
+    EXPECT_TRUE(client.process().isRunning());
+    EXPECT_TRUE(AXBridge::window(stubborn, app));
+}
+
+INSTANTIATE_TEST_SUITE_P(X11, BridgeOnX11, testing::Values(Backend::x11));
 
 } // namespace
 } // namespace vantrel

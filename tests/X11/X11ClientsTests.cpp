@@ -1,6 +1,6 @@
 // Reading the window manager's state and its clients' properties from a real
 // openbox: batching, what hostile clients cannot do. How windows are classified
-// is checked where the bridge lists them (X11BridgeTests).
+// is checked where the bridge lists them (BridgeOnX11).
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11Properties.h"
 #include "Support/X11Session.h"
@@ -66,7 +66,7 @@ TEST_F(X11ClientsTest, OneBatchReadsWhatEachWindowSaysAndWhichWindowsVanished)
     EXPECT_EQ(e.width, 400u);
     EXPECT_EQ(e.height, 300u);
     // Dialogs, transients, utilities, windows on every desktop and owners
-    // without _NET_WM_PID are classified as the bridge lists them (X11BridgeTests).
+    // without _NET_WM_PID are classified as the bridge lists them (BridgeOnX11).
     EXPECT_TRUE(reads[1].info->skipTaskbar);
     EXPECT_EQ(reads[1].info->desktop, 1u);
     EXPECT_FALSE(reads[1].info->isStandard());

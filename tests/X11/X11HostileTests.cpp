@@ -245,5 +245,19 @@ TEST(X11Hostile, LosingTheServerIsReportedOnceEndsEveryReadAndEveryLongRunningCo
     EXPECT_FALSE(probeWindowManager(display).has_value());
 }
 
+TEST(X11Hostile, WithoutAServerThereIsNoConnectionNoWindowManagerAndVantrelctlNamesTheDisplay)
+{
+    ManualRunLoop loop;
+    EXPECT_EQ(X11Connection::open(loop, ":65000"), nullptr);
+    EXPECT_FALSE(probeWindowManager(":65000").has_value());
+    for (const auto& command : {"windows", "keys"}) {
+        auto missing = startOn(":65000", {VANTRELCTL_PATH, command});
+        ASSERT_TRUE(missing);
+        auto failed = finish(*missing);
+        EXPECT_NE(failed.status, 0);
+        EXPECT_NE(failed.output.find("cannot open the X display ':65000'"), std::string::npos) << failed.output;
+    }
+}
+
 } // namespace
 } // namespace vantrel::test
