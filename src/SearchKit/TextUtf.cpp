@@ -8,6 +8,8 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 namespace vantrel::TextUnicode {
 
@@ -138,11 +140,79 @@ std::string utf8(std::u32string_view text)
     return out;
 }
 
+namespace {
+
+/// Well-formed UTF-8 as a state machine whose states are bit offsets: each
+/// byte's row holds, at every state's offset, the state that byte leads to,
+/// so a step is one shift of a row looked up by the byte alone. The states:
+/// between scalars, the error that never ends, one to three continuation
+/// bytes due, and the four leads whose first continuation is narrower
+/// (E0: no overlong form, ED: no surrogate, F0: no overlong form, F4: not
+/// past U+10FFFF).
+enum Utf8State : std::uint8_t { between = 0, broken = 6, due1 = 12, due2 = 18, due3 = 24, afterE0 = 30, afterED = 36, afterF0 = 42, afterF4 = 48 };
+
+constexpr std::array<std::uint64_t, 256> utf8Rows = [] {
+    std::array<std::uint64_t, 256> rows {};
+    for (unsigned b = 0; b < 256; ++b) {
+        // Every step not named below leads to `broken`.
+        std::uint64_t row = 0;
+        for (const Utf8State state : { between, broken, due1, due2, due3, afterE0, afterED, afterF0, afterF4 })
+            row |= std::uint64_t { broken } << state;
+        auto go = [&](Utf8State from, Utf8State to) {
+            row = (row & ~(std::uint64_t { 63 } << from)) | std::uint64_t { to } << from;
+        };
+        if (b < 0x80) {
+            go(between, between);
+        } else if (b < 0xC0) {
+            go(due1, between);
+            go(due2, due1);
+            go(due3, due2);
+            if (b >= 0xA0)
+                go(afterE0, due1);
+            else
+                go(afterED, due1);
+            if (b >= 0x90)
+                go(afterF0, due2);
+            else
+                go(afterF4, due2);
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            go(between, due1);
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            go(between, b == 0xE0 ? afterE0 : b == 0xED ? afterED : due2);
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            go(between, b == 0xF0 ? afterF0 : b == 0xF4 ? afterF4 : due3);
+        }
+        rows[b] = row;
+    }
+    return rows;
+}();
+
+/// Whether `text` is well-formed UTF-8: ASCII skimmed by skipAscii, the
+/// rest one table look-up and shift per byte.
+bool wellFormed(const uint8_t* bytes, int32_t length)
+{
+    std::uint64_t state = between;
+    for (int32_t i = 0; i < length;) {
+        if (state == between && bytes[i] < 0x80) {
+            i = skipAscii(bytes, i, length);
+            continue;
+        }
+        state = (utf8Rows[bytes[i++]] >> state) & 63;
+    }
+    return state == between;
+}
+
+} // namespace
+
 void appendSanitizedUtf8(std::string_view text, std::string& out)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     // Well-formed text, nearly always the case, is copied in one piece.
+    if (wellFormed(bytes, length)) {
+        out.append(text);
+        return;
+    }
     int32_t valid = 0;
     while ((valid = skipAscii(bytes, valid, length)) < length) {
         int32_t next = valid;

@@ -1,6 +1,7 @@
 // The scorer's contract: exact scores built from the named weights, positions,
 // the walk-back's tie rules, the one-mismatch retry, the slow path, and the
 // kernels of every instruction set checked against the plain scorer.
+#include "Runtime/Utf8Repair.h"
 #include "SearchKit/PlainScorer.h"
 #include "SearchKit/SearchKernel.h"
 #include "SearchKit/SearchScorer.h"
@@ -593,6 +594,28 @@ void scansAndDecodingSeeEveryByte()
                 ASSERT_EQ(narrow[k], expected[k] < 128 ? expected[k] : classify(expected[k])) << text << " at " << k;
         }
     }
+    // Output is copied whole only where it is well-formed: every sequence
+    // of up to four bytes where UTF-8's rules change, after ASCII that ends
+    // inside or at the end of a scanned block and at the text's end or before
+    // more ASCII, repairs as Runtime does.
+    const std::uint8_t edges[] = {
+        0x00, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5};
+    std::size_t sequence = 0;
+    for (std::size_t a = 0; a < std::size(edges); ++a)
+        for (std::size_t b = 0; b <= std::size(edges); ++b)
+            for (std::size_t c = 0; c <= std::size(edges); ++c)
+                // (Only a lead of four bytes makes a fourth byte matter.)
+                for (std::size_t d = edges[a] >= 0xF0 ? 0 : std::size(edges); d <= std::size(edges); ++d, ++sequence) {
+                    std::string text(sequence % 2 == 0 ? 3 : 16, 'x');
+                    for (const std::size_t k : {a, b, c, d})
+                        if (k < std::size(edges))
+                            text += static_cast<char>(edges[k]);
+                    if (sequence % 4 < 2)
+                        text += 'y';
+                    std::string sanitized;
+                    TextUnicode::appendSanitizedUtf8(text, sanitized);
+                    ASSERT_EQ(sanitized, repairedUtf8(text)) << a << " " << b << " " << c << " " << d;
+                }
 }
 
 // 64 bytes at a time with AVX-512, sixteen elsewhere.
