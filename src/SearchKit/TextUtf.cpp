@@ -187,18 +187,14 @@ constexpr std::array<std::uint64_t, 256> utf8Rows = [] {
     return rows;
 }();
 
-/// Whether `text` is well-formed UTF-8: ASCII skimmed by skipAscii, the
-/// rest one table look-up and shift per byte.
+/// Whether `text` is well-formed UTF-8: the leading ASCII skimmed by
+/// skipAscii, then one table look-up and shift per byte, without a branch
+/// (in text beyond Latin, ASCII comes in runs too short to skim).
 bool wellFormed(const uint8_t* bytes, int32_t length)
 {
     std::uint64_t state = between;
-    for (int32_t i = 0; i < length;) {
-        if (state == between && bytes[i] < 0x80) {
-            i = skipAscii(bytes, i, length);
-            continue;
-        }
-        state = (utf8Rows[bytes[i++]] >> state) & 63;
-    }
+    for (int32_t i = skipAscii(bytes, 0, length); i < length; ++i)
+        state = (utf8Rows[bytes[i]] >> state) & 63;
     return state == between;
 }
 
