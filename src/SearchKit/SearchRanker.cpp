@@ -8,7 +8,6 @@
 #include <array>
 #include <atomic>
 #include <bit>
-#include <limits>
 #include <optional>
 #include <utility>
 #include <thread>
@@ -26,13 +25,26 @@ constexpr std::size_t minimumPerThread = 4096;
 /// than making keys for them would.
 constexpr std::size_t shortRun = 32;
 
-/// A tied candidate with the place of its approximate collation key in its
-/// run's key buffer.
+/// A tied candidate with the first bytes of its approximate collation key,
+/// eight to a word with the first in the highest byte and 0 past the key's
+/// end: comparing the words compares those bytes as strings (no key byte is
+/// 0, so a key that ends sorts first).
 struct Keyed {
+    static constexpr std::size_t words = 3;
+    std::array<std::uint64_t, words> key {};
     Scored entry;
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;
 };
+
+/// The Keyed of `entry`, whose text is `text`; `bytes` is scratch.
+Keyed keyed(const Scored& entry, std::string_view text, std::string& bytes)
+{
+    Keyed result { {}, entry };
+    bytes.clear();
+    TextUnicode::appendApproximateCollationKey(text, bytes, 8 * Keyed::words);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        result.key[i / 8] |= std::uint64_t { static_cast<std::uint8_t>(bytes[i]) } << (56 - 8 * (i % 8));
+    return result;
+}
 
 /// The first primary weights of a text that plain collation covers, from
 /// where its run's texts first differ: enough to order most pairs of a run
@@ -286,23 +298,23 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // Runs that need the collator for no pair are sorted by TieKey, the
     // texts deciding only what the keys cannot. Other short runs are sorted
     // with `collated` alone. In the other long runs each candidate gets an
-    // approximate collation key, its characters' primary weights; the run is
-    // sorted by key (`collated` decides equal keys), then `collated` checks
-    // each neighbouring pair, which in a total order proves the whole run
-    // sorted. A run where a contraction made the keys mislead is sorted by
+    // approximate collation key, the first of its characters' primary weights
+    // (the rest decide too seldom to pay for); the run is sorted by key
+    // (`collated` decides equal keys), then `collated` checks each
+    // neighbouring pair, which in a total order proves the whole run sorted.
+    // A run where a contraction made the keys mislead is sorted by
     // `collated` alone. Runs are independent: each chunk of runs is sorted
     // on its own thread, with its own buffers (shared ones would have the
     // threads writing to the same cache lines).
     forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
-        std::string keys;
-        std::vector<Keyed> keyed;
+        std::string bytes;
+        std::vector<Keyed> keys;
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
         std::vector<std::uint32_t> places;
-        auto key = [&](const Keyed& k) { return std::string_view(keys).substr(k.offset, k.length); };
+        // Keys that agree in all their words leave the order to `collated`.
         auto byKey = [&](const Keyed& a, const Keyed& b) {
-            const int order = key(a).compare(key(b));
-            return order != 0 ? order < 0 : collated(a.entry, b.entry);
+            return a.key != b.key ? a.key < b.key : collated(a.entry, b.entry);
         };
         std::string own;
         for (std::size_t r = from; r < std::min(to, from + runsAhead); ++r)
@@ -346,18 +358,10 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
                 continue;
             }
             keys.clear();
-            keyed.clear();
-            for (auto it = begin; it != end; ++it) {
-                const std::size_t offset = keys.size();
-                TextUnicode::appendApproximateCollationKey(texts[it->slot], keys);
-                keyed.push_back({ *it, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(keys.size() - offset) });
-            }
-            if (keys.size() > std::numeric_limits<std::uint32_t>::max()) {
-                std::sort(begin, end, collated); // keys past 4 GiB: offsets would wrap
-                continue;
-            }
-            std::sort(keyed.begin(), keyed.end(), byKey);
-            std::transform(keyed.begin(), keyed.end(), begin, [](const Keyed& k) { return k.entry; });
+            for (auto it = begin; it != end; ++it)
+                keys.push_back(keyed(*it, texts[it->slot], bytes));
+            std::sort(keys.begin(), keys.end(), byKey);
+            std::transform(keys.begin(), keys.end(), begin, [](const Keyed& k) { return k.entry; });
             if (!std::is_sorted(begin, end, collated))
                 std::sort(begin, end, collated);
         }

@@ -196,7 +196,7 @@ private:
 
 } // namespace
 
-bool appendApproximateCollationKey(std::string_view text, std::string& key)
+bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit)
 {
     if (threadPrimaryCollator() == nullptr)
         return false;
@@ -205,13 +205,15 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key)
     // Written through a pointer into room made up front, which costs far
     // less than growing the string a byte at a time: four bytes per input
     // byte hold any packed weights (a character of n bytes has at most four
-    // of them); other characters make their room.
+    // of them), and `limit` bytes with one character's more; other
+    // characters make their room.
     constexpr std::size_t packedBytes = 4;
-    std::size_t used = key.size();
-    key.resize(used + packedBytes * text.size() + packedBytes);
+    const std::size_t start = key.size();
+    std::size_t used = start;
+    key.resize(used + std::min(packedBytes * text.size(), limit) + packedBytes);
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
-    for (int32_t i = 0; i < length;) {
+    for (int32_t i = 0; i < length && used - start < limit;) {
         UChar32 c = bytes[i];
         if (c < 0x80)
             ++i;
@@ -229,7 +231,7 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key)
         std::memcpy(key.data() + used, primaries.data(), primaries.size());
         used += primaries.size();
     }
-    key.resize(used);
+    key.resize(used - start > limit ? start + limit : used);
     return true;
 }
 

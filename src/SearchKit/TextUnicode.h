@@ -88,8 +88,10 @@ int compareLocalized(std::string_view a, std::string_view b);
 /// without a collator. Cheap, and an approximation: contractions ("l·" in the
 /// root rules, "ch" in Czech) and context are ignored, so keys that differ
 /// order their texts as compareLocalized does on nearly all window texts but
-/// not on all; callers confirm the result with compareLocalized.
-bool appendApproximateCollationKey(std::string_view text, std::string& key);
+/// not on all; callers confirm the result with compareLocalized. Only the
+/// key's first `limit` bytes are appended: the characters past them are not
+/// looked at.
+bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit = std::string::npos);
 /// How many leading bytes `a` and `b` have in common.
 std::size_t commonPrefixBytes(std::string_view a, std::string_view b);
 /// compareLocalized without the collator, for texts it can judge, where the

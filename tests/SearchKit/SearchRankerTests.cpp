@@ -298,6 +298,12 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
     std::string whole;
     ASSERT_TRUE(TextUnicode::appendApproximateCollationKey(text, whole));
     EXPECT_EQ(whole, joined);
+    // A limited key is the whole key's beginning, appended after what was there.
+    for (std::size_t limit : {0, 1, 5, 24}) {
+        std::string limited = "x";
+        TextUnicode::appendApproximateCollationKey(text, limited, limit);
+        EXPECT_EQ(limited, "x" + whole.substr(0, limit)) << limit;
+    }
     std::string fffd, ill;
     TextUnicode::appendApproximateCollationKey("\uFFFD", fffd);
     TextUnicode::appendApproximateCollationKey("\xFF", ill);
