@@ -17,6 +17,7 @@
 #include <immintrin.h>
 #endif
 
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -26,14 +27,51 @@ using namespace detail;
 
 namespace {
 
+/// The classes `classify` gave the scalars it was last asked for, one per
+/// slot; the thread's, kept from text to text. The scalars of a text come
+/// from a few blocks and repeat, so most are found here rather than asked
+/// for again through the pointer.
+struct NarrowCache {
+    std::uint8_t (*classify)(char32_t) = nullptr;
+    /// 0, which is ASCII and never asked for, marks a free slot.
+    std::array<char32_t, 1024> scalars {};
+    std::array<std::uint8_t, 1024> classes {};
+};
+
+NarrowCache& narrowCache(std::uint8_t (*classify)(char32_t))
+{
+    thread_local NarrowCache cache;
+    if (cache.classify != classify) {
+        cache.classify = classify;
+        cache.scalars.fill(0);
+    }
+    return cache;
+}
+
 /// Narrows the scalar beyond ASCII (or ill-formed byte) at `i` into `out`
-/// and moves `i` past it; false where `classify` refuses it (0xFF).
-inline bool narrowBeyondAscii(const uint8_t* bytes, int32_t& i, int32_t length, std::uint8_t& out,
-    std::uint8_t (*classify)(char32_t))
+/// and moves `i` past it; false where `classify` refuses it (0xFF). Two- and
+/// three-byte sequences that cannot be ill-formed are decoded inline.
+inline bool narrowBeyondAscii(const uint8_t* bytes, int32_t& i, int32_t length, std::uint8_t& out, NarrowCache& cache)
 {
     UChar32 c;
-    U8_NEXT_OR_FFFD(bytes, i, length, c);
-    out = classify(static_cast<char32_t>(c));
+    const uint8_t lead = bytes[i];
+    auto continues = [&](int32_t k) { return i + k < length && (bytes[i + k] & 0xC0) == 0x80; };
+    if (lead >= 0xC2 && lead <= 0xDF && continues(1)) {
+        c = (lead & 0x1F) << 6 | (bytes[i + 1] & 0x3F);
+        i += 2;
+    } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && continues(1) && continues(2)) {
+        c = (lead & 0x0F) << 12 | (bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F);
+        i += 3;
+    } else {
+        U8_NEXT_OR_FFFD(bytes, i, length, c);
+    }
+    const auto scalar = static_cast<char32_t>(c);
+    const std::size_t slot = (scalar * 0x9E3779B1u) >> 22;
+    if (cache.scalars[slot] != scalar) {
+        cache.scalars[slot] = scalar;
+        cache.classes[slot] = cache.classify(scalar);
+    }
+    out = cache.classes[slot];
     return out != 0xFF;
 }
 
@@ -71,12 +109,13 @@ inline int32_t copyLeadingAscii(const uint8_t* bytes, int32_t i, int32_t length,
 
 std::ptrdiff_t narrowScalarsWide(const uint8_t* bytes, int32_t length, std::uint8_t* out, std::uint8_t (*classify)(char32_t))
 {
+    NarrowCache& cache = narrowCache(classify);
     std::ptrdiff_t count = 0;
     for (int32_t i = 0; i < length;) {
         const int32_t run = copyLeadingAscii(bytes, i, length, out + count);
         count += run;
         i += run;
-        if (i < length && run < 64 && !narrowBeyondAscii(bytes, i, length, out[count++], classify))
+        if (i < length && run < 64 && !narrowBeyondAscii(bytes, i, length, out[count++], cache))
             return -1;
     }
     return count;
@@ -224,6 +263,7 @@ std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint
     if (wideText())
         return narrowScalarsWide(bytes, length, out, classify);
 #endif
+    NarrowCache& cache = narrowCache(classify);
     std::ptrdiff_t count = 0;
     for (int32_t i = 0; i < length;) {
 #if defined(__SSE2__)
@@ -241,7 +281,7 @@ std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint
             out[count++] = bytes[i++];
             continue;
         }
-        if (!narrowBeyondAscii(bytes, i, length, out[count++], classify))
+        if (!narrowBeyondAscii(bytes, i, length, out[count++], cache))
             return -1;
     }
     return count;

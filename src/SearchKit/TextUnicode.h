@@ -58,7 +58,8 @@ bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8);
 std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower, bool& changes);
 /// The scalars of `utf8` one byte each, for callers that only look at ASCII
 /// closely: ASCII as it is, any other scalar (an ill-formed sequence as
-/// U+FFFD) as the byte `classify` gives it, which must be 0x80 or above.
+/// U+FFFD) as the byte `classify` gives it, which must be 0x80 or above and
+/// the same for a scalar every time (the thread remembers recent answers).
 /// `out` has room for utf8.size() bytes. When `classify` gives 0xFF the
 /// decoding stops and the result is -1; otherwise it is the scalar count.
 std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint8_t (*classify)(char32_t));
