@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <thread>
@@ -41,8 +42,13 @@ Keyed keyed(const Scored& entry, std::string_view text, std::string& bytes)
     Keyed result { {}, entry };
     bytes.clear();
     TextUnicode::appendApproximateCollationKey(text, bytes, 8 * Keyed::words);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        result.key[i / 8] |= std::uint64_t { static_cast<std::uint8_t>(bytes[i]) } << (56 - 8 * (i % 8));
+    std::array<char, 8 * Keyed::words> raw {};
+    std::memcpy(raw.data(), bytes.data(), bytes.size());
+    for (std::size_t w = 0; w < Keyed::words; ++w) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, raw.data() + 8 * w, 8);
+        result.key[w] = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+    }
     return result;
 }
 

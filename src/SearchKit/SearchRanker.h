@@ -29,15 +29,17 @@ struct Ranked {
     bool operator==(const Ranked&) const = default;
 };
 
-namespace detail {
-
-/// A matched candidate while ranking: its score, input index and the slot of
-/// its match.
-struct Scored {
+/// A candidate the scorer matched, by its place among the items: its score,
+/// its input index and (of use only while ranking) the slot of its match.
+struct RankedIndex {
     double score = 0;
     std::uint32_t index = 0;
     std::uint32_t slot = 0;
 };
+
+namespace detail {
+
+using Scored = RankedIndex;
 
 /// Sorts best first: higher score; on exactly equal scores the tiebreak text
 /// in the current locale's case-insensitive collation; then input order.
@@ -117,20 +119,18 @@ unsigned threadsFor(std::size_t count, unsigned threads);
 template <class Text>
 constexpr bool viewsText = std::is_reference_v<Text> || std::is_same_v<std::remove_cv_t<Text>, std::string_view>;
 
+/// Scores the items and leaves the matches in `buffers.scored`, best first
+/// (see order), their positions in `buffers.chunks` when asked for.
 template <class Items, class Haystack, class Tiebreak>
-auto rankWith(const Items& items, std::string_view query, const SearchScorer& scorer, Haystack& haystack,
-    Tiebreak& tiebreak, unsigned threads, bool positions)
+void scoreAndOrder(const Items& items, const SearchScorer::Query& prepared, const SearchScorer& scorer, Haystack& haystack,
+    Tiebreak& tiebreak, unsigned threads, bool positions, RankBuffers& buffers)
 {
-    using Item = std::ranges::range_value_t<Items>;
     const std::size_t count = std::ranges::size(items);
-    const auto prepared = SearchScorer::prepare(query);
     auto begin = std::ranges::begin(items);
 
     // A haystack that views the items' text is cheap to ask twice.
     constexpr bool searchedInPlace = viewsText<decltype(haystack(*begin))>;
     constexpr std::size_t prefetchAhead = 16;
-    Reused<RankBuffers> reused;
-    RankBuffers& buffers = *reused;
     std::vector<Chunk>& chunks = buffers.chunks;
     if (chunks.size() < threads)
         chunks.resize(threads);
@@ -194,6 +194,22 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
             }
         },
         !views, threads);
+}
+
+template <class Items, class Haystack, class Tiebreak>
+auto rankWith(const Items& items, std::string_view query, const SearchScorer& scorer, Haystack& haystack,
+    Tiebreak& tiebreak, unsigned threads, bool positions)
+{
+    using Item = std::ranges::range_value_t<Items>;
+    const auto prepared = SearchScorer::prepare(query);
+    auto begin = std::ranges::begin(items);
+    constexpr bool searchedInPlace = viewsText<decltype(haystack(*begin))>;
+    Reused<RankBuffers> reused;
+    RankBuffers& buffers = *reused;
+    scoreAndOrder(items, prepared, scorer, haystack, tiebreak, threads, positions, buffers);
+    const std::vector<Chunk>& chunks = buffers.chunks;
+    const std::vector<Scored>& scored = buffers.scored;
+    const std::vector<std::size_t>& chunkStarts = buffers.chunkStarts;
 
     std::vector<Ranked<Item>> result;
     result.reserve(scored.size());
@@ -249,6 +265,20 @@ auto rankParallel(const Items& items, std::string_view query, const SearchScorer
 {
     return detail::rankWith(
         items, query, scorer, haystack, tiebreak, detail::threadsFor(std::ranges::size(items), threads), positions);
+}
+
+/// rankParallel()'s order and scores without the items or positions: each
+/// match by its index, best first. For callers that only print the items,
+/// to whom copying each one and its match would be as much work again.
+template <std::ranges::random_access_range Items, class Haystack, class Tiebreak>
+std::vector<RankedIndex> rankIndices(const Items& items, std::string_view query, const SearchScorer& scorer,
+    Haystack haystack, Tiebreak tiebreak, unsigned threads = 0)
+{
+    const auto prepared = SearchScorer::prepare(query);
+    detail::Reused<detail::RankBuffers> reused;
+    detail::scoreAndOrder(items, prepared, scorer, haystack, tiebreak,
+        detail::threadsFor(std::ranges::size(items), threads), false, *reused);
+    return std::move((*reused).scored);
 }
 
 } // namespace vantrel::SearchRanker

@@ -260,11 +260,11 @@ void rankInBlocks(std::string_view input, const std::string& query, const vantre
             rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         }
         // Positions are found again for the lines printed.
-        for (const auto& entry : vantrel::SearchRanker::rankParallel(lines, query, scorer, self, self, 0, false)) {
-            block.starts.push_back(static_cast<std::uint32_t>(entry.item.data() - block.base));
+        for (const auto& entry : vantrel::SearchRanker::rankIndices(lines, query, scorer, self, self)) {
+            block.starts.push_back(static_cast<std::uint32_t>(lines[entry.index].data() - block.base));
             // Zeros of both signs tie, but print differently: runs keep bits.
-            if (block.runs.empty() || std::bit_cast<std::uint64_t>(block.runs.back().score) != std::bit_cast<std::uint64_t>(entry.match.score))
-                block.runs.push_back({ entry.match.score, 0 });
+            if (block.runs.empty() || std::bit_cast<std::uint64_t>(block.runs.back().score) != std::bit_cast<std::uint64_t>(entry.score))
+                block.runs.push_back({ entry.score, 0 });
             ++block.runs.back().count;
         }
         if (!block.starts.empty())
@@ -338,11 +338,17 @@ int run(Args args)
         return 0;
     }
     auto self = [](std::string_view line) { return line; };
-    // --plain prints no positions, so the ranking need not recover them.
-    const auto ranked = vantrel::SearchRanker::rankParallel(lines, rest[0], scorer, self, self, 0, !plain);
     Writer writer;
-    for (const auto& entry : ranked)
-        appendLine(writer.line(), entry.item, entry.match, plain);
+    if (plain) {
+        // Only the lines are printed: the ranking need not copy them, nor
+        // recover positions.
+        const vantrel::SearchScorer::Match none;
+        for (const auto& entry : vantrel::SearchRanker::rankIndices(lines, rest[0], scorer, self, self))
+            appendLine(writer.line(), lines[entry.index], none, true);
+        return 0;
+    }
+    for (const auto& entry : vantrel::SearchRanker::rankParallel(lines, rest[0], scorer, self, self))
+        appendLine(writer.line(), entry.item, entry.match, false);
     return 0;
 }
 
