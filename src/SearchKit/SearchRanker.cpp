@@ -9,9 +9,11 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <thread>
+#include <tuple>
 #if VANTREL_X86_KERNELS
 #include <immintrin.h>
 #endif
@@ -24,33 +26,35 @@ namespace {
 constexpr std::size_t minimumPerThread = 4096;
 /// Runs of ties up to this length cost fewer comparisons by the collator
 /// than making keys for them would.
-constexpr std::size_t shortRun = 32;
+constexpr std::size_t shortRunLength = 32;
 
-/// A tied candidate with the first bytes of its approximate collation key,
-/// eight to a word with the first in the highest byte and 0 past the key's
-/// end: comparing the words compares those bytes as strings (no key byte is
-/// 0, so a key that ends sorts first).
-struct Keyed {
-    static constexpr std::size_t words = 3;
-    std::array<std::uint64_t, words> key {};
-    Scored entry;
-};
+/// The first bytes of a text's approximate collation key, eight to a word
+/// with the first in the highest byte and 0 past the key's end: comparing
+/// the words compares those bytes as strings (no key byte is 0, so a key
+/// that ends sorts first).
+using KeyWords = std::array<std::uint64_t, 6>;
 
-/// The Keyed of `entry`, whose text is `text`; `bytes` is scratch.
-Keyed keyed(const Scored& entry, std::string_view text, std::string& bytes)
+/// The KeyWords of `text`; `bytes` is scratch.
+KeyWords keyWords(std::string_view text, std::string& bytes)
 {
-    Keyed result { {}, entry };
     bytes.clear();
-    TextUnicode::appendApproximateCollationKey(text, bytes, 8 * Keyed::words);
-    std::array<char, 8 * Keyed::words> raw {};
+    TextUnicode::appendApproximateCollationKey(text, bytes, 8 * std::tuple_size_v<KeyWords>);
+    std::array<char, 8 * std::tuple_size_v<KeyWords>> raw {};
     std::memcpy(raw.data(), bytes.data(), bytes.size());
-    for (std::size_t w = 0; w < Keyed::words; ++w) {
+    KeyWords words {};
+    for (std::size_t w = 0; w < words.size(); ++w) {
         std::uint64_t word = 0;
         std::memcpy(&word, raw.data() + 8 * w, 8);
-        result.key[w] = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+        words[w] = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
     }
-    return result;
+    return words;
 }
+
+/// A tied candidate with its KeyWords.
+struct Keyed {
+    KeyWords key {};
+    Scored entry;
+};
 
 /// The first primary weights of a text that plain collation covers, from
 /// where its run's texts first differ: enough to order most pairs of a run
@@ -164,13 +168,35 @@ std::optional<int> compareKeys(const TieKey& a, const TieKey& b)
     return std::nullopt;
 }
 
+/// A TieKey kept in the words of a KeyWords, and taken out again.
+KeyWords packed(const TieKey& key)
+{
+    return { key.ranks[0], key.ranks[1], std::uint64_t { key.known } | std::uint64_t { key.complete } << 8 };
+}
+
+TieKey unpacked(const KeyWords& words)
+{
+    TieKey key;
+    key.ranks = { words[0], words[1] };
+    key.known = static_cast<std::uint8_t>(words[2]);
+    key.complete = (words[2] >> 8) != 0;
+    return key;
+}
+
 /// The working arrays of one ordering (see Reused).
 struct OrderScratch {
     std::vector<std::uint64_t> keys, otherKeys;
     std::vector<Scored> otherScored;
     std::vector<std::pair<std::size_t, std::size_t>> runs;
+    /// Per run: how it is sorted, and for plain runs the bytes its texts share.
+    std::vector<std::uint8_t> runKinds;
+    std::vector<std::size_t> shared;
+    /// By slot: the tied candidate's run (or none), index, text, whether
+    /// plain collation covers it, and its key.
+    std::vector<std::uint32_t> runOf, indexOf;
     std::vector<std::string_view> texts;
     std::vector<std::uint8_t> plain;
+    std::vector<KeyWords> slotKeys;
 };
 
 /// The score as an unsigned key that orders best first: doubles order as
@@ -276,29 +302,57 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         return;
 
     const unsigned chunks = std::max(1u, tiedCount >= minimumPerThread ? threads : 1);
-    // Texts the plain collation covers are compared without the collator.
-    const TextUnicode::PlainCollation* plainOrder = TextUnicode::plainCollation();
-    auto& texts = scratch.texts; // by slot
-    auto& plain = scratch.plain; // by slot
-    texts.resize(scored.size());
-    plain.resize(scored.size());
-    std::vector<std::string> storage(ownsTexts ? scored.size() : 0);
-    // A run's texts are fetched while the runs before it are sorted, so
-    // that they are on their way from memory by the time they are compared.
-    // (`own` is for a tiebreak that views its texts, and stays unused.)
-    constexpr std::size_t runsAhead = 4;
-    auto fetch = [&](std::size_t r, std::string& own) {
+    const std::size_t n = scored.size();
+    constexpr std::uint32_t noRun = std::numeric_limits<std::uint32_t>::max();
+    auto& runOf = scratch.runOf;
+    auto& indexOf = scratch.indexOf;
+    runOf.assign(n, noRun);
+    indexOf.resize(n);
+    for (std::size_t r = 0; r < runs.size(); ++r)
         for (std::size_t k = runs[r].first; k < runs[r].second; ++k) {
-            const std::uint32_t slot = scored[k].slot;
-            texts[slot] = tiebreak(scored[k].index, ownsTexts ? storage[slot] : own);
-            __builtin_prefetch(texts[slot].data());
+            runOf[scored[k].slot] = static_cast<std::uint32_t>(r);
+            indexOf[scored[k].slot] = scored[k].index;
         }
-    };
+
+    // Texts the plain collation covers are compared without the collator.
+    // The tied texts are fetched and looked at by slot, that is in input
+    // order, in one pass through memory rather than from all over.
+    const TextUnicode::PlainCollation* plainOrder = TextUnicode::plainCollation();
+    auto& texts = scratch.texts;
+    auto& plain = scratch.plain;
+    texts.resize(n);
+    plain.resize(n);
+    std::vector<std::string> storage(ownsTexts ? n : 0);
+    forChunks(n, chunks, [&](unsigned, std::size_t from, std::size_t to) {
+        std::string own; // for a tiebreak that views its texts: unused
+        for (std::size_t slot = from; slot < to; ++slot) {
+            if (runOf[slot] == noRun)
+                continue;
+            texts[slot] = tiebreak(indexOf[slot], ownsTexts ? storage[slot] : own);
+            plain[slot] = plainOrder != nullptr && plainOrder->covers(texts[slot]);
+        }
+    });
 
     auto collated = [&](const Scored& a, const Scored& b) {
         const int order = plain[a.slot] && plain[b.slot] ? plainOrder->compare(texts[a.slot], texts[b.slot])
                                                          : TextUnicode::compareLocalized(texts[a.slot], texts[b.slot]);
         return order != 0 ? order < 0 : a.index < b.index;
+    };
+
+    // Whether [begin, end) is in `collated` order. The texts are read in
+    // that order, from all over memory: those a few places ahead are asked
+    // for early.
+    auto sortedByCollation = [&](std::vector<Scored>::iterator begin, std::vector<Scored>::iterator end) {
+        constexpr std::ptrdiff_t ahead = 8;
+        for (auto it = begin; it + 1 < end; ++it) {
+            if (end - it > 2 * ahead)
+                __builtin_prefetch(&texts[(it + 2 * ahead)->slot]);
+            if (end - it > ahead)
+                __builtin_prefetch(texts[(it + ahead)->slot].data());
+            if (collated(it[1], it[0]))
+                return false;
+        }
+        return true;
     };
 
     // Runs that need the collator for no pair are sorted by TieKey, the
@@ -309,46 +363,69 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // (`collated` decides equal keys), then `collated` checks each
     // neighbouring pair, which in a total order proves the whole run sorted.
     // A run where a contraction made the keys mislead is sorted by
-    // `collated` alone. Runs are independent: each chunk of runs is sorted
-    // on its own thread, with its own buffers (shared ones would have the
-    // threads writing to the same cache lines).
-    forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
+    // `collated` alone.
+    enum RunKind : std::uint8_t { plainRun, shortRun, keyedRun };
+    auto& kinds = scratch.runKinds;
+    auto& shared = scratch.shared;
+    kinds.resize(runs.size());
+    shared.assign(runs.size(), 0);
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
+        const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
+        if (std::all_of(begin, end, [&](const Scored& entry) { return plain[entry.slot] != 0; })) {
+            kinds[r] = plainRun;
+            // Tied texts often share a long beginning (the same
+            // application, the same folder), which decides nothing: the
+            // keys start after it. Where that is inside a character, every
+            // key stops at once and the texts decide.
+            const std::string_view head = texts[begin->slot];
+            std::size_t same = head.size();
+            for (auto it = begin + 1; it != end && same > 0; ++it)
+                same = TextUnicode::commonPrefixBytes(head.substr(0, same), texts[it->slot]);
+            shared[r] = same;
+        } else {
+            kinds[r] = end - begin <= static_cast<std::ptrdiff_t>(shortRunLength) ? shortRun : keyedRun;
+        }
+    }
+    // The keys too are made by slot.
+    auto& slotKeys = scratch.slotKeys;
+    slotKeys.resize(n);
+    forChunks(n, chunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::string bytes;
+        for (std::size_t slot = from; slot < to; ++slot) {
+            const std::uint32_t r = runOf[slot];
+            if (r == noRun || kinds[r] == shortRun)
+                continue;
+            slotKeys[slot] = kinds[r] == plainRun ? packed(keyOf(texts[slot], shared[r], *plainOrder)) : keyWords(texts[slot], bytes);
+        }
+    });
+
+    // Runs are independent: each chunk of runs is sorted on its own thread,
+    // with its own buffers (shared ones would have the threads writing to
+    // the same cache lines).
+    forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
         std::vector<Keyed> keys;
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
         std::vector<std::uint32_t> places;
         // Keys that agree in all their words leave the order to `collated`.
         auto byKey = [&](const Keyed& a, const Keyed& b) {
-            return a.key != b.key ? a.key < b.key : collated(a.entry, b.entry);
+            for (std::size_t w = 0; w < a.key.size(); ++w)
+                if (a.key[w] != b.key[w])
+                    return a.key[w] < b.key[w];
+            return collated(a.entry, b.entry);
         };
-        std::string own;
-        for (std::size_t r = from; r < std::min(to, from + runsAhead); ++r)
-            fetch(r, own);
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
-            for (auto it = begin; it != end; ++it)
-                plain[it->slot] = plainOrder != nullptr && plainOrder->covers(texts[it->slot]);
-            if (r + runsAhead < to)
-                fetch(r + runsAhead, own);
-            const bool collatorFree = std::all_of(begin, end, [&](const Scored& entry) { return plain[entry.slot] != 0; });
-            if (collatorFree) {
-                // Tied texts often share a long beginning (the same
-                // application, the same folder), which decides nothing:
-                // the keys start after it. Where that is inside a character,
-                // every key stops at once and the texts decide.
-                const std::string_view head = texts[begin->slot];
-                std::size_t shared = head.size();
-                for (auto it = begin + 1; it != end && shared > 0; ++it)
-                    shared = TextUnicode::commonPrefixBytes(head.substr(0, shared), texts[it->slot]);
-                // The keys stay where they were made; the sort moves
-                // their places only.
+            if (kinds[r] == plainRun) {
+                // The keys stay where they were put; the sort moves their
+                // places only.
                 tieKeys.clear();
                 entries.assign(begin, end);
                 places.resize(entries.size());
                 for (std::size_t k = 0; k < entries.size(); ++k) {
-                    tieKeys.push_back(keyOf(texts[entries[k].slot], shared, *plainOrder));
+                    tieKeys.push_back(unpacked(slotKeys[entries[k].slot]));
                     places[k] = static_cast<std::uint32_t>(k);
                 }
                 std::sort(places.begin(), places.end(), [&](std::uint32_t a, std::uint32_t b) {
@@ -359,16 +436,16 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
                 std::transform(places.begin(), places.end(), begin, [&](std::uint32_t k) { return entries[k]; });
                 continue;
             }
-            if (end - begin <= static_cast<std::ptrdiff_t>(shortRun)) {
+            if (kinds[r] == shortRun) {
                 std::sort(begin, end, collated);
                 continue;
             }
             keys.clear();
             for (auto it = begin; it != end; ++it)
-                keys.push_back(keyed(*it, texts[it->slot], bytes));
+                keys.push_back({ slotKeys[it->slot], *it });
             std::sort(keys.begin(), keys.end(), byKey);
             std::transform(keys.begin(), keys.end(), begin, [](const Keyed& k) { return k.entry; });
-            if (!std::is_sorted(begin, end, collated))
+            if (!sortedByCollation(begin, end))
                 std::sort(begin, end, collated);
         }
     });
