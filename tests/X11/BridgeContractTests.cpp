@@ -7,12 +7,15 @@
 #include "SystemBridge/AXBridge.h"
 #include "SystemBridge/Spaces.h"
 #include "SystemBridge/WindowFocus.h"
+#include "VantrelCore/WindowStore.h"
+#include "WindowTracker/AXWindowTracker.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 namespace vantrel {
 namespace {
@@ -254,6 +257,46 @@ TEST_P(BridgeOnX11, CloseAsksTheClientWhichMayKeepItsWindow)
     EXPECT_TRUE(client.waitFor("ignored Stubborn"));
     EXPECT_TRUE(client.process().isRunning());
     EXPECT_TRUE(AXBridge::window(stubborn, app));
+}
+
+// The tracker and the store over the bridge: what X clients change reaches
+// the store's snapshots within 200 ms.
+TEST_P(BridgeOnX11, WindowAndDesktopChangesReachTheStoreWithin200Milliseconds)
+{
+    const Pid app = launch();
+    const WindowID first = open(app, "First", 1, "class=first,Tracked");
+    WindowStore store(std::make_unique<AXWindowTracker>(loop));
+    store.start();
+    ASSERT_TRUE(until([&] { return store.window(first).has_value(); }));
+    EXPECT_EQ(std::tuple(store.window(first)->title, store.window(first)->appName, store.window(first)->pid),
+              std::tuple("First", "Tracked", app));
+    auto& client = *clients.at(app);
+    auto withinBudget = [&](const char* what, const std::function<bool()>& holds) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(until(holds)) << what << ": never reached the store";
+        EXPECT_LE(std::chrono::steady_clock::now() - start, 200ms) << what;
+    };
+    const WindowID second = open(app, "Second");
+    withinBudget("opening", [&] { return store.window(second).has_value(); });
+    retitle(second, "Renamed");
+    withinBudget("retitling", [&] { return store.window(second)->title == "Renamed"; });
+    ASSERT_TRUE(client.command("minimize Second"));
+    withinBudget("minimizing", [&] { return store.window(second)->isMinimized; });
+    ASSERT_TRUE(client.command("desktop First 1")); // the move alone, with nothing else changing
+    withinBudget("moving to another desktop", [&] { return store.window(first)->spaceIDs == std::vector<SpaceID>{2}; });
+    ASSERT_TRUE(client.command("destroy Second"));
+    withinBudget("closing", [&] { return !store.window(second).has_value(); });
+    EXPECT_TRUE(store.window(first));
+
+    // Desktop switches and counts, with the display left as the other tests
+    // expect it, also after a failure.
+    std::shared_ptr<void> restore(nullptr, [&](void*) { type({"set_num_desktops", "4", "set_desktop", "0"}); });
+    ASSERT_TRUE(type({"set_desktop", "2"}));
+    withinBudget("switching the desktop", [&] { return store.visibleSpaceIDs() == std::set<SpaceID>{3}; });
+    ASSERT_TRUE(type({"set_desktop", "0"}));
+    withinBudget("switching back", [&] { return store.visibleSpaceIDs() == std::set<SpaceID>{1}; });
+    ASSERT_TRUE(type({"set_num_desktops", "5"}));
+    withinBudget("adding a desktop", [&] { return store.spaceNumbers().size() == 5; });
 }
 
 INSTANTIATE_TEST_SUITE_P(X11, BridgeOnX11, testing::Values(Backend::x11));
