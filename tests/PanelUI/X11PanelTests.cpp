@@ -4,8 +4,9 @@
 #include "PanelUI/SwitcherPanel.h"
 #include "Platform/X11/X11Input.h"
 #include "Platform/X11/X11Properties.h"
-#include "Support/QtOnX11.h"
+#include "X11/X11TestSupport.h"
 
+#include <QApplication>
 #include <QScreen>
 #include <QWindow>
 #include <QWidget>
@@ -17,14 +18,41 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class X11PanelTest : public test::QtOnX11Test {
+class X11PanelTest : public test::X11KeyboardTest {
 protected:
-    // The output "screen" moves to the monitor "left", which ends its
-    // automatic monitor, and "right" is added beside it.
-    bool beforeQt() override
+    // One application per process, on the shared session, made after the
+    // session's output "screen" moved to the monitor "left" (which ends its
+    // automatic monitor) and "right" was added beside it.
+    void prepare() override
     {
-        return test::runOn(session->display(), {"xrandr", "--setmonitor", "left", "640/169x1024/271+0+0", "screen"}) &&
-               test::runOn(session->display(), {"xrandr", "--setmonitor", "right", "640/169x1024/271+640+0", "none"});
+        X11KeyboardTest::prepare();
+        if (!ready())
+            return;
+        static QApplication* app = [this]() -> QApplication* {
+            for (const char* monitor : {"left 640/169x1024/271+0+0 screen", "right 640/169x1024/271+640+0 none"}) {
+                std::vector<std::string> args{"xrandr", "--setmonitor"};
+                for (auto part : QString::fromLatin1(monitor).split(u' '))
+                    args.push_back(part.toStdString());
+                if (!test::runOn(session->display(), args))
+                    return nullptr;
+            }
+            qputenv("DISPLAY", QByteArray::fromStdString(session->display()));
+            qputenv("QT_QPA_PLATFORM", "xcb");
+            static int argc = 1;
+            static char name[] = "test_panelui_x11";
+            static char* argv[] = {name, nullptr};
+            return new QApplication(argc, argv);
+        }();
+        ASSERT_TRUE(app) << "two monitors and Qt on the test display";
+    }
+
+    /// Runs Qt's events and the backend's jobs until `done` holds.
+    bool pump(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
+    {
+        return test::pumpUntil(loop, [&] {
+            QCoreApplication::processEvents();
+            return done();
+        }, timeout);
     }
     std::optional<std::uint32_t> activeWindow()
     {
