@@ -18,15 +18,9 @@ using KeyCodes::tab;
 
 class HotKeyTest : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        // Leave the process-wide registry as the test found it.
-        auto live = HotKey::registry();
-        for (auto& [id, hotKey] : live)
-            hotKey->unregister();
-    }
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
     test::InstalledInputBackend installedInput{input};
+    test::HotKeysUnregistered hotKeysUnregistered;
 };
 
 TEST_F(HotKeyTest, IdsComeFromOneCounterAndFailedRegistrationsConsumeOne)

@@ -1,8 +1,9 @@
-// A guard for the process's input backend: the one a test found comes back
-// when the guard goes, also when the test fails half-way. (Apart from the
+// Guards for the process's input backend and hot keys: what a test found comes
+// back when the guard goes, also when the test fails half-way. (Apart from the
 // bridge's guards, which Qt's keywords keep out of Qt test sources.)
 #pragma once
 
+#include "InputEngine/HotKey.h"
 #include "InputEngine/InputBackend.h"
 
 #include <memory>
@@ -24,6 +25,22 @@ public:
 
 private:
     std::shared_ptr<InputBackend> previous_;
+};
+
+/// Unregisters every hot key still registered when it goes: the registry is
+/// the process's, and each test leaves it as it found it. Declare it after
+/// the input backend's guard.
+class HotKeysUnregistered {
+public:
+    HotKeysUnregistered() = default;
+    ~HotKeysUnregistered()
+    {
+        auto live = HotKey::registry();
+        for (auto& [id, hotKey] : live)
+            hotKey->unregister();
+    }
+    HotKeysUnregistered(const HotKeysUnregistered&) = delete;
+    HotKeysUnregistered& operator=(const HotKeysUnregistered&) = delete;
 };
 
 } // namespace vantrel::test

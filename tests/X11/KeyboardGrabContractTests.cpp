@@ -32,12 +32,6 @@ protected:
         if (ready() && GetParam() == Backend::simulated)
             simulated.emplace(sim);
     }
-    void TearDown() override
-    {
-        auto live = HotKey::registry();
-        for (auto& [id, hotKey] : live)
-            hotKey->unregister();
-    }
     InputBackend& backend() { return GetParam() == Backend::simulated ? static_cast<InputBackend&>(*sim) : *input; }
 
     void typeSuperTabTwiceThenA()

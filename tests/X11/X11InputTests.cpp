@@ -40,16 +40,6 @@ using Events = std::vector<FastSearchTap::Event>;
 
 class X11InputTest : public test::X11KeyboardTest {
 protected:
-    void TearDown() override
-    {
-        if (tap)
-            tap->setModifier(FastSearchModifier::off);
-        tap.reset();
-        auto live = HotKey::registry();
-        for (auto& [id, hotKey] : live)
-            hotKey->unregister();
-        X11KeyboardTest::TearDown();
-    }
     // Every request sent so far has reached the server, and every event it
     // caused is through the event thread once `pumpUntil` saw it.
     void settle() { connection->sync(); }

@@ -181,6 +181,7 @@ protected:
 
     std::shared_ptr<X11InputBackend> input;
     std::optional<InstalledInputBackend> installedInput;
+    HotKeysUnregistered hotKeysUnregistered;
 };
 
 } // namespace vantrel::test
