@@ -42,12 +42,13 @@ struct SettingsFixture : ::testing::Test {
         view.reset();
         model.reset();
     }
-    /// Opens the window over `stored` (a settings document), or the defaults.
-    SettingsView& open(std::optional<std::string> stored = std::nullopt)
+    /// Opens the window over `stored` (a settings document), or the defaults;
+    /// over `other` defaults instead of the in-memory ones when given.
+    SettingsView& open(std::optional<std::string> stored = std::nullopt, std::shared_ptr<UserDefaults> other = nullptr)
     {
         if (stored)
             defaults->setData("settings", *stored);
-        store = std::make_unique<SettingsStore>(defaults);
+        store = std::make_unique<SettingsStore>(other ? other : defaults);
         store->onChange = [this](const Settings&) { ++changes; };
         SettingsModel::Options options;
         options.windows = [this] { return windows; };

@@ -233,15 +233,7 @@ TEST_F(SettingsViewTest, AddAppOffersAppsWithWindowsSortedAndAppendsDuplicatesRe
 TEST_F(SettingsViewTest, AnEditKeepsWhatAnotherProcessWroteMeanwhile)
 {
     const auto file = folder.path / "defaults.json";
-    defaults.reset();
-    auto ours = std::make_shared<FileUserDefaults>(file);
-    store = std::make_unique<SettingsStore>(ours);
-    store->onChange = [this](const Settings&) { ++changes; };
-    SettingsModel::Options options;
-    options.input = input;
-    options.launchAtLogin = LaunchAtLogin(folder.path / "vantrel.desktop", "vantrel");
-    model = std::make_unique<SettingsModel>(*store, std::move(options));
-    view = std::make_unique<SettingsView>(*model);
+    open(std::nullopt, std::make_shared<FileUserDefaults>(file));
 
     Settings theirs;
     theirs.showDelayMilliseconds = 300;
