@@ -1,7 +1,11 @@
 // Reading the window manager's state and its clients' properties from a real
-// openbox: batching, what hostile clients cannot do. How windows are classified
-// is checked where the bridge lists them (BridgeOnX11).
+// openbox: batching, what hostile clients cannot do; and the desktop's client
+// table, which must never hide a change whose event was delivered, nor a
+// destruction, even with reads under way while the changes arrive. How windows
+// are classified is checked where the bridge lists them (BridgeOnX11).
+#include "Platform/X11/X11Accessibility.h"
 #include "Platform/X11/X11Clients.h"
+#include "Platform/X11/X11Desktop.h"
 #include "Platform/X11/X11Properties.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
@@ -10,13 +14,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace vantrel::test {
 namespace {
 
 class X11ClientsTest : public X11ConnectionTest {
 protected:
-
     std::optional<X11ClientInfo> read(xcb_window_t window)
     {
         const xcb_window_t ids[] = {window};
@@ -135,6 +140,197 @@ TEST_F(X11ClientsTest, DesktopNamesCutByTheReadLimitEndAtTheirLastWholeCharacter
     ASSERT_EQ(names.size(), 4u);
     EXPECT_EQ(names[0], std::string(maxTitleBytes, 'x'));
     EXPECT_EQ(names[3], std::string(1378, 'y'));
+}
+
+class X11ClientTableTest : public X11ConnectionTest {
+protected:
+    void prepare() override
+    {
+        desktop = X11Desktop::create(connection, loop);
+        accessibility = std::make_shared<X11Accessibility>(desktop);
+    }
+
+    bool listed(xcb_window_t window)
+    {
+        auto snapshot = desktop->snapshot();
+        return snapshot && std::any_of(snapshot->clients.begin(), snapshot->clients.end(),
+                                       [&](const X11ClientInfo& c) { return c.id == window; });
+    }
+
+    /// Waits until the table lists every window, so what follows reads from it.
+    bool warm(const std::vector<xcb_window_t>& windows)
+    {
+        return pumpUntil(loop, [&] {
+            return std::all_of(windows.begin(), windows.end(), [&](xcb_window_t w) { return listed(w); });
+        });
+    }
+
+    std::optional<std::string> title(xcb_window_t window)
+    {
+        auto read = desktop->client(window);
+        return read.info ? std::optional(read.info->title) : std::nullopt;
+    }
+
+    /// Calls `handler` on the loop for every property change of `atom`.
+    X11Connection::Subscription onProperty(std::string_view atom, std::function<void(xcb_window_t)> handler)
+    {
+        const auto wanted = connection->atom(atom);
+        return connection->subscribe([wanted, handler](const xcb_generic_event_t& event) {
+            if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+                return;
+            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            if (notify.atom == wanted)
+                handler(notify.window);
+        });
+    }
+
+    std::shared_ptr<X11Desktop> desktop;
+    std::shared_ptr<X11Accessibility> accessibility;
+};
+
+TEST_F(X11ClientTableTest, AReadInsideTheNotificationOfAChangeSeesTheChange)
+{
+    auto client = TestClient::start(session->display());
+    auto window = client ? client->open("w", "desktop=0 title=before") : std::nullopt;
+    ASSERT_TRUE(window && warm({*window}));
+
+    // What the accessibility observer's callbacks read at delivery time.
+    std::vector<std::string> titles;
+    std::vector<bool> minimized;
+    std::shared_ptr<AXObserver> observer;
+    auto read = [&](const AXElement& element, const std::string& notification) {
+        AXValue value;
+        const bool title = notification == "AXTitleChanged";
+        if (accessibility->copyAttributeValue(element, title ? "AXTitle" : "AXMinimized", value) != AXErrors::success)
+            return;
+        if (title)
+            titles.push_back(std::get<std::string>(value));
+        else
+            minimized.push_back(std::get<bool>(value));
+    };
+    ASSERT_EQ(accessibility->createObserver(client->pid(), read, observer), AXErrors::success);
+    for (auto name : {"AXTitleChanged", "AXWindowMiniaturized"})
+        ASSERT_EQ(observer->addNotification(accessibility->createApplication(client->pid()), name), AXErrors::success);
+    observer->attach(loop);
+
+    // Each round reads the table warm from the round before.
+    for (int round = 1; round <= 8; ++round) {
+        titles.clear();
+        const auto expected = "round " + std::to_string(round);
+        ASSERT_TRUE(client->command("title w " + expected));
+        ASSERT_TRUE(pumpUntil(loop, [&] { return !titles.empty(); })) << round;
+        EXPECT_EQ(titles.front(), expected) << round;
+        EXPECT_EQ(title(*window), expected);
+    }
+
+    ASSERT_TRUE(client->command("minimize w"));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return !minimized.empty(); }));
+    EXPECT_TRUE(minimized.front());
+
+    // Desktops raise no notification of their own: a loop subscriber of the
+    // property change stands for any reader woken by the event.
+    std::vector<std::optional<std::uint32_t>> desktops;
+    auto subscription = onProperty("_NET_WM_DESKTOP", [&](xcb_window_t changed) {
+        if (changed == *window)
+            desktops.push_back(desktop->client(*window).info.value_or(X11ClientInfo{}).desktop);
+    });
+    ASSERT_TRUE(client->command("desktop w 1"));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return !desktops.empty(); }));
+    EXPECT_EQ(desktops.front(), 1u);
+}
+
+TEST_F(X11ClientTableTest, AWindowIsGoneFromEveryReadOnceItsDestructionArrives)
+{
+    auto client = TestClient::start(session->display());
+    ASSERT_TRUE(client);
+    auto keep = client->open("keep", "title=keep");
+    auto gone = client->open("gone", "title=gone");
+    ASSERT_TRUE(keep && gone && warm({*keep, *gone}));
+    auto element = windowElement(*accessibility, client->pid(), *gone);
+    ASSERT_NE(element, nullptr);
+
+    // Read the moment the loop sees the destruction: the window manager may
+    // not have updated its client list yet, and the table was warm.
+    bool seen = false, stillListed = true, vanished = false;
+    AXError titleError = AXErrors::success;
+    auto subscription = connection->subscribe([&](const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) != XCB_DESTROY_NOTIFY ||
+            reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window != *gone)
+            return;
+        seen = true;
+        stillListed = listed(*gone);
+        vanished = desktop->client(*gone).vanished;
+        AXValue value;
+        titleError = accessibility->copyAttributeValue(element, "AXTitle", value);
+    });
+    ASSERT_TRUE(client->command("destroy gone"));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return seen; }));
+    EXPECT_FALSE(stillListed);
+    EXPECT_TRUE(vanished);
+    EXPECT_EQ(titleError, AXErrors::invalidUIElement);
+    EXPECT_TRUE(listed(*keep));
+    EXPECT_EQ(title(*keep), "keep");
+}
+
+TEST_F(X11ClientTableTest, ABurstOfChangesWithReadsUnderWayEndsWithTheLastValues)
+{
+    auto client = TestClient::start(session->display());
+    ASSERT_TRUE(client);
+    constexpr int windows = 12;
+    constexpr int rounds = 40;
+    std::vector<xcb_window_t> ids;
+    for (int i = 0; i < windows; ++i) {
+        auto id = client->open("w" + std::to_string(i), "title=start");
+        ASSERT_TRUE(id);
+        ids.push_back(*id);
+    }
+    ASSERT_TRUE(warm(ids));
+
+    // The client sets WM_NAME last: one such change per title command.
+    int namesSeen = 0;
+    auto subscription = onProperty("WM_NAME", [&](xcb_window_t changed) {
+        if (std::find(ids.begin(), ids.end(), changed) != ids.end())
+            ++namesSeen;
+    });
+
+    // Reads that start before a change and end after it must not put back
+    // what they saw: two readers keep reading while the client, fed every
+    // command at once, changes the titles as fast as the server lets it.
+    std::atomic<bool> stop{false};
+    std::thread snapshots([&] {
+        while (!stop.load())
+            (void)desktop->snapshot();
+    });
+    std::thread batches([&] {
+        while (!stop.load())
+            (void)desktop->clients(ids);
+    });
+    // Each window's changes follow one another, so a read caused by one is
+    // likely under way when the next arrives.
+    for (int i = 0; i < windows; ++i)
+        for (int round = 1; round <= rounds; ++round)
+            client->process().writeLine("title w" + std::to_string(i) + " " + std::to_string(i) + "." +
+                                        std::to_string(round));
+    int answered = 0;
+    while (answered < windows * rounds && client->process().readLine(std::chrono::seconds(10)) == "ok")
+        ++answered;
+    const bool allSeen = pumpUntil(loop, [&] { return namesSeen == windows * rounds; });
+    stop = true;
+    snapshots.join();
+    batches.join();
+    ASSERT_EQ(answered, windows * rounds);
+    ASSERT_TRUE(allSeen) << namesSeen;
+
+    auto snapshot = desktop->snapshot();
+    ASSERT_TRUE(snapshot);
+    for (int i = 0; i < windows; ++i) {
+        const auto expected = std::to_string(i) + "." + std::to_string(rounds);
+        auto found = std::find_if(snapshot->clients.begin(), snapshot->clients.end(),
+                                  [&](const X11ClientInfo& c) { return c.id == ids[i]; });
+        ASSERT_NE(found, snapshot->clients.end()) << i;
+        EXPECT_EQ(found->title, expected) << i;
+        EXPECT_EQ(title(ids[i]), expected) << i;
+    }
 }
 
 } // namespace
