@@ -32,15 +32,17 @@ constexpr std::size_t shortRunLength = 32;
 /// with the first in the highest byte and 0 past the key's end: comparing
 /// the words compares those bytes as strings (no key byte is 0, so a key
 /// that ends sorts first).
-using KeyWords = std::array<std::uint64_t, 6>;
+using KeyWords = std::array<std::uint64_t, 3>;
 
-/// The KeyWords of `text`; `bytes` is scratch.
-KeyWords keyWords(std::string_view text, std::string& bytes)
+/// The KeyWords of `text` from the key's byte `skip` on; `bytes` is scratch.
+KeyWords keyWords(std::string_view text, std::string& bytes, std::size_t skip = 0)
 {
+    constexpr std::size_t size = 8 * std::tuple_size_v<KeyWords>;
     bytes.clear();
-    TextUnicode::appendApproximateCollationKey(text, bytes, 8 * std::tuple_size_v<KeyWords>);
-    std::array<char, 8 * std::tuple_size_v<KeyWords>> raw {};
-    std::memcpy(raw.data(), bytes.data(), bytes.size());
+    TextUnicode::appendApproximateCollationKey(text, bytes, skip + size);
+    std::array<char, size> raw {};
+    if (bytes.size() > skip)
+        std::memcpy(raw.data(), bytes.data() + skip, bytes.size() - skip);
     KeyWords words {};
     for (std::size_t w = 0; w < words.size(); ++w) {
         std::uint64_t word = 0;
@@ -358,10 +360,11 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // Runs that need the collator for no pair are sorted by TieKey, the
     // texts deciding only what the keys cannot. Other short runs are sorted
     // with `collated` alone. In the other long runs each candidate gets an
-    // approximate collation key, the first of its characters' primary weights
-    // (the rest decide too seldom to pay for); the run is sorted by key
-    // (`collated` decides equal keys), then `collated` checks each
-    // neighbouring pair, which in a total order proves the whole run sorted.
+    // approximate collation key, the first 24 bytes of its characters'
+    // primary weights (the rest decide too seldom to pay for); the run is
+    // sorted by key (the next 24 bytes, then `collated`, decide equal keys),
+    // then `collated` checks each neighbouring pair, which in a total order
+    // proves the whole run sorted.
     // A run where a contraction made the keys mislead is sorted by
     // `collated` alone.
     enum RunKind : std::uint8_t { plainRun, shortRun, keyedRun };
@@ -408,12 +411,16 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
         std::vector<std::uint32_t> places;
-        // Keys that agree in all their words leave the order to `collated`.
-        auto byKey = [&](const Keyed& a, const Keyed& b) {
+        std::string bytes;
+        auto byKey = [](const Keyed& a, const Keyed& b) {
             for (std::size_t w = 0; w < a.key.size(); ++w)
                 if (a.key[w] != b.key[w])
                     return a.key[w] < b.key[w];
-            return collated(a.entry, b.entry);
+            return false;
+        };
+        // Keys that agree in all their words leave the order to `collated`.
+        auto byKeyThenCollated = [&](const Keyed& a, const Keyed& b) {
+            return byKey(a, b) || (!byKey(b, a) && collated(a.entry, b.entry));
         };
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
@@ -444,6 +451,21 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             for (auto it = begin; it != end; ++it)
                 keys.push_back({ slotKeys[it->slot], *it });
             std::sort(keys.begin(), keys.end(), byKey);
+            // Texts whose keys begin alike (the same first word, in a script
+            // that spends two or three key bytes a letter) are ordered by
+            // the key's next bytes, and only then by the collator.
+            for (std::size_t first = 0; first < keys.size();) {
+                std::size_t last = first + 1;
+                while (last < keys.size() && keys[last].key == keys[first].key)
+                    ++last;
+                if (last - first > 1) {
+                    for (std::size_t k = first; k < last; ++k)
+                        keys[k].key = keyWords(texts[keys[k].entry.slot], bytes, 8 * std::tuple_size_v<KeyWords>);
+                    std::sort(keys.begin() + static_cast<std::ptrdiff_t>(first), keys.begin() + static_cast<std::ptrdiff_t>(last),
+                        byKeyThenCollated);
+                }
+                first = last;
+            }
             std::transform(keys.begin(), keys.end(), begin, [](const Keyed& k) { return k.entry; });
             if (!sortedByCollation(begin, end))
                 std::sort(begin, end, collated);
