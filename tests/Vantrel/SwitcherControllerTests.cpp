@@ -188,33 +188,26 @@ TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelectionAlsoWhen
     EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2"}));
 }
 
-TEST_F(SwitcherTest, ZeroOrNegativeDelayShowsAtTheFirstPressWithTheStoresSpaces)
+TEST_F(SwitcherTest, TheShowDelayRunsFromNothingToADayAndThePanelGetsTheStoresSpaces)
 {
     publishInOrder({window(1, 10, "Safari", "Apple", {2}), window(2, 20, "Terminal", "ssh host", {1}), window(3, 30, "Mail")});
     publish(store.windows(), {1});
-    for (int delay : {0, -5}) {
-        setDelay(delay);
+    const std::pair<std::int64_t, Duration> cases[] = {
+        {0, 0ms}, {-5, 0ms}, {9'200'000'000'000, longestSettingDelay}, {std::numeric_limits<std::int64_t>::max(), longestSettingDelay}};
+    for (auto [delay, wait] : cases) {
+        settingsStore.update([&](Settings& settings) { settings.showDelayMilliseconds = delay; });
         tab();
+        EXPECT_EQ(bool(controller->session()->showTimer), wait > 0ms) << delay;
+        if (wait > 0ms) {
+            loop.advance(wait - 1ms);
+            EXPECT_TRUE(panel.calls.empty()) << delay;
+            loop.advance(1ms);
+        }
         EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"}) << delay;
-        EXPECT_FALSE(controller->session()->showTimer);
         reset();
     }
     EXPECT_EQ(panel.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(panel.spaceNumbers.size(), 3u);
-}
-
-TEST_F(SwitcherTest, AnyDelayTheSettingsHoldWaitsAtMostADay)
-{
-    windows();
-    for (std::int64_t delay : {std::int64_t{9'200'000'000'000}, std::numeric_limits<std::int64_t>::max()}) {
-        settingsStore.update([&](Settings& settings) { settings.showDelayMilliseconds = delay; });
-        tab();
-        loop.advance(longestSettingDelay - 1ms);
-        EXPECT_TRUE(panel.calls.empty()) << delay;
-        loop.advance(1ms);
-        EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"}) << delay;
-        reset();
-    }
 }
 
 TEST_F(SwitcherTest, AnEmptyListOpensNothingThenFlagsQueriesAndStoreChangesDoNothingAndASingleWindowOpensSelected)
