@@ -73,6 +73,11 @@ struct PanelRecording {
         calls.push_back("hide");
         state.visible = false;
     }
+    void recordSelect(std::ptrdiff_t index)
+    {
+        calls.push_back("select " + std::to_string(index));
+        state.select(index);
+    }
 };
 
 /// The switcher panel. `calls` reads like "show 3,2,1 @1 key", "update 3,1",
@@ -89,11 +94,7 @@ public:
         screenShown = on ? on : assignedScreen;
     }
     void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
-    void select(std::ptrdiff_t index) override
-    {
-        calls.push_back("select " + std::to_string(index));
-        state.select(index);
-    }
+    void select(std::ptrdiff_t index) override { recordSelect(index); }
     void setQuery(std::string_view text) override
     {
         calls.push_back("query " + std::string(text));
@@ -155,9 +156,7 @@ public:
     void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
     void select(std::ptrdiff_t index) override
     {
-        calls.push_back("select " + std::to_string(index));
-        if (state.visible)
-            state.select(index);
+        state.visible ? recordSelect(index) : calls.push_back("select " + std::to_string(index));
     }
     void hide() override { recordHide(); }
 };
@@ -179,11 +178,7 @@ public:
     {
         updateRows("updateFast " + std::string(query) + " ", query, items);
     }
-    void select(std::ptrdiff_t index) override
-    {
-        calls.push_back("select " + std::to_string(index));
-        state.select(index);
-    }
+    void select(std::ptrdiff_t index) override { recordSelect(index); }
     void hide() override { recordHide(); }
     void cancel() override
     {
