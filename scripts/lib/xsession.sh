@@ -39,8 +39,11 @@ xsessionFail() {
 }
 
 startXvfb() {
-    # Xvfb picks a free display itself and writes its number on fd 3 once it listens.
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
+    # Xvfb picks a free display itself and writes its number on fd 3 once it
+    # listens. Display numbers are soon reused on a busy machine: without
+    # -noreset, a stray client of an earlier server leaving would reset this
+    # one and drop the clients starting on it.
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$scratch/display" 2>"$scratch/xvfb.log" &
     xvfbPid=$!
     pids+=("$xvfbPid")
     for _ in $(seq 200); do
