@@ -34,15 +34,18 @@ constexpr std::size_t shortRunLength = 32;
 /// that ends sorts first).
 using KeyWords = std::array<std::uint64_t, 3>;
 
-/// The KeyWords of `text` from the key's byte `skip` on; `bytes` is scratch.
-KeyWords keyWords(std::string_view text, std::string& bytes, std::size_t skip = 0)
+/// The KeyWords of `text`'s key from where `from` says (from the start
+/// unless given), and where they stopped in `resume`; `bytes` is scratch.
+KeyWords keyWords(std::string_view text, std::string& bytes, const TextUnicode::KeyResume& from, TextUnicode::KeyResume& resume)
 {
     constexpr std::size_t size = 8 * std::tuple_size_v<KeyWords>;
     bytes.clear();
-    TextUnicode::appendApproximateCollationKey(text, bytes, skip + size);
+    const std::string_view rest = text.substr(std::min(from.offset, text.size()));
+    TextUnicode::appendApproximateCollationKey(rest, bytes, from.skip + size, &resume);
+    resume.offset += text.size() - rest.size();
     std::array<char, size> raw {};
-    if (bytes.size() > skip)
-        std::memcpy(raw.data(), bytes.data() + skip, bytes.size() - skip);
+    if (bytes.size() > from.skip)
+        std::memcpy(raw.data(), bytes.data() + from.skip, bytes.size() - from.skip);
     KeyWords words {};
     for (std::size_t w = 0; w < words.size(); ++w) {
         std::uint64_t word = 0;
@@ -199,6 +202,10 @@ struct OrderScratch {
     std::vector<std::string_view> texts;
     std::vector<std::uint8_t> plain;
     std::vector<KeyWords> slotKeys;
+    /// By slot, where its key's words stopped; by place, whether a keyed
+    /// candidate's words are those of the one before it.
+    std::vector<TextUnicode::KeyResume> resumes;
+    std::vector<std::uint8_t> sameAsBefore;
 };
 
 /// The score as an unsigned key that orders best first: doubles order as
@@ -392,36 +399,37 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     }
     // The keys too are made by slot.
     auto& slotKeys = scratch.slotKeys;
+    auto& resumes = scratch.resumes;
     slotKeys.resize(n);
+    resumes.resize(n);
     forChunks(n, chunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::string bytes;
         for (std::size_t slot = from; slot < to; ++slot) {
             const std::uint32_t r = runOf[slot];
             if (r == noRun || kinds[r] == shortRun)
                 continue;
-            slotKeys[slot] = kinds[r] == plainRun ? packed(keyOf(texts[slot], shared[r], *plainOrder)) : keyWords(texts[slot], bytes);
+            slotKeys[slot] = kinds[r] == plainRun ? packed(keyOf(texts[slot], shared[r], *plainOrder))
+                                                  : keyWords(texts[slot], bytes, {}, resumes[slot]);
         }
     });
 
     // Runs are independent: each chunk of runs is sorted on its own thread,
     // with its own buffers (shared ones would have the threads writing to
     // the same cache lines).
-    forChunks(runs.size(), runs.size() >= 64 ? chunks : 1, [&](unsigned, std::size_t from, std::size_t to) {
+    auto byKey = [](const Keyed& a, const Keyed& b) {
+        for (std::size_t w = 0; w < a.key.size(); ++w)
+            if (a.key[w] != b.key[w])
+                return a.key[w] < b.key[w];
+        return false;
+    };
+    auto& sameAsBefore = scratch.sameAsBefore;
+    sameAsBefore.assign(n, 0);
+    const unsigned runChunks = runs.size() >= 64 ? chunks : 1;
+    forChunks(runs.size(), runChunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::vector<Keyed> keys;
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
         std::vector<std::uint32_t> places;
-        std::string bytes;
-        auto byKey = [](const Keyed& a, const Keyed& b) {
-            for (std::size_t w = 0; w < a.key.size(); ++w)
-                if (a.key[w] != b.key[w])
-                    return a.key[w] < b.key[w];
-            return false;
-        };
-        // Keys that agree in all their words leave the order to `collated`.
-        auto byKeyThenCollated = [&](const Keyed& a, const Keyed& b) {
-            return byKey(a, b) || (!byKey(b, a) && collated(a.entry, b.entry));
-        };
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
@@ -451,22 +459,55 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             for (auto it = begin; it != end; ++it)
                 keys.push_back({ slotKeys[it->slot], *it });
             std::sort(keys.begin(), keys.end(), byKey);
-            // Texts whose keys begin alike (the same first word, in a script
-            // that spends two or three key bytes a letter) are ordered by
-            // the key's next bytes, and only then by the collator.
-            for (std::size_t first = 0; first < keys.size();) {
+            std::transform(keys.begin(), keys.end(), begin, [](const Keyed& k) { return k.entry; });
+            for (std::size_t k = 1; k < keys.size(); ++k)
+                sameAsBefore[runs[r].first + k] = keys[k].key == keys[k - 1].key;
+        }
+    });
+
+    // Texts whose keys begin alike (the same first word, in a script that
+    // spends two or three key bytes a letter) get the key's next words, by
+    // slot again, and are ordered by them and only then by the collator.
+    std::vector<std::uint8_t> needsMore(n, 0);
+    bool any = false;
+    for (std::size_t k = 1; k < n; ++k)
+        if (sameAsBefore[k] != 0) {
+            needsMore[scored[k - 1].slot] = needsMore[scored[k].slot] = 1;
+            any = true;
+        }
+    if (any)
+        forChunks(n, chunks, [&](unsigned, std::size_t from, std::size_t to) {
+            std::string bytes;
+            for (std::size_t slot = from; slot < to; ++slot)
+                if (needsMore[slot] != 0) {
+                    const TextUnicode::KeyResume at = resumes[slot];
+                    slotKeys[slot] = keyWords(texts[slot], bytes, at, resumes[slot]);
+                }
+        });
+    forChunks(runs.size(), runChunks, [&](unsigned, std::size_t from, std::size_t to) {
+        std::vector<Keyed> keys;
+        auto byKeyThenCollated = [&](const Keyed& a, const Keyed& b) {
+            return byKey(a, b) || (!byKey(b, a) && collated(a.entry, b.entry));
+        };
+        for (std::size_t r = from; r < to; ++r) {
+            if (kinds[r] != keyedRun)
+                continue;
+            const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
+            const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
+            for (std::size_t first = runs[r].first; first < runs[r].second;) {
                 std::size_t last = first + 1;
-                while (last < keys.size() && keys[last].key == keys[first].key)
+                while (last < runs[r].second && sameAsBefore[last] != 0)
                     ++last;
                 if (last - first > 1) {
+                    keys.clear();
                     for (std::size_t k = first; k < last; ++k)
-                        keys[k].key = keyWords(texts[keys[k].entry.slot], bytes, 8 * std::tuple_size_v<KeyWords>);
-                    std::sort(keys.begin() + static_cast<std::ptrdiff_t>(first), keys.begin() + static_cast<std::ptrdiff_t>(last),
-                        byKeyThenCollated);
+                        keys.push_back({ slotKeys[scored[k].slot], scored[k] });
+                    std::sort(keys.begin(), keys.end(), byKeyThenCollated);
+                    std::transform(keys.begin(), keys.end(), scored.begin() + static_cast<std::ptrdiff_t>(first),
+                        [](const Keyed& k) { return k.entry; });
                 }
                 first = last;
             }
-            std::transform(keys.begin(), keys.end(), begin, [](const Keyed& k) { return k.entry; });
             if (!sortedByCollation(begin, end))
                 std::sort(begin, end, collated);
         }

@@ -196,7 +196,7 @@ private:
 
 } // namespace
 
-bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit)
+bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit, KeyResume* resume)
 {
     if (threadPrimaryCollator() == nullptr)
         return false;
@@ -213,7 +213,14 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
     key.resize(used + std::min(packedBytes * text.size(), limit) + packedBytes);
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
+    // The key goes on from the last character looked at, after those of
+    // its weights that went in (all of them, or more, where the text ended
+    // or the weights just reached the limit).
+    if (resume != nullptr)
+        *resume = { 0, limit };
     for (int32_t i = 0; i < length && used - start < limit;) {
+        if (resume != nullptr)
+            *resume = { static_cast<std::size_t>(i), limit - (used - start) };
         UChar32 c = bytes[i];
         if (c < 0x80)
             ++i;

@@ -91,8 +91,16 @@ int compareLocalized(std::string_view a, std::string_view b);
 /// order their texts as compareLocalized does on nearly all window texts but
 /// not on all; callers confirm the result with compareLocalized. Only the
 /// key's first `limit` bytes are appended: the characters past them are not
-/// looked at.
-bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit = std::string::npos);
+/// looked at. `resume`, when given, tells where the rest of the key begins.
+struct KeyResume;
+bool appendApproximateCollationKey(
+    std::string_view text, std::string& key, std::size_t limit = std::string::npos, KeyResume* resume = nullptr);
+/// Where a limited approximate key stopped: the key of the text from byte
+/// `offset` on, less its first `skip` bytes, is the rest of the key.
+struct KeyResume {
+    std::size_t offset = 0;
+    std::size_t skip = 0;
+};
 /// How many leading bytes `a` and `b` have in common.
 std::size_t commonPrefixBytes(std::string_view a, std::string_view b);
 /// compareLocalized without the collator, for texts it can judge, where the

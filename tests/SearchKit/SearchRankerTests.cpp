@@ -298,11 +298,15 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
     std::string whole;
     ASSERT_TRUE(TextUnicode::appendApproximateCollationKey(text, whole));
     EXPECT_EQ(whole, joined);
-    // A limited key is the whole key's beginning, appended after what was there.
-    for (std::size_t limit : {0, 1, 5, 24}) {
-        std::string limited = "x";
-        TextUnicode::appendApproximateCollationKey(text, limited, limit);
+    // A limited key is the whole key's beginning, appended after what was
+    // there; where it stopped, the rest of the key goes on.
+    for (std::size_t limit = 0; limit <= whole.size() + 1; ++limit) {
+        std::string limited = "x", rest;
+        TextUnicode::KeyResume resume;
+        TextUnicode::appendApproximateCollationKey(text, limited, limit, &resume);
         EXPECT_EQ(limited, "x" + whole.substr(0, limit)) << limit;
+        TextUnicode::appendApproximateCollationKey(std::string_view(text).substr(resume.offset), rest);
+        EXPECT_EQ(limited.substr(1) + rest.substr(std::min(resume.skip, rest.size())), whole) << limit;
     }
     std::string fffd, ill;
     TextUnicode::appendApproximateCollationKey("\uFFFD", fffd);
