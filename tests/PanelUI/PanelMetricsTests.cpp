@@ -20,17 +20,6 @@ namespace {
 using namespace PanelMetrics;
 using test::sampleWindow;
 
-TEST(PanelFooterText, CountsWindowsWithPluralsAndDesktopsFromTwoOn)
-{
-    EXPECT_EQ(footerSummary(1, 1), "1 window");
-    EXPECT_EQ(footerSummary(0, 0), "0 windows");
-    EXPECT_EQ(footerSummary(7, 1), "7 windows");
-    EXPECT_EQ(footerSummary(12, 3), "12 windows  ·  3 Spaces");
-    EXPECT_EQ(switcherHints(true), "↑↓ move  ·  ⏎ switch  ·  type to search");
-    EXPECT_EQ(switcherHints(false), "↑↓ move  ·  ⏎ switch  ·  esc clear");
-    EXPECT_EQ(searchHints(), "↑↓ move  ·  ⏎ switch  ·  esc close");
-}
-
 TEST(PanelFooterText, DistinctDesktopsSkipUnknownSpacesAndCountAtLeastOne)
 {
     std::map<SpaceID, int> numbers{{10, 1}, {20, 2}, {30, 3}};

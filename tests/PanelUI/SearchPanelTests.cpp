@@ -70,6 +70,7 @@ TEST_F(SearchPanelTest, ReturnCommitsWithTheQueryAndWithoutRowsCancels)
     EXPECT_EQ(panel->window().height(), 32 + 98);
     EXPECT_TRUE(panel->showsEmptyLabel());
     EXPECT_EQ(panel->footer().summary(), "0 windows");
+    EXPECT_EQ(panel->footer().hints(), "↑↓ move  ·  ⏎ switch  ·  esc close");
     press(keyReturn);
     EXPECT_EQ(events.back(), "cancel");
 
