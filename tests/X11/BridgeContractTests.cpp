@@ -213,11 +213,11 @@ protected:
         slots = backends.windowServer->slots();
     }
 
-    std::unique_ptr<test::TestClient> client()
+    /// A client started by launch(); null when it did not start.
+    test::TestClient* client()
     {
-        auto started = test::TestClient::start(session->display());
-        EXPECT_NE(started, nullptr);
-        return started;
+        const Pid pid = launch();
+        return pid ? clients.at(pid).get() : nullptr;
     }
 
     AXElement windowElement(Pid pid, WindowID id) { return test::windowElement(*backends.accessibility, pid, id); }
@@ -266,7 +266,7 @@ protected:
     WindowServerSlots slots;
     // Before the bridge's backends go: the observer keeps their connection,
     // whose event thread posts to the loop, alive.
-    std::unique_ptr<test::TestClient> hider;
+    test::TestClient* hider = nullptr;
     std::shared_ptr<AXObserver> hidingObserver;
     std::vector<std::string> hidingSeen;
     xcb_window_t first = 0, second = 0;
@@ -555,7 +555,7 @@ TEST_P(BridgeOnX11, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
     ASSERT_TRUE(old);
     ASSERT_TRUE(focus(*first, *old));
     const Pid firstPid = first->pid();
-    first.reset();
+    clients.erase(firstPid);
     ASSERT_TRUE(test::pumpUntil(loop, [&] { return !workspace.runningApplication(firstPid); }));
 
     // X hands a departed client's ids to the next one, and the window manager
