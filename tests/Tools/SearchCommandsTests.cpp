@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -46,12 +47,9 @@ vantrel::test::CommandOutput vantrelctl(const std::vector<std::string>& argument
 std::vector<nlohmann::json> jsonLines(const std::string& text)
 {
     std::vector<nlohmann::json> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        lines.push_back(nlohmann::json::parse(text.substr(start, end - start)));
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line));
     return lines;
 }
 

@@ -66,10 +66,13 @@ TEST(VantrelctlWindows, PrintsTheStoresWindowsAndSpacesAsOneObject)
     auto run = vantrelctl("windows --backend sim");
     ASSERT_EQ(run.status, 0) << run.text;
     auto result = nlohmann::ordered_json::parse(run.text);
-    std::vector<std::string> keys;
-    for (const auto& [key, value] : result.items())
-        keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"windows", "visibleSpaceIDs", "fullscreenSpaceIDs", "spaceNumbers"}));
+    auto keys = [](const nlohmann::ordered_json& object) {
+        std::vector<std::string> names;
+        for (const auto& [key, value] : object.items())
+            names.push_back(key);
+        return names;
+    };
+    EXPECT_EQ(keys(result), (std::vector<std::string>{"windows", "visibleSpaceIDs", "fullscreenSpaceIDs", "spaceNumbers"}));
 
     // The sample's regular applications only (its accessory clock is not tracked):
     // the frontmost application's window first, as focused before the start,
@@ -79,10 +82,7 @@ TEST(VantrelctlWindows, PrintsTheStoresWindowsAndSpacesAsOneObject)
         ids.push_back(window["id"].get<unsigned>());
     EXPECT_EQ(ids, (std::vector<unsigned>{201, 204, 203, 202}));
     auto browser = result["windows"][1];
-    std::vector<std::string> fields;
-    for (const auto& [key, value] : result["windows"][0].items())
-        fields.push_back(key);
-    EXPECT_EQ(fields, (std::vector<std::string>{"id", "pid", "bundleID", "appName", "title", "isMinimized",
+    EXPECT_EQ(keys(result["windows"][0]), (std::vector<std::string>{"id", "pid", "bundleID", "appName", "title", "isMinimized",
                                                 "isAppHidden", "spaceIDs"}));
     EXPECT_EQ(browser["appName"], "Browser");
     EXPECT_EQ(browser["bundleID"], "org.example.Browser");
