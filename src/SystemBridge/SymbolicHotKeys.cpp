@@ -330,6 +330,13 @@ void install()
     std::atexit(restoreAtExit);
     previousTerminate = std::set_terminate(restoreOnTerminate);
     for (int signal : handledSignals()) {
+        // A quit the program already handles (its own handler, or an ignored
+        // hang-up under nohup) goes through its orderly exit, which restores;
+        // taking it over would turn that quit into a signal death.
+        const bool quitSignal = signal == SIGTERM || signal == SIGINT || signal == SIGHUP;
+        struct sigaction current {};
+        if (quitSignal && sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL)
+            continue;
         struct sigaction action {};
         action.sa_handler = restoreOnSignal;
         sigemptyset(&action.sa_mask);

@@ -107,7 +107,8 @@ namespace SymbolicHotKeyGuard {
 std::array<int, 10> handledSignals();
 
 /// Installs, once per process, an exit handler, a terminate handler and the
-/// signal handlers that restore every taken-over shortcut.
+/// signal handlers that restore every taken-over shortcut. SIGTERM, SIGINT
+/// and SIGHUP are left alone when the program already handles or ignores them.
 void install();
 /// `SymbolicHotKeys::restore()`.
 void restore();

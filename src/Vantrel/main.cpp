@@ -68,8 +68,8 @@ bool watchQuitSignals(QObject* context)
     return true;
 }
 
-/// Points SIGINT and SIGTERM at the pipe (again after the hot-key guard,
-/// whose handlers would end the process at once).
+/// Points SIGINT and SIGTERM at the pipe. The hot-key guard installed at
+/// launch leaves these two to us.
 void handleQuitSignals()
 {
     for (int signal : {SIGINT, SIGTERM}) {
@@ -213,8 +213,6 @@ int main(int argc, char** argv)
             delegate.applicationDidFinishLaunching();
             if (mode == Mode::settings)
                 delegate.showSettings();
-            // The launch steps install exit hooks that also catch these two.
-            handleQuitSignals();
         });
         status = QApplication::exec();
         delegate.applicationWillTerminate();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -227,6 +228,31 @@ TEST_F(HotKeysTest, AnOrderlyExitOrASignalRestoresTheShortcutsAndTheSignalStillE
         }
         EXPECT_EQ(enabled({1, 2, 6}), (Bits{true, true, false})) << "restored to the user's prior state";
     }
+}
+
+void onTestSignal(int) {}
+
+TEST(HotKeyGuard, LeavesAQuitSignalTheProgramHandlesOrIgnores)
+{
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGHUP, SIG_IGN);
+        signal(SIGINT, onTestSignal);
+        SymbolicHotKeyGuard::install();
+        auto handler = [](int sig) {
+            struct sigaction current {};
+            sigaction(sig, nullptr, &current);
+            return current.sa_handler;
+        };
+        const bool kept = handler(SIGHUP) == SIG_IGN && handler(SIGINT) == onTestSignal;
+        const bool guarded = handler(SIGTERM) != SIG_DFL && handler(SIGQUIT) != SIG_DFL;
+        std::_Exit(kept && guarded ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the guard must keep the program's SIGINT and an ignored SIGHUP, and take SIGTERM and SIGQUIT";
 }
 
 TEST_F(HotKeysTest, TheSignalTableFollowsEverySave)
