@@ -77,7 +77,10 @@ startTrayer() {
 # startVantrel PROGRAM [LEVEL]: vantrel on the desktop, logging at LEVEL (info)
 # to $scratch/vantrel.log, once it has applied its settings; sets vantrelPid.
 startVantrel() {
-    VANTREL_LOG=${2:-info} "$1" >"$scratch/vantrel.log" 2>&1 &
+    # Emptied here, not by the redirection below: the background shell may
+    # truncate too late, and the wait would see the last run's line.
+    : >"$scratch/vantrel.log"
+    VANTREL_LOG=${2:-info} "$1" >>"$scratch/vantrel.log" 2>&1 &
     vantrelPid=$!
     pids+=("$vantrelPid")
     for _ in $(seq 400); do
