@@ -150,17 +150,20 @@ bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vecto
     // the text and zeros: nothing past the caller's text is read.
     const std::size_t whole = n / 32;
     const std::size_t chunks = (n + 31) / 32;
+    const std::size_t blocks = (n + 63) / 64;
+    // Whole blocks of two chunks: a text that ends in the first half has
+    // zeros for the second, and the columns past its end are dropped.
     __m256i chunk[maxSteps / 32];
+    std::array<unsigned, maxSteps / 32> drop {};
     __m256i high = _mm256_setzero_si256();
     for (std::size_t q = 0; q < whole; ++q) {
         chunk[q] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32 * q));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * q), chunk[q]);
         high = _mm256_or_si256(high, chunk[q]);
     }
-    unsigned drop = 0;
     if (whole < chunks) {
         if (whole > 0) {
-            drop = static_cast<unsigned>(32 * chunks - n);
+            drop[whole] = static_cast<unsigned>(32 * chunks - n);
             chunk[whole] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + n - 32));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n - 32), chunk[whole]);
         } else {
@@ -169,7 +172,9 @@ bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vecto
         }
         high = _mm256_or_si256(high, chunk[whole]);
     }
-    const std::size_t blocks = (n + 63) / 64;
+    if (chunks % 2 != 0)
+        chunk[chunks] = _mm256_setzero_si256();
+    const std::uint64_t inLast = n % 64 == 0 ? ~std::uint64_t { 0 } : (std::uint64_t { 1 } << (n % 64)) - 1;
     for (std::size_t w = 0; w < words.size(); ++w) {
         for (std::size_t i = 0; i < words[w].size(); ++i) {
             // The letter's two forms; no bits where no byte lower-cases to it.
@@ -181,34 +186,28 @@ bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vecto
             }
             const __m256i first = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][0]));
             const __m256i second = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][1]));
-            for (std::size_t b = 0; b < blocks; ++b) {
-                std::uint64_t word = 0;
-                for (std::size_t q = 2 * b; q < std::min(chunks, 2 * b + 2); ++q) {
-                    const __m256i same
-                        = _mm256_or_si256(_mm256_cmpeq_epi8(chunk[q], first), _mm256_cmpeq_epi8(chunk[q], second));
-                    const auto found = static_cast<std::uint32_t>(_mm256_movemask_epi8(same));
-                    word |= std::uint64_t { q == whole ? found >> drop : found } << (32 * (q % 2));
-                }
-                // (The zeros after a short text are no columns.)
-                const std::size_t left = n - 64 * b;
-                row[b] = left >= 64 ? word : word & ((std::uint64_t { 1 } << left) - 1);
-            }
+            auto found = [&](std::size_t q) {
+                const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(chunk[q], first), _mm256_cmpeq_epi8(chunk[q], second));
+                return std::uint64_t { static_cast<std::uint32_t>(_mm256_movemask_epi8(same)) >> drop[q] };
+            };
+            for (std::size_t b = 0; b < blocks; ++b)
+                row[b] = (found(2 * b) | found(2 * b + 1) << 32) & (b + 1 == blocks ? inLast : ~std::uint64_t { 0 });
         }
     }
     return !ascii || _mm256_movemask_epi8(high) == 0;
 }
 
-/// The lanes' bits of a fact's bytes (bit L of each byte for lane L), 64
-/// steps to a word.
-inline std::uint64_t laneBits(const std::uint8_t* steps, std::size_t lane)
+/// Bit `bit` of each of the first `count` (1 to 64) bytes of a fact's
+/// steps, as a word.
+inline std::uint64_t stepBits(const std::uint8_t* steps, std::size_t bit, std::size_t count)
 {
     std::uint64_t word = 0;
     for (std::size_t half = 0; half < 2; ++half) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(steps + 32 * half));
-        const __m256i top = _mm256_slli_epi16(x, static_cast<int>(7 - lane));
+        const __m256i top = _mm256_slli_epi16(x, static_cast<int>(7 - bit));
         word |= std::uint64_t { static_cast<std::uint32_t>(_mm256_movemask_epi8(top)) } << (32 * half);
     }
-    return word;
+    return count == 64 ? word : word & ((std::uint64_t { 1 } << count) - 1);
 }
 
 /// What a pass needs to turn 32 columns of a lane's bytes into the
@@ -296,6 +295,21 @@ struct StepTables {
             result = _mm256_or_si256(result, _mm256_and_si256(_mm256_cmpeq_epi8(high, half[k]), _mm256_shuffle_epi8(part[k], low)));
         return result;
     }
+
+    /// A step's four bonuses from its four value places, each place p as
+    /// the two halves 2p and 2p + 1 it takes from a register of four
+    /// values; the fifth and later from the second register.
+    __m256d bonusAt(const std::uint8_t* places) const
+    {
+        std::uint32_t four;
+        std::memcpy(&four, places, sizeof four);
+        const __m256i p = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(four)));
+        const __m256i halves
+            = _mm256_add_epi64(_mm256_or_si256(p, _mm256_slli_epi64(p, 32)), _mm256_set1_epi64x(std::int64_t { 1 } << 32));
+        const __m256 first = _mm256_permutevar8x32_ps(_mm256_castpd_ps(low), halves);
+        const __m256 second = _mm256_permutevar8x32_ps(_mm256_castpd_ps(high), halves);
+        return _mm256_castps_pd(_mm256_blendv_ps(first, second, _mm256_castsi256_ps(_mm256_slli_epi32(halves, 28))));
+    }
 };
 
 /// Four lanes' rows of 32 bytes turned into 32 steps of four bytes (one
@@ -316,6 +330,12 @@ inline void transposeQuad(const __m256i (&rows)[4], std::uint8_t* out)
     _mm256_storeu_si256(to + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
     _mm256_storeu_si256(to + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
     _mm256_storeu_si256(to + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+}
+
+/// Two facts of four lanes in one byte: bit 2L from `a`, 2L + 1 from `b`.
+inline std::uint8_t endFacts(__m256d a, __m256d b)
+{
+    return static_cast<std::uint8_t>(_mm256_movemask_ps(_mm256_blend_ps(_mm256_castpd_ps(a), _mm256_castpd_ps(b), 0xAA)));
 }
 
 /// One four of the pass: lanes from `from` (at most four of them), with
@@ -345,7 +365,6 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
     // they compute is never read.
     alignas(32) std::array<std::uint8_t, quad * maxSteps> letters;
     alignas(32) std::array<std::uint8_t, quad * maxSteps> places;
-    alignas(32) std::array<std::array<double, quad>, maxSteps> bonuses;
     __m256i previous[quad];
     for (std::size_t L = 0; L < quad; ++L)
         previous[L] = _mm256_set1_epi8(static_cast<char>(tables.kinds.ofByte[at[L][-1]]));
@@ -372,20 +391,6 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
         transposeQuad(letterRows, letters.data() + quad * k);
         transposeQuad(placeRows, places.data() + quad * k);
     }
-    for (std::size_t k = 0; k < steps; ++k) {
-        // Each lane's value place p as the two halves 2p and 2p + 1 it
-        // takes from a register of four values; the fifth and later from
-        // the second register.
-        std::uint32_t four;
-        std::memcpy(&four, places.data() + quad * k, sizeof four);
-        const __m256i p = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(four)));
-        const __m256i halves
-            = _mm256_add_epi64(_mm256_or_si256(p, _mm256_slli_epi64(p, 32)), _mm256_set1_epi64x(std::int64_t { 1 } << 32));
-        const __m256 low = _mm256_permutevar8x32_ps(_mm256_castpd_ps(tables.low), halves);
-        const __m256 high = _mm256_permutevar8x32_ps(_mm256_castpd_ps(tables.high), halves);
-        const __m256 value = _mm256_blendv_ps(low, high, _mm256_castsi256_ps(_mm256_slli_epi32(halves, 28)));
-        _mm256_store_pd(bonuses[k].data(), _mm256_castps_pd(value));
-    }
 
     const __m256d neg = _mm256_set1_pd(NEG);
     const __m256d zero = _mm256_setzero_pd();
@@ -403,14 +408,18 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
         B[i] = zero;
     }
     alignas(32) std::array<std::array<double, quad>, maxSteps> lastRow;
-    // Per fact and row, a byte per step: bit L for lane L.
-    alignas(32) std::uint8_t factBytes[factCount][R][64] = {};
+    // Per row, a byte per step: bits 2L and 2L + 1 say whether lane L is
+    // reachable and ends the row's best there, bit L whether it extends a
+    // run (read only where reachable, so not masked by the match; row 0
+    // has none).
+    alignas(32) std::uint8_t ends[R][64];
+    alignas(32) std::uint8_t runs[R][64];
 
     for (std::size_t k = 0; k < steps; ++k) {
         std::uint32_t four;
         std::memcpy(&four, letters.data() + quad * k, sizeof four);
         const __m256i here = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(four)));
-        const __m256d bonus = _mm256_load_pd(bonuses[k].data());
+        const __m256d bonus = tables.bonusAt(places.data() + quad * k);
         const std::size_t at = k % 64;
         // Rows from the last down: each reads the row below as it was in
         // the previous column.
@@ -426,12 +435,8 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
                 H[r] = cell;
             }
             if constexpr (Facts) {
-                factBytes[factReachable][r][at]
-                    = static_cast<std::uint8_t>(_mm256_movemask_pd(_mm256_cmp_pd(cell, neg, _CMP_NEQ_UQ)));
-                factBytes[factEndsBest][r][at]
-                    = static_cast<std::uint8_t>(_mm256_movemask_pd(_mm256_cmp_pd(cell, best, _CMP_EQ_OQ)));
-                factBytes[factExtendsRun][r][at] = static_cast<std::uint8_t>(
-                    _mm256_movemask_pd(_mm256_and_pd(hit, _mm256_cmp_pd(best, extend, _CMP_EQ_OQ))));
+                ends[r][at] = endFacts(_mm256_cmp_pd(cell, neg, _CMP_NEQ_UQ), _mm256_cmp_pd(cell, best, _CMP_EQ_OQ));
+                runs[r][at] = static_cast<std::uint8_t>(_mm256_movemask_pd(_mm256_cmp_pd(best, extend, _CMP_EQ_OQ)));
             }
             M[r] = best;
         }
@@ -444,20 +449,19 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
             B[0] = _mm256_and_pd(hit, bonus);
             H[0] = cell;
         }
-        if constexpr (Facts) {
-            factBytes[factReachable][0][at] = static_cast<std::uint8_t>(_mm256_movemask_pd(hit));
-            factBytes[factEndsBest][0][at]
-                = static_cast<std::uint8_t>(_mm256_movemask_pd(_mm256_cmp_pd(cell, best, _CMP_EQ_OQ)));
-        }
+        if constexpr (Facts)
+            ends[0][at] = endFacts(hit, _mm256_cmp_pd(cell, best, _CMP_EQ_OQ));
         M[0] = best;
         _mm256_store_pd(lastRow[k].data(), M[R - 1]);
         if (Facts && (at == 63 || k + 1 == steps)) {
             const std::size_t block = k / 64;
             for (std::size_t L = 0; L < count; ++L) {
                 std::uint64_t* out = facts + (from + L) * factStride + block * factCount * R;
-                for (std::size_t f = 0; f < factCount; ++f)
-                    for (std::size_t r = 0; r < R; ++r)
-                        out[f * R + r] = laneBits(factBytes[f][r], L);
+                for (std::size_t r = 0; r < R; ++r) {
+                    out[factReachable * R + r] = stepBits(ends[r], 2 * L, at + 1);
+                    out[factEndsBest * R + r] = stepBits(ends[r], 2 * L + 1, at + 1);
+                    out[factExtendsRun * R + r] = r == 0 ? 0 : stepBits(runs[r], L, at + 1);
+                }
             }
         }
     }
