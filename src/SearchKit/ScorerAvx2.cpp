@@ -59,40 +59,18 @@ struct QuadLanes {
     }
 };
 
-struct ByteThirtyTwos {
-    static constexpr std::size_t width = 32;
-    __m256i v;
-
-    static ByteThirtyTwos all(std::uint8_t byte) { return { _mm256_set1_epi8(static_cast<char>(byte)) }; }
-    static ByteThirtyTwos load(const std::uint8_t* bytes)
-    {
-        return { _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)) };
-    }
-    static std::uint32_t equalEither(ByteThirtyTwos chunk, ByteThirtyTwos a, ByteThirtyTwos b)
-    {
-        const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(chunk.v, a.v), _mm256_cmpeq_epi8(chunk.v, b.v));
-        return static_cast<std::uint32_t>(_mm256_movemask_epi8(same));
-    }
-};
-
-struct ScalarEights {
-    static constexpr std::size_t width = 8;
-    __m256i v;
-
-    static ScalarEights load(const char32_t* scalars)
-    {
-        return { _mm256_loadu_si256(reinterpret_cast<const __m256i*>(scalars)) };
-    }
-    static std::uint32_t equal(ScalarEights chunk, char32_t c)
-    {
-        const __m256i same = _mm256_cmpeq_epi32(chunk.v, _mm256_set1_epi32(static_cast<int>(c)));
-        return static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(same)));
-    }
-};
+typedef std::uint8_t ColumnBytes __attribute__((vector_size(32)));
+typedef std::uint32_t ColumnScalars __attribute__((vector_size(32)));
+inline std::uint32_t byteMask(__v32qs same)
+{
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(reinterpret_cast<__m256i>(same)));
+}
+inline std::uint32_t scalarMask(__v8si same)
+{
+    return static_cast<std::uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(same)));
+}
 
 using RowLanes = QuadLanes;
-using ByteLanes = ByteThirtyTwos;
-using ScalarLanes = ScalarEights;
 #include "SearchKit/ScorerKernel.inc"
 
 

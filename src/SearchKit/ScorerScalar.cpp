@@ -104,52 +104,24 @@ struct PairLanes {
 };
 #endif
 
-/// Columns of bytes and of decoded scalars compared 16 and 4 at a time, or
-/// not at all without SSE2.
+/// Columns compared sixteen bytes at a time, or one at a time without SSE2.
 #if defined(__SSE2__)
-struct ByteSixteens {
-    static constexpr std::size_t width = 16;
-    __m128i v;
-
-    static ByteSixteens all(std::uint8_t byte) { return { _mm_set1_epi8(static_cast<char>(byte)) }; }
-    static ByteSixteens load(const std::uint8_t* bytes)
-    {
-        return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)) };
-    }
-    /// Bit k set where byte k equals `a` or `b`.
-    static std::uint32_t equalEither(ByteSixteens chunk, ByteSixteens a, ByteSixteens b)
-    {
-        const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(chunk.v, a.v), _mm_cmpeq_epi8(chunk.v, b.v));
-        return static_cast<std::uint32_t>(_mm_movemask_epi8(same));
-    }
-};
-struct ScalarFours {
-    static constexpr std::size_t width = 4;
-    __m128i v;
-
-    static ScalarFours load(const char32_t* scalars)
-    {
-        return { _mm_loadu_si128(reinterpret_cast<const __m128i*>(scalars)) };
-    }
-    /// Bit k set where scalar k is `c`.
-    static std::uint32_t equal(ScalarFours chunk, char32_t c)
-    {
-        const __m128i same = _mm_cmpeq_epi32(chunk.v, _mm_set1_epi32(static_cast<int>(c)));
-        return static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(same)));
-    }
-};
+typedef std::uint8_t ColumnBytes __attribute__((vector_size(16)));
+typedef std::uint32_t ColumnScalars __attribute__((vector_size(16)));
+inline std::uint32_t byteMask(__v16qs same)
+{
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(reinterpret_cast<__m128i>(same)));
+}
+inline std::uint32_t scalarMask(__v4si same)
+{
+    return static_cast<std::uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(same)));
+}
 #else
-struct ByteSixteens {
-    static constexpr std::size_t width = 0;
-};
-struct ScalarFours {
-    static constexpr std::size_t width = 0;
-};
+using ColumnBytes = void;
+using ColumnScalars = void;
 #endif
 
 using RowLanes = PairLanes;
-using ByteLanes = ByteSixteens;
-using ScalarLanes = ScalarFours;
 #include "SearchKit/ScorerKernel.inc"
 
 } // namespace
