@@ -145,15 +145,78 @@ std::optional<TieKey> wideTieKey(std::string_view text, std::size_t from, const 
     return key;
 }
 #pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+/// wideTieKey with AVX2: the sixteen bytes from `from` (read piece by piece
+/// where fewer are left, as nothing past the text may be) looked up in the
+/// ranks' eight rows of sixteen, each byte in the row of its high half.
+std::optional<TieKey> quadTieKey(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
+{
+    const std::size_t left = text.size() - from;
+    const std::size_t n = std::min(left, TieKey::size);
+    const char* at = text.data() + from;
+    __m128i bytes;
+    if (n == TieKey::size) {
+        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    } else {
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        if (n > 8) {
+            std::memcpy(&low, at, 8);
+            std::memcpy(&high, at + n - 8, 8);
+            high >>= 8 * (16 - n);
+        } else {
+            for (std::size_t k = 0; k < n; ++k)
+                low |= std::uint64_t { static_cast<std::uint8_t>(at[k]) } << (8 * k);
+        }
+        bytes = _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+    }
+    // Up to the first byte beyond ASCII, or the text's end.
+    const unsigned inText = (1u << n) - 1;
+    const unsigned beyond = static_cast<unsigned>(_mm_movemask_epi8(bytes)) & inText;
+    const std::size_t stop = beyond != 0 ? static_cast<std::size_t>(std::countr_zero(beyond)) : n;
+    const unsigned kept = (1u << stop) - 1;
+    const __m128i half = _mm_and_si128(_mm_srli_epi16(bytes, 4), _mm_set1_epi8(0x0F));
+    __m128i ranks = _mm_setzero_si128();
+    for (std::size_t row = 0; row < 8; ++row) {
+        const __m128i table = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plain.asciiRanks.data() + 16 * row));
+        const __m128i here = _mm_cmpeq_epi8(half, _mm_set1_epi8(static_cast<char>(row)));
+        ranks = _mm_or_si128(ranks, _mm_and_si128(here, _mm_shuffle_epi8(table, bytes)));
+    }
+    const __m128i place = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    ranks = _mm_and_si128(ranks, _mm_cmplt_epi8(place, _mm_set1_epi8(static_cast<char>(stop))));
+    const auto ranked = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(ranks, _mm_setzero_si128()))) ^ 0xFFFF;
+    if (ranked != kept)
+        return std::nullopt;
+    // First weight in each word's highest byte.
+    alignas(16) std::uint64_t words[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(words),
+        _mm_shuffle_epi8(ranks, _mm_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8)));
+    TieKey key;
+    key.ranks[0] = words[0];
+    key.ranks[1] = words[1];
+    if (beyond != 0) {
+        key.known = static_cast<std::uint8_t>(stop);
+    } else {
+        key.known = TieKey::size;
+        key.complete = left < TieKey::size;
+    }
+    return key;
+}
+#pragma GCC pop_options
 #endif
 
 /// tieKey, sixteen bytes at a time where the machine can.
 TieKey keyOf(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
 {
 #if VANTREL_X86_KERNELS
-    if (searchKernel() == SearchKernel::avx512)
-        if (const std::optional<TieKey> key = wideTieKey(text, from, plain))
+    const SearchKernel kernel = searchKernel();
+    if (kernel != SearchKernel::scalar) {
+        if (const std::optional<TieKey> key
+            = kernel == SearchKernel::avx512 ? wideTieKey(text, from, plain) : quadTieKey(text, from, plain))
             return *key;
+    }
 #endif
     return tieKey(text, from, plain);
 }

@@ -146,6 +146,16 @@ void tiesFollowTheCollatorExactly()
     // ASCII alone takes the path without the collator.
     std::erase_if(lines, [](const std::string& line) { return !TextUnicode::isAscii(line); });
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
+    // Letters alone (keys made sixteen bytes at a time), of every length
+    // around sixteen, each ending in "b" before the same in "a".
+    std::vector<std::string> letters {"z"};
+    for (std::size_t length = 0; length < 20; ++length) {
+        const std::string head = std::string("abcdefghijklmnopqrst").substr(0, length);
+        std::string capitals = head + "a";
+        std::transform(capitals.begin(), capitals.end(), capitals.begin(), [](char c) { return static_cast<char>(c - 'a' + 'A'); });
+        letters.insert(letters.end(), {head + "b", capitals, head + "a"});
+    }
+    EXPECT_EQ(rankedTexts(letters, ""), collatorOrder(letters));
 }
 
 void tiesSharingLongBeginningsFollowTheCollator()
@@ -171,8 +181,8 @@ void tiesSharingLongBeginningsFollowTheCollator()
     }
 }
 
-// Tie keys are made sixteen bytes at a time with AVX-512, byte by byte
-// elsewhere; every kernel the CPU runs is checked.
+// Tie keys are made sixteen bytes at a time with AVX-512 and AVX2, byte by
+// byte elsewhere; every kernel the CPU runs is checked.
 TEST(SearchRanker, TiesFollowTheCollatorExactlyOnEveryKernel)
 {
     for (SearchKernel kernel : { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }) {
