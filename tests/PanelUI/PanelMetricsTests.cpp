@@ -32,12 +32,10 @@ TEST(PanelFooterText, DistinctDesktopsSkipUnknownSpacesAndCountAtLeastOne)
 
 TEST(PanelRowMetrics, ScaleRoundsHalvesAwayFromZero)
 {
-    EXPECT_EQ(PanelStyle::rowHeight(1.0), 30);
-    EXPECT_EQ(PanelStyle::rowFontSize(1.0), 14);
-    EXPECT_EQ(PanelStyle::rowHeight(1.25), 38);
-    EXPECT_EQ(PanelStyle::rowFontSize(1.25), 18);
-    EXPECT_EQ(PanelStyle::rowHeight(1.5), 45);
-    EXPECT_EQ(PanelStyle::rowFontSize(1.5), 21);
+    for (auto [scale, height, font] : {std::tuple{1.0, 30, 14}, {1.25, 38, 18}, {1.5, 45, 21}}) {
+        EXPECT_EQ(PanelStyle::rowHeight(scale), height) << scale;
+        EXPECT_EQ(PanelStyle::rowFontSize(scale), font) << scale;
+    }
 }
 
 TEST(PanelAppearance, SystemFollowsGtkThemeThenGtkSettingsThenThePalette)
@@ -77,24 +75,17 @@ TEST(PanelAppearance, AGtkSettingsFileThatIsAFifoIsNotWaitedFor)
     std::filesystem::remove_all(folder);
 }
 
-TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDown)
+TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDownBothInsideSmallScreens)
 {
-    QRect visible(100, 30, 1920, 1050);
-    QRect switcher = switcherFrame(visible, 200);
-    EXPECT_EQ(switcher, QRect(100 + 960 - 300, 30 + 525 - 100 - 105, 600, 200));
-    QRect search = searchFrame(visible, 200);
-    EXPECT_EQ(search.topLeft(), QPoint(760, 30 + 263));
-    EXPECT_EQ(search.width(), 600);
-}
+    const QRect visible(100, 30, 1920, 1050);
+    EXPECT_EQ(switcherFrame(visible, 200), QRect(100 + 960 - 300, 30 + 525 - 100 - 105, 600, 200));
+    EXPECT_EQ(searchFrame(visible, 200), QRect(760, 30 + 263, 600, 200));
 
-TEST(PanelPlacement, PanelsStayInsideSmallScreens)
-{
-    QRect visible(0, 24, 800, 500);
-    QRect switcher = switcherFrame(visible, 554);
-    EXPECT_EQ(switcher.top(), 24) << "taller than the screen: the top stays visible";
-    QRect search = searchFrame(visible, 300);
-    EXPECT_LE(search.bottom(), visible.bottom());
-    EXPECT_GE(search.top(), visible.top());
+    const QRect small(0, 24, 800, 500);
+    EXPECT_EQ(switcherFrame(small, 554).top(), 24) << "taller than the screen: the top stays visible";
+    const QRect search = searchFrame(small, 300);
+    EXPECT_LE(search.bottom(), small.bottom());
+    EXPECT_GE(search.top(), small.top());
 }
 
 TEST(PanelBadges, OnlyWindowsOffEveryVisibleDesktopShowTheSmallestNumber)

@@ -196,11 +196,7 @@ TEST_F(SettingsViewTest, SwitcherNamesAreElidedAndAnEmptyListShowsOnlyTheCaption
 TEST_F(SettingsViewTest, AddAppOffersAppsWithWindowsSortedAndAppendsDuplicatesRemoveTakesTheRow)
 {
     auto window = [](ProcessID pid, std::optional<std::string> bundleID, std::string appName) {
-        WindowInfo info;
-        info.pid = pid;
-        info.bundleID = std::move(bundleID);
-        info.appName = std::move(appName);
-        return info;
+        return WindowInfo{.pid = pid, .bundleID = std::move(bundleID), .appName = std::move(appName), .title = {}, .spaceIDs = {}};
     };
     windows = {window(10, "org.mozilla.firefox", "Firefox"), window(10, "org.mozilla.firefox", "Firefox"),
                window(11, std::nullopt, "xterm"), window(12, std::nullopt, "Emacs"),

@@ -24,6 +24,12 @@ inline std::string idList(const std::vector<WindowInfo>& items)
     return text;
 }
 
+/// A window of `app` (process `pid`) on `spaces`.
+inline WindowInfo window(WindowID id, ProcessID pid, std::string app, std::string title = "", std::vector<SpaceID> spaces = {})
+{
+    return {.id = id, .pid = pid, .bundleID = {}, .appName = std::move(app), .title = std::move(title), .spaceIDs = std::move(spaces)};
+}
+
 /// Rows, selection and visibility kept the way a real panel keeps them.
 struct FakePanelState {
     std::vector<WindowInfo> items;
@@ -154,10 +160,7 @@ public:
         state.show(items, selecting);
     }
     void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
-    void select(std::ptrdiff_t index) override
-    {
-        state.visible ? recordSelect(index) : calls.push_back("select " + std::to_string(index));
-    }
+    void select(std::ptrdiff_t index) override { recordSelect(index); }
     void hide() override { recordHide(); }
 };
 

@@ -354,11 +354,8 @@ TEST_F(AppDelegateTest, settingsAndRecordingAndStoreChangesReachThePiecesInOrder
     EXPECT_THAT(take(), ElementsAre("switcher.storeChanged", "search.queryChanged fir"));
 
     // The search controller reaches the switcher through the delegate.
-    WindowInfo seven, eight;
-    seven.id = 7;
-    eight.id = 8;
-    factory.focus(seven);
-    factory.perform(ItemAction::close, eight);
+    factory.focus(test::window(7, 70, "Mail"));
+    factory.perform(ItemAction::close, test::window(8, 80, "Notes"));
     EXPECT_THAT(take(), ElementsAre("switcher.focus 7", "switcher.perform 8"));
 }
 

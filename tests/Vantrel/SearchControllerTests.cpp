@@ -21,27 +21,11 @@ namespace fs = std::filesystem;
 using Calls = std::vector<std::string>;
 using Ids = std::vector<WindowID>;
 using test::idList;
+using test::window;
 
 constexpr std::uint16_t leftOptionKey = KeyCodes::leftOption, tabKey = KeyCodes::tab, spaceKey = KeyCodes::space,
                         escapeKey = KeyCodes::escape;
 const std::map<char, std::uint16_t> letterKeys{{'i', 34}, {'n', 45}, {'q', 12}};
-
-WindowInfo window(WindowID id, ProcessID pid, std::string app, std::string title)
-{
-    WindowInfo info;
-    info.id = id;
-    info.pid = pid;
-    info.appName = std::move(app);
-    info.title = std::move(title);
-    return info;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 class SearchControllerTest : public test::SimBridgeTest {
 protected:
@@ -150,7 +134,9 @@ TEST_F(SearchControllerTest, AnUnreadableFileStaysUntilSomethingIsLearnedAndAnUn
         EXPECT_TRUE(controller->shortcuts().entries.empty());
         search("in", 0);
         search("termin", 1); // too long to learn
-        EXPECT_EQ(readFile(file), broken);
+        std::stringstream kept;
+        kept << std::ifstream(file, std::ios::binary).rdbuf();
+        EXPECT_EQ(kept.str(), broken);
         search("in", 1);
         EXPECT_EQ(LearnedShortcuts::load(file).targets("in").size(), 2u);
     }
