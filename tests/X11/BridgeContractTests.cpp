@@ -26,6 +26,7 @@ namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
+using Heard = std::vector<std::pair<std::string, WindowID>>;
 
 enum class Backend { simulated, x11 };
 
@@ -86,12 +87,39 @@ protected:
     AXElement element(WindowID window, Pid pid) { return AXBridge::window(window, pid).value_or(nullptr); }
     bool until(const std::function<bool()>& done) { return test::pumpUntil(loop, done); }
 
+    /// Runs the loop until `seen` holds `item`.
+    template <typename T>
+    bool saw(const std::vector<T>& seen, const T& item)
+    {
+        return until([&] { return std::ranges::find(seen, item) != seen.end(); });
+    }
+
+    /// An observer of `pid`'s `notifications`, attached to the loop; each one
+    /// is recorded in `heard` with its window's id (0 for the application).
+    std::shared_ptr<AXObserver> observe(Pid pid, std::initializer_list<const char*> notifications)
+    {
+        std::shared_ptr<AXObserver> observer;
+        if (SystemBridge::installed().accessibility->createObserver(pid, [this](const AXElement& e, const std::string& name) {
+                heard.emplace_back(name, AXBridge::windowID(e).value_or(0));
+            }, observer) != AXErrors::success)
+            return nullptr;
+        for (auto name : notifications)
+            if (observer->addNotification(AXBridge::application(pid), name) != AXErrors::success) {
+                ADD_FAILURE() << name << " refused";
+                return nullptr;
+            }
+        observer->attach(loop);
+        return observer;
+    }
+    bool heardOf(const std::string& name, WindowID window) { return saw(heard, std::pair(name, window)); }
+
     std::shared_ptr<Sim::SimDesktop> sim;
     Pid nextPid = 100;
     WindowID nextWindow = 1000;
     std::map<Pid, std::unique_ptr<test::TestClient>> clients;
     std::map<WindowID, std::pair<Pid, std::string>> owners;
     std::optional<test::InstalledBridge> bridge;
+    Heard heard;
 };
 
 TEST_P(BridgeContract, SpacesNumberTheDesktopsAndListTheWindowsOnEach)
@@ -172,29 +200,23 @@ TEST_P(BridgeContract, ObserversHearTheirOwnProcessOnTheLoopUntilDetached)
 {
     const Pid app = launch(), other = launch();
     const WindowID mine = open(app, "Mine"), theirs = open(other, "Theirs");
-    std::vector<std::pair<std::string, WindowID>> seen;
-    std::shared_ptr<AXObserver> observer;
-    ASSERT_EQ(SystemBridge::installed().accessibility->createObserver(app, [&](const AXElement& e, const std::string& name) {
-        seen.emplace_back(name, AXBridge::windowID(e).value_or(0));
-    }, observer), AXErrors::success);
-    auto application = AXBridge::application(app);
-    ASSERT_EQ(observer->addNotification(application, "AXTitleChanged"), AXErrors::success);
-    EXPECT_EQ(observer->addNotification(application, "AXTitleChanged"), AXErrors::notificationAlreadyRegistered);
-    observer->attach(loop);
+    auto observer = observe(app, {"AXTitleChanged"});
+    ASSERT_TRUE(observer);
+    EXPECT_EQ(observer->addNotification(AXBridge::application(app), "AXTitleChanged"), AXErrors::notificationAlreadyRegistered);
 
     retitle(theirs, "Renamed");
     retitle(mine, "Renamed");
-    EXPECT_TRUE(seen.empty()) << "delivered on the loop, not inline";
-    ASSERT_TRUE(until([&] { return !seen.empty(); }));
-    for (const auto& each : seen)
+    EXPECT_TRUE(heard.empty()) << "delivered on the loop, not inline";
+    ASSERT_TRUE(until([&] { return !heard.empty(); }));
+    for (const auto& each : heard)
         EXPECT_EQ(each, std::pair(std::string("AXTitleChanged"), mine));
 
-    const auto count = seen.size();
+    const auto count = heard.size();
     retitle(mine, "Again");
     ASSERT_TRUE(connection->sync());
     observer->detach();
     test::pumpUntil(loop, [] { return false; }, 100ms);
-    EXPECT_EQ(seen.size(), count) << "not even what was queued";
+    EXPECT_EQ(heard.size(), count) << "not even what was queued";
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BridgeContract, testing::Values(Backend::simulated, Backend::x11),
@@ -228,6 +250,17 @@ protected:
         return read.info && read.info->minimized;
     }
 
+    /// Asks the window manager to activate `window` until `done` holds. A
+    /// loaded window manager may drop a request; it asks again, as a pager would.
+    bool activate(Pid owner, xcb_window_t window, const std::function<bool()>& done)
+    {
+        ProcessSerialNumber psn{0, static_cast<std::uint32_t>(owner)};
+        for (int attempt = 0; attempt < 3; ++attempt)
+            if (slots.setFrontProcessWithOptions(psn, window, 0) == 0 && test::pumpUntil(loop, done, std::chrono::seconds(3)))
+                return true;
+        return false;
+    }
+
     /// Starts `hider` with a window `first` and a second opened with
     /// `secondOptions`, and records its hidden and shown notifications from the
     /// moment the backend has reported both windows created: it must know the
@@ -235,25 +268,17 @@ protected:
     ::testing::AssertionResult prepareHide(const std::string& secondOptions)
     {
         hider = client();
-        auto& ax = *backends.accessibility;
-        if (!hider || ax.createObserver(hider->pid(), [this](const AXElement&, const std::string& name) {
-                          hidingSeen.push_back(name);
-                      }, hidingObserver) != 0)
+        if (!hider || !(hiding = observe(hider->pid(), {"AXWindowCreated", "AXApplicationHidden", "AXApplicationShown"})))
             return ::testing::AssertionFailure() << "no client or no observer";
-        auto app = ax.createApplication(hider->pid());
-        for (auto name : {"AXWindowCreated", "AXApplicationHidden", "AXApplicationShown"})
-            if (hidingObserver->addNotification(app, name) != 0)
-                return ::testing::AssertionFailure() << name << " refused";
-        hidingObserver->attach(loop);
         auto opened = hider->open("first", "title=First");
         auto other = hider->open("second", secondOptions);
         if (!opened || !other)
             return ::testing::AssertionFailure() << "the windows did not open";
         first = *opened;
         second = *other;
-        if (!test::pumpUntil(loop, [&] { return std::count(hidingSeen.begin(), hidingSeen.end(), "AXWindowCreated") >= 2; }))
+        if (!heardOf("AXWindowCreated", first) || !heardOf("AXWindowCreated", second))
             return ::testing::AssertionFailure() << "the backend did not report both windows created";
-        hidingSeen.clear();
+        heard.clear();
         return ::testing::AssertionSuccess();
     }
 
@@ -267,8 +292,7 @@ protected:
     // Before the bridge's backends go: the observer keeps their connection,
     // whose event thread posts to the loop, alive.
     test::TestClient* hider = nullptr;
-    std::shared_ptr<AXObserver> hidingObserver;
-    std::vector<std::string> hidingSeen;
+    std::shared_ptr<AXObserver> hiding;
     xcb_window_t first = 0, second = 0;
 };
 
@@ -400,42 +424,27 @@ TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChangesOfTheirProcessOnly)
     auto one = client();
     auto two = client();
     ASSERT_TRUE(one && two);
-    auto& ax = *backends.accessibility;
-
-    std::vector<std::pair<std::string, WindowID>> seen;
-    std::shared_ptr<AXObserver> observer;
-    ASSERT_EQ(ax.createObserver(one->pid(), [&](const AXElement& element, const std::string& name) {
-        WindowID id = 0;
-        ax.getWindow(element, id);
-        seen.emplace_back(name, id);
-    }, observer), 0);
-    auto app = ax.createApplication(one->pid());
-    for (auto name : {"AXWindowCreated", "AXUIElementDestroyed", "AXFocusedWindowChanged", "AXMainWindowChanged",
-                      "AXTitleChanged", "AXWindowMiniaturized", "AXWindowDeminiaturized", "AXApplicationHidden",
-                      "AXApplicationShown", "AXApplicationActivated"})
-        ASSERT_EQ(observer->addNotification(app, name), 0) << name;
-    EXPECT_EQ(observer->addNotification(app, "AXMoved"), AXErrors::notificationUnsupported);
-    observer->attach(loop);
-    auto saw = [&](const std::string& name, WindowID id) {
-        return test::pumpUntil(loop, [&] {
-            return std::find(seen.begin(), seen.end(), std::make_pair(name, id)) != seen.end();
-        });
-    };
+    auto observer = observe(one->pid(), {"AXWindowCreated", "AXUIElementDestroyed", "AXFocusedWindowChanged",
+                                         "AXMainWindowChanged", "AXTitleChanged", "AXWindowMiniaturized",
+                                         "AXWindowDeminiaturized", "AXApplicationHidden", "AXApplicationShown",
+                                         "AXApplicationActivated"});
+    ASSERT_TRUE(observer);
+    EXPECT_EQ(observer->addNotification(AXBridge::application(one->pid()), "AXMoved"), AXErrors::notificationUnsupported);
 
     auto first = one->open("first", "title=First");
     auto stranger = two->open("stranger", "title=Stranger");
     ASSERT_TRUE(first && stranger);
-    ASSERT_TRUE(saw("AXWindowCreated", *first));
+    ASSERT_TRUE(heardOf("AXWindowCreated", *first));
 
     auto second = one->open("second", "title=Second");
     ASSERT_TRUE(second);
-    EXPECT_TRUE(saw("AXWindowCreated", *second));
+    EXPECT_TRUE(heardOf("AXWindowCreated", *second));
     ASSERT_TRUE(one->command("minimize second"));
-    EXPECT_TRUE(saw("AXWindowMiniaturized", *second));
-    ASSERT_EQ(ax.setAttributeValue(windowElement(one->pid(), *second), "AXMinimized", false), 0);
-    EXPECT_TRUE(saw("AXWindowDeminiaturized", *second));
-    EXPECT_TRUE(saw("AXFocusedWindowChanged", *second));
-    EXPECT_TRUE(saw("AXMainWindowChanged", *second));
+    EXPECT_TRUE(heardOf("AXWindowMiniaturized", *second));
+    ASSERT_EQ(unminimize(*one, *second), 0);
+    EXPECT_TRUE(heardOf("AXWindowDeminiaturized", *second));
+    EXPECT_TRUE(heardOf("AXFocusedWindowChanged", *second));
+    EXPECT_TRUE(heardOf("AXMainWindowChanged", *second));
 
     Pid activated = one->pid(); // its window `second` was just reported focused
     auto activations = backends.workspace->observe(WorkspaceEvent::didActivateApplication, loop,
@@ -443,28 +452,15 @@ TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChangesOfTheirProcessOnly)
     // The backend reads the active window when it handles the change, so wait
     // until it has seen the other process in front before switching back;
     // otherwise both changes can collapse into one read that sees no change.
-    // A loaded window manager may drop a request; ask again, as a pager would.
-    ProcessSerialNumber psn{0, static_cast<std::uint32_t>(two->pid())};
-    bool inFront = false;
-    for (int attempt = 0; attempt < 3 && !inFront; ++attempt) {
-        ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *stranger, 0), 0);
-        inFront = test::pumpUntil(loop, [&] { return activated == two->pid(); }, std::chrono::seconds(3));
-    }
-    ASSERT_TRUE(inFront);
-    const auto before = seen.size();
-    bool reported = false;
-    for (int attempt = 0; attempt < 3 && !reported; ++attempt) {
-        ASSERT_EQ(slots.setFrontProcessWithOptions(psn, *first, 0), 0);
-        reported = test::pumpUntil(loop, [&] {
-            return std::find(seen.begin() + static_cast<std::ptrdiff_t>(before), seen.end(),
-                             std::make_pair(std::string("AXApplicationActivated"), WindowID{0})) != seen.end();
-        }, std::chrono::seconds(3));
-    }
-    EXPECT_TRUE(reported);
+    ASSERT_TRUE(activate(two->pid(), *stranger, [&] { return activated == two->pid(); }));
+    const auto before = static_cast<std::ptrdiff_t>(heard.size());
+    EXPECT_TRUE(activate(one->pid(), *first, [&] {
+        return std::find(heard.begin() + before, heard.end(), std::pair(std::string("AXApplicationActivated"), WindowID{0})) != heard.end();
+    }));
 
     ASSERT_TRUE(one->command("destroy second"));
-    EXPECT_TRUE(saw("AXUIElementDestroyed", *second));
-    for (const auto& [name, id] : seen)
+    EXPECT_TRUE(heardOf("AXUIElementDestroyed", *second));
+    for (const auto& [name, id] : heard)
         EXPECT_NE(id, *stranger) << name << " of another process";
 }
 
@@ -478,8 +474,8 @@ TEST_P(BridgeOnX11, AHideUndoneBeforeTheLoopLooksStillEndsShown)
     ASSERT_EQ(unminimize(*hider, first), 0);
     ASSERT_TRUE(test::eventually([&] { return !minimized(first); }));
 
-    EXPECT_TRUE(test::pumpUntil(loop, [&] { return hidingSeen.size() >= 2; }));
-    EXPECT_EQ(hidingSeen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
+    EXPECT_TRUE(until([&] { return heard.size() >= 2; }));
+    EXPECT_EQ(heard, (Heard{{"AXApplicationHidden", 0}, {"AXApplicationShown", 0}}));
     EXPECT_FALSE(backends.workspace->runningApplication(hider->pid())->isHidden);
 }
 
@@ -489,14 +485,14 @@ TEST_P(BridgeOnX11, AHideIsReportedOnceDoneAndAtOnceWhenTheWindowManagerWillNotI
     // The run loop's clock stands still, so the report cannot come from the
     // time limit on windows the window manager leaves alone.
     ASSERT_TRUE(backends.workspace->hide(hider->pid()));
-    EXPECT_TRUE(test::pumpUntil(loop, [&] { return !hidingSeen.empty(); }));
-    EXPECT_EQ(hidingSeen, (std::vector<std::string>{"AXApplicationHidden"}));
+    EXPECT_TRUE(until([&] { return !heard.empty(); }));
+    EXPECT_EQ(heard, (Heard{{"AXApplicationHidden", 0}}));
     EXPECT_TRUE(minimized(first)) << "reported once the window manager has done it, not when it was asked";
     EXPECT_TRUE(backends.workspace->runningApplication(hider->pid())->isHidden);
 
     ASSERT_EQ(unminimize(*hider, first), 0);
-    EXPECT_TRUE(test::pumpUntil(loop, [&] { return hidingSeen.size() >= 2; }));
-    EXPECT_EQ(hidingSeen, (std::vector<std::string>{"AXApplicationHidden", "AXApplicationShown"}));
+    EXPECT_TRUE(until([&] { return heard.size() >= 2; }));
+    EXPECT_EQ(heard, (Heard{{"AXApplicationHidden", 0}, {"AXApplicationShown", 0}}));
     EXPECT_FALSE(backends.workspace->runningApplication(hider->pid())->isHidden);
 }
 
@@ -507,18 +503,15 @@ TEST_P(BridgeOnX11, WorkspaceReportsLaunchesAndTerminationsKeyRepeatAndScreens)
     auto& workspace = *backends.workspace;
     auto launched = workspace.observe(WorkspaceEvent::didLaunchApplication, loop, record("launch"));
     auto terminated = workspace.observe(WorkspaceEvent::didTerminateApplication, loop, record("terminate"));
-    auto saw = [&](const std::string& what, Pid pid) {
-        return test::pumpUntil(loop, [&] { return std::find(seen.begin(), seen.end(), std::make_pair(what, pid)) != seen.end(); });
-    };
 
     auto one = client();
     ASSERT_TRUE(one);
     auto window = one->open("w", "class=calc,Calculator title=Sum");
     ASSERT_TRUE(window);
-    EXPECT_TRUE(saw("launch", one->pid()));
+    EXPECT_TRUE(saw(seen, std::pair(std::string("launch"), one->pid())));
     EXPECT_TRUE(workspace.terminate(one->pid()));
     EXPECT_TRUE(one->waitFor("closed w"));
-    EXPECT_TRUE(saw("terminate", one->pid()));
+    EXPECT_TRUE(saw(seen, std::pair(std::string("terminate"), one->pid())));
     EXPECT_FALSE(workspace.runningApplication(one->pid()));
     EXPECT_FALSE(workspace.terminate(one->pid()));
 
@@ -544,9 +537,7 @@ TEST_P(BridgeOnX11, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
     auto observation = workspace.observe(WorkspaceEvent::didActivateApplication, loop,
                                          [&](const RunningApplication& app) { activated.push_back(app.pid); });
     auto focus = [&](test::TestClient& owner, xcb_window_t window) {
-        ProcessSerialNumber psn{0, static_cast<std::uint32_t>(owner.pid())};
-        EXPECT_EQ(slots.setFrontProcessWithOptions(psn, window, 0), 0);
-        return test::pumpUntil(loop, [&] { return !activated.empty() && activated.back() == owner.pid(); });
+        return activate(owner.pid(), window, [&] { return !activated.empty() && activated.back() == owner.pid(); });
     };
 
     auto first = client();
