@@ -235,15 +235,6 @@ protected:
         slots = backends.windowServer->slots();
     }
 
-    /// A client started by launch(); null when it did not start.
-    test::TestClient* client()
-    {
-        const Pid pid = launch();
-        return pid ? clients.at(pid).get() : nullptr;
-    }
-
-    AXElement windowElement(Pid pid, WindowID id) { return test::windowElement(*backends.accessibility, pid, id); }
-
     bool minimized(xcb_window_t window)
     {
         auto read = readClients(*connection, std::vector<xcb_window_t>{window}).at(0);
@@ -265,35 +256,29 @@ protected:
     /// `secondOptions`, and records its hidden and shown notifications from the
     /// moment the backend has reported both windows created: it must know the
     /// windows it is to hide.
-    ::testing::AssertionResult prepareHide(const std::string& secondOptions)
+    ::testing::AssertionResult prepareHide(const std::string& title, const std::string& secondOptions = {})
     {
-        hider = client();
-        if (!hider || !(hiding = observe(hider->pid(), {"AXWindowCreated", "AXApplicationHidden", "AXApplicationShown"})))
+        hider = launch();
+        if (!hider || !(hiding = observe(hider, {"AXWindowCreated", "AXApplicationHidden", "AXApplicationShown"})))
             return ::testing::AssertionFailure() << "no client or no observer";
-        auto opened = hider->open("first", "title=First");
-        auto other = hider->open("second", secondOptions);
-        if (!opened || !other)
-            return ::testing::AssertionFailure() << "the windows did not open";
-        first = *opened;
-        second = *other;
+        first = open(hider, "First");
+        second = open(hider, title, 1, secondOptions);
         if (!heardOf("AXWindowCreated", first) || !heardOf("AXWindowCreated", second))
             return ::testing::AssertionFailure() << "the backend did not report both windows created";
         heard.clear();
         return ::testing::AssertionSuccess();
     }
 
-    AXError unminimize(test::TestClient& owner, xcb_window_t window)
-    {
-        return backends.accessibility->setAttributeValue(windowElement(owner.pid(), window), "AXMinimized", false);
-    }
+    AXError unminimize(Pid owner, WindowID window) { return AXBridge::setMinimized(element(window, owner), false); }
+    bool hidden() { return backends.workspace->runningApplication(hider)->isHidden; }
 
     Backends backends;
     WindowServerSlots slots;
     // Before the bridge's backends go: the observer keeps their connection,
     // whose event thread posts to the loop, alive.
-    test::TestClient* hider = nullptr;
+    Pid hider = 0;
     std::shared_ptr<AXObserver> hiding;
-    xcb_window_t first = 0, second = 0;
+    WindowID first = 0, second = 0;
 };
 
 TEST_P(BridgeOnX11, DialogsTransientsUtilitiesAndWindowsOnEveryDesktopAreListedAsSuch)
@@ -398,102 +383,94 @@ TEST_P(BridgeOnX11, WindowAndDesktopChangesReachTheStoreWithin200Milliseconds)
 // observers' notifications, hiding, the workspace and icons.
 TEST_P(BridgeOnX11, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLacks)
 {
-    auto one = client();
-    ASSERT_TRUE(one);
-    auto mail = one->open("mail", "pid=0 title=Mail");
-    ASSERT_TRUE(mail);
+    const Pid app = launch();
+    const WindowID mail = open(app, "Mail", 1, "pid=0");
     auto list = slots.windowListCopyWindowInfo(0, 0);
     ASSERT_TRUE(list);
-    auto entry = std::find_if(list->begin(), list->end(), [&](const nlohmann::json& e) { return e["kCGWindowNumber"] == *mail; });
+    auto entry = std::find_if(list->begin(), list->end(), [&](const nlohmann::json& e) { return e["kCGWindowNumber"] == mail; });
     ASSERT_NE(entry, list->end());
-    EXPECT_EQ((*entry)["kCGWindowOwnerPID"], one->pid()) << "without _NET_WM_PID, X-Resource names the owner";
+    EXPECT_EQ((*entry)["kCGWindowOwnerPID"], app) << "without _NET_WM_PID, X-Resource names the owner";
     EXPECT_EQ((*entry)["kCGWindowName"], "Mail");
     EXPECT_EQ((*entry)["kCGWindowLayer"], 0);
     EXPECT_EQ((*entry)["kCGWindowBounds"]["Width"], 400);
 
-    auto element = windowElement(one->pid(), *mail);
-    ASSERT_TRUE(element);
+    auto window = element(mail, app);
+    ASSERT_TRUE(window);
     AXValue position;
-    EXPECT_EQ(backends.accessibility->copyAttributeValue(element, "AXPosition", position), AXErrors::attributeUnsupported);
-    EXPECT_EQ(backends.accessibility->performAction(element, "AXZoom"), AXErrors::actionUnsupported);
-    EXPECT_EQ(backends.workspace->runningApplication(one->pid()).value().activationPolicy, ActivationPolicy::regular);
+    EXPECT_EQ(backends.accessibility->copyAttributeValue(window, "AXPosition", position), AXErrors::attributeUnsupported);
+    EXPECT_EQ(backends.accessibility->performAction(window, "AXZoom"), AXErrors::actionUnsupported);
+    EXPECT_EQ(backends.workspace->runningApplication(app).value().activationPolicy, ActivationPolicy::regular);
 }
 
 TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChangesOfTheirProcessOnly)
 {
-    auto one = client();
-    auto two = client();
-    ASSERT_TRUE(one && two);
-    auto observer = observe(one->pid(), {"AXWindowCreated", "AXUIElementDestroyed", "AXFocusedWindowChanged",
+    const Pid one = launch(), two = launch();
+    auto observer = observe(one, {"AXWindowCreated", "AXUIElementDestroyed", "AXFocusedWindowChanged",
                                          "AXMainWindowChanged", "AXTitleChanged", "AXWindowMiniaturized",
                                          "AXWindowDeminiaturized", "AXApplicationHidden", "AXApplicationShown",
                                          "AXApplicationActivated"});
     ASSERT_TRUE(observer);
-    EXPECT_EQ(observer->addNotification(AXBridge::application(one->pid()), "AXMoved"), AXErrors::notificationUnsupported);
+    EXPECT_EQ(observer->addNotification(AXBridge::application(one), "AXMoved"), AXErrors::notificationUnsupported);
 
-    auto first = one->open("first", "title=First");
-    auto stranger = two->open("stranger", "title=Stranger");
-    ASSERT_TRUE(first && stranger);
-    ASSERT_TRUE(heardOf("AXWindowCreated", *first));
+    const WindowID first = open(one, "First"), stranger = open(two, "Stranger");
+    ASSERT_TRUE(heardOf("AXWindowCreated", first));
+    const WindowID second = open(one, "Second");
+    EXPECT_TRUE(heardOf("AXWindowCreated", second));
+    ASSERT_TRUE(clients.at(one)->command("minimize Second"));
+    EXPECT_TRUE(heardOf("AXWindowMiniaturized", second));
+    ASSERT_EQ(unminimize(one, second), 0);
+    EXPECT_TRUE(heardOf("AXWindowDeminiaturized", second));
+    EXPECT_TRUE(heardOf("AXFocusedWindowChanged", second));
+    EXPECT_TRUE(heardOf("AXMainWindowChanged", second));
 
-    auto second = one->open("second", "title=Second");
-    ASSERT_TRUE(second);
-    EXPECT_TRUE(heardOf("AXWindowCreated", *second));
-    ASSERT_TRUE(one->command("minimize second"));
-    EXPECT_TRUE(heardOf("AXWindowMiniaturized", *second));
-    ASSERT_EQ(unminimize(*one, *second), 0);
-    EXPECT_TRUE(heardOf("AXWindowDeminiaturized", *second));
-    EXPECT_TRUE(heardOf("AXFocusedWindowChanged", *second));
-    EXPECT_TRUE(heardOf("AXMainWindowChanged", *second));
-
-    Pid activated = one->pid(); // its window `second` was just reported focused
+    Pid activated = one; // its window `second` was just reported focused
     auto activations = backends.workspace->observe(WorkspaceEvent::didActivateApplication, loop,
                                                    [&](const RunningApplication& app) { activated = app.pid; });
     // The backend reads the active window when it handles the change, so wait
     // until it has seen the other process in front before switching back;
     // otherwise both changes can collapse into one read that sees no change.
-    ASSERT_TRUE(activate(two->pid(), *stranger, [&] { return activated == two->pid(); }));
+    ASSERT_TRUE(activate(two, stranger, [&] { return activated == two; }));
     const auto before = static_cast<std::ptrdiff_t>(heard.size());
-    EXPECT_TRUE(activate(one->pid(), *first, [&] {
+    EXPECT_TRUE(activate(one, first, [&] {
         return std::find(heard.begin() + before, heard.end(), std::pair(std::string("AXApplicationActivated"), WindowID{0})) != heard.end();
     }));
 
-    ASSERT_TRUE(one->command("destroy second"));
-    EXPECT_TRUE(heardOf("AXUIElementDestroyed", *second));
+    ASSERT_TRUE(clients.at(one)->command("destroy Second"));
+    EXPECT_TRUE(heardOf("AXUIElementDestroyed", second));
     for (const auto& [name, id] : heard)
-        EXPECT_NE(id, *stranger) << name << " of another process";
+        EXPECT_NE(id, stranger) << name << " of another process";
 }
 
 TEST_P(BridgeOnX11, AHideUndoneBeforeTheLoopLooksStillEndsShown)
 {
-    ASSERT_TRUE(prepareHide("title=Second"));
+    ASSERT_TRUE(prepareHide("Second"));
     // The loop is not run while the window manager iconifies the windows and
     // brings one back, so every read it makes afterwards sees it shown.
-    ASSERT_TRUE(backends.workspace->hide(hider->pid()));
+    ASSERT_TRUE(backends.workspace->hide(hider));
     ASSERT_TRUE(test::eventually([&] { return minimized(first) && minimized(second); }));
-    ASSERT_EQ(unminimize(*hider, first), 0);
+    ASSERT_EQ(unminimize(hider, first), 0);
     ASSERT_TRUE(test::eventually([&] { return !minimized(first); }));
 
     EXPECT_TRUE(until([&] { return heard.size() >= 2; }));
     EXPECT_EQ(heard, (Heard{{"AXApplicationHidden", 0}, {"AXApplicationShown", 0}}));
-    EXPECT_FALSE(backends.workspace->runningApplication(hider->pid())->isHidden);
+    EXPECT_FALSE(hidden());
 }
 
 TEST_P(BridgeOnX11, AHideIsReportedOnceDoneAndAtOnceWhenTheWindowManagerWillNotIconifySomeWindow)
 {
-    ASSERT_TRUE(prepareHide("type=toolbar title=Tools")); // openbox offers no minimize for it
+    ASSERT_TRUE(prepareHide("Tools", "type=toolbar")); // openbox offers no minimize for it
     // The run loop's clock stands still, so the report cannot come from the
     // time limit on windows the window manager leaves alone.
-    ASSERT_TRUE(backends.workspace->hide(hider->pid()));
+    ASSERT_TRUE(backends.workspace->hide(hider));
     EXPECT_TRUE(until([&] { return !heard.empty(); }));
     EXPECT_EQ(heard, (Heard{{"AXApplicationHidden", 0}}));
     EXPECT_TRUE(minimized(first)) << "reported once the window manager has done it, not when it was asked";
-    EXPECT_TRUE(backends.workspace->runningApplication(hider->pid())->isHidden);
+    EXPECT_TRUE(hidden());
 
-    ASSERT_EQ(unminimize(*hider, first), 0);
+    ASSERT_EQ(unminimize(hider, first), 0);
     EXPECT_TRUE(until([&] { return heard.size() >= 2; }));
     EXPECT_EQ(heard, (Heard{{"AXApplicationHidden", 0}, {"AXApplicationShown", 0}}));
-    EXPECT_FALSE(backends.workspace->runningApplication(hider->pid())->isHidden);
+    EXPECT_FALSE(hidden());
 }
 
 TEST_P(BridgeOnX11, WorkspaceReportsLaunchesAndTerminationsKeyRepeatAndScreens)
@@ -504,23 +481,19 @@ TEST_P(BridgeOnX11, WorkspaceReportsLaunchesAndTerminationsKeyRepeatAndScreens)
     auto launched = workspace.observe(WorkspaceEvent::didLaunchApplication, loop, record("launch"));
     auto terminated = workspace.observe(WorkspaceEvent::didTerminateApplication, loop, record("terminate"));
 
-    auto one = client();
-    ASSERT_TRUE(one);
-    auto window = one->open("w", "class=calc,Calculator title=Sum");
-    ASSERT_TRUE(window);
-    EXPECT_TRUE(saw(seen, std::pair(std::string("launch"), one->pid())));
-    EXPECT_TRUE(workspace.terminate(one->pid()));
-    EXPECT_TRUE(one->waitFor("closed w"));
-    EXPECT_TRUE(saw(seen, std::pair(std::string("terminate"), one->pid())));
-    EXPECT_FALSE(workspace.runningApplication(one->pid()));
-    EXPECT_FALSE(workspace.terminate(one->pid()));
+    const Pid app = launch();
+    open(app, "Sum", 1, "class=calc,Calculator");
+    EXPECT_TRUE(saw(seen, std::pair(std::string("launch"), app)));
+    EXPECT_TRUE(workspace.terminate(app));
+    EXPECT_TRUE(clients.at(app)->waitFor("closed Sum"));
+    EXPECT_TRUE(saw(seen, std::pair(std::string("terminate"), app)));
+    EXPECT_FALSE(workspace.runningApplication(app));
+    EXPECT_FALSE(workspace.terminate(app));
 
     launched.reset();
-    auto again = one->open("again", "title=Again");
-    ASSERT_TRUE(again);
+    open(app, "Again");
     test::pumpUntil(loop, [] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), std::make_pair(std::string("launch"), one->pid())), 1)
-        << "an ended observation is not called";
+    EXPECT_EQ(std::ranges::count(seen, std::pair(std::string("launch"), app)), 1) << "an ended observation is not called";
 
     const auto repeat = workspace.keyRepeat();
     EXPECT_GT(repeat.initialDelay.count(), 0);
@@ -536,28 +509,23 @@ TEST_P(BridgeOnX11, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
     auto& workspace = *backends.workspace;
     auto observation = workspace.observe(WorkspaceEvent::didActivateApplication, loop,
                                          [&](const RunningApplication& app) { activated.push_back(app.pid); });
-    auto focus = [&](test::TestClient& owner, xcb_window_t window) {
-        return activate(owner.pid(), window, [&] { return !activated.empty() && activated.back() == owner.pid(); });
+    auto focus = [&](Pid owner, WindowID window) {
+        return activate(owner, window, [&] { return !activated.empty() && activated.back() == owner; });
     };
 
-    auto first = client();
-    ASSERT_TRUE(first);
-    auto old = first->open("old", "title=Old");
-    ASSERT_TRUE(old);
-    ASSERT_TRUE(focus(*first, *old));
-    const Pid firstPid = first->pid();
-    clients.erase(firstPid);
-    ASSERT_TRUE(test::pumpUntil(loop, [&] { return !workspace.runningApplication(firstPid); }));
+    const Pid first = launch();
+    const WindowID old = open(first, "Old");
+    ASSERT_TRUE(focus(first, old));
+    clients.erase(first);
+    ASSERT_TRUE(test::pumpUntil(loop, [&] { return !workspace.runningApplication(first); }));
 
     // X hands a departed client's ids to the next one, and the window manager
     // may still name the departed window as the active one.
-    auto second = client();
-    ASSERT_TRUE(second);
-    auto reused = second->open("new", "title=New");
-    ASSERT_TRUE(reused);
-    EXPECT_EQ(*reused, *old) << "the new client should have been given the freed ids";
-    EXPECT_TRUE(focus(*second, *reused));
-    EXPECT_EQ(workspace.frontmostApplication()->pid, second->pid());
+    const Pid second = launch();
+    const WindowID reused = open(second, "New");
+    EXPECT_EQ(reused, old) << "the new client should have been given the freed ids";
+    EXPECT_TRUE(focus(second, reused));
+    EXPECT_EQ(workspace.frontmostApplication()->pid, second);
 }
 
 TEST_P(BridgeOnX11, IconsAndNamesComeFromTheClientAndItsDesktopEntry)
@@ -568,18 +536,16 @@ TEST_P(BridgeOnX11, IconsAndNamesComeFromTheClientAndItsDesktopEntry)
         << "[Desktop Entry]\nType=Application\nName=Example Mail\nStartupWMClass=MailerWindow\n";
     auto workspace = std::make_shared<X11Workspace>(X11Desktop::create(connection, loop), std::vector<std::filesystem::path>{data});
 
-    auto one = client();
-    ASSERT_TRUE(one);
-    auto window = one->open("w", "class=mailer,MailerWindow title=Inbox");
-    ASSERT_TRUE(window);
-    ASSERT_TRUE(one->command("icon w 48 48"));
-    auto icon = backends.workspace->icon(one->pid()).value_or(ApplicationIcon {});
+    const Pid one = launch();
+    open(one, "Inbox", 1, "class=mailer,MailerWindow");
+    ASSERT_TRUE(clients.at(one)->command("icon Inbox 48 48"));
+    auto icon = backends.workspace->icon(one).value_or(ApplicationIcon {});
     EXPECT_EQ(icon.width, 48);
     EXPECT_EQ(icon.argb.size(), 48u * 48u);
 
     using Names = std::pair<std::optional<std::string>, std::optional<std::string>>;
     auto names = [&](WorkspaceBackend& from) {
-        auto app = from.runningApplication(one->pid()).value_or(RunningApplication {});
+        auto app = from.runningApplication(one).value_or(RunningApplication {});
         return Names {app.localizedName, app.bundleIdentifier};
     };
     EXPECT_EQ(names(*workspace), (Names {"Example Mail", "org.example.Mailer"}));
