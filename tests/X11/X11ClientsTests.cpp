@@ -142,9 +142,7 @@ class X11ClientsTest : public X11ConnectionTest {
 protected:
     std::optional<X11ClientInfo> read(xcb_window_t window)
     {
-        const xcb_window_t ids[] = {window};
-        auto reads = readClients(*connection, ids);
-        return reads.at(0).info;
+        return readClients(*connection, std::vector<xcb_window_t>{window}).at(0).info;
     }
 };
 
@@ -268,18 +266,21 @@ protected:
         accessibility = std::make_shared<X11Accessibility>(desktop);
     }
 
-    bool listed(xcb_window_t window)
+    /// The window as the table's snapshot lists it.
+    std::optional<X11ClientInfo> listed(xcb_window_t window)
     {
         auto snapshot = desktop->snapshot();
-        return snapshot && std::any_of(snapshot->clients.begin(), snapshot->clients.end(),
-                                       [&](const X11ClientInfo& c) { return c.id == window; });
+        if (!snapshot)
+            return std::nullopt;
+        auto found = std::ranges::find(snapshot->clients, window, &X11ClientInfo::id);
+        return found == snapshot->clients.end() ? std::nullopt : std::optional(*found);
     }
 
     /// Waits until the table lists every window, so what follows reads from it.
     bool warm(const std::vector<xcb_window_t>& windows)
     {
         return pumpUntil(loop, [&] {
-            return std::all_of(windows.begin(), windows.end(), [&](xcb_window_t w) { return listed(w); });
+            return std::all_of(windows.begin(), windows.end(), [&](xcb_window_t w) { return listed(w).has_value(); });
         });
     }
 
@@ -376,7 +377,7 @@ TEST_F(X11ClientTableTest, AWindowIsGoneFromEveryReadOnceItsDestructionArrives)
             reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window != *gone)
             return;
         seen = true;
-        stillListed = listed(*gone);
+        stillListed = listed(*gone).has_value();
         vanished = desktop->client(*gone).vanished;
         AXValue value;
         titleError = accessibility->copyAttributeValue(element, "AXTitle", value);
@@ -439,14 +440,9 @@ TEST_F(X11ClientTableTest, ABurstOfChangesWithReadsUnderWayEndsWithTheLastValues
     ASSERT_EQ(answered, windows * rounds);
     ASSERT_TRUE(allSeen) << namesSeen;
 
-    auto snapshot = desktop->snapshot();
-    ASSERT_TRUE(snapshot);
     for (int i = 0; i < windows; ++i) {
         const auto expected = std::to_string(i) + "." + std::to_string(rounds);
-        auto found = std::find_if(snapshot->clients.begin(), snapshot->clients.end(),
-                                  [&](const X11ClientInfo& c) { return c.id == ids[i]; });
-        ASSERT_NE(found, snapshot->clients.end()) << i;
-        EXPECT_EQ(found->title, expected) << i;
+        EXPECT_EQ(listed(ids[i]).value_or(X11ClientInfo{}).title, expected) << i;
         EXPECT_EQ(title(ids[i]), expected) << i;
     }
 }
