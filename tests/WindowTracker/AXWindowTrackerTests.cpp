@@ -537,25 +537,21 @@ TEST_F(AXWindowTrackerTest, OnItsOwnQueueThreadEverythingIsDeliveredOnTheMainLoo
 
 // ---- The window list ----
 
-/// A window server offering only the window list, answering with `list`.
-class FixedWindowList final : public WindowServerBackend {
-public:
-    explicit FixedWindowList(std::optional<nlohmann::json> list) : list_(std::move(list)) {}
-    WindowServerSlots slots() override
-    {
-        WindowServerSlots table;
-        table.windowListCopyWindowInfo = [this](std::int32_t, WindowID) { return list_; };
-        return table;
-    }
-
-private:
-    std::optional<nlohmann::json> list_;
-};
-
+/// The layer-0 windows of a window server offering only the window list, answering with `list`.
 std::vector<AXWindowTracker::ServerWindow> layerZeroWindowsOf(std::optional<nlohmann::json> list)
 {
-    const test::InstalledBridge bridge(
-        Backends{.windowServer = std::make_shared<FixedWindowList>(std::move(list)), .accessibility = nullptr, .workspace = nullptr});
+    struct FixedWindowList final : WindowServerBackend {
+        std::optional<nlohmann::json> list;
+        WindowServerSlots slots() override
+        {
+            WindowServerSlots table;
+            table.windowListCopyWindowInfo = [this](std::int32_t, WindowID) { return list; };
+            return table;
+        }
+    };
+    auto server = std::make_shared<FixedWindowList>();
+    server->list = std::move(list);
+    const test::InstalledBridge bridge(Backends{.windowServer = server, .accessibility = nullptr, .workspace = nullptr});
     return AXWindowTracker::layerZeroWindows();
 }
 
