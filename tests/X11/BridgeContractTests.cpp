@@ -252,8 +252,8 @@ protected:
         return false;
     }
 
-    /// Starts `hider` with a window `first` and a second opened with
-    /// `secondOptions`, and records its hidden and shown notifications from the
+    /// Starts `hider` with a window `first` and a second titled `title`, opened
+    /// with `secondOptions`, and records its hidden and shown notifications from the
     /// moment the backend has reported both windows created: it must know the
     /// windows it is to hide.
     ::testing::AssertionResult prepareHide(const std::string& title, const std::string& secondOptions = {})
