@@ -29,16 +29,10 @@ using test::ChildProcess;
 using test::TestClient;
 using WindowId = std::uint32_t;
 
-/// Polls `done` until it holds or `timeout` passes.
+/// Polls `done` until it holds or `timeout` passes (a whole program on the server takes its time).
 bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 15s)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return test::eventually(done, timeout);
 }
 
 /// A window id as xprop and xwininfo print it: "0x1e00003".

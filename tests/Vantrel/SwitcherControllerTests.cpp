@@ -229,12 +229,9 @@ TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
     setDelay(0);
     windows();
     tab();
-    std::vector<std::ptrdiff_t> seen;
-    for (bool down : {true, true, false, false}) {
+    for (bool down : {true, true, false, false})
         down ? tab() : controller->moveUp(commandTab);
-        seen.push_back(selection());
-    }
-    EXPECT_EQ(seen, (std::vector<std::ptrdiff_t>{2, 0, 2, 1}));
+    EXPECT_EQ(selection(), 1);
     EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2", "select 0", "select 2", "select 1"}));
     EXPECT_EQ(mirrors->calls, (Calls{"select 2", "select 0", "select 2", "select 1"}));
 }
@@ -385,7 +382,6 @@ TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchReleaseCommitsItOrNothingA
     tab();
     panel.type("zqx");
     EXPECT_EQ(itemIDs(), "");
-    EXPECT_EQ(panel.query, "zqx");
     release();
     EXPECT_EQ(focusedIDs(), Ids{3}) << "nothing more focused";
     EXPECT_FALSE(controller->session());
