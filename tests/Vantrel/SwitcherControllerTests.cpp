@@ -382,6 +382,7 @@ TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchReleaseCommitsItOrNothingA
     tab();
     panel.type("zqx");
     EXPECT_EQ(itemIDs(), "");
+    EXPECT_EQ(panel.query, "zqx") << "shown also when nothing matches";
     release();
     EXPECT_EQ(focusedIDs(), Ids{3}) << "nothing more focused";
     EXPECT_FALSE(controller->session());
