@@ -8,6 +8,8 @@
 #include "SearchKit/ScorerCore.h"
 #include "SearchKit/TextUnicode.h"
 
+#include <unicode/uset.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -16,7 +18,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace vantrel {
 
@@ -100,19 +104,100 @@ bool asciiWordInBytes(std::u32string_view word, std::string_view text, const Cas
     return true;
 }
 
-/// False only where the text certainly cannot match: some ASCII word (one
-/// that must match whole) is no subsequence of its bytes, and no scalar
-/// that lower-cases into ASCII could supply the missing letter. Far cheaper
-/// than narrowing or decoding a text that most queries' letters miss.
+/// The UTF-8 forms of every scalar that is `c` once lower-cased alone: its
+/// case-insensitive closure, which holds them all (the tests ask ICU about
+/// every scalar). Only U+0130 lower-cases into more than one scalar, one of
+/// them perhaps `c`; texts that hold it are not ruled out on their bytes.
+/// Kept per thread for the scalars of recent queries.
+const std::vector<std::string>& formsOf(char32_t c)
+{
+    thread_local std::vector<std::pair<char32_t, std::vector<std::string>>> known;
+    for (const auto& [scalar, forms] : known)
+        if (scalar == c)
+            return forms;
+    if (known.size() >= 64)
+        known.clear();
+    std::vector<std::string> forms;
+    std::unique_ptr<USet, decltype(&uset_close)> closure(uset_openEmpty(), uset_close);
+    uset_add(closure.get(), static_cast<UChar32>(c));
+    uset_closeOver(closure.get(), USET_CASE_INSENSITIVE);
+    for (int32_t item = 0; item < uset_getItemCount(closure.get()); ++item) {
+        UChar32 first = 0;
+        UChar32 last = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        // Strings of the closure fold alike but are no lower-case form.
+        if (uset_getItem(closure.get(), item, &first, &last, nullptr, 0, &status) != 0)
+            continue;
+        for (UChar32 scalar = first; scalar <= last; ++scalar)
+            forms.push_back(TextUnicode::utf8(std::u32string(1, static_cast<char32_t>(scalar))));
+    }
+    known.emplace_back(c, std::move(forms));
+    return known.back().second;
+}
+
+/// Where `form`, the UTF-8 of one scalar, first begins in `text` at or
+/// after `from` and before `before`; npos when it does not. Searched for by
+/// its last byte: its first is shared by every letter of its script.
+std::size_t findForm(std::string_view text, std::string_view form, std::size_t from, std::size_t before)
+{
+    const std::size_t lead = form.size() - 1;
+    const std::size_t end = std::min(text.size(), before == std::string_view::npos ? text.size() : before + lead);
+    for (std::size_t at = from + lead; at < end;) {
+        const void* hit = std::memchr(text.data() + at, form.back(), end - at);
+        if (hit == nullptr)
+            break;
+        at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+        if (text.compare(at - lead, lead, form, 0, lead) == 0)
+            return at - lead;
+        ++at;
+    }
+    return std::string_view::npos;
+}
+
+/// Whether the word, which has scalars beyond ASCII, is a subsequence of
+/// the text's scalars each in any form that lower-cases to it, found on the
+/// text's bytes.
+bool wordInBytes(std::u32string_view word, std::string_view text)
+{
+    std::size_t at = 0;
+    for (const char32_t letter : word) {
+        // An ill-formed sequence is U+FFFD without its bytes.
+        if (letter == TextUnicode::replacementCharacter)
+            return true;
+        std::size_t next = std::string_view::npos;
+        std::size_t length = 0;
+        for (const std::string& form : formsOf(letter)) {
+            const std::size_t found = findForm(text, form, at, next);
+            if (found != std::string_view::npos && found < next) {
+                next = found;
+                length = form.size();
+            }
+        }
+        if (next == std::string_view::npos)
+            return false;
+        at = next + length;
+    }
+    return true;
+}
+
+/// False only where the text certainly cannot match: some word (one that
+/// must match whole) is no subsequence of its bytes in any form of each
+/// letter, and no scalar that lower-cases into more than one could supply
+/// the missing letter. Far cheaper than narrowing or decoding a text that
+/// most queries' letters miss.
 bool bytesMayMatch(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text)
 {
     const CaseTables& cases = caseTables();
     if (!cases.twoFormsAtMost)
         return true;
     for (const auto& word : query.words) {
-        if ((scorer.allowOneMismatch && word.size() >= 2)
-            || std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; }))
+        if (scorer.allowOneMismatch && word.size() >= 2)
             continue;
+        if (std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; })) {
+            if (!wordInBytes(word, text))
+                return TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
+            continue;
+        }
         if (!asciiWordInBytes(word, text, cases))
             return TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
     }

@@ -460,8 +460,23 @@ void batchAgreesOnAllCases()
         expectBatchAgrees(SearchScorer(), letters, {intoAscii.back()}, scratch);
     }
     ASSERT_GE(intoAscii.size(), 2u);
-    for (const char* query : {"i", "k", "xk", "x i"})
+    for (const char* query : {"i", "k", "xk", "x i", "\u0307", "i\u0307"})
         expectBatchAgrees(SearchScorer(), query, intoAscii, scratch);
+    // Words beyond ASCII are looked for on the bytes too, each letter in
+    // any form that lower-cases to it: every scalar that lower-cases to one
+    // other scalar is found by it.
+    int lowered = 0;
+    for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+        if ((c >= 0xD800 && c < 0xE000) || !TextUnicode::changesWhenLowercased(c))
+            continue;
+        const std::u32string lower = TextUnicode::toLower(std::u32string_view(&c, 1));
+        if (lower.size() != 1 || lower[0] < 128)
+            continue;
+        ++lowered;
+        const std::string text = "\u0416 x" + TextUnicode::utf8(std::u32string_view(&c, 1)) + "y";
+        ASSERT_TRUE(SearchScorer().match("x" + TextUnicode::utf8(lower) + "y", text)) << text;
+    }
+    EXPECT_GT(lowered, 1000);
     // A word that is the whole text, once or twice over.
     const std::vector<std::string> whole {"mail", "Mail Inbox", "MAIL", "x mail", "ma", "m", "mail"};
     for (const char* query : {"mail", "mail mail", "ma m"})
