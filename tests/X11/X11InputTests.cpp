@@ -6,7 +6,6 @@
 #include "InputEngine/ModifierWatcher.h"
 #include "Platform/Sim/SimulatedInput.h"
 #include "Platform/X11/X11Input.h"
-#include "Runtime/Log.h"
 #include "Runtime/ManualRunLoop.h"
 #include "Support/ChildProcess.h"
 #include "Support/InstalledInput.h"
@@ -81,10 +80,8 @@ TEST_F(X11InputTest, ChordsHeldElsewhereAndAHoldOnFnAreRefused)
     // A chord this process holds already is refused too.
     EXPECT_FALSE(HotKey::make(HotKey::Chord{tab, command}, [] {}));
 
-    // PC keyboards have no Fn key the server sees.
-    LogCapture capture;
+    // PC keyboards have no Fn key the server sees (the tap's notice of it is FastSearchTapTests').
     EXPECT_FALSE(holdOn(FastSearchModifier::fn).isInstalled());
-    EXPECT_TRUE(capture.contains("Fast Search modifier fn is not available on this keyboard", "fastsearch"));
     EXPECT_TRUE(tap->hasInputMonitoring());
 }
 
