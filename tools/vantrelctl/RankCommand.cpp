@@ -87,24 +87,19 @@ private:
 /// little time, for preparing the heap or loading collation early to pay.
 constexpr std::size_t largeInput = std::size_t { 64 } << 10;
 
-/// Pages of the heap to populate.
-struct Pages {
-    void* first = nullptr;
-    std::size_t bytes = 0;
-};
-
 /// Readies the heap for a ranking whose working memory grows with
-/// `inputBytes`, and returns the pages it will take. Every page a process
-/// touches for the first time costs a fault, and on virtual machines faults
-/// are dear: a ranking of 10,000 lines used to fault in some 400 pages one
-/// by one. Here the heap, which must be the only arena, is never trimmed
-/// and is grown by what the ranking will use in one step, marked for huge
-/// pages; populate() then faults the pages in with one call. Both calls
-/// are advice; a kernel that declines leaves the ordinary heap.
-Pages prepareHeap(std::size_t inputBytes)
+/// `inputBytes`. Every page a process touches for the first time costs a
+/// fault, and on virtual machines faults are dear: a ranking of 10,000
+/// lines used to fault in some 400 pages one by one. Here the heap, which
+/// must be the only arena, is never trimmed and is grown by what the
+/// ranking may use in one step, marked for huge pages, so that the pages
+/// it does touch come a huge page at a time. The pages are not faulted in
+/// ahead: a query that matches little would pay for all of them. Both
+/// calls are advice; a kernel that declines leaves the ordinary heap.
+void prepareHeap(std::size_t inputBytes)
 {
     if (inputBytes < largeInput)
-        return {};
+        return;
     // The largest threshold glibc accepts: anything bigger is mapped on its
     // own, outside the heap prepared here.
     constexpr std::size_t mmapThreshold = std::size_t { 32 } << 20;
@@ -114,27 +109,15 @@ Pages prepareHeap(std::size_t inputBytes)
     const std::size_t reserve = std::min(inputBytes * 4, mmapThreshold - (std::size_t { 1 } << 20));
     void* block = std::malloc(reserve);
     if (block == nullptr)
-        return {};
+        return;
     // The block goes back to the top of the heap when freed, where the
     // ranking's allocations then come from.
     const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const auto first = (reinterpret_cast<std::uintptr_t>(block) + pageSize - 1) & ~(pageSize - 1);
     const auto last = (reinterpret_cast<std::uintptr_t>(block) + reserve) & ~(pageSize - 1);
-    Pages pages;
-    if (last > first) {
-        pages = { reinterpret_cast<void*>(first), last - first };
-        ::madvise(pages.first, pages.bytes, MADV_HUGEPAGE);
-    }
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
     std::free(block);
-    return pages;
-}
-
-/// Faults in `pages` with one call, which costs less than faulting them in
-/// one by one. The heap may be in use meanwhile: what is written stays.
-void populate(Pages pages)
-{
-    if (pages.bytes > 0)
-        ::madvise(pages.first, pages.bytes, MADV_POPULATE_WRITE);
 }
 
 /// The lines of `input`, or more than `limit` of them when it has more.
@@ -339,17 +322,13 @@ int run(Args args)
     // that they all use the heap prepared below.
     mallopt(M_ARENA_MAX, 1);
     const Input input;
-    // The heap's pages are faulted in, and the collation that orders equal
-    // scores (whose data takes a millisecond or two to load) is loaded, on
-    // another thread while the input is split and scored. (A small input
-    // may have no ties at all, and needs few pages.)
-    const Pages pages = prepareHeap(input.view().size());
+    // The collation that orders equal scores (whose data takes a
+    // millisecond or two to load) is loaded on another thread while the
+    // input is split and scored. (A small input may have no ties at all.)
+    prepareHeap(input.view().size());
     std::jthread helper;
     if (input.view().size() >= largeInput)
-        helper = std::jthread([pages] {
-            populate(pages);
-            vantrel::TextUnicode::prepareCollation();
-        });
+        helper = std::jthread([] { vantrel::TextUnicode::prepareCollation(); });
     const vantrel::SearchScorer scorer({}, allowMismatch);
     auto lines = splitLines(input.view(), wholeLines);
     if (lines.size() > wholeLines) {
