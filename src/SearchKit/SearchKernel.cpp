@@ -9,6 +9,10 @@
 #include <stdexcept>
 #include <string>
 
+#if VANTREL_X86_KERNELS
+#include <sys/platform/x86.h>
+#endif
+
 namespace vantrel {
 
 namespace {
@@ -70,14 +74,15 @@ std::string_view kernelName(SearchKernel kernel)
 bool machineRuns(SearchKernel kernel)
 {
 #if VANTREL_X86_KERNELS
-    __builtin_cpu_init();
+    // The C library has already asked the CPU and the kernel which features
+    // are usable; asking the CPU again (cpuid, which a virtual machine may
+    // trap) would cost every process that scores a few dozen microseconds.
     switch (kernel) {
     case SearchKernel::avx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")
-            && __builtin_cpu_supports("avx512vbmi");
+        return CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(AVX512VL)
+            && CPU_FEATURE_ACTIVE(AVX512DQ) && CPU_FEATURE_ACTIVE(AVX512_VBMI);
     case SearchKernel::avx2:
-        return __builtin_cpu_supports("avx2");
+        return CPU_FEATURE_ACTIVE(AVX2);
     case SearchKernel::scalar:
         break;
     }
