@@ -120,6 +120,21 @@ void prepareHeap(std::size_t inputBytes)
     std::free(block);
 }
 
+/// Whether any of the first lines of `input` matches `query`: when none
+/// does, the ranking is unlikely to find ties that need the collation.
+bool matchesEarly(std::string_view input, const vantrel::SearchScorer::Query& query, const vantrel::SearchScorer& scorer)
+{
+    constexpr int sampleLines = 256;
+    vantrel::SearchScorer::Scratch scratch;
+    for (int n = 0; n < sampleLines && !input.empty(); ++n) {
+        const std::size_t end = std::min(input.find('\n'), input.size());
+        if (scorer.score(query, input.substr(0, end), scratch))
+            return true;
+        input.remove_prefix(std::min(end + 1, input.size()));
+    }
+    return false;
+}
+
 /// The lines of `input`, or more than `limit` of them when it has more.
 std::vector<std::string_view> splitLines(std::string_view input, std::size_t limit)
 {
@@ -324,12 +339,14 @@ int run(Args args)
     const Input input;
     // The collation that orders equal scores (whose data takes a
     // millisecond or two to load) is loaded on another thread while the
-    // input is split and scored. (A small input may have no ties at all.)
+    // input is split and scored, unless the input is small (it may have no
+    // ties at all) or its first lines suggest a query that matches little.
+    // A ranking that finds ties all the same loads it when it needs it.
     prepareHeap(input.view().size());
-    std::jthread helper;
-    if (input.view().size() >= largeInput)
-        helper = std::jthread([] { vantrel::TextUnicode::prepareCollation(); });
     const vantrel::SearchScorer scorer({}, allowMismatch);
+    std::jthread helper;
+    if (input.view().size() >= largeInput && matchesEarly(input.view(), vantrel::SearchScorer::prepare(rest[0]), scorer))
+        helper = std::jthread([] { vantrel::TextUnicode::prepareCollation(); });
     auto lines = splitLines(input.view(), wholeLines);
     if (lines.size() > wholeLines) {
         std::vector<std::string_view>().swap(lines);
