@@ -344,8 +344,10 @@ int run(Args args)
     // A ranking that finds ties all the same loads it when it needs it.
     prepareHeap(input.view().size());
     const vantrel::SearchScorer scorer({}, allowMismatch);
+    const bool matchesSoon
+        = input.view().size() >= largeInput && matchesEarly(input.view(), vantrel::SearchScorer::prepare(rest[0]), scorer);
     std::jthread helper;
-    if (input.view().size() >= largeInput && matchesEarly(input.view(), vantrel::SearchScorer::prepare(rest[0]), scorer))
+    if (matchesSoon)
         helper = std::jthread([] { vantrel::TextUnicode::prepareCollation(); });
     auto lines = splitLines(input.view(), wholeLines);
     if (lines.size() > wholeLines) {
@@ -353,13 +355,17 @@ int run(Args args)
         rankInBlocks(input.view(), rest[0], scorer, plain);
         return 0;
     }
+    // A query that matches little is scored on one thread up to this many
+    // lines: starting a second would cost more than it saves.
+    constexpr std::size_t fewLines = std::size_t { 1 } << 15;
+    const unsigned threads = !matchesSoon && lines.size() < fewLines ? 1 : 0;
     auto self = [](std::string_view line) { return line; };
     Writer writer;
     if (plain) {
         // Only the lines are printed: the ranking need not copy them, nor
         // recover positions.
         const vantrel::SearchScorer::Match none;
-        const auto ranked = vantrel::SearchRanker::rankIndices(lines, rest[0], scorer, self, self);
+        const auto ranked = vantrel::SearchRanker::rankIndices(lines, rest[0], scorer, self, self, threads);
         // The lines are printed from all over the input: a line's place,
         // and then its bytes, are asked for a few lines ahead.
         constexpr std::size_t ahead = 8;
@@ -372,7 +378,7 @@ int run(Args args)
         }
         return 0;
     }
-    for (const auto& entry : vantrel::SearchRanker::rankParallel(lines, rest[0], scorer, self, self))
+    for (const auto& entry : vantrel::SearchRanker::rankParallel(lines, rest[0], scorer, self, self, threads))
         appendLine(writer.line(), entry.item, entry.match, false);
     return 0;
 }
