@@ -110,6 +110,23 @@ TieKey tieKey(std::string_view text, std::size_t from, const TextUnicode::PlainC
 }
 
 #if VANTREL_X86_KERNELS
+/// The key of sixteen bytes looked up at once: `stop` of them ranked where a
+/// byte beyond ASCII came first, else all, and then complete when the text
+/// (`left` bytes from where the lookup began) ended within them.
+TieKey lookedUpKey(std::uint64_t first, std::uint64_t second, bool beyondAscii, std::size_t stop, std::size_t left)
+{
+    TieKey key;
+    key.ranks[0] = first;
+    key.ranks[1] = second;
+    if (beyondAscii) {
+        key.known = static_cast<std::uint8_t>(stop);
+    } else {
+        key.known = TieKey::size;
+        key.complete = left < TieKey::size;
+    }
+    return key;
+}
+
 /// tieKey with the sixteen bytes from `from` looked up at once, where none
 /// of them is ignorable; nullopt where one is (tieKey then skips it).
 #pragma GCC push_options
@@ -133,16 +150,7 @@ std::optional<TieKey> wideTieKey(std::string_view text, std::size_t from, const 
     alignas(64) std::uint64_t words[8];
     _mm512_store_si512(words, _mm512_shuffle_epi8(ranks,
         _mm512_set4_epi32(0x08090a0b, 0x0c0d0e0f, 0x00010203, 0x04050607)));
-    TieKey key;
-    key.ranks[0] = words[0];
-    key.ranks[1] = words[1];
-    if (high != 0) {
-        key.known = static_cast<std::uint8_t>(stop);
-    } else {
-        key.known = TieKey::size;
-        key.complete = left < TieKey::size;
-    }
-    return key;
+    return lookedUpKey(words[0], words[1], high != 0, stop, left);
 }
 #pragma GCC pop_options
 
@@ -193,16 +201,7 @@ std::optional<TieKey> quadTieKey(std::string_view text, std::size_t from, const 
     alignas(16) std::uint64_t words[2];
     _mm_store_si128(reinterpret_cast<__m128i*>(words),
         _mm_shuffle_epi8(ranks, _mm_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8)));
-    TieKey key;
-    key.ranks[0] = words[0];
-    key.ranks[1] = words[1];
-    if (beyond != 0) {
-        key.known = static_cast<std::uint8_t>(stop);
-    } else {
-        key.known = TieKey::size;
-        key.complete = left < TieKey::size;
-    }
-    return key;
+    return lookedUpKey(words[0], words[1], beyond != 0, stop, left);
 }
 #pragma GCC pop_options
 #endif
