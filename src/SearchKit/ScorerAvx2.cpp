@@ -4,6 +4,7 @@
 // Only functions defined inside the target region use AVX2, and they run
 // only where SearchKernel.cpp found it.
 #include "SearchKit/ScorerCore.h"
+#include "SearchKit/ShortLoad.h"
 
 #if VANTREL_X86_KERNELS
 #include <immintrin.h>
@@ -99,22 +100,7 @@ inline __m256i loadShort(const std::uint8_t* at, std::size_t n)
         const __m128i high = _mm_shuffle_epi8(tail, _mm_loadu_si128(reinterpret_cast<const __m128i*>(slide.data() + 32 - n)));
         return _mm256_set_m128i(high, low);
     }
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
-    if (n > 8) {
-        std::memcpy(&low, at, 8);
-        std::memcpy(&high, at + n - 8, 8);
-        high >>= 8 * (16 - n);
-    } else if (n >= 4) {
-        std::uint32_t first = 0;
-        std::uint32_t last = 0;
-        std::memcpy(&first, at, 4);
-        std::memcpy(&last, at + n - 4, 4);
-        low = first | (std::uint64_t { last } >> (8 * (8 - n))) << 32;
-    } else {
-        for (std::size_t k = 0; k < n; ++k)
-            low |= std::uint64_t { at[k] } << (8 * k);
-    }
+    const auto [low, high] = loadBelow16(at, n);
     return _mm256_set_epi64x(0, 0, static_cast<long long>(high), static_cast<long long>(low));
 }
 

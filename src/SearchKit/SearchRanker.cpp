@@ -2,6 +2,7 @@
 #include "SearchKit/SearchRanker.h"
 
 #include "SearchKit/SearchKernel.h"
+#include "SearchKit/ShortLoad.h"
 #include "SearchKit/TextUnicode.h"
 
 #include <algorithm>
@@ -168,16 +169,7 @@ std::optional<TieKey> quadTieKey(std::string_view text, std::size_t from, const 
     if (n == TieKey::size) {
         bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     } else {
-        std::uint64_t low = 0;
-        std::uint64_t high = 0;
-        if (n > 8) {
-            std::memcpy(&low, at, 8);
-            std::memcpy(&high, at + n - 8, 8);
-            high >>= 8 * (16 - n);
-        } else {
-            for (std::size_t k = 0; k < n; ++k)
-                low |= std::uint64_t { static_cast<std::uint8_t>(at[k]) } << (8 * k);
-        }
+        const auto [low, high] = scorer::loadBelow16(reinterpret_cast<const std::uint8_t*>(at), n);
         bytes = _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
     }
     // Up to the first byte beyond ASCII, or the text's end.
