@@ -1,5 +1,6 @@
 // vantrelctl symbols, spaces and windows on the simulated sample desktop, run as a user would.
 #include "Support/ChildProcess.h"
+#include "Support/ScratchFiles.h"
 #include "SystemBridge/PrivateSymbols.h"
 
 #include <gtest/gtest.h>
@@ -123,9 +124,8 @@ TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsA600WidePng)
             stems.push_back(line.substr(2, brace - 2));
     ASSERT_GE(stems.size(), 3u) << help.text;
 
-    char pattern[] = "/tmp/vantrel-panel-shot-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
+    const test::ScratchFolder scratch;
+    const std::string dir = scratch.path.string();
     auto run = vantrelctl("panel-shot --out " + dir + "/out");
     ASSERT_EQ(run.status, 0) << run.text;
     for (const auto& stem : stems)
@@ -138,7 +138,6 @@ TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsA600WidePng)
             const unsigned width = header[16] << 24 | header[17] << 16 | header[18] << 8 | header[19];
             EXPECT_EQ(width, 600u) << stem << variant;
         }
-    std::filesystem::remove_all(dir);
 }
 
 TEST(VantrelctlSwitchSim, DrivesBothControllersThroughTheSimulatedKeyboard)

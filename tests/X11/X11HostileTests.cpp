@@ -5,6 +5,7 @@
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11Probe.h"
 #include "Platform/X11/X11WindowServer.h"
+#include "Support/ScratchFiles.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
@@ -57,9 +58,9 @@ std::map<std::uint32_t, json> listedWindows(const std::string& display,
 TEST(X11Hostile, DesktopEntriesThatAreNotUtf8ReachTheWindowListRepaired)
 {
     VANTREL_REQUIRE_X11_SESSION(x11);
-    const auto data = std::filesystem::temp_directory_path() / ("vantrel-hostile-" + std::to_string(::getpid()));
+    const test::ScratchFolder scratch;
+    const auto data = scratch.path;
     std::filesystem::create_directories(data / "applications");
-    std::shared_ptr<void> cleanup(nullptr, [&](void*) { std::filesystem::remove_all(data); });
     std::ofstream(data / "applications" / "mail.desktop")
         << "[Desktop Entry]\nType=Application\nName=Mail\xFE\xFF\nStartupWMClass=HostileMail\n";
     std::ofstream(data / "applications" / "news\xFF.desktop")
