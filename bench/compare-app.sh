@@ -46,7 +46,17 @@ launch() { # launch PROGRAM...: sets $launchMs and $launched (the pid left runni
     launchMs=${launchMs%% *}
 }
 # The probe started them, so they are not this shell's children: wait until they are gone.
-gone() { for _ in $(seq 200); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.02; done; kill -KILL "$1" 2>/dev/null || true; }
+gone() {
+    for _ in $(seq 200); do
+        if ! kill -0 "$1" 2>/dev/null; then
+            forgetPid "$1"
+            return 0
+        fi
+        sleep 0.02
+    done
+    kill -KILL "$1" 2>/dev/null || true
+    forgetPid "$1"
+}
 stopVantrel() { "$vantrel" --quit >/dev/null 2>&1 || kill "$1"; gone "$1"; }
 stopAlttab() { kill "$1"; gone "$1"; }
 

@@ -63,6 +63,7 @@ rssKiB() { awk '/^VmRSS/ { print $2 }' "/proc/$vantrelPid/status"; }
 waitVantrel() {
     status=0
     wait "$vantrelPid" || status=$?
+    forgetPid "$vantrelPid"
 }
 sanitizerReports() { grep -cE "ERROR: (Address|Leak)Sanitizer|runtime error:" "$scratch/vantrel.log" || true; }
 
@@ -96,6 +97,7 @@ storm)
         sessions=$((sessions + 1))
     done
     wait "$storm" || true
+    forgetPid "$storm"
     syncClient end
     sleep 2 # let the last publication land
     listed=$(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*' | wc -l)
@@ -214,10 +216,12 @@ files)
     for k in $(seq "$kills"); do
         "$writer" "$defaults" "$shortcuts" 2>>"$scratch/writer.log" &
         pid=$!
+        pids+=("$pid")
         # Let it write a while (from 1 to 50 ms), then kill it mid-write.
         sleep "0.0$(printf '%02d' $((RANDOM % 50 + 1)))"
         kill -KILL "$pid"
         wait "$pid" 2>/dev/null || true
+        forgetPid "$pid"
         # Once both files exist, no kill may lose either.
         if [[ -e "$defaults" && -e "$shortcuts" ]]; then
             existed=1

@@ -124,4 +124,5 @@ report
 echo "run: done; quitting vantrel and stopping the private desktop" >&2
 "$vantrel" --quit
 wait "$vantrelPid" || true
+forgetPid "$vantrelPid"
 echo "run: screenshots (panel.png, panel-filtered.png, search.png) are in $shots" >&2

@@ -7,6 +7,7 @@
 # provides
 #   scratch      a temporary folder, removed at exit
 #   pids         every process the script started, oldest first: add yours
+#   forgetPid    PID  takes an ended process off that list
 #   stopSignal   what clean-up sends them (TERM; set KILL to stop them hard)
 #   startXvfb    exports DISPLAY and the profile variables, sets xvfbPid
 #   startOpenbox waits until openbox has made its desktops, sets openboxPid
@@ -29,6 +30,16 @@ xsessionCleanup() {
     done
     rm -rf "$scratch"
 }
+# An ended process leaves the list, so that its number, which the system may
+# give to another process, is never signalled.
+forgetPid() {
+    local kept=() pid
+    for pid in "${pids[@]}"; do
+        [[ $pid == "$1" ]] || kept+=("$pid")
+    done
+    pids=("${kept[@]}")
+}
+
 trap xsessionCleanup EXIT
 trap 'exit 130' INT TERM
 
