@@ -1,7 +1,7 @@
 // Ranking: best first, exact matches on top, ties by case-insensitive locale
 // order and then input order, rejected candidates dropped, and the threaded
 // ranking identical to the single-threaded one.
-#include "SearchKit/SearchKernel.h"
+#include "EveryKernel.h"
 #include "SearchKit/SearchRanker.h"
 #include "SearchKit/TextUnicode.h"
 
@@ -22,6 +22,8 @@
 namespace vantrel {
 namespace {
 
+using test::EveryKernel;
+
 struct Window {
     int id = 0;
     std::string appName;
@@ -33,6 +35,7 @@ struct Window {
 const auto searchText = [](const Window& w) { return w.searchText(); };
 const auto appName = [](const Window& w) { return w.appName; };
 const auto fullName = [](const Window& w) { return w.appName + " " + w.title; };
+const auto self = [](const std::string& line) -> const std::string& { return line; };
 
 std::vector<int> rankedIDs(const std::vector<Window>& windows, std::string_view query)
 {
@@ -63,8 +66,7 @@ TEST(SearchRanker, ManyScoresOfEitherSignAndInfinityComeBestFirst)
     for (std::size_t i = 0; i < 600; ++i)
         lines.push_back(std::string(i % 300, 'x') + " a" + std::string(i % 7, 'y'));
     lines.push_back("A");
-    auto text = [](const std::string& line) -> const std::string& { return line; };
-    const auto ranked = SearchRanker::rank(lines, "a a", SearchScorer(), text, text);
+    const auto ranked = SearchRanker::rank(lines, "a a", SearchScorer(), self, self);
     ASSERT_EQ(ranked.size(), lines.size()); // negative scores are kept
     EXPECT_EQ(ranked[0].item, "a");
     EXPECT_EQ(ranked[1].item, "A");
@@ -108,9 +110,8 @@ TEST(SearchRanker, CollationIgnoresCaseButNotAccents)
 
 std::vector<std::string> rankedTexts(const std::vector<std::string>& lines, std::string_view query)
 {
-    auto text = [](const std::string& line) -> const std::string& { return line; };
     std::vector<std::string> result;
-    for (const auto& entry : SearchRanker::rank(lines, query, SearchScorer(), text, text))
+    for (const auto& entry : SearchRanker::rank(lines, query, SearchScorer(), self, self))
         result.push_back(entry.item);
     return result;
 }
@@ -136,7 +137,9 @@ std::vector<std::string> collatorOrder(std::vector<std::string> lines)
     return lines;
 }
 
-void tiesFollowTheCollatorExactly()
+// Tie keys are made sixteen bytes at a time with AVX-512 and AVX2, byte by
+// byte elsewhere.
+TEST_P(EveryKernel, TiesFollowTheCollatorExactly)
 {
     // The tie pass sorts by per-character primary weights and has the
     // collator confirm the result; the order must be the collator's.
@@ -158,7 +161,7 @@ void tiesFollowTheCollatorExactly()
     EXPECT_EQ(rankedTexts(letters, ""), collatorOrder(letters));
 }
 
-void tiesSharingLongBeginningsFollowTheCollator()
+TEST_P(EveryKernel, TiesSharingLongBeginningsFollowTheCollator)
 {
     // Tied texts of one application and folder differ only after a long
     // shared beginning, sometimes inside a character of several bytes (the
@@ -178,20 +181,6 @@ void tiesSharingLongBeginningsFollowTheCollator()
             std::transform(lines[k].begin(), lines[k].begin() + static_cast<std::ptrdiff_t>(prefix.size()), lines[k].begin(),
                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
         EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines)) << prefix;
-    }
-}
-
-// Tie keys are made sixteen bytes at a time with AVX-512 and AVX2, byte by
-// byte elsewhere; every kernel the CPU runs is checked.
-TEST(SearchRanker, TiesFollowTheCollatorExactlyOnEveryKernel)
-{
-    for (SearchKernel kernel : { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }) {
-        if (!machineRuns(kernel))
-            continue;
-        SCOPED_TRACE(kernelName(kernel));
-        const SearchKernelTesting::ForceKernel forced(kernel);
-        tiesFollowTheCollatorExactly();
-        tiesSharingLongBeginningsFollowTheCollator();
     }
 }
 
@@ -361,13 +350,12 @@ TEST(SearchRanker, ThreadedRankingIsIdentical)
             line += " " + words[random() % words.size()];
         lines.push_back(line);
     }
-    auto text = [](const std::string& line) -> const std::string& { return line; };
     for (std::string_view query : {"sa", "ma in", "", "tmn"}) {
-        auto single = SearchRanker::rank(lines, query, SearchScorer(), text, text);
-        auto threaded = SearchRanker::rankParallel(lines, query, SearchScorer(), text, text, 2);
+        auto single = SearchRanker::rank(lines, query, SearchScorer(), self, self);
+        auto threaded = SearchRanker::rankParallel(lines, query, SearchScorer(), self, self, 2);
         EXPECT_TRUE(single == threaded) << query;
         // Without positions: the same items and scores in the same order.
-        auto scoresOnly = SearchRanker::rankParallel(lines, query, SearchScorer(), text, text, 2, false);
+        auto scoresOnly = SearchRanker::rankParallel(lines, query, SearchScorer(), self, self, 2, false);
         for (auto& entry : single)
             entry.match.positions.clear();
         EXPECT_TRUE(scoresOnly == single) << query;

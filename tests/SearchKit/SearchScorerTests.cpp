@@ -1,9 +1,9 @@
 // The scorer's contract: exact scores built from the named weights, positions,
 // the walk-back's tie rules, the one-mismatch retry, the slow path, and the
 // kernels of every instruction set checked against the plain scorer.
+#include "EveryKernel.h"
 #include "Runtime/Utf8Repair.h"
 #include "SearchKit/PlainScorer.h"
-#include "SearchKit/SearchKernel.h"
 #include "SearchKit/SearchScorer.h"
 #include "SearchKit/TextUnicode.h"
 
@@ -18,29 +18,9 @@ namespace vantrel {
 namespace {
 
 using Match = SearchScorer::Match;
+using test::EveryKernel;
 const SearchScorer::Weights w;
 constexpr double maxDouble = std::numeric_limits<double>::max();
-
-std::optional<Match> referenceMatch(const SearchScorer& scorer, std::string_view query, std::string_view text)
-{
-    return PlainScorer::match(scorer, query, text);
-}
-
-// Every differential test runs once per kernel, skipped (by name) where
-// the CPU lacks it; each holds its kernel for the test's lifetime.
-class EveryKernel : public testing::TestWithParam<SearchKernel> {
-protected:
-    void SetUp() override
-    {
-        if (!machineRuns(GetParam()))
-            GTEST_SKIP() << "this CPU cannot run the " << kernelName(GetParam()) << " kernel";
-        forced_.emplace(GetParam());
-    }
-    void TearDown() override { forced_.reset(); }
-
-private:
-    std::optional<SearchKernelTesting::ForceKernel> forced_;
-};
 
 INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel,
     testing::Values(SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar), [](const auto& info) {
@@ -49,55 +29,107 @@ INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel,
         return name;
     });
 
-void expectMatch(std::string_view query, std::string_view text, double score, std::vector<int> positions,
-    const SearchScorer& scorer = {})
-{
-    auto match = scorer.match(query, text);
-    ASSERT_TRUE(match) << query << " / " << text;
-    EXPECT_NEAR(match->score, score, 1e-9) << query << " / " << text;
-    EXPECT_EQ(match->positions, positions) << query << " / " << text;
-}
+// One text scored with the default weights unless the row gives a scorer:
+// the exact score as a sum of the named weights, the positions, and where
+// given the score to three places.
+struct Exact {
+    std::string_view name, query, text;
+    double score;
+    std::vector<int> positions;
+    std::optional<double> rounded = {};
+    SearchScorer scorer = {};
+};
 
-TEST(SearchScorerExamples, ScoresAreSumsOfTheNamedWeights)
+const double c3 = w.consecutive + w.consecutiveGrowth, c4 = w.consecutive + 2 * w.consecutiveGrowth;
+const SearchScorer::Weights strongSlash {.afterSlash = 3};
+// U+0130 lower-cases to "i" + U+0307, so the text grows by one scalar.
+const std::string istanbul = "\u0130stanbulCity";
+
+const Exact exact[] {
+    // Queries under three scalars earn boosted boundaries.
+    {"ShortQueryCountsTheFirstBoundaryTwice", "sa", "Safari Apple",
+        2 * w.afterSlash + 2 * w.afterSlash + 10 * w.gapTrailing, {0, 1}, 3.55},
+    {"WordStartBeatsARun", "fa", "Safari Apple",
+        2 * w.gapLeading + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, {2, 7}, 1.53},
+    {"ShortQueryWordStart", "mi", "Mail Inbox",
+        2 * w.afterSlash + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, {0, 5}, 3.34},
+    {"ShortQueryCamelCase", "gh", "GitHub", 2 * w.afterSlash + 2 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing,
+        {0, 3}, 3.17},
+    // Longer queries use the consecutive growth.
+    {"RunGrowsInLongerWords", "inb", "Mail Inbox", w.wordStart + 5 * w.gapLeading + 2 * c3 + 2 * w.gapTrailing,
+        {5, 6, 7}, 3.065},
+    {"WordsAddUp", "term ssh", "Terminal ssh host",
+        (w.afterSlash + 3 * c4 + 13 * w.gapTrailing) + (w.wordStart + 9 * w.gapLeading + 2 * c3 + 5 * w.gapTrailing),
+        {0, 1, 2, 3, 9, 10, 11}, 7.765},
+    {"RunAtTheTextStart", "mail", "Mail Inbox", w.afterSlash + 3 * c4 + 6 * w.gapTrailing, {0, 1, 2, 3}, 4.77},
+    // A boundary bonus larger than the run's is earned again by every
+    // character of the run after it; without a boundary the run earns the
+    // consecutive bonus only.
+    {"StrongSlashBonusCarriesAlongTheRun", "foo", "x/foo", 3 + 2 * strongSlash.gapLeading + 3 + 3, {2, 3, 4}, {},
+        SearchScorer(strongSlash, false)},
+    {"RunWithoutBoundaryEarnsTheConsecutiveBonus", "foo", "xxfoo",
+        2 * strongSlash.gapLeading + 2 * (strongSlash.consecutive + strongSlash.consecutiveGrowth), {2, 3, 4}, {},
+        SearchScorer(strongSlash, false)},
+    {"BoostedSlashBonusCarries", "fo", "x/foo", 2 * w.afterSlash + 2 * w.gapLeading + 2 * w.afterSlash + w.gapTrailing,
+        {2, 3}},
+    // With every gap and the short run bonus at zero both placements of "b"
+    // tie, and the walk-back keeps the latest qualifying cell.
+    {"TiedPlacementsKeepTheLaterEnd", "ab", "abab", 0, {2, 3}, {},
+        SearchScorer({.afterSlash = 0, .gapLeading = 0, .gapTrailing = 0, .gapInner = 0, .shortQueryConsecutive = 0},
+            false)},
+    // Once a character was reached by extending a run, the walk-back stays in
+    // the run even though the earlier "a" at 0 is the row's best ending.
+    {"WalkBackStaysInTheRun", "ab", "a.ab", 2 * w.afterDot + 2 * w.gapLeading + 2 * w.afterDot, {2, 3}},
+    // "ba" is not a subsequence of "xa b"; leaving out "a" finds the word-start
+    // "b", which beats leaving out "b" (an unboosted inner "a").
+    {"MismatchLeavesOutTheCharacterThatScoresLess", "ba", "xa b",
+        w.mismatchPenalty + 2 * w.wordStart + 3 * w.gapLeading, {3}, {}, SearchScorer({}, true)},
+    // Bonuses on the lower-cased text: no camel-case bonus for "C", and the
+    // boost counts word scalars only. The same letters without U+0130 get it.
+    {"LengthChangingTextScoresItsLowerCasedScalars", "ic", istanbul,
+        2 * w.afterSlash + 8 * w.gapInner + 3 * w.gapTrailing, {0, 9}},
+    {"SameLettersWithoutTheSlowPath", "ic", "IstanbulCity",
+        2 * w.afterSlash + 7 * w.gapInner + 2 * w.camelCase + 3 * w.gapTrailing, {0, 8}},
+    // An emoji is one scalar; the "F" after the blank is at 2.
+    {"EmojiIsOneScalar", "ff", "\U0001F98A FireFox",
+        2 * w.wordStart + 2 * w.gapLeading + 3 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing, {2, 6}},
+};
+
+using SearchScorerExact = testing::TestWithParam<Exact>;
+
+TEST_P(SearchScorerExact, ScoreAndPositions)
 {
-    const double c3 = w.consecutive + w.consecutiveGrowth, c4 = w.consecutive + 2 * w.consecutiveGrowth;
-    struct Example {
-        std::string_view query, text;
-        double score, rounded;
-        std::vector<int> positions;
-    };
-    const Example examples[] {
-        // Short queries earn boosted boundaries; "sa" carries the first character's bonus once more.
-        {"sa", "Safari Apple", 2 * w.afterSlash + 2 * w.afterSlash + 10 * w.gapTrailing, 3.55, {0, 1}},
-        // The word-start "a" of Apple beats the consecutive "a" after "f".
-        {"fa", "Safari Apple", 2 * w.gapLeading + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, 1.53, {2, 7}},
-        {"mi", "Mail Inbox", 2 * w.afterSlash + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, 3.34, {0, 5}},
-        {"gh", "GitHub", 2 * w.afterSlash + 2 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing, 3.17, {0, 3}},
-        // Longer queries use the consecutive growth.
-        {"inb", "Mail Inbox", w.wordStart + 5 * w.gapLeading + 2 * c3 + 2 * w.gapTrailing, 3.065, {5, 6, 7}},
-        {"term ssh", "Terminal ssh host",
-            (w.afterSlash + 3 * c4 + 13 * w.gapTrailing) + (w.wordStart + 9 * w.gapLeading + 2 * c3 + 5 * w.gapTrailing),
-            7.765, {0, 1, 2, 3, 9, 10, 11}},
-        {"mail", "Mail Inbox", w.afterSlash + 3 * c4 + 6 * w.gapTrailing, 4.77, {0, 1, 2, 3}},
-    };
-    for (const auto& example : examples) {
-        expectMatch(example.query, example.text, example.score, example.positions);
-        EXPECT_NEAR(*SearchScorer().score(example.query, example.text), example.rounded, 1e-3) << example.query;
+    const Exact& row = GetParam();
+    const auto match = row.scorer.match(row.query, row.text);
+    ASSERT_TRUE(match);
+    EXPECT_NEAR(match->score, row.score, 1e-9);
+    EXPECT_EQ(match->positions, row.positions);
+    if (row.rounded) {
+        EXPECT_NEAR(*row.scorer.score(row.query, row.text), *row.rounded, 1e-3);
     }
 }
 
-TEST(SearchScorerExamples, WholeTextsEmptyQueriesAndFailures)
+INSTANTIATE_TEST_SUITE_P(Examples, SearchScorerExact, testing::ValuesIn(exact),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SearchScorerExamples, WholeTextsScoreHighest)
 {
     EXPECT_EQ(SearchScorer().match("mail", "mail"), (Match {maxDouble, {0, 1, 2, 3}}));
     EXPECT_EQ(SearchScorer().match("MAIL", "Mail")->score, maxDouble);
     EXPECT_EQ(SearchScorer().match("mail mail", "mail"),
         (Match {std::numeric_limits<double>::infinity(), {0, 0, 1, 1, 2, 2, 3, 3}}));
-    // Empty queries match everything, with no score and no positions.
+}
+
+TEST(SearchScorerExamples, EmptyQueriesMatchWithNoScoreOrPositions)
+{
     for (std::string_view query : {"", " ", "   "}) {
         EXPECT_EQ(SearchScorer().match(query, "Safari Apple"), Match {});
         EXPECT_EQ(SearchScorer().match(query, ""), Match {});
     }
-    // Non-subsequences and words longer than the text fail; one failing word fails all.
+}
+
+TEST(SearchScorerExamples, OneWordNotFoundFailsTheMatch)
+{
     for (auto [query, text] : {std::pair {"xyz", "Safari"}, {"safarix", "Safari"}, {"as", "Safari Apple"},
              {"sa zz", "Safari Apple"}, {"a", ""}})
         EXPECT_FALSE(SearchScorer().match(query, text)) << query;
@@ -116,33 +148,6 @@ TEST(SearchScorerBoundaries, SeparatorsCaseChangesAndBoost)
     EXPECT_TRUE(scorer.boundaryBonus(U"", 1).empty());
     // Case properties beyond ASCII: é then É is a camel-case change.
     EXPECT_EQ(scorer.boundaryBonus(U"\u00E9\u00C9", 5)[1], w.camelCase);
-}
-
-TEST(SearchScorerWalkBack, CarryAfterStrongBoundary)
-{
-    // Every character of a run after "/" earns the slash bonus again when it
-    // is larger than the consecutive bonus; without a boundary the run earns
-    // the consecutive bonus only.
-    SearchScorer::Weights strong;
-    strong.afterSlash = 3;
-    const SearchScorer scorer(strong, false);
-    expectMatch("foo", "x/foo", 3 + 2 * strong.gapLeading + 3 + 3, {2, 3, 4}, scorer);
-    expectMatch("foo", "xxfoo", 2 * strong.gapLeading + 2 * (strong.consecutive + strong.consecutiveGrowth), {2, 3, 4},
-        scorer);
-    // Short query: the boosted slash bonus is carried.
-    expectMatch("fo", "x/foo", 2 * w.afterSlash + 2 * w.gapLeading + 2 * w.afterSlash + w.gapTrailing, {2, 3});
-}
-
-TEST(SearchScorerWalkBack, TiesPreferTheLaterEndThenTheRun)
-{
-    // With every gap and the short run bonus at zero both placements of "b"
-    // tie, and the walk-back keeps the latest qualifying cell.
-    SearchScorer::Weights flat;
-    flat.gapTrailing = flat.gapInner = flat.gapLeading = flat.afterSlash = flat.shortQueryConsecutive = 0;
-    EXPECT_EQ(SearchScorer(flat, false).match("ab", "abab"), (Match {0, {2, 3}}));
-    // Once a character was reached by extending a run, the walk-back stays in
-    // the run even though the earlier "a" at 0 is the row's best ending.
-    expectMatch("ab", "a.ab", 2 * w.afterDot + 2 * w.gapLeading + 2 * w.afterDot, {2, 3});
 }
 
 TEST(SearchScorerWalkBack, WordsMayMatchTheSameCharacter)
@@ -174,9 +179,6 @@ TEST(SearchScorerWalkBack, AppendedPositionsMatchTheReturnedOnes)
 TEST(SearchScorerMismatch, RetriesWithOneCharacterLeftOut)
 {
     const SearchScorer lenient({}, true);
-    // "ba" is not a subsequence of "xa b"; leaving out "a" finds the word-start
-    // "b", which beats leaving out "b" (an unboosted inner "a").
-    expectMatch("ba", "xa b", w.mismatchPenalty + 2 * w.wordStart + 3 * w.gapLeading, {3}, lenient);
     EXPECT_FALSE(SearchScorer().match("ba", "xa b"));
     // One-character words are never retried; a word with no surviving variant
     // fails the whole match.
@@ -209,13 +211,7 @@ TEST(SearchScorerMismatch, EarliestVariantWinsTies)
 
 TEST(SearchScorerSlowPath, LengthChangingTextsUseLowerCasedScalars)
 {
-    // U+0130 lower-cases to "i" + U+0307, so the text grows by one scalar.
-    const std::string istanbul = "\u0130stanbulCity";
     ASSERT_EQ(TextUnicode::toLower(TextUnicode::scalars(istanbul)).size(), TextUnicode::scalars(istanbul).size() + 1);
-    // Bonuses on the lower-cased text: no camel-case bonus for "C", and the
-    // boost counts word scalars only. The same letters without U+0130 get it.
-    expectMatch("ic", istanbul, 2 * w.afterSlash + 8 * w.gapInner + 3 * w.gapTrailing, {0, 9});
-    expectMatch("ic", "IstanbulCity", 2 * w.afterSlash + 7 * w.gapInner + 2 * w.camelCase + 3 * w.gapTrailing, {0, 8});
     // No character is left out on this path.
     EXPECT_FALSE(SearchScorer({}, true).match("isx", istanbul));
     EXPECT_TRUE(SearchScorer({}, true).match("isx", "Istanbul"));
@@ -225,9 +221,6 @@ TEST(SearchScorerSlowPath, LengthChangingTextsUseLowerCasedScalars)
 
 TEST(SearchScorerUnicode, PositionsCountScalars)
 {
-    // An emoji is one scalar; the "F" after the blank is at 2.
-    expectMatch("ff", "\U0001F98A FireFox",
-        2 * w.wordStart + 2 * w.gapLeading + 3 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing, {2, 6});
     // A combining mark is a scalar of its own and no letter: decomposed "é"
     // matches "e", precomposed does not (no normalisation).
     EXPECT_EQ(SearchScorer().match("cafe", "Cafe\u0301 Menu").value().positions, (std::vector<int> {0, 1, 2, 3}));
@@ -315,7 +308,7 @@ void expectSameAsReference(const SearchScorer& scorer, const std::string& query,
 {
     auto actual = scorer.match(query, text);
     // Exact: the kernel must do the same additions in the same order.
-    ASSERT_EQ(actual, referenceMatch(scorer, query, text)) << '"' << query << "\" in \"" << text << '"';
+    ASSERT_EQ(actual, PlainScorer::match(scorer, query, text)) << '"' << query << "\" in \"" << text << '"';
     if (actual) {
         EXPECT_EQ(scorer.score(query, text), actual->score);
     }
@@ -337,7 +330,7 @@ struct FlagBudget {
     ~FlagBudget() { SearchScorerTesting::setFlagBudget(0); }
 };
 
-void agreeOnAllCases()
+TEST_P(EveryKernel, AgreesWithThePlainScorer)
 {
     for (bool lenient : {false, true})
         agreeOnRandomTexts(SearchScorer({}, lenient), 7 + lenient, 3000, "abAB x", 6, "aabbAB -._/xX", 24);
@@ -370,11 +363,6 @@ void agreeOnAllCases()
         expectSameAsReference(SearchScorer({}, true), "trmx", text);
 }
 
-TEST_P(EveryKernel, AgreesWithThePlainScorer)
-{
-    agreeOnAllCases();
-}
-
 // --- Texts scored eight at a time ----------------------------------------
 
 // Every text through one batch under its index, each match checked against
@@ -392,7 +380,7 @@ void expectBatchAgrees(const SearchScorer& scorer, const std::string& query, con
         batch.finish();
         std::size_t next = 0;
         for (std::size_t k = 0; k < texts.size(); ++k) {
-            const auto expected = referenceMatch(scorer, query, texts[k]);
+            const auto expected = PlainScorer::match(scorer, query, texts[k]);
             if (!expected)
                 continue;
             const std::string where = '"' + query + "\" in \"" + texts[k] + '"';
@@ -413,7 +401,8 @@ void expectBatchAgrees(const SearchScorer& scorer, const std::string& query, con
     }
 }
 
-void batchAgreesOnAllCases()
+// Eight texts to a pass with AVX-512, every text alone elsewhere.
+TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
 {
     std::mt19937 random(23);
     SearchScorer::Scratch scratch; // one for all: nothing may carry over
@@ -456,7 +445,7 @@ void batchAgreesOnAllCases()
             continue;
         intoAscii.push_back("\u0416\u0416\u0416 x" + TextUnicode::utf8(std::u32string_view(&c, 1)) + "\u0416\u0416\u0416");
         EXPECT_TRUE(TextUnicode::anyBeyondAsciiLowersIntoAscii(intoAscii.back())) << letters;
-        EXPECT_TRUE(referenceMatch(SearchScorer(), letters, intoAscii.back())) << letters;
+        EXPECT_TRUE(PlainScorer::match(SearchScorer(), letters, intoAscii.back())) << letters;
         expectBatchAgrees(SearchScorer(), letters, {intoAscii.back()}, scratch);
     }
     ASSERT_GE(intoAscii.size(), 2u);
@@ -481,12 +470,6 @@ void batchAgreesOnAllCases()
     const std::vector<std::string> whole {"mail", "Mail Inbox", "MAIL", "x mail", "ma", "m", "mail"};
     for (const char* query : {"mail", "mail mail", "ma m"})
         expectBatchAgrees(SearchScorer(), query, whole, scratch);
-}
-
-// Eight texts to a pass with AVX-512, every text alone elsewhere.
-TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
-{
-    batchAgreesOnAllCases();
 }
 
 TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
@@ -522,7 +505,8 @@ TEST(SearchScorerKernel, ByteTestAgreesWithLettersBeyondAscii)
     EXPECT_FALSE(SearchScorer().match("kb", "\u00C9\u00B7b"));
 }
 
-void scansAndDecodingSeeEveryByte()
+// 64 bytes at a time with AVX-512, sixteen elsewhere.
+TEST_P(EveryKernel, AsciiScansSeeEveryByte)
 {
     // A byte beyond ASCII anywhere: in the blocks scanned 64, sixteen or
     // eight at a time, or among the bytes left over after them.
@@ -543,7 +527,10 @@ void scansAndDecodingSeeEveryByte()
     EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("\u00E9 \u212A"));
     EXPECT_TRUE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010400"));
     EXPECT_FALSE(TextUnicode::anyBeyondAsciiChangesWhenLowercased("x\U00010428"));
+}
 
+TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
+{
     // Decoding takes ASCII sixteen or 64 bytes at a time: a run of every
     // length up to past two blocks, then a scalar beyond ASCII or an
     // ill-formed byte, must come out as the one-scalar-at-a-time decoding
@@ -579,6 +566,10 @@ void scansAndDecodingSeeEveryByte()
                 ASSERT_EQ(narrow[k], expected[k] < 128 ? expected[k] : classify(expected[k])) << text << " at " << k;
         }
     }
+}
+
+TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
+{
     // Output is copied whole only where it is well-formed: every sequence
     // of up to four bytes where UTF-8's rules change, after ASCII that ends
     // inside or at the end of a scanned block and at the text's end or before
@@ -601,12 +592,6 @@ void scansAndDecodingSeeEveryByte()
                     TextUnicode::appendSanitizedUtf8(text, sanitized);
                     ASSERT_EQ(sanitized, repairedUtf8(text)) << a << " " << b << " " << c << " " << d;
                 }
-}
-
-// 64 bytes at a time with AVX-512, sixteen elsewhere.
-TEST_P(EveryKernel, AsciiScansAndDecodingSeeEveryByte)
-{
-    scansAndDecodingSeeEveryByte();
 }
 
 TEST(SearchScorerLimits, OnlyTheFirstScalarsOfLongQueriesAndTextsTakePart)
