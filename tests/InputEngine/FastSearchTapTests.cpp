@@ -60,76 +60,78 @@ protected:
     std::vector<Event> events;
 };
 
-TEST_F(FastSearchTapTest, LeftCommandHoldTypesPlainLettersThatNoProgramSeesAndKeysOutsideAHoldPass)
+/// One key typed during a hold on left command or right option, with `flags` down: the events after Began.
+struct HeldKey {
+    const char* name;
+    FastSearchModifier modifier;
+    std::uint16_t keyCode;
+    std::uint64_t flags;
+    Events events;
+};
+
+TEST_F(FastSearchTapTest, EachKeyDuringAHoldBecomesOneEventAndNoProgramSeesIt)
+{
+    using enum FastSearchModifier;
+    const HeldKey keys[] = {
+        {"a command hold types plain letters", leftCommand, Key::a, command, {Character{"a"}}},
+        {"shift still gives capitals", leftCommand, Key::b, command | shift, {Character{"B"}}},
+        {"an option hold types the plain level", rightOption, 18, option, {Character{"1"}}},
+        {"an option hold keeps shift", rightOption, 18, option | shift, {Character{"!"}}},
+        {"fn is no level", rightOption, Key::a, option | fnFlag, {Character{"a"}}},
+        {"a command hold keeps option", leftCommand, 18, command | option, {Character{"¡"}}},
+        {"tab moves down", rightOption, Key::tab, option, {MoveSelection{+1}}},
+        {"shift-tab also moves down", rightOption, Key::tab, option | shift, {MoveSelection{+1}}},
+        {"down moves down", rightOption, Key::down, option, {MoveSelection{+1}}},
+        {"up moves up", rightOption, Key::up, option, {MoveSelection{-1}}},
+        {"delete is backspace", rightOption, Key::deleteKey, option, {Backspace{}}},
+        {"a key without text does nothing", rightOption, Key::left, option, {}},
+        {"a control character does nothing", rightOption, Key::a, option | control, {}},
+        {"space is text", rightOption, 49, option, {Character{" "}}},
+    };
+    for (const HeldKey& key : keys) {
+        SCOPED_TRACE(key.name);
+        const std::uint16_t holdKey = key.modifier == leftCommand ? Key::leftCommand : Key::rightOption;
+        tap->setModifier(key.modifier);
+        input->flagsChanged(holdKey, key.flags & (command | option));
+        events.clear();
+        input->delivered.clear();
+        type(key.keyCode, key.flags);
+        EXPECT_EQ(events, key.events);
+        EXPECT_TRUE(input->delivered.empty());
+        input->flagsChanged(holdKey, 0);
+    }
+}
+
+TEST_F(FastSearchTapTest, OnlyTheChosenSidesKeyHolds)
 {
     tap->setModifier(FastSearchModifier::leftCommand);
-    ASSERT_TRUE(tap->isInstalled());
-
-    // The other command key does not hold.
     input->flagsChanged(Key::rightCommand, command);
     EXPECT_FALSE(tap->isHeld());
     input->flagsChanged(Key::rightCommand, 0);
-
-    input->flagsChanged(Key::leftCommand, command);
-    EXPECT_TRUE(tap->isHeld());
-    type(Key::a, command);
-    type(Key::b, command | shift);
-    input->flagsChanged(Key::leftCommand, 0);
-    EXPECT_FALSE(tap->isHeld());
-
-    EXPECT_EQ(events, (Events{Began{}, Character{"a"}, Character{"B"}, Ended{true}}));
-    // The modifier changes pass; the typed keys were swallowed.
-    for (const KeyEvent& event : input->delivered)
-        EXPECT_EQ(event.kind, KeyEvent::Kind::flagsChanged);
-    EXPECT_EQ(input->delivered.size(), 4u);
-
-    // Keys outside a hold pass untouched, and so does everything once the tap is gone.
-    for (auto key : {Key::a, Key::escape, Key::returnKey})
-        type(key, 0);
-    EXPECT_EQ(input->delivered.size(), 10u);
-    tap.reset();
-    holdAndType(Key::leftCommand, command, {Key::a});
-    EXPECT_EQ(input->delivered.size(), 14u);
-    EXPECT_EQ(events.size(), 4u);
-}
-
-TEST_F(FastSearchTapTest, AnOptionHoldRemovesOptionButKeepsShiftACommandHoldKeepsOption)
-{
     tap->setModifier(FastSearchModifier::rightOption);
     input->flagsChanged(Key::leftOption, option);
     EXPECT_FALSE(tap->isHeld());
-    input->flagsChanged(Key::leftOption, 0);
-
-    input->flagsChanged(Key::rightOption, option);
-    type(18, option);         // "1", not the option level's "¡"
-    type(18, option | shift); // "!"
-    type(Key::a, option | fnFlag);
-    input->flagsChanged(Key::rightOption, 0);
-
-    tap->setModifier(FastSearchModifier::rightCommand);
-    input->flagsChanged(Key::rightCommand, command);
-    type(18, command | option);
-    EXPECT_EQ(events, (Events{Began{}, Character{"1"}, Character{"!"}, Character{"a"}, Ended{true}, Began{},
-                                          Character{"¡"}}));
 }
 
-TEST_F(FastSearchTapTest, EditingNavigationAndControlKeysDuringAHoldAreSwallowed)
+TEST_F(FastSearchTapTest, TheModifierChangesAndKeysOutsideAHoldPass)
 {
-    tap->setModifier(FastSearchModifier::leftOption);
-    input->flagsChanged(Key::leftOption, option);
-    type(Key::tab, option);
-    type(Key::tab, option | shift); // still down, as Tab always is
-    type(Key::down, option);
-    type(Key::up, option);
-    input->keyDown(Key::deleteKey, option); // auto-repeat repeats
-    input->keyDown(Key::deleteKey, option);
-    input->keyUp(Key::deleteKey, option);
-    type(Key::left, option);         // no text: nothing, still swallowed
-    type(Key::a, option | control); // control-A types U+0001: nothing
-    type(49, option);               // space is text
-    EXPECT_EQ(events, (Events{Began{}, MoveSelection{+1}, MoveSelection{+1}, MoveSelection{+1},
-                                          MoveSelection{-1}, Backspace{}, Backspace{}, Character{" "}}));
-    EXPECT_EQ(input->delivered.size(), 1u);
+    tap->setModifier(FastSearchModifier::leftCommand);
+    ASSERT_TRUE(tap->isInstalled());
+    holdAndType(Key::leftCommand, command, {Key::a});
+    EXPECT_EQ(events, (Events{Began{}, Character{"a"}, Ended{true}}));
+    EXPECT_EQ(input->delivered.size(), 2u) << "the hold key's own changes";
+    for (auto key : {Key::a, Key::escape, Key::returnKey})
+        type(key, 0);
+    EXPECT_EQ(input->delivered.size(), 8u);
+}
+
+TEST_F(FastSearchTapTest, EverythingPassesOnceTheTapIsGone)
+{
+    tap->setModifier(FastSearchModifier::leftCommand);
+    tap.reset();
+    holdAndType(Key::leftCommand, command, {Key::a});
+    EXPECT_EQ(input->delivered.size(), 4u);
+    EXPECT_TRUE(events.empty());
 }
 
 TEST_F(FastSearchTapTest, ReturnEnterAndEscapeEndTheHoldBeforeTheModifierIsReleased)

@@ -107,44 +107,57 @@ TEST_F(SwitcherPanelTest, HeaderAndFooterFollowQueryRowsAndDesktops)
     EXPECT_EQ(panel->footer().summary(), "1 window");
 }
 
-TEST_F(SwitcherPanelTest, LettersMoveUntilAQueryIsTypedThenAppend)
-{
-    showKey(4);
-    press(keyJ);
-    press(keyN);
-    press(keyK);
-    EXPECT_EQ(panel->selectedIndex(), 1);
-    press(keyP);
-    press(keyP);
-    EXPECT_EQ(panel->selectedIndex(), 3);
-    press(keyA);
-    EXPECT_EQ(events, (std::vector<std::string>{"query a"})) << "the panel only proposes";
-    EXPECT_EQ(panel->query(), "");
+/// A key pressed on the key switcher over four rows, the second selected, `query` typed: what it
+/// calls back and the row selected after it. The panel only proposes query text, keeping its own.
+struct SwitcherKey {
+    const char* name;
+    std::string query;
+    std::uint16_t keyCode;
+    std::uint64_t flags;
+    std::vector<std::string> events;
+    std::ptrdiff_t selected = 1;
+};
 
-    panel->setQuery("a");
-    press(keyJ);
-    press(keyJ, control);
-    EXPECT_EQ(events.back(), "query aj");
-    EXPECT_EQ(panel->selectedIndex(), 0) << "control-j still moves down";
-    press(keyP, control);
-    EXPECT_EQ(panel->selectedIndex(), 3);
+TEST_F(SwitcherPanelTest, EachKeyMovesEditsActsOrCancels)
+{
+    const SwitcherKey keys[] = {
+        {"j moves down without a query", "", keyJ, 0, {}, 2},
+        {"n moves down without a query", "", keyN, 0, {}, 2},
+        {"k moves up without a query", "", keyK, 0, {}, 0},
+        {"p moves up without a query", "", keyP, 0, {}, 0},
+        {"a letter starts the query", "", keyA, 0, {"query a"}},
+        {"j is text after a query", "a", keyJ, 0, {"query aj"}},
+        {"control-j moves down after a query", "a", keyJ, control, {}, 2},
+        {"control-p moves up after a query", "a", keyP, control, {}, 0},
+        {"delete without a query does nothing", "", keyDelete, 0, {}},
+        {"delete drops the last character", "ré", keyDelete, 0, {"query r"}},
+        {"escape clears the query", "x", keyEscape, 0, {"query "}},
+        {"escape without a query cancels", "", keyEscape, 0, {"cancel"}},
+        {"command-w closes", "", keyW, command, {"action 0 2"}},
+        {"option-q quits", "", keyQ, option, {"action 1 2"}},
+        {"command-m minimizes", "", keyM, command, {"action 2 2"}},
+        {"command-option-h hides", "", keyH, command | option, {"action 3 2"}},
+        {"command with a capital is text", "", keyW, command | shift, {"query W"}},
+        {"command with another letter is text", "", keyX, command, {"query x"}},
+    };
+    for (const SwitcherKey& key : keys) {
+        SCOPED_TRACE(key.name);
+        showKey(4, 1);
+        panel->setQuery(key.query);
+        events.clear();
+        press(key.keyCode, key.flags);
+        EXPECT_EQ(events, key.events);
+        EXPECT_EQ(panel->selectedIndex(), key.selected);
+        EXPECT_EQ(panel->query(), key.query);
+        EXPECT_EQ(panel->isVisible(), key.events != std::vector<std::string>{"cancel"});
+    }
 }
 
-TEST_F(SwitcherPanelTest, DeleteAndEscapeEditTheQueryThenCancel)
+TEST_F(SwitcherPanelTest, WithoutRowsAnActionLetterIsText)
 {
-    showKey(3);
-    press(keyDelete);
-    EXPECT_TRUE(events.empty()) << "delete with an empty query does nothing";
-    panel->setQuery("ré");
-    press(keyDelete);
-    EXPECT_EQ(events.back(), "query r");
-    press(keyEscape);
-    EXPECT_EQ(events.back(), "query ");
-    EXPECT_TRUE(panel->isVisible());
-    panel->setQuery("");
-    press(keyEscape);
-    EXPECT_EQ(events.back(), "cancel");
-    EXPECT_FALSE(panel->isVisible());
+    showKey(0);
+    press(keyW, command);
+    EXPECT_EQ(events, (std::vector<std::string>{"query w"}));
 }
 
 TEST_F(SwitcherPanelTest, ReturnCommitsTheSelectedWindowAfterHiding)
@@ -158,25 +171,6 @@ TEST_F(SwitcherPanelTest, ReturnCommitsTheSelectedWindowAfterHiding)
     press(keyReturn);
     EXPECT_EQ(events, (std::vector<std::string>{"commit 3"}));
     EXPECT_FALSE(visibleAtCommit);
-}
-
-TEST_F(SwitcherPanelTest, ItemActionsNeedOptionOrCommandAndALowerCaseLetter)
-{
-    showKey(3, 1);
-    press(keyW, command);
-    press(keyQ, option);
-    press(keyM, command);
-    press(keyH, command | option);
-    EXPECT_EQ(events, (std::vector<std::string>{"action 0 2", "action 1 2", "action 2 2", "action 3 2"}));
-    events.clear();
-    press(keyW, command | shift);
-    press(keyX, command);
-    EXPECT_EQ(events, (std::vector<std::string>{"query W", "query x"}));
-
-    panel->show({}, 0, std::nullopt, true);
-    events.clear();
-    press(keyW, command);
-    EXPECT_EQ(events, (std::vector<std::string>{"query w"})) << "no rows: the letter is query text";
 }
 
 TEST_F(SwitcherPanelTest, KeysReachThePanelOnlyWhileItHoldsTheGrab)
