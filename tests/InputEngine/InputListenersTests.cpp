@@ -68,19 +68,5 @@ TEST(InputListenersTest, AFeedMayUnsubscribeWhileTheFlagsAreDelivered)
     EXPECT_EQ(seen, (std::vector<std::uint64_t>{10, 11, 21}));
 }
 
-TEST(PressedHotKeysTest, AHeldKeyPressesOnceAndAForgottenHotKeyReleasesNothing)
-{
-    PressedHotKeys pressed;
-    EXPECT_TRUE(pressed.press(48, 1));
-    EXPECT_FALSE(pressed.press(48, 1));
-    EXPECT_EQ(pressed.release(48), 1u);
-    EXPECT_EQ(pressed.release(48), std::nullopt);
-    EXPECT_TRUE(pressed.press(48, 1));
-    EXPECT_TRUE(pressed.press(50, 2));
-    pressed.forget(1);
-    EXPECT_EQ(pressed.release(48), std::nullopt);
-    EXPECT_EQ(pressed.release(50), 2u);
-}
-
 } // namespace
 } // namespace vantrel
