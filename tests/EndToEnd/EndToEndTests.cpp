@@ -562,14 +562,14 @@ TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
 {
     // A bare server: no window manager yet.
     ChildProcess::Options serverOptions;
-    serverOptions.argv = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"};
-    serverOptions.extraPipeFd = 3;
+    serverOptions.argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"};
+    serverOptions.pipeStdout = true;
     bool missing = false;
     auto server = ChildProcess::spawn(serverOptions, nullptr, &missing);
     if (!server && missing)
         GTEST_SKIP() << "Xvfb is not installed";
     ASSERT_TRUE(server);
-    auto number = server->readExtraLine(10s);
+    auto number = server->readLine(10s);
     ASSERT_TRUE(number && !number->empty());
     display = ":" + *number;
 

@@ -1,27 +1,22 @@
-// A child process for tests: spawned with pipes, ended by pid, never outliving us.
+// Child processes for tests, on QProcess without an event loop: its waitFor*
+// calls poll the pipes and the child's exit.
 #include "Support/ChildProcess.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <QProcess>
+#include <QStandardPaths>
+
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
+#include <cstdio>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace vantrel::test {
 
 namespace {
-void closeFd(int& fd)
+QString qt(const std::string& text)
 {
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
+    return QString::fromStdString(text);
 }
 } // namespace
 
@@ -29,201 +24,107 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const Options& options, std::s
 {
     if (options.argv.empty())
         return nullptr;
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, extra[2] = {-1, -1}, report[2] = {-1, -1};
-    if ((options.pipeStdin && ::pipe2(in, O_CLOEXEC) != 0) || (options.pipeStdout && ::pipe2(out, O_CLOEXEC) != 0)
-        || (options.extraPipeFd && ::pipe2(extra, O_CLOEXEC) != 0) || ::pipe2(report, O_CLOEXEC) != 0) {
-        if (error)
-            *error = std::string("pipe: ") + std::strerror(errno);
-        for (int* fd : {&in[0], &in[1], &out[0], &out[1], &extra[0], &extra[1], &report[0], &report[1]})
-            closeFd(*fd);
-        return nullptr;
-    }
-
-    // Everything the child needs is prepared before fork: only async-signal-safe
-    // calls happen between fork and exec.
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        std::string_view entry(*e);
-        bool replaced = false;
-        for (const auto& [key, value] : options.environment)
-            replaced = replaced || (entry.substr(0, entry.find('=')) == key);
-        if (!replaced)
-            envStrings.emplace_back(entry);
-    }
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(qt(options.argv[0]));
+    QStringList arguments;
+    for (auto argument = options.argv.begin() + 1; argument != options.argv.end(); ++argument)
+        arguments << qt(*argument);
+    process->setArguments(arguments);
+    auto environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [key, value] : options.environment)
-        envStrings.push_back(key + "=" + value);
-    std::vector<char*> envp, argv;
-    for (auto& s : envStrings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings = options.argv;
-    for (auto& s : argStrings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const pid_t parent = ::getpid();
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Die with the test process, however it ends.
+        environment.insert(qt(key), qt(value));
+    process->setProcessEnvironment(environment);
+    if (!options.pipeStdin)
+        process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    if (options.pipeStdout && options.stderrToStdout) {
+        process->setProcessChannelMode(QProcess::MergedChannels);
+    } else if (options.keepStderr) {
+        process->setProcessChannelMode(options.pipeStdout ? QProcess::ForwardedErrorChannel : QProcess::ForwardedChannels);
+    } else {
+        process->setProcessChannelMode(options.pipeStdout ? QProcess::SeparateChannels : QProcess::ForwardedOutputChannel);
+        process->setStandardErrorFile(QProcess::nullDevice());
+    }
+    // Die with the test process, however it ends.
+    process->setChildProcessModifier([parent = ::getpid()] {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent)
             ::_exit(127);
         ::setpgid(0, 0);
-        if (options.pipeStdin)
-            ::dup2(in[0], 0);
-        if (options.pipeStdout)
-            ::dup2(out[1], 1);
-        if (options.pipeStdout && options.stderrToStdout) {
-            ::dup2(out[1], 2);
-        } else if (!options.keepStderr) {
-            int null = ::open("/dev/null", O_WRONLY);
-            if (null >= 0)
-                ::dup2(null, 2);
-        }
-        if (options.extraPipeFd)
-            ::dup2(extra[1], *options.extraPipeFd); // dup2 clears close-on-exec
-        ::execvpe(argv[0], argv.data(), envp.data());
-        int code = errno;
-        ssize_t ignored = ::write(report[1], &code, sizeof code);
-        (void)ignored;
-        ::_exit(127);
-    }
-
-    closeFd(in[0]);
-    closeFd(out[1]);
-    closeFd(extra[1]);
-    closeFd(report[1]);
-    if (pid < 0) {
+    });
+    process->start();
+    if (!process->waitForStarted(-1)) {
         if (error)
-            *error = std::string("fork: ") + std::strerror(errno);
-        for (int* fd : {&in[1], &out[0], &extra[0], &report[0]})
-            closeFd(*fd);
-        return nullptr;
-    }
-    int code = 0;
-    const auto got = ::read(report[0], &code, sizeof code);
-    closeFd(report[0]);
-    std::unique_ptr<ChildProcess> child(new ChildProcess());
-    child->pid_ = pid;
-    child->stdinFd_ = in[1];
-    child->stdoutFd_ = out[0];
-    child->extraFd_ = extra[0];
-    if (got == static_cast<ssize_t>(sizeof code)) {
-        if (error)
-            *error = options.argv[0] + ": " + std::strerror(code);
+            *error = options.argv[0] + ": " + process->errorString().toStdString();
         if (notFound)
-            *notFound = code == ENOENT;
-        child->terminate();
+            *notFound = QStandardPaths::findExecutable(qt(options.argv[0])).isEmpty();
         return nullptr;
     }
-    if (child->stdinFd_ >= 0)
-        ::signal(SIGPIPE, SIG_IGN);
-    return child;
+    return std::unique_ptr<ChildProcess>(new ChildProcess(std::move(process)));
+}
+
+ChildProcess::ChildProcess(std::unique_ptr<QProcess> process)
+    : process_(std::move(process)), pid_(static_cast<pid_t>(process_->processId()))
+{
 }
 
 ChildProcess::~ChildProcess()
 {
     terminate();
-    closeFd(stdinFd_);
-    closeFd(stdoutFd_);
-    closeFd(extraFd_);
 }
 
 bool ChildProcess::writeLine(std::string_view line)
 {
-    if (stdinFd_ < 0)
+    const std::string data = std::string(line) + "\n";
+    if (process_->write(data.data(), static_cast<qint64>(data.size())) != static_cast<qint64>(data.size()))
         return false;
-    std::string data(line);
-    data.push_back('\n');
-    std::string_view rest(data);
-    while (!rest.empty()) {
-        auto n = ::write(stdinFd_, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    while (process_->bytesToWrite() > 0)
+        if (!process_->waitForBytesWritten(-1))
             return false;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
     return true;
-}
-
-std::optional<std::string> ChildProcess::readLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        if (auto newline = buffer.find('\n'); newline != std::string::npos) {
-            std::string line = buffer.substr(0, newline);
-            buffer.erase(0, newline + 1);
-            return line;
-        }
-        if (fd < 0)
-            return std::nullopt;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return std::nullopt;
-        pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            return std::nullopt;
-        char chunk[4096];
-        auto n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return std::nullopt;
-        buffer.append(chunk, static_cast<std::size_t>(n));
-    }
 }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout)
 {
-    return readLineFrom(stdoutFd_, stdoutBuffer_, timeout);
-}
-
-std::optional<std::string> ChildProcess::readExtraLine(std::chrono::milliseconds timeout)
-{
-    return readLineFrom(extraFd_, extraBuffer_, timeout);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!process_->canReadLine()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !process_->waitForReadyRead(static_cast<int>(left.count())))
+            return std::nullopt;
+    }
+    std::string line = process_->readLine().toStdString();
+    line.pop_back();
+    return line;
 }
 
 bool ChildProcess::isRunning()
 {
-    if (status_ || pid_ <= 0)
-        return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = status;
-        return false;
-    }
-    return true;
+    return process_->state() != QProcess::NotRunning && !process_->waitForFinished(0);
 }
 
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (isRunning()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return status_;
+    if (process_->state() != QProcess::NotRunning && !process_->waitForFinished(static_cast<int>(timeout.count())))
+        return std::nullopt;
+    return waitStatus();
 }
 
 int ChildProcess::terminate(std::chrono::milliseconds grace)
 {
-    if (pid_ <= 0)
-        return 0;
     if (isRunning()) {
-        ::kill(pid_, SIGTERM);
-        if (!waitForExit(grace)) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            status_ = status;
+        process_->terminate();
+        if (!process_->waitForFinished(static_cast<int>(grace.count()))) {
+            process_->kill();
+            process_->waitForFinished(-1);
         }
     }
-    return status_.value_or(0);
+    return waitStatus();
+}
+
+int ChildProcess::waitStatus() const
+{
+    // QProcess gives the signal that ended a crashed child as its exit code.
+    return process_->exitStatus() == QProcess::NormalExit ? W_EXITCODE(process_->exitCode(), 0)
+                                                          : W_EXITCODE(0, process_->exitCode());
 }
 
 CommandOutput runCommand(const std::string& command)

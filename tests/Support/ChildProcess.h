@@ -1,5 +1,5 @@
-// Child processes for tests: spawned with pipes, ended by pid, never outliving
-// us; or a shell command run to its end.
+// Child processes for tests (on QProcess): ended by pid, never outliving us; or
+// a shell command run to its end.
 #pragma once
 
 #include <chrono>
@@ -11,10 +11,12 @@
 #include <utility>
 #include <vector>
 
+class QProcess;
+
 namespace vantrel::test {
 
-/// A process started with fork/exec. It receives SIGTERM when the test process
-/// dies (even by a crash), and the destructor ends it by its pid.
+/// A started program. It receives SIGTERM when the test process dies (even by
+/// a crash), and the destructor ends it by its pid.
 class ChildProcess {
 public:
     struct Options {
@@ -27,9 +29,6 @@ public:
         bool keepStderr = false;
         /// Standard error goes into the standard output pipe (with `pipeStdout`).
         bool stderrToStdout = false;
-        /// A pipe whose write end the child gets as this descriptor number (for
-        /// Xvfb's -displayfd); read it with `readExtraLine`.
-        std::optional<int> extraPipeFd;
     };
 
     /// Starts the program; null with `error` set when it cannot be run
@@ -47,8 +46,6 @@ public:
     /// The next line of standard output (without the newline), waiting at most
     /// `timeout`; absent on timeout or end of file.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout);
-    /// The next line written to the extra pipe.
-    std::optional<std::string> readExtraLine(std::chrono::milliseconds timeout);
     /// True while the child has not exited.
     bool isRunning();
     /// Waits for the child to exit by itself; its wait status, or absent on timeout.
@@ -57,16 +54,11 @@ public:
     int terminate(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
 
 private:
-    ChildProcess() = default;
-    std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout);
+    explicit ChildProcess(std::unique_ptr<QProcess> process);
+    int waitStatus() const;
 
+    std::unique_ptr<QProcess> process_;
     pid_t pid_ = -1;
-    int stdinFd_ = -1;
-    int stdoutFd_ = -1;
-    int extraFd_ = -1;
-    std::string stdoutBuffer_;
-    std::string extraBuffer_;
-    std::optional<int> status_;
 };
 
 /// What a shell command printed on standard output, and its exit status

@@ -5,7 +5,6 @@
 #include "Platform/X11/X11Probe.h"
 #include "Runtime/ManualRunLoop.h"
 
-#include <cstdlib>
 #include <thread>
 
 namespace vantrel::test {
@@ -14,8 +13,6 @@ namespace {
 constexpr auto serverStartTimeout = std::chrono::seconds(15);
 constexpr auto windowManagerTimeout = std::chrono::seconds(15);
 constexpr auto probeInterval = std::chrono::milliseconds(10);
-/// The descriptor Xvfb writes its display number to.
-constexpr int displayFd = 3;
 } // namespace
 
 std::unique_ptr<X11Session> X11Session::start(Failure* failure, const std::vector<std::string>& serverArguments)
@@ -27,35 +24,28 @@ std::unique_ptr<X11Session> X11Session::start(Failure* failure, const std::vecto
     };
     std::unique_ptr<X11Session> session(new X11Session());
 
-    // A scratch home keeps the user's own openbox configuration (and caches)
-    // out of the tests: openbox then reads the system default rc.xml.
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-x11-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        return fail("cannot create a scratch directory");
-    session->home_ = pattern;
-
     ChildProcess::Options server;
-    server.argv = {"Xvfb", "-displayfd", std::to_string(displayFd), "-nolisten", "tcp", "-noreset",
-                   "-screen", "0", "1280x1024x24"};
+    server.argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"};
     server.argv.insert(server.argv.end(), serverArguments.begin(), serverArguments.end());
-    server.extraPipeFd = displayFd;
+    server.pipeStdout = true;
     std::string error;
     bool notFound = false;
     session->server_ = ChildProcess::spawn(server, &error, &notFound);
     if (!session->server_)
         return fail(error, notFound);
-    auto number = session->server_->readExtraLine(serverStartTimeout);
+    auto number = session->server_->readLine(serverStartTimeout);
     if (!number || number->empty())
         return fail("Xvfb did not report a display number");
     session->display_ = ":" + *number;
 
     ChildProcess::Options wm;
     wm.argv = {"openbox", "--sm-disable"};
+    const auto& home = session->home_.path;
     wm.environment = {{"DISPLAY", session->display_},
-                      {"HOME", session->home_.string()},
-                      {"XDG_CONFIG_HOME", (session->home_ / "config").string()},
-                      {"XDG_CACHE_HOME", (session->home_ / "cache").string()},
-                      {"XDG_DATA_HOME", (session->home_ / "data").string()}};
+                      {"HOME", home.string()},
+                      {"XDG_CONFIG_HOME", (home / "config").string()},
+                      {"XDG_CACHE_HOME", (home / "cache").string()},
+                      {"XDG_DATA_HOME", (home / "data").string()}};
     session->windowManager_ = ChildProcess::spawn(wm, &error, &notFound);
     if (!session->windowManager_)
         return fail(error, notFound);
@@ -71,17 +61,6 @@ std::unique_ptr<X11Session> X11Session::start(Failure* failure, const std::vecto
         std::this_thread::sleep_for(probeInterval);
     }
     return session;
-}
-
-X11Session::~X11Session()
-{
-    // The window manager first, so it does not see its server vanish.
-    windowManager_.reset();
-    server_.reset();
-    if (!home_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(home_, ignored);
-    }
 }
 
 void X11Session::killServer()

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "Support/ChildProcess.h"
+#include "Support/ScratchFiles.h"
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,7 +27,6 @@ public:
     /// {"-extension", "X-Resource"} for a server without that extension);
     /// null with `failure` filled in when it cannot.
     static std::unique_ptr<X11Session> start(Failure* failure, const std::vector<std::string>& serverArguments = {});
-    ~X11Session();
     X11Session(const X11Session&) = delete;
     X11Session& operator=(const X11Session&) = delete;
 
@@ -45,7 +44,11 @@ public:
 private:
     X11Session() = default;
     std::string display_;
-    std::filesystem::path home_;
+    /// A scratch home keeps the user's own openbox configuration (and caches)
+    /// out of the tests: openbox then reads the system default rc.xml.
+    ScratchFolder home_;
+    // Ended in reverse order: the window manager first, so it does not see
+    // its server vanish.
     std::unique_ptr<ChildProcess> server_;
     std::unique_ptr<ChildProcess> windowManager_;
 };
