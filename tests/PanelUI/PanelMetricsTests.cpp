@@ -18,15 +18,15 @@ namespace vantrel {
 namespace {
 
 using namespace PanelMetrics;
-using test::sampleWindow;
+using test::window;
 
 TEST(PanelFooterText, DistinctDesktopsSkipUnknownSpacesAndCountAtLeastOne)
 {
     std::map<SpaceID, int> numbers{{10, 1}, {20, 2}, {30, 3}};
-    std::vector<WindowInfo> rows{sampleWindow(1, "A", "", {10}), sampleWindow(2, "B", "", {20, 10}),
-                                 sampleWindow(3, "C", "", {99})};
+    std::vector<WindowInfo> rows{window(1, 101, "A", "", {10}), window(2, 102, "B", "", {20, 10}),
+                                 window(3, 103, "C", "", {99})};
     EXPECT_EQ(distinctDesktops(rows, numbers), 2u);
-    EXPECT_EQ(distinctDesktops({sampleWindow(4, "D", "", {99})}, numbers), 1u);
+    EXPECT_EQ(distinctDesktops({window(4, 104, "D", "", {99})}, numbers), 1u);
     EXPECT_EQ(distinctDesktops({}, numbers), 1u);
 }
 
@@ -91,10 +91,10 @@ TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDownBothInsideSm
 TEST(PanelBadges, OnlyWindowsOffEveryVisibleDesktopShowTheSmallestNumber)
 {
     std::map<SpaceID, int> numbers{{3, 3}, {5, 5}, {1, 1}};
-    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {5, 3}), numbers, {1}), 3);
-    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {1, 3}), numbers, {1}), std::nullopt);
-    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {}), numbers, {1}), std::nullopt);
-    EXPECT_EQ(badgeNumber(sampleWindow(1, "A", "", {77}), numbers, {1}), std::nullopt);
+    EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {5, 3}), numbers, {1}), 3);
+    EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {1, 3}), numbers, {1}), std::nullopt);
+    EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {}), numbers, {1}), std::nullopt);
+    EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {77}), numbers, {1}), std::nullopt);
     EXPECT_EQ(badgeText(3), " Space 3 ");
 }
 
@@ -106,11 +106,11 @@ TEST(PanelRowText, HostileTitlesBecomeOneShortLine)
     QString emoji = singleLine(std::string(511, 'x') + "😀");
     EXPECT_FALSE(emoji.back().isHighSurrogate()) << "no half emoji at the cut";
 
-    WindowInfo minimized = sampleWindow(1, "Mail", "Inbox");
+    WindowInfo minimized = window(1, 101, "Mail", "Inbox");
     minimized.isMinimized = true;
     EXPECT_EQ(rowTitle(minimized), "▽ Inbox");
     EXPECT_EQ(accessibleLabel(minimized), "Mail, Inbox");
-    EXPECT_EQ(accessibleLabel(sampleWindow(2, "Mail")), "Mail");
+    EXPECT_EQ(accessibleLabel(window(2, 102, "Mail")), "Mail");
 }
 
 TEST(PanelRowLayout, PartsNeverOverlapWhateverTheNameLength)

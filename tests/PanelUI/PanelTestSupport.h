@@ -3,6 +3,7 @@
 
 #include "Platform/Sim/SimulatedInput.h"
 #include "PanelUI/PanelStyle.h"
+#include "Support/FakePanels.h"
 #include "Support/InstalledInput.h"
 #include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/WindowInfo.h"
@@ -48,23 +49,12 @@ inline QApplication& offscreenApp()
     return *app;
 }
 
-inline WindowInfo sampleWindow(WindowID id, std::string app, std::string title = {}, std::vector<SpaceID> spaces = {})
-{
-    WindowInfo window;
-    window.id = id;
-    window.pid = static_cast<ProcessID>(100 + id);
-    window.appName = std::move(app);
-    window.title = std::move(title);
-    window.spaceIDs = std::move(spaces);
-    return window;
-}
-
-/// Windows 1 ... n named "App1" ... "Appn".
+/// Windows 1 ... n named "App1" ... "Appn", of processes 101 ... 100 + n.
 inline std::vector<WindowInfo> sampleWindows(int count)
 {
     std::vector<WindowInfo> windows;
     for (int i = 1; i <= count; ++i)
-        windows.push_back(sampleWindow(static_cast<WindowID>(i), "App" + std::to_string(i), "Title " + std::to_string(i)));
+        windows.push_back(window(static_cast<WindowID>(i), 100 + i, "App" + std::to_string(i), "Title " + std::to_string(i)));
     return windows;
 }
 

@@ -12,7 +12,7 @@
 namespace vantrel {
 namespace {
 
-using test::sampleWindow;
+using test::window;
 using test::sampleWindows;
 
 class SwitcherPanelTest : public test::PanelTest {
@@ -85,7 +85,7 @@ TEST_F(SwitcherPanelTest, HeaderAndFooterFollowQueryRowsAndDesktops)
 {
     panel->setSpaceNumbers({{10, 1}, {20, 2}, {30, 3}});
     panel->setVisibleSpaceIDs({10});
-    panel->show({sampleWindow(1, "A", "", {10}), sampleWindow(2, "B", "", {30})}, 0, std::nullopt, true);
+    panel->show({window(1, 101, "A", "", {10}), window(2, 102, "B", "", {30})}, 0, std::nullopt, true);
     EXPECT_EQ(panel->header().text(), "Search windows…");
     EXPECT_EQ(panel->header().textColor(), PanelStyle::colors(PanelTheme::light).secondaryLabel);
     EXPECT_EQ(panel->footer().summary(), "2 windows  ·  2 Spaces");
