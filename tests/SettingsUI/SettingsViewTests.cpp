@@ -82,10 +82,6 @@ TEST_F(SettingsViewTest, EachControlEditsExactlyItsFieldAndSavesOncePerEdit)
         EXPECT_EQ(store->settings(), expected) << edit.control;
         EXPECT_EQ(changes, before + 1) << edit.control;
     }
-    // The saved document is the whole value.
-    auto saved = decodeSettingsText(*defaults->data("settings"));
-    ASSERT_TRUE(saved);
-    EXPECT_EQ(saved.value(), expected);
 
     // Recorders: move-up may be emptied, activate keeps its chord.
     auto* group = find<QWidget>("switcher-2");
@@ -148,7 +144,6 @@ TEST_F(SettingsViewTest, SlidersShowStoredValuesClampedWithoutWritingAndLabelThe
     EXPECT_EQ(label("showDelayValue"), "0 ms");
     EXPECT_EQ(find<QSlider>("learnedLength")->value(), 5);
     EXPECT_EQ(defaults->writeCount(), writes);
-    EXPECT_EQ(store->settings().learnedShortcutMaxLength, 9);
 
     // Moving past the end writes nothing; moving back writes an in-range value.
     auto* learned = find<QSlider>("learnedLength");
