@@ -3,6 +3,7 @@
 #include "InputEngine/InputBackend.h"
 #include "PanelUI/SwitcherPanel.h"
 #include "Platform/X11/X11Input.h"
+#include "Platform/X11/X11PanelSupport.h"
 #include "Platform/X11/X11Properties.h"
 #include "X11/X11TestSupport.h"
 
@@ -54,12 +55,7 @@ protected:
             return done();
         }, timeout);
     }
-    std::optional<std::uint32_t> activeWindow()
-    {
-        auto reply = takeProperty(connection->raw(),
-                                  requestProperty(connection->raw(), connection->root(), connection->atom("_NET_ACTIVE_WINDOW"), 4));
-        return firstCardinal(reply.get(), {XCB_ATOM_WINDOW});
-    }
+    std::optional<std::uint32_t> activeWindow() { return X11PanelSupport::activeWindow(connection->raw()); }
     /// A focused window reporting the keys it gets, moved to (x, y).
     std::unique_ptr<test::ChildProcess> focusedWindowAt(int x, int y)
     {
@@ -74,10 +70,7 @@ protected:
 
 TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingActive)
 {
-    QStringList names;
-    for (QScreen* screen : QGuiApplication::screens())
-        names << screen->name();
-    ASSERT_EQ(QGuiApplication::screens().size(), 2) << "Qt sees the two RandR monitors: " << names.join(", ").toStdString();
+    ASSERT_EQ(QGuiApplication::screens().size(), 2) << "Qt sees the two RandR monitors";
     auto client = focusedWindowAt(700, 100);
     ASSERT_TRUE(client);
     ASSERT_TRUE(pump([&] { return activeWindow().value_or(0) != 0; }));
@@ -171,11 +164,7 @@ TEST_F(X11PanelTest, TheCardIsTranslucentUnderACompositorAndShapedWithoutOne)
     auto compositor = test::spawnOn(session->display(), {"picom", "--backend", "xrender", "--config", "/dev/null"}, false);
     if (!compositor)
         GTEST_SKIP() << "picom is not installed";
-    auto owned = [&] {
-        auto reply = XcbPtr<xcb_get_selection_owner_reply_t>(xcb_get_selection_owner_reply(
-            connection->raw(), xcb_get_selection_owner(connection->raw(), connection->atom("_NET_WM_CM_S0")), nullptr));
-        return reply && reply->owner != XCB_WINDOW_NONE;
-    };
+    auto owned = [&] { return X11PanelSupport::compositorActive(connection->raw(), 0); };
     ASSERT_TRUE(test::eventually(owned, 10s)) << "picom took no compositing selection";
     panel.show(std::vector<WindowInfo>(2), 0, std::nullopt, false);
     EXPECT_TRUE(panel.isTranslucent());
