@@ -158,24 +158,6 @@ TEST(SearchScorerWalkBack, WordsMayMatchTheSameCharacter)
     EXPECT_EQ(scorer.match("in box", "Mail Inbox").value().positions, (std::vector<int> {5, 6, 7, 8, 9}));
 }
 
-TEST(SearchScorerWalkBack, AppendedPositionsMatchTheReturnedOnes)
-{
-    // Many matches share one array: each appends what match() would return,
-    // sorted across words, and a text whose later word fails leaves nothing
-    // of its earlier ones.
-    const SearchScorer scorer;
-    const auto query = SearchScorer::prepare("in ma");
-    SearchScorer::Scratch scratch;
-    std::vector<int> shared {42};
-    const auto score = scorer.match(query, "Mail Inbox", scratch, shared);
-    const auto full = scorer.match("in ma", "Mail Inbox");
-    ASSERT_TRUE(score && full);
-    EXPECT_EQ(*score, full->score);
-    EXPECT_EQ(shared, (std::vector<int> {42, 0, 1, 5, 6}));
-    EXPECT_FALSE(scorer.match(query, "Inbox", scratch, shared));
-    EXPECT_EQ(shared.size(), 5u);
-}
-
 TEST(SearchScorerMismatch, RetriesWithOneCharacterLeftOut)
 {
     const SearchScorer lenient({}, true);
