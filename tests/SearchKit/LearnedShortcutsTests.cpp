@@ -88,16 +88,17 @@ protected:
     }
     const test::ScratchFolder scratch;
     const fs::path& folder = scratch.path;
+    const fs::path file = folder / "learned-shortcuts.json";
 };
 
 TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
 {
-    const fs::path file = folder / "a" / "b" / "Vantrel" / "learned-shortcuts.json";
+    const fs::path nested = folder / "a" / "b" / "Vantrel" / "learned-shortcuts.json";
     const auto shortcuts = sample();
-    ASSERT_EQ(shortcuts.save(file), std::nullopt);
-    EXPECT_EQ(LearnedShortcuts::load(file), shortcuts);
+    ASSERT_EQ(shortcuts.save(nested), std::nullopt);
+    EXPECT_EQ(LearnedShortcuts::load(nested), shortcuts);
 
-    std::ifstream in(file);
+    std::ifstream in(nested);
     const auto json = nlohmann::json::parse(in);
     EXPECT_EQ(json, nlohmann::json::parse(R"({"maxQueryLength": 2, "maxTargetsPerQuery": 4, "entries": {
         "sa": [{"target": "w:com.apple.Safari|Start Page", "lastUsed": 786000000.25},
@@ -105,7 +106,7 @@ TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
         "\u00E4": [{"target": "w:\u00C4pp|\uD83E\uDD8A", "lastUsed": 0}]}})"));
 }
 
-TEST_F(LearnedShortcutsFile, DatesCountFromTwoThousandOne)
+TEST(LearnedShortcutsDates, CountFromTwoThousandOne)
 {
     // 2001-01-01 00:00:00 UTC is Unix time 978307200.
     EXPECT_EQ(Date::from(std::chrono::system_clock::from_time_t(978307200)), at(0));
@@ -117,7 +118,6 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
 {
     const LearnedShortcuts empty;
     EXPECT_EQ(LearnedShortcuts::load(folder / "missing.json"), empty);
-    const fs::path file = folder / "learned-shortcuts.json";
     ASSERT_EQ(sample().save(file), std::nullopt);
     std::ifstream in(file, std::ios::binary);
     const std::string complete((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -150,7 +150,10 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
     LogCapture log;
     EXPECT_EQ(LearnedShortcuts::load(file), empty);
     EXPECT_TRUE(log.contains("Cannot read learned shortcuts " + file.string() + " (larger than 16 MiB); starting empty"));
-    // Stored limits are taken as read, key order does not matter.
+}
+
+TEST_F(LearnedShortcutsFile, StoredLimitsAreTakenAsReadInAnyKeyOrder)
+{
     write(file, R"({"maxTargetsPerQuery": 0, "entries": {"a": []}, "maxQueryLength": 7})");
     LearnedShortcuts expected;
     expected.maxQueryLength = 7;
@@ -161,7 +164,6 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
 
 TEST_F(LearnedShortcutsFile, InterruptedSaveFailsAndLeavesThePreviousFile)
 {
-    const fs::path file = folder / "learned-shortcuts.json";
     ASSERT_EQ(sample().save(file), std::nullopt);
     auto changed = sample();
     changed.record("zz", "new", at(10));
@@ -177,7 +179,6 @@ TEST_F(LearnedShortcutsFile, InterruptedSaveFailsAndLeavesThePreviousFile)
 
 TEST_F(LearnedShortcutsFile, IllFormedTargetsAreRepairedNotABlockToSaving)
 {
-    const fs::path file = folder / "learned-shortcuts.json";
     LearnedShortcuts shortcuts;
     shortcuts.record("t", "w:term|\xFF title", at(1));
     ASSERT_EQ(shortcuts.save(file), std::nullopt);

@@ -213,6 +213,7 @@ TEST(SearchScorerUnicode, PositionsCountScalars)
     EXPECT_FALSE(SearchScorer().match("\u03BF\u03B4\u03BF\u03C3", "\u039F\u0394\u039F\u03A3 x"));
     // Ill-formed UTF-8 counts as one U+FFFD per maximal subpart.
     EXPECT_EQ(SearchScorer().match("b", "a\xFF\xC3(b")->positions, std::vector<int> {4});
+    EXPECT_EQ(SearchScorer().match("\xFF", "a\xFF b").value().positions, std::vector<int> {1});
 }
 
 // --- Positions --------------------------------------------------------------
