@@ -19,7 +19,6 @@
 //                           "opened-many" once all are managed
 //   keyboard-held           "ok" while another client holds the keyboard grab,
 //                           else "error free"
-//   quit
 #include <xcb/xcb.h>
 
 #include <poll.h>
@@ -71,6 +70,11 @@ void setProperty(xcb_window_t window, const std::string& property, xcb_atom_t ty
 {
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(property), type, static_cast<std::uint8_t>(format),
                         static_cast<std::uint32_t>(units), data);
+}
+
+void setValue(xcb_window_t window, const std::string& property, xcb_atom_t type, std::uint32_t value)
+{
+    setProperty(window, property, type, 32, &value, 1);
 }
 
 void setText(xcb_window_t window, const std::string& property, const std::string& type, const std::string& text)
@@ -177,31 +181,21 @@ xcb_window_t create(const std::string& tag, std::map<std::string, std::string> o
     std::replace(cls.begin(), cls.end(), ',', '\0');
     cls.push_back('\0');
     setText(w.id, "WM_CLASS", "STRING", cls);
-    const xcb_atom_t protocols[] = {atom("WM_DELETE_WINDOW")};
-    setProperty(w.id, "WM_PROTOCOLS", XCB_ATOM_ATOM, 32, protocols, 1);
-    if (opt["pid"] != "0") {
-        const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
-        setProperty(w.id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, &pid, 1);
-    }
+    setValue(w.id, "WM_PROTOCOLS", XCB_ATOM_ATOM, atom("WM_DELETE_WINDOW"));
+    if (opt["pid"] != "0")
+        setValue(w.id, "_NET_WM_PID", XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(getpid()));
     if (opt.count("type") && opt["type"] != "none") {
         std::string name = opt["type"];
         for (auto& c : name)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        const xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE_" + name);
-        setProperty(w.id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 32, &type, 1);
+        setValue(w.id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, atom("_NET_WM_WINDOW_TYPE_" + name));
     }
-    if (opt.count("desktop")) {
-        const std::uint32_t desktop = desktopValue(opt["desktop"]);
-        setProperty(w.id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, 32, &desktop, 1);
-    }
-    if (opt.count("transient") && windows.count(opt["transient"])) {
-        const xcb_window_t owner = windows[opt["transient"]].id;
-        setProperty(w.id, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, 32, &owner, 1);
-    }
-    if (opt["skip-taskbar"] == "1") {
-        const xcb_atom_t state = atom("_NET_WM_STATE_SKIP_TASKBAR");
-        setProperty(w.id, "_NET_WM_STATE", XCB_ATOM_ATOM, 32, &state, 1);
-    }
+    if (opt.count("desktop"))
+        setValue(w.id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, desktopValue(opt["desktop"]));
+    if (opt.count("transient") && windows.count(opt["transient"]))
+        setValue(w.id, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, windows[opt["transient"]].id);
+    if (opt["skip-taskbar"] == "1")
+        setValue(w.id, "_NET_WM_STATE", XCB_ATOM_ATOM, atom("_NET_WM_STATE_SKIP_TASKBAR"));
     xcb_map_window(connection, w.id);
     windows[tag] = w;
     return w.id;
@@ -241,9 +235,8 @@ void many(int count)
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, id, screen->root, 0, 0, 320, 240, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, values);
         setText(id, "_NET_WM_NAME", "UTF8_STRING", "window " + std::to_string(i));
-        const std::uint32_t desktop = static_cast<std::uint32_t>(i % 4), pid = static_cast<std::uint32_t>(getpid());
-        setProperty(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, 32, &desktop, 1);
-        setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, &pid, 1);
+        setValue(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(i % 4));
+        setValue(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(getpid()));
         xcb_map_window(connection, id);
         windows["many" + std::to_string(i)] = {id, false};
         ids.push_back(id);
@@ -270,15 +263,14 @@ void hostile(xcb_window_t id, const std::string& kind, std::istringstream& in)
     } else if (kind == "desktop-wrong-type") {
         setText(id, "_NET_WM_DESKTOP", "STRING", "1");
     } else if (kind == "state-wrong-type") {
-        const std::uint32_t hidden = atom("_NET_WM_STATE_HIDDEN");
-        setProperty(id, "_NET_WM_STATE", XCB_ATOM_CARDINAL, 32, &hidden, 1);
+        setValue(id, "_NET_WM_STATE", XCB_ATOM_CARDINAL, atom("_NET_WM_STATE_HIDDEN"));
     } else if (kind == "type-wrong-format") {
         const std::uint16_t half[] = {1, 2};
         setProperty(id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 16, half, 2);
     } else if (kind == "pid") {
         std::uint32_t pid = 0;
         in >> pid;
-        setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, &pid, 1);
+        setValue(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, pid);
     } else if (kind == "pid-wrong-type") {
         setText(id, "_NET_WM_PID", "STRING", "12345");
     } else if (kind == "pid-wrong-format") {
@@ -292,15 +284,13 @@ void hostile(xcb_window_t id, const std::string& kind, std::istringstream& in)
     }
 }
 
-bool command(const std::string& line)
+void command(const std::string& line)
 {
     std::istringstream in(line);
     std::string verb, tag;
     in >> verb;
     if (verb.empty())
-        return true;
-    if (verb == "quit")
-        return false;
+        return;
     if (verb == "keyboard-held") {
         auto cookie = xcb_grab_keyboard(connection, 0, screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
                                         XCB_GRAB_MODE_ASYNC);
@@ -311,21 +301,21 @@ bool command(const std::string& line)
         std::free(reply);
         sync();
         say(held ? "ok" : "error free");
-        return true;
+        return;
     }
     in >> tag;
     if (verb == "many") {
         many(std::stoi(tag));
-        return true;
+        return;
     }
     if (verb == "open") {
         open(tag, in);
-        return true;
+        return;
     }
     auto found = windows.find(tag);
     if (found == windows.end()) {
         say("error " + tag + " unknown");
-        return true;
+        return;
     }
     const xcb_window_t id = found->second.id;
     std::string rest;
@@ -357,11 +347,10 @@ bool command(const std::string& line)
         windows.erase(found);
     } else {
         say("error unknown command " + verb);
-        return true;
+        return;
     }
     sync();
     say("ok");
-    return true;
 }
 
 } // namespace
@@ -381,8 +370,7 @@ int main()
     say("ready");
 
     std::string buffer;
-    bool running = true;
-    while (running) {
+    while (true) {
         pollfd fds[2] = {{0, POLLIN, 0}, {xcb_get_file_descriptor(connection), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0)
             continue;
@@ -398,8 +386,8 @@ int main()
                 break;
             buffer.append(chunk, static_cast<std::size_t>(n));
             std::size_t newline;
-            while (running && (newline = buffer.find('\n')) != std::string::npos) {
-                running = command(buffer.substr(0, newline));
+            while ((newline = buffer.find('\n')) != std::string::npos) {
+                command(buffer.substr(0, newline));
                 buffer.erase(0, newline + 1);
                 drainEvents(false);
             }
