@@ -237,6 +237,17 @@ protected:
         sim->keyUp(keyA, 0);
     }
 
+    /// Registers Super+Tab, grabs the keyboard in `mode` and types the keys.
+    void grabAndType(GrabMode mode)
+    {
+        hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
+        ASSERT_TRUE(hotKey);
+        hotKey->onRelease = [&] { ++releases; };
+        grab = backend().grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); }, mode);
+        ASSERT_TRUE(grab);
+        typeSuperTabTwiceThenA();
+    }
+
     /// The grab's key events without the modifier changes, once "a" is up.
     Keys keysWithoutModifiers()
     {
@@ -253,16 +264,13 @@ protected:
     std::optional<test::InstalledInputBackend> simulated;
     Keys keys;
     int presses = 0, releases = 0;
+    std::shared_ptr<HotKey> hotKey;
+    std::unique_ptr<InputSubscription> grab;
 };
 
 TEST_P(KeyboardGrabContract, RegisteredChordsStillFireTheirHotKeyThroughAGrab)
 {
-    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
-    ASSERT_TRUE(hotKey);
-    hotKey->onRelease = [&] { ++releases; };
-    auto grab = backend().grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); });
-    ASSERT_TRUE(grab);
-    typeSuperTabTwiceThenA();
+    ASSERT_NO_FATAL_FAILURE(grabAndType(GrabMode::hotKeysFire));
     EXPECT_EQ(keysWithoutModifiers(), (Keys{{KeyEvent::Kind::keyDown, keyA, 0}, {KeyEvent::Kind::keyUp, keyA, 0}}));
     EXPECT_EQ(std::pair(presses, releases), std::pair(2, 2));
     // Super reaches the grab as a modifier change, down then up.
@@ -273,12 +281,7 @@ TEST_P(KeyboardGrabContract, RegisteredChordsStillFireTheirHotKeyThroughAGrab)
 
 TEST_P(KeyboardGrabContract, AGrabTakingEveryKeyGetsRegisteredChordsInstead)
 {
-    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
-    ASSERT_TRUE(hotKey);
-    hotKey->onRelease = [&] { ++releases; };
-    auto grab = backend().grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); }, GrabMode::everyKey);
-    ASSERT_TRUE(grab);
-    typeSuperTabTwiceThenA();
+    ASSERT_NO_FATAL_FAILURE(grabAndType(GrabMode::everyKey));
     const Keys tabs{{KeyEvent::Kind::keyDown, tab, command}, {KeyEvent::Kind::keyUp, tab, command}};
     EXPECT_EQ(keysWithoutModifiers(), (Keys{tabs[0], tabs[1], tabs[0], tabs[1], {KeyEvent::Kind::keyDown, keyA, 0},
                                             {KeyEvent::Kind::keyUp, keyA, 0}}));

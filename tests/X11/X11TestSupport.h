@@ -24,20 +24,27 @@
 
 namespace vantrel::test {
 
+/// Polls `done` (which may read the X server) until it holds or `timeout` passes.
+inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 /// Runs the loop's posted jobs until `done` holds or `timeout` passes; the
 /// event thread posts from another thread, so this polls briefly.
 inline bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done,
                       std::chrono::milliseconds timeout = std::chrono::seconds(5))
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
+    return eventually([&] {
         loop.runPending();
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+        return done();
+    }, timeout);
 }
 
 /// The element of window `id` among those of process `pid`; null when it has none.
@@ -50,18 +57,6 @@ inline AXElement windowElement(AccessibilityBackend& ax, Pid pid, WindowID id)
             if (WindowID found = 0; ax.getWindow(element, found) == AXErrors::success && found == id)
                 return element;
     return nullptr;
-}
-
-/// Polls `done` (which may read the X server) until it holds or `timeout` passes.
-inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 /// Starts a program on `display`, its standard output piped when `readOutput`.
