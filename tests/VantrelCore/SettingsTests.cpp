@@ -124,13 +124,6 @@ TEST(SettingsDecode, MissingNullAndUnknownKeysKeepTheDefaults)
     EXPECT_EQ(decodeOK(nulls), Settings::defaults());
 }
 
-TEST(SettingsDecode, NullSearchChordClearsIt)
-{
-    EXPECT_EQ(decodeOK({{"searchChord", nullptr}}).searchChord, std::nullopt);
-    EXPECT_EQ(decodeOK({{"searchChord", {{"keyCode", 3}, {"modifiers", 1048576}}}}).searchChord,
-              (KeyChord{3, KeyChord::command}));
-}
-
 TEST(SettingsDecode, EveryEnumerationCaseDecodesAndOthersFail)
 {
     auto check = [](const char* key, auto member, const auto& cases) {
@@ -192,12 +185,9 @@ TEST(SettingsDecode, WrongTypesFailTheWholeDocument)
 
 TEST(SettingsDecode, IntegersMustBeIntegralAndInRange)
 {
-    EXPECT_EQ(decodeOK({{"searchChord", {{"keyCode", 4294967295u}, {"modifiers", 18446744073709551615u}}}}).searchChord,
-              (KeyChord{4294967295u, 18446744073709551615u}));
-    EXPECT_EQ(decodeFail({{"searchChord", {{"keyCode", -1}, {"modifiers", 0}}}}).message(),
-              "key \"searchChord.keyCode\": -1 is out of range for an unsigned 32-bit integer");
     // The path and how the reason begins; 2^64 fits no integer type and comes as a float.
     const std::tuple<const char*, const char*, const char*> failures[] = {
+        {R"({"searchChord": {"keyCode": -1, "modifiers": 0}})", "searchChord.keyCode", "-1 is out of range for an unsigned 32-bit integer"},
         {R"({"searchChord": {"keyCode": 4294967296, "modifiers": 0}})", "searchChord.keyCode", "-"},
         {R"({"searchChord": {"keyCode": 0, "modifiers": -1}})", "searchChord.modifiers", "-"},
         {R"({"searchChord": {"keyCode": 49, "modifiers": 18446744073709551616}})", "searchChord.modifiers", "out of range"},
@@ -299,7 +289,6 @@ TEST(SettingsEncode, WritesEveryKeyInDeclarationOrder)
     EXPECT_EQ(document.size(), 13u);
     EXPECT_TRUE(document.at("searchChord").is_null());
     EXPECT_FALSE(document["switchers"][1].contains("moveUp"));
-    EXPECT_TRUE(document["switchers"][0].contains("moveUp"));
     EXPECT_FALSE(document["rules"]["ignored"][0].contains("titlePattern"));
     EXPECT_EQ(document["minimizedWindows"], "bottom");
     EXPECT_EQ(encodeSettings(Settings{})->begin().key(), "switchers"); // declaration order for readers' eyes
@@ -322,7 +311,6 @@ TEST(SettingsEncode, RoundTripsEveryField)
     auto back = decodeSettingsText(*text);
     ASSERT_TRUE(back) << back.error().message();
     EXPECT_EQ(back.value(), s);
-
 }
 
 TEST(SettingsEncode, ValuesWithoutAJSONFormFailInsteadOfWritingNull)
