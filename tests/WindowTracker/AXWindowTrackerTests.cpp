@@ -322,28 +322,6 @@ TEST_F(QuarantineTest, BackOffDoublesUpToAMinuteAndASuccessResetsIt)
         EXPECT_EQ(AXWindowTracker::quarantineBackoff(failures).count(), 60) << failures;
 }
 
-TEST_F(QuarantineTest, AttemptsDuringQuarantineNeitherReadNorCount)
-{
-    startTracker();
-    desktop->injectAXError(editor, AXErrors::cannotComplete);
-    refreshNow(); // t = 50 ms: first failure, quarantined until 2.05 s
-    EXPECT_EQ(quarantineLines(), line(2));
-    desktop->clearCalls();
-    for (int i = 0; i < 10; ++i) {
-        loop.advance(100ms);
-        refreshNow();
-    }
-    EXPECT_TRUE(quarantineLines().empty());
-    EXPECT_EQ(windowReads(), 10u) << "only the healthy application was read";
-    auto published = takeSnapshots();
-    ASSERT_FALSE(published.empty());
-    EXPECT_EQ(ids(published.back()), (Ids{102, 101, 201})) << "the editor's last known windows stay listed meanwhile";
-
-    loop.advance(2s);
-    refreshNow();
-    EXPECT_EQ(quarantineLines(), line(4)) << "the second failure, not the twelfth";
-}
-
 TEST_F(QuarantineTest, AHungApplicationCostsOneTimeoutPerBackOffPeriod)
 {
     startTracker();
