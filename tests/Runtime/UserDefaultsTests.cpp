@@ -5,17 +5,17 @@
 #include "Runtime/Log.h"
 #include "Runtime/Paths.h"
 #include "Runtime/UserDefaults.h"
+#include "Support/ChildProcess.h"
+#include "Support/EnvironmentVariable.h"
 #include "Support/ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -135,10 +135,7 @@ TEST_F(FileUserDefaultsTest, AtomicWriteCreatesFoldersAndLeavesNoTemporaries)
 
     // What a writer killed mid-write left goes with the next write; another
     // file's temporaries stay.
-    const pid_t gone = ::fork();
-    if (gone == 0)
-        ::_exit(0);
-    ::waitpid(gone, nullptr, 0);
+    const pid_t gone = test::deadPid();
     const std::string stale = ".learned.json.tmp-" + std::to_string(gone) + "-1f";
     const std::string others = ".other.json.tmp-" + std::to_string(gone) + "-1f";
     std::ofstream(deep.parent_path() / stale) << "torn";
@@ -185,22 +182,9 @@ TEST_F(FileUserDefaultsTest, AFifoIsNotWaitedFor)
     EXPECT_EQ(FileUserDefaults(file).object("k"), nlohmann::json(1));
 }
 
-// Sets an environment variable while it lives.
-struct EnvironmentVariable {
-    EnvironmentVariable(const char* name, const char* value) : name(name)
-    {
-        if (const char* old = std::getenv(name))
-            saved = old;
-        ::setenv(name, value, 1);
-    }
-    ~EnvironmentVariable() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
-    const char* name;
-    std::optional<std::string> saved;
-};
-
 TEST(Paths, FollowXdgVariablesAndIgnoreRelativeOnes)
 {
-    const EnvironmentVariable config("XDG_CONFIG_HOME", "/tmp/cfg"), data("XDG_DATA_HOME", "relative/data");
+    const test::EnvironmentVariable config("XDG_CONFIG_HOME", "/tmp/cfg"), data("XDG_DATA_HOME", "relative/data");
     EXPECT_EQ(Paths::defaultsFile(), std::filesystem::path("/tmp/cfg/vantrel/defaults.json"));
     EXPECT_EQ(Paths::dataHome(), Paths::home() / ".local" / "share");
 }

@@ -141,4 +141,13 @@ CommandOutput runCommand(const std::string& command)
     return output;
 }
 
+pid_t deadPid()
+{
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    return gone;
+}
+
 } // namespace vantrel::test

@@ -1,5 +1,5 @@
-// Child processes for tests (on QProcess): ended by pid, never outliving us; or
-// a shell command run to its end.
+// Child processes for tests (on QProcess): ended by pid, never outliving us; a
+// shell command run to its end; and a pid no process has.
 #pragma once
 
 #include <chrono>
@@ -69,5 +69,8 @@ struct CommandOutput {
 };
 /// Runs `command` with /bin/sh to its end.
 CommandOutput runCommand(const std::string& command);
+
+/// A pid no process has: that of a child already reaped.
+pid_t deadPid();
 
 } // namespace vantrel::test
