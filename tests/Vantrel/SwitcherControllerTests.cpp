@@ -48,6 +48,7 @@ protected:
         controller->installPanelCallbacks();
         store.onChange = [this] { controller->storeChanged(); };
         store.start();
+        windows();
     }
 
     void publish(const std::vector<WindowInfo>& windows, std::set<SpaceID> visible = {}, std::set<SpaceID> fullscreen = {})
@@ -71,7 +72,7 @@ protected:
             all.push_back(window(WindowID(i), 10 * i, std::string(1, char('A' + i - 1)), std::string(1, char('a' + i - 1))));
         publishInOrder(all);
     }
-    void setDelay(int milliseconds)
+    void setDelay(std::int64_t milliseconds)
     {
         settingsStore.update([&](Settings& settings) { settings.showDelayMilliseconds = milliseconds; });
     }
@@ -116,11 +117,8 @@ protected:
 
 // --- Opening, the show delay and the quick switch ---
 
-TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowingRecordingItAsMostRecentFirst)
+TEST_F(SwitcherTest, AQuickPressAndReleaseFocusesThePreviousWindowWithoutShowing)
 {
-    windows();
-    Ids frontAtFocus;
-    environment.onFocus = [&](const WindowInfo&) { frontAtFocus.push_back(store.ordered().front().id); };
     tab();
     loop.advance(100ms);
     release();
@@ -128,39 +126,47 @@ TEST_F(SwitcherTest, QuickPressAndReleaseFocusesThePreviousWindowWithoutShowingR
     EXPECT_FALSE(controller->session());
     loop.advance(1s);
     EXPECT_EQ(panel.count("show") + panel.count("select") + panel.count("update") + mirrors->count("show"), 0u);
-    // Recorded as most recent, so the next press goes back to window 1.
-    tab();
-    release();
+}
+
+TEST_F(SwitcherTest, AQuickSwitchRecordsTheWindowAsMostRecentBeforeFocusingIt)
+{
+    Ids frontAtFocus;
+    environment.onFocus = [&](const WindowInfo&) { frontAtFocus.push_back(store.ordered().front().id); };
+    for (int press = 0; press < 2; ++press) {
+        tab();
+        release();
+        loop.runPending();
+    }
     EXPECT_EQ(focusedIDs(), (Ids{2, 1}));
-    EXPECT_EQ(frontAtFocus, focusedIDs()) << "recorded as most recent before focusing";
+    EXPECT_EQ(frontAtFocus, focusedIDs());
 }
 
-TEST_F(SwitcherTest, AChordReachingUsAfterItsModifiersWereReleasedSwitchesAtOnce)
+TEST_F(SwitcherTest, AChordReachingUsJustAfterItsModifiersWereReleasedSwitchesAtOnce)
 {
-    windows();
-    controller->flagsChanged(KeyChord::command);
-    controller->flagsChanged(0); // a quick tap's release, ahead of its chord
-    tab();
-    EXPECT_EQ(focusedIDs(), Ids{2});
-    EXPECT_FALSE(controller->session());
-
-    // Another modifier's release, or one long before the press, leaves the session open.
-    controller->flagsChanged(KeyChord::shift);
-    controller->flagsChanged(0);
-    tab();
-    EXPECT_TRUE(controller->session());
-    reset();
-    controller->flagsChanged(KeyChord::command);
-    controller->flagsChanged(0);
-    loop.advance(1s);
-    tab();
-    EXPECT_TRUE(controller->session());
-    EXPECT_EQ(focusedIDs(), Ids{2});
+    struct Case {
+        const char* name;
+        std::uint64_t released;
+        Duration before;
+        bool switches;
+    };
+    const Case cases[] = {{"a quick tap's release, ahead of its chord", KeyChord::command, 0ms, true},
+                          {"another modifier's release", KeyChord::shift, 0ms, false},
+                          {"a release long before the press", KeyChord::command, 1s, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        controller->flagsChanged(c.released);
+        controller->flagsChanged(0);
+        loop.advance(c.before);
+        tab();
+        EXPECT_EQ(!controller->session(), c.switches);
+        EXPECT_EQ(focusedIDs(), c.switches ? Ids{2} : Ids{});
+        reset();
+        environment.focused.clear();
+    }
 }
 
-TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelectionAlsoWhenOpenedByMovingUp)
+TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelection)
 {
-    windows();
     tab();
     loop.advance(149ms);
     tab(); // still pending: moves without showing
@@ -170,11 +176,11 @@ TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelectionAlsoWhen
     loop.advance(10s);
     EXPECT_EQ(panel.count("show"), 1u);
     EXPECT_EQ(mirrors->count("show"), 0u) << "with one display setting, the mirrors stay untouched";
+}
 
-    // Moving up without a session opens it on the last window.
-    reset();
+TEST_F(SwitcherTest, MovingUpWithoutASessionOpensItOnTheLastWindow)
+{
     controller->moveUp(commandTab);
-    EXPECT_EQ(selection(), 2);
     loop.advance(150ms);
     EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @2 key"});
     reset();
@@ -183,41 +189,55 @@ TEST_F(SwitcherTest, ShowsOnceWhenTheDelayRunsOutWithTheCurrentSelectionAlsoWhen
     EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2"}));
 }
 
-TEST_F(SwitcherTest, TheShowDelayRunsFromNothingToADayAndThePanelGetsTheStoresSpaces)
+TEST_F(SwitcherTest, TheShowDelayRunsFromNothingToADay)
 {
-    publishInOrder({window(1, 10, "Safari", "Apple", {2}), window(2, 20, "Terminal", "ssh host", {1}), window(3, 30, "Mail")});
-    publish(store.windows(), {1});
     const std::pair<std::int64_t, Duration> cases[] = {
         {0, 0ms}, {-5, 0ms}, {9'200'000'000'000, longestSettingDelay}, {std::numeric_limits<std::int64_t>::max(), longestSettingDelay}};
     for (auto [delay, wait] : cases) {
-        settingsStore.update([&](Settings& settings) { settings.showDelayMilliseconds = delay; });
+        SCOPED_TRACE(delay);
+        setDelay(delay);
         tab();
-        EXPECT_EQ(bool(controller->session()->showTimer), wait > 0ms) << delay;
         if (wait > 0ms) {
             loop.advance(wait - 1ms);
-            EXPECT_TRUE(panel.calls.empty()) << delay;
+            EXPECT_TRUE(panel.calls.empty());
             loop.advance(1ms);
         }
-        EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"}) << delay;
+        EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
         reset();
     }
+}
+
+TEST_F(SwitcherTest, ThePanelGetsTheStoresSpaces)
+{
+    publish(store.windows(), {1});
+    setDelay(0);
+    tab();
     EXPECT_EQ(panel.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(panel.spaceNumbers.size(), 3u);
 }
 
-TEST_F(SwitcherTest, AnEmptyListOpensNothingThenFlagsQueriesAndStoreChangesDoNothingAndASingleWindowOpensSelected)
+TEST_F(SwitcherTest, AnEmptyListOpensNothing)
 {
+    publish({});
     tab();
     EXPECT_FALSE(controller->session());
     EXPECT_FALSE(loop.nextDue());
-    publishInOrder({window(7, 70, "Notes")}); // a store change without a session
+}
+
+TEST_F(SwitcherTest, FlagsQueriesAndStoreChangesWithoutASessionDoNothing)
+{
+    publishInOrder({window(7, 70, "Notes")});
     release();
     controller->queryChanged("not");
     EXPECT_TRUE(focusedIDs().empty());
     EXPECT_TRUE(panel.calls.empty());
     EXPECT_TRUE(mirrors->calls.empty());
+}
+
+TEST_F(SwitcherTest, ASingleWindowOpensSelected)
+{
+    publishInOrder({window(7, 70, "Notes")});
     tab();
-    EXPECT_EQ(selection(), 0);
     release();
     EXPECT_EQ(focusedIDs(), Ids{7});
 }
@@ -227,7 +247,6 @@ TEST_F(SwitcherTest, AnEmptyListOpensNothingThenFlagsQueriesAndStoreChangesDoNot
 TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
 {
     setDelay(0);
-    windows();
     tab();
     for (bool down : {true, true, false, false})
         down ? tab() : controller->moveUp(commandTab);
@@ -241,21 +260,23 @@ TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
 TEST_F(SwitcherTest, RepeatFirstStepAfterTheDelayThenOnePerIntervalNeverFasterThanThirtyMilliseconds)
 {
     struct Case {
+        const char* name;
         int step;
         Duration delay, interval;
         std::vector<std::pair<Duration, std::ptrdiff_t>> selections; // after advancing by .first
     };
     const Case cases[] = {
-        {+1, 400ms, 50ms, {{0ms, 1}, {399ms, 1}, {1ms, 2}, {49ms, 2}, {1ms, 3}, {50ms, 0}}},
-        {-1, 200ms, 40ms, {{0ms, 3}, {240ms, 1}}},
-        {+1, 100ms, 5ms, {{100ms, 2}, {29ms, 2}, {1ms, 3}, {30ms, 0}}},
+        {"down", +1, 400ms, 50ms, {{0ms, 1}, {399ms, 1}, {1ms, 2}, {49ms, 2}, {1ms, 3}, {50ms, 0}}},
+        {"up", -1, 200ms, 40ms, {{0ms, 3}, {240ms, 1}}},
+        {"a 5 ms interval", +1, 100ms, 5ms, {{100ms, 2}, {29ms, 2}, {1ms, 3}, {30ms, 0}}},
     };
     windows(4);
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         hold(c.step, c.delay, c.interval);
         for (const auto& [advance, expected] : c.selections) {
             loop.advance(advance);
-            EXPECT_EQ(selection(), expected) << c.step << " " << c.interval.count();
+            EXPECT_EQ(selection(), expected);
         }
         controller->stopRepeat(); // releasing the key stops at once
         EXPECT_FALSE(controller->isRepeating());
@@ -291,7 +312,6 @@ TEST_F(SwitcherTest, RepeatStopsWithItsSessionOrSwitcherAndALaterSessionIsNotSte
 TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
 {
     setDelay(0);
-    windows();
     tab();
     controller->moveUp(commandTab);
     controller->moveUp(commandTab);
@@ -307,25 +327,26 @@ TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
     EXPECT_EQ(mirrors->calls.back(), "hide");
 }
 
-TEST_F(SwitcherTest, AnyActivateModifierHeldKeepsTheSessionAChordWithoutModifiersCommitsOnTheFirstChange)
+TEST_F(SwitcherTest, AnyOfTheChordsModifiersHeldKeepsTheSession)
 {
-    windows();
     tab(controlOptionTab);
     controller->flagsChanged(KeyChord::option);
     EXPECT_TRUE(controller->session());
     controller->flagsChanged(KeyChord::command | KeyChord::shift);
     EXPECT_EQ(focusedIDs(), Ids{2});
+}
 
+TEST_F(SwitcherTest, AChordWithoutModifiersCommitsOnTheFirstModifierChange)
+{
     SwitcherConfig bare{"f13", "F13", KeyChord{105, 0}, std::nullopt, SwitcherScope::allApps, true};
     tab(bare);
     tab(bare);
     controller->flagsChanged(KeyChord::command);
-    EXPECT_EQ(focusedIDs(), (Ids{2, 3})); // two presses: the third of 2, 1, 3
+    EXPECT_EQ(focusedIDs(), Ids{3});
 }
 
 TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
 {
-    windows();
     environment.repeat = {10ms, 30ms};
     LogCapture capture;
     tab();
@@ -345,7 +366,6 @@ TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
 TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 {
     setDelay(0);
-    windows();
     for (bool commit : {true, false}) {
         SCOPED_TRACE(commit ? "Return" : "Escape");
         tab();
@@ -365,31 +385,29 @@ TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 
 // --- Typing to filter ---
 
-TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchReleaseCommitsItOrNothingAndABlankQueryRestoresTheList)
+TEST_F(SwitcherTest, TypingFiltersTheListAndReleaseCommitsItsBestMatchIfAny)
 {
     setDelay(0);
-    windows();
-    tab();
-    panel.calls.clear();
-    panel.type("inb");
-    EXPECT_EQ(itemIDs(), "3");
-    EXPECT_EQ(selection(), 0);
-    EXPECT_EQ(panel.calls, (Calls{"query inb", "update 3", "select 0"}));
-    EXPECT_EQ(mirrors->calls, (Calls{"update 3", "select 0"}));
-    release();
-    EXPECT_EQ(focusedIDs(), Ids{3});
+    const std::tuple<std::string, std::string, Ids> cases[] = {{"inb", "3", {3}}, {"zqx", "", {}}};
+    for (const auto& [typed, listed, focused] : cases) {
+        SCOPED_TRACE(typed);
+        tab();
+        clearCalls();
+        panel.type(typed);
+        EXPECT_EQ(panel.calls, (Calls{"query " + typed, "update " + listed, "select 0"}));
+        EXPECT_EQ(mirrors->calls, (Calls{"update " + listed, "select 0"}));
+        release();
+        EXPECT_EQ(focusedIDs(), focused);
+        EXPECT_FALSE(controller->session());
+        EXPECT_FALSE(panel.isVisible());
+        EXPECT_EQ(mirrors->calls.back(), "hide");
+        environment.focused.clear();
+    }
+}
 
-    tab();
-    panel.type("zqx");
-    EXPECT_EQ(itemIDs(), "");
-    EXPECT_EQ(panel.query, "zqx") << "shown also when nothing matches";
-    release();
-    EXPECT_EQ(focusedIDs(), Ids{3}) << "nothing more focused";
-    EXPECT_FALSE(controller->session());
-    EXPECT_FALSE(panel.isVisible());
-    EXPECT_EQ(mirrors->calls.back(), "hide");
-
-    // Clearing the query, or leaving only blanks, restores the starting list.
+TEST_F(SwitcherTest, AnEmptyOrBlankQueryRestoresTheStartingList)
+{
+    setDelay(0);
     tab();
     panel.type(" ssh ");
     EXPECT_EQ(itemIDs(), "2");
@@ -397,7 +415,7 @@ TEST_F(SwitcherTest, TypingRanksAndSelectsTheBestMatchReleaseCommitsItOrNothingA
     for (std::string blank : {"", "  \t "}) {
         controller->queryChanged("saf");
         controller->queryChanged(blank);
-        EXPECT_EQ(itemIDs(), "3,1,2") << "the list at the start, 3 most recent since its commit";
+        EXPECT_EQ(itemIDs(), "1,2,3");
         EXPECT_EQ(selection(), 0);
         EXPECT_EQ(panel.query, blank);
     }
@@ -454,8 +472,6 @@ TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClampsAls
     clearCalls();
 
     publish({w3, w4, w5}); // and again while shown
-    EXPECT_EQ(itemIDs(), "3,4,5");
-    EXPECT_EQ(selection(), 0);
     EXPECT_EQ(panel.calls, (Calls{"update 3,4,5", "select 0"}));
     EXPECT_EQ(mirrors->calls, panel.calls);
 
@@ -465,9 +481,14 @@ TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClampsAls
     publish({w3}); // same index clamped to the last row
     EXPECT_EQ(selection(), 0);
     EXPECT_EQ(panel.state.selectedIndex, 0);
+}
 
+TEST_F(SwitcherTest, TheLastWindowClosingEndsTheSession)
+{
+    setDelay(0);
+    tab();
     clearCalls();
-    publish({}); // the last window goes
+    publish({});
     EXPECT_FALSE(controller->session());
     EXPECT_EQ(panel.calls, Calls{"hide"});
     EXPECT_EQ(mirrors->calls, Calls{"hide"});
@@ -500,9 +521,8 @@ TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
 
 // --- Several switchers ---
 
-TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNothingButAnEmptyOneDoesNot)
+TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndItsPendingShow)
 {
-    windows();
     tab();
     loop.advance(100ms);
     tab(controlOptionTab);
@@ -514,9 +534,10 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNo
     EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
     tab(controlOptionTab);
     EXPECT_EQ(selection(), 2);
+}
 
-    // Nor does it show a later session of the same switcher early.
-    reset();
+TEST_F(SwitcherTest, AReplacedSessionsTimerDoesNotShowALaterSessionOfItsSwitcherEarly)
+{
     for (const auto* config : {&commandTab, &controlOptionTab, &commandTab}) { // the last a fresh cmd-tab session
         tab(*config);
         loop.advance(50ms);
@@ -524,9 +545,10 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNo
     EXPECT_EQ(panel.count("show"), 0u);
     loop.advance(100ms);
     EXPECT_EQ(panel.count("show"), 1u);
+}
 
-    // A switcher with nothing to list leaves the session, and its timer, alone.
-    reset();
+TEST_F(SwitcherTest, ASwitcherWithNothingToListLeavesTheSessionAndItsTimerAlone)
+{
     tab();
     environment.frontmost = 99;
     tab(commandGrave);
@@ -542,7 +564,6 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndTheOldTimerDoesNo
 TEST_F(SwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
 {
     setDelay(0);
-    windows();
     settingsStore.update([](Settings& s) { s.panelDisplayMode = PanelDisplayMode::allDisplays; });
     tab();
     EXPECT_EQ(mirrors->calls, Calls{"show 1,2,3 @1 excluding screen-1"});
@@ -552,11 +573,35 @@ TEST_F(SwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
     EXPECT_EQ(mirrors->calls, Calls{"show 1,2,3 @1 excluding screen-main"});
 }
 
+// --- Focusing ---
+
+TEST_F(SwitcherTest, FocusRunsOnTheWorkQueueAndAFailureKeepsTheWindowFirstWithItsStepsLogged)
+{
+    Signposts::reset();
+    environment.focusTrace.steps = {{"psn", true, "", {}}, {"setFrontProcessWithOptions", false, "", {}}};
+    LogCapture capture;
+    controller->focus(window(3, 30, "Mail"));
+    EXPECT_EQ(store.ordered().front().id, 3u) << "most recent before the attempt";
+    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_TRUE(Signposts::durations("focus").empty());
+    loop.runPending();
+    EXPECT_EQ(Signposts::durations("focus").size(), 1u) << "the interval spans the background work";
+    EXPECT_EQ(store.ordered().front().id, 3u);
+    EXPECT_TRUE(capture.contains("focus failed for Mail: psn=true setFrontProcessWithOptions=false", "switcher"));
+}
+
+TEST_F(SwitcherTest, AWindowClosedAfterItWasListedIsNotFocused)
+{
+    publish({window(1, 10, "Safari")});
+    controller->focus(window(3, 30, "Mail"));
+    EXPECT_TRUE(focusedIDs().empty());
+    EXPECT_EQ(store.ordered().front().id, 1u);
+}
+
 // --- Lifetime ---
 
 TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
 {
-    windows();
     environment.repeat = {100ms, 30ms};
     tab();
     controller->startRepeat(1, commandTab);
@@ -569,7 +614,7 @@ TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
     EXPECT_TRUE(focusedIDs().empty());
 }
 
-// --- Hot keys, pausing, focusing and item actions, on a simulated keyboard and desktop ---
+// --- Hot keys, pausing and item actions, on a simulated keyboard and desktop ---
 
 const std::string applied6 = "settings applied: 6 hotkeys, replacesCommandTab=true";
 constexpr std::uint16_t tabKey = KeyCodes::tab, commandKey = KeyCodes::leftCommand, graveKey = KeyCodes::grave;
@@ -582,7 +627,6 @@ protected:
         hotKeyDefaults.emplace(std::make_shared<MemoryUserDefaults>());
         bridge.emplace(desktop->backends());
         installedInput.emplace(input);
-        windows();
         setDelay(0);
         controller->start();
     }
@@ -619,18 +663,23 @@ TEST_F(SwitcherHotKeysTest, CountsOnlyGrabsThatHoldAndARefusedActivateChordKeeps
     press(tabKey, command | shift);
     loop.runPending();
     EXPECT_EQ(controller->session()->selection, 2) << "the move-up chord opens the session on its own";
+}
 
-    // A desktop without a system switcher (X11) says so once, without an error.
+TEST_F(SwitcherHotKeysTest, ADesktopWithoutASystemSwitcherSaysSoOnceWithoutAnError)
+{
     SystemBridge::reset();
-    capture.clear();
+    LogCapture capture;
     controller->applySettings();
     controller->applySettings();
     const Calls messages = capture.messages("switcher");
     EXPECT_EQ(messages.front(), "no system ⌘Tab to disable on this desktop");
     EXPECT_EQ(std::ranges::count(messages, messages.front()), 1);
     EXPECT_EQ(std::ranges::count(messages, "could not disable system ⌘Tab"), 0);
+    reinstall();
+}
 
-    reinstall(); // no switcher left on Super+Tab: the system's comes back
+TEST_F(SwitcherHotKeysTest, WithNoSwitcherOnSuperTabTheSystemsComesBack)
+{
     settingsStore.update([](Settings& s) { s.switchers = {SwitcherConfig::controlOptionTab()}; });
     controller->applySettings();
     EXPECT_EQ(grabs(), 2u);
@@ -649,16 +698,17 @@ TEST_F(SwitcherHotKeysTest, PressesRunAsMainLoopJobsAndAReleaseBeforeTheJobArmsN
     loop.advance(1s);
     EXPECT_EQ(controller->session()->selection, 0);
     input->flagsChanged(commandKey, 0);
-    loop.runPending();
-    ASSERT_EQ(environment.focused.size(), 1u);
-    EXPECT_EQ(environment.focused[0].id, 1u);
+    EXPECT_EQ(focusedIDs(), Ids{1});
+}
 
-    press(tabKey, command); // its job outlives the controller, as do the grabs' owners
+TEST_F(SwitcherHotKeysTest, APressWhoseJobOutlivesTheControllerDoesNothing)
+{
+    press(tabKey, command);
     controller.reset();
     EXPECT_EQ(grabs(), 0u);
     loop.runPending();
     environment.bringToFront("x", "y");
-    EXPECT_EQ(panel.count("show"), 1u);
+    EXPECT_EQ(panel.count("show"), 0u);
 }
 
 TEST_F(SwitcherHotKeysTest, APausedApplicationAlreadyInFrontAtTheStartGetsTheChords)
@@ -672,7 +722,7 @@ TEST_F(SwitcherHotKeysTest, APausedApplicationAlreadyInFrontAtTheStartGetsTheCho
     EXPECT_EQ(grabs(), 6u);
 }
 
-TEST_F(SwitcherHotKeysTest, APausedFrontmostApplicationOrARecordingGetsTheChordsUntilItEnds)
+TEST_F(SwitcherHotKeysTest, APausedFrontmostApplicationGetsTheChordsUntilAnotherComesToTheFront)
 {
     settingsStore.update([](Settings& s) { s.rules.pauseApps = {"org.remmina.Remmina"}; });
     press(tabKey, command);
@@ -692,59 +742,36 @@ TEST_F(SwitcherHotKeysTest, APausedFrontmostApplicationOrARecordingGetsTheChords
     EXPECT_EQ(grabs(), 6u);
     EXPECT_EQ(capture.messages("switcher"),
               (Calls{"pausing shortcuts for frontmost Remmina", "resuming shortcuts for frontmost ?", applied6}));
+}
 
-    // Recording a chord, wired as the application wires it.
+TEST_F(SwitcherHotKeysTest, RecordingAChordLeavesTheChordsAloneUntilItEnds)
+{
+    // Wired as the application wires it.
     settingsStore.onRecordingChange = [this](bool on) { on ? controller->pauseHotKeys() : controller->applySettings(); };
     settingsStore.setRecordingChord(true);
     controller->applySettings();
     EXPECT_EQ(grabs(), 0u);
     settingsStore.setRecordingChord(false);
     EXPECT_EQ(grabs(), 6u);
+}
+
+TEST_F(SwitcherHotKeysTest, StoppingGivesTheChordsBackToTheSystem)
+{
     controller->stop();
     EXPECT_EQ(grabs(), 0u);
     EXPECT_TRUE(systemCommandTabOn());
 }
 
-TEST_F(SwitcherHotKeysTest, FocusRunsOnTheWorkQueueAndAFailureKeepsTheWindowFirstWithItsStepsLogged)
+TEST_F(SwitcherHotKeysTest, ItemActionsKeepTheSessionAndWindowActionsWaitForTheWorkQueue)
 {
-    Signposts::reset();
-    environment.focusTrace.steps = {{"psn", true, "", {}}, {"setFrontProcessWithOptions", false, "", {}}};
-    LogCapture capture;
-    controller->focus(window(3, 30, "Mail"));
-    EXPECT_EQ(store.ordered().front().id, 3u) << "most recent before the attempt";
-    EXPECT_TRUE(environment.focused.empty());
-    EXPECT_TRUE(Signposts::durations("focus").empty());
-    loop.runPending();
-    EXPECT_EQ(Signposts::durations("focus").size(), 1u) << "the interval spans the background work";
-    EXPECT_EQ(store.ordered().front().id, 3u);
-    EXPECT_TRUE(capture.contains("focus failed for Mail: psn=true setFrontProcessWithOptions=false", "switcher"));
-
-    tracking->publish({{window(1, 10, "Safari")}, {}, {}, {}}); // Mail closed after it was listed
-    controller->focus(window(3, 30, "Mail"));
-    loop.runPending();
-    EXPECT_EQ(environment.focused.size(), 1u);
-    EXPECT_EQ(store.ordered().front().id, 1u);
-}
-
-TEST_F(SwitcherHotKeysTest, ItemActionsKeepTheSessionAndDoNothingForAnApplicationThatIsGone)
-{
-    press(tabKey, command);
-    loop.runPending();
+    tab();
     const WindowInfo mail = window(3, 30, "Mail");
     for (auto action : {ItemAction::close, ItemAction::minimize, ItemAction::quit, ItemAction::hide})
         panel.onAction(mail, action);
-    EXPECT_EQ(environment.actions, (Calls{"quit 30", "hide 30"})) << "window actions wait for the work queue";
+    EXPECT_EQ(environment.actions, (Calls{"quit 30", "hide 30"}));
     loop.runPending();
     EXPECT_EQ(environment.actions, (Calls{"quit 30", "hide 30", "close 3", "minimize 3"}));
     EXPECT_TRUE(controller->session());
-
-    environment.actions.clear();
-    controller->perform(ItemAction::close, mail);
-    environment.quitApps.insert(30); // Mail quits with its close queued
-    controller->perform(ItemAction::quit, mail);
-    controller->perform(ItemAction::hide, mail);
-    loop.runPending();
-    EXPECT_TRUE(environment.actions.empty());
 }
 
 } // namespace
