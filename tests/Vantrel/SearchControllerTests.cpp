@@ -5,14 +5,14 @@
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"
 #include "Support/InstalledInput.h"
+#include "Support/ScratchFiles.h"
 #include "Support/SimBridge.h"
+#include "Runtime/FileRead.h"
 #include "VantrelCore/KeyCodes.h"
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -33,9 +33,6 @@ protected:
     {
         SimBridgeTest::SetUp();
         installedInput.emplace(input);
-        directory = fs::temp_directory_path() / ("vantrel-search-" + std::to_string(::getpid()));
-        fs::remove_all(directory);
-        file = directory / "Vantrel" / "learned-shortcuts.json";
         store.start();
         // Most recent first. "in" matches 2, 3 and 4; Mail's Inbox ranks first.
         windows = {window(1, 10, "Safari", "Apple"), window(2, 20, "Terminal", "build"), window(3, 30, "Mail", "Inbox"),
@@ -47,7 +44,6 @@ protected:
     void TearDown() override
     {
         controller.reset();
-        fs::remove_all(directory);
         SimBridgeTest::TearDown();
     }
 
@@ -85,90 +81,111 @@ protected:
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
     test::FakeSearchPanel panel;
     std::vector<WindowInfo> windows;
-    fs::path directory, file;
+    const test::ScratchFolder scratch;
+    const fs::path file = scratch.path / "Vantrel" / "learned-shortcuts.json";
     Ids focused;
     std::unique_ptr<SearchController> controller;
 };
 
-TEST_F(SearchControllerTest, ALowerResultTeachesItsQueryAndLeadsItsApplicationNextTimeAlsoAfterARestart)
+// --- The panel and learning ---
+
+TEST_F(SearchControllerTest, ToggleShowsEveryWindowThenCancels)
 {
     controller->toggle();
     EXPECT_EQ(panel.calls.back(), "show 1,2,3,4");
-    panel.type(" \t");
-    EXPECT_EQ(panel.calls.back(), "update 1,2,3,4") << "blanks are no query";
     controller->toggle();
     EXPECT_EQ(panel.calls.back(), "cancel");
+}
 
-    search("in", 0); // the top result teaches nothing
+TEST_F(SearchControllerTest, BlanksAreNoQuery)
+{
+    EXPECT_EQ(ranked(" \t"), "1,2,3,4");
+}
+
+TEST_F(SearchControllerTest, ChoosingTheTopResultTeachesNothing)
+{
+    search("in", 0);
+    EXPECT_EQ(focused, Ids{3});
     EXPECT_FALSE(fs::exists(file));
     EXPECT_EQ(ranked("in"), "3,2,4");
+}
+
+TEST_F(SearchControllerTest, ALowerResultLeadsWithItsApplicationNextTimeAlsoAfterARestart)
+{
     LogCapture capture;
     search("in", 2);
-    EXPECT_EQ(focused, (Ids{3, 4}));
+    EXPECT_EQ(focused, Ids{4});
     EXPECT_TRUE(capture.contains("learned “in” → Terminal", "search"));
     EXPECT_EQ(controller->shortcuts().targets("in"), (Calls{"w:Terminal|tests", "a:Terminal"}));
-    // The chosen window, then its application's other one, each once; the
-    // file gives the same to the next controller.
+    // The chosen window, then its application's other one, each once.
     EXPECT_EQ(ranked("in"), "4,2,3");
     startController();
     EXPECT_EQ(ranked(" In "), "4,2,3");
-    // A learned window is listed even where the scorer finds no match.
+}
+
+TEST_F(SearchControllerTest, ALearnedWindowIsListedWhereTheScorerFindsNoMatch)
+{
     controller->commit(windows[0], "zq");
     EXPECT_EQ(ranked("zq"), "1");
+}
 
-    // Keys: the bundle id (else the name), and 24 characters of the title,
-    // a flag and an accented letter being one character each.
+// A flag and an accented letter are one character each.
+TEST(SearchControllerKeys, AreTheApplicationAndTwentyFourCharactersOfTheTitle)
+{
     WindowInfo notes = window(9, 90, "Notes", std::string(23, 'a') + "🇫🇷e\u0301");
     EXPECT_EQ(SearchController::key(notes), "w:Notes|" + std::string(23, 'a') + "🇫🇷");
     notes.bundleID = "org.gnome.Notes";
     EXPECT_EQ(SearchController::appKey(notes), "a:org.gnome.Notes");
 }
 
-TEST_F(SearchControllerTest, AnUnreadableFileStaysUntilSomethingIsLearnedAndAnUnwritableOneOnlyCostsALogLine)
+TEST_F(SearchControllerTest, AnUnreadableFileStaysUntilSomethingIsLearned)
 {
-    for (std::string broken : {"{\"in\": [{\"target\": \"a:Mail\", \"lastUs", "[1, 2]", "{\"in\": 7}"}) {
-        SCOPED_TRACE(broken);
-        fs::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << broken;
-        startController();
-        EXPECT_TRUE(controller->shortcuts().entries.empty());
-        search("in", 0);
-        search("termin", 1); // too long to learn
-        std::stringstream kept;
-        kept << std::ifstream(file, std::ios::binary).rdbuf();
-        EXPECT_EQ(kept.str(), broken);
-        search("in", 1);
-        EXPECT_EQ(LearnedShortcuts::load(file).targets("in").size(), 2u);
-    }
-
-    fs::remove_all(directory);
-    std::ofstream(directory) << "a file where the folder should be";
+    const std::string broken = "{\"in\": [{\"target\": \"a:Mail\", \"lastUs";
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << broken;
     startController();
+    search("in", 0);
+    search("termin", 1); // too long to learn
+    EXPECT_EQ(readRegularFile(file).bytes, broken);
+    search("in", 1);
+    EXPECT_EQ(LearnedShortcuts::load(file).targets("in").size(), 2u);
+}
+
+TEST_F(SearchControllerTest, AnUnwritableFileOnlyCostsALogLine)
+{
+    std::ofstream(file.parent_path()) << "a file where the folder should be";
     LogCapture capture;
     search("in", 1);
-    EXPECT_EQ(focused.back(), 2u);
+    EXPECT_EQ(focused, Ids{2});
     EXPECT_TRUE(std::ranges::any_of(capture.messages("search"),
                                     [](const std::string& m) { return m.starts_with("could not save learned shortcuts: "); }));
     EXPECT_EQ(ranked("in").front(), '2') << "learned in memory all the same";
-
-    std::erase_if(windows, [](const WindowInfo& w) { return w.id == 4; }); // gone between ranking and commit
-    controller->toggle();
-    panel.type("in");
-    tracking->publish({windows, {}, {}, {}});
-    panel.state.select(1);
-    panel.pressReturn();
-    EXPECT_EQ(idList(panel.state.items), "2,4,3");
-    EXPECT_EQ(focused.back(), 2u);
 }
 
-TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJobAndHoldsTheInputSourceShortcutsOnlyAsControlSpace)
+TEST_F(SearchControllerTest, AWindowClosedSinceItWasListedIsNotFocused)
+{
+    controller->toggle();
+    panel.type("in");
+    tracking->publish({{windows[0], windows[1], windows[2]}, {}, {}, {}});
+    panel.state.select(2);
+    panel.pressReturn();
+    EXPECT_EQ(idList(panel.state.items), "3,2,4");
+    EXPECT_TRUE(focused.empty());
+}
+
+// --- The chord ---
+
+TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJobAndTakesTheInputSourceShortcut)
 {
     input->keyDown(spaceKey, KeyChord::control);
     EXPECT_TRUE(panel.calls.empty()) << "never inline";
     loop.runPending();
     EXPECT_EQ(panel.calls, Calls{"show 1,2,3,4"});
     EXPECT_FALSE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
+}
 
+TEST_F(SearchControllerTest, AnotherChordRefusedIsLoggedAndLeavesTheInputSourceShortcutAndFastSearch)
+{
     settingsStore.update([](Settings& s) { s.searchChord = KeyChord{spaceKey, KeyChord::command}; });
     input->refuseChord(spaceKey, KeyChord::command);
     LogCapture capture;
@@ -176,10 +193,12 @@ TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJobAndHoldsTheInputSour
     EXPECT_TRUE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
     EXPECT_TRUE(input->grabs.empty());
     EXPECT_EQ(capture.messages("search"), Calls{"could not register search chord"});
-    EXPECT_TRUE(controller->fastTap().isInstalled()) << "Fast Search stays";
+    EXPECT_TRUE(controller->fastTap().isInstalled());
+}
 
-    // Recording a chord, wired as the application wires it.
-    settingsStore.update([](Settings& s) { s.searchChord = KeyChord{spaceKey, KeyChord::control}; });
+TEST_F(SearchControllerTest, RecordingAChordLeavesTheKeysAloneUntilItEnds)
+{
+    // Wired as the application wires it.
     settingsStore.onRecordingChange = [this](bool on) { on ? controller->pause() : controller->applySettings(); };
     settingsStore.setRecordingChord(true);
     controller->applySettings();
@@ -190,7 +209,9 @@ TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJobAndHoldsTheInputSour
     EXPECT_TRUE(controller->fastTap().isInstalled());
 }
 
-TEST_F(SearchControllerTest, AFastSearchHoldDrivesTheFastPanelAndSwitchesOnlyToARealChoice)
+// --- Fast Search ---
+
+TEST_F(SearchControllerTest, AFastSearchHoldDrivesTheFastPanelAndCommitsItsSelection)
 {
     const std::string rankedI = ranked("i");
     LogCapture capture;
@@ -204,25 +225,31 @@ TEST_F(SearchControllerTest, AFastSearchHoldDrivesTheFastPanelAndSwitchesOnlyToA
     EXPECT_EQ(messages[0], "fast search began: 4 windows");
     EXPECT_EQ(messages[2], "fast query “in” → 3 results, top Mail");
     EXPECT_EQ(messages[3], "fast ended committed=true query=“in” sel=1 count=3");
+}
 
+TEST_F(SearchControllerTest, AHoldReleasedBeforeItsPanelShowsSwitchesOnlyToARealChoice)
+{
     const std::pair<std::string, Ids> cases[] = {{"", {}}, {">", {2}}, {"q", {}}, {"in!", {}}};
     for (const auto& [keys, switched] : cases) {
         SCOPED_TRACE(keys);
         focused.clear();
         panel.calls.clear();
-        hold(keys); // released before the show job ran: never shown
+        hold(keys);
         EXPECT_EQ(focused, switched);
         EXPECT_EQ(panel.count("showFast"), 0u);
     }
-    EXPECT_EQ(controller->shortcuts().entries.size(), 1u) << "an empty query teaches nothing";
+    EXPECT_TRUE(controller->shortcuts().entries.empty()) << "an empty query teaches nothing";
+}
 
-    controller->toggle(); // a hold while the panel is open is ignored, with its characters
+TEST_F(SearchControllerTest, AHoldWhileTheSearchPanelIsOpenIsIgnoredWithItsCharacters)
+{
+    controller->toggle();
     panel.calls.clear();
     hold("in");
     EXPECT_TRUE(panel.calls.empty());
 }
 
-TEST_F(SearchControllerTest, AHoldKeyTheKeyboardLacksIsSaidOnceAndOneThatWaitsForPermissionComesWithIt)
+TEST_F(SearchControllerTest, AHoldKeyTheKeyboardLacksIsSaidOnce)
 {
     input->missingHoldKeys = {FastSearchModifier::fn};
     settingsStore.update([](Settings& s) { s.fastSearchModifier = FastSearchModifier::fn; });
@@ -233,10 +260,13 @@ TEST_F(SearchControllerTest, AHoldKeyTheKeyboardLacksIsSaidOnceAndOneThatWaitsFo
     EXPECT_FALSE(controller->fastTap().isInstalled());
     EXPECT_EQ(capture.messages("fastsearch"), Calls{"Fast Search modifier fn is not available on this keyboard"});
     EXPECT_TRUE(controller->hasHotKey());
+}
 
-    settingsStore.update([](Settings& s) { s.fastSearchModifier = FastSearchModifier::rightOption; });
+TEST_F(SearchControllerTest, AHoldKeyWaitingForPermissionComesWithIt)
+{
     input->inputMonitoring = false;
-    controller->applySettings();
+    startController();
+    LogCapture capture;
     controller->retryFastSearchIfNeeded();
     EXPECT_FALSE(controller->fastTap().isInstalled());
     input->inputMonitoring = true;
