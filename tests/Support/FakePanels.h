@@ -246,10 +246,10 @@ public:
             frontmostHandler(frontApplication->first, frontApplication->second);
         return std::make_unique<Observation>();
     }
-    bool quitApplication(ProcessID pid) override { return act("quit", pid, pid); }
-    bool hideApplication(ProcessID pid) override { return act("hide", pid, pid); }
-    bool closeWindow(const WindowInfo& window) override { return act("close", window.pid, window.id); }
-    bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.pid, window.id); }
+    bool quitApplication(ProcessID pid) override { return act("quit", pid); }
+    bool hideApplication(ProcessID pid) override { return act("hide", pid); }
+    bool closeWindow(const WindowInfo& window) override { return act("close", window.id); }
+    bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.id); }
 
     /// Another application comes to the front.
     void bringToFront(std::optional<std::string> bundleID, std::optional<std::string> name)
@@ -269,16 +269,12 @@ public:
     FrontmostHandler frontmostHandler;
     /// The application in front (bundle id, name) when the controller starts observing.
     std::optional<std::pair<std::string, std::string>> frontApplication;
-    /// Applications that no longer run: actions on them find nothing.
-    std::set<ProcessID> quitApps;
     /// Actions carried out, as "close 3" (window) or "quit 10" (process).
     std::vector<std::string> actions;
 
 private:
-    bool act(const std::string& what, ProcessID pid, std::uint64_t target)
+    bool act(const std::string& what, std::uint64_t target)
     {
-        if (quitApps.contains(pid))
-            return false;
         actions.push_back(what + " " + std::to_string(target));
         return true;
     }

@@ -216,16 +216,20 @@ TEST_F(AppDelegateTest, launchRunsItsStepsInOrderAndStartsTheStoreAfterwards)
     EXPECT_EQ(factory.tracking->startCount, 0) << "the store starts after the launch steps have returned";
     loop.runPending();
     EXPECT_EQ(factory.tracking->startCount, 1);
-    EXPECT_EQ(factory.onboarding, nullptr);
+}
 
-    // Switching starts once per process.
+TEST_F(AppDelegateTest, switchingStartsOncePerProcess)
+{
+    launch();
+    loop.runPending();
+    take();
     delegate->startSwitcher();
     loop.runPending();
     EXPECT_TRUE(take().empty());
     EXPECT_EQ(factory.tracking->startCount, 1);
 }
 
-TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindow)
+TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindowLast)
 {
     for (auto [value, opens] : {std::pair<const char*, bool>{"1", true}, {"true", false}, {"yes", false}, {nullptr, false}}) {
         environment.variables.clear();
@@ -234,7 +238,7 @@ TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindow)
         launch();
         const auto calls = take();
         EXPECT_EQ(std::ranges::count(calls, "settings.present"), opens ? 1 : 0) << (value ? value : "unset");
-        EXPECT_EQ(calls.back() == "settings.present", opens) << "the settings window comes last";
+        EXPECT_EQ(calls.back() == "settings.present", opens);
     }
     // Also while the desktop is not ready yet.
     environment.ready = false;
@@ -243,25 +247,29 @@ TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindow)
     EXPECT_EQ(take().back(), "settings.present");
 }
 
-TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingWhichStartsSwitchingOnceWhenTheWindowManagerArrives)
+// --- An unready desktop: onboarding ---
+
+TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingAndOffersItInTheMenu)
 {
     environment.ready = false;
     launch();
     ASSERT_NE(factory.onboarding, nullptr);
-    auto& onboarding = *factory.onboarding;
-    EXPECT_FALSE(delegate->isStarted());
-    EXPECT_EQ(onboarding.statusText().toStdString(), OnboardingWindow::waitingText);
-    EXPECT_THAT(menuTitles(), ElementsAre("Vantrel 0.1 (disabled)", "Grant Accessibility Permission…", "---",
-                                          "Check for Updates…", "Settings…", "---", "Quit Vantrel"));
-    QTest::keyClick(onboarding.helpButton(), Qt::Key_Return);
+    EXPECT_EQ(factory.onboarding->statusText().toStdString(), OnboardingWindow::waitingText);
+    EXPECT_THAT(menuTitles(), ::testing::Contains("Grant Accessibility Permission…"));
+    QTest::keyClick(factory.onboarding->helpButton(), Qt::Key_Return);
     EXPECT_EQ(journal.back(), "help");
-
-    loop.advance(3s);
-    EXPECT_FALSE(delegate->isStarted());
     // The menu row brings the same window forward.
     delegate->perform(MenuAction::showOnboarding);
     EXPECT_EQ(std::ranges::count(take(), "make onboarding"), 1);
+}
 
+TEST_F(AppDelegateTest, switchingStartsWhenTheWindowManagerArrivesAndOnboardingClosesTwoSecondsLater)
+{
+    environment.ready = false;
+    launch();
+    auto& onboarding = *factory.onboarding;
+    loop.advance(3s);
+    EXPECT_FALSE(delegate->isStarted());
     environment.ready = true;
     loop.advance(1s);
     EXPECT_TRUE(delegate->isStarted());
@@ -271,8 +279,14 @@ TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingWhichStartsSwitchingOnceW
     EXPECT_TRUE(onboarding.isVisible());
     loop.advance(2s);
     EXPECT_FALSE(onboarding.isVisible());
+}
 
-    // Presenting it again reports nothing a second time.
+TEST_F(AppDelegateTest, onboardingShownAgainAfterTheStartReportsNothingNew)
+{
+    environment.ready = false;
+    launch();
+    environment.ready = true;
+    loop.advance(1s);
     take();
     delegate->showOnboarding();
     loop.advance(5s);
@@ -281,58 +295,57 @@ TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingWhichStartsSwitchingOnceW
     EXPECT_EQ(std::ranges::count(later, "make onboarding"), 0);
 }
 
-TEST_F(AppDelegateTest, theMenuShowsWhoHoldsSecureInputAndLogsOnlyWhenThatChanges)
+// --- Secure Input ---
+
+TEST_F(AppDelegateTest, theMenuNamesWhoHoldsSecureInputAndQuitsItByPid)
 {
     LogCapture capture;
     launch();
     environment.names[42] = "KeePassXC";
-    take();
-
-    auto tick = [&] {
-        loop.advance(AppDelegate::secureInputInterval);
-        return take();
-    };
-    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch")) << "nothing to redraw while secure input stays off";
-
     environment.secureInput = true;
-    environment.culprit = 42;
-    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch", "tray.icon warning", "tray.menu"));
-    // The rows themselves are the menu's own test.
-    EXPECT_EQ(factory.tray->menu[2].title, "⚠️ Secure Input is on in KeePassXC");
-    EXPECT_EQ(factory.tray->menu[4].title, "Quit KeePassXC");
-    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch"));
-    delegate->perform(MenuAction::quitSecureInputApp);
-    EXPECT_THAT(take(), ElementsAre("terminate 42"));
-
-    // No pid reported: "another app", and nothing to quit.
-    environment.culprit.reset();
-    tick();
-    EXPECT_EQ(factory.tray->menu[2].title, "⚠️ Secure Input is on in another app");
-    EXPECT_THAT(menuTitles(), ::testing::Not(::testing::Contains(::testing::StartsWith("Quit another"))));
-    delegate->perform(MenuAction::quitSecureInputApp);
-    EXPECT_TRUE(take().empty());
-
-    // A pid whose process has gone is named by its number.
-    environment.culprit = 77;
-    tick();
-    EXPECT_EQ(factory.tray->menu[2].title, "⚠️ Secure Input is on in pid 77");
-    EXPECT_EQ(factory.tray->menu[4].title, "Quit pid 77");
-
-    environment.secureInput = false;
-    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch", "tray.icon normal", "tray.menu"));
-    EXPECT_EQ(factory.tray->menu.size(), 6u);
-
+    // A pid whose process has gone is named by its number; without one there is nothing to quit.
+    const std::tuple<std::optional<std::int32_t>, std::string, Calls> cases[] = {
+        {42, "KeePassXC", {"terminate 42"}}, {std::nullopt, "another app", {}}, {77, "pid 77", {"terminate 77"}}};
+    for (const auto& [culprit, name, quit] : cases) {
+        SCOPED_TRACE(name);
+        environment.culprit = culprit;
+        loop.advance(AppDelegate::secureInputInterval);
+        EXPECT_EQ(factory.tray->menu[2].title, "⚠️ Secure Input is on in " + name);
+        EXPECT_EQ(std::ranges::count(menuTitles(), "Quit " + name), quit.empty() ? 0 : 1);
+        take();
+        delegate->perform(MenuAction::quitSecureInputApp);
+        EXPECT_EQ(take(), quit);
+    }
     EXPECT_THAT(capture.messages("app"), ElementsAre("Secure Input enabled by pid 42; Fast Search unavailable",
                                                      "Secure Input enabled by pid -1; Fast Search unavailable",
                                                      "Secure Input enabled by pid 77; Fast Search unavailable"));
 }
 
-TEST_F(AppDelegateTest, settingsAndRecordingAndStoreChangesReachThePiecesInOrder)
+TEST_F(AppDelegateTest, theIconAndMenuChangeOnlyWhenSecureInputDoes)
+{
+    launch();
+    const auto tick = [&] {
+        loop.advance(AppDelegate::secureInputInterval);
+        return take();
+    };
+    tick();
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch"));
+    environment.secureInput = true;
+    environment.culprit = 42;
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch", "tray.icon warning", "tray.menu"));
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch"));
+    environment.secureInput = false;
+    EXPECT_THAT(tick(), ElementsAre("search.retryFastSearch", "tray.icon normal", "tray.menu"));
+    EXPECT_EQ(factory.tray->menu.size(), 6u);
+}
+
+// --- Passing events on ---
+
+TEST_F(AppDelegateTest, eventsReachThePiecesInOrder)
 {
     launch();
     loop.runPending();
     take();
-
     settingsStore->update([](Settings& s) {
         s.appearance = AppearanceMode::dark;
         s.textScale = 1.5;
@@ -358,6 +371,8 @@ TEST_F(AppDelegateTest, settingsAndRecordingAndStoreChangesReachThePiecesInOrder
     EXPECT_THAT(take(), ElementsAre("switcher.focus 7", "switcher.perform 8"));
 }
 
+// --- Quitting ---
+
 TEST_F(AppDelegateTest, quitStopsTheControllersThenGivesBackTheSystemShortcuts)
 {
     launch();
@@ -366,18 +381,24 @@ TEST_F(AppDelegateTest, quitStopsTheControllersThenGivesBackTheSystemShortcuts)
     EXPECT_THAT(take(), ElementsAre("quit requested"));
     delegate->applicationWillTerminate();
     EXPECT_THAT(take(), ElementsAre("switcher.stop", "search.stop", "hotkeys.restore"));
+}
 
-    // Callbacks left with the stores do nothing once the delegate is gone.
-    delegate.reset();
-    settingsStore->setRecordingChord(true);
-    EXPECT_TRUE(take().empty());
-
-    // Never started: nothing is built just to be stopped.
+TEST_F(AppDelegateTest, quitBeforeTheStartBuildsNothingJustToStopIt)
+{
     environment.ready = false;
     launch();
     take();
     delegate->applicationWillTerminate();
     EXPECT_THAT(take(), ElementsAre("hotkeys.restore"));
+}
+
+TEST_F(AppDelegateTest, callbacksLeftWithTheStoresDoNothingOnceTheDelegateIsGone)
+{
+    launch();
+    delegate.reset();
+    take();
+    settingsStore->setRecordingChord(true);
+    EXPECT_TRUE(take().empty());
 }
 
 TEST_F(AppDelegateTest, withoutATrayItLogsOnceAndKeepsRunning)
