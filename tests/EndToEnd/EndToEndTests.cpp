@@ -255,7 +255,7 @@ protected:
 // Typed with Super held, w, q, m and h are the panel's actions: the queries
 // below avoid them.
 
-TEST_F(EndToEnd, quickSwitchGoesBackWithoutAPanelAndHoldingWalksFurther)
+TEST_F(EndToEnd, superTabWalksTheWindowsMostRecentFirst)
 {
     const WindowId atlas = open("atlas", "title=Atlas"), borneo = open("borneo", "title=Borneo");
     const WindowId crete = open("crete", "title=Crete"), delos = open("delos", "title=Delos");
@@ -307,7 +307,7 @@ TEST_F(EndToEnd, holdingTabRepeatsTheStep)
     EXPECT_GE(steps, 5) << "the held Tab stepped once per repeat";
 }
 
-TEST_F(EndToEnd, aFilteredMinimizedWindowIsRestoredThePanelClosesAndMinimizesAndEscapeCancels)
+TEST_F(EndToEnd, keysTypedWithSuperHeldReachThePanel)
 {
     const WindowId report = open("report", "title=report.pdf"), draft = open("draft", "title=Draft: letter");
     const WindowId inbox = open("inbox", "title=Inbox (3)"), terminal = open("terminal", "title=Terminal");
@@ -406,7 +406,7 @@ TEST_F(EndToEnd, fastSearchOnTheRightSuperKeySwitchesToTheTypedWindow)
     EXPECT_TRUE(becomesActive(editor));
 }
 
-TEST_F(EndToEnd, aPausedApplicationInFrontGetsTheChordAndAnotherOneDoesNot)
+TEST_F(EndToEnd, aPausedApplicationGetsTheChordOnlyWhileInFront)
 {
     const WindowId other = open("other", "title=Other");
     useInOrder({other});
@@ -574,16 +574,12 @@ TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
     display = ":" + *number;
 
     startVantrel({}, false);
-    const auto welcome = [&] { return shown("Welcome to Vantrel"); };
-    EXPECT_TRUE(eventually(welcome));
+    EXPECT_TRUE(eventually([&] { return shown("Welcome to Vantrel"); }));
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(vantrel->isRunning());
 
     auto windowManager = test::spawnOn(display, {"openbox", "--sm-disable"}, false);
     EXPECT_TRUE(saysOneOf(*vantrel, {"settings applied"}, 5s)) << "switching did not start";
-    // The window says so, then closes two seconds later.
-    std::this_thread::sleep_for(2500ms);
-    EXPECT_FALSE(welcome());
     vantrel.reset();
 }
 
