@@ -298,40 +298,39 @@ TEST_F(SwitcherTest, RepeatStopsWithItsSessionOrSwitcherAndALaterSessionIsNotSte
 
 // --- Release to commit ---
 
-TEST_F(SwitcherTest, ReleasingShiftKeepsTheSessionReleasingCommandCommits)
+TEST_F(SwitcherTest, ReleasingTheLastOfTheChordsModifiersCommits)
 {
-    setDelay(0);
-    tab();
-    controller->moveUp(commandTab);
-    controller->moveUp(commandTab);
-    for (std::uint64_t flags : {KeyChord::command | KeyChord::shift, KeyChord::command, KeyChord::command | capsLock})
-        controller->flagsChanged(flags);
-    ASSERT_TRUE(controller->session());
-    EXPECT_TRUE(focusedIDs().empty());
-
-    controller->flagsChanged(capsLock); // caps lock is no chord modifier
-    EXPECT_FALSE(controller->session());
-    EXPECT_EQ(focusedIDs(), Ids{3});
-    EXPECT_EQ(panel.calls.back(), "hide");
-    EXPECT_EQ(mirrors->calls.back(), "hide");
-}
-
-TEST_F(SwitcherTest, AnyOfTheChordsModifiersHeldKeepsTheSession)
-{
-    tab(controlOptionTab);
-    controller->flagsChanged(KeyChord::option);
-    EXPECT_TRUE(controller->session());
-    controller->flagsChanged(KeyChord::command | KeyChord::shift);
-    EXPECT_EQ(focusedIDs(), Ids{2});
-}
-
-TEST_F(SwitcherTest, AChordWithoutModifiersCommitsOnTheFirstModifierChange)
-{
-    SwitcherConfig bare{"f13", "F13", KeyChord{105, 0}, std::nullopt, SwitcherScope::allApps, true};
-    tab(bare);
-    tab(bare);
-    controller->flagsChanged(KeyChord::command);
-    EXPECT_EQ(focusedIDs(), Ids{3});
+    const SwitcherConfig bare{"f13", "F13", KeyChord{105, 0}, std::nullopt, SwitcherScope::allApps, true};
+    struct Case {
+        const char* name;
+        const SwitcherConfig& config;
+        int presses;
+        std::vector<std::uint64_t> held;
+        std::uint64_t released;
+        WindowID committed;
+    };
+    // Each commit makes its window the most recent: 2, 1, 3 then 1, 2, 3.
+    const Case cases[] = {
+        {"shift and caps lock are no part of cmd-tab", commandTab, 1,
+         {KeyChord::command | KeyChord::shift, KeyChord::command, KeyChord::command | capsLock}, capsLock, 2},
+        {"either modifier of ctrl-opt-tab keeps it", controlOptionTab, 1, {KeyChord::option}, KeyChord::command | KeyChord::shift, 1},
+        {"a chord without modifiers, on the first change", bare, 2, {}, KeyChord::command, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int press = 0; press < c.presses; ++press)
+            tab(c.config);
+        for (std::uint64_t flags : c.held)
+            controller->flagsChanged(flags);
+        ASSERT_TRUE(controller->session());
+        EXPECT_TRUE(focusedIDs().empty());
+        controller->flagsChanged(c.released);
+        EXPECT_FALSE(controller->session());
+        EXPECT_EQ(focusedIDs(), Ids{c.committed});
+        EXPECT_EQ(panel.calls.back(), "hide");
+        EXPECT_EQ(mirrors->calls.back(), "hide");
+        environment.focused.clear();
+    }
 }
 
 TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
