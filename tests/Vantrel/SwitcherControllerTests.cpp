@@ -223,7 +223,7 @@ TEST_F(SwitcherTest, AQueryWithoutASessionDoesNothing)
     EXPECT_TRUE(mirrors->calls.empty());
 }
 
-TEST_F(SwitcherTest, ASingleWindowOpensSelected)
+TEST_F(SwitcherTest, ASingleWindowIsTheOneAQuickSwitchFocuses)
 {
     publishInOrder({window(7, 70, "Notes")});
     tab();
@@ -276,7 +276,7 @@ TEST_F(SwitcherTest, RepeatFirstStepAfterTheDelayThenOnePerIntervalNeverFasterTh
     }
 }
 
-TEST_F(SwitcherTest, RepeatStopsWithItsSessionOrSwitcherAndALaterSessionIsNotStepped)
+TEST_F(SwitcherTest, RepeatStopsWithItsSession)
 {
     windows(4);
     hold(+1, 100ms, 30ms);
