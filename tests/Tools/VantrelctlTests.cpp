@@ -131,7 +131,7 @@ TEST(VantrelctlRank, PipedInputRanksAsAFileDoes)
     EXPECT_EQ(std::count(fromFile.text.begin(), fromFile.text.end(), '\n'), std::count(input.begin(), input.end(), 'M'));
 }
 
-TEST(VantrelctlRank, ManyLinesRankAsInOneRankingInMemoryNearTheInputs)
+TEST(VantrelctlRank, ManyLinesTakeMemoryNearTheirSize)
 {
     // Half a million one-letter lines took some 200 bytes a line, all held
     // at once. (The sanitizers' quarantine would keep freed memory in use.)
@@ -143,7 +143,10 @@ TEST(VantrelctlRank, ManyLinesRankAsInOneRankingInMemoryNearTheInputs)
     struct rusage usage {};
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     EXPECT_LT(usage.ru_maxrss, 80 << 10) << "KiB";
+}
 
+TEST(VantrelctlRank, ManyLinesRankAsInOneRanking)
+{
     // Ties across all of the input (equal texts, texts equal but for case,
     // texts beyond what plain collation covers) and lines that do not
     // match, over more lines than one ranking takes.
@@ -182,21 +185,21 @@ TEST(VantrelctlFront, SearchesAloneAndHandsOtherCommandsOn)
 {
     // The search commands need nothing beside the program; the others are
     // run by vantrelctl-desktop, and without it the program says so.
-    const auto directory = std::filesystem::temp_directory_path() / ("vantrelctl-alone-" + std::to_string(getpid()));
-    std::filesystem::create_directories(directory);
-    const auto alone = directory / "vantrelctl";
-    std::filesystem::copy_file(VANTRELCTL_PATH, alone, std::filesystem::copy_options::overwrite_existing);
+    const test::ScratchFolder scratch;
+    const auto alone = scratch.path / "vantrelctl";
+    std::filesystem::copy_file(VANTRELCTL_PATH, alone);
     auto run = [&](const std::string& arguments) { return test::runCommand(alone.string() + " " + arguments + " 2>&1 < /dev/null"); };
     const auto score = run("score ter Terminal");
     EXPECT_EQ(score.status, 0);
     EXPECT_EQ(json::parse(score.text)["positions"], json({0, 1, 2}));
     const auto windows = run("windows --backend sim");
     EXPECT_EQ(windows.status, 2);
-    EXPECT_NE(windows.text.find("cannot run " + (directory / "vantrelctl-desktop").string()), std::string::npos)
+    EXPECT_NE(windows.text.find("cannot run " + (scratch.path / "vantrelctl-desktop").string()), std::string::npos)
         << windows.text;
-    std::filesystem::remove_all(directory);
+}
 
-    // Beside it, the same commands run there, help included.
+TEST(VantrelctlFront, HelpNamesSearchAndDesktopCommands)
+{
     const auto help = vantrelctl({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.text.find("windows"), std::string::npos);
