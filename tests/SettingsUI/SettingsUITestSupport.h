@@ -37,11 +37,6 @@ struct SettingsFixture : ::testing::Test {
         input->missingHoldKeys = {FastSearchModifier::fn};
         installedInput.emplace(input);
     }
-    void TearDown() override
-    {
-        view.reset();
-        model.reset();
-    }
     /// Opens the window over `stored` (a settings document), or the defaults;
     /// over `other` defaults instead of the in-memory ones when given.
     SettingsView& open(std::optional<std::string> stored = std::nullopt, std::shared_ptr<UserDefaults> other = nullptr)
