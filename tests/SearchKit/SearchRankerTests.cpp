@@ -7,11 +7,10 @@
 
 #include <gtest/gtest.h>
 #include <unicode/ucol.h>
-#include <unicode/uset.h>
-#include <unicode/utf16.h>
+#include <unicode/uniset.h>
+#include <unicode/usetiter.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <limits>
 #include <memory>
@@ -198,25 +197,17 @@ TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)
     // one in a covered text.
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<UCollator, decltype(&ucol_close)> root(ucol_open("", &status), ucol_close);
-    std::unique_ptr<USet, decltype(&uset_close)> contractions(uset_openEmpty(), uset_close);
-    ucol_getContractionsAndExpansions(root.get(), contractions.get(), nullptr, true, &status);
+    icu::UnicodeSet contractions;
+    ucol_getContractionsAndExpansions(root.get(), contractions.toUSet(), nullptr, true, &status);
     ASSERT_TRUE(U_SUCCESS(status)) << u_errorName(status);
     int sequences = 0;
-    for (int32_t item = 0; item < uset_getItemCount(contractions.get()); ++item) {
-        UChar32 first = 0;
-        UChar32 last = 0;
-        std::array<UChar, 64> units {};
-        const int32_t length = uset_getItem(contractions.get(), item, &first, &last, units.data(), units.size(), &status);
-        std::u32string sequence;
-        for (int32_t i = 0; i < length;) {
-            UChar32 c;
-            U16_NEXT(units.data(), i, length, c);
-            sequence.push_back(static_cast<char32_t>(c));
-        }
-        sequences += sequence.size() > 1;
-        if (sequence.size() > 1) {
-            EXPECT_FALSE(plain->covers(TextUnicode::utf8(sequence))) << TextUnicode::utf8(sequence);
-        }
+    for (icu::UnicodeSetIterator it(contractions); it.nextRange();) {
+        if (!it.isString() || it.getString().countChar32() < 2)
+            continue;
+        std::string sequence;
+        it.getString().toUTF8String(sequence);
+        ++sequences;
+        EXPECT_FALSE(plain->covers(sequence)) << sequence;
     }
     EXPECT_GT(sequences, 100);
 
