@@ -30,14 +30,11 @@ protected:
         if (!ready())
             return;
         static QApplication* app = [this]() -> QApplication* {
-            for (const char* monitor : {"left 640/169x1024/271+0+0 screen", "right 640/169x1024/271+640+0 none"}) {
-                std::vector<std::string> args{"xrandr", "--setmonitor"};
-                for (auto part : QString::fromLatin1(monitor).split(u' '))
-                    args.push_back(part.toStdString());
-                if (!test::runOn(session->display(), args))
-                    return nullptr;
-            }
-            qputenv("DISPLAY", QByteArray::fromStdString(session->display()));
+            const std::string& display = session->display();
+            if (!test::runOn(display, {"xrandr", "--setmonitor", "left", "640/169x1024/271+0+0", "screen"})
+                || !test::runOn(display, {"xrandr", "--setmonitor", "right", "640/169x1024/271+640+0", "none"}))
+                return nullptr;
+            qputenv("DISPLAY", QByteArray::fromStdString(display));
             qputenv("QT_QPA_PLATFORM", "xcb");
             static int argc = 1;
             static char name[] = "test_panelui_x11";
