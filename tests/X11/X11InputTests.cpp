@@ -174,13 +174,12 @@ TEST_F(X11InputTest, VantrelctlKeysTakesAChordGivenTwiceOrNamingNoKeyForInvalidI
 {
     for (const auto& [chord, message] : {std::pair{"48:1048577", "--chord 48:1048577: the chord is given twice"},
                                          std::pair{"4294967295:0", "--chord 4294967295:0: no key has code 4294967295"}}) {
-        // Standard error read as output.
-        auto tool = test::spawnOn(session->display(), {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTRELCTL_PATH, "keys",
-                                                       "--chord", "48:1048576", "--chord", chord, "--seconds", "1"});
+        auto tool = test::startOn(session->display(),
+                                  {VANTRELCTL_PATH, "keys", "--chord", "48:1048576", "--chord", chord, "--seconds", "1"});
         ASSERT_TRUE(tool);
-        EXPECT_EQ(tool->readLine(10s), std::string("vantrelctl keys: ") + message);
-        const auto status = tool->waitForExit(10s);
-        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 2);
+        const auto run = test::finish(*tool, 10s);
+        EXPECT_EQ(run.output, std::string("vantrelctl keys: ") + message + "\n");
+        EXPECT_EQ(run.status, 2);
     }
 }
 
