@@ -330,12 +330,6 @@ TEST_P(EveryKernel, AgreesWithThePlainScorer)
         const FlagBudget small(budget);
         agreeOnRandomTexts(SearchScorer(), 3 + budget, 500, "abcab", 8, "aabbcC -/", 60);
     }
-    const auto texts = windowTexts(3, 1500);
-    for (const char* query : {"ter", "mai", "cfg", "sw pa", "g", "rdme", "Mail", "x"})
-        for (const auto& text : texts)
-            expectSameAsReference(SearchScorer(), query, text);
-    for (const auto& text : texts)
-        expectSameAsReference(SearchScorer({}, true), "trmx", text);
 }
 
 // --- Texts scored eight at a time ----------------------------------------
