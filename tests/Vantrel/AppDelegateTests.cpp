@@ -263,7 +263,7 @@ TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingAndOffersItInTheMenu)
     EXPECT_EQ(std::ranges::count(take(), "make onboarding"), 1);
 }
 
-TEST_F(AppDelegateTest, switchingStartsWhenTheWindowManagerArrivesAndOnboardingClosesTwoSecondsLater)
+TEST_F(AppDelegateTest, theWindowManagerArrivingStartsSwitchingAndEndsOnboarding)
 {
     environment.ready = false;
     launch();
@@ -297,7 +297,7 @@ TEST_F(AppDelegateTest, onboardingShownAgainAfterTheStartReportsNothingNew)
 
 // --- Secure Input ---
 
-TEST_F(AppDelegateTest, theMenuNamesWhoHoldsSecureInputAndQuitsItByPid)
+TEST_F(AppDelegateTest, eachSecureInputHolderGetsItsOwnMenuRows)
 {
     LogCapture capture;
     launch();

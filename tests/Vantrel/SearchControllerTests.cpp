@@ -41,12 +41,6 @@ protected:
         settingsStore.update([](Settings& s) { s.fastSearchModifier = FastSearchModifier::leftOption; });
         startController();
     }
-    void TearDown() override
-    {
-        controller.reset();
-        SimBridgeTest::TearDown();
-    }
-
     /// A controller (again) on the shortcuts file, started.
     void startController()
     {
@@ -175,22 +169,28 @@ TEST_F(SearchControllerTest, AWindowClosedSinceItWasListedIsNotFocused)
 
 // --- The chord ---
 
-TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJobAndTakesTheInputSourceShortcut)
+TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJob)
 {
     input->keyDown(spaceKey, KeyChord::control);
     EXPECT_TRUE(panel.calls.empty()) << "never inline";
     loop.runPending();
     EXPECT_EQ(panel.calls, Calls{"show 1,2,3,4"});
-    EXPECT_FALSE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
 }
 
-TEST_F(SearchControllerTest, AnotherChordRefusedIsLoggedAndLeavesTheInputSourceShortcutAndFastSearch)
+TEST_F(SearchControllerTest, OnlyControlSpaceTakesTheInputSourceShortcut)
+{
+    EXPECT_FALSE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
+    settingsStore.update([](Settings& s) { s.searchChord = KeyChord{spaceKey, KeyChord::command}; });
+    controller->applySettings();
+    EXPECT_TRUE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
+}
+
+TEST_F(SearchControllerTest, ARefusedChordCostsOnlyThatChord)
 {
     settingsStore.update([](Settings& s) { s.searchChord = KeyChord{spaceKey, KeyChord::command}; });
     input->refuseChord(spaceKey, KeyChord::command);
     LogCapture capture;
     controller->applySettings();
-    EXPECT_TRUE(desktop->hotKeyEnabled(SymbolicHotKey::nextInputSource));
     EXPECT_TRUE(input->grabs.empty());
     EXPECT_EQ(capture.messages("search"), Calls{"could not register search chord"});
     EXPECT_TRUE(controller->fastTap().isInstalled());

@@ -563,17 +563,23 @@ TEST_F(SwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
 
 // --- Focusing ---
 
-TEST_F(SwitcherTest, FocusRunsOnTheWorkQueueAndAFailureKeepsTheWindowFirstWithItsStepsLogged)
+TEST_F(SwitcherTest, FocusMakesTheWindowMostRecentThenRunsOnTheWorkQueue)
 {
     Signposts::reset();
+    controller->focus(window(3, 30, "Mail"));
+    EXPECT_EQ(store.ordered().front().id, 3u);
+    EXPECT_TRUE(environment.focused.empty());
+    EXPECT_TRUE(Signposts::durations("focus").empty());
+    EXPECT_EQ(focusedIDs(), Ids{3});
+    EXPECT_EQ(Signposts::durations("focus").size(), 1u) << "the interval spans the background work";
+}
+
+TEST_F(SwitcherTest, AFailedFocusKeepsTheWindowFirstAndLogsItsSteps)
+{
     environment.focusTrace.steps = {{"psn", true, "", {}}, {"setFrontProcessWithOptions", false, "", {}}};
     LogCapture capture;
     controller->focus(window(3, 30, "Mail"));
-    EXPECT_EQ(store.ordered().front().id, 3u) << "most recent before the attempt";
-    EXPECT_TRUE(environment.focused.empty());
-    EXPECT_TRUE(Signposts::durations("focus").empty());
     loop.runPending();
-    EXPECT_EQ(Signposts::durations("focus").size(), 1u) << "the interval spans the background work";
     EXPECT_EQ(store.ordered().front().id, 3u);
     EXPECT_TRUE(capture.contains("focus failed for Mail: psn=true setFrontProcessWithOptions=false", "switcher"));
 }
@@ -635,7 +641,7 @@ protected:
     std::optional<test::InstalledInputBackend> installedInput;
 };
 
-TEST_F(SwitcherHotKeysTest, CountsOnlyGrabsThatHoldAndARefusedActivateChordKeepsItsMoveUp)
+TEST_F(SwitcherHotKeysTest, ARefusedChordCostsOnlyThatChord)
 {
     EXPECT_EQ(grabs(), 6u);
     EXPECT_FALSE(systemCommandTabOn());
@@ -674,7 +680,7 @@ TEST_F(SwitcherHotKeysTest, WithNoSwitcherOnSuperTabTheSystemsComesBack)
     EXPECT_TRUE(systemCommandTabOn());
 }
 
-TEST_F(SwitcherHotKeysTest, PressesRunAsMainLoopJobsAndAReleaseBeforeTheJobArmsNoRepeat)
+TEST_F(SwitcherHotKeysTest, PressesRunAsMainLoopJobs)
 {
     environment.repeat = {300ms, 50ms};
     input->keyDown(tabKey, command);
