@@ -242,8 +242,6 @@ public:
     std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
     {
         frontmostHandler = std::move(onChange);
-        if (frontApplication)
-            frontmostHandler(frontApplication->first, frontApplication->second);
         return std::make_unique<Observation>();
     }
     bool quitApplication(ProcessID pid) override { return act("quit", pid); }
@@ -267,8 +265,6 @@ public:
     /// What every focus attempt reports (no steps: success).
     WindowFocus::Trace focusTrace;
     FrontmostHandler frontmostHandler;
-    /// The application in front (bundle id, name) when the controller starts observing.
-    std::optional<std::pair<std::string, std::string>> frontApplication;
     /// Actions carried out, as "close 3" (window) or "quit 10" (process).
     std::vector<std::string> actions;
 

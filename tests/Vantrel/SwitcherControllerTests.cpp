@@ -699,17 +699,6 @@ TEST_F(SwitcherHotKeysTest, APressWhoseJobOutlivesTheControllerDoesNothing)
     EXPECT_EQ(panel.count("show"), 0u);
 }
 
-TEST_F(SwitcherHotKeysTest, APausedApplicationAlreadyInFrontAtTheStartGetsTheChords)
-{
-    controller->stop();
-    settingsStore.update([](Settings& s) { s.rules.pauseApps = {"org.remmina.Remmina"}; });
-    environment.frontApplication = {"org.remmina.Remmina", "Remmina"};
-    controller->start();
-    EXPECT_EQ(grabs(), 0u);
-    environment.bringToFront(std::nullopt, std::nullopt);
-    EXPECT_EQ(grabs(), 6u);
-}
-
 TEST_F(SwitcherHotKeysTest, APausedFrontmostApplicationGetsTheChordsUntilAnotherComesToTheFront)
 {
     settingsStore.update([](Settings& s) { s.rules.pauseApps = {"org.remmina.Remmina"}; });
