@@ -91,12 +91,7 @@ TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClie
     ASSERT_TRUE(connection);
     ASSERT_FALSE(connection->hasResourceExtension());
 
-    // A pid no process has: a child that has been reaped.
-    const pid_t gone = ::fork();
-    if (gone == 0)
-        ::_exit(0);
-    ::waitpid(gone, nullptr, 0);
-
+    const pid_t gone = deadPid();
     auto one = TestClient::start(session->display());
     auto two = TestClient::start(session->display());
     ASSERT_TRUE(one && two);

@@ -2,12 +2,12 @@
 // The workspace on openbox is among the BridgeOnX11 cases.
 #include "Platform/X11/DesktopEntries.h"
 #include "Platform/X11/X11Workspace.h"
+#include "Support/ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -21,13 +21,13 @@ TEST(DesktopEntries, OnlyVisibleApplicationEntriesMatchByWindowClassThenById)
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->name, "Files");
 
-    auto data = std::filesystem::temp_directory_path() / ("vantrel-match-" + std::to_string(::getpid()));
+    const test::ScratchFolder scratch;
+    const auto& data = scratch.path;
     std::filesystem::create_directories(data / "applications" / "sub");
     std::ofstream(data / "applications" / "org.gnome.Nautilus.desktop") << "[Desktop Entry]\nType=Application\nName=Files\n";
     std::ofstream(data / "applications" / "sub" / "term.desktop")
         << "[Desktop Entry]\nType=Application\nName=Terminal\nStartupWMClass=XTerm\n";
     DesktopEntries entries({data});
-    std::filesystem::remove_all(data);
     EXPECT_EQ(entries.match("xterm", "XTerm")->id, "sub-term");
     EXPECT_EQ(entries.match("nautilus", "Nautilus")->name, "Files");
     EXPECT_EQ(entries.match("org.gnome.nautilus", "")->name, "Files");
