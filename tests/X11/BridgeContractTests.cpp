@@ -307,6 +307,7 @@ TEST_P(BridgeOnX11, WindowsAreListedByKind)
     EXPECT_EQ(listing(two), (Listing{{mail, {"Mail", "AXStandardWindow"}}, {panel, {"Panel", "AXFloatingWindow"}},
                                      {everywhere, {"Everywhere", "AXStandardWindow"}}, {tray, {"Tray", "AXFloatingWindow"}}}));
     EXPECT_FALSE(AXBridge::window(mail, one)) << "the window belongs to the other process";
+    EXPECT_EQ(backends.workspace->runningApplication(two).value().activationPolicy, ActivationPolicy::regular);
 }
 
 TEST_P(BridgeOnX11, UnminimizingAWindowOfAnotherDesktopGoesThere)
@@ -388,7 +389,7 @@ TEST_P(BridgeOnX11, WindowAndDesktopChangesReachTheStoreWithin200Milliseconds)
 
 // The backends where the bridge does not reach them: window-list details,
 // observers' notifications, hiding, the workspace and icons.
-TEST_P(BridgeOnX11, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLacks)
+TEST_P(BridgeOnX11, TheWindowListNamesEachWindowsOwnerTitleLayerAndSize)
 {
     const Pid app = launch();
     const WindowID mail = open(app, "Mail", 1, "pid=0");
@@ -400,13 +401,16 @@ TEST_P(BridgeOnX11, TheWindowListNamesOwnersAndAccessibilityRefusesWhatItLacks)
     EXPECT_EQ((*entry)["kCGWindowName"], "Mail");
     EXPECT_EQ((*entry)["kCGWindowLayer"], 0);
     EXPECT_EQ((*entry)["kCGWindowBounds"]["Width"], 400);
+}
 
-    auto window = element(mail, app);
+TEST_P(BridgeOnX11, AccessibilityRefusesAttributesAndActionsItLacks)
+{
+    const Pid app = launch();
+    auto window = element(open(app, "Mail"), app);
     ASSERT_TRUE(window);
     AXValue position;
     EXPECT_EQ(backends.accessibility->copyAttributeValue(window, "AXPosition", position), AXErrors::attributeUnsupported);
     EXPECT_EQ(backends.accessibility->performAction(window, "AXZoom"), AXErrors::actionUnsupported);
-    EXPECT_EQ(backends.workspace->runningApplication(app).value().activationPolicy, ActivationPolicy::regular);
 }
 
 TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChanges)
