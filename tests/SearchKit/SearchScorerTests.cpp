@@ -150,14 +150,6 @@ TEST(SearchScorerBoundaries, SeparatorsCaseChangesAndBoost)
     EXPECT_EQ(scorer.boundaryBonus(U"\u00E9\u00C9", 5)[1], w.camelCase);
 }
 
-TEST(SearchScorerWalkBack, WordsMayMatchTheSameCharacter)
-{
-    const SearchScorer scorer;
-    const double once = scorer.score(U"ma", U"mail inbox", scorer.boundaryBonus(U"Mail Inbox", 5))->score;
-    EXPECT_EQ(scorer.match("ma ma", "Mail Inbox"), (Match {0.0 + once + once, {0, 0, 1, 1}}));
-    EXPECT_EQ(scorer.match("in box", "Mail Inbox").value().positions, (std::vector<int> {5, 6, 7, 8, 9}));
-}
-
 TEST(SearchScorerMismatch, RetriesWithOneCharacterLeftOut)
 {
     const SearchScorer lenient({}, true);
