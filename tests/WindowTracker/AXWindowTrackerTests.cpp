@@ -132,7 +132,6 @@ TEST_F(AXWindowTrackerTest, FirstSnapshotIsHandedToTheMainLoopBeforeStartReturns
     auto first = published();
 
     EXPECT_EQ(ids(first), (Ids{102, 101, 201})); // windows front to back within each application
-    EXPECT_EQ(first.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(first.fullscreenSpaceIDs, (std::set<SpaceID>{9}));
     EXPECT_EQ(first.windows[0], (WindowInfo{.id = 102, .pid = editor, .bundleID = "org.example.Editor", .appName = "editor",
                                             .title = "todo.txt", .spaceIDs = {2}}));
