@@ -247,8 +247,6 @@ TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindowLast)
     EXPECT_EQ(take().back(), "settings.present");
 }
 
-// --- An unready desktop: onboarding ---
-
 TEST_F(AppDelegateTest, anUnreadyDesktopShowsOnboardingAndOffersItInTheMenu)
 {
     environment.ready = false;
@@ -295,8 +293,6 @@ TEST_F(AppDelegateTest, onboardingShownAgainAfterTheStartReportsNothingNew)
     EXPECT_EQ(std::ranges::count(later, "make onboarding"), 0);
 }
 
-// --- Secure Input ---
-
 TEST_F(AppDelegateTest, eachSecureInputHolderGetsItsOwnMenuRows)
 {
     LogCapture capture;
@@ -339,8 +335,6 @@ TEST_F(AppDelegateTest, theIconAndMenuChangeOnlyWhenSecureInputDoes)
     EXPECT_EQ(factory.tray->menu.size(), 6u);
 }
 
-// --- Passing events on ---
-
 TEST_F(AppDelegateTest, eventsReachThePiecesInOrder)
 {
     launch();
@@ -370,8 +364,6 @@ TEST_F(AppDelegateTest, eventsReachThePiecesInOrder)
     factory.perform(ItemAction::close, test::window(8, 80, "Notes"));
     EXPECT_THAT(take(), ElementsAre("switcher.focus 7", "switcher.perform 8"));
 }
-
-// --- Quitting ---
 
 TEST_F(AppDelegateTest, quitStopsTheControllersThenGivesBackTheSystemShortcuts)
 {

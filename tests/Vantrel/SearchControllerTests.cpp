@@ -81,8 +81,6 @@ protected:
     std::unique_ptr<SearchController> controller;
 };
 
-// --- The panel and learning ---
-
 TEST_F(SearchControllerTest, ToggleShowsEveryWindowThenCancels)
 {
     controller->toggle();
@@ -167,8 +165,6 @@ TEST_F(SearchControllerTest, AWindowClosedSinceItWasListedIsNotFocused)
     EXPECT_TRUE(focused.empty());
 }
 
-// --- The chord ---
-
 TEST_F(SearchControllerTest, TheChordTogglesFromAMainLoopJob)
 {
     input->keyDown(spaceKey, KeyChord::control);
@@ -208,8 +204,6 @@ TEST_F(SearchControllerTest, RecordingAChordLeavesTheKeysAloneUntilItEnds)
     EXPECT_EQ(input->grabs.size(), 1u);
     EXPECT_TRUE(controller->fastTap().isInstalled());
 }
-
-// --- Fast Search ---
 
 TEST_F(SearchControllerTest, AFastSearchHoldDrivesTheFastPanelAndCommitsItsSelection)
 {
