@@ -36,18 +36,27 @@ TEST_F(SimDesktopTest, WorkspaceNotificationsArriveOnTheLoopWhileObserved)
     ended.reset();
     loop.runPending();
     EXPECT_EQ(seen.size(), 2u) << "a dropped observation never fires, even for queued jobs";
-    EXPECT_FALSE(desktop->window(50)) << "windows end with their application";
 }
 
-TEST_F(SimDesktopTest, TerminateHideAndScreensThroughTheWorkspace)
+TEST_F(SimDesktopTest, TerminatingARunningApplicationEndsItAndItsWindows)
 {
-    desktop->launch({.pid = 5, .name = "Five", .bundleID = "org.example.five"});
+    desktop->launch({.pid = 5, .name = "Five"});
+    desktop->openWindow({.id = 50, .pid = 5});
     EXPECT_FALSE(desktop->terminate(6));
-    EXPECT_TRUE(desktop->hide(5));
-    EXPECT_TRUE(desktop->runningApplication(5)->isHidden);
     EXPECT_TRUE(desktop->terminate(5));
     EXPECT_FALSE(desktop->runningApplication(5));
+    EXPECT_FALSE(desktop->window(50));
+}
 
+TEST_F(SimDesktopTest, HidingAnApplicationMarksItHidden)
+{
+    desktop->launch({.pid = 5, .name = "Five"});
+    EXPECT_TRUE(desktop->hide(5));
+    EXPECT_TRUE(desktop->runningApplication(5)->isHidden);
+}
+
+TEST_F(SimDesktopTest, AnAddedDisplayIsAScreenAndScreenObserversHearIt)
+{
     int changes = 0;
     auto observation = desktop->observeScreens(loop, [&] { ++changes; });
     desktop->addDisplay({.identifier = "A", .frame = {0, 0, 100, 50}, .visibleFrame = {0, 5, 100, 45}});
@@ -81,9 +90,9 @@ TEST_F(SimDesktopTest, SpaceObserversHearSwitchesMovesAndNewSpacesButNotNoOps)
     EXPECT_EQ(changesHeard(), 4);
     EXPECT_EQ(desktop->displays()[0].currentSpaceID, 2u) << "the current space went away";
 
-    observation.reset();
     desktop->setCurrentSpace("A", 3);
-    EXPECT_EQ(changesHeard(), 4);
+    observation.reset();
+    EXPECT_EQ(changesHeard(), 4) << "a dropped observation never fires, even for queued jobs";
 }
 
 TEST_F(SimDesktopTest, ObserversOnAWindowHearOnlyThatWindow)
@@ -118,15 +127,16 @@ TEST_F(SimDesktopTest, ObserversOnAWindowHearOnlyThatWindow)
     EXPECT_EQ(observer->addNotification(app, "AXWindowCreated"), AXErrors::invalidUIElement);
 }
 
-TEST_F(SimDesktopTest, ElementsOfAnotherBackendAreRejectedAndWithoutSlotsThereIsNoSignalSafeSetter)
+TEST_F(SimDesktopTest, ElementsOfAnotherBackendAreRejected)
 {
     struct Foreign final : AXElementObject {};
     AXValue value;
-    auto foreign = std::make_shared<Foreign>();
-    EXPECT_EQ(desktop->copyAttributeValue(foreign, "AXTitle", value), AXErrors::illegalArgument);
+    EXPECT_EQ(desktop->copyAttributeValue(std::make_shared<Foreign>(), "AXTitle", value), AXErrors::illegalArgument);
     EXPECT_EQ(desktop->performAction(nullptr, "AXRaise"), AXErrors::illegalArgument);
+}
 
-    // Without slots there is no signal-safe shortcut setter.
+TEST_F(SimDesktopTest, WithoutSlotsThereIsNoSignalSafeHotKeySetter)
+{
     EXPECT_TRUE(desktop->signalSafeHotKeySetter());
     desktop->removeAllSlots();
     auto table = desktop->slots();
