@@ -221,8 +221,6 @@ TEST_F(FocusTest, RepairNeedsAPreviousFrontProcessOtherThanTheTarget)
     EXPECT_EQ(step(WindowFocus::focus(100, 10), "repairOriginSpace"), "no step");
 }
 
-// Focus runs on a background queue while the main thread keeps reading the
-// desktop and delivering its notifications.
 TEST_F(FocusTest, FocusOnABackgroundQueueWhileTheMainThreadWorks)
 {
     auto app = AXBridge::application(10);

@@ -476,7 +476,6 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
     EXPECT_TRUE(focused.empty());
 }
 
-// The tracker's own thread: deliveries still arrive on the main loop only.
 TEST_F(AXWindowTrackerTest, OnItsOwnQueueThreadEverythingIsDeliveredOnTheMainLoop)
 {
     std::vector<std::thread::id> threads;
