@@ -70,7 +70,6 @@ protected:
                 ADD_FAILURE() << "vantrel's log:\n" << log;
             }
         }
-        vantrel.reset();
     }
 
     /// Runs a program on the display to its end; its standard output, absent

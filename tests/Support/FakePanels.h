@@ -97,7 +97,6 @@ public:
                         (takeKey ? " key" : ""));
         state.show(items, selecting);
         query = "";
-        screenShown = on ? on : assignedScreen;
     }
     void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
     void select(std::ptrdiff_t index) override { recordSelect(index); }
@@ -108,7 +107,7 @@ public:
     }
     void hide() override { recordHide(); }
     bool isVisible() const override { return state.visible; }
-    std::optional<ScreenIdentifier> screen() const override { return state.visible ? screenShown : std::nullopt; }
+    std::optional<ScreenIdentifier> screen() const override { return state.visible ? assignedScreen : std::nullopt; }
     void setSpaceNumbers(const std::map<SpaceID, int>& numbers) override { spaceNumbers = numbers; }
     void setVisibleSpaceIDs(const std::set<SpaceID>& ids) override { visibleSpaceIDs = ids; }
 
@@ -140,12 +139,8 @@ public:
     std::string query;
     std::map<SpaceID, int> spaceNumbers;
     std::set<SpaceID> visibleSpaceIDs;
-    /// The display a show without a screen lands on; none models a panel
-    /// that has no screen.
+    /// The display the panel shows on; none models a panel that has no screen.
     std::optional<ScreenIdentifier> assignedScreen = "screen-1";
-
-private:
-    std::optional<ScreenIdentifier> screenShown;
 };
 
 /// The mirrors. `calls` reads like "show 3,2,1 @1 excluding screen-1",
