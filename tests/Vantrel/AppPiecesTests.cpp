@@ -72,9 +72,6 @@ TEST(TrayMenu, rowsBecomeActionsWithTheirEnabledStatesAndShortcuts)
     EXPECT_TRUE(chosen.empty());
     QCoreApplication::processEvents();
     EXPECT_THAT(chosen, ::testing::ElementsAre(MenuAction::quit));
-
-    tray.setWarning(true);
-    EXPECT_TRUE(tray.isWarning());
 }
 
 class InstanceSocket : public ::testing::Test {
