@@ -3,6 +3,8 @@
 #include "PanelUI/PanelMetrics.h"
 #include "PanelUI/PanelStyle.h"
 #include "PanelUI/SwitcherRows.h"
+#include "Support/EnvironmentVariable.h"
+#include "Support/ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -51,12 +53,11 @@ TEST(PanelAppearance, SystemFollowsGtkThemeThenGtkSettingsThenThePalette)
 
 TEST(PanelAppearance, AGtkSettingsFileThatIsAFifoIsNotWaitedFor)
 {
-    const auto folder = std::filesystem::temp_directory_path() / ("vantrel-gtk-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder / "gtk-3.0");
-    const auto fifo = folder / "gtk-3.0" / "settings.ini";
+    const test::ScratchFolder folder;
+    std::filesystem::create_directories(folder.path / "gtk-3.0");
+    const auto fifo = folder.path / "gtk-3.0" / "settings.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder.string()));
+    const test::EnvironmentVariable config("XDG_CONFIG_HOME", folder.path.c_str());
     // A read still waiting after five seconds is let go by a writer.
     std::atomic<bool> done = false, waited = false;
     std::thread guard([&] {
@@ -71,8 +72,6 @@ TEST(PanelAppearance, AGtkSettingsFileThatIsAFifoIsNotWaitedFor)
     done = true;
     guard.join();
     EXPECT_FALSE(waited);
-    savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", savedConfig);
-    std::filesystem::remove_all(folder);
 }
 
 TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDownBothInsideSmallScreens)

@@ -3,6 +3,7 @@
 #include "PanelUI/PanelFooterView.h"
 #include "PanelUI/PanelHeaderView.h"
 #include "PanelUI/SwitcherPanel.h"
+#include "Support/EnvironmentVariable.h"
 
 #include <QListView>
 #include <QWidget>
@@ -194,10 +195,8 @@ TEST_F(SwitcherPanelTest, KeysReachThePanelOnlyWhileItHoldsTheGrab)
 TEST_F(SwitcherPanelTest, TransientUnlessTheEnvironmentSaysOtherwise)
 {
     EXPECT_TRUE(panel->isTransient());
-    qputenv("VANTREL_NO_TRANSIENT", "1");
-    SwitcherPanel plain;
-    qunsetenv("VANTREL_NO_TRANSIENT");
-    EXPECT_FALSE(plain.isTransient());
+    const test::EnvironmentVariable noTransient("VANTREL_NO_TRANSIENT", "1");
+    EXPECT_FALSE(SwitcherPanel().isTransient());
 }
 
 } // namespace
