@@ -51,7 +51,6 @@ void TrayIcon::setMenu(const std::vector<MenuItem>& items)
 
 void TrayIcon::setWarning(bool warning)
 {
-    warning_ = warning;
     icon_.setIcon(AppIcons::icon(warning));
 }
 

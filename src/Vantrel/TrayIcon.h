@@ -23,12 +23,12 @@ public:
     bool isDocked() const override;
 
     QMenu& menu() { return menu_; }
-    bool isWarning() const { return warning_; }
+    /// The icon the tray shows now.
+    QIcon icon() const { return icon_.icon(); }
 
 private:
     QMenu menu_;
     QSystemTrayIcon icon_;
-    bool warning_ = false;
 };
 
 } // namespace vantrel

@@ -1,5 +1,6 @@
 // The application's own pieces on their own: the tray menu's actions, the instance socket, the updater dialog.
 #include "Commerce/Updater.h"
+#include "Vantrel/AppIcons.h"
 #include "Vantrel/AppMenu.h"
 #include "Vantrel/SingleInstance.h"
 #include "Vantrel/TrayIcon.h"
@@ -34,6 +35,18 @@ T whileServing(std::function<T()> work)
     while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready && timer.elapsed() < 5000)
         QCoreApplication::processEvents();
     return result.get();
+}
+
+TEST(TrayIconTest, aWarningChangesTheIconAndItsEndRestoresIt)
+{
+    ensureQtApplication();
+    auto image = [](const QIcon& icon) { return icon.pixmap(22).toImage(); };
+    TrayIcon tray;
+    ASSERT_NE(image(AppIcons::icon(true)), image(AppIcons::icon(false)));
+    tray.setWarning(true);
+    EXPECT_EQ(image(tray.icon()), image(AppIcons::icon(true)));
+    tray.setWarning(false);
+    EXPECT_EQ(image(tray.icon()), image(AppIcons::icon(false)));
 }
 
 TEST(TrayMenu, rowsBecomeActionsWithTheirEnabledStatesAndShortcuts)
