@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace vantrel::TextUnicode {
 
@@ -188,14 +189,28 @@ constexpr std::array<std::uint64_t, 256> utf8Rows = [] {
 }();
 
 /// Whether `text` is well-formed UTF-8: the leading ASCII skimmed by
-/// skipAscii, then one table look-up and shift per byte, without a branch
-/// (in text beyond Latin, ASCII comes in runs too short to skim).
+/// skipAscii, then eight bytes at a time, skipped at once when they are
+/// ASCII between scalars and otherwise stepped through the table one by one
+/// (in text beyond Latin, ASCII comes in runs too short for skipAscii). The
+/// state keeps the rest of its row between steps: only its low six bits are
+/// the state, the count of the next shift, which on x86 masks it for free.
 bool wellFormed(const uint8_t* bytes, int32_t length)
 {
     std::uint64_t state = between;
-    for (int32_t i = skipAscii(bytes, 0, length); i < length; ++i)
-        state = (utf8Rows[bytes[i]] >> state) & 63;
-    return state == between;
+    auto step = [&state](uint8_t byte) { state = utf8Rows[byte] >> (state & 63); };
+    const uint8_t* at = bytes + skipAscii(bytes, 0, length);
+    const uint8_t* end = bytes + length;
+    for (; end - at >= 8; at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, at, 8);
+        if ((word & 0x8080808080808080ull) == 0 && (state & 63) == between)
+            continue;
+        for (int k = 0; k < 8; ++k)
+            step(at[k]);
+    }
+    for (; at < end; ++at)
+        step(*at);
+    return (state & 63) == between;
 }
 
 } // namespace

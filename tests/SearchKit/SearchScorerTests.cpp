@@ -500,8 +500,10 @@ TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
 {
     // Output is copied whole only where it is well-formed: every sequence
     // of up to four bytes where UTF-8's rules change, after ASCII that ends
-    // inside or at the end of a scanned block and at the text's end or before
-    // more ASCII, repairs as Runtime does.
+    // inside or at the end of a scanned block, or after other scalars so that
+    // it ends a word of eight bytes, and at the text's end or before more
+    // ASCII (after such a word, a word of it and the continuation bytes that
+    // a cut-short sequence would need), repairs as Runtime does.
     const std::uint8_t edges[] = {
         0x00, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5};
     std::size_t sequence = 0;
@@ -510,12 +512,18 @@ TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
             for (std::size_t c = 0; c <= std::size(edges); ++c)
                 // (Only a lead of four bytes makes a fourth byte matter.)
                 for (std::size_t d = edges[a] >= 0xF0 ? 0 : std::size(edges); d <= std::size(edges); ++d, ++sequence) {
-                    std::string text(sequence % 2 == 0 ? 3 : 16, 'x');
+                    std::string bytes;
                     for (const std::size_t k : {a, b, c, d})
                         if (k < std::size(edges))
-                            text += static_cast<char>(edges[k]);
+                            bytes += static_cast<char>(edges[k]);
+                    const bool wordEnd = sequence % 3 == 2;
+                    std::string text
+                        = wordEnd ? (bytes.size() % 2 == 0 ? "" : "\u20AC") : std::string(sequence % 2 == 0 ? 3 : 16, 'x');
+                    while (wordEnd && text.size() + bytes.size() < 8)
+                        text += "\u00E9";
+                    text += bytes;
                     if (sequence % 4 < 2)
-                        text += 'y';
+                        text += wordEnd ? "yyyyyyyy" + std::string(1 + sequence / 3 % 3, '\x80') : "y";
                     std::string sanitized;
                     TextUnicode::appendSanitizedUtf8(text, sanitized);
                     ASSERT_EQ(sanitized, repairedUtf8(text)) << a << " " << b << " " << c << " " << d;
