@@ -23,7 +23,6 @@ using Backspace = FastSearchTap::Backspace;
 using Events = std::vector<Event>;
 
 using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, ModifierFlags::shift;
-constexpr std::uint64_t fnFlag = ModifierFlags::function;
 
 namespace Key {
 constexpr std::uint16_t a = 0, s = 1, e = 14, b = 11;
@@ -77,7 +76,6 @@ TEST_F(FastSearchTapTest, EachKeyDuringAHoldBecomesOneEventAndNoProgramSeesIt)
         {"shift still gives capitals", leftCommand, Key::b, command | shift, {Character{"B"}}},
         {"an option hold types the plain level", rightOption, 18, option, {Character{"1"}}},
         {"an option hold keeps shift", rightOption, 18, option | shift, {Character{"!"}}},
-        {"fn is no level", rightOption, Key::a, option | fnFlag, {Character{"a"}}},
         {"a command hold keeps option", leftCommand, 18, command | option, {Character{"¡"}}},
         {"tab moves down", rightOption, Key::tab, option, {MoveSelection{+1}}},
         {"shift-tab also moves down", rightOption, Key::tab, option | shift, {MoveSelection{+1}}},

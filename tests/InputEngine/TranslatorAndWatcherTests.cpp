@@ -17,14 +17,12 @@ using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, Mod
 
 // Dead keys, control characters, caps lock and reloading: TranslatorContract (X11KeymapTests).
 // The installed backend as the process's translator factory: X11InputTests.
-TEST(SimulatedTranslator, ShiftOnTheDeadKeysOwnKeyIsNotDeadAndTheDeadKeyThenSpaceIsItsCharacter)
+TEST(SimulatedTranslator, ShiftOnTheDeadKeysOwnKeyIsNotDead)
 {
     SimulatedInput input;
     input.setLayout(SimulatedLayout::usInternational());
-    auto translator = input.makeLayoutTranslator();
-    EXPECT_EQ(translator->character(39, shift), "\"");
-    translator->character(39, 0);
-    EXPECT_EQ(translator->character(49, 0), "'");
+    // xkbcommon's US International has a second dead key there instead.
+    EXPECT_EQ(input.makeLayoutTranslator()->character(39, shift), "\"");
 }
 
 TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSetAndNeedsTheFeed)
