@@ -20,6 +20,8 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace vantrel::TextUnicode {
 
@@ -27,52 +29,75 @@ using namespace detail;
 
 namespace {
 
-/// The classes `classify` gave the scalars it was last asked for, one per
-/// slot; the thread's, kept from text to text. The scalars of a text come
-/// from a few blocks and repeat, so most are found here rather than asked
-/// for again through the pointer.
-struct NarrowCache {
-    std::uint8_t (*classify)(char32_t) = nullptr;
-    /// 0, which is ASCII and never asked for, marks a free slot.
-    std::array<char32_t, 1024> scalars {};
-    std::array<std::uint8_t, 1024> classes {};
+/// The classes `classify` gave the scalars beyond ASCII it was asked for,
+/// the thread's, kept from text to text: a table per block of 256 scalars,
+/// made when a scalar of the block first turns up (a text's scalars come
+/// from a few blocks). 0, which is never a class, marks a scalar not asked
+/// for yet; the blocks not made yet share one table of zeros.
+class NarrowTable {
+public:
+    using Block = std::array<std::uint8_t, 256>;
+
+    NarrowTable() { blocks_.fill(&none_); }
+
+    /// The thread's table, emptied when `classify` is not the one it holds.
+    static NarrowTable& of(std::uint8_t (*classify)(char32_t))
+    {
+        thread_local const std::unique_ptr<NarrowTable> table = std::make_unique<NarrowTable>();
+        if (table->classify_ != classify) {
+            table->classify_ = classify;
+            table->owned_.clear();
+            table->blocks_.fill(&table->none_);
+        }
+        return *table;
+    }
+
+    /// The class of `c` (at most U+10FFFF), or 0 when not asked for yet.
+    std::uint8_t known(char32_t c) const { return (*blocks_[c >> 8])[c & 0xFF]; }
+    /// Asks for the class of `c` and keeps it.
+    std::uint8_t learn(char32_t c)
+    {
+        Block*& block = blocks_[c >> 8];
+        if (block == &none_)
+            block = owned_.emplace_back(std::make_unique<Block>()).get();
+        return (*block)[c & 0xFF] = classify_(c);
+    }
+
+private:
+    std::uint8_t (*classify_)(char32_t) = nullptr;
+    std::array<Block*, (0x10FFFF >> 8) + 1> blocks_ {};
+    std::vector<std::unique_ptr<Block>> owned_;
+    Block none_ {};
 };
 
-NarrowCache& narrowCache(std::uint8_t (*classify)(char32_t))
+/// Narrows the scalar beyond ASCII (or ill-formed sequence) at `at` into
+/// `out` and moves `at` past it; false where `classify` refuses it (0xFF).
+/// Two- and three-byte sequences that cannot be ill-formed are decoded
+/// inline.
+inline bool narrowBeyondAscii(const uint8_t*& at, const uint8_t* end, std::uint8_t& out, NarrowTable& table)
 {
-    thread_local NarrowCache cache;
-    if (cache.classify != classify) {
-        cache.classify = classify;
-        cache.scalars.fill(0);
-    }
-    return cache;
-}
-
-/// Narrows the scalar beyond ASCII (or ill-formed byte) at `i` into `out`
-/// and moves `i` past it; false where `classify` refuses it (0xFF). Two- and
-/// three-byte sequences that cannot be ill-formed are decoded inline.
-inline bool narrowBeyondAscii(const uint8_t* bytes, int32_t& i, int32_t length, std::uint8_t& out, NarrowCache& cache)
-{
-    UChar32 c;
-    const uint8_t lead = bytes[i];
-    auto continues = [&](int32_t k) { return i + k < length && (bytes[i + k] & 0xC0) == 0x80; };
-    if (lead >= 0xC2 && lead <= 0xDF && continues(1)) {
-        c = (lead & 0x1F) << 6 | (bytes[i + 1] & 0x3F);
-        i += 2;
-    } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && continues(1) && continues(2)) {
-        c = (lead & 0x0F) << 12 | (bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F);
-        i += 3;
+    char32_t c = 0;
+    const uint8_t lead = at[0];
+    const std::ptrdiff_t left = end - at;
+    auto continues = [at](int k) { return (at[k] & 0xC0) == 0x80; };
+    if (lead >= 0xC2 && lead <= 0xDF && left >= 2 && continues(1)) {
+        c = (lead & 0x1Fu) << 6 | (at[1] & 0x3Fu);
+        at += 2;
+    } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && left >= 3 && continues(1) && continues(2)) {
+        c = (lead & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+        at += 3;
     } else {
-        U8_NEXT_OR_FFFD(bytes, i, length, c);
+        int32_t i = 0;
+        UChar32 scalar;
+        U8_NEXT_OR_FFFD(at, i, static_cast<int32_t>(left), scalar);
+        c = static_cast<char32_t>(scalar);
+        at += i;
     }
-    const auto scalar = static_cast<char32_t>(c);
-    const std::size_t slot = (scalar * 0x9E3779B1u) >> 22;
-    if (cache.scalars[slot] != scalar) {
-        cache.scalars[slot] = scalar;
-        cache.classes[slot] = cache.classify(scalar);
-    }
-    out = cache.classes[slot];
-    return out != 0xFF;
+    std::uint8_t narrow = table.known(c);
+    if (narrow == 0)
+        narrow = table.learn(c);
+    out = narrow;
+    return narrow != 0xFF;
 }
 
 #if VANTREL_X86_KERNELS
@@ -109,14 +134,22 @@ inline int32_t copyLeadingAscii(const uint8_t* bytes, int32_t i, int32_t length,
 
 std::ptrdiff_t narrowScalarsWide(const uint8_t* bytes, int32_t length, std::uint8_t* out, std::uint8_t (*classify)(char32_t))
 {
-    NarrowCache& cache = narrowCache(classify);
+    NarrowTable& table = NarrowTable::of(classify);
     std::ptrdiff_t count = 0;
+    const uint8_t* end = bytes + length;
     for (int32_t i = 0; i < length;) {
         const int32_t run = copyLeadingAscii(bytes, i, length, out + count);
         count += run;
         i += run;
-        if (i < length && run < 64 && !narrowBeyondAscii(bytes, i, length, out[count++], cache))
-            return -1;
+        if (run == 64 || i == length)
+            continue;
+        // Scalars beyond ASCII up to the next ASCII byte.
+        const uint8_t* at = bytes + i;
+        do {
+            if (!narrowBeyondAscii(at, end, out[count++], table))
+                return -1;
+        } while (at < end && *at >= 0x80);
+        i = static_cast<int32_t>(at - bytes);
     }
     return count;
 }
@@ -263,28 +296,36 @@ std::ptrdiff_t narrowScalars(std::string_view utf8, std::uint8_t* out, std::uint
     if (wideText())
         return narrowScalarsWide(bytes, length, out, classify);
 #endif
-    NarrowCache& cache = narrowCache(classify);
-    std::ptrdiff_t count = 0;
-    for (int32_t i = 0; i < length;) {
+    NarrowTable& table = NarrowTable::of(classify);
+    const uint8_t* at = bytes;
+    const uint8_t* end = bytes + length;
+    std::uint8_t* to = out;
+    while (at < end) {
 #if defined(__SSE2__)
         // ASCII sixteen bytes at a time, as in decodeLowered: all sixteen
-        // are stored, only the leading ASCII ones counted, and `count` never
-        // passes `i`.
-        if (__m128i chunk; const int32_t run = leadingAscii(bytes, i, length, chunk)) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), chunk);
-            count += run;
-            i += run;
-            continue;
+        // are stored, only the leading ASCII ones counted, and `to` never
+        // passes `at`.
+        if (end - at >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), chunk);
+            const int run = std::countr_zero(high | 0x10000u);
+            at += run;
+            to += run;
+            if (run == 16)
+                continue;
         }
 #endif
-        if (bytes[i] < 0x80) {
-            out[count++] = bytes[i++];
-            continue;
+        while (at < end && *at < 0x80)
+            *to++ = *at++;
+        // Scalars beyond ASCII, in text beyond Latin many in a row, up to the
+        // next ASCII byte.
+        while (at < end && *at >= 0x80) {
+            if (!narrowBeyondAscii(at, end, *to++, table))
+                return -1;
         }
-        if (!narrowBeyondAscii(bytes, i, length, out[count++], cache))
-            return -1;
     }
-    return count;
+    return to - out;
 }
 
 } // namespace vantrel::TextUnicode

@@ -494,6 +494,13 @@ TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
                 ASSERT_EQ(narrow[k], expected[k] < 128 ? expected[k] : classify(expected[k])) << text << " at " << k;
         }
     }
+    // A text that ends inside a sequence ends there, whatever bytes follow.
+    auto classify = [](char32_t c) -> std::uint8_t { return 0x80 | (c & 0x3F); };
+    for (const std::string_view text : {std::string_view("x\xC3\xA9", 2), std::string_view("x\xE4\xB8\xAD", 3)}) {
+        std::array<std::uint8_t, 3> narrow {};
+        EXPECT_EQ(TextUnicode::narrowScalars(text, narrow.data(), classify), 2) << text;
+        EXPECT_EQ(narrow[1], classify(TextUnicode::replacementCharacter)) << text;
+    }
 }
 
 TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
