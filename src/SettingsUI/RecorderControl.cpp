@@ -1,7 +1,6 @@
 // Recording a chord through the input backend's keyboard grab, and drawing the field.
 #include "SettingsUI/RecorderControl.h"
 
-#include "InputEngine/ChordFormatting.h"
 #include "InputEngine/InputBackend.h"
 #include "SettingsUI/SettingsModel.h"
 
@@ -50,7 +49,7 @@ QString RecorderControl::text() const
         return tr("Press keys…");
     if (!chord_)
         return tr("None");
-    return QString::fromStdString(ChordFormatting::platformString(*chord_));
+    return QString::fromStdString(chord_->displayString());
 }
 
 void RecorderControl::startRecording()

@@ -18,23 +18,25 @@ struct NamedKey {
     const char* name;
 };
 
-constexpr std::array<NamedKey, 17> fixedNames{{
+// Named as X11 desktops name them in shortcuts ("Ctrl+Alt+Tab").
+constexpr std::array<NamedKey, 18> fixedNames{{
     {10, "§"},
-    {36, "↩"},
-    {48, "⇥"},
+    {36, "Return"},
+    {48, "Tab"},
     {49, "Space"},
     {50, "`"},
-    {51, "⌫"},
-    {53, "⎋"},
-    {115, "↖"},
-    {116, "⇞"},
-    {117, "⌦"},
-    {119, "↘"},
-    {121, "⇟"},
-    {123, "←"},
-    {124, "→"},
-    {125, "↓"},
-    {126, "↑"},
+    {51, "Backspace"},
+    {53, "Escape"},
+    {76, "Enter"},
+    {115, "Home"},
+    {116, "Page Up"},
+    {117, "Delete"},
+    {119, "End"},
+    {121, "Page Down"},
+    {123, "Left"},
+    {124, "Right"},
+    {125, "Down"},
+    {126, "Up"},
     {KeyChord::keyAboveTab, "`"},
 }};
 
@@ -54,18 +56,18 @@ std::string upperCased(const std::string& text)
     return result;
 }
 
-std::string modifierGlyphs(std::uint64_t modifiers)
+std::string modifierNames(std::uint64_t modifiers)
 {
-    std::string glyphs;
+    std::string names;
     if (modifiers & KeyChord::control)
-        glyphs += "⌃";
+        names += "Ctrl+";
     if (modifiers & KeyChord::option)
-        glyphs += "⌥";
+        names += "Alt+";
     if (modifiers & KeyChord::shift)
-        glyphs += "⇧";
+        names += "Shift+";
     if (modifiers & KeyChord::command)
-        glyphs += "⌘";
-    return glyphs;
+        names += "Super+";
+    return names;
 }
 
 std::optional<std::string> layoutIndependentName(std::uint32_t keyCode)
@@ -95,12 +97,12 @@ bool KeyChord::usesCommandTab() const
 
 std::string KeyChord::displayString() const
 {
-    return modifierGlyphs(modifiers) + keyName(keyCode);
+    return modifierNames(modifiers) + keyName(keyCode);
 }
 
 std::string KeyChord::displayString(KeyboardLayoutTranslator& translator) const
 {
-    return modifierGlyphs(modifiers) + keyName(keyCode, translator);
+    return modifierNames(modifiers) + keyName(keyCode, translator);
 }
 
 std::string KeyChord::keyName(std::uint32_t keyCode)

@@ -51,13 +51,15 @@ struct KeyChord {
     /// Command with Tab or the key above Tab (other modifiers do not matter).
     bool usesCommandTab() const;
 
-    /// Modifier glyphs in the order ⌃⌥⇧⌘, then the key's name, no separators.
+    /// The chord as X11 desktops write shortcuts: "Ctrl+", "Alt+", "Shift+",
+    /// "Super+" in that order for the modifiers present (command is Super,
+    /// option Alt), then the key's name ("Super+Tab").
     /// Names layout-dependent keys with a fresh translator.
     std::string displayString() const;
     /// As above, naming layout-dependent keys with `translator`.
     std::string displayString(KeyboardLayoutTranslator& translator) const;
 
-    /// A fixed glyph or name, "F1".."F20", else the upper-cased character the
+    /// A fixed name ("Tab", "Page Up", "`"), "F1".."F20", else the upper-cased character the
     /// current layout types for the key without modifiers, else "key N".
     static std::string keyName(std::uint32_t keyCode);
     /// As above, asking `translator` for layout-dependent keys.

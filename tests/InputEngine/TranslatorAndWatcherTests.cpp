@@ -1,6 +1,5 @@
 // The simulated layout's translator (dead keys, control characters) and the
 // modifier watcher.
-#include "InputEngine/ChordFormatting.h"
 #include "InputEngine/ModifierWatcher.h"
 #include "Platform/Sim/SimulatedInput.h"
 #include "Support/InstalledInput.h"
@@ -55,24 +54,6 @@ TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSetAndNeedsThe
     EXPECT_FALSE(ModifierWatcher::make(input));
     const test::InstalledInputBackend none(nullptr);
     EXPECT_FALSE(ModifierWatcher::make());
-}
-
-TEST(ChordFormattingTest, NamesChordsAsPCDesktopsDo)
-{
-    SimulatedInput input;
-    auto translator = input.makeLayoutTranslator();
-    const std::pair<KeyChord, const char*> names[] = {
-        {{48, command}, "Super+Tab"}, {{48, command | option | control | shift}, "Ctrl+Alt+Shift+Super+Tab"},
-        {{49, control}, "Ctrl+Space"}, {{KeyChord::keyAboveTab, command}, "Super+`"}, {{0, shift}, "Shift+A"},
-        {{122, 0}, "F1"}, {{51, 0}, "Backspace"}};
-    for (const auto& [chord, name] : names)
-        EXPECT_EQ(ChordFormatting::platformString(chord, *translator), name);
-    // The layout names the other keys; a dead key has no name of its own.
-    EXPECT_EQ(ChordFormatting::platformString({39, command}, *translator), "Super+'");
-    input.setLayout(SimulatedLayout::usInternational());
-    translator->reloadLayout();
-    EXPECT_EQ(ChordFormatting::platformString({39, command}, *translator), "Super+key 39");
-    EXPECT_EQ(ChordFormatting::keyName(200, *translator), "key 200");
 }
 
 } // namespace

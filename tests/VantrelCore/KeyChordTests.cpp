@@ -39,13 +39,14 @@ struct FactoryGuard {
     ~FactoryGuard() { setKeyboardLayoutTranslatorFactory({}); }
 };
 
-TEST(KeyChord, DisplayStringOrdersGlyphsControlOptionShiftCommand)
+TEST(KeyChord, DisplayStringNamesModifiersCtrlAltShiftSuperThenTheKey)
 {
     USKeyboardLayoutTranslator us;
-    const std::pair<KeyChord, const char*> chords[] = {{{48, KeyChord::command}, "⌘⇥"}, {{49, KeyChord::control}, "⌃Space"},
-        {{65535, KeyChord::command | KeyChord::shift}, "⇧⌘`"}, {{0, KeyChord::modifierMask}, "⌃⌥⇧⌘A"},
-        {{48, KeyChord::control | KeyChord::option}, "⌃⌥⇥"}, {{0, KeyChord::shift}, "⇧A"},
-        {{36, capsLock | fnFlag}, "↩"}}; // bits outside the four modifiers show nothing
+    const std::pair<KeyChord, const char*> chords[] = {{{48, KeyChord::command}, "Super+Tab"},
+        {{49, KeyChord::control}, "Ctrl+Space"}, {{65535, KeyChord::command | KeyChord::shift}, "Shift+Super+`"},
+        {{0, KeyChord::modifierMask}, "Ctrl+Alt+Shift+Super+A"}, {{48, KeyChord::control | KeyChord::option}, "Ctrl+Alt+Tab"},
+        {{0, KeyChord::shift}, "Shift+A"}, {{51, 0}, "Backspace"},
+        {{36, capsLock | fnFlag}, "Return"}}; // bits outside the four modifiers show nothing
     for (const auto& [chord, text] : chords)
         EXPECT_EQ(chord.displayString(us), text) << text;
 }
@@ -53,10 +54,10 @@ TEST(KeyChord, DisplayStringOrdersGlyphsControlOptionShiftCommand)
 TEST(KeyChord, KeyNamePrefersFixedNamesToTheLayout)
 {
     // A layout that claims every key must not override the fixed names.
-    TableTranslator everything({{10, "x"}, {48, "x"}, {50, "x"}, {122, "x"}, {90, "x"}, {64, "x"}, {36, "x"}});
+    TableTranslator everything({{10, "x"}, {48, "x"}, {50, "x"}, {122, "x"}, {90, "x"}, {64, "x"}, {36, "x"}, {76, "x"}});
     const std::pair<std::uint32_t, const char*> named[] = {
-        {10, "§"}, {48, "⇥"}, {50, "`"}, {65535, "`"}, {36, "↩"}, {49, "Space"}, {117, "⌦"}, {126, "↑"},
-        {122, "F1"}, {64, "F17"}, {90, "F20"}, {105, "F13"}};
+        {10, "§"}, {48, "Tab"}, {50, "`"}, {65535, "`"}, {36, "Return"}, {76, "Enter"}, {49, "Space"}, {117, "Delete"},
+        {126, "Up"}, {116, "Page Up"}, {122, "F1"}, {64, "F17"}, {90, "F20"}, {105, "F13"}};
     for (const auto& [code, name] : named)
         EXPECT_EQ(KeyChord::keyName(code, everything), name) << code;
     EXPECT_TRUE(everything.asked.empty());
@@ -64,13 +65,14 @@ TEST(KeyChord, KeyNamePrefersFixedNamesToTheLayout)
 
 TEST(KeyChord, KeyNameAsksTheLayoutWithoutModifiersAndUpperCases)
 {
-    TableTranslator german({{16, "z"}, {27, "ß"}, {41, "ö"}, {7, "\x1b"}});
+    TableTranslator german({{16, "z"}, {27, "ß"}, {41, "ö"}, {7, "\x1b"}, {39, ""}});
     EXPECT_EQ(KeyChord::keyName(16, german), "Z");
     EXPECT_EQ(KeyChord::keyName(27, german), "SS"); // full upper-casing
     EXPECT_EQ(KeyChord::keyName(41, german), "Ö");
     for (const auto& [code, flags] : german.asked)
         EXPECT_EQ(flags, 0u) << code;
 
+    EXPECT_EQ(KeyChord::keyName(39, german), "key 39"); // a dead key has no name of its own
     EXPECT_EQ(KeyChord::keyName(99 + 1000, german), "key 1099");
     EXPECT_EQ(KeyChord::keyName(200, german), "key 200");
     // Codes beyond 16 bits are never truncated into a real key.
@@ -89,8 +91,8 @@ TEST(KeyChord, KeyNameWithoutTranslatorUsesTheProcessWideFactory)
         return std::make_unique<TableTranslator>(std::map<std::uint16_t, std::string>{{12, "a"}});
     });
     EXPECT_EQ(KeyChord::keyName(12), "A"); // AZERTY: the Q position types a
-    EXPECT_EQ((KeyChord{12, KeyChord::command}.displayString()), "⌘A");
-    EXPECT_EQ(KeyChord::keyName(48), "⇥");
+    EXPECT_EQ((KeyChord{12, KeyChord::command}.displayString()), "Super+A");
+    EXPECT_EQ(KeyChord::keyName(48), "Tab");
     EXPECT_EQ(KeyChord::keyName(70000), "key 70000");
     EXPECT_EQ(made, 2); // fixed names and huge codes need no layout
 
