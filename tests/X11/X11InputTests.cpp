@@ -41,10 +41,6 @@ using Events = std::vector<FastSearchTap::Event>;
 
 class X11InputTest : public test::X11KeyboardTest {
 protected:
-    // Every request sent so far has reached the server, and every event it
-    // caused is through the event thread once `pumpUntil` saw it.
-    void settle() { connection->sync(); }
-
     /// A Fast Search tap holding on `modifier`, its events recorded in `events`.
     FastSearchTap& holdOn(FastSearchModifier modifier)
     {
@@ -118,7 +114,7 @@ TEST_F(X11InputTest, FastSearchReturnHandsTheKeyboardBackBeforeTheHoldKeyIsRelea
     auto client = startKeyClient();
     ASSERT_TRUE(client);
     ASSERT_TRUE(holdOn(FastSearchModifier::rightOption).isInstalled());
-    settle();
+    connection->sync(); // the hold key's grab is on the server before xdotool types
     ASSERT_TRUE(type({"keydown", altR, "key", "x", "key", "Return"}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 3; }));
     // The first key after the hold ended is consumed while the grab is let go;
