@@ -35,7 +35,6 @@ TEST_F(HotKeyTest, IdsComeFromOneCounterAndFailedRegistrationsConsumeOne)
     EXPECT_EQ(a->id(), first);
     EXPECT_EQ(b->id(), first + 2);
     EXPECT_FALSE(HotKey::registry().contains(first + 1));
-    EXPECT_EQ(input->grabs.size(), 2u);
 
     // Ids are never reused, not even after unregistering.
     a->unregister();

@@ -175,7 +175,6 @@ TEST(XkbTranslator, ReadsTheLayoutItIsGivenAndWithoutOneKeepsItsNameOrHasNone)
 
     XkbLayoutTranslator never([](xkb_context*) { return std::optional<XkbLayoutSnapshot>{}; }, "C");
     EXPECT_EQ(never.layoutName(), "?");
-    EXPECT_EQ(never.character(0, 0), std::nullopt);
 }
 
 } // namespace
