@@ -1,10 +1,19 @@
-// The listener bookkeeping the keyboard backends share.
+// The listener bookkeeping the keyboard backends share, and the modifier
+// watcher over their feed.
 #include "InputEngine/InputListeners.h"
+#include "InputEngine/ModifierWatcher.h"
+#include "Platform/Sim/SimulatedInput.h"
+#include "Support/InstalledInput.h"
+#include "VantrelCore/KeyCodes.h"
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace vantrel {
 namespace {
+
+using ModifierFlags::command, ModifierFlags::shift;
 
 TEST(InputListenersTest, OneGrabAndOneTapAtATimeAndTheirReleasesRunOnce)
 {
@@ -66,6 +75,38 @@ TEST(InputListenersTest, AFeedMayUnsubscribeWhileTheFlagsAreDelivered)
     listeners->feedModifiers(10);
     listeners->feedModifiers(20);
     EXPECT_EQ(seen, (std::vector<std::uint64_t>{10, 11, 21}));
+}
+
+TEST(ModifierWatcherTest, ReportsEveryChangeAsTheDeviceIndependentSetAndNeedsTheFeed)
+{
+    SimulatedInput input;
+    auto watcher = ModifierWatcher::make(input);
+    ASSERT_TRUE(watcher);
+    std::vector<std::uint64_t> reports;
+    watcher->onFlagsChanged = [&](std::uint64_t flags) { reports.push_back(flags); };
+
+    input.flagsChanged(56, shift | 0x2);             // left shift down, with its side bit
+    input.flagsChanged(56, 0x100 | (1ull << 40));    // up; device bits only
+    input.flagsChanged(55, command | shift | 0x8);
+    EXPECT_EQ(reports, (std::vector<std::uint64_t>{shift, 0, command | shift}));
+
+    // Without a callback changes are dropped, and the events still pass.
+    watcher->onFlagsChanged = nullptr;
+    input.flagsChanged(55, 0);
+    EXPECT_EQ(reports.size(), 3u);
+    EXPECT_EQ(input.delivered.size(), 4u);
+
+    // Gone: the feed stops.
+    watcher->onFlagsChanged = [&](std::uint64_t flags) { reports.push_back(flags); };
+    watcher.reset();
+    input.flagsChanged(56, shift);
+    EXPECT_EQ(reports.size(), 3u);
+
+    // No watcher when the feed is refused or there is no backend.
+    input.modifierFeedAvailable = false;
+    EXPECT_FALSE(ModifierWatcher::make(input));
+    const test::InstalledInputBackend none(nullptr);
+    EXPECT_FALSE(ModifierWatcher::make());
 }
 
 } // namespace

@@ -154,6 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
                    }}),
     [](const ::testing::TestParamInfo<Translator>& info) { return std::string(info.param.backend); });
 
+TEST(SimulatedTranslator, ShiftOnTheDeadKeysOwnKeyIsNotDead)
+{
+    SimulatedInput input;
+    input.setLayout(SimulatedLayout::usInternational());
+    // xkbcommon's US International has a second dead key there instead.
+    EXPECT_EQ(input.makeLayoutTranslator()->character(39, shift), "\"");
+}
+
 TEST(XkbTranslator, OptionIsTheThirdLevel)
 {
     XkbLayoutTranslator translator(XkbLayoutTranslator::namedKeymap("us", "intl"), "C");
