@@ -5,16 +5,14 @@
 #include "PanelUI/PanelStyle.h"
 #include "Support/FakePanels.h"
 #include "Support/InstalledInput.h"
+#include "Support/QtTestApplication.h"
 #include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/WindowInfo.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QTemporaryFile>
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 #include <memory>
 #include <string>
@@ -22,31 +20,19 @@
 
 namespace vantrel::test {
 
-/// The application every panel test shares, on the offscreen platform.
-inline QApplication& offscreenApp()
+/// The application every panel test shares, offscreen on three displays side
+/// by side, so that mirrors have somewhere to go.
+inline void ensureOffscreenApp()
 {
-    static int argc = 1;
-    static char name[] = "test_panelui";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        // Three displays side by side, so that mirrors have somewhere to go.
-        static QTemporaryFile config(QDir::temp().filePath(QStringLiteral("vantrel-panel-screens-XXXXXX.json")));
-        if (config.open()) {
-            config.write(R"({"screens": [
-                {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-                {"name": "middle", "x": 1280, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-                {"name": "right", "x": 3200, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-            config.flush();
-        }
-        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toUtf8());
-        // The offscreen platform says so whenever it cannot raise or mask.
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
-            if (!message.startsWith(QLatin1String("This plugin does not support")))
-                fprintf(stderr, "%s\n", qPrintable(message));
-        });
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+    static QTemporaryFile config(QDir::temp().filePath(QStringLiteral("vantrel-panel-screens-XXXXXX.json")));
+    if (!config.isOpen() && config.open()) {
+        config.write(R"({"screens": [
+            {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+            {"name": "middle", "x": 1280, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+            {"name": "right", "x": 3200, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        config.flush();
+    }
+    ensureQtApplication("offscreen:configfile=" + config.fileName().toUtf8());
 }
 
 /// Windows 1 ... n named "App1" ... "Appn", of processes 101 ... 100 + n.
@@ -79,7 +65,7 @@ class PanelTest : public ::testing::Test {
 protected:
     PanelTest()
     {
-        offscreenApp();
+        ensureOffscreenApp();
         PanelStyle::setTextScale(1.0);
         PanelStyle::setAppearance(AppearanceMode::light);
     }

@@ -5,9 +5,9 @@
 #include "Platform/X11/X11Input.h"
 #include "Platform/X11/X11PanelSupport.h"
 #include "Platform/X11/X11Properties.h"
+#include "Support/QtTestApplication.h"
 #include "X11/X11TestSupport.h"
 
-#include <QApplication>
 #include <QScreen>
 #include <QWindow>
 #include <QWidget>
@@ -29,19 +29,13 @@ protected:
         X11KeyboardTest::prepare();
         if (!ready())
             return;
-        static QApplication* app = [this]() -> QApplication* {
-            const std::string& display = session->display();
-            if (!test::runOn(display, {"xrandr", "--setmonitor", "left", "640/169x1024/271+0+0", "screen"})
-                || !test::runOn(display, {"xrandr", "--setmonitor", "right", "640/169x1024/271+640+0", "none"}))
-                return nullptr;
-            qputenv("DISPLAY", QByteArray::fromStdString(display));
-            qputenv("QT_QPA_PLATFORM", "xcb");
-            static int argc = 1;
-            static char name[] = "test_panelui_x11";
-            static char* argv[] = {name, nullptr};
-            return new QApplication(argc, argv);
-        }();
-        ASSERT_TRUE(app) << "two monitors and Qt on the test display";
+        const std::string& display = session->display();
+        static const bool monitors =
+            test::runOn(display, {"xrandr", "--setmonitor", "left", "640/169x1024/271+0+0", "screen"})
+            && test::runOn(display, {"xrandr", "--setmonitor", "right", "640/169x1024/271+640+0", "none"});
+        ASSERT_TRUE(monitors) << "two monitors on the test display";
+        qputenv("DISPLAY", QByteArray::fromStdString(display));
+        test::ensureQtApplication("xcb");
     }
 
     /// Runs Qt's events and the backend's jobs until `done` holds.

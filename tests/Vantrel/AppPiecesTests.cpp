@@ -6,6 +6,7 @@
 #include "Vantrel/TrayIcon.h"
 
 #include "Support/QtTestApplication.h"
+#include "Support/ScratchFiles.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -89,17 +90,11 @@ TEST(TrayMenu, rowsBecomeActionsWithTheirEnabledStatesAndShortcuts)
 
 class InstanceSocket : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ensureQtApplication();
-        folder = std::filesystem::temp_directory_path() / ("vantrel-instance-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder);
-        path = instanceSocketPath(":5.0", folder.c_str());
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
+    void SetUp() override { ensureQtApplication(); }
 
-    std::filesystem::path folder;
-    std::filesystem::path path;
+    const test::ScratchFolder scratch;
+    const std::filesystem::path folder = scratch.path;
+    const std::filesystem::path path = instanceSocketPath(":5.0", folder.c_str());
 };
 
 TEST_F(InstanceSocket, isNamedPerDisplayUnderTheRuntimeFolder)
