@@ -4,7 +4,6 @@
 #include "Vantrel/SearchPanels.h"
 #include "Vantrel/SwitcherEnvironment.h"
 #include "Vantrel/SwitcherPanels.h"
-#include "VantrelCore/SelectionWrap.h"
 
 #include <algorithm>
 #include <string>
@@ -30,7 +29,9 @@ inline WindowInfo window(WindowID id, ProcessID pid, std::string app, std::strin
     return {.id = id, .pid = pid, .bundleID = {}, .appName = std::move(app), .title = std::move(title), .spaceIDs = std::move(spaces)};
 }
 
-/// Rows, selection and visibility kept the way a real panel keeps them.
+/// Rows, selection and visibility as the panel was last told them. Keeping
+/// and wrapping the selection is the real panels' own rule: the fakes leave
+/// it to their owner, so a selection it forgets to send shows.
 struct FakePanelState {
     std::vector<WindowInfo> items;
     std::ptrdiff_t selectedIndex = 0;
@@ -39,24 +40,16 @@ struct FakePanelState {
     void show(const std::vector<WindowInfo>& rows, std::ptrdiff_t index)
     {
         items = rows;
-        selectedIndex = 0;
-        select(index);
+        selectedIndex = index;
         visible = true;
     }
     // Only while visible.
     void update(const std::vector<WindowInfo>& rows)
     {
-        if (!visible)
-            return;
-        if (!rows.empty())
-            selectedIndex = keptSelection(items, selectedIndex, rows);
-        items = rows;
+        if (visible)
+            items = rows;
     }
-    void select(std::ptrdiff_t index)
-    {
-        if (!items.empty())
-            selectedIndex = wrapSelection(index, items.size());
-    }
+    void select(std::ptrdiff_t index) { selectedIndex = index; }
 };
 
 /// The calls both fakes record alike, applied to `state` as the real panels do.
