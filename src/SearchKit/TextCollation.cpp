@@ -142,57 +142,49 @@ void appendPrimariesOf(UChar32 c, std::string& out)
         out.push_back(static_cast<char>(key[i]));
 }
 
-/// The primary weights of each character, per thread: those of the Basic
-/// Multilingual Plane in a flat table filled in as characters turn up
-/// (packed, as nearly all have at most four bytes), the rest in a map.
-class PrimaryWeights {
-public:
-    struct Packed {
-        std::array<char, 4> bytes {};
-        std::uint8_t length = 0;
-        /// Not asked yet, packed in `bytes`, or too long for them.
-        enum class State : std::uint8_t { unknown, packed, long_ } state = State::unknown;
-    };
+/// The primary weights of the characters of the Basic Multilingual Plane,
+/// for all threads (a character's weights are the same whoever works them
+/// out), filled in as characters turn up: nearly all have at most four
+/// bytes of them, packed in one word each (see `known`).
+std::array<std::atomic<std::uint64_t>, 0x10000> basicPrimaries;
 
-    PrimaryWeights()
-        : plane_(new Packed[planeSize])
-    {
-    }
+/// A word of basicPrimaries: the weights' bytes in its first four bytes in
+/// memory order, their count in bits 32-39, and `known` set (so that 0 means
+/// not asked yet); or `known | tooLong` for more than four bytes.
+constexpr std::uint64_t known = std::uint64_t { 1 } << 40;
+constexpr std::uint64_t tooLong = std::uint64_t { 1 } << 41;
 
-    /// The weights of `c` when packed, else null.
-    const Packed* packed(char32_t c)
-    {
-        if (c >= planeSize)
-            return nullptr;
-        Packed& entry = plane_[c];
-        if (entry.state == Packed::State::unknown) {
-            std::string weights;
-            appendPrimariesOf(static_cast<UChar32>(c), weights);
-            entry.state = weights.size() <= entry.bytes.size() ? Packed::State::packed : Packed::State::long_;
-            if (entry.state == Packed::State::packed) {
-                std::copy(weights.begin(), weights.end(), entry.bytes.begin());
-                entry.length = static_cast<std::uint8_t>(weights.size());
-            }
+std::uint64_t packedPrimaries(char32_t c)
+{
+    std::atomic<std::uint64_t>& slot = basicPrimaries[c];
+    std::uint64_t packed = slot.load(std::memory_order_relaxed);
+    if (packed == 0) {
+        std::string weights;
+        appendPrimariesOf(static_cast<UChar32>(c), weights);
+        packed = known | tooLong;
+        if (weights.size() <= 4) {
+            std::uint32_t bytes = 0;
+            std::memcpy(&bytes, weights.data(), weights.size());
+            packed = known | std::uint64_t { weights.size() } << 32 | bytes;
         }
-        return entry.state == Packed::State::packed ? &entry : nullptr;
+        slot.store(packed, std::memory_order_relaxed);
     }
+    return packed;
+}
 
-    const std::string& of(char32_t c)
-    {
-        auto it = others_.find(c);
-        if (it == others_.end()) {
-            std::string weights;
-            appendPrimariesOf(static_cast<UChar32>(c), weights);
-            it = others_.emplace(c, std::move(weights)).first;
-        }
-        return it->second;
+/// The primary weights of the characters packedPrimaries leaves out, per
+/// thread.
+const std::string& otherPrimaries(char32_t c)
+{
+    thread_local std::unordered_map<char32_t, std::string> others;
+    auto it = others.find(c);
+    if (it == others.end()) {
+        std::string weights;
+        appendPrimariesOf(static_cast<UChar32>(c), weights);
+        it = others.emplace(c, std::move(weights)).first;
     }
-
-private:
-    static constexpr char32_t planeSize = 0x10000;
-    std::unique_ptr<Packed[]> plane_;
-    std::unordered_map<char32_t, std::string> others_;
-};
+    return it->second;
+}
 
 } // namespace
 
@@ -200,8 +192,6 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
 {
     if (threadPrimaryCollator() == nullptr)
         return false;
-    thread_local PrimaryWeights weights;
-    PrimaryWeights& table = weights;
     // Written through a pointer into room made up front, which costs far
     // less than growing the string a byte at a time: four bytes per input
     // byte hold any packed weights (a character of n bytes has at most four
@@ -209,36 +199,43 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
     // characters make their room.
     constexpr std::size_t packedBytes = 4;
     const std::size_t start = key.size();
-    std::size_t used = start;
-    key.resize(used + std::min(packedBytes * text.size(), limit) + packedBytes);
+    key.resize(start + std::min(packedBytes * text.size(), limit) + packedBytes);
+    char* out = key.data() + start;
+    std::size_t used = 0;
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     // The key goes on from the last character looked at, after those of
     // its weights that went in (all of them, or more, where the text ended
     // or the weights just reached the limit).
-    if (resume != nullptr)
-        *resume = { 0, limit };
-    for (int32_t i = 0; i < length && used - start < limit;) {
-        if (resume != nullptr)
-            *resume = { static_cast<std::size_t>(i), limit - (used - start) };
+    int32_t last = 0;
+    std::size_t usedBefore = 0;
+    for (int32_t i = 0; i < length && used < limit;) {
+        last = i;
+        usedBefore = used;
         UChar32 c = bytes[i];
         if (c < 0x80)
             ++i;
         else
             U8_NEXT_OR_FFFD(bytes, i, length, c);
-        if (const auto* entry = table.packed(static_cast<char32_t>(c))) {
-            std::memcpy(key.data() + used, entry->bytes.data(), packedBytes);
-            used += entry->length;
+        const std::uint64_t packed = c < 0x10000 ? packedPrimaries(static_cast<char32_t>(c)) : tooLong;
+        if ((packed & tooLong) == 0) {
+            const auto weights = static_cast<std::uint32_t>(packed);
+            std::memcpy(out + used, &weights, packedBytes);
+            used += (packed >> 32) & 0xFF;
             continue;
         }
-        const std::string& primaries = table.of(static_cast<char32_t>(c));
-        const std::size_t room = used + primaries.size() + packedBytes * static_cast<std::size_t>(length - i) + packedBytes;
-        if (room > key.size())
+        const std::string& primaries = otherPrimaries(static_cast<char32_t>(c));
+        const std::size_t room = start + used + primaries.size() + packedBytes * static_cast<std::size_t>(length - i) + packedBytes;
+        if (room > key.size()) {
             key.resize(room);
-        std::memcpy(key.data() + used, primaries.data(), primaries.size());
+            out = key.data() + start;
+        }
+        std::memcpy(out + used, primaries.data(), primaries.size());
         used += primaries.size();
     }
-    key.resize(used - start > limit ? start + limit : used);
+    if (resume != nullptr)
+        *resume = { static_cast<std::size_t>(last), limit - usedBefore };
+    key.resize(start + std::min(used, limit));
     return true;
 }
 

@@ -272,9 +272,10 @@ TEST(SearchRanker, ContractionsOverruleCharacterWeights)
 
 TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
 {
-    // Characters beyond ASCII, beyond the Basic Multilingual Plane and
-    // ill-formed bytes (as U+FFFD), each seen again later from the cache.
-    const std::vector<std::string> pieces {"a", "\u0436", "\u03A3", "\u4E2D", "\u0639", "\U0001F600", "\xFF", "\uFFFD", " ", "\u0301"};
+    // Characters beyond ASCII, beyond the Basic Multilingual Plane, with
+    // more weights than most (U+FDFA spells a phrase) and ill-formed bytes
+    // (as U+FFFD), each seen again later from the cache.
+    const std::vector<std::string> pieces {"a", "\u0436", "\u03A3", "\u4E2D", "\u0639", "\U0001F600", "\uFDFA", "\xFF", "\uFFFD", " ", "\u0301"};
     std::string joined, text;
     for (int round = 0; round < 2; ++round) {
         for (const std::string& piece : pieces) {
@@ -305,6 +306,9 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
     TextUnicode::appendApproximateCollationKey("\u0436", zhe);
     EXPECT_LT(be, zhe);
     EXPECT_FALSE(be.empty());
+    std::string phrase;
+    TextUnicode::appendApproximateCollationKey("\uFDFA", phrase);
+    EXPECT_GT(phrase.size(), 8u);
 }
 
 TEST(SearchRanker, RankingFromInsideARankingLeavesBothIntact)
