@@ -233,7 +233,6 @@ TEST_F(SettingsViewTest, AnEditKeepsWhatAnotherProcessWroteMeanwhile)
     theirs.allowOneMismatch = true;
     EXPECT_EQ(decodeSettingsText(*FileUserDefaults(file).data("settings")).value(), theirs);
     EXPECT_EQ(label("showDelayValue"), "300 ms");
-    EXPECT_EQ(changes, 2); // their change, then ours
 
     // Brought to the front again, the window shows their next change.
     theirs.showDelayMilliseconds = 40;
