@@ -154,22 +154,25 @@ std::array<std::atomic<std::uint64_t>, 0x10000> basicPrimaries;
 constexpr std::uint64_t known = std::uint64_t { 1 } << 40;
 constexpr std::uint64_t tooLong = std::uint64_t { 1 } << 41;
 
+/// Works out and keeps the word of basicPrimaries for `c`.
+[[gnu::noinline]] std::uint64_t learnPrimaries(char32_t c)
+{
+    std::string weights;
+    appendPrimariesOf(static_cast<UChar32>(c), weights);
+    std::uint64_t packed = known | tooLong;
+    if (weights.size() <= 4) {
+        std::uint32_t bytes = 0;
+        std::memcpy(&bytes, weights.data(), weights.size());
+        packed = known | std::uint64_t { weights.size() } << 32 | bytes;
+    }
+    basicPrimaries[c].store(packed, std::memory_order_relaxed);
+    return packed;
+}
+
 std::uint64_t packedPrimaries(char32_t c)
 {
-    std::atomic<std::uint64_t>& slot = basicPrimaries[c];
-    std::uint64_t packed = slot.load(std::memory_order_relaxed);
-    if (packed == 0) {
-        std::string weights;
-        appendPrimariesOf(static_cast<UChar32>(c), weights);
-        packed = known | tooLong;
-        if (weights.size() <= 4) {
-            std::uint32_t bytes = 0;
-            std::memcpy(&bytes, weights.data(), weights.size());
-            packed = known | std::uint64_t { weights.size() } << 32 | bytes;
-        }
-        slot.store(packed, std::memory_order_relaxed);
-    }
-    return packed;
+    const std::uint64_t packed = basicPrimaries[c].load(std::memory_order_relaxed);
+    return packed != 0 ? packed : learnPrimaries(c);
 }
 
 /// The primary weights of the characters packedPrimaries leaves out, per
@@ -203,29 +206,39 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
     char* out = key.data() + start;
     std::size_t used = 0;
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
+    const uint8_t* at = bytes;
+    const uint8_t* const end = bytes + text.size();
     // The key goes on from the last character looked at, after those of
     // its weights that went in (all of them, or more, where the text ended
     // or the weights just reached the limit).
-    int32_t last = 0;
+    const uint8_t* last = at;
     std::size_t usedBefore = 0;
-    for (int32_t i = 0; i < length && used < limit;) {
-        last = i;
+    while (at < end && used < limit) {
+        last = at;
         usedBefore = used;
-        UChar32 c = bytes[i];
-        if (c < 0x80)
-            ++i;
-        else
-            U8_NEXT_OR_FFFD(bytes, i, length, c);
-        const std::uint64_t packed = c < 0x10000 ? packedPrimaries(static_cast<char32_t>(c)) : tooLong;
+        // Two-byte sequences, most letters beyond Latin, are decoded inline.
+        char32_t c = *at;
+        if (c < 0x80) {
+            ++at;
+        } else if (c >= 0xC2 && c <= 0xDF && end - at >= 2 && (at[1] & 0xC0) == 0x80) {
+            c = (c & 0x1Fu) << 6 | (at[1] & 0x3Fu);
+            at += 2;
+        } else {
+            int32_t i = 0;
+            UChar32 scalar;
+            U8_NEXT_OR_FFFD(at, i, static_cast<int32_t>(end - at), scalar);
+            c = static_cast<char32_t>(scalar);
+            at += i;
+        }
+        const std::uint64_t packed = c < 0x10000 ? packedPrimaries(c) : tooLong;
         if ((packed & tooLong) == 0) {
             const auto weights = static_cast<std::uint32_t>(packed);
             std::memcpy(out + used, &weights, packedBytes);
             used += (packed >> 32) & 0xFF;
             continue;
         }
-        const std::string& primaries = otherPrimaries(static_cast<char32_t>(c));
-        const std::size_t room = start + used + primaries.size() + packedBytes * static_cast<std::size_t>(length - i) + packedBytes;
+        const std::string& primaries = otherPrimaries(c);
+        const std::size_t room = start + used + primaries.size() + packedBytes * static_cast<std::size_t>(end - at) + packedBytes;
         if (room > key.size()) {
             key.resize(room);
             out = key.data() + start;
@@ -234,7 +247,7 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
         used += primaries.size();
     }
     if (resume != nullptr)
-        *resume = { static_cast<std::size_t>(last), limit - usedBefore };
+        *resume = { static_cast<std::size_t>(last - bytes), limit - usedBefore };
     key.resize(start + std::min(used, limit));
     return true;
 }

@@ -296,10 +296,13 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
         TextUnicode::appendApproximateCollationKey(std::string_view(text).substr(resume.offset), rest);
         EXPECT_EQ(limited.substr(1) + rest.substr(std::min(resume.skip, rest.size())), whole) << limit;
     }
-    std::string fffd, ill;
+    // (A text cut inside a sequence is ill-formed there.)
+    std::string fffd, ill, cut;
     TextUnicode::appendApproximateCollationKey("\uFFFD", fffd);
     TextUnicode::appendApproximateCollationKey("\xFF", ill);
+    TextUnicode::appendApproximateCollationKey(std::string_view("\u0431", 1), cut);
     EXPECT_EQ(ill, fffd);
+    EXPECT_EQ(cut, fffd);
     // Letters beyond ASCII get keys that order them as the collator does.
     std::string be, zhe;
     TextUnicode::appendApproximateCollationKey("\u0431", be);
