@@ -8,12 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace vantrel {
@@ -59,19 +58,16 @@ TEST(PanelAppearance, AGtkSettingsFileThatIsAFifoIsNotWaitedFor)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const test::EnvironmentVariable config("XDG_CONFIG_HOME", folder.path.c_str());
     // A read still waiting after five seconds is let go by a writer.
-    std::atomic<bool> done = false, waited = false;
-    std::thread guard([&] {
-        for (int i = 0; i < 50 && !done; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!done) {
-            waited = true;
+    std::promise<void> read;
+    auto waited = std::async(std::launch::async, [&, done = read.get_future()] {
+        const bool late = done.wait_for(std::chrono::seconds(5)) == std::future_status::timeout;
+        if (late)
             ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
-        }
+        return late;
     });
     PanelStyle::theme(AppearanceMode::system);
-    done = true;
-    guard.join();
-    EXPECT_FALSE(waited);
+    read.set_value();
+    EXPECT_FALSE(waited.get());
 }
 
 TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDownBothInsideSmallScreens)

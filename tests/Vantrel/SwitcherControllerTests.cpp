@@ -115,7 +115,11 @@ protected:
     std::unique_ptr<SwitcherController> controller;
 };
 
-// --- Opening, the show delay and the quick switch ---
+/// The panel shows as soon as a switcher opens.
+class ShownSwitcherTest : public SwitcherTest {
+protected:
+    ShownSwitcherTest() { setDelay(0); }
+};
 
 TEST_F(SwitcherTest, AQuickPressAndReleaseFocusesThePreviousWindowWithoutShowing)
 {
@@ -201,10 +205,9 @@ TEST_F(SwitcherTest, ThePanelShowsOnceWithTheCurrentSelectionWhenTheDelayFromNot
     }
 }
 
-TEST_F(SwitcherTest, ThePanelGetsTheStoresSpaces)
+TEST_F(ShownSwitcherTest, ThePanelGetsTheStoresSpaces)
 {
     publish(store.windows(), {1});
-    setDelay(0);
     tab();
     EXPECT_EQ(panel.visibleSpaceIDs, (std::set<SpaceID>{1}));
     EXPECT_EQ(panel.spaceNumbers.size(), 3u);
@@ -225,11 +228,8 @@ TEST_F(SwitcherTest, ASingleWindowIsTheOneAQuickSwitchFocuses)
     EXPECT_EQ(focusedIDs(), Ids{7});
 }
 
-// --- Stepping ---
-
-TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
+TEST_F(ShownSwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
 {
-    setDelay(0);
     tab();
     for (bool down : {true, true, false, false})
         down ? tab() : controller->moveUp(commandTab);
@@ -237,8 +237,6 @@ TEST_F(SwitcherTest, PressesStepDownAndMoveUpStepsUpBothWrapping)
     EXPECT_EQ(panel.calls, (Calls{"show 1,2,3 @1 key", "select 2", "select 0", "select 2", "select 1"}));
     EXPECT_EQ(mirrors->calls, (Calls{"select 2", "select 0", "select 2", "select 1"}));
 }
-
-// --- Key repeat ---
 
 TEST_F(SwitcherTest, RepeatFirstStepAfterTheDelayThenOnePerIntervalNeverFasterThanThirtyMilliseconds)
 {
@@ -289,8 +287,6 @@ TEST_F(SwitcherTest, RepeatStopsWithItsSession)
     loop.advance(1s);
     EXPECT_EQ(selection(), 1);
 }
-
-// --- Release to commit ---
 
 TEST_F(SwitcherTest, ReleasingTheLastOfTheChordsModifiersCommits)
 {
@@ -343,11 +339,8 @@ TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
                      "flags 0x0; session=cmd-grave", "modifiers released → commit Mail"}));
 }
 
-// --- Panel commit and cancel ---
-
-TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
+TEST_F(ShownSwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 {
-    setDelay(0);
     for (bool commit : {true, false}) {
         SCOPED_TRACE(commit ? "Return" : "Escape");
         tab();
@@ -365,11 +358,8 @@ TEST_F(SwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
     EXPECT_EQ(focusedIDs().size(), 1u);
 }
 
-// --- Typing to filter ---
-
-TEST_F(SwitcherTest, TypingFiltersTheListAndReleaseCommitsItsBestMatchIfAny)
+TEST_F(ShownSwitcherTest, TypingFiltersTheListAndReleaseCommitsItsBestMatchIfAny)
 {
-    setDelay(0);
     const std::tuple<std::string, std::string, Ids> cases[] = {{"inb", "3", {3}}, {"zqx", "", {}}};
     for (const auto& [typed, listed, focused] : cases) {
         SCOPED_TRACE(typed);
@@ -387,9 +377,8 @@ TEST_F(SwitcherTest, TypingFiltersTheListAndReleaseCommitsItsBestMatchIfAny)
     }
 }
 
-TEST_F(SwitcherTest, AnEmptyOrBlankQueryRestoresTheStartingList)
+TEST_F(ShownSwitcherTest, AnEmptyOrBlankQueryRestoresTheStartingList)
 {
-    setDelay(0);
     tab();
     panel.type(" ssh ");
     EXPECT_EQ(itemIDs(), "2");
@@ -402,8 +391,6 @@ TEST_F(SwitcherTest, AnEmptyOrBlankQueryRestoresTheStartingList)
         EXPECT_EQ(panel.query, blank);
     }
 }
-
-// --- Listing ---
 
 TEST_F(SwitcherTest, ActiveAppScopeNarrowsToTheFrontmostApplication)
 {
@@ -437,8 +424,6 @@ TEST_F(SwitcherTest, ListingFollowsTheSpacesAndMinimizedSettings)
     EXPECT_EQ(items(commandTab), "3,4");
 }
 
-// --- Store changes ---
-
 TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClampsAlsoBeforeShowing)
 {
     auto w1 = window(1, 10, "A"), w2 = window(2, 20, "B"), w3 = window(3, 30, "C"), w4 = window(4, 40, "D"),
@@ -465,9 +450,8 @@ TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClampsAls
     EXPECT_EQ(panel.state.selectedIndex, 0);
 }
 
-TEST_F(SwitcherTest, TheLastWindowClosingEndsTheSession)
+TEST_F(ShownSwitcherTest, TheLastWindowClosingEndsTheSession)
 {
-    setDelay(0);
     tab();
     clearCalls();
     publish({});
@@ -476,9 +460,8 @@ TEST_F(SwitcherTest, TheLastWindowClosingEndsTheSession)
     EXPECT_EQ(mirrors->calls, Calls{"hide"});
 }
 
-TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
+TEST_F(ShownSwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
 {
-    setDelay(0);
     auto t1 = window(1, 10, "Terminal", "build"), safari = window(2, 20, "Safari", "news"),
          t3 = window(3, 10, "Terminal", "tests"), mail = window(4, 30, "Mail");
     publishInOrder({t1, safari, t3, mail});
@@ -500,8 +483,6 @@ TEST_F(SwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
     controller->queryChanged(""); // cleared: the refreshed list, not the list at the start
     EXPECT_EQ(itemIDs(), "2,3,4,5");
 }
-
-// --- Several switchers ---
 
 TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndItsPendingShow)
 {
@@ -541,11 +522,8 @@ TEST_F(SwitcherTest, ASwitcherWithNothingToListLeavesTheSessionAndItsTimerAlone)
     EXPECT_EQ(panel.count("show"), 1u);
 }
 
-// --- Displays ---
-
-TEST_F(SwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
+TEST_F(ShownSwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
 {
-    setDelay(0);
     settingsStore.update([](Settings& s) { s.panelDisplayMode = PanelDisplayMode::allDisplays; });
     tab();
     EXPECT_EQ(mirrors->calls, Calls{"show 1,2,3 @1 excluding screen-1"});
@@ -554,8 +532,6 @@ TEST_F(SwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
     tab();
     EXPECT_EQ(mirrors->calls, Calls{"show 1,2,3 @1 excluding screen-main"});
 }
-
-// --- Focusing ---
 
 TEST_F(SwitcherTest, FocusMakesTheWindowMostRecentThenRunsOnTheWorkQueue)
 {
@@ -585,8 +561,6 @@ TEST_F(SwitcherTest, AWindowClosedAfterItWasListedIsNotFocused)
     EXPECT_TRUE(focusedIDs().empty());
 }
 
-// --- Lifetime ---
-
 TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
 {
     environment.repeat = {100ms, 30ms};
@@ -607,15 +581,14 @@ const std::string applied6 = "settings applied: 6 hotkeys, replacesCommandTab=tr
 constexpr std::uint16_t tabKey = KeyCodes::tab, commandKey = KeyCodes::leftCommand, graveKey = KeyCodes::grave;
 using ModifierFlags::command, ModifierFlags::shift;
 
-class SwitcherHotKeysTest : public SwitcherTest {
+class SwitcherHotKeysTest : public ShownSwitcherTest {
 protected:
     void SetUp() override
     {
         hotKeyDefaults.emplace(std::make_shared<MemoryUserDefaults>());
         bridge.emplace(desktop->backends());
         installedInput.emplace(input);
-        setDelay(0);
-        controller->start();
+            controller->start();
     }
     void TearDown() override { controller.reset(); }
     std::size_t grabs() const { return input->grabs.size(); }
