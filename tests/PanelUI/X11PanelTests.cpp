@@ -156,7 +156,6 @@ TEST_F(X11PanelTest, TheCardIsTranslucentUnderACompositorAndShapedWithoutOne)
     EXPECT_TRUE(panel.window().mask().isEmpty());
     EXPECT_EQ(panel.window().windowHandle()->format().alphaBufferSize(), 8) << "an ARGB visual";
     panel.hide();
-    compositor->terminate();
 }
 
 } // namespace
