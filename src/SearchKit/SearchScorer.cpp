@@ -33,30 +33,16 @@ std::atomic<std::size_t> flagBudgetBytes { defaultFlagBudget };
 /// one scalar (U+0130), which changes the positions: only the decoded text
 /// is exact then. A capital that lower-cases to one letter beyond ASCII
 /// (Cyrillic, Greek) matches no ASCII word either way, and its bonuses come
-/// from the text as typed, so it narrows as any other scalar.
+/// from the text as typed, so it narrows as any other scalar. Asked once
+/// per scalar and thread: narrowScalars keeps the answers.
 std::uint8_t narrowClass(char32_t c)
 {
-    auto classOf = [](char32_t c) -> std::uint8_t {
-        if (TextUnicode::changesWhenLowercased(c)) {
-            const std::u32string lowered = TextUnicode::toLower(std::u32string_view(&c, 1));
-            if (lowered.size() != 1 || lowered[0] < 128)
-                return notNarrow;
-        }
-        return narrowBase | (isWordDash(c) ? narrowDash : 0) | (TextUnicode::isLowercase(c) ? narrowLower : 0);
-    };
-    if (c > 0xFFFF)
-        return classOf(c);
-    // The property look-ups are far dearer than a table; a text's scalars
-    // beyond ASCII mostly come from a few blocks of 256.
-    using Block = std::array<std::uint8_t, 256>;
-    thread_local std::array<std::unique_ptr<Block>, 256> blocks;
-    auto& block = blocks[c >> 8];
-    if (!block) {
-        block = std::make_unique<Block>();
-        for (char32_t k = 0; k < 256; ++k)
-            (*block)[k] = classOf((c & ~char32_t { 0xFF }) | k);
+    if (TextUnicode::changesWhenLowercased(c)) {
+        const std::u32string lowered = TextUnicode::toLower(std::u32string_view(&c, 1));
+        if (lowered.size() != 1 || lowered[0] < 128)
+            return notNarrow;
     }
-    return (*block)[c & 0xFF];
+    return narrowBase | (isWordDash(c) ? narrowDash : 0) | (TextUnicode::isLowercase(c) ? narrowLower : 0);
 }
 
 } // namespace scorer
