@@ -127,7 +127,6 @@ TEST_F(SwitcherTest, AQuickPressAndReleaseFocusesThePreviousWindowWithoutShowing
     loop.advance(100ms);
     release();
     EXPECT_EQ(focusedIDs(), Ids{2});
-    EXPECT_FALSE(controller->session());
     loop.advance(1s);
     EXPECT_EQ(panel.count("show") + panel.count("select") + panel.count("update") + mirrors->count("show"), 0u);
 }
@@ -317,8 +316,6 @@ TEST_F(SwitcherTest, ReleasingTheLastOfTheChordsModifiersCommits)
         controller->flagsChanged(c.released);
         EXPECT_FALSE(controller->session());
         EXPECT_EQ(focusedIDs(), Ids{c.committed});
-        EXPECT_EQ(panel.calls.back(), "hide");
-        EXPECT_EQ(mirrors->calls.back(), "hide");
         environment.focused.clear();
     }
 }
