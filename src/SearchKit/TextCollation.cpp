@@ -329,18 +329,21 @@ std::uint32_t lookUpWeight(UChar32 c)
     return primary;
 }
 
+/// Looks up and keeps the weight of `c`, of the Basic Multilingual Plane.
+[[gnu::noinline]] std::uint32_t learnWeight(UChar32 c)
+{
+    const std::uint32_t weight = lookUpWeight(c);
+    characterWeights[static_cast<std::size_t>(c)].store(weight, std::memory_order_relaxed);
+    return weight;
+}
+
 /// The weight of a character (see weightUnknown), looked up once.
-std::uint32_t weightOf(UChar32 c)
+inline std::uint32_t weightOf(UChar32 c)
 {
     if (c < 0 || c > 0xFFFF || U_IS_SURROGATE(c))
         return weightIrregular;
-    std::atomic<std::uint32_t>& slot = characterWeights[static_cast<std::size_t>(c)];
-    std::uint32_t weight = slot.load(std::memory_order_relaxed);
-    if (weight == weightUnknown) {
-        weight = lookUpWeight(c);
-        slot.store(weight, std::memory_order_relaxed);
-    }
-    return weight;
+    const std::uint32_t weight = characterWeights[static_cast<std::size_t>(c)].load(std::memory_order_relaxed);
+    return weight != weightUnknown ? weight : learnWeight(c);
 }
 
 /// Whether the collation is one PlainCollation can follow (see there).
@@ -388,9 +391,15 @@ bool PlainCollation::covers(std::string_view text) const
             i = skipAscii(bytes, i, length); // ASCII is always covered
             continue;
         }
+        // Two-byte sequences, most letters beyond Latin, are decoded inline.
         UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0 || weightOf(c) == weightIrregular)
+        if (bytes[i] >= 0xC2 && bytes[i] <= 0xDF && i + 1 < length && (bytes[i + 1] & 0xC0) == 0x80) {
+            c = (bytes[i] & 0x1F) << 6 | (bytes[i + 1] & 0x3F);
+            i += 2;
+        } else {
+            U8_NEXT(bytes, i, length, c);
+        }
+        if (weightOf(c) == weightIrregular)
             return false;
     }
     return true;

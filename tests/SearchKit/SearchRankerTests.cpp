@@ -191,6 +191,7 @@ TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)
     EXPECT_TRUE(plain->covers("Terminal ~/src \u2014 zsh \u2014 80\u00D724 \u2013 \u4E00 \u03A3\u03C2"));
     for (const char* text : { "caf\u00E9", "a \u00B7 b", "cafe\u0301", "l\u00B7a", "\uAC00", "\uFB01", "\u212B", "\xFF", "\U0001F600" })
         EXPECT_FALSE(plain->covers(text)) << text;
+    EXPECT_FALSE(plain->covers(std::string_view("x\u0431", 2))); // cut inside a letter
 
     // No contraction or context-dependent mapping of the root rules is made
     // of covered characters only, so that per character weights never miss
