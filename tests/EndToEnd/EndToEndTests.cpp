@@ -319,7 +319,6 @@ TEST_F(EndToEnd, keysTypedWithSuperHeldReachThePanel)
     type("draft");
     xdotool({"key", "w"}); // Super+W
     EXPECT_TRUE(client->waitFor("closed draft")) << "the window was asked to close";
-    EXPECT_TRUE(eventually([&] { return !isListed(draft); }));
 
     xdotool({"key", "Escape"});
     releaseSuper();
@@ -330,7 +329,6 @@ TEST_F(EndToEnd, keysTypedWithSuperHeldReachThePanel)
     EXPECT_TRUE(eventually([&] { return isHidden(inbox); })) << "the window was minimized";
     xdotool({"key", "Escape"});
     releaseSuper();
-    EXPECT_TRUE(isListed(inbox));
 
     holdSwitcher(2);
     xdotool({"key", "Escape"});
