@@ -33,7 +33,6 @@ TEST_F(RecorderTest, RecordsChordsHeldByHotKeysAndTheKeyLeftOfOneWhileTheStoreKn
     ASSERT_TRUE(input->registerHotKey(7, KeyChord::tab, control | option));
 
     click(searchChord);
-    EXPECT_TRUE(searchChord->isRecording());
     EXPECT_EQ(searchChord->text(), "Press keys…");
     input->keyDown(KeyChord::tab, control | option | capsLock);
     EXPECT_EQ(fired, 0);
@@ -93,7 +92,6 @@ TEST_F(RecorderTest, DeleteClearsOnlyWhenAllowedEscapeClickAndFocusLossKeepTheCh
 TEST_F(RecorderTest, KeyboardCanStartAndAKeyboardHeldElsewhereStopsAtOnce)
 {
     QTest::keyClick(searchChord, Qt::Key_Space);
-    EXPECT_TRUE(searchChord->isRecording());
     input->keyDown(49, control | shift);
     EXPECT_EQ(store->settings().searchChord, (KeyChord{49, control | shift}));
 
