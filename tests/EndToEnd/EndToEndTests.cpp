@@ -219,6 +219,9 @@ protected:
     /// Super held, Tab pressed `tabs` times; returns with the panel on screen.
     void holdSwitcher(int tabs = 1)
     {
+        // A panel still up from the last hold would pass for the new one, and
+        // keys sent then would reach the server before the new panel's grab.
+        ASSERT_TRUE(eventually([&] { return !shown("Vantrel Switcher"); })) << "the last panel did not go";
         xdotool({"keydown", "super"});
         for (int i = 0; i < tabs; ++i)
             xdotool({"key", "Tab"});
