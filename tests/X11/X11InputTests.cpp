@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <optional>
 #include <vector>
 
@@ -77,6 +78,29 @@ TEST_F(X11InputTest, ChordsHeldElsewhereAndAHoldOnFnAreRefused)
     // PC keyboards have no Fn key the server sees (the tap's notice of it is FastSearchTapTests').
     EXPECT_FALSE(holdOn(FastSearchModifier::fn).isInstalled());
     EXPECT_TRUE(tap->hasInputMonitoring());
+}
+
+TEST_F(X11InputTest, AKeyboardGrabWaitsOutAnotherClientsGrabThatIsAboutToEnd)
+{
+    ManualRunLoop otherLoop;
+    auto other = X11Connection::open(otherLoop, session->display());
+    ASSERT_TRUE(other);
+    auto grabOther = [&] {
+        auto cookie = xcb_grab_keyboard(other->raw(), 0, other->root(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                        XCB_GRAB_MODE_ASYNC);
+        std::free(xcb_grab_keyboard_reply(other->raw(), cookie, nullptr));
+    };
+    grabOther();
+    EXPECT_FALSE(input->grabKeyboard([](const KeyEvent&) {})) << "a grab that lasts is a refusal";
+
+    std::thread release([&] {
+        std::this_thread::sleep_for(20ms);
+        xcb_ungrab_keyboard(other->raw(), XCB_CURRENT_TIME);
+        xcb_flush(other->raw());
+    });
+    auto grab = input->grabKeyboard([](const KeyEvent&) {});
+    release.join();
+    EXPECT_TRUE(grab);
 }
 
 // The modifier feed and a chord's press and release: VantrelctlKeysPrintsHotKeysRefusalsAndModifiers.

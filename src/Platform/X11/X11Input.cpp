@@ -13,6 +13,7 @@
 #undef explicit
 #include <xkbcommon/xkbcommon-x11.h>
 
+#include <thread>
 #include <vector>
 
 namespace vantrel {
@@ -476,12 +477,26 @@ std::unique_ptr<InputSubscription> X11InputBackend::grabKeyboard(std::function<v
     if (listeners_->grab() || !connection_->isOpen())
         return nullptr;
     xcb_connection_t* raw = connection_->raw();
-    auto cookie = xcb_grab_keyboard(raw, 0, connection_->root(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                                    XCB_GRAB_MODE_ASYNC);
-    XcbPtr<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(raw, cookie, nullptr));
-    connection_->noteRoundTrip();
-    if (!reply || reply->status != XCB_GRAB_STATUS_SUCCESS)
-        return nullptr;
+    // Another client's grab is mostly about to end: the window manager's
+    // binding of a key that is still going up, say. It is asked again for a
+    // moment, as X launchers do, before the keyboard counts as taken.
+    constexpr int attempts = 50;
+    for (int attempt = 1;; ++attempt) {
+        auto cookie = xcb_grab_keyboard(raw, 0, connection_->root(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                        XCB_GRAB_MODE_ASYNC);
+        XcbPtr<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(raw, cookie, nullptr));
+        connection_->noteRoundTrip();
+        if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) {
+            if (attempt > 1)
+                inputLog.debug("keyboard grab taken at attempt %d", attempt);
+            break;
+        }
+        const bool heldElsewhere = reply && (reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED
+                                             || reply->status == XCB_GRAB_STATUS_FROZEN);
+        if (!heldElsewhere || attempt == attempts)
+            return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     std::weak_ptr<X11InputBackend> weak = weak_from_this();
     return listeners_->takeGrab(
         std::move(onKey),
