@@ -122,12 +122,13 @@ void SearchPanel::show(const std::vector<WindowInfo>& items, const std::optional
     SignpostInterval signpost("show", "search");
     field_->clear();
     field_->setPlaceholderText(normalPlaceholder());
-    present(PanelScreens::chosen(on), items);
+    // The keyboard before the window, as the switcher does.
     std::weak_ptr<SearchPanel*> weak = alive_;
     keyboard_.take([weak](const PanelKey& key) {
         if (auto self = weak.lock())
             (*self)->handleKey(key);
     });
+    present(PanelScreens::chosen(on), items);
     field_->showsCaret = keyboard_.isHeld();
     field_->update();
 }

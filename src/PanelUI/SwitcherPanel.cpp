@@ -78,8 +78,8 @@ void SwitcherPanel::showOn(const std::vector<WindowInfo>& items, std::ptrdiff_t 
     parts_.card->followCompositor();
     place(screen);
     select(selecting);
-    parts_.window->show();
-    parts_.window->raise();
+    // The keyboard first: a key pressed once the panel is on screen must
+    // find it held, not go to the window below.
     if (takeKey) {
         std::weak_ptr<SwitcherPanel*> weak = alive_;
         keyboard_.take([weak](const PanelKey& key) {
@@ -93,6 +93,8 @@ void SwitcherPanel::showOn(const std::vector<WindowInfo>& items, std::ptrdiff_t 
                 (*self)->cancel();
         });
     }
+    parts_.window->show();
+    parts_.window->raise();
     if (!logEnabled(LogLevel::debug))
         return;
     log_.debug("shown: visible=%{bool}d key=%{bool}d rows=%ld frame=%{public}s", isVisible(), isKey(),

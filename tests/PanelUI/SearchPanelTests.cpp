@@ -25,7 +25,10 @@ protected:
 TEST_F(SearchPanelTest, NormalModeTypesIntoTheFieldThroughTheGrab)
 {
     input->setLayout(SimulatedLayout::usInternational());
+    bool shownBeforeTheGrab = true;
+    input->onGrab = [&] { shownBeforeTheGrab = panel->window().isVisible(); };
     panel->show(sampleWindows(3), std::nullopt);
+    EXPECT_FALSE(shownBeforeTheGrab) << "the keyboard is held before the panel shows";
     EXPECT_EQ(panel->placeholder(), "Type to search windows…");
     press(keyA);
     press(39); // dead acute

@@ -178,7 +178,11 @@ TEST_F(SwitcherPanelTest, KeysReachThePanelOnlyWhileItHoldsTheGrab)
     EXPECT_EQ(panel->selectedIndex(), 0) << "not key: keys go elsewhere";
     EXPECT_EQ(input->delivered.size(), 1u);
 
+    bool shownBeforeTheGrab = true;
+    input->onGrab = [&] { shownBeforeTheGrab = panel->window().isVisible(); };
+    panel->hide();
     panel->show(sampleWindows(3), 0, std::nullopt, true);
+    EXPECT_FALSE(shownBeforeTheGrab) << "a key pressed once the panel shows must find the keyboard held";
     press(keyDown);
     EXPECT_EQ(panel->selectedIndex(), 1);
     EXPECT_EQ(input->delivered.size(), 1u);

@@ -241,6 +241,8 @@ std::unique_ptr<KeyTap> SimulatedInput::installKeyTap(FastSearchModifier modifie
 std::unique_ptr<InputSubscription> SimulatedInput::grabKeyboard(std::function<void(const KeyEvent&)> onKey,
                                                                 GrabMode mode)
 {
+    if (onGrab)
+        onGrab();
     return listeners_->takeGrab(std::move(onKey), {}, mode);
 }
 

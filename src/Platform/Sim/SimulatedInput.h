@@ -95,6 +95,8 @@ public:
     /// Grabbed chords by hot-key id.
     std::map<std::uint32_t, std::pair<std::uint32_t, std::uint64_t>> grabs;
     int tapInstalls = 0;
+    /// Called as a keyboard grab is taken.
+    std::function<void()> onGrab;
     bool tapInstalled() const;
     FastSearchModifier tapModifier() const;
     int inputMonitoringRequests = 0;
