@@ -291,10 +291,6 @@ void SwitcherController::storeChanged()
 {
     if (!session_)
         return;
-    std::optional<WindowID> selected;
-    if (session_->selection >= 0 && static_cast<std::size_t>(session_->selection) < session_->items.size())
-        selected = session_->items[static_cast<std::size_t>(session_->selection)].id;
-
     std::vector<WindowInfo> fresh = items(session_->config);
     if (fresh.empty()) {
         endSession();
@@ -305,13 +301,7 @@ void SwitcherController::storeChanged()
     // The typed query keeps narrowing the refreshed list, so a window that
     // closes while the user types does not bring back the ones it hid.
     std::vector<WindowInfo> shown = filtered(fresh, session_->query);
-    std::ptrdiff_t selection = 0;
-    auto same = selected ? std::find_if(shown.begin(), shown.end(), [id = *selected](const WindowInfo& w) { return w.id == id; })
-                         : shown.end();
-    if (same != shown.end())
-        selection = same - shown.begin();
-    else
-        selection = std::clamp<std::ptrdiff_t>(session_->selection, 0, std::max<std::ptrdiff_t>(0, static_cast<std::ptrdiff_t>(shown.size()) - 1));
+    const std::ptrdiff_t selection = shown.empty() ? 0 : keptSelection(session_->items, session_->selection, shown);
 
     session_->baseItems = std::move(fresh);
     session_->items = std::move(shown);
