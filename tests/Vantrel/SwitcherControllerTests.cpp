@@ -1,6 +1,7 @@
 // The switcher on virtual time: opening, showing, stepping, repeating, filtering, refreshing, committing; its
 // hot keys, the pause list, focusing and the item actions.
 #include "Vantrel/SwitcherController.h"
+#include "Vantrel/DesktopEnvironment.h"
 
 #include "Platform/Sim/SimulatedInput.h"
 #include "Platform/Sim/SimDesktop.h"
@@ -702,6 +703,17 @@ TEST_F(SwitcherHotKeysTest, StoppingGivesTheChordsBackToTheSystem)
     controller->stop();
     EXPECT_EQ(grabs(), 0u);
     EXPECT_TRUE(systemCommandTabOn());
+}
+
+TEST_F(SwitcherHotKeysTest, TheDesktopEnvironmentReadsTheFrontmostProcessAndKeyRepeatOfTheInstalledWorkspace)
+{
+    desktop->setKeyRepeat({400ms, 50ms});
+    desktop->launch({.pid = 20, .name = "Terminal"});
+    desktop->openWindow({.id = 2, .pid = 20});
+    desktop->focus(2);
+    const DesktopEnvironment real(loop);
+    EXPECT_EQ(real.frontmostProcess(), 20);
+    EXPECT_EQ(real.keyRepeat(), (SwitcherEnvironment::KeyRepeat{400ms, 50ms}));
 }
 
 TEST_F(SwitcherHotKeysTest, ItemActionsKeepTheSessionAndWindowActionsWaitForTheWorkQueue)
