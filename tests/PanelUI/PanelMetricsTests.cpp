@@ -1,4 +1,4 @@
-// The panels' numbers and texts: footer counts, row metrics, placement, badges, one-line text, row layout.
+// The panels' numbers and texts: appearance, placement, badges, one-line text, row layout.
 #include "PanelTestSupport.h"
 #include "PanelUI/PanelMetrics.h"
 #include "PanelUI/PanelStyle.h"
@@ -20,24 +20,6 @@ namespace {
 
 using namespace PanelMetrics;
 using test::window;
-
-TEST(PanelFooterText, DistinctDesktopsSkipUnknownSpacesAndCountAtLeastOne)
-{
-    std::map<SpaceID, int> numbers{{10, 1}, {20, 2}, {30, 3}};
-    std::vector<WindowInfo> rows{window(1, 101, "A", "", {10}), window(2, 102, "B", "", {20, 10}),
-                                 window(3, 103, "C", "", {99})};
-    EXPECT_EQ(distinctDesktops(rows, numbers), 2u);
-    EXPECT_EQ(distinctDesktops({window(4, 104, "D", "", {99})}, numbers), 1u);
-    EXPECT_EQ(distinctDesktops({}, numbers), 1u);
-}
-
-TEST(PanelRowMetrics, ScaleRoundsHalvesAwayFromZero)
-{
-    for (auto [scale, height, font] : {std::tuple{1.0, 30, 14}, {1.25, 38, 18}, {1.5, 45, 21}}) {
-        EXPECT_EQ(PanelStyle::rowHeight(scale), height) << scale;
-        EXPECT_EQ(PanelStyle::rowFontSize(scale), font) << scale;
-    }
-}
 
 TEST(PanelAppearance, SystemFollowsGtkThemeThenGtkSettingsThenThePalette)
 {
@@ -90,7 +72,6 @@ TEST(PanelBadges, OnlyWindowsOffEveryVisibleDesktopShowTheSmallestNumber)
     EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {1, 3}), numbers, {1}), std::nullopt);
     EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {}), numbers, {1}), std::nullopt);
     EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {77}), numbers, {1}), std::nullopt);
-    EXPECT_EQ(badgeText(3), " Space 3 ");
 }
 
 TEST(PanelRowText, HostileTitlesBecomeOneShortLine)
@@ -113,14 +94,12 @@ TEST(PanelRowLayout, PartsNeverOverlapWhateverTheNameLength)
     const QRect row(0, 0, 584, 32);
     for (int nameWidth : {0, 60, 400, 5000}) {
         RowLayout layout = rowLayout(row, nameWidth, 0, 12);
-        EXPECT_EQ(layout.icon, QRect(8, 6, 20, 20));
-        EXPECT_EQ(layout.appLabel.left(), 38);
-        EXPECT_LE(layout.appLabel.right() + 8, layout.titleLabel.left() + 0) << nameWidth;
+        EXPECT_LT(layout.icon.right(), layout.appLabel.left()) << nameWidth;
+        EXPECT_LE(layout.appLabel.right() + 8, layout.titleLabel.left()) << nameWidth;
         EXPECT_LE(layout.titleLabel.right() + 1 + 8, layout.badge.left()) << nameWidth;
         EXPECT_LE(layout.badge.right() + 1 + 8, layout.returnGlyph.left());
-        EXPECT_EQ(layout.returnGlyph.right() + 1, 584 - 10);
+        EXPECT_LT(layout.returnGlyph.right(), row.right());
         EXPECT_GE(layout.badge.width(), 58);
-        EXPECT_EQ(layout.selection, QRect(0, 1, 584, 30));
     }
 }
 

@@ -44,21 +44,6 @@ inline std::vector<WindowInfo> sampleWindows(int count)
     return windows;
 }
 
-/// Wires a panel's callbacks to `events`: "commit 3" (with the query after it
-/// for the search panel), "cancel", "query ab", "action 0 2" (action, window).
-template <class Panel>
-void recordEvents(Panel& panel, std::vector<std::string>& events)
-{
-    panel.onCommit = [&events](const WindowInfo& window, const auto&... query) {
-        events.push_back(((std::string("commit ") + std::to_string(window.id)) + ... + (" " + query)));
-    };
-    panel.onCancel = [&events] { events.push_back("cancel"); };
-    panel.onQueryChanged = [&events](const std::string& text) { events.push_back("query " + text); };
-    panel.onAction = [&events](const WindowInfo& window, auto action) {
-        events.push_back("action " + std::to_string(static_cast<int>(action)) + " " + std::to_string(window.id));
-    };
-}
-
 /// A test with the offscreen application and a simulated keyboard installed
 /// as the process's input backend; the text scale and appearance are reset.
 class PanelTest : public ::testing::Test {
@@ -80,6 +65,29 @@ protected:
 
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
     test::InstalledInputBackend installedInput{input};
+};
+
+/// A `Panel` over the simulated keyboard whose callbacks are written to
+/// `events`: "commit 3" (with the query after it for the search panel),
+/// "cancel", "query ab", "action 0 2" (action, window).
+template <class Panel>
+class PanelFixture : public PanelTest {
+protected:
+    PanelFixture()
+    {
+        panel->onCommit = [this](const WindowInfo& window, const auto&... query) {
+            events.push_back(((std::string("commit ") + std::to_string(window.id)) + ... + (" " + query)));
+        };
+        panel->onCancel = [this] { events.push_back("cancel"); };
+        panel->onQueryChanged = [this](const std::string& text) { events.push_back("query " + text); };
+        panel->onAction = [this](const WindowInfo& window, auto action) {
+            events.push_back("action " + std::to_string(static_cast<int>(action)) + " " + std::to_string(window.id));
+        };
+    }
+    void press(std::uint16_t keyCode, std::uint64_t flags = 0) { input->keyDown(keyCode, flags); }
+
+    std::unique_ptr<Panel> panel = std::make_unique<Panel>();
+    std::vector<std::string> events;
 };
 
 } // namespace vantrel::test

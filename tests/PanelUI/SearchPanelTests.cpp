@@ -13,14 +13,7 @@ namespace {
 
 using test::sampleWindows;
 
-class SearchPanelTest : public test::PanelTest {
-protected:
-    SearchPanelTest() { test::recordEvents(*panel, events); }
-    void press(std::uint16_t keyCode, std::uint64_t flags = 0) { input->keyDown(keyCode, flags); }
-
-    std::unique_ptr<SearchPanel> panel = std::make_unique<SearchPanel>();
-    std::vector<std::string> events;
-};
+using SearchPanelTest = test::PanelFixture<SearchPanel>;
 
 TEST_F(SearchPanelTest, NormalModeTypesIntoTheFieldThroughTheGrab)
 {

@@ -16,21 +16,15 @@ namespace {
 using test::window;
 using test::sampleWindows;
 
-class SwitcherPanelTest : public test::PanelTest {
+class SwitcherPanelTest : public test::PanelFixture<SwitcherPanel> {
 protected:
-    SwitcherPanelTest() { test::recordEvents(*panel, events); }
     void showKey(int rows, std::ptrdiff_t selecting = 0) { panel->show(sampleWindows(rows), selecting, std::nullopt, true); }
-    void press(std::uint16_t keyCode, std::uint64_t flags = 0) { input->keyDown(keyCode, flags); }
-
-    std::unique_ptr<SwitcherPanel> panel = std::make_unique<SwitcherPanel>();
-    std::vector<std::string> events;
 };
 
 TEST_F(SwitcherPanelTest, ShowSizesPlacesAndSelects)
 {
     panel->show(sampleWindows(3), 1, std::nullopt, false);
     EXPECT_EQ(panel->selectedIndex(), 1);
-    EXPECT_EQ(panel->window().size(), QSize(600, 32 * 3 + 106));
     EXPECT_TRUE(panel->list().selectionModel()->isRowSelected(1, {}));
 
     panel->show(sampleWindows(2000), -1, std::nullopt, false);
@@ -47,11 +41,11 @@ TEST_F(SwitcherPanelTest, ShowSizesPlacesAndSelects)
 
 TEST_F(SwitcherPanelTest, TextScaleChangesRowsAndHeight)
 {
-    PanelStyle::setTextScale(1.5);
+    PanelStyle::setTextScale(1.25);
     panel->applyStyle();
     panel->show(sampleWindows(4), 0, std::nullopt, false);
-    EXPECT_EQ(panel->window().height(), 47 * 4 + 106);
-    EXPECT_EQ(panel->list().visualRect(panel->list().model()->index(1, 0)).height(), 47);
+    EXPECT_EQ(panel->window().height(), 40 * 4 + 106) << "rows of 37.5 round up to 38, 2 apart";
+    EXPECT_EQ(panel->list().visualRect(panel->list().model()->index(1, 0)).height(), 40);
 }
 
 TEST_F(SwitcherPanelTest, SelectionWrapsBothWays)
@@ -85,10 +79,11 @@ TEST_F(SwitcherPanelTest, HeaderAndFooterFollowQueryRowsAndDesktops)
 {
     panel->setSpaceNumbers({{10, 1}, {20, 2}, {30, 3}});
     panel->setVisibleSpaceIDs({10});
-    panel->show({window(1, 101, "A", "", {10}), window(2, 102, "B", "", {30})}, 0, std::nullopt, true);
+    panel->show({window(1, 101, "A", "", {10}), window(2, 102, "B", "", {20, 10}), window(3, 103, "C", "", {99})}, 0,
+                std::nullopt, true);
     EXPECT_EQ(panel->header().text(), "Search windows…");
     EXPECT_EQ(panel->header().textColor(), PanelStyle::colors(PanelTheme::light).secondaryLabel);
-    EXPECT_EQ(panel->footer().summary(), "2 windows  ·  2 Spaces");
+    EXPECT_EQ(panel->footer().summary(), "3 windows  ·  2 Spaces") << "desktops without a number are not counted";
     EXPECT_EQ(panel->footer().hints(), "↑↓ move  ·  ⏎ switch  ·  type to search");
 
     panel->setQuery(" ");
