@@ -67,13 +67,9 @@ TEST_F(LaunchAtLoginTest, AFolderThatCannotBeWrittenLeavesTheToggleOffAndSaysWhy
 TEST_F(LaunchAtLoginTest, OpeningShowsWhatTheFileSays)
 {
     const std::string ours = LaunchAtLogin::entryText("/opt/vantrel/bin/vantrel");
-    struct Case {
-        std::string text;
-        bool on;
-    };
-    for (const auto& [text, on] : {Case{ours, true}, Case{ours + "Hidden=true\n", false},
-                                   Case{LaunchAtLogin::entryText("/usr/bin/other"), false},
-                                   Case{"[Other Group]\nExec=/opt/vantrel/bin/vantrel\n", false}}) {
+    for (const auto& [text, on] : std::initializer_list<std::pair<std::string, bool>>{
+             {ours, true}, {ours + "Hidden=true\n", false}, {LaunchAtLogin::entryText("/usr/bin/other"), false},
+             {"[Other Group]\nExec=/opt/vantrel/bin/vantrel\n", false}}) {
         ASSERT_FALSE(writeFileAtomically(entry(), text));
         view.reset();
         open();
