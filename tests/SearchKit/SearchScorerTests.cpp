@@ -10,17 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <random>
 
 namespace vantrel {
 namespace {
 
-using Match = SearchScorer::Match;
 using test::EveryKernel;
 const SearchScorer::Weights w;
-constexpr double maxDouble = std::numeric_limits<double>::max();
 
 INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel,
     testing::Values(SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar), [](const auto& info) {
@@ -112,29 +108,6 @@ TEST_P(SearchScorerExact, ScoreAndPositions)
 INSTANTIATE_TEST_SUITE_P(Examples, SearchScorerExact, testing::ValuesIn(exact),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SearchScorerExamples, WholeTextsScoreHighest)
-{
-    EXPECT_EQ(SearchScorer().match("mail", "mail"), (Match {maxDouble, {0, 1, 2, 3}}));
-    EXPECT_EQ(SearchScorer().match("MAIL", "Mail")->score, maxDouble);
-    EXPECT_EQ(SearchScorer().match("mail mail", "mail"),
-        (Match {std::numeric_limits<double>::infinity(), {0, 0, 1, 1, 2, 2, 3, 3}}));
-}
-
-TEST(SearchScorerExamples, EmptyQueriesMatchWithNoScoreOrPositions)
-{
-    for (std::string_view query : {"", " ", "   "}) {
-        EXPECT_EQ(SearchScorer().match(query, "Safari Apple"), Match {});
-        EXPECT_EQ(SearchScorer().match(query, ""), Match {});
-    }
-}
-
-TEST(SearchScorerExamples, OneWordNotFoundFailsTheMatch)
-{
-    for (auto [query, text] : {std::pair {"xyz", "Safari"}, {"safarix", "Safari"}, {"as", "Safari Apple"},
-             {"sa zz", "Safari Apple"}, {"a", ""}})
-        EXPECT_FALSE(SearchScorer().match(query, text)) << query;
-}
-
 TEST(SearchScorerBoundaries, SeparatorsCaseChangesAndBoost)
 {
     const SearchScorer scorer;
@@ -148,49 +121,6 @@ TEST(SearchScorerBoundaries, SeparatorsCaseChangesAndBoost)
     EXPECT_TRUE(scorer.boundaryBonus(U"", 1).empty());
     // Case properties beyond ASCII: é then É is a camel-case change.
     EXPECT_EQ(scorer.boundaryBonus(U"\u00E9\u00C9", 5)[1], w.camelCase);
-}
-
-TEST(SearchScorerMismatch, RetriesWithOneCharacterLeftOut)
-{
-    const SearchScorer lenient({}, true);
-    EXPECT_FALSE(SearchScorer().match("ba", "xa b"));
-    // One-character words are never retried; a word with no surviving variant
-    // fails the whole match.
-    for (std::string_view query : {"q", "qz", "sa qz"})
-        EXPECT_FALSE(lenient.match(query, "Safari")) << query;
-    // Each failing word pays once, added to the score of its best variant.
-    const auto bonus = lenient.boundaryBonus(U"Safari", 7);
-    EXPECT_EQ(lenient.match("sxa fxr", "Safari"),
-        (Match {0.0 + (w.mismatchPenalty + lenient.score(U"sa", U"safari", bonus)->score)
-                + (w.mismatchPenalty + lenient.score(U"fr", U"safari", bonus)->score),
-            {0, 1, 2, 4}}));
-}
-
-TEST(SearchScorerMismatch, EarliestVariantWinsTies)
-{
-    // Dyadic weights make "x" at 0 and "y" at 2 score exactly the same.
-    SearchScorer::Weights even;
-    even.afterSlash = even.wordStart = 1;
-    even.gapLeading = even.gapTrailing = -0.25;
-    const SearchScorer scorer(even, true);
-    const auto bonus = scorer.boundaryBonus(U"x-y", 2);
-    auto x = scorer.score(U"x", U"x-y", bonus);
-    auto y = scorer.score(U"y", U"x-y", bonus);
-    ASSERT_TRUE(x && y);
-    ASSERT_EQ(x->score, y->score);
-    // "yx" without index 0 is "x", without index 1 "y": the first one wins.
-    EXPECT_EQ(scorer.bestDroppingOneCharacter(U"yx", U"x-y", bonus), x);
-    EXPECT_EQ(scorer.match("yx", "x-y")->positions, std::vector<int> {0});
-}
-
-TEST(SearchScorerSlowPath, LengthChangingTextsUseLowerCasedScalars)
-{
-    ASSERT_EQ(TextUnicode::toLower(TextUnicode::scalars(istanbul)).size(), TextUnicode::scalars(istanbul).size() + 1);
-    // No character is left out on this path.
-    EXPECT_FALSE(SearchScorer({}, true).match("isx", istanbul));
-    EXPECT_TRUE(SearchScorer({}, true).match("isx", "Istanbul"));
-    // Positions index the lower-cased scalars: "s" is after the dot above.
-    EXPECT_EQ(SearchScorer().match("s", istanbul)->positions, std::vector<int> {2});
 }
 
 TEST(SearchScorerUnicode, PositionsCountScalars)
