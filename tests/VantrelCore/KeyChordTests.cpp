@@ -125,12 +125,6 @@ TEST(KeyChord, CommandWithTabOrTheKeyAboveItUsesCommandTab)
         EXPECT_EQ(chord.usesCommandTab(), expected) << chord.keyCode << " " << chord.modifiers;
 }
 
-TEST(KeyChord, HashTellsTheFieldsApart)
-{
-    EXPECT_NE(std::hash<KeyChord>{}({1, 2}), std::hash<KeyChord>{}({2, 1}));
-    EXPECT_NE(std::hash<KeyChord>{}({48, KeyChord::command}), std::hash<KeyChord>{}({48, KeyChord::control}));
-}
-
 TEST(USKeyboardLayout, TypesUSText)
 {
     USKeyboardLayoutTranslator us;

@@ -96,12 +96,5 @@ TEST(Rules, ShouldPauseMatchesIdentifierOrNameSkippingAbsentArguments)
     EXPECT_FALSE(rules.shouldPause("", ""));
 }
 
-TEST(IgnoreRule, HashIncludesThePatternPresence)
-{
-    IgnoreRule a{"0f8fad5b-d9cb-469f-a165-70867728950e", "Mail", std::nullopt}, b{a.id, a.app, ""};
-    EXPECT_NE(std::hash<IgnoreRule>{}(a), std::hash<IgnoreRule>{}(b));
-    EXPECT_EQ(std::hash<IgnoreRule>{}(a), std::hash<IgnoreRule>{}(IgnoreRule(a)));
-}
-
 } // namespace
 } // namespace vantrel
