@@ -42,6 +42,7 @@ TEST_F(SwitcherPanelTest, TextScaleChangesRowsAndHeight)
     panel->show(sampleWindows(4), 0, std::nullopt, false);
     EXPECT_EQ(panel->window().height(), 40 * 4 + 106) << "rows of 37.5 round up to 38, 2 apart";
     EXPECT_EQ(panel->list().visualRect(panel->list().model()->index(1, 0)).height(), 40);
+    EXPECT_EQ(PanelStyle::rowFont().pixelSize(), 18) << "text of 17.5 rounds up too";
 }
 
 TEST_F(SwitcherPanelTest, SelectionWrapsBothWays)

@@ -240,10 +240,9 @@ TEST_F(SettingsViewTest, AnEditKeepsWhatAnotherProcessWroteMeanwhile)
     EXPECT_EQ(label("showDelayValue"), "40 ms");
 }
 
-TEST_F(SettingsViewTest, WindowHasTheTabsInOrderHidesOnCloseAndKeepsItsMinimumSize)
+TEST_F(SettingsViewTest, TabAndMnemonicsReachTheVisiblePanesControlsInOrder)
 {
     auto& window = open();
-    // Tab walks the Panel pane's controls in order, after the sidebar.
     window.selectTab(TabID::panel);
     find<QListWidget>("sidebar")->setFocus();
     QStringList order;
@@ -258,7 +257,11 @@ TEST_F(SettingsViewTest, WindowHasTheTabsInOrderHidesOnCloseAndKeepsItsMinimumSi
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "minimizedWindows");
     QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "showDelay");
+}
 
+TEST_F(SettingsViewTest, ClosingHidesTheWindowAndPresentingShowsTheTabItWasOn)
+{
+    auto& window = open();
     window.selectTab(TabID::rules);
     EXPECT_EQ(label("paneTitle"), "Rules");
     EXPECT_EQ(window.minimumSize(), QSize(660, 430));
