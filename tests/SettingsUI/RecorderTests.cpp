@@ -23,6 +23,8 @@ struct RecorderTest : test::SettingsFixture {
         store->onRecordingChange = [this](bool on) { recording.push_back(on); };
         searchChord = find<RecorderControl>("searchChord");
     }
+    // A recording still going ends as the window goes, after `recording` is gone.
+    void TearDown() override { store->onRecordingChange = nullptr; }
     void click() { QTest::mouseClick(searchChord, Qt::LeftButton); }
 };
 
