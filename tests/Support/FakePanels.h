@@ -1,4 +1,5 @@
-// Recording switcher and mirror panels: they behave like the real ones and log every call.
+// Recording switcher, mirror and search panels and a recording switcher environment: they hold what they were
+// told and log every call.
 #pragma once
 
 #include "Vantrel/SearchPanels.h"
@@ -15,11 +16,8 @@ namespace vantrel::test {
 inline std::string idList(const std::vector<WindowInfo>& items)
 {
     std::string text;
-    for (const auto& window : items) {
-        if (!text.empty())
-            text += ",";
-        text += std::to_string(window.id);
-    }
+    for (const auto& window : items)
+        text += (text.empty() ? "" : ",") + std::to_string(window.id);
     return text;
 }
 
@@ -29,78 +27,68 @@ inline WindowInfo window(WindowID id, ProcessID pid, std::string app, std::strin
     return {.id = id, .pid = pid, .bundleID = {}, .appName = std::move(app), .title = std::move(title), .spaceIDs = std::move(spaces)};
 }
 
-/// Rows, selection and visibility as the panel was last told them. Keeping
-/// and wrapping the selection is the real panels' own rule: the fakes leave
-/// it to their owner, so a selection it forgets to send shows.
-struct FakePanelState {
+/// A panel `Interface` that records its calls, as "update 3,1", "select 0" or
+/// "hide", and holds the rows, selection and visibility it was last told.
+/// Keeping and wrapping the selection is the real panels' own rule: the fakes
+/// leave it to their owner, so a selection it forgets to send shows.
+template <class Interface>
+struct PanelRecording : Interface {
+    std::vector<std::string> calls;
     std::vector<WindowInfo> items;
     std::ptrdiff_t selectedIndex = 0;
     bool visible = false;
-
-    void show(const std::vector<WindowInfo>& rows, std::ptrdiff_t index)
-    {
-        items = rows;
-        selectedIndex = index;
-        visible = true;
-    }
-    // Only while visible.
-    void update(const std::vector<WindowInfo>& rows)
-    {
-        if (visible)
-            items = rows;
-    }
-    void select(std::ptrdiff_t index) { selectedIndex = index; }
-};
-
-/// The calls both fakes record alike, applied to `state` as the real panels do.
-struct PanelRecording {
-    std::vector<std::string> calls;
-    FakePanelState state;
 
     /// How many recorded calls start with `prefix`.
     std::size_t count(std::string_view prefix) const
     {
         return static_cast<std::size_t>(std::ranges::count_if(calls, [&](const std::string& call) { return call.starts_with(prefix); }));
     }
-    void recordUpdate(const std::vector<WindowInfo>& items)
+    // Only while visible.
+    void update(const std::vector<WindowInfo>& rows) override
     {
-        calls.push_back("update " + idList(items));
-        state.update(items);
+        calls.push_back("update " + idList(rows));
+        if (visible)
+            items = rows;
     }
-    void recordHide()
-    {
-        calls.push_back("hide");
-        state.visible = false;
-    }
-    void recordSelect(std::ptrdiff_t index)
+    void select(std::ptrdiff_t index) override
     {
         calls.push_back("select " + std::to_string(index));
-        state.select(index);
+        selectedIndex = index;
+    }
+    void hide() override
+    {
+        calls.push_back("hide");
+        visible = false;
+    }
+
+protected:
+    void recordShow(std::string call, const std::vector<WindowInfo>& rows, std::ptrdiff_t index)
+    {
+        calls.push_back(std::move(call));
+        items = rows;
+        selectedIndex = index;
+        visible = true;
     }
 };
 
 /// The switcher panel. `calls` reads like "show 3,2,1 @1 key", "update 3,1",
-/// "select 0", "query ab", "hide", "spaces".
-class FakeSwitcherPanel final : public SwitcherPanelInterface, public PanelRecording {
+/// "select 0", "query ab", "hide".
+class FakeSwitcherPanel final : public PanelRecording<SwitcherPanelInterface> {
 public:
-    void show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting, const std::optional<ScreenIdentifier>& on,
+    void show(const std::vector<WindowInfo>& rows, std::ptrdiff_t selecting, const std::optional<ScreenIdentifier>& on,
               bool takeKey) override
     {
-        calls.push_back("show " + idList(items) + " @" + std::to_string(selecting) + (on ? " on " + *on : "") +
-                        (takeKey ? " key" : ""));
-        state.show(items, selecting);
+        recordShow("show " + idList(rows) + " @" + std::to_string(selecting) + (on ? " on " + *on : "") + (takeKey ? " key" : ""),
+                   rows, selecting);
         query = "";
     }
-    void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
-    void select(std::ptrdiff_t index) override { recordSelect(index); }
     void setQuery(std::string_view text) override
     {
         calls.push_back("query " + std::string(text));
         query = std::string(text);
     }
-    void hide() override { recordHide(); }
-    bool isVisible() const override { return state.visible; }
-    std::optional<ScreenIdentifier> screen() const override { return state.visible ? assignedScreen : std::nullopt; }
+    bool isVisible() const override { return visible; }
+    std::optional<ScreenIdentifier> screen() const override { return visible ? assignedScreen : std::nullopt; }
     void setSpaceNumbers(const std::map<SpaceID, int>& numbers) override { spaceNumbers = numbers; }
     void setVisibleSpaceIDs(const std::set<SpaceID>& ids) override { visibleSpaceIDs = ids; }
 
@@ -108,26 +96,20 @@ public:
     /// cancel when nothing is selectable).
     void pressReturn()
     {
-        state.visible = false;
-        bool inside = state.selectedIndex >= 0 && static_cast<std::size_t>(state.selectedIndex) < state.items.size();
-        if (inside && onCommit)
-            onCommit(state.items[static_cast<std::size_t>(state.selectedIndex)]);
-        else if (!inside && onCancel)
+        visible = false;
+        if (selectedIndex >= 0 && static_cast<std::size_t>(selectedIndex) < items.size())
+            onCommit(items[static_cast<std::size_t>(selectedIndex)]);
+        else
             onCancel();
     }
     /// Escape with an empty query: orders out and reports a cancel.
     void pressEscape()
     {
-        state.visible = false;
-        if (onCancel)
-            onCancel();
+        visible = false;
+        onCancel();
     }
     /// Typed characters: proposed as the query followed by them.
-    void type(std::string_view characters)
-    {
-        if (onQueryChanged)
-            onQueryChanged(query + std::string(characters));
-    }
+    void type(std::string_view characters) { onQueryChanged(query + std::string(characters)); }
 
     std::string query;
     std::map<SpaceID, int> spaceNumbers;
@@ -138,46 +120,36 @@ public:
 
 /// The mirrors. `calls` reads like "show 3,2,1 @1 excluding screen-1",
 /// "update 3,1", "select 0", "hide".
-class FakeMirrorPanels final : public MirrorPanelsInterface, public PanelRecording {
+class FakeMirrorPanels final : public PanelRecording<MirrorPanelsInterface> {
 public:
-    void show(const std::vector<WindowInfo>& items, std::ptrdiff_t selecting,
-              const std::optional<ScreenIdentifier>& excluding) override
+    void show(const std::vector<WindowInfo>& rows, std::ptrdiff_t selecting, const std::optional<ScreenIdentifier>& excluding) override
     {
-        calls.push_back("show " + idList(items) + " @" + std::to_string(selecting) + " excluding " +
-                        (excluding ? *excluding : "-"));
-        state.show(items, selecting);
+        recordShow("show " + idList(rows) + " @" + std::to_string(selecting) + " excluding " + excluding.value_or("-"), rows, selecting);
     }
-    void update(const std::vector<WindowInfo>& items) override { recordUpdate(items); }
-    void select(std::ptrdiff_t index) override { recordSelect(index); }
-    void hide() override { recordHide(); }
 };
 
 /// The search panel. `calls` reads like "show 3,2,1", "showFast ab 3,1",
-/// "update 3,1", "updateFast abc 3", "select 1", "hide", "cancel".
-class FakeSearchPanel final : public SearchPanelInterface, public PanelRecording {
+/// "update 3,1", "updateFast abc 3", "select 1", "hide", "cancel". Both
+/// modes select the first of new rows, shown or not.
+class FakeSearchPanel final : public PanelRecording<SearchPanelInterface> {
 public:
-    void show(const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>&) override
+    void show(const std::vector<WindowInfo>& rows, const std::optional<ScreenIdentifier>&) override { showRows("show ", "", rows); }
+    void showFast(std::string_view query, const std::vector<WindowInfo>& rows, const std::optional<ScreenIdentifier>&) override
     {
-        showRows("show ", "", items);
+        showRows("showFast ", query, rows);
     }
-    void showFast(std::string_view query, const std::vector<WindowInfo>& items, const std::optional<ScreenIdentifier>&) override
+    void update(const std::vector<WindowInfo>& rows) override { updateRows("update " + idList(rows), typed, rows); }
+    void updateFast(std::string_view query, const std::vector<WindowInfo>& rows) override
     {
-        showRows("showFast ", query, items);
+        updateRows("updateFast " + std::string(query) + " " + idList(rows), query, rows);
     }
-    void update(const std::vector<WindowInfo>& items) override { updateRows("update ", typed, items); }
-    void updateFast(std::string_view query, const std::vector<WindowInfo>& items) override
-    {
-        updateRows("updateFast " + std::string(query) + " ", query, items);
-    }
-    void select(std::ptrdiff_t index) override { recordSelect(index); }
-    void hide() override { recordHide(); }
     void cancel() override
     {
         calls.push_back("cancel");
-        state.visible = false;
+        visible = false;
     }
     std::string query() const override { return typed; }
-    bool isVisible() const override { return state.visible; }
+    bool isVisible() const override { return visible; }
 
     /// The user types: the field's text grows and is reported.
     void type(std::string_view characters)
@@ -188,48 +160,46 @@ public:
     /// Return: orders out, then commits the selected row with the query.
     void pressReturn()
     {
-        state.visible = false;
-        if (const auto index = static_cast<std::size_t>(state.selectedIndex); index < state.items.size())
-            onCommit(state.items[index], typed);
+        visible = false;
+        if (const auto index = static_cast<std::size_t>(selectedIndex); index < items.size())
+            onCommit(items[index], typed);
     }
 
     std::string typed;
 
 private:
-    void showRows(const std::string& call, std::string_view query, const std::vector<WindowInfo>& items)
+    void showRows(const std::string& call, std::string_view query, const std::vector<WindowInfo>& rows)
     {
-        calls.push_back(call + (query.empty() ? "" : std::string(query) + " ") + idList(items));
-        state.show(items, 0);
+        recordShow(call + (query.empty() ? "" : std::string(query) + " ") + idList(rows), rows, 0);
         typed = std::string(query);
     }
-    // Both modes select the first of the new rows.
-    void updateRows(const std::string& call, std::string_view query, const std::vector<WindowInfo>& items)
+    void updateRows(std::string call, std::string_view query, const std::vector<WindowInfo>& rows)
     {
-        calls.push_back(call + idList(items));
+        calls.push_back(std::move(call));
         typed = std::string(query);
-        state.items = items;
-        state.selectedIndex = 0;
+        items = rows;
+        selectedIndex = 0;
     }
 };
 
-/// A desktop whose frontmost application, key repeat and main display the
-/// test sets, and which records the windows it was asked to focus and the
-/// item actions it carried out.
+/// A desktop whose frontmost application and key repeat the test sets, and
+/// which records the windows it was asked to focus and the item actions it
+/// carried out.
 class FakeSwitcherEnvironment final : public SwitcherEnvironment {
 public:
     std::optional<ProcessID> frontmostProcess() const override { return frontmost; }
     KeyRepeat keyRepeat() const override { return repeat; }
-    std::optional<ScreenIdentifier> mainScreen() const override { return main; }
+    std::optional<ScreenIdentifier> mainScreen() const override { return "screen-main"; }
     WindowFocus::Trace focusWindow(const WindowInfo& window) override
     {
-        focused.push_back(window);
+        focused.push_back(window.id);
         if (onFocus)
-            onFocus(window);
+            onFocus();
         return focusTrace;
     }
     std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
     {
-        frontmostHandler = std::move(onChange);
+        bringToFront = std::move(onChange);
         return std::make_unique<Observation>();
     }
     bool quitApplication(ProcessID pid) override { return act("quit", pid); }
@@ -237,22 +207,15 @@ public:
     bool closeWindow(const WindowInfo& window) override { return act("close", window.id); }
     bool minimizeWindow(const WindowInfo& window) override { return act("minimize", window.id); }
 
-    /// Another application comes to the front.
-    void bringToFront(std::optional<std::string> bundleID, std::optional<std::string> name)
-    {
-        if (frontmostHandler)
-            frontmostHandler(bundleID, name);
-    }
-
     std::optional<ProcessID> frontmost;
     KeyRepeat repeat;
-    std::optional<ScreenIdentifier> main = "screen-main";
-    std::vector<WindowInfo> focused;
+    std::vector<WindowID> focused;
     /// Called for each focus request, after it was recorded.
-    std::function<void(const WindowInfo&)> onFocus;
+    std::function<void()> onFocus;
     /// What every focus attempt reports (no steps: success).
     WindowFocus::Trace focusTrace;
-    FrontmostHandler frontmostHandler;
+    /// Another application comes to the front: the observer's handler.
+    FrontmostHandler bringToFront;
     /// Actions carried out, as "close 3" (window) or "quit 10" (process).
     std::vector<std::string> actions;
 

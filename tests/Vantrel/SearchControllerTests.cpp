@@ -55,7 +55,7 @@ protected:
     {
         controller->toggle();
         panel.type(query);
-        panel.state.select(static_cast<std::ptrdiff_t>(row));
+        panel.selectedIndex = static_cast<std::ptrdiff_t>(row);
         panel.pressReturn();
     }
     /// Holds left Option over `keys` (letters; '>' is Tab, '!' Escape), then lets go.
@@ -157,9 +157,9 @@ TEST_F(SearchControllerTest, AWindowClosedSinceItWasListedIsNotFocused)
     controller->toggle();
     panel.type("in");
     tracking->publish({{windows[0], windows[1], windows[2]}, {}, {}, {}});
-    panel.state.select(2);
+    panel.selectedIndex = 2;
     panel.pressReturn();
-    EXPECT_EQ(idList(panel.state.items), "3,2,4");
+    EXPECT_EQ(idList(panel.items), "3,2,4");
     EXPECT_TRUE(focused.empty());
 }
 

@@ -91,9 +91,7 @@ protected:
     Ids focusedIDs()
     {
         loop.runPending();
-        Ids ids;
-        std::ranges::transform(environment.focused, std::back_inserter(ids), &WindowInfo::id);
-        return ids;
+        return environment.focused;
     }
     /// Holds the switcher's key (`step` +1) or its move-up key (-1) with the given key repeat.
     void hold(int step, Duration delay, Duration interval)
@@ -135,7 +133,7 @@ TEST_F(SwitcherTest, AQuickPressAndReleaseFocusesThePreviousWindowWithoutShowing
 TEST_F(SwitcherTest, AQuickSwitchRecordsTheWindowAsMostRecentBeforeFocusingIt)
 {
     Ids frontAtFocus;
-    environment.onFocus = [&](const WindowInfo&) { frontAtFocus.push_back(store.ordered().front().id); };
+    environment.onFocus = [&] { frontAtFocus.push_back(store.ordered().front().id); };
     for (int press = 0; press < 2; ++press) {
         tab();
         release();
@@ -443,7 +441,7 @@ TEST_F(SwitcherTest, ClosingAWindowKeepsTheSelectionOnTheSameWindowElseClampsAls
     EXPECT_EQ(selection(), 1);
     publish({w3}); // same index clamped to the last row
     EXPECT_EQ(selection(), 0);
-    EXPECT_EQ(panel.state.selectedIndex, 0);
+    EXPECT_EQ(panel.selectedIndex, 0);
 }
 
 TEST_F(ShownSwitcherTest, TheLastWindowClosingEndsTheSession)
@@ -469,7 +467,7 @@ TEST_F(ShownSwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
     publish({safari, t3, mail}); // window 1 closes while the user types
     EXPECT_EQ(itemIDs(), "3");
     EXPECT_EQ(selection(), 0);
-    EXPECT_EQ(panel.state.items.size(), 1u);
+    EXPECT_EQ(panel.items.size(), 1u);
     EXPECT_EQ(idList(controller->session()->baseItems), "2,3,4");
 
     panel.type("zz"); // nothing matches any more, the session stays open
