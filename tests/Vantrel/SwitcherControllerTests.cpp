@@ -317,22 +317,6 @@ TEST_F(SwitcherTest, ReleasingTheLastOfTheChordsModifiersCommits)
     }
 }
 
-TEST_F(SwitcherTest, LogsTheSessionAsItGoes)
-{
-    environment.repeat = {10ms, 30ms};
-    LogCapture capture;
-    tab();
-    controller->startRepeat(1, commandTab);
-    loop.advance(10ms);
-    controller->moveUp(commandGrave);
-    controller->flagsChanged(0x100108);
-    release();
-    EXPECT_EQ(capture.messages("switcher"),
-              (Calls{"activate cmd-tab; session=none", "repeat step → 2", "moveUp cmd-grave; session=cmd-tab",
-                     "activate cmd-grave; session=cmd-tab", "flags 0x100108; session=cmd-grave",
-                     "flags 0x0; session=cmd-grave", "modifiers released → commit Mail"}));
-}
-
 TEST_F(ShownSwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
 {
     for (bool commit : {true, false}) {
