@@ -34,15 +34,26 @@ constexpr std::size_t shortRunLength = 32;
 /// the words compares those bytes as strings (no key byte is 0, so a key
 /// that ends sorts first).
 using KeyWords = std::array<std::uint64_t, 3>;
+constexpr std::size_t keyBytes = 8 * std::tuple_size_v<KeyWords>;
+/// How many of a KeyWords' bytes are certain (see
+/// appendApproximateCollationKey): up to keyBytes, or all and the text's
+/// end.
+constexpr std::uint8_t certainToTheEnd = 255;
 
 /// The KeyWords of `text`'s key from where `from` says (from the start
-/// unless given), and where they stopped in `resume`; `bytes` is scratch.
-KeyWords keyWords(std::string_view text, std::string& bytes, const TextUnicode::KeyResume& from, TextUnicode::KeyResume& resume)
+/// unless given), where they stopped in `resume`, and how many of their
+/// bytes are certain in `certain`; `bytes` is scratch.
+KeyWords keyWords(std::string_view text, std::string& bytes, const TextUnicode::KeyResume& from, TextUnicode::KeyResume& resume,
+    std::uint8_t& certain)
 {
-    constexpr std::size_t size = 8 * std::tuple_size_v<KeyWords>;
+    constexpr std::size_t size = keyBytes;
     bytes.clear();
     const std::string_view rest = text.substr(std::min(from.offset, text.size()));
-    TextUnicode::appendApproximateCollationKey(rest, bytes, from.skip + size, &resume);
+    std::size_t certainBytes = 0;
+    TextUnicode::appendApproximateCollationKey(rest, bytes, from.skip + size, &resume, &certainBytes);
+    certain = certainBytes == std::string::npos
+        ? certainToTheEnd
+        : static_cast<std::uint8_t>(certainBytes > from.skip ? std::min(certainBytes - from.skip, size) : 0);
     resume.offset += text.size() - rest.size();
     std::array<char, size> raw {};
     if (bytes.size() > from.skip)
@@ -54,6 +65,15 @@ KeyWords keyWords(std::string_view text, std::string& bytes, const TextUnicode::
         words[w] = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
     }
     return words;
+}
+
+/// Where `a` and `b` first differ, in bytes; keyBytes where they do not.
+std::size_t firstDifference(const KeyWords& a, const KeyWords& b)
+{
+    for (std::size_t w = 0; w < a.size(); ++w)
+        if (const std::uint64_t differ = a[w] ^ b[w]; differ != 0)
+            return 8 * w + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+    return keyBytes;
 }
 
 /// A tied candidate with its KeyWords.
@@ -256,10 +276,13 @@ struct OrderScratch {
     std::vector<std::string_view> texts;
     std::vector<std::uint8_t> plain;
     std::vector<KeyWords> slotKeys;
-    /// By slot, where its key's words stopped; by place, whether a keyed
-    /// candidate's words are those of the one before it.
+    /// By slot, where its key's words stopped and how many bytes of its
+    /// first words and its next words are certain; by place, where a keyed
+    /// candidate's first words differ from those of the one before it
+    /// (keyBytes: nowhere), and then keyBytes more where its next ones do.
     std::vector<TextUnicode::KeyResume> resumes;
-    std::vector<std::uint8_t> sameAsBefore;
+    std::vector<std::uint8_t> certainFirst, certainNext;
+    std::vector<std::uint8_t> differsAt;
 };
 
 /// The score as an unsigned key that orders best first: doubles order as
@@ -402,17 +425,18 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         return order != 0 ? order < 0 : a.index < b.index;
     };
 
-    // Whether [begin, end) is in `collated` order. The texts are read in
-    // that order, from all over memory: those a few places ahead are asked
-    // for early.
-    auto sortedByCollation = [&](std::vector<Scored>::iterator begin, std::vector<Scored>::iterator end) {
+    // Whether [begin, end) is in `collated` order, where `known(it)` says
+    // whether the keys show *it and the one after it in that order. The
+    // texts are read in that order, from all over memory: those a few
+    // places ahead are asked for early.
+    auto sortedByCollation = [&](std::vector<Scored>::iterator begin, std::vector<Scored>::iterator end, auto known) {
         constexpr std::ptrdiff_t ahead = 8;
         for (auto it = begin; it + 1 < end; ++it) {
             if (end - it > 2 * ahead)
                 __builtin_prefetch(&texts[(it + 2 * ahead)->slot]);
             if (end - it > ahead)
                 __builtin_prefetch(texts[(it + ahead)->slot].data());
-            if (collated(it[1], it[0]))
+            if (!known(it) && collated(it[1], it[0]))
                 return false;
         }
         return true;
@@ -454,8 +478,12 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // The keys too are made by slot.
     auto& slotKeys = scratch.slotKeys;
     auto& resumes = scratch.resumes;
+    auto& certainFirst = scratch.certainFirst;
+    auto& certainNext = scratch.certainNext;
     slotKeys.resize(n);
     resumes.resize(n);
+    certainFirst.resize(n);
+    certainNext.resize(n);
     forChunks(n, chunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::string bytes;
         for (std::size_t slot = from; slot < to; ++slot) {
@@ -463,7 +491,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             if (r == noRun || kinds[r] == shortRun)
                 continue;
             slotKeys[slot] = kinds[r] == plainRun ? packed(keyOf(texts[slot], shared[r], *plainOrder))
-                                                  : keyWords(texts[slot], bytes, {}, resumes[slot]);
+                                                  : keyWords(texts[slot], bytes, {}, resumes[slot], certainFirst[slot]);
         }
     });
 
@@ -476,8 +504,8 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
                 return a.key[w] < b.key[w];
         return false;
     };
-    auto& sameAsBefore = scratch.sameAsBefore;
-    sameAsBefore.assign(n, 0);
+    auto& differsAt = scratch.differsAt;
+    differsAt.assign(n, 0);
     const unsigned runChunks = runs.size() >= 64 ? chunks : 1;
     forChunks(runs.size(), runChunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::vector<Keyed> keys;
@@ -515,7 +543,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             std::sort(keys.begin(), keys.end(), byKey);
             std::transform(keys.begin(), keys.end(), begin, [](const Keyed& k) { return k.entry; });
             for (std::size_t k = 1; k < keys.size(); ++k)
-                sameAsBefore[runs[r].first + k] = keys[k].key == keys[k - 1].key;
+                differsAt[runs[r].first + k] = static_cast<std::uint8_t>(firstDifference(keys[k - 1].key, keys[k].key));
         }
     });
 
@@ -525,7 +553,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     std::vector<std::uint8_t> needsMore(n, 0);
     bool any = false;
     for (std::size_t k = 1; k < n; ++k)
-        if (sameAsBefore[k] != 0) {
+        if (differsAt[k] == keyBytes) {
             needsMore[scored[k - 1].slot] = needsMore[scored[k].slot] = 1;
             any = true;
         }
@@ -535,9 +563,21 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             for (std::size_t slot = from; slot < to; ++slot)
                 if (needsMore[slot] != 0) {
                     const TextUnicode::KeyResume at = resumes[slot];
-                    slotKeys[slot] = keyWords(texts[slot], bytes, at, resumes[slot]);
+                    slotKeys[slot] = keyWords(texts[slot], bytes, at, resumes[slot], certainNext[slot]);
                 }
         });
+    // Where neighbours' keys first differ in bytes certain in both, the
+    // keys order them as the collator would, which need not be asked. (Next
+    // words count only where all of both first words are certain.)
+    auto known = [&](std::vector<Scored>::iterator it) {
+        const std::size_t at = differsAt[static_cast<std::size_t>(it + 1 - scored.begin())];
+        const std::uint32_t a = it[0].slot;
+        const std::uint32_t b = it[1].slot;
+        if (at < keyBytes)
+            return at < std::min(certainFirst[a], certainFirst[b]);
+        return at < 2 * keyBytes && std::min(certainFirst[a], certainFirst[b]) >= keyBytes
+            && at - keyBytes < std::min(certainNext[a], certainNext[b]);
+    };
     forChunks(runs.size(), runChunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::vector<Keyed> keys;
         auto byKeyThenCollated = [&](const Keyed& a, const Keyed& b) {
@@ -550,7 +590,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
             for (std::size_t first = runs[r].first; first < runs[r].second;) {
                 std::size_t last = first + 1;
-                while (last < runs[r].second && sameAsBefore[last] != 0)
+                while (last < runs[r].second && differsAt[last] >= keyBytes)
                     ++last;
                 if (last - first > 1) {
                     keys.clear();
@@ -559,10 +599,12 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
                     std::sort(keys.begin(), keys.end(), byKeyThenCollated);
                     std::transform(keys.begin(), keys.end(), scored.begin() + static_cast<std::ptrdiff_t>(first),
                         [](const Keyed& k) { return k.entry; });
+                    for (std::size_t k = 1; k < keys.size(); ++k)
+                        differsAt[first + k] = static_cast<std::uint8_t>(keyBytes + firstDifference(keys[k - 1].key, keys[k].key));
                 }
                 first = last;
             }
-            if (!sortedByCollation(begin, end))
+            if (!sortedByCollation(begin, end, known))
                 std::sort(begin, end, collated);
         }
     });

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vantrel::TextUnicode {
@@ -150,9 +151,11 @@ std::array<std::atomic<std::uint64_t>, 0x10000> basicPrimaries;
 
 /// A word of basicPrimaries: the weights' bytes in its first four bytes in
 /// memory order, their count in bits 32-39, and `known` set (so that 0 means
-/// not asked yet); or `known | tooLong` for more than four bytes.
+/// not asked yet); or `known | tooLong` for more than four bytes. `certain`
+/// where keyIsCertain holds.
 constexpr std::uint64_t known = std::uint64_t { 1 } << 40;
 constexpr std::uint64_t tooLong = std::uint64_t { 1 } << 41;
+constexpr std::uint64_t certain = std::uint64_t { 1 } << 42;
 
 /// Works out and keeps the word of basicPrimaries for `c`.
 [[gnu::noinline]] std::uint64_t learnPrimaries(char32_t c)
@@ -165,6 +168,8 @@ constexpr std::uint64_t tooLong = std::uint64_t { 1 } << 41;
         std::memcpy(&bytes, weights.data(), weights.size());
         packed = known | std::uint64_t { weights.size() } << 32 | bytes;
     }
+    if (keyIsCertain(c))
+        packed |= certain;
     basicPrimaries[c].store(packed, std::memory_order_relaxed);
     return packed;
 }
@@ -175,23 +180,65 @@ std::uint64_t packedPrimaries(char32_t c)
     return packed != 0 ? packed : learnPrimaries(c);
 }
 
-/// The primary weights of the characters packedPrimaries leaves out, per
-/// thread.
-const std::string& otherPrimaries(char32_t c)
+/// The primary weights of a character packedPrimaries leaves out, and
+/// whether keyIsCertain holds for it.
+struct Primaries {
+    std::string weights;
+    bool certain = false;
+};
+
+/// The Primaries of the characters packedPrimaries leaves out, per thread.
+const Primaries& otherPrimaries(char32_t c)
 {
-    thread_local std::unordered_map<char32_t, std::string> others;
+    thread_local std::unordered_map<char32_t, Primaries> others;
     auto it = others.find(c);
     if (it == others.end()) {
-        std::string weights;
-        appendPrimariesOf(static_cast<UChar32>(c), weights);
-        it = others.emplace(c, std::move(weights)).first;
+        Primaries primaries;
+        appendPrimariesOf(static_cast<UChar32>(c), primaries.weights);
+        primaries.certain = keyIsCertain(c);
+        it = others.emplace(c, std::move(primaries)).first;
     }
     return it->second;
 }
 
+/// The blocks keyIsCertain allows: the plain blocks (see inPlainBlock) with
+/// ASCII, Arabic, Hangul, kana, variation selectors and emoji. (A test
+/// checks that no contraction of the root rules begins with two of their
+/// characters.)
+bool inCertainBlock(char32_t c)
+{
+    struct Range {
+        char32_t first;
+        char32_t last;
+    };
+    static constexpr std::array<Range, 12> ranges { {
+        { 0x0000, 0x007F },
+        { 0x00A0, 0x024F },
+        { 0x0370, 0x04FF },
+        { 0x0600, 0x06FF },
+        { 0x1100, 0x11FF },
+        { 0x2000, 0x2BFF },
+        { 0x3000, 0x30FF },
+        { 0x4E00, 0x9FFF },
+        { 0xAC00, 0xD7A3 },
+        { 0xFE00, 0xFE0F },
+        { 0xFF00, 0xFFEF },
+        { 0x1F000, 0x1FAFF },
+    } };
+    return std::any_of(ranges.begin(), ranges.end(), [c](const Range& r) { return c >= r.first && c <= r.last; });
+}
+
 } // namespace
 
-bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit, KeyResume* resume)
+bool keyIsCertain(char32_t c)
+{
+    // The middle dots join a preceding "l" into one collation element.
+    const auto scalar = static_cast<UChar32>(c);
+    return c != 0x00B7 && c != 0x0387 && inCertainBlock(c) && u_getCombiningClass(scalar) == 0
+        && u_getIntPropertyValue(scalar, UCHAR_LEAD_CANONICAL_COMBINING_CLASS) == 0 && plainCollation() != nullptr;
+}
+
+bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit, KeyResume* resume, std::size_t* certainBytes)
 {
     if (threadPrimaryCollator() == nullptr)
         return false;
@@ -213,9 +260,11 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
     // or the weights just reached the limit).
     const uint8_t* last = at;
     std::size_t usedBefore = 0;
-    while (at < end && used < limit) {
-        last = at;
-        usedBefore = used;
+    // The key is certain up to the first character that keyIsCertain
+    // refuses, less the one before it, which a contraction may join to it.
+    std::size_t certainEnd = std::string::npos;
+    std::size_t previousStart = 0;
+    auto next = [&at, end]() {
         // Two-byte sequences, most letters beyond Latin, are decoded inline.
         char32_t c = *at;
         if (c < 0x80) {
@@ -230,14 +279,25 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
             c = static_cast<char32_t>(scalar);
             at += i;
         }
+        return c;
+    };
+    while (at < end && used < limit) {
+        previousStart = std::exchange(usedBefore, used);
+        last = at;
+        const char32_t c = next();
         const std::uint64_t packed = c < 0x10000 ? packedPrimaries(c) : tooLong;
         if ((packed & tooLong) == 0) {
+            if ((packed & certain) == 0 && certainEnd == std::string::npos)
+                certainEnd = previousStart;
             const auto weights = static_cast<std::uint32_t>(packed);
             std::memcpy(out + used, &weights, packedBytes);
             used += (packed >> 32) & 0xFF;
             continue;
         }
-        const std::string& primaries = otherPrimaries(c);
+        const Primaries& other = otherPrimaries(c);
+        if (!other.certain && certainEnd == std::string::npos)
+            certainEnd = previousStart;
+        const std::string& primaries = other.weights;
         const std::size_t room = start + used + primaries.size() + packedBytes * static_cast<std::size_t>(end - at) + packedBytes;
         if (room > key.size()) {
             key.resize(room);
@@ -248,6 +308,15 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
     }
     if (resume != nullptr)
         *resume = { static_cast<std::size_t>(last - bytes), limit - usedBefore };
+    if (certainBytes != nullptr) {
+        // Cut at the limit, the key is certain to its end only if the next
+        // character cannot join the last one.
+        if (certainEnd == std::string::npos && at < end) {
+            const char32_t c = next();
+            certainEnd = (c < 0x10000 ? (packedPrimaries(c) & certain) != 0 : otherPrimaries(c).certain) ? used : usedBefore;
+        }
+        *certainBytes = certainEnd == std::string::npos ? std::string::npos : std::min({ certainEnd, used, limit });
+    }
     key.resize(start + std::min(used, limit));
     return true;
 }

@@ -92,9 +92,21 @@ int compareLocalized(std::string_view a, std::string_view b);
 /// not on all; callers confirm the result with compareLocalized. Only the
 /// key's first `limit` bytes are appended: the characters past them are not
 /// looked at. `resume`, when given, tells where the rest of the key begins.
+/// `certain`, when given, tells how many of the appended bytes are surely
+/// the text's own primary weights, in which case keys that first differ
+/// within them order their texts exactly as compareLocalized does (see
+/// keyIsCertain); npos when all are and the text ended within them.
 struct KeyResume;
-bool appendApproximateCollationKey(
-    std::string_view text, std::string& key, std::size_t limit = std::string::npos, KeyResume* resume = nullptr);
+bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit = std::string::npos,
+    KeyResume* resume = nullptr, std::size_t* certain = nullptr);
+/// Whether the approximate key of `c` is surely its share of any text's
+/// primary weights where its neighbours are such characters too: the
+/// collation adds no rules to the root ones, and `c` is of the scripts
+/// window texts are mostly written in (Latin, Greek, Cyrillic, Arabic,
+/// Hangul, kana, CJK, punctuation, symbols and emoji), takes part in no
+/// contraction or context-dependent mapping with another such character,
+/// and is neither a combining mark nor one that decomposes into one first.
+bool keyIsCertain(char32_t c);
 /// Where a limited approximate key stopped: the key of the text from byte
 /// `offset` on, less its first `skip` bytes, is the rest of the key.
 struct KeyResume {

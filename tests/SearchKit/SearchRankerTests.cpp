@@ -140,7 +140,8 @@ TEST_P(EveryKernel, TiesFollowTheCollatorExactly)
     // The tie pass sorts by per-character primary weights and has the
     // collator confirm the result; the order must be the collator's.
     auto lines = randomLines(9, {"a", "A", "b", "B", "e", "\u00E9", "\u00C9", " ", "-", "_", ".", "1", "10", "2", "\u2014",
-        "\u00D7", "\U0001F98A", "e\u0301", "\u00DF", "ss", "\xFF", "z", "\u03A3", "\u03C3", "l", "L", "\u00B7"}, 3000, 6);
+        "\u00D7", "\U0001F98A", "e\u0301", "\u00DF", "ss", "\xFF", "z", "\u03A3", "\u03C3", "l", "L", "\u00B7", "\u0627",
+        "\u0653", "\u0622", "\uAC00", "\u1100", "\u30AB", "\u30FC", "\u0E40", "\u0E01", "\uFE0F"}, 3000, 6);
     EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines));
     // ASCII alone takes the path without the collator.
     std::erase_if(lines, [](const std::string& line) { return !TextUnicode::isAscii(line); });
@@ -209,6 +210,10 @@ TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)
         it.getString().toUTF8String(sequence);
         ++sequences;
         EXPECT_FALSE(plain->covers(sequence)) << sequence;
+        // Nor does one begin with two characters whose keys are certain.
+        EXPECT_FALSE(TextUnicode::keyIsCertain(static_cast<char32_t>(it.getString().char32At(0)))
+            && TextUnicode::keyIsCertain(static_cast<char32_t>(it.getString().char32At(it.getString().moveIndex32(0, 1)))))
+            << sequence;
     }
     EXPECT_GT(sequences, 100);
 
@@ -313,6 +318,21 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
     std::string phrase;
     TextUnicode::appendApproximateCollationKey("\uFDFA", phrase);
     EXPECT_GT(phrase.size(), 8u);
+    // Under the root rules a key is certain up to the character before one
+    // that a contraction may join to it (seen past a limit too), and to
+    // its end where there is none.
+    if (TextUnicode::plainCollation() == nullptr)
+        return;
+    std::string a, al, key;
+    std::size_t certain = 0;
+    TextUnicode::appendApproximateCollationKey("a", a);
+    TextUnicode::appendApproximateCollationKey("al", al);
+    for (const std::size_t limit : { std::string::npos, al.size() }) {
+        TextUnicode::appendApproximateCollationKey("al\u00B7b", key, limit, nullptr, &certain);
+        EXPECT_EQ(certain, a.size()) << limit;
+    }
+    TextUnicode::appendApproximateCollationKey("a\u0436\uAC00\U0001F600", key, std::string::npos, nullptr, &certain);
+    EXPECT_EQ(certain, std::string::npos);
 }
 
 TEST(SearchRanker, RankingFromInsideARankingLeavesBothIntact)
