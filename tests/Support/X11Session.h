@@ -37,9 +37,6 @@ public:
     /// Brings the first desktop into view and waits until it is: the tests of
     /// one process share the session, and some leave another desktop current.
     bool showFirstDesktop();
-    /// The process ids, for diagnostics.
-    pid_t serverPid() const { return server_ ? server_->pid() : -1; }
-    pid_t windowManagerPid() const { return windowManager_ ? windowManager_->pid() : -1; }
 
 private:
     X11Session() = default;

@@ -14,13 +14,11 @@ bool isNotice(const std::string& line)
 
 std::unique_ptr<TestClient> TestClient::start(const std::string& display)
 {
-    ChildProcess::Options options;
-    options.argv = {VANTREL_X11_TEST_CLIENT};
-    options.environment = {{"DISPLAY", display}};
-    options.pipeStdin = true;
-    options.pipeStdout = true;
-    options.keepStderr = true;
-    auto process = ChildProcess::spawn(options);
+    auto process = ChildProcess::spawn({.argv = {VANTREL_X11_TEST_CLIENT},
+                                        .environment = {{"DISPLAY", display}},
+                                        .pipeStdin = true,
+                                        .pipeStdout = true,
+                                        .keepStderr = true});
     if (!process || process->readLine(replyTimeout) != "ready")
         return nullptr;
     std::unique_ptr<TestClient> client(new TestClient());

@@ -47,26 +47,10 @@ inline bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done,
     }, timeout);
 }
 
-/// The element of window `id` among those of process `pid`; null when it has none.
-inline AXElement windowElement(AccessibilityBackend& ax, Pid pid, WindowID id)
-{
-    AXValue windows;
-    ax.copyAttributeValue(ax.createApplication(pid), "AXWindows", windows);
-    if (auto* list = std::get_if<std::vector<AXElement>>(&windows))
-        for (auto& element : *list)
-            if (WindowID found = 0; ax.getWindow(element, found) == AXErrors::success && found == id)
-                return element;
-    return nullptr;
-}
-
 /// Starts a program on `display`, its standard output piped when `readOutput`.
 inline std::unique_ptr<ChildProcess> spawnOn(const std::string& display, std::vector<std::string> argv, bool readOutput = true)
 {
-    ChildProcess::Options options;
-    options.argv = std::move(argv);
-    options.environment = {{"DISPLAY", display}};
-    options.pipeStdout = readOutput;
-    return ChildProcess::spawn(options);
+    return ChildProcess::spawn({.argv = std::move(argv), .environment = {{"DISPLAY", display}}, .pipeStdout = readOutput});
 }
 
 /// What a program run to its end printed, and its exit code (-1 when it did
@@ -82,13 +66,9 @@ inline std::unique_ptr<ChildProcess> startOn(const std::string& display, std::ve
                                              std::vector<std::pair<std::string, std::string>> environment = {},
                                              bool withErrors = true)
 {
-    ChildProcess::Options options;
-    options.argv = std::move(argv);
-    options.environment = std::move(environment);
-    options.environment.emplace_back("DISPLAY", display);
-    options.pipeStdout = true;
-    options.stderrToStdout = withErrors;
-    return ChildProcess::spawn(options);
+    environment.emplace_back("DISPLAY", display);
+    return ChildProcess::spawn(
+        {.argv = std::move(argv), .environment = std::move(environment), .pipeStdout = true, .stderrToStdout = withErrors});
 }
 
 /// Reads a started program's output to its end and waits for its exit.

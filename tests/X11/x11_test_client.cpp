@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
@@ -104,19 +103,15 @@ void handleEvent(xcb_generic_event_t* event)
     auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
     if (message->type != atom("WM_PROTOCOLS") || message->data.data32[0] != atom("WM_DELETE_WINDOW"))
         return;
-    for (auto it = windows.begin(); it != windows.end(); ++it) {
-        if (it->second.id != message->window)
-            continue;
-        if (it->second.ignoreDelete) {
-            say("ignored " + it->first);
-            return;
-        }
-        xcb_destroy_window(connection, it->second.id);
-        xcb_flush(connection);
-        say("closed " + it->first);
-        windows.erase(it);
+    auto it = std::ranges::find(windows, message->window, [](const auto& entry) { return entry.second.id; });
+    if (it == windows.end())
         return;
-    }
+    if (it->second.ignoreDelete)
+        return say("ignored " + it->first);
+    xcb_destroy_window(connection, it->second.id);
+    xcb_flush(connection);
+    say("closed " + it->first);
+    windows.erase(it);
 }
 
 void drainEvents(bool read)
@@ -141,25 +136,20 @@ bool isManaged(xcb_window_t window)
     return found;
 }
 
-std::map<std::string, std::string> options(std::istringstream& in, std::string& title)
+/// The rest of the line, without its leading blanks.
+std::string rest(std::istringstream& in)
 {
-    std::map<std::string, std::string> result;
-    std::string word;
-    while (in >> word) {
-        auto eq = word.find('=');
-        if (eq == std::string::npos)
-            continue;
-        auto key = word.substr(0, eq);
-        auto value = word.substr(eq + 1);
-        if (key == "title") {
-            std::string rest;
-            std::getline(in, rest);
-            title = value + rest;
-            break;
-        }
-        result[key] = value;
-    }
-    return result;
+    std::string text;
+    std::getline(in >> std::ws, text);
+    return text;
+}
+
+template <typename T>
+T next(std::istringstream& in)
+{
+    T value{};
+    in >> value;
+    return value;
 }
 
 std::uint32_t desktopValue(const std::string& text)
@@ -167,38 +157,55 @@ std::uint32_t desktopValue(const std::string& text)
     return text == "all" ? 0xFFFFFFFFu : static_cast<std::uint32_t>(std::stoul(text));
 }
 
-xcb_window_t create(const std::string& tag, std::map<std::string, std::string> opt, const std::string& title)
+/// The options of `open`, by name; the title takes the rest of the line.
+std::map<std::string, std::string> options(std::istringstream& in)
 {
-    Window w;
-    w.id = xcb_generate_id(connection);
-    w.ignoreDelete = opt["ignore-delete"] == "1";
+    std::map<std::string, std::string> result;
+    std::string word;
+    while (in >> word) {
+        const auto eq = word.find('=');
+        if (eq != std::string::npos)
+            result[word.substr(0, eq)] = word.substr(eq + 1);
+        if (word.starts_with("title=")) {
+            std::string more;
+            std::getline(in, more);
+            result["title"] += more;
+            break;
+        }
+    }
+    return result;
+}
+
+xcb_window_t create(const std::string& tag, std::map<std::string, std::string> opt)
+{
+    const xcb_window_t id = xcb_generate_id(connection);
     const std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, w.id, screen->root, 10, 10, 400, 300, 0,
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, id, screen->root, 10, 10, 400, 300, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-    setText(w.id, "_NET_WM_NAME", "UTF8_STRING", title);
-    setText(w.id, "WM_NAME", "STRING", title);
+    const std::string title = opt.count("title") ? opt["title"] : tag;
+    setText(id, "_NET_WM_NAME", "UTF8_STRING", title);
+    setText(id, "WM_NAME", "STRING", title);
     std::string cls = opt.count("class") ? opt["class"] : "testclient,TestClient";
     std::replace(cls.begin(), cls.end(), ',', '\0');
-    cls.push_back('\0');
-    setText(w.id, "WM_CLASS", "STRING", cls);
-    setValue(w.id, "WM_PROTOCOLS", XCB_ATOM_ATOM, atom("WM_DELETE_WINDOW"));
+    setText(id, "WM_CLASS", "STRING", cls + '\0');
+    setValue(id, "WM_PROTOCOLS", XCB_ATOM_ATOM, atom("WM_DELETE_WINDOW"));
     if (opt["pid"] != "0")
-        setValue(w.id, "_NET_WM_PID", XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(getpid()));
+        setValue(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(getpid()));
     if (opt.count("type") && opt["type"] != "none") {
         std::string name = opt["type"];
         for (auto& c : name)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        setValue(w.id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, atom("_NET_WM_WINDOW_TYPE_" + name));
+        setValue(id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, atom("_NET_WM_WINDOW_TYPE_" + name));
     }
     if (opt.count("desktop"))
-        setValue(w.id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, desktopValue(opt["desktop"]));
+        setValue(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, desktopValue(opt["desktop"]));
     if (opt.count("transient") && windows.count(opt["transient"]))
-        setValue(w.id, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, windows[opt["transient"]].id);
+        setValue(id, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, windows[opt["transient"]].id);
     if (opt["skip-taskbar"] == "1")
-        setValue(w.id, "_NET_WM_STATE", XCB_ATOM_ATOM, atom("_NET_WM_STATE_SKIP_TASKBAR"));
-    xcb_map_window(connection, w.id);
-    windows[tag] = w;
-    return w.id;
+        setValue(id, "_NET_WM_STATE", XCB_ATOM_ATOM, atom("_NET_WM_STATE_SKIP_TASKBAR"));
+    xcb_map_window(connection, id);
+    windows[tag] = {id, opt["ignore-delete"] == "1"};
+    return id;
 }
 
 /// Waits until the window manager lists every window: it maps windows of
@@ -215,14 +222,6 @@ bool managed(const std::vector<xcb_window_t>& ids, std::chrono::seconds timeout)
         drainEvents(true);
     }
     return true;
-}
-
-void open(const std::string& tag, std::istringstream& in)
-{
-    std::string title = tag;
-    auto opt = options(in, title);
-    const auto id = create(tag, opt, title);
-    say(managed({id}, std::chrono::seconds(20)) ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
 }
 
 /// Bare windows (a title, a desktop, a pid) as the benchmark reads them.
@@ -244,111 +243,95 @@ void many(int count)
     say(managed(ids, std::chrono::seconds(60)) ? "opened-many" : "error many not managed");
 }
 
-void hostile(xcb_window_t id, const std::string& kind, std::istringstream& in)
+bool keyboardHeld()
 {
-    if (kind == "huge-title") {
-        std::size_t n = 0;
-        in >> n;
-        setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string(n, 'x'));
-    } else if (kind == "padded-title") {
-        std::size_t n = 0;
-        std::string text;
-        in >> n >> text;
-        setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string(n, 'x') + text);
-    } else if (kind == "invalid-utf8") {
-        setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string("ab\xff\xfe" "c\xc0\xaf" "d\xed\xa0\x80" "e\xe2\x82", 14));
-    } else if (kind == "name-wrong-type") {
-        const std::uint32_t numbers[] = {0x41414141, 0x42424242};
-        setProperty(id, "_NET_WM_NAME", XCB_ATOM_CARDINAL, 32, numbers, 2);
-    } else if (kind == "desktop-wrong-type") {
-        setText(id, "_NET_WM_DESKTOP", "STRING", "1");
-    } else if (kind == "state-wrong-type") {
-        setValue(id, "_NET_WM_STATE", XCB_ATOM_CARDINAL, atom("_NET_WM_STATE_HIDDEN"));
-    } else if (kind == "type-wrong-format") {
-        const std::uint16_t half[] = {1, 2};
-        setProperty(id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 16, half, 2);
-    } else if (kind == "pid") {
-        std::uint32_t pid = 0;
-        in >> pid;
-        setValue(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, pid);
-    } else if (kind == "pid-wrong-type") {
-        setText(id, "_NET_WM_PID", "STRING", "12345");
-    } else if (kind == "pid-wrong-format") {
-        const std::uint16_t halves[] = {static_cast<std::uint16_t>(getpid()), 0};
-        setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 16, halves, 2);
-    } else if (kind == "huge-icon") {
-        const std::uint32_t icon[] = {65536, 65536, 0xFF0000FF, 0xFF00FF00};
-        setProperty(id, "_NET_WM_ICON", XCB_ATOM_CARDINAL, 32, icon, 4);
-    } else if (kind == "class-no-nul") {
-        setText(id, "WM_CLASS", "STRING", std::string(3000, 'c'));
-    }
+    auto cookie = xcb_grab_keyboard(connection, 0, screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    auto* reply = xcb_grab_keyboard_reply(connection, cookie, nullptr);
+    const bool held = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+    if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS)
+        xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
+    std::free(reply);
+    sync();
+    return held;
 }
+
+/// What each command (and each hostile KIND) does to the window it names.
+using In = std::istringstream;
+const std::map<std::string, void (*)(xcb_window_t, In&)> changes = {
+    {"title", [](xcb_window_t id, In& in) {
+         const auto text = rest(in);
+         setText(id, "_NET_WM_NAME", "UTF8_STRING", text);
+         setText(id, "WM_NAME", "STRING", text);
+     }},
+    {"wmname", [](xcb_window_t id, In& in) {
+         xcb_delete_property(connection, id, atom("_NET_WM_NAME"));
+         setText(id, "WM_NAME", "STRING", rest(in));
+     }},
+    {"minimize", [](xcb_window_t id, In&) { rootMessage(id, "WM_CHANGE_STATE", 3); }},
+    {"desktop", [](xcb_window_t id, In& in) { rootMessage(id, "_NET_WM_DESKTOP", desktopValue(next<std::string>(in)), 1); }},
+    {"icon", [](xcb_window_t id, In& in) {
+         const auto width = next<std::uint32_t>(in), height = next<std::uint32_t>(in);
+         std::vector<std::uint32_t> data{width, height};
+         data.resize(2 + std::size_t(width) * height, 0xFF336699);
+         setProperty(id, "_NET_WM_ICON", XCB_ATOM_CARDINAL, 32, data.data(), data.size());
+     }},
+    {"destroy", [](xcb_window_t id, In&) {
+         xcb_destroy_window(connection, id);
+         std::erase_if(windows, [id](const auto& entry) { return entry.second.id == id; });
+     }},
+    {"huge-title", [](xcb_window_t id, In& in) { setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string(next<std::size_t>(in), 'x')); }},
+    {"padded-title", [](xcb_window_t id, In& in) {
+         const std::string padding(next<std::size_t>(in), 'x');
+         setText(id, "_NET_WM_NAME", "UTF8_STRING", padding + next<std::string>(in));
+     }},
+    {"invalid-utf8", [](xcb_window_t id, In&) {
+         setText(id, "_NET_WM_NAME", "UTF8_STRING", std::string("ab\xff\xfe" "c\xc0\xaf" "d\xed\xa0\x80" "e\xe2\x82", 14));
+     }},
+    {"name-wrong-type", [](xcb_window_t id, In&) {
+         const std::uint32_t numbers[] = {0x41414141, 0x42424242};
+         setProperty(id, "_NET_WM_NAME", XCB_ATOM_CARDINAL, 32, numbers, 2);
+     }},
+    {"desktop-wrong-type", [](xcb_window_t id, In&) { setText(id, "_NET_WM_DESKTOP", "STRING", "1"); }},
+    {"state-wrong-type", [](xcb_window_t id, In&) { setValue(id, "_NET_WM_STATE", XCB_ATOM_CARDINAL, atom("_NET_WM_STATE_HIDDEN")); }},
+    {"type-wrong-format", [](xcb_window_t id, In&) {
+         const std::uint16_t half[] = {1, 2};
+         setProperty(id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 16, half, 2);
+     }},
+    {"pid", [](xcb_window_t id, In& in) { setValue(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, next<std::uint32_t>(in)); }},
+    {"pid-wrong-type", [](xcb_window_t id, In&) { setText(id, "_NET_WM_PID", "STRING", "12345"); }},
+    {"pid-wrong-format", [](xcb_window_t id, In&) {
+         const std::uint16_t halves[] = {static_cast<std::uint16_t>(getpid()), 0};
+         setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 16, halves, 2);
+     }},
+    {"huge-icon", [](xcb_window_t id, In&) {
+         const std::uint32_t icon[] = {65536, 65536, 0xFF0000FF, 0xFF00FF00};
+         setProperty(id, "_NET_WM_ICON", XCB_ATOM_CARDINAL, 32, icon, 4);
+     }},
+    {"class-no-nul", [](xcb_window_t id, In&) { setText(id, "WM_CLASS", "STRING", std::string(3000, 'c')); }},
+};
 
 void command(const std::string& line)
 {
-    std::istringstream in(line);
-    std::string verb, tag;
-    in >> verb;
+    In in(line);
+    const auto verb = next<std::string>(in);
+    const auto tag = next<std::string>(in);
     if (verb.empty())
         return;
-    if (verb == "keyboard-held") {
-        auto cookie = xcb_grab_keyboard(connection, 0, screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                                        XCB_GRAB_MODE_ASYNC);
-        auto* reply = xcb_grab_keyboard_reply(connection, cookie, nullptr);
-        const bool held = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-        if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS)
-            xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
-        std::free(reply);
-        sync();
-        say(held ? "ok" : "error free");
-        return;
-    }
-    in >> tag;
-    if (verb == "many") {
-        many(std::stoi(tag));
-        return;
-    }
+    if (verb == "keyboard-held")
+        return say(keyboardHeld() ? "ok" : "error free");
+    if (verb == "many")
+        return many(std::stoi(tag));
     if (verb == "open") {
-        open(tag, in);
-        return;
+        const auto id = create(tag, options(in));
+        return say(managed({id}, std::chrono::seconds(20)) ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
     }
-    auto found = windows.find(tag);
-    if (found == windows.end()) {
-        say("error " + tag + " unknown");
-        return;
-    }
-    const xcb_window_t id = found->second.id;
-    std::string rest;
-    if (verb == "title" || verb == "wmname") {
-        std::getline(in >> std::ws, rest);
-        if (verb == "title")
-            setText(id, "_NET_WM_NAME", "UTF8_STRING", rest);
-        else
-            xcb_delete_property(connection, id, atom("_NET_WM_NAME"));
-        setText(id, "WM_NAME", "STRING", rest);
-    } else if (verb == "hostile") {
-        std::string kind;
-        in >> kind;
-        hostile(id, kind, in);
-    } else if (verb == "minimize") {
-        rootMessage(id, "WM_CHANGE_STATE", 3);
-    } else if (verb == "desktop") {
-        std::string value;
-        in >> value;
-        rootMessage(id, "_NET_WM_DESKTOP", desktopValue(value), 1);
-    } else if (verb == "icon") {
-        std::uint32_t width = 0, height = 0;
-        in >> width >> height;
-        std::vector<std::uint32_t> data{width, height};
-        data.resize(2 + std::size_t(width) * height, 0xFF336699);
-        setProperty(id, "_NET_WM_ICON", XCB_ATOM_CARDINAL, 32, data.data(), data.size());
-    } else if (verb == "destroy") {
-        xcb_destroy_window(connection, id);
-        windows.erase(found);
-    } else {
-        say("error unknown command " + verb);
-        return;
-    }
+    const auto window = windows.find(tag);
+    const auto change = changes.find(verb == "hostile" ? next<std::string>(in) : verb);
+    if (window == windows.end())
+        return say("error " + tag + " unknown");
+    if (change == changes.end())
+        return say("error unknown command " + verb);
+    change->second(window->second.id, in);
     sync();
     say("ok");
 }
