@@ -12,8 +12,18 @@ namespace vantrel::test {
 namespace {
 constexpr auto serverStartTimeout = std::chrono::seconds(15);
 constexpr auto windowManagerTimeout = std::chrono::seconds(15);
-constexpr auto probeInterval = std::chrono::milliseconds(10);
 } // namespace
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 std::unique_ptr<X11Session> X11Session::start(Failure* failure, const std::vector<std::string>& serverArguments)
 {
@@ -24,10 +34,10 @@ std::unique_ptr<X11Session> X11Session::start(Failure* failure, const std::vecto
     };
     std::unique_ptr<X11Session> session(new X11Session());
 
-    ChildProcess::Options server;
-    server.argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"};
+    ChildProcess::Options server{.argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"},
+                                 .environment = {},
+                                 .pipeStdout = true};
     server.argv.insert(server.argv.end(), serverArguments.begin(), serverArguments.end());
-    server.pipeStdout = true;
     std::string error;
     bool notFound = false;
     session->server_ = ChildProcess::spawn(server, &error, &notFound);
@@ -38,29 +48,27 @@ std::unique_ptr<X11Session> X11Session::start(Failure* failure, const std::vecto
         return fail("Xvfb did not report a display number");
     session->display_ = ":" + *number;
 
-    ChildProcess::Options wm;
-    wm.argv = {"openbox", "--sm-disable"};
     const auto& home = session->home_.path;
-    wm.environment = {{"DISPLAY", session->display_},
-                      {"HOME", home.string()},
-                      {"XDG_CONFIG_HOME", (home / "config").string()},
-                      {"XDG_CACHE_HOME", (home / "cache").string()},
-                      {"XDG_DATA_HOME", (home / "data").string()}};
-    session->windowManager_ = ChildProcess::spawn(wm, &error, &notFound);
+    session->windowManager_ = ChildProcess::spawn({.argv = {"openbox", "--sm-disable"},
+                                                   .environment = {{"DISPLAY", session->display_},
+                                                                   {"HOME", home.string()},
+                                                                   {"XDG_CONFIG_HOME", (home / "config").string()},
+                                                                   {"XDG_CACHE_HOME", (home / "cache").string()},
+                                                                   {"XDG_DATA_HOME", (home / "data").string()}}},
+                                                  &error, &notFound);
     if (!session->windowManager_)
         return fail(error, notFound);
 
-    const auto deadline = std::chrono::steady_clock::now() + windowManagerTimeout;
-    while (!probeWindowManager(session->display_)) {
-        if (!session->windowManager_->isRunning())
-            return fail("openbox exited during start-up");
-        if (!session->server_->isRunning())
-            return fail("Xvfb exited during start-up");
-        if (std::chrono::steady_clock::now() > deadline)
-            return fail("openbox did not answer on " + session->display_);
-        std::this_thread::sleep_for(probeInterval);
-    }
-    return session;
+    bool answered = false;
+    eventually([&] {
+        answered = probeWindowManager(session->display_).has_value();
+        return answered || !session->windowManager_->isRunning() || !session->server_->isRunning();
+    }, windowManagerTimeout);
+    if (!session->windowManager_->isRunning())
+        return fail("openbox exited during start-up");
+    if (!session->server_->isRunning())
+        return fail("Xvfb exited during start-up");
+    return answered ? std::move(session) : fail("openbox did not answer on " + session->display_);
 }
 
 void X11Session::killServer()
@@ -76,13 +84,8 @@ bool X11Session::showFirstDesktop()
     if (!connection)
         return false;
     X11Desktop::create(connection, loop)->switchDesktop(0);
-    const auto deadline = std::chrono::steady_clock::now() + windowManagerTimeout;
-    while (readRootState(*connection).value_or(X11RootState{}).currentDesktop != 0u) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(probeInterval);
-    }
-    return true;
+    return eventually([&] { return readRootState(*connection).value_or(X11RootState{}).currentDesktop == 0u; },
+                      windowManagerTimeout);
 }
 
 X11Session* sharedX11Session(X11Session::Failure* failure)

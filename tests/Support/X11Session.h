@@ -4,11 +4,16 @@
 #include "Support/ChildProcess.h"
 #include "Support/ScratchFiles.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace vantrel::test {
+
+/// Polls `done` (which may read the X server) until it holds or `timeout` passes.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 /// Starts `Xvfb` on a display number it picks itself (-displayfd), then
 /// `openbox` with its default configuration on it, and waits until the window

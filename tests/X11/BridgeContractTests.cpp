@@ -403,16 +403,6 @@ TEST_P(BridgeOnX11, TheWindowListNamesEachWindowsOwnerTitleLayerAndSize)
     EXPECT_EQ((*entry)["kCGWindowBounds"]["Width"], 400);
 }
 
-TEST_P(BridgeOnX11, AccessibilityRefusesAttributesAndActionsItLacks)
-{
-    const Pid app = launch();
-    auto window = element(open(app, "Mail"), app);
-    ASSERT_TRUE(window);
-    AXValue position;
-    EXPECT_EQ(backends.accessibility->copyAttributeValue(window, "AXPosition", position), AXErrors::attributeUnsupported);
-    EXPECT_EQ(backends.accessibility->performAction(window, "AXZoom"), AXErrors::actionUnsupported);
-}
-
 TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChanges)
 {
     const Pid one = launch(), two = launch();

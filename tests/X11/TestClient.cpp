@@ -1,6 +1,8 @@
 // Drives one x11_test_client process: opens windows and changes them by command.
 #include "X11/TestClient.h"
 
+#include <algorithm>
+
 namespace vantrel::test {
 
 namespace {
@@ -54,22 +56,17 @@ bool TestClient::command(const std::string& line)
 
 bool TestClient::waitFor(const std::string& line, std::chrono::milliseconds timeout)
 {
+    if (auto seen = std::ranges::find(notices_, line); seen != notices_.end()) {
+        notices_.erase(seen);
+        return true;
+    }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        for (auto it = notices_.begin(); it != notices_.end(); ++it) {
-            if (*it == line) {
-                notices_.erase(it);
-                return true;
-            }
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        auto next = process_->readLine(left);
-        if (!next)
-            return false;
+    while (auto next = process_->readLine(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()))) {
+        if (*next == line)
+            return true;
         notices_.push_back(*next);
     }
+    return false;
 }
 
 } // namespace vantrel::test

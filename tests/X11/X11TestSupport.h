@@ -19,22 +19,9 @@
 #include <optional>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <vector>
 
 namespace vantrel::test {
-
-/// Polls `done` (which may read the X server) until it holds or `timeout` passes.
-inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 /// Runs the loop's posted jobs until `done` holds or `timeout` passes; the
 /// event thread posts from another thread, so this polls briefly.
