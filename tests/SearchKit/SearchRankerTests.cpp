@@ -282,56 +282,50 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
     // more weights than most (U+FDFA spells a phrase) and ill-formed bytes
     // (as U+FFFD), each seen again later from the cache.
     const std::vector<std::string> pieces {"a", "\u0436", "\u03A3", "\u4E2D", "\u0639", "\U0001F600", "\uFDFA", "\xFF", "\uFFFD", " ", "\u0301"};
+    auto key = [](std::string_view text) {
+        std::string bytes;
+        EXPECT_TRUE(TextUnicode::appendApproximateCollationKey(text, bytes));
+        return bytes;
+    };
     std::string joined, text;
     for (int round = 0; round < 2; ++round) {
         for (const std::string& piece : pieces) {
-            ASSERT_TRUE(TextUnicode::appendApproximateCollationKey(piece, joined));
+            joined += key(piece);
             text += piece;
         }
     }
-    std::string whole;
-    ASSERT_TRUE(TextUnicode::appendApproximateCollationKey(text, whole));
+    const std::string whole = key(text);
     EXPECT_EQ(whole, joined);
     // A limited key is the whole key's beginning, appended after what was
     // there; where it stopped, the rest of the key goes on.
     for (std::size_t limit = 0; limit <= whole.size() + 1; ++limit) {
-        std::string limited = "x", rest;
+        std::string limited = "x";
         TextUnicode::KeyResume resume;
         TextUnicode::appendApproximateCollationKey(text, limited, limit, &resume);
         EXPECT_EQ(limited, "x" + whole.substr(0, limit)) << limit;
-        TextUnicode::appendApproximateCollationKey(std::string_view(text).substr(resume.offset), rest);
+        const std::string rest = key(std::string_view(text).substr(resume.offset));
         EXPECT_EQ(limited.substr(1) + rest.substr(std::min(resume.skip, rest.size())), whole) << limit;
     }
     // (A text cut inside a sequence is ill-formed there.)
-    std::string fffd, ill, cut;
-    TextUnicode::appendApproximateCollationKey("\uFFFD", fffd);
-    TextUnicode::appendApproximateCollationKey("\xFF", ill);
-    TextUnicode::appendApproximateCollationKey(std::string_view("\u0431", 1), cut);
-    EXPECT_EQ(ill, fffd);
-    EXPECT_EQ(cut, fffd);
+    EXPECT_EQ(key("\xFF"), key("\uFFFD"));
+    EXPECT_EQ(key(std::string_view("\u0431", 1)), key("\uFFFD"));
     // Letters beyond ASCII get keys that order them as the collator does.
-    std::string be, zhe;
-    TextUnicode::appendApproximateCollationKey("\u0431", be);
-    TextUnicode::appendApproximateCollationKey("\u0436", zhe);
-    EXPECT_LT(be, zhe);
-    EXPECT_FALSE(be.empty());
-    std::string phrase;
-    TextUnicode::appendApproximateCollationKey("\uFDFA", phrase);
-    EXPECT_GT(phrase.size(), 8u);
+    EXPECT_LT(key("\u0431"), key("\u0436"));
+    EXPECT_FALSE(key("\u0431").empty());
+    EXPECT_GT(key("\uFDFA").size(), 8u);
     // Under the root rules a key is certain up to the character before one
     // that a contraction may join to it (seen past a limit too), and to
     // its end where there is none.
     if (TextUnicode::plainCollation() == nullptr)
         return;
-    std::string a, al, key;
+    const std::string a = key("a"), al = key("al");
+    std::string appended;
     std::size_t certain = 0;
-    TextUnicode::appendApproximateCollationKey("a", a);
-    TextUnicode::appendApproximateCollationKey("al", al);
     for (const std::size_t limit : { std::string::npos, al.size() }) {
-        TextUnicode::appendApproximateCollationKey("al\u00B7b", key, limit, nullptr, &certain);
+        TextUnicode::appendApproximateCollationKey("al\u00B7b", appended, limit, nullptr, &certain);
         EXPECT_EQ(certain, a.size()) << limit;
     }
-    TextUnicode::appendApproximateCollationKey("a\u0436\uAC00\U0001F600", key, std::string::npos, nullptr, &certain);
+    TextUnicode::appendApproximateCollationKey("a\u0436\uAC00\U0001F600", appended, std::string::npos, nullptr, &certain);
     EXPECT_EQ(certain, std::string::npos);
 }
 
