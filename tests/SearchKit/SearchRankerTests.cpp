@@ -96,14 +96,6 @@ TEST(SearchRanker, EmptyQueryOrdersAlphabeticallyThenByInput)
         EXPECT_EQ(entry.match, SearchScorer::Match {});
 }
 
-TEST(SearchRanker, CollationIgnoresCaseButNotAccents)
-{
-    EXPECT_EQ(TextUnicode::compareLocalized("Mail", "mail"), 0);
-    EXPECT_LT(TextUnicode::compareLocalized("apple", "Banana"), 0);
-    EXPECT_LT(TextUnicode::compareLocalized("Archive", "inbox"), 0);
-    EXPECT_NE(TextUnicode::compareLocalized("resume", "r\u00E9sum\u00E9"), 0);
-}
-
 std::vector<std::string> rankedTexts(const std::vector<std::string>& lines, std::string_view query)
 {
     std::vector<std::string> result;
