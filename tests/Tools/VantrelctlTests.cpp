@@ -26,17 +26,9 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-std::string quoted(const std::string& argument)
-{
-    std::string result = "'";
-    for (char c : argument)
-        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
-}
-
-/// Runs vantrelctl to its end with `arguments` and `input` on standard input,
-/// which is a file or, when `piped`, a pipe: what it printed (standard error
-/// too) and its exit code.
+/// Runs vantrelctl to its end with `arguments` (none holds a single quote)
+/// and `input` on standard input, which is a file or, when `piped`, a pipe:
+/// what it printed (standard error too) and its exit code.
 test::CommandOutput vantrelctl(const std::vector<std::string>& arguments, const std::string& input = "",
     bool piped = false, const std::string& environment = "")
 {
@@ -44,7 +36,7 @@ test::CommandOutput vantrelctl(const std::vector<std::string>& arguments, const 
     std::ofstream(inputFile, std::ios::binary) << input;
     std::string command = environment + " " + (piped ? "cat " + inputFile.string() + " | " : "") + VANTRELCTL_PATH;
     for (const auto& argument : arguments)
-        command += " " + quoted(argument);
+        command += " '" + argument + "'";
     if (!piped)
         command += " < " + inputFile.string();
     auto output = test::runCommand(command + " 2>&1");
