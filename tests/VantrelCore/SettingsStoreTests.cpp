@@ -39,9 +39,6 @@ TEST_F(SettingsStoreTest, UnusableDocumentGivesDefaultsAndStaysUntilTheNextChang
     EXPECT_FALSE(SettingsStore::loadStored(*defaults));
     store.update([](Settings& s) { s.allowOneMismatch = true; });
     EXPECT_EQ(stored(), (Settings {.allowOneMismatch = true, .rules = {}}));
-    // A value under the key that is not a blob at all reads as nothing stored.
-    defaults->setObject("settings", 42);
-    EXPECT_EQ(SettingsStore(defaults).settings(), Settings::defaults());
 }
 
 TEST_F(SettingsStoreTest, UpdateWithoutChangeNeitherWritesNorNotifies)
