@@ -55,9 +55,8 @@ TEST(KeyChord, KeyNamePrefersFixedNamesToTheLayout)
 {
     // A layout that claims every key must not override the fixed names.
     TableTranslator everything({{10, "x"}, {48, "x"}, {50, "x"}, {122, "x"}, {90, "x"}, {64, "x"}, {36, "x"}, {76, "x"}});
-    const std::pair<std::uint32_t, const char*> named[] = {
-        {10, "§"}, {48, "Tab"}, {50, "`"}, {65535, "`"}, {36, "Return"}, {76, "Enter"}, {49, "Space"}, {117, "Delete"},
-        {126, "Up"}, {116, "Page Up"}, {122, "F1"}, {64, "F17"}, {90, "F20"}, {105, "F13"}};
+    const std::pair<std::uint32_t, const char*> named[] = {{10, "§"}, {48, "Tab"}, {50, "`"}, {65535, "`"},
+        {36, "Return"}, {76, "Enter"}, {122, "F1"}, {64, "F17"}, {90, "F20"}};
     for (const auto& [code, name] : named)
         EXPECT_EQ(KeyChord::keyName(code, everything), name) << code;
     EXPECT_TRUE(everything.asked.empty());
@@ -131,9 +130,7 @@ TEST(USKeyboardLayout, TypesUSText)
     // Key code, then the text without modifiers, with shift, caps lock, command and control.
     const std::tuple<std::uint16_t, const char*, const char*, const char*, const char*, const char*> keys[] = {
         {0, "a", "A", "A", "a", nullptr}, {18, "1", "!", "1", "1", "1"}, {27, "-", "_", "-", "-", "-"},
-        {39, "'", "\"", "'", "'", "'"}, {50, "`", "~", "`", "`", "`"}, {89, "7", "7", "7", "7", "7"},
-        {46, "m", "M", "M", "m", nullptr}, {29, "0", ")", "0", "0", "0"}, {42, "\\", "|", "\\", "\\", nullptr},
-        {33, "[", "{", "[", "[", nullptr}}; // ⌃[ is Escape
+        {89, "7", "7", "7", "7", "7"}, {42, "\\", "|", "\\", "\\", nullptr}, {33, "[", "{", "[", "[", nullptr}}; // ⌃[ is Escape
     for (const auto& [code, plain, shifted, caps, command, control] : keys) {
         const std::uint64_t flags[] = {0, KeyChord::shift, capsLock, KeyChord::command, KeyChord::control};
         const char* texts[] = {plain, shifted, caps, command, control};
