@@ -122,9 +122,11 @@ public:
 /// "update 3,1", "select 0", "hide".
 class FakeMirrorPanels final : public PanelRecording<MirrorPanelsInterface> {
 public:
-    void show(const std::vector<WindowInfo>& rows, std::ptrdiff_t selecting, const std::optional<ScreenIdentifier>& excluding) override
+    void show(const std::vector<WindowInfo>& rows, std::ptrdiff_t selecting,
+              const std::optional<ScreenIdentifier>& excluding) override
     {
-        recordShow("show " + idList(rows) + " @" + std::to_string(selecting) + " excluding " + excluding.value_or("-"), rows, selecting);
+        recordShow("show " + idList(rows) + " @" + std::to_string(selecting) + " excluding " + excluding.value_or("-"), rows,
+                   selecting);
     }
 };
 
@@ -133,7 +135,10 @@ public:
 /// modes select the first of new rows, shown or not.
 class FakeSearchPanel final : public PanelRecording<SearchPanelInterface> {
 public:
-    void show(const std::vector<WindowInfo>& rows, const std::optional<ScreenIdentifier>&) override { showRows("show ", "", rows); }
+    void show(const std::vector<WindowInfo>& rows, const std::optional<ScreenIdentifier>&) override
+    {
+        showRows("show ", "", rows);
+    }
     void showFast(std::string_view query, const std::vector<WindowInfo>& rows, const std::optional<ScreenIdentifier>&) override
     {
         showRows("showFast ", query, rows);

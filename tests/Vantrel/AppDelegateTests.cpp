@@ -151,28 +151,26 @@ public:
     bool reassertAtLaunch() override { return record("guard.reassert"), repairs; }
     void restoreSystemHotKeys() override { record("hotkeys.restore"); }
     bool isDesktopReady() override { return ready; }
-    std::optional<std::string> variable(std::string_view name) override { return found(variables, std::string(name)); }
+    std::optional<std::string> variable(std::string_view name) override
+    {
+        return name == "VANTREL_OPEN_SETTINGS" ? openSettings : std::nullopt;
+    }
     bool secureInputEnabled() override { return secureInput; }
     std::optional<std::int32_t> secureInputCulprit() override { return culprit; }
-    std::optional<std::string> applicationName(std::int32_t pid) override { return found(names, pid); }
+    std::optional<std::string> applicationName(std::int32_t pid) override
+    {
+        return names.contains(pid) ? std::optional(names.at(pid)) : std::nullopt;
+    }
     void terminateApplication(std::int32_t pid) override { record("terminate " + std::to_string(pid)); }
     void applyAppearance(AppearanceMode appearance) override { record("appearance " + std::string(rawValue(appearance))); }
     void requestQuit() override { record("quit requested"); }
 
     bool ready = true;
     bool repairs = false;
-    std::map<std::string, std::string> variables;
+    std::optional<std::string> openSettings;
     bool secureInput = false;
     std::optional<std::int32_t> culprit;
     std::map<std::int32_t, std::string> names;
-
-private:
-    template <class Key>
-    static std::optional<std::string> found(const std::map<Key, std::string>& map, const Key& key)
-    {
-        auto at = map.find(key);
-        return at == map.end() ? std::nullopt : std::optional(at->second);
-    }
 };
 
 class AppDelegateTest : public ::testing::Test {
@@ -239,9 +237,7 @@ TEST_F(AppDelegateTest, onlyTheValueOneOfTheVariableOpensTheSettingsWindowLast)
          {Case{"1", true, true}, {"true", true, false}, {"yes", true, false}, {nullptr, true, false}, {"1", false, true}}) {
         SCOPED_TRACE(std::string(value ? value : "unset") + (ready ? "" : ", desktop not ready"));
         environment.ready = ready;
-        environment.variables.clear();
-        if (value)
-            environment.variables["VANTREL_OPEN_SETTINGS"] = value;
+        environment.openSettings = value ? std::optional<std::string>(value) : std::nullopt;
         launch();
         const auto calls = take();
         EXPECT_EQ(std::ranges::count(calls, "settings.present"), opens ? 1 : 0);
