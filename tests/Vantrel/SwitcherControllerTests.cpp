@@ -548,7 +548,6 @@ TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
 
 // --- Hot keys, pausing and item actions, on a simulated keyboard and desktop ---
 
-const std::string applied6 = "settings applied: 6 hotkeys, replacesCommandTab=true";
 constexpr std::uint16_t tabKey = KeyCodes::tab, commandKey = KeyCodes::leftCommand, graveKey = KeyCodes::grave;
 using ModifierFlags::command, ModifierFlags::shift;
 
@@ -559,7 +558,7 @@ protected:
         hotKeyDefaults.emplace(std::make_shared<MemoryUserDefaults>());
         bridge.emplace(desktop->backends());
         installedInput.emplace(input);
-            controller->start();
+        controller->start();
     }
     void TearDown() override { controller.reset(); }
     std::size_t grabs() const { return input->grabs.size(); }
@@ -643,7 +642,6 @@ TEST_F(SwitcherHotKeysTest, APausedFrontmostApplicationGetsTheChordsUntilAnother
     settingsStore.update([](Settings& s) { s.rules.pauseApps = {"org.remmina.Remmina"}; });
     press(tabKey, command);
     loop.runPending();
-    LogCapture capture;
     environment.bringToFront("org.remmina.Remmina", "Remmina");
     EXPECT_FALSE(controller->session());
     EXPECT_EQ(panel.calls.back(), "hide");
@@ -656,8 +654,6 @@ TEST_F(SwitcherHotKeysTest, APausedFrontmostApplicationGetsTheChordsUntilAnother
     EXPECT_EQ(grabs(), 0u);
     environment.bringToFront(std::nullopt, std::nullopt);
     EXPECT_EQ(grabs(), 6u);
-    EXPECT_EQ(capture.messages("switcher"),
-              (Calls{"pausing shortcuts for frontmost Remmina", "resuming shortcuts for frontmost ?", applied6}));
 }
 
 TEST_F(SwitcherHotKeysTest, RecordingAChordLeavesTheChordsAloneUntilItEnds)
