@@ -34,10 +34,7 @@ struct FakeTrackingLog {
 /// last delivery is still queued on the run loop would).
 class FakeWindowTracking final : public WindowTracking {
 public:
-    explicit FakeWindowTracking(std::shared_ptr<FakeTrackingLog> log = std::make_shared<FakeTrackingLog>())
-        : log_(std::move(log))
-    {
-    }
+    explicit FakeWindowTracking(std::shared_ptr<FakeTrackingLog> log) : log_(std::move(log)) {}
 
     void start(ChangeHandler onChange, FocusHandler onFocus) override
     {
