@@ -212,7 +212,7 @@ TEST_F(StoreFixture, LookupFindsTheFirstOfARepeatedId)
 
 TEST_F(StoreFixture, OrderedListFollowsEveryChangeWhetherCopiedOrMoved)
 {
-    TrackingSnapshot large = snapshotOf({1, 2, 3, 4, 5});
+    const TrackingSnapshot large = snapshotOf({1, 2, 3, 4, 5});
     store->apply(large); // copied
     store->noteFocused(4);
     EXPECT_EQ(idsOf(store->ordered()), Ids({4, 1, 2, 3, 5}));
@@ -222,7 +222,6 @@ TEST_F(StoreFixture, OrderedListFollowsEveryChangeWhetherCopiedOrMoved)
     EXPECT_EQ(idsOf(store->ordered()), Ids({5, 4}));
     store->apply(snapshotOf({6, 5, 4})); // moved; nothing left over from the earlier list
     EXPECT_EQ(store->ordered(), makeWindows({5, 4, 6}));
-    EXPECT_EQ(large.windows.size(), 5u);      // a copied snapshot is left intact
 }
 
 TEST_F(StoreFixture, CallbacksDoNothingOnceTheStoreIsGone)
