@@ -1,7 +1,7 @@
 // The installed vantrel with a fresh profile, driven through XTEST (xdotool) as
 // a user would: on the shared Xvfb + openbox, and on servers of its own that
 // lose their window manager or die. Every check reads the X server (the active
-// window, a window's state, whether a window is on screen) or the program's exit.
+// window, a window's name, whether a window is on screen) or the program's exit.
 #include "Support/ChildProcess.h"
 #include "Support/ScratchFiles.h"
 #include "Support/X11Session.h"
@@ -171,7 +171,6 @@ protected:
     {
         return run({"xprop", "-id", std::to_string(window), name}).value_or("");
     }
-    bool isHidden(WindowId window) { return property(window, "_NET_WM_STATE").find("_NET_WM_STATE_HIDDEN") != std::string::npos; }
 
     bool becomesActive(WindowId window, std::chrono::milliseconds timeout = 15s)
     {
@@ -268,34 +267,14 @@ TEST_F(EndToEnd, superTabWalksTheWindowsMostRecentFirst)
 TEST_F(EndToEnd, keysTypedWithSuperHeldReachThePanel)
 {
     const WindowId report = open("report", "title=report.pdf"), draft = open("draft", "title=Draft: letter");
-    const WindowId inbox = open("inbox", "title=Inbox (3)"), terminal = open("terminal", "title=Terminal");
-    useInOrder({report, draft, inbox, terminal});
+    const WindowId terminal = open("terminal", "title=Terminal");
+    useInOrder({report, draft, terminal});
     startVantrel();
 
-    holdSwitcher();
+    holdSwitcher(); // on the draft
     type("repo");
     releaseSuper();
-    ASSERT_TRUE(becomesActive(report)) << "the filtered list's first window is chosen";
-
-    holdSwitcher();
-    type("draft");
-    xdotool({"key", "w"}); // Super+W
-    EXPECT_TRUE(client->waitFor("closed draft")) << "the window was asked to close";
-
-    xdotool({"key", "Escape"});
-    releaseSuper();
-
-    holdSwitcher();
-    type("inbo");
-    xdotool({"key", "m"}); // Super+M
-    EXPECT_TRUE(eventually([&] { return isHidden(inbox); })) << "the window was minimized";
-    xdotool({"key", "Escape"});
-    releaseSuper();
-
-    // Nothing was chosen, so the order is unchanged: a quick switch still goes to the terminal.
-    EXPECT_EQ(activeWindow(), report);
-    xdotool({"key", "super+Tab"});
-    EXPECT_TRUE(becomesActive(terminal));
+    EXPECT_TRUE(becomesActive(report)) << "the filtered list's first window is chosen";
 }
 
 TEST_F(EndToEnd, fastSearchOnTheRightSuperKeySwitchesToTheTypedWindow)

@@ -687,6 +687,17 @@ TEST_F(SwitcherHotKeysTest, TheDesktopEnvironmentReadsTheFrontmostProcessAndKeyR
     EXPECT_EQ(real.keyRepeat(), (SwitcherEnvironment::KeyRepeat{400ms, 50ms}));
 }
 
+TEST_F(SwitcherHotKeysTest, TheDesktopEnvironmentMinimizesAndClosesWindowsThroughAccessibility)
+{
+    desktop->launch({.pid = 20, .name = "Terminal"});
+    desktop->openWindow({.id = 2, .pid = 20});
+    DesktopEnvironment real(loop);
+    EXPECT_TRUE(real.minimizeWindow(window(2, 20, "Terminal")));
+    EXPECT_TRUE(desktop->window(2)->minimized);
+    EXPECT_TRUE(real.closeWindow(window(2, 20, "Terminal")));
+    EXPECT_FALSE(desktop->window(2));
+}
+
 TEST_F(SwitcherHotKeysTest, ItemActionsKeepTheSessionAndWindowActionsWaitForTheWorkQueue)
 {
     tab();
