@@ -254,14 +254,10 @@ TEST_F(EndToEnd, superTabWalksTheWindowsMostRecentFirst)
     xdotool({"key", "super+Tab"});
     ASSERT_TRUE(becomesActive(delos)) << "and a second one comes back";
 
-    holdSwitcher(3); // delos, elsewhere, crete, borneo
-    releaseSuper();
-    ASSERT_TRUE(becomesActive(borneo));
-
-    holdSwitcher(4); // borneo, delos, elsewhere, crete, atlas
+    holdSwitcher(4); // delos, elsewhere, crete, borneo, atlas
     xdotool({"key", "shift+Tab"});
     releaseSuper();
-    ASSERT_TRUE(becomesActive(crete)) << "Shift+Tab moves the selection up";
+    ASSERT_TRUE(becomesActive(borneo)) << "Shift+Tab moves the selection up";
 }
 
 TEST_F(EndToEnd, keysTypedWithSuperHeldReachThePanel)
