@@ -177,11 +177,10 @@ class AppDelegateTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { test::ensureQtApplication(); }
 
-    AppDelegate& launch()
+    void launch()
     {
         delegate = std::make_unique<AppDelegate>(loop, factory, environment, settingsStore, "0.1");
         delegate->applicationDidFinishLaunching();
-        return *delegate;
     }
 
     std::vector<std::string> menuTitles() const
