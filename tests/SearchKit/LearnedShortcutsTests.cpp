@@ -93,12 +93,11 @@ protected:
 
 TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
 {
-    const fs::path nested = folder / "a" / "b" / "Vantrel" / "learned-shortcuts.json";
     const auto shortcuts = sample();
-    ASSERT_EQ(shortcuts.save(nested), std::nullopt);
-    EXPECT_EQ(LearnedShortcuts::load(nested), shortcuts);
+    ASSERT_EQ(shortcuts.save(file), std::nullopt);
+    EXPECT_EQ(LearnedShortcuts::load(file), shortcuts);
 
-    std::ifstream in(nested);
+    std::ifstream in(file);
     const auto json = nlohmann::json::parse(in);
     EXPECT_EQ(json, nlohmann::json::parse(R"({"maxQueryLength": 2, "maxTargetsPerQuery": 4, "entries": {
         "sa": [{"target": "w:com.apple.Safari|Start Page", "lastUsed": 786000000.25},
