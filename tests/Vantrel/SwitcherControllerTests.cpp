@@ -1,5 +1,5 @@
 // The switcher on virtual time: opening, showing, stepping, repeating, filtering, refreshing, committing; its
-// hot keys, the pause list, focusing and the item actions.
+// hot keys, the pause list, focusing, the item actions and the desktop environment they go through.
 #include "Vantrel/SwitcherController.h"
 #include "Vantrel/DesktopEnvironment.h"
 
@@ -546,7 +546,7 @@ TEST_F(SwitcherTest, TimersAndCallbacksOutlivingTheControllerDoNothing)
     EXPECT_TRUE(focusedIDs().empty());
 }
 
-// --- Hot keys, pausing and item actions, on a simulated keyboard and desktop ---
+// --- Hot keys, pausing, item actions and the desktop environment, on a simulated keyboard and desktop ---
 
 constexpr std::uint16_t tabKey = KeyCodes::tab, commandKey = KeyCodes::leftCommand, graveKey = KeyCodes::grave;
 using ModifierFlags::command, ModifierFlags::shift;
