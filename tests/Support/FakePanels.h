@@ -102,12 +102,6 @@ public:
         else
             onCancel();
     }
-    /// Escape with an empty query: orders out and reports a cancel.
-    void pressEscape()
-    {
-        visible = false;
-        onCancel();
-    }
     /// Typed characters: proposed as the query followed by them.
     void type(std::string_view characters) { onQueryChanged(query + std::string(characters)); }
 
