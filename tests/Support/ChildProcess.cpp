@@ -13,26 +13,19 @@
 
 namespace vantrel::test {
 
-namespace {
-QString qt(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-} // namespace
-
 std::unique_ptr<ChildProcess> ChildProcess::spawn(const Options& options, std::string* error, bool* notFound)
 {
     if (options.argv.empty())
         return nullptr;
     auto process = std::make_unique<QProcess>();
-    process->setProgram(qt(options.argv[0]));
+    process->setProgram(QString::fromStdString(options.argv[0]));
     QStringList arguments;
     for (auto argument = options.argv.begin() + 1; argument != options.argv.end(); ++argument)
-        arguments << qt(*argument);
+        arguments << QString::fromStdString(*argument);
     process->setArguments(arguments);
     auto environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [key, value] : options.environment)
-        environment.insert(qt(key), qt(value));
+        environment.insert(QString::fromStdString(key), QString::fromStdString(value));
     process->setProcessEnvironment(environment);
     if (!options.pipeStdin)
         process->setInputChannelMode(QProcess::ForwardedInputChannel);
@@ -56,7 +49,7 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const Options& options, std::s
         if (error)
             *error = options.argv[0] + ": " + process->errorString().toStdString();
         if (notFound)
-            *notFound = QStandardPaths::findExecutable(qt(options.argv[0])).isEmpty();
+            *notFound = QStandardPaths::findExecutable(QString::fromStdString(options.argv[0])).isEmpty();
         return nullptr;
     }
     return std::unique_ptr<ChildProcess>(new ChildProcess(std::move(process)));

@@ -24,7 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Heard = std::vector<std::pair<std::string, WindowID>>;
 
-enum class Backend { simulated, x11 };
+using test::Backend;
 
 /// The bridge over the simulated desktop (one display of four spaces) or over
 /// openbox (four desktops); applications and windows are made alike on both.
@@ -221,10 +221,7 @@ TEST_P(BridgeContract, ObserversHearTheirOwnProcessOnTheLoopUntilDetached)
     EXPECT_EQ(heard.size(), count) << "not even what was queued";
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, BridgeContract, testing::Values(Backend::simulated, Backend::x11),
-                         [](const testing::TestParamInfo<Backend>& info) {
-                             return info.param == Backend::simulated ? "Simulated" : "X11";
-                         });
+INSTANTIATE_TEST_SUITE_P(Backends, BridgeContract, test::everyBackend, test::backendName);
 
 
 /// What openbox shows that the simulated desktop cannot.

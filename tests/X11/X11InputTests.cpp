@@ -207,7 +207,7 @@ TEST_F(X11InputTest, ALayoutChangeOnTheServerReachesTheTapAndNewTranslators)
 using Keys = std::vector<KeyEvent>;
 constexpr std::uint16_t leftCommand = KeyCodes::leftCommand, keyA = 0;
 
-enum class Backend { simulated, x11 };
+using test::Backend;
 
 /// The process's input backend is the simulated keyboard or the X11 one; the
 /// same keys are typed on either: Super (Command) held over Tab twice, then "a".
@@ -288,10 +288,7 @@ TEST_P(KeyboardGrabContract, AGrabTakingEveryKeyGetsRegisteredChordsInstead)
     EXPECT_EQ(std::pair(presses, releases), std::pair(0, 0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, KeyboardGrabContract, testing::Values(Backend::simulated, Backend::x11),
-                         [](const testing::TestParamInfo<Backend>& info) {
-                             return info.param == Backend::simulated ? "Simulated" : "X11";
-                         });
+INSTANTIATE_TEST_SUITE_P(Backends, KeyboardGrabContract, test::everyBackend, test::backendName);
 
 } // namespace
 } // namespace vantrel

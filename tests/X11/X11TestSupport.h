@@ -78,6 +78,14 @@ inline bool runOn(const std::string& display, std::vector<std::string> argv)
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
+/// The backend a contract case runs on: the simulated one or the X server.
+enum class Backend { simulated, x11 };
+inline const auto everyBackend = ::testing::Values(Backend::simulated, Backend::x11);
+inline std::string backendName(const ::testing::TestParamInfo<Backend>& info)
+{
+    return info.param == Backend::simulated ? "Simulated" : "X11";
+}
+
 /// A test on the shared X session with one connection to it, served by
 /// `loop`. Fixtures add their own set-up in prepare(), which runs once the
 /// connection is open; their own members go before the connection.
