@@ -262,6 +262,47 @@ TieKey unpacked(const KeyWords& words)
     return key;
 }
 
+/// A tied candidate of a plain run by its place in the run, with its
+/// TieKey's weights.
+struct RankedPlace {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    std::uint32_t place = 0;
+};
+
+/// Sorts by weights (high, then low), equal ones keeping their order: a
+/// stable radix sort, a byte per pass, that skips the bytes every key has
+/// alike. `other` is scratch.
+void sortByWeights(std::vector<RankedPlace>& items, std::vector<RankedPlace>& other)
+{
+    const std::size_t n = items.size();
+    auto before = [](const RankedPlace& a, const RankedPlace& b) { return a.high != b.high ? a.high < b.high : a.low < b.low; };
+    if (n < 256) {
+        std::stable_sort(items.begin(), items.end(), before);
+        return;
+    }
+    // Bytes 0-7 are low's, least significant first, then high's.
+    auto byteOf = [](const RankedPlace& item, std::size_t b) {
+        return static_cast<std::uint8_t>((b < 8 ? item.low : item.high) >> (8 * (b % 8)));
+    };
+    std::array<std::array<std::uint32_t, 256>, 16> counts {};
+    for (const RankedPlace& item : items)
+        for (std::size_t b = 0; b < 16; ++b)
+            ++counts[b][byteOf(item, b)];
+    other.resize(n);
+    for (std::size_t b = 0; b < 16; ++b) {
+        auto& count = counts[b];
+        if (count[byteOf(items[0], b)] == n)
+            continue;
+        std::uint32_t offset = 0;
+        for (auto& c : count)
+            offset += std::exchange(c, offset);
+        for (const RankedPlace& item : items)
+            other[count[byteOf(item, b)]++] = item;
+        items.swap(other);
+    }
+}
+
 /// The working arrays of one ordering (see Reused).
 struct OrderScratch {
     std::vector<std::uint64_t> keys, otherKeys;
@@ -528,26 +569,48 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         std::vector<Keyed> keys;
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
-        std::vector<std::uint32_t> places;
+        std::vector<RankedPlace> places, otherPlaces;
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
             if (kinds[r] == plainRun) {
-                // The keys stay where they were put; the sort moves their
-                // places only.
+                // The keys stay where they were put; the sorts move their
+                // places and weights only.
                 tieKeys.clear();
                 entries.assign(begin, end);
-                places.resize(entries.size());
+                places.clear();
                 for (std::size_t k = 0; k < entries.size(); ++k) {
                     tieKeys.push_back(unpacked(slotKeys[entries[k].slot]));
-                    places[k] = static_cast<std::uint32_t>(k);
+                    places.push_back({ tieKeys.back().ranks[0], tieKeys.back().ranks[1], static_cast<std::uint32_t>(k) });
                 }
-                std::sort(places.begin(), places.end(), [&](std::uint32_t a, std::uint32_t b) {
+                auto exactly = [&](const RankedPlace& x, const RankedPlace& y) {
+                    const std::uint32_t a = x.place;
+                    const std::uint32_t b = y.place;
                     const std::optional<int> byKeys = compareKeys(tieKeys[a], tieKeys[b]);
                     const int order = byKeys ? *byKeys : plainOrder->compare(texts[entries[a].slot], texts[entries[b].slot]);
                     return order != 0 ? order < 0 : entries[a].index < entries[b].index;
-                });
-                std::transform(places.begin(), places.end(), begin, [&](std::uint32_t k) { return entries[k]; });
+                };
+                // Sorted by weights alone, then each stretch of equal ones
+                // by the texts, the order is the collation's wherever the
+                // keys know the weights where neighbours of two stretches
+                // first differ; where they stop short the texts are asked,
+                // and the run is sorted by them all if a pair is out of
+                // order.
+                sortByWeights(places, otherPlaces);
+                bool sorted = true;
+                for (auto first = places.begin(); first != places.end();) {
+                    auto last = first + 1;
+                    while (last != places.end() && last->high == first->high && last->low == first->low)
+                        ++last;
+                    if (last - first > 1)
+                        std::sort(first, last, exactly);
+                    if (first != places.begin() && exactly(*first, first[-1]))
+                        sorted = false;
+                    first = last;
+                }
+                if (!sorted)
+                    std::sort(places.begin(), places.end(), exactly);
+                std::transform(places.begin(), places.end(), begin, [&](const RankedPlace& k) { return entries[k.place]; });
                 continue;
             }
             if (kinds[r] == shortRun) {
