@@ -268,6 +268,8 @@ struct RankedPlace {
     std::uint64_t high = 0;
     std::uint64_t low = 0;
     std::uint32_t place = 0;
+    /// Its key's index among a stretch's (see order).
+    std::uint32_t inStretch = 0;
 };
 
 /// Sorts by weights (high, then low), equal ones keeping their order: a
@@ -569,7 +571,8 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         std::vector<Keyed> keys;
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
-        std::vector<RankedPlace> places, otherPlaces;
+        std::vector<RankedPlace> places, otherPlaces, stretch;
+        std::vector<TieKey> stretchKeys;
         for (std::size_t r = from; r < to; ++r) {
             const auto begin = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].first);
             const auto end = scored.begin() + static_cast<std::ptrdiff_t>(runs[r].second);
@@ -583,33 +586,65 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
                     tieKeys.push_back(unpacked(slotKeys[entries[k].slot]));
                     places.push_back({ tieKeys.back().ranks[0], tieKeys.back().ranks[1], static_cast<std::uint32_t>(k) });
                 }
+                auto textOf = [&](const RankedPlace& x) { return texts[entries[x.place].slot]; };
                 auto exactly = [&](const RankedPlace& x, const RankedPlace& y) {
                     const std::uint32_t a = x.place;
                     const std::uint32_t b = y.place;
                     const std::optional<int> byKeys = compareKeys(tieKeys[a], tieKeys[b]);
-                    const int order = byKeys ? *byKeys : plainOrder->compare(texts[entries[a].slot], texts[entries[b].slot]);
+                    const int order = byKeys ? *byKeys : plainOrder->compare(textOf(x), textOf(y));
                     return order != 0 ? order < 0 : entries[a].index < entries[b].index;
                 };
+                auto inStretch = [&](const RankedPlace& x, const RankedPlace& y) {
+                    const std::optional<int> byKeys = compareKeys(stretchKeys[x.inStretch], stretchKeys[y.inStretch]);
+                    const int order = byKeys ? *byKeys : plainOrder->compare(textOf(x), textOf(y));
+                    return order != 0 ? order < 0 : entries[x.place].index < entries[y.place].index;
+                };
                 // Sorted by weights alone, then each stretch of equal ones
-                // by the texts, the order is the collation's wherever the
+                // by `sortStretch`, the order is `before`'s wherever the
                 // keys know the weights where neighbours of two stretches
                 // first differ; where they stop short the texts are asked,
-                // and the run is sorted by them all if a pair is out of
-                // order.
-                sortByWeights(places, otherPlaces);
-                bool sorted = true;
-                for (auto first = places.begin(); first != places.end();) {
-                    auto last = first + 1;
-                    while (last != places.end() && last->high == first->high && last->low == first->low)
-                        ++last;
-                    if (last - first > 1)
+                // and all are sorted by `before` if a pair is out of order.
+                auto sortInStretches = [&](std::vector<RankedPlace>& items, const auto& before, const auto& sortStretch) {
+                    sortByWeights(items, otherPlaces);
+                    bool sorted = true;
+                    for (auto first = items.begin(); first != items.end();) {
+                        auto last = first + 1;
+                        while (last != items.end() && last->high == first->high && last->low == first->low)
+                            ++last;
+                        if (last - first > 1)
+                            sortStretch(first, last);
+                        if (first != items.begin() && before(*first, first[-1]))
+                            sorted = false;
+                        first = last;
+                    }
+                    if (!sorted)
+                        std::sort(items.begin(), items.end(), before);
+                };
+                // A stretch's texts mostly share more than the run's do:
+                // keys from where they part order it the same way (texts
+                // alike so far compare as what follows), and it is sorted by
+                // them as the run is.
+                auto sortStretch = [&](std::vector<RankedPlace>::iterator first, std::vector<RankedPlace>::iterator last) {
+                    const std::string_view head = textOf(*first);
+                    std::size_t same = head.size();
+                    for (auto it = first + 1; it != last && same > shared[r]; ++it)
+                        same = TextUnicode::commonPrefixBytes(head.substr(0, same), textOf(*it));
+                    if (same <= shared[r]) {
                         std::sort(first, last, exactly);
-                    if (first != places.begin() && exactly(*first, first[-1]))
-                        sorted = false;
-                    first = last;
-                }
-                if (!sorted)
-                    std::sort(places.begin(), places.end(), exactly);
+                        return;
+                    }
+                    stretch.assign(first, last);
+                    stretchKeys.clear();
+                    for (RankedPlace& x : stretch) {
+                        stretchKeys.push_back(keyOf(textOf(x), same, *plainOrder));
+                        x.high = stretchKeys.back().ranks[0];
+                        x.low = stretchKeys.back().ranks[1];
+                        x.inStretch = static_cast<std::uint32_t>(stretchKeys.size() - 1);
+                    }
+                    sortInStretches(stretch, inStretch, [&](auto from, auto to) { std::sort(from, to, inStretch); });
+                    std::copy(stretch.begin(), stretch.end(), first);
+                };
+                sortInStretches(places, exactly, sortStretch);
                 std::transform(places.begin(), places.end(), begin, [&](const RankedPlace& k) { return entries[k.place]; });
                 continue;
             }
