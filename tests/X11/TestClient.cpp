@@ -61,7 +61,8 @@ bool TestClient::waitFor(const std::string& line, std::chrono::milliseconds time
         return true;
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (auto next = process_->readLine(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()))) {
+    auto left = [&] { return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()); };
+    while (auto next = process_->readLine(left())) {
         if (*next == line)
             return true;
         notices_.push_back(*next);

@@ -323,7 +323,8 @@ void command(const std::string& line)
         return many(std::stoi(tag));
     if (verb == "open") {
         const auto id = create(tag, options(in));
-        return say(managed({id}, std::chrono::seconds(20)) ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
+        const bool ok = managed({id}, std::chrono::seconds(20));
+        return say(ok ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
     }
     const auto window = windows.find(tag);
     const auto change = changes.find(verb == "hostile" ? next<std::string>(in) : verb);
