@@ -7,19 +7,6 @@
 namespace vantrel {
 namespace {
 
-TEST(AXErrorCodeDescription, EveryPublishedCodeHasItsOwnNameOthersShowTheNumber)
-{
-    std::set<std::string> seen;
-    for (AXError code = -25214; code <= -25200; ++code) {
-        auto text = AXErrorCode{code}.description();
-        EXPECT_EQ(text.find("AXError("), std::string::npos) << code;
-        EXPECT_TRUE(seen.insert(text).second) << text;
-    }
-    EXPECT_EQ(AXErrorCode{0}.description(), "success");
-    for (AXError code : {7, -25199, -25215})
-        EXPECT_EQ(AXErrorCode{code}.description(), "AXError(" + std::to_string(code) + ")");
-}
-
 class AXBridgeTest : public test::SimBridgeTest {
 protected:
     void SetUp() override

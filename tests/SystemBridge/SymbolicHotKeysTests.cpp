@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -138,15 +139,6 @@ TEST_F(HotKeysTest, OneFailedSwitchFailsTheTakeOverButTheRestStillRun)
     EXPECT_FALSE(desktop->hotKeyEnabled(6));
 }
 
-TEST_F(HotKeysTest, StatusListsEveryCase)
-{
-    desktop->setHotKeyEnabled(60, false);
-    auto status = SymbolicHotKeys::status();
-    ASSERT_EQ(status.size(), 5u);
-    EXPECT_EQ(status[3], std::pair(SymbolicHotKey(SymbolicHotKey::previousInputSource), std::optional(false)));
-    EXPECT_EQ(status[4].second, true);
-}
-
 TEST_F(HotKeysTest, LaunchRepairRestoresWhatAPreviousRunLeftBehind)
 {
     defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"1", true}, {"2", true}, {"6", true}});
@@ -170,55 +162,41 @@ TEST_F(HotKeysTest, LaunchRepairRestoresWhatAPreviousRunLeftBehind)
     EXPECT_TRUE(desktop->hotKeyEnabled(2));
 }
 
-// The child takes ⌘Tab over (with ⌘` already off by the user's choice), tells
-// the parent, then exits or waits to be killed. The shortcut table is shared
-// with the parent, so the parent sees what the child's exit hooks restored.
-int runChild(Sim::SimDesktop& desktop, int readyPipe, bool exit)
+/// The wait status of a forked child that runs `body` and exits with what it returns.
+int childStatus(const std::function<int()>& body)
 {
-    rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    SymbolicHotKeyGuard::install();
-    if (!SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab) || desktop.hotKeyEnabled(1))
-        return 3;
-    char ready = 'r';
-    if (write(readyPipe, &ready, 1) != 1)
-        return 4;
-    if (exit)
-        return 0;
-    for (;;)
-        pause();
+    const pid_t child = fork();
+    if (child == 0)
+        std::exit(body());
+    int status = -1;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        return -1;
+    return status;
 }
 
+// The child takes ⌘Tab over (with ⌘` already off by the user's choice), then
+// exits or raises the signal. The shortcut table is shared with the parent, so
+// the parent sees what the child's exit hooks restored.
 TEST_F(HotKeysTest, AnOrderlyExitOrASignalRestoresTheShortcutsAndTheSignalStillEndsTheProcess)
 {
     for (int signal : {0, SIGTERM, SIGSEGV}) {
         SCOPED_TRACE(signal);
         setEnabled({1, 2}, true);
         desktop->setHotKeyEnabled(6, false);
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(fds[0]);
-            std::exit(runChild(*desktop, fds[1], signal == 0));
-        }
-        close(fds[1]);
-        char ready = 0;
-        ASSERT_EQ(read(fds[0], &ready, 1), 1);
-        close(fds[0]);
-        int status = 0;
-        if (signal != 0) {
-            EXPECT_EQ(enabled({1, 2}), (Bits{false, false})) << "taken over in the child";
-            ASSERT_EQ(kill(child, signal), 0);
-        }
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        if (signal == 0) {
-            EXPECT_EQ(status, 0) << "exit status 0";
-        } else {
-            ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-            EXPECT_EQ(WTERMSIG(status), signal);
-        }
+        const int status = childStatus([&] {
+            rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            SymbolicHotKeyGuard::install();
+            if (!SymbolicHotKeys::takeOver(SymbolicHotKey::commandTab) || desktop->hotKeyEnabled(1))
+                return 3;
+            if (signal != 0)
+                raise(signal);
+            return 0;
+        });
+        if (signal == 0)
+            EXPECT_EQ(status, 0);
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "wait status " << status;
         EXPECT_EQ(enabled({1, 2, 6}), (Bits{true, true, false})) << "restored to the user's prior state";
     }
 }
@@ -227,9 +205,7 @@ void onTestSignal(int) {}
 
 TEST(HotKeyGuard, LeavesAQuitSignalTheProgramHandlesOrIgnores)
 {
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int status = childStatus([] {
         signal(SIGHUP, SIG_IGN);
         signal(SIGINT, onTestSignal);
         SymbolicHotKeyGuard::install();
@@ -240,12 +216,9 @@ TEST(HotKeyGuard, LeavesAQuitSignalTheProgramHandlesOrIgnores)
         };
         const bool kept = handler(SIGHUP) == SIG_IGN && handler(SIGINT) == onTestSignal;
         const bool guarded = handler(SIGTERM) != SIG_DFL && handler(SIGQUIT) != SIG_DFL;
-        std::_Exit(kept && guarded ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the guard must keep the program's SIGINT and an ignored SIGHUP, and take SIGTERM and SIGQUIT";
+        return kept && guarded ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0) << "the guard must keep the program's SIGINT and an ignored SIGHUP, and take SIGTERM and SIGQUIT";
 }
 
 // Restoring from the table the last save left: the exit and signal case above.

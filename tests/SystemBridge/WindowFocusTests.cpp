@@ -121,17 +121,6 @@ TEST_F(FocusTest, MissingProcessLookupEndsAtPsn)
     EXPECT_FALSE(trace.succeeded());
 }
 
-TEST_F(FocusTest, EventRecordLayout)
-{
-    auto record = WindowFocus::makeEventRecord(0x01020304, 1);
-    // 300000.0 as little-endian doubles at 32 and 40, the window id at 60.
-    std::array<std::uint8_t, eventRecordSize> expected{};
-    for (auto [offset, byte] : {std::pair{4, 0xF8}, {8, 1}, {36, 0x80}, {37, 0x4F}, {38, 0x12}, {39, 0x41}, {44, 0x80},
-                                {45, 0x4F}, {46, 0x12}, {47, 0x41}, {58, 0x10}, {60, 4}, {61, 3}, {62, 2}, {63, 1}})
-        expected[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(byte);
-    EXPECT_EQ(record, expected);
-}
-
 TEST_F(FocusTest, TheSecondEventRecordDiffersInItsTypeOnlyAndNeverChangesOk)
 {
     desktop->failNext("SLPSPostEventRecordTo", {0, -7});

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vantrel {
@@ -151,8 +150,6 @@ TEST_F(AXWindowTrackerTest, RegularApplicationsOtherThanThisOneAreListedByNameIg
     // Equal names keep pid order: "Mail" (12) before "mail" (13).
     EXPECT_EQ(ids(first), (Ids{160, 102, 101, 201, 130, 140}));
     EXPECT_EQ(at(first, 160), (WindowInfo{.id = 160, .pid = 16, .bundleID = std::nullopt, .appName = "?", .title = "w", .spaceIDs = {1}}));
-    EXPECT_FALSE(desktop->called("AXObserverCreate 21"));
-    EXPECT_FALSE(desktop->called("AXObserverCreate " + std::to_string(ownPid)));
 
     // Launched later, they stay untracked too, as do their notifications.
     desktop->launch({.pid = 23, .name = "Menu Extra", .policy = ActivationPolicy::accessory});
@@ -472,29 +469,6 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
     tracker.reset();
     expectQuiet(2s);
     EXPECT_TRUE(focused.empty());
-}
-
-TEST_F(AXWindowTrackerTest, OnItsOwnQueueThreadEverythingIsDeliveredOnTheMainLoop)
-{
-    std::vector<std::thread::id> threads;
-    tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = nullptr, .ownPid = ownPid});
-    tracker->start(
-        [&](TrackingSnapshot snapshot) {
-            threads.push_back(std::this_thread::get_id());
-            snapshots.push_back(std::move(snapshot));
-        },
-        [](WindowID) {});
-    loop.runPending();
-    ASSERT_EQ(snapshots.size(), 1u);
-
-    desktop->setTitle(101, "b");
-    for (auto deadline = std::chrono::steady_clock::now() + 5s; snapshots.size() < 2 && std::chrono::steady_clock::now() < deadline;) {
-        loop.runPending();
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_EQ(snapshots.size(), 2u);
-    EXPECT_EQ(at(snapshots[1], 101).title, "b");
-    EXPECT_EQ(threads, std::vector(2, std::this_thread::get_id()));
 }
 
 // ---- The window list ----
