@@ -1,4 +1,4 @@
-// The simulated desktop's own behaviour: workspace notifications, observers, the window list.
+// The simulated desktop's own behaviour: workspace, screen and space notifications, its slots.
 #include "Platform/Sim/SimDesktop.h"
 #include "Runtime/ManualRunLoop.h"
 #include "SystemBridge/Backends.h"
