@@ -101,8 +101,8 @@ TEST_F(HotKeyTest, HandlerMayUnregisterItsOwnHotKey)
     int presses = 0;
     {
         auto hotKey = HotKey::make({tab, command}, [&] {
-            ++presses;
             weak.lock()->unregister();
+            ++presses; // the hot key, and this handler, must still be alive
         });
         weak = hotKey;
     }

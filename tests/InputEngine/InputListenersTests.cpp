@@ -68,8 +68,8 @@ TEST(InputListenersTest, AFeedMayUnsubscribeWhileTheFlagsAreDelivered)
     std::vector<std::uint64_t> seen;
     std::unique_ptr<InputSubscription> first;
     first = listeners->addModifierFeed([&](std::uint64_t flags) {
-        seen.push_back(flags);
         first.reset();
+        seen.push_back(flags); // run from a copy: its captures outlive the unsubscription
     });
     auto second = listeners->addModifierFeed([&](std::uint64_t flags) { seen.push_back(flags + 1); });
     listeners->feedModifiers(10);
