@@ -224,6 +224,7 @@ TEST_F(FastSearchTapTest, WithoutPermissionOrAnEventTapNothingIsInstalledAndTheL
     input->inputMonitoring = false;
     tap->setModifier(FastSearchModifier::leftOption);
     EXPECT_FALSE(tap->isInstalled());
+    EXPECT_FALSE(tap->hasInputMonitoring());
     EXPECT_TRUE(capture.contains("Fast Search waiting for Input Monitoring; tap not installed", "fastsearch"));
 
     input->inputMonitoring = true;
