@@ -168,21 +168,10 @@ TEST(XkbTranslator, OptionIsTheThirdLevel)
     EXPECT_EQ(translator.character(keyE, option), "é"); // AltGr+e types é at once
 }
 
-TEST(XkbTranslator, ReadsTheLayoutItIsGivenAndWithoutOneKeepsItsNameOrHasNone)
+TEST(XkbTranslator, TypesTheLayoutItIsNamed)
 {
-    std::string layout = "de";
-    XkbLayoutTranslator translator([&](xkb_context* context) -> std::optional<XkbLayoutSnapshot> {
-        if (layout.empty())
-            return std::nullopt;
-        return XkbLayoutTranslator::namedKeymap(layout)(context);
-    }, "C");
+    XkbLayoutTranslator translator(XkbLayoutTranslator::namedKeymap("de"), "C");
     EXPECT_EQ(translator.character(6, 0), "y"); // the Z position types y on German keyboards
-    layout.clear();
-    translator.reloadLayout();
-    EXPECT_EQ(translator.layoutName(), "German");
-
-    XkbLayoutTranslator never([](xkb_context*) { return std::optional<XkbLayoutSnapshot>{}; }, "C");
-    EXPECT_EQ(never.layoutName(), "?");
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include "Support/Installed.h"
 #include "Support/InstalledInput.h"
 #include "Support/X11Session.h"
-#include "SystemBridge/AccessibilityBackend.h"
 
 #include <gtest/gtest.h>
 
