@@ -308,6 +308,8 @@ void sortByWeights(std::vector<RankedPlace>& items, std::vector<RankedPlace>& ot
 /// The working arrays of one ordering (see Reused).
 struct OrderScratch {
     std::vector<std::uint64_t> keys, otherKeys;
+    /// By place, the score's entry in sortByFewScores' table.
+    std::vector<std::uint8_t> scoreEntries;
     std::vector<Scored> otherScored;
     std::vector<std::pair<std::size_t, std::size_t>> runs;
     /// Per run: how it is sorted, and for plain runs the bytes its texts share.
@@ -337,6 +339,63 @@ inline std::uint64_t bestFirstKey(double score)
     return ~ascending;
 }
 
+/// sortBestFirst for scores of at most 256 distinct values, as where most
+/// candidates tie: each is moved once, straight to its place, rather than
+/// once per byte its scores differ in. False, with nothing moved, for more
+/// distinct scores.
+bool sortByFewScores(std::vector<Scored>& scored, OrderScratch& scratch)
+{
+    constexpr std::size_t most = 256;
+    constexpr std::size_t tableSize = 1024;
+    // Distinct keys by open addressing, and how many have each.
+    std::array<std::uint64_t, tableSize> tableKeys {};
+    std::array<std::uint32_t, tableSize> counts {};
+    std::array<std::uint16_t, most> used {};
+    std::size_t distinct = 0;
+    auto& entries = scratch.scoreEntries;
+    entries.resize(scored.size());
+    // Where `key` is in the table (inserted if new), or tableSize when full.
+    auto find = [&](std::uint64_t key) -> std::size_t {
+        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 54);
+        for (;; at = (at + 1) % tableSize) {
+            if (counts[at] != 0 && tableKeys[at] == key)
+                return at;
+            if (counts[at] == 0) {
+                if (distinct == most)
+                    return tableSize;
+                tableKeys[at] = key;
+                used[distinct++] = static_cast<std::uint16_t>(at);
+                return at;
+            }
+        }
+    };
+    std::array<std::uint8_t, tableSize> entryOf {};
+    for (std::size_t k = 0; k < scored.size(); ++k) {
+        const std::size_t at = find(bestFirstKey(scored[k].score));
+        if (at == tableSize)
+            return false;
+        ++counts[at];
+        // Table places are kept by their number among the distinct ones.
+        if (counts[at] == 1)
+            entryOf[at] = static_cast<std::uint8_t>(distinct - 1);
+        entries[k] = entryOf[at];
+    }
+    std::sort(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(distinct),
+        [&](std::uint16_t a, std::uint16_t b) { return tableKeys[a] < tableKeys[b]; });
+    std::array<std::uint32_t, most> offsets {};
+    std::uint32_t offset = 0;
+    for (std::size_t d = 0; d < distinct; ++d) {
+        offsets[entryOf[used[d]]] = offset;
+        offset += counts[used[d]];
+    }
+    std::vector<Scored>& other = scratch.otherScored;
+    other.resize(scored.size());
+    for (std::size_t k = 0; k < scored.size(); ++k)
+        other[offsets[entries[k]]++] = scored[k];
+    scored.swap(other);
+    return true;
+}
+
 /// Sorts best first, equal scores keeping their current order. A stable
 /// radix sort on bestFirstKey, a byte per pass; a pass whose byte is the
 /// same in every key moves nothing and is skipped, so the few bytes that
@@ -348,6 +407,8 @@ void sortBestFirst(std::vector<Scored>& scored, OrderScratch& scratch)
         std::stable_sort(scored.begin(), scored.end(), [](const Scored& a, const Scored& b) { return a.score > b.score; });
         return;
     }
+    if (sortByFewScores(scored, scratch))
+        return;
     std::vector<std::uint64_t>& keys = scratch.keys;
     keys.resize(n);
     std::array<std::array<std::uint32_t, 256>, 8> counts {};
