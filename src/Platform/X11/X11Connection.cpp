@@ -238,20 +238,6 @@ xcb_atom_t X11Connection::atom(std::string_view name)
     return it == atoms_.end() ? xcb_atom_t{XCB_ATOM_NONE} : it->second;
 }
 
-std::string X11Connection::atomName(xcb_atom_t atom)
-{
-    {
-        std::lock_guard lock(atomsMutex_);
-        for (const auto& [name, value] : atoms_)
-            if (value == atom)
-                return name;
-    }
-    XcbPtr<xcb_get_atom_name_reply_t> reply(xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, atom), nullptr));
-    if (!reply)
-        return {};
-    return std::string(xcb_get_atom_name_name(reply.get()), static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get())));
-}
-
 X11Connection::Subscription X11Connection::subscribe(EventHandler handler)
 {
     auto entry = std::make_shared<Subscription::Registry::Entry>();

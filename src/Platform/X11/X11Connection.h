@@ -104,8 +104,6 @@ public:
     xcb_atom_t atom(std::string_view name);
     /// Interns every name in one round trip (for start-up tables).
     void internAtoms(std::span<const std::string_view> names);
-    /// The name of an atom (for diagnostics); empty when unknown.
-    std::string atomName(xcb_atom_t atom);
 
     /// Registers a handler for every event from now on.
     Subscription subscribe(EventHandler handler);
