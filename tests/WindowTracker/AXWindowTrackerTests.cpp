@@ -233,12 +233,6 @@ TEST_F(AXWindowTrackerTest, TerminationRemovesTheApplicationsWindowsAtOnceEvenDu
     desktop->quit(editor);
     EXPECT_EQ(ids(published()), (Ids{201}));
 
-    // An untracked application's end still publishes.
-    desktop->launch({.pid = 21, .name = "Helper", .policy = ActivationPolicy::accessory});
-    loop.runPending();
-    desktop->quit(21);
-    EXPECT_EQ(ids(published()), (Ids{201}));
-
     // One quitting during its launch delay is not tracked as a dead application.
     desktop->launch({.pid = 31, .name = "Flash"});
     loop.advance(100ms);
