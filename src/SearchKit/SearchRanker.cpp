@@ -272,15 +272,15 @@ struct RankedPlace {
     std::uint32_t inStretch = 0;
 };
 
-/// Sorts by weights (high, then low), equal ones keeping their order: a
-/// stable radix sort, a byte per pass, that skips the bytes every key has
-/// alike. `other` is scratch.
+/// Sorts by weights (high, then low), equal ones in any order (the caller
+/// sorts them further): a radix sort, a byte per pass, that skips the bytes
+/// every key has alike. `other` is scratch.
 void sortByWeights(std::vector<RankedPlace>& items, std::vector<RankedPlace>& other)
 {
     const std::size_t n = items.size();
     auto before = [](const RankedPlace& a, const RankedPlace& b) { return a.high != b.high ? a.high < b.high : a.low < b.low; };
     if (n < 256) {
-        std::stable_sort(items.begin(), items.end(), before);
+        std::sort(items.begin(), items.end(), before);
         return;
     }
     // Bytes 0-7 are low's, least significant first, then high's.
@@ -308,8 +308,10 @@ void sortByWeights(std::vector<RankedPlace>& items, std::vector<RankedPlace>& ot
 /// The working arrays of one ordering (see Reused).
 struct OrderScratch {
     std::vector<std::uint64_t> keys, otherKeys;
-    /// By place, the score's entry in sortByFewScores' table.
-    std::vector<std::uint8_t> scoreEntries;
+    /// For sortByFewScores: its table, each candidate's entry, each entry's
+    /// count, and the entries in key order.
+    std::vector<std::uint16_t> scoreTable, scoreEntries, scoreOrder;
+    std::vector<std::uint32_t> scoreCounts;
     std::vector<Scored> otherScored;
     std::vector<std::pair<std::size_t, std::size_t>> runs;
     /// Per run: how it is sorted, and for plain runs the bytes its texts share.
@@ -339,59 +341,55 @@ inline std::uint64_t bestFirstKey(double score)
     return ~ascending;
 }
 
-/// sortBestFirst for scores of at most 256 distinct values, as where most
+/// sortBestFirst for scores of at most 1024 distinct values, as where many
 /// candidates tie: each is moved once, straight to its place, rather than
 /// once per byte its scores differ in. False, with nothing moved, for more
 /// distinct scores.
 bool sortByFewScores(std::vector<Scored>& scored, OrderScratch& scratch)
 {
-    constexpr std::size_t most = 256;
-    constexpr std::size_t tableSize = 1024;
-    // Distinct keys by open addressing, and how many have each.
-    std::array<std::uint64_t, tableSize> tableKeys {};
-    std::array<std::uint32_t, tableSize> counts {};
-    std::array<std::uint16_t, most> used {};
-    std::size_t distinct = 0;
+    constexpr std::size_t most = 1024;
+    // Distinct keys by open addressing, in a table at least twice as large
+    // as their number can be; their entries (in the order found), and how
+    // many candidates have each.
+    const std::size_t tableSize = std::bit_ceil(2 * std::min(scored.size(), most));
+    const int shift = 64 - std::countr_zero(tableSize);
+    auto& table = scratch.scoreTable;
+    table.assign(tableSize, 0);
+    auto& keys = scratch.keys;
+    auto& counts = scratch.scoreCounts;
+    keys.clear();
+    counts.clear();
     auto& entries = scratch.scoreEntries;
     entries.resize(scored.size());
-    // Where `key` is in the table (inserted if new), or tableSize when full.
-    auto find = [&](std::uint64_t key) -> std::size_t {
-        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 54);
-        for (;; at = (at + 1) % tableSize) {
-            if (counts[at] != 0 && tableKeys[at] == key)
-                return at;
-            if (counts[at] == 0) {
-                if (distinct == most)
-                    return tableSize;
-                tableKeys[at] = key;
-                used[distinct++] = static_cast<std::uint16_t>(at);
-                return at;
-            }
-        }
-    };
-    std::array<std::uint8_t, tableSize> entryOf {};
     for (std::size_t k = 0; k < scored.size(); ++k) {
-        const std::size_t at = find(bestFirstKey(scored[k].score));
-        if (at == tableSize)
-            return false;
-        ++counts[at];
-        // Table places are kept by their number among the distinct ones.
-        if (counts[at] == 1)
-            entryOf[at] = static_cast<std::uint8_t>(distinct - 1);
-        entries[k] = entryOf[at];
+        const std::uint64_t key = bestFirstKey(scored[k].score);
+        // A table place holds its key's entry plus one, 0 when free.
+        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+        while (table[at] != 0 && keys[table[at] - 1] != key)
+            at = (at + 1) & (tableSize - 1);
+        if (table[at] == 0) {
+            if (keys.size() == most)
+                return false;
+            keys.push_back(key);
+            counts.push_back(0);
+            table[at] = static_cast<std::uint16_t>(keys.size());
+        }
+        entries[k] = static_cast<std::uint16_t>(table[at] - 1);
+        ++counts[entries[k]];
     }
-    std::sort(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(distinct),
-        [&](std::uint16_t a, std::uint16_t b) { return tableKeys[a] < tableKeys[b]; });
-    std::array<std::uint32_t, most> offsets {};
+    // Each entry's first place, the keys taken in ascending order.
+    auto& order = scratch.scoreOrder;
+    order.resize(keys.size());
+    for (std::size_t e = 0; e < keys.size(); ++e)
+        order[e] = static_cast<std::uint16_t>(e);
+    std::sort(order.begin(), order.end(), [&](std::uint16_t a, std::uint16_t b) { return keys[a] < keys[b]; });
     std::uint32_t offset = 0;
-    for (std::size_t d = 0; d < distinct; ++d) {
-        offsets[entryOf[used[d]]] = offset;
-        offset += counts[used[d]];
-    }
+    for (const std::uint16_t e : order)
+        offset += std::exchange(counts[e], offset);
     std::vector<Scored>& other = scratch.otherScored;
     other.resize(scored.size());
     for (std::size_t k = 0; k < scored.size(); ++k)
-        other[offsets[entries[k]]++] = scored[k];
+        other[counts[entries[k]]++] = scored[k];
     scored.swap(other);
     return true;
 }

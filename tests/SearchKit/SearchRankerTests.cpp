@@ -59,11 +59,12 @@ TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
 
 TEST(SearchRanker, ManyScoresOfEitherSignAndInfinityComeBestFirst)
 {
-    // Enough candidates to be sorted by their scores' bits: near and far
-    // matches score above and below zero, two exact words infinity.
+    // Enough candidates, and distinct scores, to be sorted by the scores'
+    // bits: near and far matches score above and below zero, two exact
+    // words infinity.
     std::vector<std::string> lines {"a"};
-    for (std::size_t i = 0; i < 600; ++i)
-        lines.push_back(std::string(i % 300, 'x') + " a" + std::string(i % 7, 'y'));
+    for (std::size_t i = 0; i < 2100; ++i)
+        lines.push_back(std::string(i, 'x') + " a" + std::string(i % 7, 'y'));
     lines.push_back("A");
     const auto ranked = SearchRanker::rank(lines, "a a", SearchScorer(), self, self);
     ASSERT_EQ(ranked.size(), lines.size()); // negative scores are kept
