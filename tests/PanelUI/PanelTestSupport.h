@@ -69,16 +69,21 @@ protected:
 
 /// A `Panel` over the simulated keyboard whose callbacks are written to
 /// `events`: "commit 3" (with the query after it for the search panel),
-/// "cancel", "query ab", "action 0 2" (action, window).
+/// "cancel", "query ab", "action 0 2" (action, window). A commit or cancel
+/// must find the panel already hidden.
 template <class Panel>
 class PanelFixture : public PanelTest {
 protected:
     PanelFixture()
     {
         panel->onCommit = [this](const WindowInfo& window, const auto&... query) {
+            EXPECT_FALSE(panel->isVisible()) << "commit called back before hiding";
             events.push_back(((std::string("commit ") + std::to_string(window.id)) + ... + (" " + query)));
         };
-        panel->onCancel = [this] { events.push_back("cancel"); };
+        panel->onCancel = [this] {
+            EXPECT_FALSE(panel->isVisible()) << "cancel called back before hiding";
+            events.push_back("cancel");
+        };
         panel->onQueryChanged = [this](const std::string& text) { events.push_back("query " + text); };
         panel->onAction = [this](const WindowInfo& window, auto action) {
             events.push_back("action " + std::to_string(static_cast<int>(action)) + " " + std::to_string(window.id));

@@ -58,7 +58,6 @@ TEST_F(SearchPanelTest, ReturnCommitsWithTheQueryAndWithoutRowsCancels)
     press(keyDown);
     press(keyReturn);
     EXPECT_EQ(events.back(), "commit 2 a");
-    EXPECT_FALSE(panel->isVisible());
 
     panel->show({}, std::nullopt);
     EXPECT_EQ(panel->window().height(), 32 + 98);
@@ -80,7 +79,6 @@ TEST_F(SearchPanelTest, EscapeClosesEvenWithText)
     press(keyA);
     press(keyEscape);
     EXPECT_EQ(events.back(), "cancel");
-    EXPECT_FALSE(panel->isVisible());
     press(keyA);
     EXPECT_EQ(input->delivered.size(), 1u) << "the grab ended with the panel";
 }
