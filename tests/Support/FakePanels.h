@@ -192,8 +192,6 @@ public:
     WindowFocus::Trace focusWindow(const WindowInfo& window) override
     {
         focused.push_back(window.id);
-        if (onFocus)
-            onFocus();
         return focusTrace;
     }
     std::unique_ptr<Observation> observeFrontmost(FrontmostHandler onChange) override
@@ -209,8 +207,6 @@ public:
     std::optional<ProcessID> frontmost;
     KeyRepeat repeat;
     std::vector<WindowID> focused;
-    /// Called for each focus request, after it was recorded.
-    std::function<void()> onFocus;
     /// What every focus attempt reports (no steps: success).
     WindowFocus::Trace focusTrace;
     /// Another application comes to the front: the observer's handler.

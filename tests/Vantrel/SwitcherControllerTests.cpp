@@ -130,19 +130,6 @@ TEST_F(SwitcherTest, AQuickPressAndReleaseFocusesThePreviousWindowWithoutShowing
     EXPECT_EQ(panel.count("show") + panel.count("select") + panel.count("update") + mirrors->count("show"), 0u);
 }
 
-TEST_F(SwitcherTest, AQuickSwitchRecordsTheWindowAsMostRecentBeforeFocusingIt)
-{
-    Ids frontAtFocus;
-    environment.onFocus = [&] { frontAtFocus.push_back(store.ordered().front().id); };
-    for (int press = 0; press < 2; ++press) {
-        tab();
-        release();
-        loop.runPending();
-    }
-    EXPECT_EQ(focusedIDs(), (Ids{2, 1}));
-    EXPECT_EQ(frontAtFocus, focusedIDs());
-}
-
 TEST_F(SwitcherTest, AChordReachingUsJustAfterItsModifiersWereReleasedSwitchesAtOnce)
 {
     struct Case {
