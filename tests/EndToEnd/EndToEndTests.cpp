@@ -34,14 +34,6 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds tim
     return test::eventually(done, timeout);
 }
 
-/// A window id as xprop and xwininfo print it: "0x1e00003".
-std::string hex(WindowId window)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", window);
-    return text;
-}
-
 /// Whether `child` writes a line containing one of `texts` within `timeout`.
 bool saysOneOf(ChildProcess& child, std::initializer_list<std::string_view> texts, std::chrono::milliseconds timeout)
 {
@@ -167,10 +159,6 @@ protected:
         auto out = run({"xdotool", "getactivewindow"});
         return out && !out->empty() ? std::optional(static_cast<WindowId>(std::stoul(*out))) : std::nullopt;
     }
-    std::string property(WindowId window, const std::string& name)
-    {
-        return run({"xprop", "-id", std::to_string(window), name}).value_or("");
-    }
 
     bool becomesActive(WindowId window, std::chrono::milliseconds timeout = 15s)
     {
@@ -273,20 +261,6 @@ TEST_F(EndToEnd, keysTypedWithSuperHeldReachThePanel)
     EXPECT_TRUE(becomesActive(report)) << "the filtered list's first window is chosen";
 }
 
-TEST_F(EndToEnd, fastSearchOnTheRightSuperKeySwitchesToTheTypedWindow)
-{
-    const WindowId editor = open("editor", "title=notes.txt - Editor"), terminal = open("terminal", "title=Terminal");
-    useInOrder({editor, terminal});
-    storeSettings(R"(s/"fastSearchModifier": "fn"/"fastSearchModifier": "rightCommand"/)");
-    startVantrel();
-    ASSERT_TRUE(saysOneOf(*vantrel, {"fast-search tap installed"}, 10s)) << "the search starts after the switcher";
-
-    xdotool({"keydown", "Super_R"});
-    type("edi");
-    xdotool({"keyup", "Super_R"});
-    EXPECT_TRUE(becomesActive(editor));
-}
-
 TEST_F(EndToEnd, aPausedApplicationGetsTheChordOnlyWhileInFront)
 {
     const WindowId other = open("other", "title=Other");
@@ -323,10 +297,8 @@ TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
 
     // A second vantrel hands the request to the running one and exits.
     ASSERT_EQ(runVantrel({"--settings"}), 0);
-    ASSERT_TRUE(eventually([&] {
-        auto active = activeWindow();
-        return active && property(*active, "WM_NAME").find("\"Vantrel Settings\"") != std::string::npos;
-    })) << "the settings window did not come to the front";
+    ASSERT_TRUE(eventually([&] { return run({"xdotool", "getactivewindow", "getwindowname"}) == "Vantrel Settings\n"; }))
+        << "the settings window did not come to the front";
 
     // The Switchers pane shows first; Alt+D is the first switcher's
     // "Activate / move down", and Space starts recording, which holds the
@@ -404,9 +376,9 @@ TEST_F(EndToEnd, aFreshProfileDocksItsIconInATrayThatStartsAfterIt)
     EXPECT_TRUE(eventually([&] {
         std::string trays;
         for (WindowId tray : windows({"--class", "trayer"}))
-            trays += run({"xwininfo", "-tree", "-id", std::to_string(tray)}).value_or("");
+            trays += run({"xwininfo", "-int", "-tree", "-id", std::to_string(tray)}).value_or("");
         return std::ranges::any_of(windows({"--pid", std::to_string(vantrel->pid())}),
-                                   [&](WindowId window) { return trays.find(hex(window) + " ") != std::string::npos; });
+                                   [&](WindowId window) { return trays.find(" " + std::to_string(window) + " ") != std::string::npos; });
     }));
 
     // Docked, and with the settings window open, it still quits when told.
