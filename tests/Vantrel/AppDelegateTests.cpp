@@ -276,20 +276,6 @@ TEST_F(AppDelegateTest, theWindowManagerArrivingStartsSwitchingAndEndsOnboarding
     EXPECT_FALSE(onboarding.isVisible());
 }
 
-TEST_F(AppDelegateTest, onboardingShownAgainAfterTheStartReportsNothingNew)
-{
-    environment.ready = false;
-    launch();
-    environment.ready = true;
-    loop.advance(1s);
-    take();
-    delegate->showOnboarding();
-    loop.advance(5s);
-    const auto later = take();
-    EXPECT_EQ(std::ranges::count(later, "switcher.start"), 0);
-    EXPECT_EQ(std::ranges::count(later, "make onboarding"), 0);
-}
-
 TEST_F(AppDelegateTest, eachSecureInputHolderGetsItsOwnMenuRows)
 {
     launch();
