@@ -5,6 +5,8 @@
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11WindowServer.h"
+#include "Platform/X11/X11Workspace.h"
+#include "Support/ScratchFiles.h"
 #include "SystemBridge/AXBridge.h"
 #include "SystemBridge/Spaces.h"
 #include "SystemBridge/WindowFocus.h"
@@ -15,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <tuple>
 
@@ -528,18 +532,31 @@ TEST_P(BridgeOnX11, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
     EXPECT_EQ(workspace.frontmostApplication()->pid, second);
 }
 
-TEST_P(BridgeOnX11, IconsAndNamesComeFromTheClient)
+TEST_P(BridgeOnX11, TheIconComesFromTheClient)
 {
     const Pid one = launch();
-    open(one, "Inbox", 1, "class=mailer,MailerWindow");
+    open(one, "Inbox");
     ASSERT_TRUE(clients.at(one)->command("icon Inbox 48 48"));
     auto icon = backends.workspace->icon(one).value_or(ApplicationIcon {});
     EXPECT_EQ(icon.width, 48);
     EXPECT_EQ(icon.argb.size(), 48u * 48u);
-    // Without a desktop entry (X11Hostile's reach the window list): the WM_CLASS names.
-    auto app = backends.workspace->runningApplication(one).value_or(RunningApplication {});
-    EXPECT_EQ(std::pair(app.localizedName, app.bundleIdentifier),
-              std::pair(std::optional<std::string>("MailerWindow"), std::optional<std::string>("mailer")));
+}
+
+TEST_P(BridgeOnX11, AnApplicationIsNamedByItsDesktopEntryElseByItsWindowClass)
+{
+    const Pid one = launch();
+    open(one, "Inbox", 1, "class=mailer,MailerWindow");
+    const test::ScratchFolder data;
+    std::filesystem::create_directories(data.path / "applications");
+    std::ofstream(data.path / "applications" / "mail.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Mail\nStartupWMClass=MailerWindow\n";
+    auto withEntry = std::make_shared<X11Workspace>(X11Desktop::create(connection, loop), std::vector{data.path});
+    using Names = std::pair<std::optional<std::string>, std::optional<std::string>>;
+    for (auto [workspace, names] : {std::pair(backends.workspace.get(), Names("MailerWindow", "mailer")),
+                                    std::pair<WorkspaceBackend*, Names>(withEntry.get(), Names("Mail", "mail"))}) {
+        auto app = workspace->runningApplication(one).value_or(RunningApplication {});
+        EXPECT_EQ(Names(app.localizedName, app.bundleIdentifier), names);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(X11, BridgeOnX11, testing::Values(Backend::x11));

@@ -1,10 +1,9 @@
-// vantrelctl and the backends against what misbehaves: desktop entries that
-// are not UTF-8, a server without X-Resource whose clients lie about their
-// pids, and a server that goes away under the long-running commands.
+// vantrelctl and the backends against what misbehaves: a server without
+// X-Resource whose clients lie about their pids, and a server that goes away
+// under the long-running commands.
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
 #include "Platform/X11/X11WindowServer.h"
-#include "Support/ScratchFiles.h"
 #include "Support/X11Session.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
@@ -12,8 +11,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 
@@ -22,8 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using json = nlohmann::json;
-
-const std::string fffd = "\xEF\xBF\xBD";
 
 /// A private session (its server is lost, or started without an extension).
 std::unique_ptr<X11Session> privateSession(const std::vector<std::string>& serverArguments = {})
@@ -51,32 +46,6 @@ std::map<std::uint32_t, json> listedWindows(const std::string& display,
     for (const auto& window : list["windows"])
         result[window["id"].get<std::uint32_t>()] = window;
     return result;
-}
-
-TEST(X11Hostile, DesktopEntriesThatAreNotUtf8ReachTheWindowListRepaired)
-{
-    VANTREL_REQUIRE_X11_SESSION(x11);
-    const test::ScratchFolder scratch;
-    const auto data = scratch.path;
-    std::filesystem::create_directories(data / "applications");
-    std::ofstream(data / "applications" / "mail.desktop")
-        << "[Desktop Entry]\nType=Application\nName=Mail\xFE\xFF\nStartupWMClass=HostileMail\n";
-    std::ofstream(data / "applications" / "news\xFF.desktop")
-        << "[Desktop Entry]\nType=Application\nName=News\nStartupWMClass=HostileNews\n";
-
-    // One process is one application: two of them.
-    auto mailer = TestClient::start(x11->display());
-    auto reader = TestClient::start(x11->display());
-    ASSERT_TRUE(mailer && reader);
-    auto mail = mailer->open("mail", "class=mail,HostileMail title=Inbox");
-    auto news = reader->open("news", "class=news,HostileNews title=Headlines");
-    ASSERT_TRUE(mail && news);
-    const std::vector<std::pair<std::string, std::string>> environment = {
-        {"XDG_DATA_HOME", data.string()}, {"XDG_DATA_DIRS", (data / "none").string()}};
-    auto windows = listedWindows(x11->display(), environment);
-    ASSERT_TRUE(windows.count(*mail) && windows.count(*news));
-    EXPECT_EQ(windows[*mail]["appName"], "Mail" + fffd + fffd);
-    EXPECT_EQ(windows[*news]["bundleID"], "news" + fffd) << "the identifier comes from the file name";
 }
 
 TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClient)

@@ -2,6 +2,7 @@
 // The workspace on openbox is among the BridgeOnX11 cases.
 #include "Platform/X11/DesktopEntries.h"
 #include "Platform/X11/X11Workspace.h"
+#include "Support/EnvironmentVariable.h"
 #include "Support/ScratchFiles.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 namespace vantrel {
 namespace {
 
-TEST(DesktopEntries, OnlyVisibleApplicationEntriesMatchByWindowClassThenById)
+TEST(DesktopEntries, OnlyVisibleApplicationEntriesOfTheDataDirectoriesMatchByWindowClassThenById)
 {
     EXPECT_FALSE(DesktopEntries::parse("link", "[Desktop Entry]\nType=Link\nName=Site\n"));
     EXPECT_FALSE(DesktopEntries::parse("gone", "[Desktop Entry]\nType=Application\nName=Gone\nHidden=true\n"));
@@ -27,11 +28,24 @@ TEST(DesktopEntries, OnlyVisibleApplicationEntriesMatchByWindowClassThenById)
     std::ofstream(data / "applications" / "org.gnome.Nautilus.desktop") << "[Desktop Entry]\nType=Application\nName=Files\n";
     std::ofstream(data / "applications" / "sub" / "term.desktop")
         << "[Desktop Entry]\nType=Application\nName=Terminal\nStartupWMClass=XTerm\n";
-    DesktopEntries entries({data});
+    const test::EnvironmentVariable home("XDG_DATA_HOME", data.c_str()), dirs("XDG_DATA_DIRS", (data / "none").c_str());
+    DesktopEntries entries(DesktopEntries::defaultDataDirs());
     EXPECT_EQ(entries.match("xterm", "XTerm")->id, "sub-term");
     EXPECT_EQ(entries.match("nautilus", "Nautilus")->name, "Files");
     EXPECT_EQ(entries.match("org.gnome.nautilus", "")->name, "Files");
     EXPECT_FALSE(entries.match("unknown", "Unknown"));
+}
+
+TEST(DesktopEntries, NamesAndFileNamesThatAreNotUtf8AreRepaired)
+{
+    const test::ScratchFolder scratch;
+    std::filesystem::create_directories(scratch.path / "applications");
+    std::ofstream(scratch.path / "applications" / "news\xFF.desktop")
+        << "[Desktop Entry]\nType=Application\nName=News\xFE\xFF\nStartupWMClass=HostileNews\n";
+    const auto news = DesktopEntries({scratch.path}).match("news", "HostileNews");
+    ASSERT_TRUE(news);
+    EXPECT_EQ(std::pair(news->id, news->name),
+              std::pair(std::string("news\xEF\xBF\xBD"), std::string("News\xEF\xBF\xBD\xEF\xBF\xBD")));
 }
 
 TEST(X11WorkspaceIcons, TheBestImageIsTheSmallestLargeEnoughElseTheLargest)
