@@ -90,12 +90,7 @@ protected:
     }
     /// Whether a window with this title is mapped on screen (parked panels
     /// are unmapped).
-    bool shown(const std::string& title)
-    {
-        auto info = run({"xwininfo", "-name", title});
-        return info && info->find("Map State: IsViewable") != std::string::npos;
-    }
-    std::filesystem::path socket() const { return profile.path / ("vantrel-" + display + ".socket"); }
+    bool shown(const std::string& title) { return !windows({"--onlyvisible", "--name", "^" + title + "$"}).empty(); }
 
     /// vantrel's environment: the display and the fresh profile.
     std::vector<std::pair<std::string, std::string>> vantrelEnvironment() const
@@ -108,13 +103,12 @@ protected:
                 {"VANTREL_LOG", std::getenv("VANTREL_LOG") ? std::getenv("VANTREL_LOG") : "info"}};
     }
 
-    /// Starts the installed vantrel with `arguments`, its errors in its
-    /// output, returning once its chords are registered (or, with a paused
-    /// application in front, left to it) unless told not to wait.
-    void startVantrel(std::vector<std::string> arguments = {}, bool wait = true)
+    /// Starts the installed vantrel, its errors in its output, returning once
+    /// its chords are registered (or, with a paused application in front,
+    /// left to it) unless told not to wait.
+    void startVantrel(bool wait = true)
     {
-        arguments.insert(arguments.begin(), {"sh", "-c", "exec \"$0\" \"$@\" 2>&1", VANTREL_INSTALLED_BIN "/vantrel"});
-        vantrel = test::startOn(display, std::move(arguments), vantrelEnvironment());
+        vantrel = test::startOn(display, {VANTREL_INSTALLED_BIN "/vantrel"}, vantrelEnvironment());
         ASSERT_NE(vantrel, nullptr);
         // Only the start waits on the log: nothing on the server tells that
         // the hot keys are registered.
@@ -361,7 +355,7 @@ TEST_F(EndToEnd, laterStartsHandTheirRequestToTheRunningOne)
     EXPECT_EQ(settingsWindows(), 1u) << "the same window, brought forward";
     EXPECT_EQ(runVantrel({"--quit"}), 0);
     EXPECT_TRUE(vantrel->waitForExit(5s)); // its exit code is checked at the end
-    EXPECT_FALSE(std::filesystem::exists(socket()));
+    EXPECT_FALSE(std::filesystem::exists(profile.path / ("vantrel-" + display + ".socket")));
 }
 
 TEST_F(EndToEnd, aFreshProfileDocksItsIconInATrayThatStartsAfterIt)
@@ -423,7 +417,7 @@ TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
     ASSERT_TRUE(number && !number->empty());
     display = ":" + *number;
 
-    startVantrel({}, false);
+    startVantrel(false);
     EXPECT_TRUE(eventually([&] { return shown("Welcome to Vantrel"); }));
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(vantrel->isRunning());
