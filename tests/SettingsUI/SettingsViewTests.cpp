@@ -177,7 +177,6 @@ TEST_F(SettingsViewTest, SwitcherNamesAreElidedAndAnEmptyListShowsOnlyTheCaption
     EXPECT_LE(toggle(0)->fontMetrics().horizontalAdvance(toggle(0)->text()), SettingsView::switcherNameWidth);
     EXPECT_EQ(toggle(1)->text(), "Unnamed switcher");
     EXPECT_EQ(toggle(2)->text(), "Tabs && more");
-    EXPECT_EQ(find<RecorderControl>("activate", find<QWidget>("switcher-2"))->text(), "Super+`");
 
     model->edit([](Settings& s) { s.switchers.clear(); });
     QApplication::processEvents(); // the old groups go
@@ -264,7 +263,6 @@ TEST_F(SettingsViewTest, ClosingHidesTheWindowAndPresentingShowsTheTabItWasOn)
     auto& window = open();
     window.selectTab(TabID::rules);
     EXPECT_EQ(label("paneTitle"), "Rules");
-    EXPECT_EQ(window.minimumSize(), QSize(660, 430));
     window.close();
     EXPECT_FALSE(window.isVisible());
     window.present();
