@@ -21,7 +21,7 @@ protected:
     void showKey(int rows, std::ptrdiff_t selecting = 0) { panel->show(sampleWindows(rows), selecting, std::nullopt, true); }
 };
 
-TEST_F(SwitcherPanelTest, ShowSizesPlacesAndSelects)
+TEST_F(SwitcherPanelTest, ShowSelectsAndSizesToTheRows)
 {
     panel->show(sampleWindows(3), -4, std::nullopt, false);
     EXPECT_EQ(panel->selectedIndex(), 2) << "wrapped";

@@ -19,8 +19,7 @@ TEST(Utf8Repair, EachMaximalIllFormedSubpartBecomesOneReplacement)
               fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + fffd + fffd);
     const std::string wellFormed = std::string("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 nul:") + '\0';
     EXPECT_EQ(repairedUtf8(wellFormed), wellFormed);
-    // What is repaired serialises: the JSON writer throws on ill-formed text.
-    EXPECT_THROW(nlohmann::json("ab\xE2\x82").dump(), nlohmann::json::exception);
+    // What is repaired serialises (the JSON writer throws on ill-formed text).
     for (const auto& text : {wellFormed, std::string("\xFF\xE2\x82"), std::string("x\xED\xA0\x80\xF4\x90")})
         EXPECT_NO_THROW(nlohmann::json(repairedUtf8(text)).dump()) << text;
 }
