@@ -8,6 +8,7 @@ namespace {
 
 struct SettingsStoreTest : ::testing::Test {
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
+    SettingsStore store {defaults};
 
     std::optional<Settings> stored() const
     {
@@ -33,17 +34,15 @@ TEST_F(SettingsStoreTest, UnusableDocumentGivesDefaultsAndStaysUntilTheNextChang
     // One bad key spoils the document: none of it is taken.
     defaults->setData("settings", R"({"minimizedWindows": "top", "showDelayMilliseconds": 10})");
     auto writes = defaults->writeCount();
-    SettingsStore store(defaults);
-    EXPECT_EQ(store.settings(), Settings::defaults());
+    SettingsStore loaded(defaults);
+    EXPECT_EQ(loaded.settings(), Settings::defaults());
     EXPECT_EQ(defaults->writeCount(), writes);
-    EXPECT_FALSE(SettingsStore::loadStored(*defaults));
-    store.update([](Settings& s) { s.allowOneMismatch = true; });
+    loaded.update([](Settings& s) { s.allowOneMismatch = true; });
     EXPECT_EQ(stored(), (Settings {.allowOneMismatch = true, .rules = {}}));
 }
 
 TEST_F(SettingsStoreTest, UpdateWithoutChangeNeitherWritesNorNotifies)
 {
-    SettingsStore store(defaults);
     int changes = 0;
     store.onChange = [&](const Settings&) { ++changes; };
     store.update([](Settings& s) { s.showDelayMilliseconds = 150; });
@@ -57,7 +56,6 @@ TEST_F(SettingsStoreTest, UpdateWithoutChangeNeitherWritesNorNotifies)
 
 TEST_F(SettingsStoreTest, UnencodableUpdateStaysInMemoryAndStillNotifies)
 {
-    SettingsStore store(defaults);
     int changes = 0;
     store.onChange = [&](const Settings&) { ++changes; };
     store.update([](Settings& s) { s.appearance = AppearanceMode::dark; });
@@ -70,7 +68,6 @@ TEST_F(SettingsStoreTest, UnencodableUpdateStaysInMemoryAndStillNotifies)
 
 TEST_F(SettingsStoreTest, UpdateSavesThenNotifiesWithTheNewValue)
 {
-    SettingsStore store(defaults);
     std::vector<Settings> seen;
     store.onChange = [&](const Settings& s) {
         EXPECT_EQ(stored(), s); // saved before the listener runs
@@ -84,7 +81,6 @@ TEST_F(SettingsStoreTest, UpdateSavesThenNotifiesWithTheNewValue)
 
 TEST_F(SettingsStoreTest, ListenerMayUpdateAgain)
 {
-    SettingsStore store(defaults);
     std::vector<std::int64_t> delays;
     store.onChange = [&](const Settings& s) {
         delays.push_back(s.showDelayMilliseconds);
@@ -98,7 +94,6 @@ TEST_F(SettingsStoreTest, ListenerMayUpdateAgain)
 
 TEST_F(SettingsStoreTest, ReloadTakesInOnlyAnotherWritersUsableDocument)
 {
-    SettingsStore store(defaults);
     std::vector<std::int64_t> seen;
     store.onChange = [&](const Settings& s) { seen.push_back(s.showDelayMilliseconds); };
     defaults->setData("settings", R"({"showDelayMilliseconds": 40})");
@@ -113,7 +108,6 @@ TEST_F(SettingsStoreTest, ReloadTakesInOnlyAnotherWritersUsableDocument)
 
 TEST_F(SettingsStoreTest, RecordingFlagIsNotSavedAndNotifiesOnlyOnChange)
 {
-    SettingsStore store(defaults);
     std::vector<bool> seen;
     store.setRecordingChord(true); // no listener yet
     store.onRecordingChange = [&](bool recording) { seen.push_back(recording); };
