@@ -93,13 +93,15 @@ protected:
 
 TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
 {
-    const auto shortcuts = sample();
+    auto shortcuts = sample();
+    shortcuts.maxTargetsPerQuery = 0; // a stored limit is taken as read, and so is an empty list
+    shortcuts.entries["b"] = {};
     ASSERT_EQ(shortcuts.save(file), std::nullopt);
     EXPECT_EQ(LearnedShortcuts::load(file), shortcuts);
 
     std::ifstream in(file);
     const auto json = nlohmann::json::parse(in);
-    EXPECT_EQ(json, nlohmann::json::parse(R"({"maxQueryLength": 2, "maxTargetsPerQuery": 4, "entries": {
+    EXPECT_EQ(json, nlohmann::json::parse(R"({"maxQueryLength": 2, "maxTargetsPerQuery": 0, "entries": {"b": [],
         "sa": [{"target": "w:com.apple.Safari|Start Page", "lastUsed": 786000000.25},
                {"target": "a:com.apple.Safari", "lastUsed": -3.5}],
         "\u00E4": [{"target": "w:\u00C4pp|\uD83E\uDD8A", "lastUsed": 0}]}})"));
@@ -149,16 +151,6 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
     LogCapture log;
     EXPECT_EQ(LearnedShortcuts::load(file), empty);
     EXPECT_TRUE(log.contains("Cannot read learned shortcuts " + file.string() + " (larger than 16 MiB); starting empty"));
-}
-
-TEST_F(LearnedShortcutsFile, StoredLimitsAreTakenAsReadInAnyKeyOrder)
-{
-    write(file, R"({"maxTargetsPerQuery": 0, "entries": {"a": []}, "maxQueryLength": 7})");
-    LearnedShortcuts expected;
-    expected.maxQueryLength = 7;
-    expected.maxTargetsPerQuery = 0;
-    expected.entries["a"] = {};
-    EXPECT_EQ(LearnedShortcuts::load(file), expected);
 }
 
 TEST_F(LearnedShortcutsFile, InterruptedSaveFailsAndLeavesThePreviousFile)

@@ -54,7 +54,6 @@ TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
     using Entry = SearchRanker::Ranked<Window>;
     EXPECT_EQ(ranked, (std::vector<Entry> {{windows[1], *SearchScorer().match("mi", "Mail Inbox")},
                           {windows[2], *SearchScorer().match("mi", "Music Mix")}}));
-    EXPECT_GT(ranked.at(0).match.score, ranked.at(1).match.score);
 }
 
 TEST(SearchRanker, ManyScoresOfEitherSignAndInfinityComeBestFirst)
@@ -362,8 +361,6 @@ TEST(SearchRanker, ThreadedRankingIsIdentical)
         for (auto& entry : single)
             entry.match.positions.clear();
         EXPECT_TRUE(scoresOnly == single) << query;
-        for (std::size_t k = 1; k < single.size(); ++k)
-            ASSERT_GE(single[k - 1].match.score, single[k].match.score);
     }
 }
 
