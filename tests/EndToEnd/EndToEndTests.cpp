@@ -282,11 +282,8 @@ TEST_F(EndToEnd, aPausedApplicationGetsTheChordOnlyWhileInFront)
 
 TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
 {
-    const WindowId other = open("other", "title=Other");
-    useInOrder({other});
-    auto keys = startKeyClient(other);
-    ASSERT_TRUE(keys);
-    const WindowId front = *activeWindow();
+    const WindowId other = open("other", "title=Other"), front = open("front", "title=Front");
+    useInOrder({other, front});
     startVantrel();
 
     // A second vantrel hands the request to the running one and exits.
@@ -311,11 +308,7 @@ TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
     useInOrder({front});
 
     xdotool({"key", "ctrl+alt+j"});
-    ASSERT_TRUE(becomesActive(other)) << "the recorded chord switches to the previous window";
-    useInOrder({front});
-    xdotool({"key", "super+Tab"});
-    EXPECT_TRUE(saysOneOf(*keys, {"key 23"}, 15s)) << "Super+Tab, replaced, still did not reach the window in front";
-    EXPECT_EQ(activeWindow(), front);
+    EXPECT_TRUE(becomesActive(other)) << "the recorded chord switches to the previous window";
 }
 
 TEST_F(EndToEnd, aSearchResultPickedOverTheTopOneIsRankedFirstAfterARestart)
