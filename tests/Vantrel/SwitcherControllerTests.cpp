@@ -671,6 +671,23 @@ TEST_F(SwitcherHotKeysTest, TheDesktopEnvironmentReadsTheFrontmostProcessAndKeyR
     EXPECT_EQ(real.keyRepeat(), (SwitcherEnvironment::KeyRepeat{400ms, 50ms}));
 }
 
+TEST_F(SwitcherHotKeysTest, TheDesktopEnvironmentReportsTheApplicationInFrontAtOnceThenEachActivation)
+{
+    desktop->launch({.pid = 20, .name = "Terminal"});
+    desktop->openWindow({.id = 2, .pid = 20});
+    desktop->focus(2);
+    desktop->launch({.pid = 30, .name = "Remmina", .bundleID = "org.remmina.Remmina"});
+    desktop->openWindow({.id = 3, .pid = 30});
+    DesktopEnvironment real(loop);
+    Calls fronts;
+    auto observation = real.observeFrontmost([&](const auto& bundleID, const auto& name) {
+        fronts.push_back(bundleID.value_or("-") + " " + name.value_or("-"));
+    });
+    desktop->focus(3);
+    loop.runPending();
+    EXPECT_EQ(fronts, (Calls{"- Terminal", "org.remmina.Remmina Remmina"}));
+}
+
 TEST_F(SwitcherHotKeysTest, TheDesktopEnvironmentMinimizesAndClosesWindowsThroughAccessibility)
 {
     desktop->launch({.pid = 20, .name = "Terminal"});
