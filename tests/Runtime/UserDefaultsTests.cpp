@@ -101,7 +101,6 @@ TEST_F(FileUserDefaultsTest, CorruptFileReadsEmptyAndIsKeptAsideBeforeReplacemen
 {
     for (std::string corrupt : {"{\"settings\": \"trunc", "[1, 2]", ""}) {
         std::filesystem::remove_all(file.parent_path());
-        std::filesystem::create_directories(file.parent_path());
         ASSERT_FALSE(writeFileAtomically(file, corrupt));
         FileUserDefaults defaults(file);
         EXPECT_FALSE(defaults.object("settings"));

@@ -104,12 +104,8 @@ TEST_F(SettingsViewTest, CaptionsFollowTheirConditions)
 {
     open();
     EXPECT_NE(label("switchersCaption").indexOf("Super+Tab"), -1);
-    struct Search {
-        std::uint64_t modifiers;
-        bool caption;
-    };
-    for (auto [modifiers, caption] : {Search{KeyChord::control, true}, Search{KeyChord::control | KeyChord::option, true},
-                                      Search{KeyChord::control | KeyChord::shift, false}}) {
+    for (auto [modifiers, caption] : std::initializer_list<std::pair<std::uint64_t, bool>>{
+             {KeyChord::control, true}, {KeyChord::control | KeyChord::option, true}, {KeyChord::control | KeyChord::shift, false}}) {
         model->edit([&](Settings& s) { s.searchChord = KeyChord{Settings::space, modifiers}; });
         EXPECT_EQ(shown("inputSourceCaption"), caption) << modifiers;
     }
