@@ -30,7 +30,6 @@ TEST_F(SearchPanelTest, NormalModeTypesIntoTheFieldThroughTheGrab)
     press(keyX, command);
     EXPECT_EQ(events, (std::vector<std::string>{"query a", "query aé", "query a"}))
         << "a dead key composes; command letters are no text";
-    EXPECT_EQ(panel->query(), "a");
 
     panel->show(sampleWindows(3), std::nullopt);
     EXPECT_EQ(panel->query(), "") << "show clears the field";
@@ -103,7 +102,6 @@ TEST_F(SearchPanelTest, FastModeShowsTheOwnersQueryAndNeverTakesTheKeyboard)
     EXPECT_TRUE(events.empty());
 
     panel->updateFast("fi", sampleWindows(2));
-    EXPECT_EQ(panel->query(), "fi");
     EXPECT_EQ(panel->items().size(), 2u);
     panel->moveSelection(1);
     panel->commit();

@@ -143,8 +143,7 @@ TEST_F(SwitcherPanelTest, KeysReachThePanelOnlyWhileItHoldsTheGrab)
 {
     panel->show(sampleWindows(3), 0, std::nullopt, false);
     press(keyDown);
-    EXPECT_EQ(panel->selectedIndex(), 0) << "not key: keys go elsewhere";
-    EXPECT_EQ(input->delivered.size(), 1u);
+    EXPECT_EQ(input->delivered.size(), 1u) << "not key: keys go elsewhere";
 
     bool shownBeforeTheGrab = true;
     input->onGrab = [&] { shownBeforeTheGrab = panel->window().isVisible(); };
@@ -152,8 +151,7 @@ TEST_F(SwitcherPanelTest, KeysReachThePanelOnlyWhileItHoldsTheGrab)
     panel->show(sampleWindows(3), 0, std::nullopt, true);
     EXPECT_FALSE(shownBeforeTheGrab) << "a key pressed once the panel shows must find the keyboard held";
     press(keyDown);
-    EXPECT_EQ(panel->selectedIndex(), 1);
-    EXPECT_EQ(input->delivered.size(), 1u);
+    EXPECT_EQ(input->delivered.size(), 1u) << "the panel's key";
 
     panel->hide();
     press(keyDown);
