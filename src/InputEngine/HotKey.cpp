@@ -79,11 +79,6 @@ const std::map<std::uint32_t, std::shared_ptr<HotKey>>& HotKey::registry()
     return table();
 }
 
-std::uint32_t HotKey::peekNextId()
-{
-    return nextId;
-}
-
 void HotKey::dispatch(std::uint32_t id, HotKeyPhase phase)
 {
     auto it = table().find(id);

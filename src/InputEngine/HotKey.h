@@ -60,9 +60,6 @@ public:
     /// alive until `unregister`, whatever its creator keeps.
     static const std::map<std::uint32_t, std::shared_ptr<HotKey>>& registry();
 
-    /// The id the next constructed hot key will get.
-    static std::uint32_t peekNextId();
-
     /// Delivers an event for hot key `id`: press calls the handler, release
     /// `onRelease`; unknown ids do nothing. Backends call it through their sink.
     static void dispatch(std::uint32_t id, HotKeyPhase phase);

@@ -35,8 +35,6 @@ AXError SimDesktop::setMessagingTimeout(const AXElement& element, float seconds)
     std::lock_guard lock(state_->mutex);
     state_->calls.push_back("AXUIElementSetMessagingTimeout " + std::to_string(sim->pid));
     sim->timeout.store(seconds);
-    if (sim->kind == Element::Kind::application)
-        state_->timeouts[sim->pid] = seconds;
     return AXErrors::success;
 }
 

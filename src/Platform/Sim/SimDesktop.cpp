@@ -402,12 +402,6 @@ void SimDesktop::removeAllSlots()
         removeSlot(name);
 }
 
-void SimDesktop::overrideManagedDisplaySpaces(std::optional<std::optional<nlohmann::json>> value)
-{
-    std::lock_guard lock(state_->mutex);
-    state_->managedOverride = std::move(value);
-}
-
 void SimDesktop::overrideSessionDictionary(std::optional<std::optional<nlohmann::json>> value)
 {
     std::lock_guard lock(state_->mutex);
@@ -481,15 +475,6 @@ std::vector<std::array<std::uint8_t, eventRecordSize>> SimDesktop::postedEventRe
 {
     std::lock_guard lock(state_->mutex);
     return state_->records;
-}
-
-std::optional<float> SimDesktop::messagingTimeout(Pid pid) const
-{
-    std::lock_guard lock(state_->mutex);
-    auto it = state_->timeouts.find(pid);
-    if (it == state_->timeouts.end())
-        return std::nullopt;
-    return it->second;
 }
 
 // ---- The sample desktop ----

@@ -157,9 +157,6 @@ public:
     void restoreSlot(std::string_view name);
     /// Stops offering every window-server entry point.
     void removeAllSlots();
-    /// Answers "CGSCopyManagedDisplaySpaces" with `value` (null for a null
-    /// result) instead of the displays; none goes back to the displays.
-    void overrideManagedDisplaySpaces(std::optional<std::optional<nlohmann::json>> value);
     /// Answers "CGSessionCopyCurrentDictionary" with `value` instead of the lock state.
     void overrideSessionDictionary(std::optional<std::optional<nlohmann::json>> value);
     /// The next calls of the entry point `name` return these codes, in order
@@ -190,8 +187,6 @@ public:
     void clearCalls();
     /// Event records posted, oldest first.
     std::vector<std::array<std::uint8_t, eventRecordSize>> postedEventRecords() const;
-    /// The messaging timeout set on the application element of `pid` last.
-    std::optional<float> messagingTimeout(Pid pid) const;
 
     // ---- WindowServerBackend ----
     WindowServerSlots slots() override;

@@ -195,13 +195,11 @@ struct SimDesktop::State {
     KeyRepeatSettings keyRepeat;
     std::vector<std::string> urls;
     std::set<std::string, std::less<>> removed;
-    std::optional<std::optional<nlohmann::json>> managedOverride;
     std::optional<std::optional<nlohmann::json>> sessionOverride;
     std::map<std::string, std::deque<std::int32_t>, std::less<>> failures;
     std::map<Pid, AXError> axErrors;
     std::set<Pid> hung;
     std::map<Pid, std::deque<AXError>> actionFailures;
-    std::map<Pid, float> timeouts;
     Duration waited{0};
     std::vector<std::string> calls;
     std::vector<std::array<std::uint8_t, eventRecordSize>> records;

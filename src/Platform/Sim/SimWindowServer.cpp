@@ -87,8 +87,6 @@ WindowServerSlots SimDesktop::slots()
         table.copyManagedDisplaySpaces = [self](ConnectionID) -> std::optional<nlohmann::json> {
             std::lock_guard lock(self->state_->mutex);
             self->record("CGSCopyManagedDisplaySpaces");
-            if (self->state_->managedOverride)
-                return *self->state_->managedOverride;
             auto result = nlohmann::json::array();
             for (const auto& display : self->state_->displays) {
                 nlohmann::json entry = {{"Display Identifier", display.identifier}};
