@@ -70,7 +70,6 @@ TEST(ManualRunLoop, RepeatingTimerFollowsDelayThenInterval)
     loop.advance(2s);
     EXPECT_EQ(at, (std::vector<Duration>{500ms, 530ms, 560ms}));
     EXPECT_FALSE(timer->isValid());
-    EXPECT_EQ(loop.pendingCount(), 0u);
 }
 
 TEST(ManualRunLoop, RunUntilIdleStopsAtTheLimit)
