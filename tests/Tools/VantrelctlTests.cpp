@@ -105,21 +105,15 @@ TEST(VantrelctlRank, BestFirstWithRepairedText)
     EXPECT_EQ(vantrelctl({"rank", "--plain", "s"}, "").text, "");
 }
 
-TEST(VantrelctlRank, PipedInputRanksAsAFileDoes)
+TEST(VantrelctlRank, PipedInputIsReadWhole)
 {
-    // A file is mapped, a pipe read in blocks; more than the first block's
-    // megabyte makes the buffer grow, and the last line has no newline.
-    std::string input;
-    for (int i = 0; input.size() < (std::size_t {3} << 19); ++i)
-        input += (i % 3 == 0 ? "Mail Inbox " : i % 3 == 1 ? "Terminal ssh " : "Safari Apple ") + std::to_string(i) + "\n";
-    input += "Mail last";
-    const auto fromFile = vantrelctl({"rank", "--plain", "mai"}, input);
-    const auto fromPipe = vantrelctl({"rank", "--plain", "mai"}, input, true);
-    ASSERT_EQ(fromFile.status, 0);
-    ASSERT_EQ(fromPipe.status, 0);
-    EXPECT_EQ(fromPipe.text, fromFile.text);
-    EXPECT_NE(fromFile.text.find("Mail last\n"), std::string::npos);
-    EXPECT_EQ(std::count(fromFile.text.begin(), fromFile.text.end(), '\n'), std::count(input.begin(), input.end(), 'M'));
+    // A pipe is read in blocks: more than the first block's megabyte makes
+    // the buffer grow, and the last line has no newline.
+    std::string lines;
+    for (int i = 0; i < (1 << 14); ++i)
+        lines += "Mail Inbox: a title long enough that a few lines make more than a megabyte\n";
+    lines.pop_back();
+    EXPECT_EQ(vantrelctl({"rank", "--plain", "mai"}, lines, true).text, lines + "\n");
 }
 
 TEST(VantrelctlRank, ManyLinesTakeMemoryNearTheirSize)
