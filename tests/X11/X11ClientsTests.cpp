@@ -6,10 +6,8 @@
 // even with reads under way while the changes arrive.
 #include "Platform/X11/X11Accessibility.h"
 #include "Platform/X11/X11Clients.h"
-#include "Platform/X11/X11Connection.h"
 #include "Platform/X11/X11Desktop.h"
 #include "Platform/X11/X11Properties.h"
-#include "Support/X11Session.h"
 #include "X11/TestClient.h"
 #include "X11/X11TestSupport.h"
 
@@ -88,18 +86,25 @@ TEST_F(X11EventsTest, ServerTimeAdvances)
     }));
 }
 
+/// A connection and one scripted client on the session.
 class X11ClientsTest : public X11ConnectionTest {
 protected:
+    void prepare() override
+    {
+        client = TestClient::start(session->display());
+        ASSERT_TRUE(client);
+    }
+
     std::optional<X11ClientInfo> read(xcb_window_t window)
     {
         return readClients(*connection, std::vector<xcb_window_t>{window}).at(0).info;
     }
+
+    std::unique_ptr<TestClient> client;
 };
 
 TEST_F(X11ClientsTest, OneBatchReadsWhatEachWindowSaysAndWhichWindowsVanished)
 {
-    auto client = TestClient::start(session->display());
-    ASSERT_TRUE(client);
     auto editor = client->open("editor", "title=editor");
     auto gone = client->open("gone", "title=gone");
     ASSERT_TRUE(editor && gone);
@@ -120,8 +125,7 @@ TEST_F(X11ClientsTest, OneBatchReadsWhatEachWindowSaysAndWhichWindowsVanished)
 
 TEST_F(X11ClientsTest, TitlesAreReadAsTheirTypeSaysWithinTheirBoundAndRepaired)
 {
-    auto client = TestClient::start(session->display());
-    auto window = client ? client->open("w", "title=plain") : std::nullopt;
+    auto window = client->open("w", "title=plain");
     ASSERT_TRUE(window);
 
     ASSERT_TRUE(client->command("wmname w caf\xc3\xa9 latin"));
@@ -147,8 +151,7 @@ TEST_F(X11ClientsTest, TitlesAreReadAsTheirTypeSaysWithinTheirBoundAndRepaired)
 
 TEST_F(X11ClientsTest, PropertiesOfAWrongTypeFormatOrSizeSpoilNothingElse)
 {
-    auto client = TestClient::start(session->display());
-    auto window = client ? client->open("w", "desktop=2 title=plain") : std::nullopt;
+    auto window = client->open("w", "desktop=2 title=plain");
     ASSERT_TRUE(window);
     for (auto kind : {"desktop-wrong-type", "type-wrong-format", "pid-wrong-type", "class-no-nul", "state-wrong-type"})
         ASSERT_TRUE(client->command(std::string("hostile w ") + kind));
@@ -183,10 +186,11 @@ TEST_F(X11ClientsTest, DesktopNamesCutByTheReadLimitEndAtTheirLastWholeCharacter
     EXPECT_EQ(names[3], std::string(1378, 'y'));
 }
 
-class X11ClientTableTest : public X11ConnectionTest {
+class X11ClientTableTest : public X11ClientsTest {
 protected:
     void prepare() override
     {
+        X11ClientsTest::prepare();
         desktop = X11Desktop::create(connection, loop);
         accessibility = std::make_shared<X11Accessibility>(desktop);
     }
@@ -234,8 +238,7 @@ protected:
 
 TEST_F(X11ClientTableTest, AReadInsideTheNotificationOfAChangeSeesTheChange)
 {
-    auto client = TestClient::start(session->display());
-    auto window = client ? client->open("w", "desktop=0 title=before") : std::nullopt;
+    auto window = client->open("w", "desktop=0 title=before");
     ASSERT_TRUE(window && warm({*window}));
 
     // What the accessibility observer's callbacks read at delivery time.
@@ -274,8 +277,6 @@ TEST_F(X11ClientTableTest, AReadInsideTheNotificationOfAChangeSeesTheChange)
 
 TEST_F(X11ClientTableTest, AWindowIsGoneFromEveryReadOnceItsDestructionArrives)
 {
-    auto client = TestClient::start(session->display());
-    ASSERT_TRUE(client);
     auto keep = client->open("keep", "title=keep");
     auto gone = client->open("gone", "title=gone");
     ASSERT_TRUE(keep && gone && warm({*keep, *gone}));
@@ -301,8 +302,6 @@ TEST_F(X11ClientTableTest, AWindowIsGoneFromEveryReadOnceItsDestructionArrives)
 
 TEST_F(X11ClientTableTest, ABurstOfChangesWithReadsUnderWayEndsWithTheLastValues)
 {
-    auto client = TestClient::start(session->display());
-    ASSERT_TRUE(client);
     constexpr int windows = 12;
     constexpr int rounds = 40;
     std::vector<xcb_window_t> ids;
