@@ -341,16 +341,12 @@ void command(const std::string& line)
 
 int main()
 {
-    int screenNumber = 0;
-    connection = xcb_connect(nullptr, &screenNumber);
+    connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         std::fprintf(stderr, "x11_test_client: cannot open the display\n");
         return 1;
     }
-    auto it = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber; ++i)
-        xcb_screen_next(&it);
-    screen = it.data;
+    screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     say("ready");
 
     std::string buffer;
