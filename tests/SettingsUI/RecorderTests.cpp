@@ -3,7 +3,6 @@
 #include "SettingsUITestSupport.h"
 #include "VantrelCore/KeyCodes.h"
 
-#include <QLineEdit>
 #include <QTest>
 
 namespace vantrel {
