@@ -175,8 +175,7 @@ TEST_F(SettingsViewTest, SwitcherNamesAreElidedAndAnEmptyListShowsOnlyTheCaption
     EXPECT_EQ(toggle(2)->text(), "Tabs && more");
 
     model->edit([](Settings& s) { s.switchers.clear(); });
-    QApplication::processEvents(); // the old groups go
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the old groups go
     auto* pane = find<QWidget>("pane-switchers");
     EXPECT_TRUE(pane->findChildren<QGroupBox*>().isEmpty());
     EXPECT_TRUE(shown("switchersCaption"));
