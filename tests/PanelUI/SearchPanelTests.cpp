@@ -59,17 +59,20 @@ TEST_F(SearchPanelTest, ReturnCommitsWithTheQueryAndWithoutRowsCancels)
     EXPECT_EQ(events.back(), "commit 2 a");
 
     panel->show({}, std::nullopt);
-    EXPECT_EQ(panel->window().height(), 32 + 98);
-    EXPECT_TRUE(panel->showsEmptyLabel());
-    EXPECT_EQ(panel->footer().summary(), "0 windows");
-    EXPECT_EQ(panel->footer().hints(), "↑↓ move  ·  ⏎ switch  ·  esc close");
     press(keyReturn);
     EXPECT_EQ(events.back(), "cancel");
+}
 
-    panel->show(sampleWindows(30), std::nullopt);
-    EXPECT_EQ(panel->window().height(), 482);
-    EXPECT_FALSE(panel->showsEmptyLabel());
-    EXPECT_EQ(panel->footer().summary(), "30 windows") << "never a desktops part";
+TEST_F(SearchPanelTest, HeightEmptyLabelAndWindowCountFollowTheRows)
+{
+    for (auto [rows, height, empty, summary] : std::initializer_list<std::tuple<int, int, bool, const char*>>{
+             {0, 32 + 98, true, "0 windows"}, {30, 482, false, "30 windows"}}) {
+        panel->show(sampleWindows(rows), std::nullopt);
+        EXPECT_EQ(panel->window().height(), height) << rows;
+        EXPECT_EQ(panel->showsEmptyLabel(), empty) << rows;
+        EXPECT_EQ(panel->footer().summary(), summary) << rows;
+        EXPECT_EQ(panel->footer().hints(), "↑↓ move  ·  ⏎ switch  ·  esc close") << rows;
+    }
 }
 
 TEST_F(SearchPanelTest, EscapeClosesEvenWithText)
