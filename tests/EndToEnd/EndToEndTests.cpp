@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
@@ -166,6 +167,18 @@ protected:
         }
     }
 
+    /// Writes the settings file the defaults store reads, as the defaults
+    /// with `sedExpression` applied to their JSON.
+    void storeSettings(const std::string& sedExpression)
+    {
+        const std::string script = "\"$0\" settings --defaults-file \"$1\" | sed '" + sedExpression + "' | base64 -w0; echo";
+        auto blob = run({"sh", "-c", script, VANTREL_INSTALLED_BIN "/vantrelctl", (profile.path / "none.json").string()});
+        ASSERT_TRUE(blob && !blob->empty());
+        blob->pop_back();
+        std::filesystem::create_directories(profile.path / "config" / "vantrel");
+        std::ofstream(profile.path / "config" / "vantrel" / "defaults.json") << R"({"settings": {"base64": ")" << *blob << "\"}}";
+    }
+
     // ---- Keys ----
 
     /// Super held, Tab pressed `tabs` times; returns with the panel on screen.
@@ -230,6 +243,20 @@ TEST_F(EndToEnd, keysTypedWithSuperHeldReachThePanel)
     type("repo");
     releaseSuper();
     EXPECT_TRUE(becomesActive(report)) << "the filtered list's first window is chosen";
+}
+
+TEST_F(EndToEnd, fastSearchOnTheRightSuperKeySwitchesToTheTypedWindow)
+{
+    const WindowId editor = open("editor", "title=notes.txt - Editor"), terminal = open("terminal", "title=Terminal");
+    useInOrder({editor, terminal});
+    storeSettings(R"(s/"fastSearchModifier": "fn"/"fastSearchModifier": "rightCommand"/)");
+    startVantrel();
+    ASSERT_TRUE(says(*vantrel, "fast-search tap installed", 10s)) << "the search starts after the switcher";
+
+    xdotool({"keydown", "Super_R"});
+    type("edi");
+    xdotool({"keyup", "Super_R"});
+    EXPECT_TRUE(becomesActive(editor));
 }
 
 TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
