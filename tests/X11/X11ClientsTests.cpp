@@ -21,33 +21,26 @@
 namespace vantrel::test {
 namespace {
 
-/// A connection watching the root's property changes, which it makes itself
-/// to a probe property: each event then carries the sequence number of the
-/// request that caused it.
+/// A connection changing a probe property of its own window: each event
+/// then carries the sequence number of the request that caused it.
 class X11EventsTest : public X11ConnectionTest {
 protected:
-    void prepare() override
-    {
-        const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
-        xcb_change_window_attributes(connection->raw(), connection->root(), XCB_CW_EVENT_MASK, mask);
-        probe = connection->atom("_VANTREL_TEST_PROBE");
-    }
-
     /// Changes the probe `count` times in one go; true once the server has done it.
     bool write(std::uint32_t count)
     {
         for (std::uint32_t value = 1; value <= count; ++value)
-            xcb_change_property(connection->raw(), XCB_PROP_MODE_REPLACE, connection->root(), probe, XCB_ATOM_CARDINAL, 32, 1, &value);
+            xcb_change_property(connection->raw(), XCB_PROP_MODE_REPLACE, connection->ownWindow(), probe(), XCB_ATOM_CARDINAL,
+                                32, 1, &value);
         return connection->sync();
     }
 
-    bool isProbe(const xcb_generic_event_t& event) const
+    bool isProbe(const xcb_generic_event_t& event)
     {
         return (event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
-               reinterpret_cast<const xcb_property_notify_event_t&>(event).atom == probe;
+               reinterpret_cast<const xcb_property_notify_event_t&>(event).atom == probe();
     }
 
-    xcb_atom_t probe = XCB_ATOM_NONE;
+    xcb_atom_t probe() { return connection->atom("_VANTREL_TEST_PROBE"); }
 };
 
 TEST_F(X11EventsTest, SubscribersHearEveryEventOnTheLoopInOrderUntilReset)
