@@ -154,7 +154,6 @@ TEST_F(StoreFixture, TrackerReportsReachTheStoreOnlyOnceStarted)
     EXPECT_EQ(changes, 1);
     EXPECT_EQ((TrackingSnapshot{store->windows(), store->visibleSpaceIDs(), store->fullscreenSpaceIDs(), store->spaceNumbers()}),
               snapshot);
-    EXPECT_EQ(idsOf(store->ordered()), Ids({8, 9, 7, 3}));
 
     log->focus(9);
     log->focus(3);
