@@ -136,16 +136,6 @@ bool ManualRunLoop::runUntilIdle(Duration limit)
     return true;
 }
 
-std::size_t ManualRunLoop::pendingCount() const
-{
-    std::lock_guard lock(mutex_);
-    std::size_t count = 0;
-    for (const auto& [key, entry] : queue_)
-        if (entry->valid)
-            ++count;
-    return count;
-}
-
 std::optional<TimePoint> ManualRunLoop::nextDue() const
 {
     std::lock_guard lock(mutex_);

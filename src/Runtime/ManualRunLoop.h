@@ -38,8 +38,6 @@ public:
     /// virtual time has passed. Returns false when it stopped at the limit.
     bool runUntilIdle(Duration limit = std::chrono::hours(1));
 
-    /// Number of jobs and live timers waiting.
-    std::size_t pendingCount() const;
 
     /// Time of the earliest waiting job or timer, if any.
     std::optional<TimePoint> nextDue() const;

@@ -256,10 +256,4 @@ TimePoint ManualSerialQueue::now() const
     return loop_.now();
 }
 
-std::size_t ManualSerialQueue::pendingCount() const
-{
-    std::lock_guard lock(state_->mutex);
-    return state_->ready.size();
-}
-
 } // namespace vantrel

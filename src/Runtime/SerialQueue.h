@@ -64,8 +64,6 @@ public:
     bool isCurrent() const override;
     TimePoint now() const override;
 
-    /// Jobs submitted with async and not yet run.
-    std::size_t pendingCount() const;
 
 private:
     struct State;

@@ -4,8 +4,8 @@
 #include "Runtime/AtomicFile.h"
 #include "Runtime/FileRead.h"
 #include "Runtime/Log.h"
+#include "Runtime/Utf8Repair.h"
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <sys/stat.h>
@@ -13,44 +13,6 @@
 namespace vantrel {
 
 namespace {
-
-bool isValidUtf8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length;
-        char32_t value;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            length = 2;
-            value = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3;
-            value = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4;
-            value = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            value = (value << 6) | (next & 0x3F);
-        }
-        constexpr std::array<char32_t, 5> minimum{0, 0, 0x80, 0x800, 0x10000};
-        if (value < minimum[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
 
 constexpr char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -105,7 +67,8 @@ std::optional<std::string> base64Decode(std::string_view text)
 
 nlohmann::json blobToJson(std::string_view bytes)
 {
-    if (isValidUtf8(bytes))
+    // Well-formed text is stored as a string, anything else as base64.
+    if (repairedUtf8(bytes) == bytes)
         return std::string(bytes);
     return nlohmann::json{{"base64", base64Encode(bytes)}};
 }
