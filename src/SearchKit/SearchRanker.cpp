@@ -520,9 +520,6 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     };
     forChunks(n, chunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::string own; // for a tiebreak that views its texts: unused
-        for (std::size_t slot = from; slot < to; ++slot)
-            if (runOf[slot] != noRun)
-                texts[slot] = tiebreak(indexOf[slot], ownsTexts ? storage[slot] : own);
         // Once a long run has a text that plain collation does not cover,
         // its keys decide (see below): its other texts are not looked at.
         std::vector<std::uint8_t> keyed(runs.size(), 0);
@@ -530,7 +527,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             const std::uint32_t r = runOf[slot];
             if (r == noRun)
                 continue;
-            prefetchText(slot, to);
+            texts[slot] = tiebreak(indexOf[slot], ownsTexts ? storage[slot] : own);
             plain[slot] = keyed[r] == 0 && plainOrder != nullptr && plainOrder->covers(texts[slot]);
             if (plain[slot] == 0 && runs[r].second - runs[r].first > shortRunLength)
                 keyed[r] = 1;
