@@ -68,7 +68,7 @@ std::optional<std::string> base64Decode(std::string_view text)
 nlohmann::json blobToJson(std::string_view bytes)
 {
     // Well-formed text is stored as a string, anything else as base64.
-    if (repairedUtf8(bytes) == bytes)
+    if (isWellFormedUtf8(bytes))
         return std::string(bytes);
     return nlohmann::json{{"base64", base64Encode(bytes)}};
 }

@@ -73,6 +73,11 @@ std::size_t wellFormedPrefix(std::string_view text)
 
 } // namespace
 
+bool isWellFormedUtf8(std::string_view text)
+{
+    return wellFormedPrefix(text) == text.size();
+}
+
 void appendRepairedUtf8(std::string_view text, std::string& out, std::size_t maxBytes)
 {
     std::size_t room = maxBytes;

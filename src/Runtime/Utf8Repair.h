@@ -7,6 +7,9 @@
 
 namespace vantrel {
 
+/// Whether `text` is well-formed UTF-8: the repair would leave it as it is.
+bool isWellFormedUtf8(std::string_view text);
+
 /// Appends `text` to `out` with every maximal ill-formed subpart replaced by
 /// one U+FFFD, the practice the Unicode standard recommends and ICU follows
 /// (so "\xE2\x82" is one replacement, "\xC0\xAF" two). At most `maxBytes` are

@@ -511,13 +511,6 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     texts.resize(n);
     plain.resize(n);
     std::vector<std::string> storage(ownsTexts ? n : 0);
-    // A text's first byte is seldom in the cache: those a few slots ahead
-    // are asked for early.
-    constexpr std::size_t textsAhead = 8;
-    auto prefetchText = [&](std::size_t slot, std::size_t to) {
-        if (slot + textsAhead < to && runOf[slot + textsAhead] != noRun)
-            __builtin_prefetch(texts[slot + textsAhead].data());
-    };
     forChunks(n, chunks, [&](unsigned, std::size_t from, std::size_t to) {
         std::string own; // for a tiebreak that views its texts: unused
         // Once a long run has a text that plain collation does not cover,
@@ -590,6 +583,13 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             kinds[r] = end - begin <= static_cast<std::ptrdiff_t>(shortRunLength) ? shortRun : keyedRun;
         }
     }
+    // A text's first byte is seldom in the cache: those a few slots ahead
+    // are asked for early.
+    constexpr std::size_t textsAhead = 8;
+    auto prefetchText = [&](std::size_t slot, std::size_t to) {
+        if (slot + textsAhead < to && runOf[slot + textsAhead] != noRun)
+            __builtin_prefetch(texts[slot + textsAhead].data());
+    };
     // The keys too are made by slot.
     auto& slotKeys = scratch.slotKeys;
     auto& resumes = scratch.resumes;
