@@ -54,12 +54,14 @@ protected:
         loop.runPending(); // the launch notifications nobody listens to yet
     }
 
-    /// Starts tracking and returns the first snapshot.
+    /// Starts tracking and returns the first snapshot; the calls made so far are forgotten.
     TrackingSnapshot startTracker()
     {
         loop.runPending();
         makeTracker();
-        return published();
+        auto first = published();
+        desktop->clearCalls();
+        return first;
     }
 
     void makeTracker()
@@ -120,8 +122,6 @@ protected:
     std::vector<WindowID> focused;
 };
 
-// ---- What is listed ----
-
 TEST_F(AXWindowTrackerTest, FirstSnapshotIsHandedToTheMainLoopBeforeStartReturns)
 {
     makeTracker();
@@ -176,12 +176,9 @@ TEST_F(AXWindowTrackerTest, WindowsAreFilteredBySubroleAndServerOnlyOnesListedWh
     EXPECT_EQ(at(first, 120).spaceIDs, (std::vector<SpaceID>{1, 2})) << "several spaces in walk order";
 }
 
-// ---- Coalescing ----
-
 TEST_F(AXWindowTrackerTest, ABurstFromTwoApplicationsIsServedByOneRefreshAndOnePublication)
 {
     startTracker();
-    desktop->clearCalls();
     for (int i = 0; i < 5; ++i) {
         desktop->setTitle(101, "notes " + std::to_string(i));
         desktop->setTitle(201, "Inbox (" + std::to_string(i) + ")");
@@ -210,8 +207,6 @@ TEST_F(AXWindowTrackerTest, HiddenApplicationsMarkTheirWindowsFromTheStartAndOnC
         EXPECT_FALSE(at(snapshot, 101).isAppHidden);
     }
 }
-
-// ---- Launch and termination ----
 
 TEST_F(AXWindowTrackerTest, ALaunchedApplicationIsReadHalfASecondLater)
 {
@@ -244,19 +239,8 @@ TEST_F(AXWindowTrackerTest, TerminationRemovesTheApplicationsWindowsAtOnceEvenDu
         EXPECT_NE(record.level, LogLevel::error) << "a dead application was read: " << record.message;
 }
 
-// ---- Quarantine ----
-
 class QuarantineTest : public AXWindowTrackerTest {
 protected:
-    /// Makes every tracked application refresh 50 ms from now (through a
-    /// notification of the healthy one) and runs until it did.
-    void refreshNow()
-    {
-        desktop->setTitle(201, "Inbox " + std::to_string(++counter));
-        loop.advance(50ms);
-        loop.runPending();
-    }
-
     /// Refreshes everything right now: an unlock does so without coalescing.
     void refreshImmediately()
     {
@@ -278,7 +262,6 @@ protected:
     }
 
     LogCapture capture;
-    int counter = 0;
 };
 
 TEST_F(QuarantineTest, BackOffDoublesUpToAMinuteAndASuccessResetsIt)
@@ -313,7 +296,9 @@ TEST_F(QuarantineTest, AHungApplicationCostsOneTimeoutPerBackOffPeriod)
     auto waitedBefore = desktop->axWaited();
     for (int i = 0; i < 20; ++i) {
         loop.advance(150ms);
-        refreshNow();
+        desktop->setTitle(201, "Inbox " + std::to_string(i)); // every application refreshes 50 ms later
+        loop.advance(50ms);
+        loop.runPending();
     }
     // 4 s of refreshes: failures at 0.2 s and at about 2.3 s (after the 2 s back-off).
     EXPECT_EQ(desktop->axWaited() - waitedBefore, 2 * std::chrono::duration_cast<Duration>(500ms));
@@ -323,11 +308,9 @@ TEST_F(AXWindowTrackerTest, AnApplicationWithoutObserverStaysTrackedAndRefreshes
 {
     LogCapture capture;
     desktop->injectAXError(mail, AXErrors::cannotComplete);
-    makeTracker();
-    loop.runPending();
+    startTracker();
     EXPECT_TRUE(capture.contains("AXObserverCreate failed for Mail", "tracker"));
     desktop->injectAXError(mail, AXErrors::success);
-    takeSnapshots();
 
     desktop->setTitle(201, "unseen");
     expectQuiet(1s, "its own notifications are not heard");
@@ -335,12 +318,9 @@ TEST_F(AXWindowTrackerTest, AnApplicationWithoutObserverStaysTrackedAndRefreshes
     EXPECT_EQ(at(settled(), 201).title, "unseen");
 }
 
-// ---- Focus and screen lock ----
-
 TEST_F(AXWindowTrackerTest, FocusIsReportedWithoutARefresh)
 {
     startTracker();
-    desktop->clearCalls();
     desktop->focus(102);
     loop.runPending();
     ASSERT_FALSE(focused.empty());
@@ -393,13 +373,10 @@ TEST_F(AXWindowTrackerTest, StartingOnALockedScreenStartsPaused)
     EXPECT_TRUE(focused.empty());
 }
 
-// ---- Spaces ----
-
 // No accessibility notification tells of these.
 TEST_F(AXWindowTrackerTest, SpaceChangesAreReadOncePerBurst)
 {
     startTracker();
-    desktop->clearCalls();
     desktop->setCurrentSpace("main", 2);
     loop.advance(10ms);
     desktop->setWindowSpaces(201, {2});
@@ -416,8 +393,6 @@ TEST_F(AXWindowTrackerTest, SpaceChangesAreReadOncePerBurst)
     EXPECT_EQ(at(snapshot, 102).title, "todo (2)");
     expectQuiet(1s);
 }
-
-// ---- Stop and lifetime ----
 
 TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWorkAndAStoppedOneCanStartAgain)
 {
@@ -458,8 +433,6 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
     expectQuiet(2s);
     EXPECT_TRUE(focused.empty());
 }
-
-// ---- The window list ----
 
 /// The layer-0 windows of a window server offering only the window list, answering with `list`.
 std::vector<AXWindowTracker::ServerWindow> layerZeroWindowsOf(std::optional<nlohmann::json> list)
