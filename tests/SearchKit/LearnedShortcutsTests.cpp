@@ -99,9 +99,8 @@ TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
     ASSERT_EQ(shortcuts.save(file), std::nullopt);
     EXPECT_EQ(LearnedShortcuts::load(file), shortcuts);
 
-    std::ifstream in(file);
-    const auto json = nlohmann::json::parse(in);
-    EXPECT_EQ(json, nlohmann::json::parse(R"({"maxQueryLength": 2, "maxTargetsPerQuery": 0, "entries": {"b": [],
+    EXPECT_EQ(nlohmann::json::parse(readRegularFile(file).bytes.value_or("")),
+        nlohmann::json::parse(R"({"maxQueryLength": 2, "maxTargetsPerQuery": 0, "entries": {"b": [],
         "sa": [{"target": "w:com.apple.Safari|Start Page", "lastUsed": 786000000.25},
                {"target": "a:com.apple.Safari", "lastUsed": -3.5}],
         "\u00E4": [{"target": "w:\u00C4pp|\uD83E\uDD8A", "lastUsed": 0}]}})"));
@@ -120,8 +119,7 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
     const LearnedShortcuts empty;
     EXPECT_EQ(LearnedShortcuts::load(folder / "missing.json"), empty);
     ASSERT_EQ(sample().save(file), std::nullopt);
-    std::ifstream in(file, std::ios::binary);
-    const std::string complete((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string complete = readRegularFile(file).bytes.value_or("");
 
     const std::vector<std::string> broken {
         "",

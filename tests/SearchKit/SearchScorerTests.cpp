@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 
 namespace vantrel {
@@ -137,8 +136,6 @@ TEST(SearchScorerUnicode, PositionsCountScalars)
     EXPECT_EQ(SearchScorer().match("\xFF", "a\xFF b").value().positions, std::vector<int> {1});
 }
 
-// --- Positions --------------------------------------------------------------
-
 TEST(SearchScorerPositions, BehaveAsAVectorInPlaceAndOnTheHeap)
 {
     // Each edit made to Positions and to a std::vector alike, from a list
@@ -170,8 +167,6 @@ TEST(SearchScorerPositions, BehaveAsAVectorInPlaceAndOnTheHeap)
     EXPECT_NE((Positions {0, 1}), (Positions {0, 1, 2}));
     EXPECT_NE((Positions {0, 1}), (std::vector<int> {1, 0}));
 }
-
-// --- The kernel against the oracle ----------------------------------------
 
 std::string randomText(std::mt19937& random, std::string_view alphabet, std::size_t maxLength)
 {
@@ -252,8 +247,6 @@ TEST_P(EveryKernel, AgreesWithThePlainScorer)
         agreeOnRandomTexts(SearchScorer(), 3 + budget, 500, "abcab", 8, "aabbcC -/", 60);
     }
 }
-
-// --- Texts scored eight at a time ----------------------------------------
 
 // Every text through one batch under its index, each match checked against
 // the oracle text by text: same texts, in the order they came, same scores

@@ -45,15 +45,12 @@ TEST(DisplayParsing, MalformedInputGivesNothingAndMalformedPartsAreSkipped)
         json{{"Display Identifier", 42}, {"Spaces", json::array({space(2)})}},
         json{{"Display Identifier", "B"}, {"Spaces", json::array({space(3)})}, {"Current Space", space(3)}},
     }));
-    ASSERT_EQ(displays.size(), 1u);
-    EXPECT_EQ(displays[0], (DisplaySpaces{"B", 3, {SpaceInfo{3, 103, "uuid-3", 0}}}));
+    EXPECT_EQ(displays, (std::vector<DisplaySpaces>{{"B", 3, {SpaceInfo{3, 103, "uuid-3", 0}}}}));
 
     // Spaces that are not an array of dictionaries give no spaces.
-    for (const json& spaces : {json("x"), json::object(), json::array({space(1), "two"})}) {
-        auto one = Spaces::parseDisplays(json::array({json{{"Display Identifier", "A"}, {"Spaces", spaces}}}));
-        ASSERT_EQ(one.size(), 1u);
-        EXPECT_TRUE(one[0].spaces.empty()) << spaces.dump();
-    }
+    for (const json& spaces : {json("x"), json::object(), json::array({space(1), "two"})})
+        EXPECT_EQ(Spaces::parseDisplays(json::array({json{{"Display Identifier", "A"}, {"Spaces", spaces}}})),
+            (std::vector<DisplaySpaces>{{"A", 0, {}}})) << spaces.dump();
 }
 
 TEST(DisplayParsing, UnparsableSpacesAreDroppedKeepingOrderAndABadCurrentSpaceIsZero)

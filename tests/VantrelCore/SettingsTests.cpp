@@ -54,8 +54,6 @@ Json rulesJson(Json ignored, Json pauseApps = Json::array())
     return {{"rules", {{"ignored", std::move(ignored)}, {"pauseApps", std::move(pauseApps)}}}};
 }
 
-// --- Filters and derived properties -----------------------------------------
-
 TEST(Settings, FilterPlacesMinimizedAndHiddenWindows)
 {
     std::vector<WindowInfo> in{window(1, true), window(2, false, true), window(3), window(4, true), window(5, true, true)};
@@ -108,8 +106,6 @@ TEST(Settings, SearchChordIsTheInputSourceShortcutWhateverOption)
     for (const auto& [chord, expected] : cases)
         EXPECT_EQ((Settings{.searchChord = chord, .rules = {}}.searchChordIsInputSourceShortcut()), expected) << (chord ? chord->modifiers : 0);
 }
-
-// --- Decoding ------------------------------------------------------------------
 
 TEST(SettingsDecode, MissingNullAndUnknownKeysKeepTheDefaults)
 {
@@ -265,8 +261,6 @@ TEST(SettingsDecode, RuleIdsMustBeUUIDs)
     EXPECT_NE(IgnoreRule::makeID(), IgnoreRule::makeID());
     EXPECT_EQ(IgnoreRule::makeID()[14], '4'); // version 4
 }
-
-// --- Encoding ------------------------------------------------------------------
 
 TEST(SettingsEncode, RoundTripsEveryField)
 {

@@ -34,8 +34,6 @@ Ids idsOf(const std::vector<WindowInfo>& windows)
     return ids;
 }
 
-// --- WindowInfo -------------------------------------------------------------
-
 TEST(WindowInfo, SearchTextJoinsAppAndTitleWithoutTrailingBlank)
 {
     EXPECT_EQ(makeWindow(1, "notes.txt", "Editor").searchText(), "Editor notes.txt");
@@ -55,8 +53,6 @@ TEST(WindowInfo, HashFollowsEquality)
     EXPECT_EQ(hashes.size(), distinct.size());
     EXPECT_EQ(std::hash<WindowInfo> {}(oneSpace), std::hash<WindowInfo> {}(WindowInfo(oneSpace)));
 }
-
-// --- MRUList ----------------------------------------------------------------
 
 TEST(MRUList, TouchMovesToTheFrontKeepingOthersInOrder)
 {
@@ -128,8 +124,6 @@ TEST(MRUList, ManyWindowsKeepTheirOwnPlaces)
     list.reconcile(windows);
     EXPECT_EQ(idsOf(list.order(windows)), list.ids);
 }
-
-// --- WindowStore ------------------------------------------------------------
 
 struct StoreFixture : ::testing::Test {
     std::shared_ptr<test::FakeTrackingLog> log = std::make_shared<test::FakeTrackingLog>();
