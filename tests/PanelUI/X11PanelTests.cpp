@@ -1,8 +1,6 @@
 // The panels on a private Xvfb + openbox with two RandR monitors: override-redirect, on top, on the active
 // window's monitor, never the active window, following the monitors and the compositor.
-#include "InputEngine/InputBackend.h"
 #include "PanelUI/SwitcherPanel.h"
-#include "Platform/X11/X11Input.h"
 #include "Platform/X11/X11PanelSupport.h"
 #include "Platform/X11/X11Properties.h"
 #include "Support/QtTestApplication.h"

@@ -24,7 +24,7 @@ struct SettingsFixture : ::testing::Test {
     ScratchFolder folder;
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
-    std::optional<InstalledInputBackend> installedInput;
+    InstalledInputBackend installedInput{input};
     std::unique_ptr<SettingsStore> store;
     std::vector<WindowInfo> windows;
     std::unique_ptr<SettingsModel> model;
@@ -35,7 +35,6 @@ struct SettingsFixture : ::testing::Test {
     {
         ensureQtApplication();
         input->missingHoldKeys = {FastSearchModifier::fn};
-        installedInput.emplace(input);
     }
     /// Opens the window over `stored` (a settings document), or the defaults;
     /// over `other` defaults instead of the in-memory ones when given.

@@ -9,7 +9,6 @@
 #include "Runtime/ManualRunLoop.h"
 #include "Runtime/UserDefaults.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 

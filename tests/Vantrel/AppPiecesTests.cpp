@@ -8,7 +8,6 @@
 #include "Support/QtTestApplication.h"
 #include "Support/ScratchFiles.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -93,14 +92,13 @@ protected:
     void SetUp() override { ensureQtApplication(); }
 
     const test::ScratchFolder scratch;
-    const std::filesystem::path folder = scratch.path;
-    const std::filesystem::path path = instanceSocketPath(":5.0", folder.c_str());
+    const std::filesystem::path path = instanceSocketPath(":5.0", scratch.path.c_str());
 };
 
 TEST_F(InstanceSocket, isNamedPerDisplayUnderTheRuntimeFolder)
 {
-    EXPECT_EQ(path, folder / "vantrel-:5.socket") << "screen 0 of display 5 is display 5";
-    EXPECT_EQ(instanceSocketPath("host/x:1", folder.c_str()), folder / "vantrel-host_x:1.socket");
+    EXPECT_EQ(path, scratch.path / "vantrel-:5.socket") << "screen 0 of display 5 is display 5";
+    EXPECT_EQ(instanceSocketPath("host/x:1", scratch.path.c_str()), scratch.path / "vantrel-host_x:1.socket");
     EXPECT_NE(instanceSocketPath(":0", "relative/dir").parent_path(), std::filesystem::path("relative/dir"));
 }
 

@@ -31,8 +31,6 @@ class SearchControllerTest : public test::SimBridgeTest {
 protected:
     void SetUp() override
     {
-        SimBridgeTest::SetUp();
-        installedInput.emplace(input);
         store.start();
         // Most recent first. "in" matches 2, 3 and 4; Mail's Inbox ranks first.
         windows = {window(1, 10, "Safari", "Apple"), window(2, 20, "Terminal", "build"), window(3, 30, "Mail", "Inbox"),
@@ -69,7 +67,7 @@ protected:
     }
 
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
-    std::optional<test::InstalledInputBackend> installedInput;
+    test::InstalledInputBackend installedInput{input};
     std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};

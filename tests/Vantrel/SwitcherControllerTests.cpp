@@ -7,8 +7,8 @@
 #include "Platform/Sim/SimDesktop.h"
 #include "Support/FakePanels.h"
 #include "Support/FakeWindowTracking.h"
-#include "Support/Installed.h"
 #include "Support/InstalledInput.h"
+#include "Support/SimBridge.h"
 #include "SystemBridge/Backends.h"
 #include "SystemBridge/SymbolicHotKeys.h"
 #include "Runtime/Log.h"
@@ -38,7 +38,7 @@ using ModifierFlags::capsLock;
 const SwitcherConfig commandTab = SwitcherConfig::commandTab(), commandGrave = SwitcherConfig::commandGrave(),
                      controlOptionTab = SwitcherConfig::controlOptionTab();
 
-class SwitcherTest : public ::testing::Test {
+class SwitcherTest : public test::SimBridgeTest {
 protected:
     SwitcherTest()
     {
@@ -104,7 +104,6 @@ protected:
     std::string itemIDs() const { return idList(controller->session()->items); }
     std::string items(const SwitcherConfig& config) const { return idList(controller->items(config)); }
 
-    ManualRunLoop loop;
     std::shared_ptr<test::FakeTrackingLog> tracking = std::make_shared<test::FakeTrackingLog>();
     WindowStore store{std::make_unique<test::FakeWindowTracking>(tracking)};
     SettingsStore settingsStore{std::make_shared<MemoryUserDefaults>()};
@@ -536,13 +535,7 @@ using ModifierFlags::command, ModifierFlags::shift;
 
 class SwitcherHotKeysTest : public ShownSwitcherTest {
 protected:
-    void SetUp() override
-    {
-        hotKeyDefaults.emplace(std::make_shared<MemoryUserDefaults>());
-        bridge.emplace(desktop->backends());
-        installedInput.emplace(input);
-        controller->start();
-    }
+    void SetUp() override { controller->start(); }
     void TearDown() override { controller.reset(); }
     std::size_t grabs() const { return input->grabs.size(); }
     bool systemCommandTabOn() const { return desktop->hotKeyEnabled(SymbolicHotKey::nextWindow); }
@@ -552,11 +545,8 @@ protected:
         input->keyUp(key, flags);
     }
 
-    std::shared_ptr<Sim::SimDesktop> desktop = Sim::SimDesktop::create(loop);
     std::shared_ptr<SimulatedInput> input = std::make_shared<SimulatedInput>();
-    std::optional<test::InstalledHotKeyDefaults> hotKeyDefaults;
-    std::optional<test::InstalledBridge> bridge;
-    std::optional<test::InstalledInputBackend> installedInput;
+    test::InstalledInputBackend installedInput{input};
 };
 
 TEST_F(SwitcherHotKeysTest, ARefusedChordCostsOnlyThatChord)
@@ -577,7 +567,7 @@ TEST_F(SwitcherHotKeysTest, ARefusedChordCostsOnlyThatChord)
 
 TEST_F(SwitcherHotKeysTest, ADesktopWithoutASystemSwitcherSaysSoOnceWithoutAnError)
 {
-    bridge.reset();
+    SystemBridge::reset();
     LogCapture capture;
     controller->applySettings();
     controller->applySettings();
