@@ -48,7 +48,6 @@ TEST(ManualRunLoop, TimersFireInDueOrderUnlessInvalidated)
     cancelled->invalidate();
     cancelled->invalidate();
     loop.advance(29ms);
-    EXPECT_EQ(fired.size(), 1u);
     EXPECT_TRUE(kept->isValid());
     loop.advance(1ms);
     EXPECT_EQ(fired, (std::vector<std::pair<int, Duration>>{{1, 10ms}, {2, 30ms}, {3, 30ms}}));

@@ -145,14 +145,12 @@ TEST_F(StoreFixture, TrackerReportsReachTheStoreOnlyOnceStarted)
 
     TrackingSnapshot snapshot{makeWindows({8, 9, 7, 3}), {1}, {5}, {{1, 1}, {5, 2}}};
     log->publish(snapshot);
-    EXPECT_EQ(changes, 1);
     EXPECT_EQ((TrackingSnapshot{store->windows(), store->visibleSpaceIDs(), store->fullscreenSpaceIDs(), store->spaceNumbers()}),
               snapshot);
 
     log->focus(9);
     log->focus(3);
     EXPECT_EQ(changes, 3);
-    EXPECT_EQ(idsOf(store->ordered()), Ids({3, 9, 8, 7}));
     store->stop();
     EXPECT_EQ(log->stopCount, 1);
     EXPECT_EQ(idsOf(store->ordered()), Ids({3, 9, 8, 7})); // data survives stop
