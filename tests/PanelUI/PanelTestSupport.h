@@ -20,21 +20,6 @@
 
 namespace vantrel::test {
 
-/// The application every panel test shares, offscreen on three displays side
-/// by side, so that mirrors have somewhere to go.
-inline void ensureOffscreenApp()
-{
-    static QTemporaryFile config(QDir::temp().filePath(QStringLiteral("vantrel-panel-screens-XXXXXX.json")));
-    if (!config.isOpen() && config.open()) {
-        config.write(R"({"screens": [
-            {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-            {"name": "middle", "x": 1280, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-            {"name": "right", "x": 3200, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-        config.flush();
-    }
-    ensureQtApplication("offscreen:configfile=" + config.fileName().toUtf8());
-}
-
 /// Windows 1 ... n named "App1" ... "Appn", of processes 101 ... 100 + n.
 inline std::vector<WindowInfo> sampleWindows(int count)
 {
@@ -44,13 +29,23 @@ inline std::vector<WindowInfo> sampleWindows(int count)
     return windows;
 }
 
-/// A test with the offscreen application and a simulated keyboard installed
-/// as the process's input backend; the text scale and appearance are reset.
+/// A test with the application every panel test shares, offscreen on three
+/// displays side by side (so that mirrors have somewhere to go), and a simulated
+/// keyboard installed as the process's input backend; the text scale and
+/// appearance are reset.
 class PanelTest : public ::testing::Test {
 protected:
     PanelTest()
     {
-        ensureOffscreenApp();
+        static QTemporaryFile config(QDir::temp().filePath(QStringLiteral("vantrel-panel-screens-XXXXXX.json")));
+        if (!config.isOpen() && config.open()) {
+            config.write(R"({"screens": [
+            {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+            {"name": "middle", "x": 1280, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+            {"name": "right", "x": 3200, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+            config.flush();
+        }
+        ensureQtApplication("offscreen:configfile=" + config.fileName().toUtf8());
         PanelStyle::setTextScale(1.0);
         PanelStyle::setAppearance(AppearanceMode::light);
     }

@@ -16,10 +16,7 @@ namespace {
 using test::window;
 using test::sampleWindows;
 
-class SwitcherPanelTest : public test::PanelFixture<SwitcherPanel> {
-protected:
-    void showKey(int rows, std::ptrdiff_t selecting = 0) { panel->show(sampleWindows(rows), selecting, std::nullopt, true); }
-};
+using SwitcherPanelTest = test::PanelFixture<SwitcherPanel>;
 
 TEST_F(SwitcherPanelTest, ShowSelectsAndSizesToTheRows)
 {
@@ -46,7 +43,7 @@ TEST_F(SwitcherPanelTest, TextScaleChangesRowsAndHeight)
 
 TEST_F(SwitcherPanelTest, UpdateKeepsTheSelectedWindowElseClampsAndIgnoresAHiddenPanel)
 {
-    showKey(5, 3);
+    panel->show(sampleWindows(5), 3, std::nullopt, true);
     auto rows = sampleWindows(5);
     std::rotate(rows.begin(), rows.begin() + 4, rows.end()); // window 4 moves to the last row
     panel->update(rows);
@@ -127,7 +124,7 @@ TEST_F(SwitcherPanelTest, EachKeyMovesEditsActsOrCancels)
     };
     for (const SwitcherKey& key : keys) {
         SCOPED_TRACE(key.name);
-        showKey(key.rows, key.from);
+        panel->show(sampleWindows(key.rows), key.from, std::nullopt, true);
         panel->setQuery(key.query);
         events.clear();
         press(key.keyCode, key.flags);
