@@ -227,6 +227,8 @@ protected:
         BridgeContract::prepare();
         backends = SystemBridge::installed();
         slots = backends.windowServer->slots();
+        activations = backends.workspace->observe(WorkspaceEvent::didActivateApplication, loop,
+                                                  [this](const RunningApplication& app) { activated.push_back(app.pid); });
     }
 
     bool minimized(xcb_window_t window)
@@ -235,13 +237,15 @@ protected:
         return read.info && read.info->minimized;
     }
 
-    /// Asks the window manager to activate `window` until `done` holds. A
-    /// loaded window manager may drop a request; it asks again, as a pager would.
-    bool activate(Pid owner, xcb_window_t window, const std::function<bool()>& done)
+    /// Asks the window manager to activate `window` until the workspace
+    /// reports `owner` activated. A loaded window manager may drop a request;
+    /// it asks again, as a pager would.
+    bool activate(Pid owner, xcb_window_t window)
     {
         ProcessSerialNumber psn{0, static_cast<std::uint32_t>(owner)};
         for (int attempt = 0; attempt < 3; ++attempt)
-            if (slots.setFrontProcessWithOptions(psn, window, 0) == 0 && test::pumpUntil(loop, done, std::chrono::seconds(3)))
+            if (slots.setFrontProcessWithOptions(psn, window, 0) == 0 &&
+                test::pumpUntil(loop, [&] { return !activated.empty() && activated.back() == owner; }, std::chrono::seconds(3)))
                 return true;
         return false;
     }
@@ -268,6 +272,8 @@ protected:
 
     Backends backends;
     WindowServerSlots slots;
+    std::vector<Pid> activated; // as the workspace reports them
+    std::unique_ptr<Observation> activations;
     // Before the bridge's backends go: the observer keeps their connection,
     // whose event thread posts to the loop, alive.
     Pid hider = 0;
@@ -414,15 +420,13 @@ TEST_P(BridgeOnX11, ObserversReportWindowAndProcessChanges)
     EXPECT_TRUE(heardOf("AXFocusedWindowChanged", second));
     EXPECT_TRUE(heardOf("AXMainWindowChanged", second));
 
-    Pid activated = one; // its window `second` was just reported focused
-    auto activations = backends.workspace->observe(WorkspaceEvent::didActivateApplication, loop,
-                                                   [&](const RunningApplication& app) { activated = app.pid; });
     // The backend reads the active window when it handles the change, so wait
     // until it has seen the other process in front before switching back;
     // otherwise both changes can collapse into one read that sees no change.
-    ASSERT_TRUE(activate(two, stranger, [&] { return activated == two; }));
+    ASSERT_TRUE(activate(two, stranger));
     const auto before = static_cast<std::ptrdiff_t>(heard.size());
-    EXPECT_TRUE(activate(one, first, [&] {
+    ASSERT_TRUE(activate(one, first));
+    EXPECT_TRUE(until([&] {
         return std::find(heard.begin() + before, heard.end(), std::pair(std::string("AXApplicationActivated"), WindowID{0})) != heard.end();
     }));
 
@@ -499,17 +503,10 @@ TEST_P(BridgeOnX11, WorkspaceReadsKeyRepeatAndScreens)
 
 TEST_P(BridgeOnX11, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
 {
-    std::vector<Pid> activated;
     auto& workspace = *backends.workspace;
-    auto observation = workspace.observe(WorkspaceEvent::didActivateApplication, loop,
-                                         [&](const RunningApplication& app) { activated.push_back(app.pid); });
-    auto focus = [&](Pid owner, WindowID window) {
-        return activate(owner, window, [&] { return !activated.empty() && activated.back() == owner; });
-    };
-
     const Pid first = launch();
     const WindowID old = open(first, "Old");
-    ASSERT_TRUE(focus(first, old));
+    ASSERT_TRUE(activate(first, old));
     clients.erase(first);
     ASSERT_TRUE(test::pumpUntil(loop, [&] { return !workspace.runningApplication(first); }));
 
@@ -518,7 +515,7 @@ TEST_P(BridgeOnX11, AFocusedWindowsIdTakenOverByANewClientIsANewActivation)
     const Pid second = launch();
     const WindowID reused = open(second, "New");
     EXPECT_EQ(reused, old) << "the new client should have been given the freed ids";
-    EXPECT_TRUE(focus(second, reused));
+    EXPECT_TRUE(activate(second, reused));
     EXPECT_EQ(workspace.frontmostApplication()->pid, second);
 }
 

@@ -19,34 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using json = nlohmann::json;
 
-/// A private session (its server is lost, or started without an extension).
-std::unique_ptr<X11Session> privateSession(const std::vector<std::string>& serverArguments = {})
-{
-    X11Session::Failure failure;
-    auto session = X11Session::start(&failure, serverArguments);
-    if (!session && !failure.missing)
-        ADD_FAILURE() << failure.reason;
-    return session;
-}
-
-/// The windows `vantrelctl windows` lists, by id.
-std::map<std::uint32_t, json> listedWindows(const std::string& display,
-                                            std::vector<std::pair<std::string, std::string>> environment = {})
-{
-    auto tool = startOn(display, {VANTRELCTL_PATH, "windows", "--backend", "x11"}, std::move(environment), false);
-    if (!tool)
-        return {};
-    auto run = finish(*tool);
-    EXPECT_EQ(run.status, 0) << run.output;
-    std::map<std::uint32_t, json> result;
-    if (run.status != 0)
-        return result;
-    const auto list = json::parse(run.output);
-    for (const auto& window : list["windows"])
-        result[window["id"].get<std::uint32_t>()] = window;
-    return result;
-}
-
 TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClient)
 {
     auto session = privateSession({"-extension", "X-Resource"});
@@ -97,7 +69,14 @@ TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClie
     }
 
     // Every window is listed, each under its application.
-    auto windows = listedWindows(session->display());
+    auto tool = startOn(session->display(), {VANTRELCTL_PATH, "windows", "--backend", "x11"}, {}, false);
+    ASSERT_TRUE(tool);
+    const auto run = finish(*tool);
+    ASSERT_EQ(run.status, 0) << run.text;
+    const auto list = json::parse(run.text);
+    std::map<std::uint32_t, json> windows;
+    for (const auto& window : list["windows"])
+        windows[window["id"].get<std::uint32_t>()] = window;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         ASSERT_TRUE(windows.count(ids[i])) << "window " << i << " is missing";
         EXPECT_EQ(windows[ids[i]]["pid"], pids[i]) << i;
@@ -135,19 +114,15 @@ TEST(X11Hostile, LosingTheServerIsReportedOnceAndEndsEveryReadAndEveryLongRunnin
     auto keys = startOn(display, {VANTRELCTL_PATH, "keys", "--seconds", "60"});
     ASSERT_TRUE(watch && keys);
     ASSERT_TRUE(watch->readLine(20s)) << "no first list";
-    auto ready = keys->readLine(20s);
-    while (ready && ready->find("ready") == std::string::npos)
-        ready = keys->readLine(20s);
-    ASSERT_TRUE(ready) << "keys never got ready";
+    ASSERT_TRUE(says(*keys, "ready", 20s)) << "keys never got ready";
 
     session->killServer(); // returns once the server has exited
     ASSERT_TRUE(pumpUntil(loop, [&] { return !lost.empty() && losses > 0; }, 1s)) << "not told within a second";
     EXPECT_EQ(lost, std::vector<std::string>{"lost the connection to the X server '" + display + "'"});
     for (auto* command : {watch.get(), keys.get()}) {
         auto run = finish(*command, 10s);
-        EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_NE(run.output.find("lost the connection to the X server '" + display + "'"), std::string::npos)
-            << run.output;
+        EXPECT_EQ(run.status, 1) << run.text;
+        EXPECT_NE(run.text.find("lost the connection to the X server '" + display + "'"), std::string::npos) << run.text;
     }
     EXPECT_FALSE(connection->isOpen());
     EXPECT_FALSE(connection->sync());
@@ -201,7 +176,7 @@ TEST(X11Hostile, WithoutAServerThereIsNoConnectionAndVantrelctlNamesTheDisplay)
         ASSERT_TRUE(missing);
         auto failed = finish(*missing);
         EXPECT_NE(failed.status, 0);
-        EXPECT_NE(failed.output.find("cannot open the X display ':65000'"), std::string::npos) << failed.output;
+        EXPECT_NE(failed.text.find("cannot open the X display ':65000'"), std::string::npos) << failed.text;
     }
 }
 

@@ -169,7 +169,7 @@ TEST_F(X11InputTest, VantrelctlKeysTakesAChordGivenTwiceOrNamingNoKeyForInvalidI
                                   {VANTRELCTL_PATH, "keys", "--chord", "48:1048576", "--chord", chord, "--seconds", "1"});
         ASSERT_TRUE(tool);
         const auto run = test::finish(*tool, 10s);
-        EXPECT_EQ(run.output, std::string("vantrelctl keys: ") + message + "\n");
+        EXPECT_EQ(run.text, std::string("vantrelctl keys: ") + message + "\n");
         EXPECT_EQ(run.status, 2);
     }
 }

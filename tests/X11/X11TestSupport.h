@@ -12,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <vector>
 
@@ -39,13 +41,6 @@ inline std::unique_ptr<ChildProcess> spawnOn(const std::string& display, std::ve
     return ChildProcess::spawn({.argv = std::move(argv), .environment = {{"DISPLAY", display}}, .pipeStdout = readOutput});
 }
 
-/// What a program run to its end printed, and its exit code (-1 when it did
-/// not exit by itself in time or was killed by a signal).
-struct ProgramRun {
-    std::string output;
-    int status = -1;
-};
-
 /// Starts a program on `display` with `environment` added, its standard
 /// output piped, and its standard error there too when `withErrors`.
 inline std::unique_ptr<ChildProcess> startOn(const std::string& display, std::vector<std::string> argv,
@@ -57,16 +52,28 @@ inline std::unique_ptr<ChildProcess> startOn(const std::string& display, std::ve
         {.argv = std::move(argv), .environment = std::move(environment), .pipeStdout = true, .stderrToStdout = withErrors});
 }
 
-/// Reads a started program's output to its end and waits for its exit.
-inline ProgramRun finish(ChildProcess& child, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+/// Reads a started program's output to its end and waits for its exit; the
+/// status is -1 when it did not exit by itself in time or was killed by a signal.
+inline CommandOutput finish(ChildProcess& child, std::chrono::milliseconds timeout = std::chrono::seconds(20))
 {
-    ProgramRun run;
+    CommandOutput run;
     while (auto line = child.readLine(timeout))
-        run.output += *line + "\n";
+        run.text += *line + "\n";
     const auto status = child.waitForExit(timeout);
     if (status && WIFEXITED(*status))
         run.status = WEXITSTATUS(*status);
     return run;
+}
+
+/// Whether `child` writes a line containing `text` within `timeout`.
+inline bool says(ChildProcess& child, std::string_view text, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (auto line = child.readLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::max(deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero()))))
+        if (line->find(text) != std::string::npos)
+            return true;
+    return false;
 }
 
 /// Runs a program (xdotool, setxkbmap) on `display`; true when it exited with 0.
@@ -75,6 +82,17 @@ inline bool runOn(const std::string& display, std::vector<std::string> argv)
     auto child = spawnOn(display, std::move(argv), false);
     auto status = child ? child->waitForExit(std::chrono::seconds(10)) : std::nullopt;
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+/// A private session (its server is lost, or started without an extension):
+/// null when Xvfb or openbox is missing, and a failure when it does not start.
+inline std::unique_ptr<X11Session> privateSession(const std::vector<std::string>& serverArguments = {})
+{
+    X11Session::Failure failure;
+    auto session = X11Session::start(&failure, serverArguments);
+    if (!session && !failure.missing)
+        ADD_FAILURE() << failure.reason;
+    return session;
 }
 
 /// The backend a contract case runs on: the simulated one or the X server.

@@ -9,8 +9,7 @@
 //   wmname TAG TEXT         WM_NAME only (STRING), _NET_WM_NAME removed
 //   hostile TAG KIND [N]    huge-title N | padded-title N TEXT (N "x" then TEXT) | invalid-utf8 |
 //                           name-wrong-type | desktop-wrong-type | state-wrong-type | type-wrong-format |
-//                           pid N (any 32-bit value) | pid-wrong-type | pid-wrong-format | huge-icon |
-//                           class-no-nul
+//                           pid N (any 32-bit value) | pid-wrong-type | pid-wrong-format | class-no-nul
 //   minimize TAG            ICCCM WM_CHANGE_STATE to IconicState
 //   desktop TAG N|all       an EWMH _NET_WM_DESKTOP request
 //   icon TAG W H            a W×H _NET_WM_ICON
@@ -193,8 +192,7 @@ xcb_window_t create(const std::string& tag, std::map<std::string, std::string> o
         setValue(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(getpid()));
     if (opt.count("type") && opt["type"] != "none") {
         std::string name = opt["type"];
-        for (auto& c : name)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::ranges::transform(name, name.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         setValue(id, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, atom("_NET_WM_WINDOW_TYPE_" + name));
     }
     if (opt.count("desktop"))
@@ -302,10 +300,6 @@ const std::map<std::string, void (*)(xcb_window_t, In&)> changes = {
     {"pid-wrong-format", [](xcb_window_t id, In&) {
          const std::uint16_t halves[] = {static_cast<std::uint16_t>(getpid()), 0};
          setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 16, halves, 2);
-     }},
-    {"huge-icon", [](xcb_window_t id, In&) {
-         const std::uint32_t icon[] = {65536, 65536, 0xFF0000FF, 0xFF00FF00};
-         setProperty(id, "_NET_WM_ICON", XCB_ATOM_CARDINAL, 32, icon, 4);
      }},
     {"class-no-nul", [](xcb_window_t id, In&) { setText(id, "WM_CLASS", "STRING", std::string(3000, 'c')); }},
 };
