@@ -76,7 +76,6 @@ TEST(LearnedShortcutsTargets, NewestFirstForStoredQueriesOfAnyLength)
 
 class LearnedShortcutsFile : public ::testing::Test {
 protected:
-    void write(const fs::path& file, std::string_view text) { std::ofstream(file, std::ios::binary) << text; }
     static LearnedShortcuts sample()
     {
         LearnedShortcuts shortcuts;
@@ -141,11 +140,11 @@ TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
         "{\"entries\": {\"a\": [{\"target\": \"\xFF\", \"lastUsed\": 1}]}, \"maxQueryLength\": 3, \"maxTargetsPerQuery\": 5}",
     };
     for (const auto& text : broken) {
-        write(file, text);
+        std::ofstream(file, std::ios::binary) << text;
         EXPECT_EQ(LearnedShortcuts::load(file), empty) << text;
     }
     // A sound document padded past the size limit is refused, not read in part.
-    write(file, complete + std::string(maxFileBytes, ' '));
+    std::ofstream(file, std::ios::binary) << complete + std::string(maxFileBytes, ' ');
     LogCapture log;
     EXPECT_EQ(LearnedShortcuts::load(file), empty);
     EXPECT_TRUE(log.contains("Cannot read learned shortcuts " + file.string() + " (larger than 16 MiB); starting empty"));

@@ -10,15 +10,8 @@ struct SettingsStoreTest : ::testing::Test {
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
     SettingsStore store {defaults};
 
-    std::optional<Settings> stored() const
-    {
-        auto blob = defaults->data("settings");
-        if (!blob)
-            return std::nullopt;
-        auto decoded = decodeSettingsText(*blob);
-        EXPECT_TRUE(decoded);
-        return decoded ? std::optional(decoded.value()) : std::nullopt;
-    }
+    /// What was saved, read as the next start reads it; an unusable document reads as empty settings.
+    Settings stored() const { return SettingsStore::loadStored(*defaults).valueOr(Settings {}); }
 };
 
 TEST_F(SettingsStoreTest, LoadsTheStoredDocumentOrElseTheDefaults)
@@ -88,7 +81,7 @@ TEST_F(SettingsStoreTest, ListenerMayUpdateAgain)
     };
     store.update([](Settings& s) { s.showDelayMilliseconds = 1; });
     EXPECT_EQ(delays, (std::vector<std::int64_t>{1, 2, 3}));
-    EXPECT_EQ(stored()->showDelayMilliseconds, 3);
+    EXPECT_EQ(stored().showDelayMilliseconds, 3);
 }
 
 TEST_F(SettingsStoreTest, ReloadTakesInOnlyAnotherWritersUsableDocument)
