@@ -9,6 +9,9 @@ namespace {
 struct SettingsStoreTest : ::testing::Test {
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
     SettingsStore store {defaults};
+    int changes = 0;
+
+    void SetUp() override { store.onChange = [this](const Settings&) { ++changes; }; }
 
     /// What was saved, read as the next start reads it; an unusable document reads as empty settings.
     Settings stored() const { return SettingsStore::loadStored(*defaults).valueOr(Settings {}); }
@@ -35,8 +38,6 @@ TEST_F(SettingsStoreTest, UnusableDocumentGivesDefaultsAndStaysUntilTheNextChang
 
 TEST_F(SettingsStoreTest, UpdateWithoutChangeNeitherWritesNorNotifies)
 {
-    int changes = 0;
-    store.onChange = [&](const Settings&) { ++changes; };
     store.update([](Settings& s) { s.showDelayMilliseconds = 150; });
     store.update([](Settings& s) {
         s.textScale = 2;
@@ -48,8 +49,6 @@ TEST_F(SettingsStoreTest, UpdateWithoutChangeNeitherWritesNorNotifies)
 
 TEST_F(SettingsStoreTest, UnencodableUpdateStaysInMemoryAndStillNotifies)
 {
-    int changes = 0;
-    store.onChange = [&](const Settings&) { ++changes; };
     store.update([](Settings& s) { s.appearance = AppearanceMode::dark; });
     auto before = defaults->data("settings");
     store.update([](Settings& s) { s.switchers[0].name = "broken \xC3"; });
