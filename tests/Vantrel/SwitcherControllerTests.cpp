@@ -444,9 +444,7 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndItsPendingShow)
     tab(controlOptionTab);
     EXPECT_EQ(controller->session()->config.id, "ctrl-opt-tab");
     EXPECT_EQ(selection(), 1);
-    loop.advance(50ms); // the first session's show would have been due
-    EXPECT_EQ(panel.count("show"), 0u);
-    loop.advance(100ms);
+    loop.advance(150ms);
     EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
     tab(controlOptionTab);
     EXPECT_EQ(selection(), 2);
