@@ -48,7 +48,6 @@ TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
     EXPECT_TRUE(rankedIDs({}, "").empty());
     const std::vector<Window> windows {{1, "Safari", "Apple"}, {2, "Mail", "Inbox"}, {3, "Music", "Mix"}};
     EXPECT_EQ(rankedIDs(windows, "xyz"), std::vector<int> {});
-    EXPECT_EQ(rankedIDs(windows, "app"), std::vector<int> {1});
     auto ranked = SearchRanker::rank(windows, "mi", SearchScorer(), searchText, fullName);
     using Entry = SearchRanker::Ranked<Window>;
     EXPECT_EQ(ranked, (std::vector<Entry> {{windows[1], *SearchScorer().match("mi", "Mail Inbox")},

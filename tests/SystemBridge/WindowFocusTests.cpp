@@ -22,7 +22,6 @@ std::string describe(const Step& step)
     return step.name + (step.ok ? ": " : " FAILED: ") + step.detail;
 }
 
-/// Every step of `trace`, described.
 Names steps(const Trace& trace)
 {
     Names lines;
