@@ -19,7 +19,6 @@ protected:
             GTEST_SKIP() << "this CPU cannot run the " << kernelName(GetParam()) << " kernel";
         forced_.emplace(GetParam());
     }
-    void TearDown() override { forced_.reset(); }
 
 private:
     std::optional<SearchKernelTesting::ForceKernel> forced_;

@@ -18,7 +18,6 @@ json space(SpaceID id, std::int64_t type = 0)
 TEST(SpaceParsing, ReadsEveryFieldDefaultsTheOptionalOnesAndNeedsANumericId64)
 {
     EXPECT_EQ(Spaces::parseSpace(space(5, 4)), (SpaceInfo{5, 105, "uuid-5", 4}));
-    EXPECT_TRUE(Spaces::parseSpace(space(5, 4))->isFullscreen());
     EXPECT_EQ(Spaces::parseSpace(json{{"id64", 18446744073709551615ull}}), (SpaceInfo{18446744073709551615ull, 0, "", 0}));
     // Present but of the wrong type counts as absent.
     EXPECT_EQ(Spaces::parseSpace(json{{"id64", 9}, {"ManagedSpaceID", "x"}, {"uuid", 3}, {"type", "4"}}),
