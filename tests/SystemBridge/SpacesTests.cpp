@@ -32,7 +32,6 @@ TEST(SpaceParsing, ReadsEveryFieldDefaultsTheOptionalOnesAndNeedsANumericId64)
 TEST(DisplayParsing, MalformedInputGivesNothingAndMalformedPartsAreSkipped)
 {
     auto good = json{{"Display Identifier", "D"}, {"Spaces", json::array({space(1)})}};
-    EXPECT_EQ(Spaces::parseDisplays(json::array({good})).size(), 1u);
     for (const std::optional<json>& bad : {std::optional<json>(), std::optional(json::object()),
                                            std::optional(json("displays")), std::optional(json::array({good, 3}))})
         EXPECT_TRUE(Spaces::parseDisplays(bad).empty()) << (bad ? bad->dump() : "null");
