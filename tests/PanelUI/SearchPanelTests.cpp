@@ -101,7 +101,6 @@ TEST_F(SearchPanelTest, FastModeShowsTheOwnersQueryAndNeverTakesTheKeyboard)
     EXPECT_EQ(panel->placeholder(), "Type while holding the modifier…");
     press(keyA);
     EXPECT_EQ(input->delivered.size(), 1u);
-    EXPECT_TRUE(events.empty());
 
     panel->updateFast("fi", sampleWindows(2));
     EXPECT_EQ(panel->items().size(), 2u);
