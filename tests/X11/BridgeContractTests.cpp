@@ -216,6 +216,35 @@ TEST_P(BridgeContract, ObserversHearTheirOwnProcessOnTheLoopUntilDetached)
     EXPECT_EQ(heard.size(), count) << "not even what was queued";
 }
 
+TEST_P(BridgeContract, TheWorkspaceReportsLaunchesAndTerminationsOnTheLoopWhileObserved)
+{
+    auto& workspace = *SystemBridge::installed().workspace;
+    std::vector<std::pair<std::string, Pid>> seen;
+    auto record = [&](std::string what) { return [&seen, what](const RunningApplication& app) { seen.emplace_back(what, app.pid); }; };
+    auto launched = workspace.observe(WorkspaceEvent::didLaunchApplication, loop, record("launch"));
+    auto terminated = workspace.observe(WorkspaceEvent::didTerminateApplication, loop, record("terminate"));
+
+    const Pid app = launch(), other = launch();
+    EXPECT_TRUE(seen.empty()) << "delivered on the loop, not inline";
+    const WindowID window = open(app, "Sum");
+    open(other, "Other");
+    EXPECT_TRUE(saw(seen, std::pair(std::string("launch"), app)));
+    EXPECT_FALSE(workspace.terminate(0x7FFFFFF0)) << "no such process";
+    EXPECT_FALSE(workspace.hide(0x7FFFFFF0));
+    EXPECT_TRUE(workspace.terminate(app));
+    EXPECT_TRUE(!x11() || clients.at(app)->waitFor("closed Sum")) << "asked to close, not killed";
+    EXPECT_TRUE(saw(seen, std::pair(std::string("terminate"), app)));
+    EXPECT_FALSE(workspace.runningApplication(app));
+    EXPECT_TRUE(Spaces::spaceIDs(window).empty()) << "its windows end with it";
+    EXPECT_FALSE(workspace.terminate(app));
+
+    // The notice of this one may be queued already when the observation ends.
+    EXPECT_TRUE(workspace.terminate(other));
+    terminated.reset();
+    test::pumpUntil(loop, [] { return false; }, 100ms);
+    EXPECT_EQ(std::ranges::count(seen, std::pair(std::string("terminate"), other)), 0) << "an ended observation is not called";
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, BridgeContract, test::everyBackend, test::backendName);
 
 
@@ -464,29 +493,6 @@ TEST_P(BridgeOnX11, AHideIsReportedOnceDoneAndAtOnceWhenTheWindowManagerWillNotI
     EXPECT_TRUE(until([&] { return heard.size() >= 2; }));
     EXPECT_EQ(heard, (Heard{{"AXApplicationHidden", 0}, {"AXApplicationShown", 0}}));
     EXPECT_FALSE(hidden());
-}
-
-TEST_P(BridgeOnX11, WorkspaceReportsLaunchesAndTerminations)
-{
-    std::vector<std::pair<std::string, Pid>> seen;
-    auto record = [&](std::string what) { return [&seen, what](const RunningApplication& app) { seen.emplace_back(what, app.pid); }; };
-    auto& workspace = *backends.workspace;
-    auto launched = workspace.observe(WorkspaceEvent::didLaunchApplication, loop, record("launch"));
-    auto terminated = workspace.observe(WorkspaceEvent::didTerminateApplication, loop, record("terminate"));
-
-    const Pid app = launch();
-    open(app, "Sum", 1, "class=calc,Calculator");
-    EXPECT_TRUE(saw(seen, std::pair(std::string("launch"), app)));
-    EXPECT_TRUE(workspace.terminate(app));
-    EXPECT_TRUE(clients.at(app)->waitFor("closed Sum"));
-    EXPECT_TRUE(saw(seen, std::pair(std::string("terminate"), app)));
-    EXPECT_FALSE(workspace.runningApplication(app));
-    EXPECT_FALSE(workspace.terminate(app));
-
-    launched.reset();
-    open(app, "Again");
-    test::pumpUntil(loop, [] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(std::ranges::count(seen, std::pair(std::string("launch"), app)), 1) << "an ended observation is not called";
 }
 
 TEST_P(BridgeOnX11, WorkspaceReadsKeyRepeatAndScreens)
