@@ -239,10 +239,8 @@ TEST(VantrelctlWindows, PrintsTheStoresWindowsAndSpacesAsOneObject)
 TEST(VantrelctlWindows, WatchingEndsCleanlyOnInterruptAndTermination)
 {
     for (int signal : {SIGINT, SIGTERM}) {
-        test::ChildProcess::Options options;
-        options.argv = {VANTRELCTL_PATH, "windows", "--backend", "sim", "--watch"};
-        options.pipeStdout = true;
-        auto process = test::ChildProcess::spawn(options);
+        auto process = test::ChildProcess::spawn(
+            {.argv = {VANTRELCTL_PATH, "windows", "--backend", "sim", "--watch"}, .environment = {}, .pipeStdout = true});
         ASSERT_NE(process, nullptr);
         ASSERT_TRUE(process->readLine(10s).has_value());
         // Quiet desktop: no second line.

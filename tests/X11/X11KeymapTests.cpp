@@ -57,7 +57,6 @@ TEST(X11KeyCodeTable, CoversFullKeyboardsOneToOneAndModifiersNameTheirFlag)
         EXPECT_EQ(X11KeyCodes::carbonFromEvdev(*evdev), carbon);
         EXPECT_TRUE(evdevCodes.insert(*evdev).second) << "evdev " << *evdev << " used twice";
     }
-    // Modifier keys name their flag.
     for (auto [key, flag] : {std::pair {55, command}, {54, command}, {58, option}, {61, option}, {56, shift},
              {62, control}, {57, capsLock}, {48, std::uint64_t {0}}})
         EXPECT_EQ(X11KeyCodes::modifierFlagOfKey(std::uint16_t(key)), flag) << key;
