@@ -49,8 +49,7 @@ TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
     const std::vector<Window> windows {{1, "Safari", "Apple"}, {2, "Mail", "Inbox"}, {3, "Music", "Mix"}};
     EXPECT_EQ(rankedIDs(windows, "xyz"), std::vector<int> {});
     auto ranked = SearchRanker::rank(windows, "mi", SearchScorer(), searchText, fullName);
-    using Entry = SearchRanker::Ranked<Window>;
-    EXPECT_EQ(ranked, (std::vector<Entry> {{windows[1], *SearchScorer().match("mi", "Mail Inbox")},
+    EXPECT_EQ(ranked, (std::vector<SearchRanker::Ranked<Window>> {{windows[1], *SearchScorer().match("mi", "Mail Inbox")},
                           {windows[2], *SearchScorer().match("mi", "Music Mix")}}));
 }
 

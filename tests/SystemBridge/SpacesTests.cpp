@@ -8,7 +8,6 @@ namespace vantrel {
 namespace {
 
 using json = nlohmann::json;
-using test::SimBridgeTest;
 
 json space(SpaceID id, std::int64_t type = 0)
 {
@@ -83,7 +82,7 @@ TEST(SpaceTables, NumbersSpacesAcrossDisplaysInOrderAndARepeatedIdKeepsTheLaterN
     EXPECT_EQ(tables.visibleSpaceIDs, (std::set<SpaceID>{0, 1}));
 }
 
-class SpacesOnSim : public SimBridgeTest {
+class SpacesOnSim : public test::SimBridgeTest {
 protected:
     void SetUp() override
     {

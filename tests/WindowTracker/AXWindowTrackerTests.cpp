@@ -17,7 +17,6 @@ namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::SimBridgeTest;
 using Ids = std::vector<WindowID>;
 
 constexpr Pid ownPid = 4242;
@@ -40,7 +39,7 @@ WindowInfo at(const TrackingSnapshot& snapshot, WindowID id)
 
 // Spaces 1 (shown) and 2, and a full-screen space 9; the editor has 101 on
 // space 1 and 102 (frontmost) on space 2, Mail has 201 on space 1.
-class AXWindowTrackerTest : public SimBridgeTest {
+class AXWindowTrackerTest : public test::SimBridgeTest {
 protected:
     void SetUp() override
     {
