@@ -105,13 +105,10 @@ std::vector<std::string> rankedTexts(const std::vector<std::string>& lines, std:
 std::vector<std::string> randomLines(unsigned seed, const std::vector<std::string>& pieces, int count, int maxPieces)
 {
     std::mt19937 random(seed);
-    std::vector<std::string> lines;
-    for (int i = 0; i < count; ++i) {
-        std::string line;
+    std::vector<std::string> lines(count);
+    for (std::string& line : lines)
         for (int k = random() % maxPieces; k >= 0; --k)
             line += pieces[random() % pieces.size()];
-        lines.push_back(line);
-    }
     return lines;
 }
 
@@ -340,12 +337,11 @@ TEST(SearchRanker, ThreadedRankingIsIdentical)
     std::mt19937 random(5);
     const std::vector<std::string> apps {"Safari", "safari", "Terminal", "Mail", "Code", "Files"};
     const std::vector<std::string> words {"Inbox", "ssh", "main.cpp", "Start", "Page", "notes", "Notes", "x"};
-    std::vector<std::string> lines;
-    for (int i = 0; i < 12000; ++i) {
-        std::string line = apps[random() % apps.size()];
+    std::vector<std::string> lines(12000);
+    for (std::string& line : lines) {
+        line = apps[random() % apps.size()];
         for (int k = 0; k < 3; ++k)
             line += " " + words[random() % words.size()];
-        lines.push_back(line);
     }
     for (std::string_view query : {"sa", "ma in", "", "tmn"}) {
         auto single = SearchRanker::rank(lines, query, SearchScorer(), self, self);

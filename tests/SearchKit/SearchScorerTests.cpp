@@ -303,8 +303,7 @@ TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
                 text.insert(random() % (text.size() + 1), extras[random() % extras.size()]);
             texts.push_back(std::move(text));
         }
-        texts.push_back("ab");
-        texts.push_back("AB");
+        texts.insert(texts.end(), {"ab", "AB"});
         const std::string query = randomText(random, "abAB x", round % 4 == 0 ? 11 : 6);
         expectBatchAgrees(SearchScorer({}, round % 2 == 1), query, texts, scratch);
     }
