@@ -147,18 +147,6 @@ protected:
         }
     }
 
-    /// Writes the settings file the defaults store reads, as the defaults
-    /// with `sedExpression` applied to their JSON.
-    void storeSettings(const std::string& sedExpression)
-    {
-        const std::string script = "\"$0\" settings --defaults-file \"$1\" | sed '" + sedExpression + "' | base64 -w0; echo";
-        auto blob = run({"sh", "-c", script, VANTREL_INSTALLED_BIN "/vantrelctl", (profile.path / "none.json").string()});
-        ASSERT_TRUE(blob && !blob->empty());
-        blob->pop_back();
-        std::filesystem::create_directories(profile.path / "config" / "vantrel");
-        std::ofstream(profile.path / "config" / "vantrel" / "defaults.json") << R"({"settings": {"base64": ")" << *blob << "\"}}";
-    }
-
     // ---- Keys ----
 
     /// Super held, Tab pressed `tabs` times; returns with the panel on screen.
@@ -229,7 +217,9 @@ TEST_F(EndToEnd, fastSearchOnTheRightSuperKeySwitchesToTheTypedWindow)
 {
     const WindowId editor = open("editor", "title=notes.txt - Editor"), terminal = open("terminal", "title=Terminal");
     useInOrder({editor, terminal});
-    storeSettings(R"(s/"fastSearchModifier": "fn"/"fastSearchModifier": "rightCommand"/)");
+    // The defaults file the settings store reads; what it leaves out keeps its default.
+    std::filesystem::create_directories(profile.path / "config" / "vantrel");
+    std::ofstream(profile.path / "config" / "vantrel" / "defaults.json") << R"({"settings": "{\"fastSearchModifier\": \"rightCommand\"}"})";
     startVantrel();
     ASSERT_TRUE(says(*vantrel, "fast-search tap installed", 10s)) << "the search starts after the switcher";
 
