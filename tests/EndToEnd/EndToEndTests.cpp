@@ -78,11 +78,10 @@ protected:
     /// are unmapped).
     bool shown(const std::string& title) { return !windows({"--onlyvisible", "--name", "^" + title + "$"}).empty(); }
 
-    /// vantrel's environment: the display and the fresh profile.
+    /// vantrel's environment (beside the display): the fresh profile.
     std::vector<std::pair<std::string, std::string>> vantrelEnvironment() const
     {
-        return {{"DISPLAY", display},
-                {"HOME", profile.path.string()},
+        return {{"HOME", profile.path.string()},
                 {"XDG_CONFIG_HOME", (profile.path / "config").string()},
                 {"XDG_DATA_HOME", (profile.path / "data").string()},
                 {"XDG_RUNTIME_DIR", profile.path.string()},
