@@ -181,7 +181,6 @@ protected:
     {
         X11ClientsTest::prepare();
         desktop = X11Desktop::create(connection, loop);
-        accessibility = std::make_shared<X11Accessibility>(desktop);
     }
 
     /// The window as the table's snapshot lists it.
@@ -222,7 +221,6 @@ protected:
     }
 
     std::shared_ptr<X11Desktop> desktop;
-    std::shared_ptr<X11Accessibility> accessibility;
 };
 
 TEST_F(X11ClientTableTest, AReadInsideTheNotificationOfAChangeSeesTheChange)
@@ -231,6 +229,7 @@ TEST_F(X11ClientTableTest, AReadInsideTheNotificationOfAChangeSeesTheChange)
     ASSERT_TRUE(window && warm({*window}));
 
     // What the accessibility observer's callbacks read at delivery time.
+    auto accessibility = std::make_shared<X11Accessibility>(desktop);
     std::vector<std::string> titles;
     std::shared_ptr<AXObserver> observer;
     auto read = [&](const AXElement& element, const std::string&) {

@@ -41,7 +41,6 @@ TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClie
     ASSERT_TRUE(one->command("hostile zero pid 0") && one->command("hostile huge pid 4294967295") &&
                 one->command("hostile short pid-wrong-format") &&
                 two->command("hostile gone pid " + std::to_string(gone)) && two->command("hostile init pid 1"));
-    // Every window is listed, each under its application.
     auto tool = startOn(session->display(), {VANTRELCTL_PATH, "windows", "--backend", "x11"}, {}, false);
     ASSERT_TRUE(tool);
     const auto run = finish(*tool);
