@@ -48,6 +48,7 @@ TEST(SearchRanker, BestScoreFirstWithoutRejectedCandidates)
     EXPECT_TRUE(rankedIDs({}, "").empty());
     const std::vector<Window> windows {{1, "Safari", "Apple"}, {2, "Mail", "Inbox"}, {3, "Music", "Mix"}};
     EXPECT_EQ(rankedIDs(windows, "xyz"), std::vector<int> {});
+    EXPECT_EQ(rankedIDs(windows, "app"), std::vector<int> {1});
     auto ranked = SearchRanker::rank(windows, "mi", SearchScorer(), searchText, fullName);
     EXPECT_EQ(ranked, (std::vector<SearchRanker::Ranked<Window>> {{windows[1], *SearchScorer().match("mi", "Mail Inbox")},
                           {windows[2], *SearchScorer().match("mi", "Music Mix")}}));
