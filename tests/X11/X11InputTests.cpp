@@ -116,15 +116,13 @@ TEST_F(X11InputTest, AnUnregisteredChordReachesTheFocusedWindow)
 {
     auto client = startKeyClient();
     ASSERT_TRUE(client);
-    int presses = 0;
-    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
+    // The grab alone routes a chord: a Tab the window gets never reached us.
+    auto hotKey = HotKey::make(HotKey::Chord{tab, command}, [] {});
     ASSERT_TRUE(hotKey);
     hotKey->unregister();
     ASSERT_TRUE(type({"key", "super+Tab"}));
     EXPECT_EQ(client->readLine(5s), "key 133"); // Super_L
     EXPECT_EQ(client->readLine(5s), "key 23");  // Tab
-    loop.runPending();
-    EXPECT_EQ(presses, 0);
 }
 
 TEST_F(X11InputTest, FastSearchReturnHandsTheKeyboardBackBeforeTheHoldKeyIsReleased)
