@@ -53,7 +53,7 @@ protected:
     /// when it failed.
     std::optional<std::string> run(std::vector<std::string> argv)
     {
-        auto child = test::startOn(display, std::move(argv), {}, false);
+        auto child = test::startOn(display, std::move(argv), test::Reading::output);
         auto ran = child ? test::finish(*child, 10s) : test::CommandOutput{};
         return ran.status == 0 ? std::optional(ran.text) : std::nullopt;
     }
@@ -61,7 +61,7 @@ protected:
     int runVantrel(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), VANTREL_INSTALLED_BIN "/vantrel");
-        auto child = test::startOn(display, std::move(arguments), vantrelEnvironment(), false);
+        auto child = test::startOn(display, std::move(arguments), test::Reading::output, vantrelEnvironment());
         return child ? test::finish(*child, 10s).status : -1;
     }
     /// The windows `xdotool search` finds with these arguments.
@@ -92,7 +92,7 @@ protected:
     /// its chords are registered unless told not to wait.
     void startVantrel(bool wait = true)
     {
-        vantrel = test::startOn(display, {VANTREL_INSTALLED_BIN "/vantrel"}, vantrelEnvironment());
+        vantrel = test::startOn(display, {VANTREL_INSTALLED_BIN "/vantrel"}, test::Reading::outputAndErrors, vantrelEnvironment());
         ASSERT_NE(vantrel, nullptr);
         // Only the start waits on the log: nothing on the server tells that
         // the hot keys are registered.
@@ -303,7 +303,7 @@ TEST_F(EndToEnd, aFreshProfileDocksItsIconInATrayThatStartsAfterIt)
 {
     // At login the panel holding the tray often starts after vantrel.
     startVantrel();
-    auto trayer = test::spawnOn(display, {"trayer", "--edge", "top", "--align", "right", "--widthtype", "request"}, false);
+    auto trayer = test::startOn(display, {"trayer", "--edge", "top", "--align", "right", "--widthtype", "request"}, test::Reading::nothing);
     if (!trayer || !eventually([&] { return !windows({"--class", "trayer"}).empty(); }))
         GTEST_SKIP() << "trayer is not installed or did not start";
     // Docked: a window of vantrel's lives inside trayer's. trayer maps its
@@ -361,7 +361,7 @@ TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(vantrel->isRunning());
 
-    auto windowManager = test::spawnOn(display, {"openbox", "--sm-disable"}, false);
+    auto windowManager = test::startOn(display, {"openbox", "--sm-disable"}, test::Reading::nothing);
     EXPECT_TRUE(says(*vantrel, "settings applied", 5s)) << "switching did not start";
     vantrel.reset();
 }

@@ -48,10 +48,8 @@ protected:
     /// A focused window reporting the keys it gets, moved to (x, y).
     std::unique_ptr<test::ChildProcess> focusedWindowAt(int x, int y)
     {
-        auto client = test::spawnOn(session->display(), {VANTREL_X11_KEY_CLIENT});
-        if (!client || client->readLine(10s) != "ready")
-            return nullptr;
-        if (!type({"getwindowfocus", "windowmove", "--sync", std::to_string(x), std::to_string(y)}))
+        auto client = startKeyClient();
+        if (!client || !type({"getwindowfocus", "windowmove", "--sync", std::to_string(x), std::to_string(y)}))
             return nullptr;
         return client;
     }
@@ -143,7 +141,7 @@ TEST_F(X11PanelTest, TheCardIsTranslucentUnderACompositorAndShapedWithoutOne)
     EXPECT_FALSE(panel.window().mask().isEmpty()) << "no compositor: corners cut by a shape mask";
     panel.hide();
 
-    auto compositor = test::spawnOn(session->display(), {"picom", "--backend", "xrender", "--config", "/dev/null"}, false);
+    auto compositor = test::startOn(session->display(), {"picom", "--backend", "xrender", "--config", "/dev/null"}, test::Reading::nothing);
     if (!compositor)
         GTEST_SKIP() << "picom is not installed";
     auto owned = [&] { return X11PanelSupport::compositorActive(connection->raw(), 0); };

@@ -41,7 +41,7 @@ TEST(X11Hostile, WithoutXResourceAWindowWithoutAPidWeBelieveIsListedUnderItsClie
     ASSERT_TRUE(one->command("hostile zero pid 0") && one->command("hostile huge pid 4294967295") &&
                 one->command("hostile short pid-wrong-format") &&
                 two->command("hostile gone pid " + std::to_string(gone)) && two->command("hostile init pid 1"));
-    auto tool = startOn(session->display(), {VANTRELCTL_PATH, "windows", "--backend", "x11"}, {}, false);
+    auto tool = startOn(session->display(), {VANTRELCTL_PATH, "windows", "--backend", "x11"}, Reading::output);
     ASSERT_TRUE(tool);
     const auto run = finish(*tool);
     ASSERT_EQ(run.status, 0) << run.text;

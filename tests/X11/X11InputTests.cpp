@@ -22,7 +22,6 @@ namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ChildProcess;
 
 using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option;
 using KeyCodes::tab;
@@ -44,15 +43,6 @@ protected:
         tap->onEvent = [this](const FastSearchTap::Event& event) { events.push_back(event); };
         tap->setModifier(modifier);
         return *tap;
-    }
-
-    // A focused window that reports the key presses it receives.
-    std::unique_ptr<ChildProcess> startKeyClient()
-    {
-        auto client = test::spawnOn(session->display(), {VANTREL_X11_KEY_CLIENT});
-        if (!client || client->readLine(10s) != "ready")
-            return nullptr;
-        return client;
     }
 
     std::optional<FastSearchTap> tap;
@@ -144,8 +134,9 @@ TEST_F(X11InputTest, FastSearchReturnHandsTheKeyboardBackBeforeTheHoldKeyIsRelea
 
 TEST_F(X11InputTest, VantrelctlKeysPrintsHotKeysRefusalsAndModifiers)
 {
-    auto tool = test::spawnOn(session->display(),
-                              {VANTRELCTL_PATH, "keys", "--chord", "48:1048576", "--chord", "48:524288", "--seconds", "5"});
+    auto tool = test::startOn(session->display(),
+                              {VANTRELCTL_PATH, "keys", "--chord", "48:1048576", "--chord", "48:524288", "--seconds", "5"},
+                              test::Reading::output);
     ASSERT_TRUE(tool);
     EXPECT_EQ(tool->readLine(10s), R"({"event":"refused","keyCode":48,"modifiers":524288})");
     EXPECT_EQ(tool->readLine(10s), R"({"event":"ready"})");

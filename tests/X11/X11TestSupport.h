@@ -35,21 +35,17 @@ inline bool pumpUntil(ManualRunLoop& loop, const std::function<bool()>& done,
     }, timeout);
 }
 
-/// Starts a program on `display`, its standard output piped when `readOutput`.
-inline std::unique_ptr<ChildProcess> spawnOn(const std::string& display, std::vector<std::string> argv, bool readOutput = true)
-{
-    return ChildProcess::spawn({.argv = std::move(argv), .environment = {{"DISPLAY", display}}, .pipeStdout = readOutput});
-}
+/// What a test reads of a program it starts.
+enum class Reading { nothing, output, outputAndErrors };
 
-/// Starts a program on `display` with `environment` added, its standard
-/// output piped, and its standard error there too when `withErrors`.
+/// Starts a program on `display` with `environment` added.
 inline std::unique_ptr<ChildProcess> startOn(const std::string& display, std::vector<std::string> argv,
-                                             std::vector<std::pair<std::string, std::string>> environment = {},
-                                             bool withErrors = true)
+                                             Reading reading = Reading::outputAndErrors,
+                                             std::vector<std::pair<std::string, std::string>> environment = {})
 {
     environment.emplace_back("DISPLAY", display);
-    return ChildProcess::spawn(
-        {.argv = std::move(argv), .environment = std::move(environment), .pipeStdout = true, .stderrToStdout = withErrors});
+    return ChildProcess::spawn({.argv = std::move(argv), .environment = std::move(environment),
+                                .pipeStdout = reading != Reading::nothing, .stderrToStdout = reading == Reading::outputAndErrors});
 }
 
 /// Reads a started program's output to its end and waits for its exit; the
@@ -79,7 +75,7 @@ inline bool says(ChildProcess& child, std::string_view text, std::chrono::millis
 /// Runs a program (xdotool, setxkbmap) on `display`; true when it exited with 0.
 inline bool runOn(const std::string& display, std::vector<std::string> argv)
 {
-    auto child = spawnOn(display, std::move(argv), false);
+    auto child = startOn(display, std::move(argv), Reading::nothing);
     auto status = child ? child->waitForExit(std::chrono::seconds(10)) : std::nullopt;
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
@@ -165,6 +161,17 @@ protected:
         ASSERT_TRUE(input);
         installedInput.emplace(input);
     }
+
+#ifdef VANTREL_X11_KEY_CLIENT
+    /// A focused window that reports the key presses it receives.
+    std::unique_ptr<ChildProcess> startKeyClient()
+    {
+        auto client = startOn(session->display(), {VANTREL_X11_KEY_CLIENT}, Reading::output);
+        if (!client || client->readLine(std::chrono::seconds(10)) != "ready")
+            return nullptr;
+        return client;
+    }
+#endif
 
     std::shared_ptr<X11InputBackend> input;
     std::optional<InstalledInputBackend> installedInput;
