@@ -343,23 +343,16 @@ TEST_F(AppDelegateTest, eventsReachThePiecesInOrder)
     EXPECT_THAT(take(), ElementsAre("switcher.focus 7", "switcher.perform 8"));
 }
 
-TEST_F(AppDelegateTest, quitStopsTheControllersThenGivesBackTheSystemShortcuts)
+TEST_F(AppDelegateTest, quitStopsTheStartedControllersThenGivesBackTheSystemShortcuts)
 {
-    launch();
-    take();
-    delegate->perform(MenuAction::quit);
-    EXPECT_THAT(take(), ElementsAre("quit requested"));
-    delegate->applicationWillTerminate();
-    EXPECT_THAT(take(), ElementsAre("switcher.stop", "search.stop", "hotkeys.restore"));
-}
-
-TEST_F(AppDelegateTest, quitBeforeTheStartBuildsNothingJustToStopIt)
-{
-    environment.ready = false;
-    launch();
-    take();
-    delegate->applicationWillTerminate();
-    EXPECT_THAT(take(), ElementsAre("hotkeys.restore"));
+    for (bool started : {true, false}) {
+        SCOPED_TRACE(started ? "started" : "before the start: nothing is built just to stop it");
+        environment.ready = started;
+        launch();
+        take();
+        delegate->applicationWillTerminate();
+        EXPECT_EQ(take(), (started ? Calls{"switcher.stop", "search.stop", "hotkeys.restore"} : Calls{"hotkeys.restore"}));
+    }
 }
 
 TEST_F(AppDelegateTest, callbacksLeftWithTheStoresDoNothingOnceTheDelegateIsGone)
@@ -380,11 +373,10 @@ TEST_F(AppDelegateTest, withoutATrayItLogsOnceAndKeepsRunning)
     EXPECT_TRUE(delegate->isStarted());
     EXPECT_EQ(std::ranges::count_if(capture.messages("app"), [](const std::string& m) { return m.starts_with("no system tray"); }), 1);
     EXPECT_FALSE(factory.tray->menu.empty()) << "the icon keeps its menu for a tray that appears later";
-    delegate->perform(MenuAction::showSettings);
-    delegate->perform(MenuAction::checkForUpdates);
-    const auto calls = take();
-    EXPECT_EQ(calls[calls.size() - 2], "settings.present");
-    EXPECT_EQ(calls.back(), "updater.check");
+    take();
+    for (auto action : {MenuAction::showSettings, MenuAction::checkForUpdates, MenuAction::quit})
+        delegate->perform(action);
+    EXPECT_THAT(take(), ElementsAre("make settings", "settings.present", "updater.check", "quit requested"));
 }
 
 } // namespace
