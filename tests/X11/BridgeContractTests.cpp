@@ -4,7 +4,6 @@
 #include "Platform/Sim/SimDesktop.h"
 #include "Platform/X11/X11Backend.h"
 #include "Platform/X11/X11Clients.h"
-#include "Platform/X11/X11WindowServer.h"
 #include "Platform/X11/X11Workspace.h"
 #include "Support/ScratchFiles.h"
 #include "SystemBridge/AXBridge.h"
@@ -46,7 +45,6 @@ protected:
         bridge.emplace(sim->backends());
     }
 
-    /// Starts an application; its pid.
     Pid launch()
     {
         if (!x11()) {
