@@ -335,15 +335,8 @@ TEST(SearchRanker, RankingFromInsideARankingLeavesBothIntact)
 TEST(SearchRanker, ThreadedRankingIsIdentical)
 {
     // Many ties (few distinct words) so that the collation pass matters.
-    std::mt19937 random(5);
-    const std::vector<std::string> apps {"Safari", "safari", "Terminal", "Mail", "Code", "Files"};
-    const std::vector<std::string> words {"Inbox", "ssh", "main.cpp", "Start", "Page", "notes", "Notes", "x"};
-    std::vector<std::string> lines(12000);
-    for (std::string& line : lines) {
-        line = apps[random() % apps.size()];
-        for (int k = 0; k < 3; ++k)
-            line += " " + words[random() % words.size()];
-    }
+    const auto lines = randomLines(5, {"Safari ", "safari ", "Terminal ", "Mail ", "Code ", "Inbox ", "ssh ", "main.cpp ",
+        "Start ", "Page ", "notes ", "Notes ", "x "}, 12000, 4);
     for (std::string_view query : {"sa", "ma in", "", "tmn"}) {
         auto single = SearchRanker::rank(lines, query, SearchScorer(), self, self);
         auto threaded = SearchRanker::rankParallel(lines, query, SearchScorer(), self, self, 2);

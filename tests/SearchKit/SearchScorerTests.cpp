@@ -46,8 +46,6 @@ const Exact exact[] {
         2 * w.afterSlash + 2 * w.afterSlash + 10 * w.gapTrailing, {0, 1}, 3.55},
     {"WordStartBeatsARun", "fa", "Safari Apple",
         2 * w.gapLeading + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, {2, 7}, 1.53},
-    {"ShortQueryWordStart", "mi", "Mail Inbox",
-        2 * w.afterSlash + 4 * w.gapInner + 2 * w.wordStart + 4 * w.gapTrailing, {0, 5}, 3.34},
     {"ShortQueryCamelCase", "gh", "GitHub", 2 * w.afterSlash + 2 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing,
         {0, 3}, 3.17},
     // Longer queries use the consecutive growth.
@@ -56,7 +54,6 @@ const Exact exact[] {
     {"WordsAddUp", "term ssh", "Terminal ssh host",
         (w.afterSlash + 3 * c4 + 13 * w.gapTrailing) + (w.wordStart + 9 * w.gapLeading + 2 * c3 + 5 * w.gapTrailing),
         {0, 1, 2, 3, 9, 10, 11}, 7.765},
-    {"RunAtTheTextStart", "mail", "Mail Inbox", w.afterSlash + 3 * c4 + 6 * w.gapTrailing, {0, 1, 2, 3}, 4.77},
     // A boundary bonus larger than the run's is earned again by every
     // character of the run after it; without a boundary the run earns the
     // consecutive bonus only.
@@ -80,11 +77,9 @@ const Exact exact[] {
     {"MismatchLeavesOutTheCharacterThatScoresLess", "ba", "xa b",
         w.mismatchPenalty + 2 * w.wordStart + 3 * w.gapLeading, {3}, {}, SearchScorer({}, true)},
     // Bonuses on the lower-cased text: no camel-case bonus for "C", and the
-    // boost counts word scalars only. The same letters without U+0130 get it.
+    // boost counts word scalars only.
     {"LengthChangingTextScoresItsLowerCasedScalars", "ic", istanbul,
         2 * w.afterSlash + 8 * w.gapInner + 3 * w.gapTrailing, {0, 9}},
-    {"SameLettersWithoutTheSlowPath", "ic", "IstanbulCity",
-        2 * w.afterSlash + 7 * w.gapInner + 2 * w.camelCase + 3 * w.gapTrailing, {0, 8}},
     // An emoji is one scalar; the "F" after the blank is at 2.
     {"EmojiIsOneScalar", "ff", "\U0001F98A FireFox",
         2 * w.wordStart + 2 * w.gapLeading + 3 * w.gapInner + 2 * w.camelCase + 2 * w.gapTrailing, {2, 6}},

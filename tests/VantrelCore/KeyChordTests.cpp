@@ -34,11 +34,6 @@ private:
     std::map<std::uint16_t, std::string> keys_;
 };
 
-// Restores the process-wide factory whatever a test installed.
-struct FactoryGuard {
-    ~FactoryGuard() { setKeyboardLayoutTranslatorFactory({}); }
-};
-
 TEST(KeyChord, DisplayStringNamesModifiersCtrlAltShiftSuperThenTheKey)
 {
     USKeyboardLayoutTranslator us;
@@ -80,7 +75,8 @@ TEST(KeyChord, KeyNameAsksTheLayoutWithoutModifiersAndUpperCases)
 
 TEST(KeyChord, KeyNameWithoutTranslatorUsesTheProcessWideFactory)
 {
-    FactoryGuard guard;
+    // The process-wide factory is restored whatever the test installs.
+    const std::shared_ptr<void> restore(nullptr, [](void*) { setKeyboardLayoutTranslatorFactory({}); });
     EXPECT_EQ(KeyChord::keyName(12), "Q"); // the US table by default
     int made = 0;
     setKeyboardLayoutTranslatorFactory([&made] {

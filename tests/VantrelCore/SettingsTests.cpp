@@ -42,10 +42,12 @@ DecodeError decodeFail(const Json& document)
 
 Json validRule(const char* id = "0F8FAD5B-D9CB-469F-A165-70867728950E") { return {{"id", id}, {"app", "Mail"}}; }
 
-/// A switcher record with every key present.
-Json switcherJson(Json scope = "allApps", bool enabled = true)
+/// A switcher record with every key present, `changes` merged in (a null there removes its key).
+Json switcherJson(const Json& changes = Json::object())
 {
-    return {{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}, {"modifiers", 0}}}, {"scope", scope}, {"isEnabled", enabled}};
+    Json switcher = {{"id", "x"}, {"name", "X"}, {"activate", {{"keyCode", 48}, {"modifiers", 0}}}, {"scope", "allApps"}, {"isEnabled", true}};
+    switcher.merge_patch(changes);
+    return switcher;
 }
 
 /// A settings document whose rules hold `ignored` and `pauseApps`.
@@ -129,15 +131,14 @@ TEST(SettingsDecode, EnumerationsAreStoredByTheirCaseNames)
         {"appearance", "system, light, dark"}};
     for (auto [key, list] : names)
         EXPECT_EQ(decodeFail({{key, "Show"}}).message(), "key \"" + std::string(key) + "\": \"Show\" is not one of " + list);
-    EXPECT_EQ(decodeFail({{"switchers", {switcherJson("Show")}}}).message(),
+    EXPECT_EQ(decodeFail({{"switchers", {switcherJson({{"scope", "Show"}})}}}).message(),
         "key \"switchers[0].scope\": \"Show\" is not one of allApps, activeApp");
 }
 
 TEST(SettingsDecode, ErrorsNameTheKeyAndTheReason)
 {
-    Json switcher = switcherJson();
-    switcher["activate"].erase("modifiers");
-    DecodeError nested = decodeFail({{"switchers", Json::array({switcherJson("activeApp"), switcher})}});
+    DecodeError nested = decodeFail(
+        {{"switchers", {switcherJson({{"scope", "activeApp"}}), switcherJson({{"activate", {{"modifiers", nullptr}}}})}}});
     EXPECT_EQ(nested.path, "switchers[1].activate.modifiers");
     EXPECT_EQ(nested.reason, "missing");
 
@@ -207,11 +208,7 @@ TEST(SettingsDecode, ValuesThatMakeNoSenseDecodeToSafeOnes)
                   (Settings{.showDelayMilliseconds = 0, .rules = {}, .textScale = 1.0}))
             << scale;
 
-    auto withID = [](Json id) {
-        Json switcher = switcherJson();
-        switcher["id"] = std::move(id);
-        return switcher;
-    };
+    auto withID = [](const char* id) { return switcherJson({{"id", id}}); };
     // Kept ids stay; an empty or repeated one gets the first id free in
     // the whole list, so a later switcher keeps its own.
     const Settings settings = decodeOK({{"switchers", {withID("a"), withID("a"), withID(""), withID("a-2"), withID(""),
@@ -224,10 +221,9 @@ TEST(SettingsDecode, ValuesThatMakeNoSenseDecodeToSafeOnes)
 TEST(SettingsDecode, NestedRecordsHaveNoDefaults)
 {
     for (const char* key : {"id", "name", "activate", "scope", "isEnabled"}) {
-        Json missing = switcherJson(), nulled = switcherJson();
-        missing.erase(key);
+        Json nulled = switcherJson();
         nulled[key] = nullptr;
-        EXPECT_EQ(decodeFail({{"switchers", {missing}}}).path, std::string("switchers[0].") + key);
+        EXPECT_EQ(decodeFail({{"switchers", {switcherJson({{key, nullptr}})}}}).path, std::string("switchers[0].") + key);
         EXPECT_EQ(decodeFail({{"switchers", {nulled}}}).path, std::string("switchers[0].") + key);
     }
     Json nullMoveUp = switcherJson();
@@ -237,13 +233,9 @@ TEST(SettingsDecode, NestedRecordsHaveNoDefaults)
 
     EXPECT_EQ(decodeFail({{"rules", {{"pauseApps", Json::array()}}}}).path, "rules.ignored");
     EXPECT_EQ(decodeFail({{"rules", {{"ignored", Json::array()}}}}).path, "rules.pauseApps");
-    for (const char* key : {"id", "app"}) {
-        Json rule = validRule();
-        rule.erase(key);
-        EXPECT_EQ(decodeFail(rulesJson({rule})).path, std::string("rules.ignored[0].") + key);
-    }
-    Json rule = validRule();
-    rule["titlePattern"] = nullptr;
+    EXPECT_EQ(decodeFail(rulesJson({{{"app", "Mail"}}})).path, "rules.ignored[0].id");
+    EXPECT_EQ(decodeFail(rulesJson({{{"id", IgnoreRule::makeID()}}})).path, "rules.ignored[0].app");
+    const Json rule = {{"id", "0F8FAD5B-D9CB-469F-A165-70867728950E"}, {"app", "Mail"}, {"titlePattern", nullptr}};
     EXPECT_EQ(decodeOK(rulesJson({rule}, {"VMware"})).rules,
               (Rules{{{"0F8FAD5B-D9CB-469F-A165-70867728950E", "Mail", std::nullopt}}, {"VMware"}}));
 }
