@@ -49,27 +49,24 @@ protected:
         }
     }
 
-    /// Runs a program on the display to its end; its standard output, absent
-    /// when it failed.
-    std::optional<std::string> run(std::vector<std::string> argv)
+    /// Runs a program on the display, with `environment` added, to its end.
+    test::CommandOutput run(std::vector<std::string> argv, std::vector<std::pair<std::string, std::string>> environment = {})
     {
-        auto child = test::startOn(display, std::move(argv), test::Reading::output);
-        auto ran = child ? test::finish(*child, 10s) : test::CommandOutput{};
-        return ran.status == 0 ? std::optional(ran.text) : std::nullopt;
+        auto child = test::startOn(display, std::move(argv), test::Reading::output, std::move(environment));
+        return child ? test::finish(*child, 10s) : test::CommandOutput{};
     }
     /// Runs another vantrel with `arguments` on the profile; its exit code.
     int runVantrel(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), VANTREL_INSTALLED_BIN "/vantrel");
-        auto child = test::startOn(display, std::move(arguments), test::Reading::output, vantrelEnvironment());
-        return child ? test::finish(*child, 10s).status : -1;
+        return run(std::move(arguments), vantrelEnvironment()).status;
     }
     /// The windows `xdotool search` finds with these arguments.
     std::vector<WindowId> windows(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), {"xdotool", "search"});
         std::vector<WindowId> ids;
-        std::istringstream out(run(std::move(arguments)).value_or(""));
+        std::istringstream out(run(std::move(arguments)).text);
         for (WindowId id; out >> id;)
             ids.push_back(id);
         return ids;
@@ -118,12 +115,12 @@ protected:
     void xdotool(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), "xdotool");
-        ASSERT_TRUE(run(arguments)) << "xdotool " << arguments.at(1) << " failed";
+        ASSERT_EQ(run(arguments).status, 0) << "xdotool " << arguments.at(1) << " failed";
     }
 
     bool becomesActive(WindowId window)
     {
-        return eventually([&] { return run({"xdotool", "getactivewindow"}) == std::to_string(window) + "\n"; });
+        return eventually([&] { return run({"xdotool", "getactivewindow"}).text == std::to_string(window) + "\n"; });
     }
 
     WindowId open(const std::string& tag, const std::string& options)
@@ -230,7 +227,7 @@ TEST_F(EndToEnd, aChordRecordedInTheSettingsWindowSwitchesAtOnce)
 
     // A second vantrel hands the request to the running one and exits.
     ASSERT_EQ(runVantrel({"--settings"}), 0);
-    ASSERT_TRUE(eventually([&] { return run({"xdotool", "getactivewindow", "getwindowname"}) == "Vantrel Settings\n"; }))
+    ASSERT_TRUE(eventually([&] { return run({"xdotool", "getactivewindow", "getwindowname"}).text == "Vantrel Settings\n"; }))
         << "the settings window did not come to the front";
 
     // The Switchers pane shows first; Alt+D is the first switcher's
@@ -302,7 +299,7 @@ TEST_F(EndToEnd, aFreshProfileDocksItsIconInATrayThatStartsAfterIt)
     EXPECT_TRUE(eventually([&] {
         std::string trays;
         for (WindowId tray : windows({"--class", "trayer"}))
-            trays += run({"xwininfo", "-int", "-tree", "-id", std::to_string(tray)}).value_or("");
+            trays += run({"xwininfo", "-int", "-tree", "-id", std::to_string(tray)}).text;
         return std::ranges::any_of(windows({"--pid", std::to_string(vantrel->pid())}),
                                    [&](WindowId window) { return trays.find(" " + std::to_string(window) + " ") != std::string::npos; });
     }));
