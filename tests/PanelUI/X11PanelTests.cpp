@@ -25,7 +25,7 @@ protected:
     void prepare() override
     {
         X11KeyboardTest::prepare();
-        if (!ready())
+        if (HasFatalFailure())
             return;
         const std::string& display = session->display();
         static const bool monitors =

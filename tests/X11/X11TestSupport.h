@@ -115,8 +115,6 @@ protected:
 
     virtual void prepare() {}
 
-    bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
-
     /// Returns once the loop has seen every event the server sent `connection`
     /// before the call. A client table on the connection drops what an event
     /// changed before the loop sees the event, so backends over it then read
