@@ -621,8 +621,6 @@ TEST_F(SwitcherHotKeysTest, RecordingAChordLeavesTheChordsAloneUntilItEnds)
 
 TEST_F(SwitcherHotKeysTest, StoppingGivesTheChordsBackToTheSystem)
 {
-    ASSERT_EQ(grabs(), 6u);
-    ASSERT_FALSE(systemCommandTabOn());
     controller->stop();
     EXPECT_EQ(grabs(), 0u);
     EXPECT_TRUE(systemCommandTabOn());
