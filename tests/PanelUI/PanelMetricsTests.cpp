@@ -70,7 +70,6 @@ TEST(PanelBadges, OnlyWindowsOffEveryVisibleDesktopShowTheSmallestNumber)
     std::map<SpaceID, int> numbers{{3, 3}, {5, 5}, {1, 1}};
     EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {5, 3}), numbers, {1}), 3);
     EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {1, 3}), numbers, {1}), std::nullopt);
-    EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {}), numbers, {1}), std::nullopt);
     EXPECT_EQ(badgeNumber(window(1, 101, "A", "", {77}), numbers, {1}), std::nullopt);
 }
 

@@ -199,7 +199,6 @@ TEST_F(SwitcherTest, AQueryWithoutASessionDoesNothing)
 {
     controller->queryChanged("saf");
     EXPECT_TRUE(panel.calls.empty());
-    EXPECT_TRUE(mirrors->calls.empty());
 }
 
 TEST_F(SwitcherTest, ASingleWindowIsTheOneAQuickSwitchFocuses)
@@ -528,7 +527,6 @@ TEST_F(SwitcherHotKeysTest, ARefusedChordCostsOnlyThatChord)
     input->refuseChord(graveKey, command | shift); // a refused move-up is skipped silently
     desktop->failNext("CGSSetSymbolicHotKeyEnabled", {1000});
     controller->applySettings();
-    EXPECT_EQ(grabs(), 4u);
     EXPECT_EQ(capture.messages("switcher"),
               (Calls{"could not disable system ⌘Tab", "could not register activate chord for ⌘Tab — all windows",
                      "settings applied: 4 hotkeys, replacesCommandTab=true"}));
