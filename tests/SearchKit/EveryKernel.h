@@ -8,8 +8,22 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace vantrel::test {
+
+/// `count` lines of one to `maxPieces` random pieces each.
+inline std::vector<std::string> randomLines(unsigned seed, const std::vector<std::string>& pieces, int count, int maxPieces)
+{
+    std::mt19937 random(seed);
+    std::vector<std::string> lines(count);
+    for (std::string& line : lines)
+        for (int k = random() % maxPieces; k >= 0; --k)
+            line += pieces[random() % pieces.size()];
+    return lines;
+}
 
 class EveryKernel : public testing::TestWithParam<SearchKernel> {
 protected:

@@ -21,7 +21,7 @@
 namespace vantrel {
 namespace {
 
-using test::EveryKernel;
+using test::EveryKernel, test::randomLines;
 
 struct Window {
     int id = 0;
@@ -100,17 +100,6 @@ std::vector<std::string> rankedTexts(const std::vector<std::string>& lines, std:
     for (const auto& entry : SearchRanker::rank(lines, query, SearchScorer(), self, self))
         result.push_back(entry.item);
     return result;
-}
-
-/// `count` lines of up to `maxPieces` random pieces each.
-std::vector<std::string> randomLines(unsigned seed, const std::vector<std::string>& pieces, int count, int maxPieces)
-{
-    std::mt19937 random(seed);
-    std::vector<std::string> lines(count);
-    for (std::string& line : lines)
-        for (int k = random() % maxPieces; k >= 0; --k)
-            line += pieces[random() % pieces.size()];
-    return lines;
 }
 
 std::vector<std::string> collatorOrder(std::vector<std::string> lines)

@@ -14,7 +14,7 @@
 namespace vantrel {
 namespace {
 
-using test::EveryKernel;
+using test::EveryKernel, test::randomLines;
 const SearchScorer::Weights w;
 
 INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel,
@@ -171,24 +171,6 @@ std::string randomText(std::mt19937& random, std::string_view alphabet, std::siz
     return text;
 }
 
-/// Window texts as applications title them, of one to nine pieces: names,
-/// paths, dashes, sizes, scripts beyond Latin, emoji with modifiers and flags.
-std::vector<std::string> windowTexts(unsigned seed, int count)
-{
-    static const std::vector<std::string> pieces {"Terminal ", "Mail ", "Firefox ", "kitty ", "Code ", " \u2014 ", " - ",
-        " | ", "~/src/", "/", "_", "main", "README.md", "config.json", "SwitcherPanel", "Controller.cpp", "80\u00D724",
-        " (Git: main)", "Inbox (3 unread)", "x@example.org", "#team-chat", "\u041e\u0442\u0447\u0451\u0442 ",
-        "\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b", "\u03a3\u03b7\u03bc\u03b5\u03b9\u03ce\u03c3\u03b5\u03b9\u03c2 ",
-        "\u6587\u6863", "\u30d7\u30ed\u30b8\u30a7\u30af\u30c8", "\u0627\u0644\u0645\u0633\u062a\u0646\u062f\u0627\u062a",
-        "\U0001F4C1 ", "\U0001F44D\U0001F3FD", "\U0001F1E9\U0001F1EA"};
-    std::mt19937 random(seed);
-    std::vector<std::string> texts(count);
-    for (std::string& text : texts)
-        for (int k = random() % 9; k >= 0; --k)
-            text += pieces[random() % pieces.size()];
-    return texts;
-}
-
 void expectSameAsReference(const SearchScorer& scorer, const std::string& query, const std::string& text)
 {
     auto actual = scorer.match(query, text);
@@ -302,7 +284,14 @@ TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
         const std::string query = randomText(random, "abAB x", round % 4 == 0 ? 11 : 6);
         expectBatchAgrees(SearchScorer({}, round % 2 == 1), query, texts, scratch);
     }
-    const auto corpus = windowTexts(5, 1400);
+    // Window texts as applications title them: names, paths, dashes, sizes,
+    // scripts beyond Latin, emoji with modifiers and flags.
+    const auto corpus = randomLines(5, {"Terminal ", "Mail ", "Firefox ", "kitty ", "Code ", " \u2014 ", " - ", " | ",
+        "~/src/", "/", "_", "main", "README.md", "config.json", "SwitcherPanel", "Controller.cpp", "80\u00D724", " (Git: main)",
+        "Inbox (3 unread)", "x@example.org", "#team-chat", "\u041e\u0442\u0447\u0451\u0442 ",
+        "\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b", "\u03a3\u03b7\u03bc\u03b5\u03b9\u03ce\u03c3\u03b5\u03b9\u03c2 ",
+        "\u6587\u6863", "\u30d7\u30ed\u30b8\u30a7\u30af\u30c8", "\u0627\u0644\u0645\u0633\u062a\u0646\u062f\u0627\u062a",
+        "\U0001F4C1 ", "\U0001F44D\U0001F3FD", "\U0001F1E9\U0001F1EA"}, 1400, 9);
     for (const char* query : {"ter", "g", "sw pa", "rdme", "Mail", "mail mail", "a b c d e", ""})
         expectBatchAgrees(SearchScorer(), query, corpus, scratch);
     expectBatchAgrees(SearchScorer({}, true), "trmx", corpus, scratch);
