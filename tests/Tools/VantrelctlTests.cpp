@@ -280,10 +280,12 @@ TEST(VantrelctlPanelShot, WritesEveryRenderItsHelpNamesAsAPng)
 
 TEST(VantrelctlSwitchSim, DrivesBothControllersThroughTheSimulatedKeyboard)
 {
-    auto run = vantrelctl({"switch-sim", "--delay", "0", "--pause", "Mail", "press", "release", "press", "action", "close",
-        "release", "flags", "none", "search", "type", "vim", "return", "fast", ">", "front", "103", "press"});
+    auto run = vantrelctl({"switch-sim", "--delay", "0", "--pause", "Mail", "press", "release", "press", "close", "2", "action",
+        "close", "release", "flags", "none", "search", "type", "vim", "return", "fast", ">", "front", "103", "press"});
     ASSERT_EQ(run.status, 0) << run.text;
-    std::vector<std::string> wanted = {"panel: select 2 #3 Mail — Inbox", "close #3 Mail — Inbox", "focus #3 Mail — Inbox",
+    // The rows a closed window leaves keep the selection on the same window.
+    std::vector<std::string> wanted = {"panel: select 2 #3 Mail — Inbox", "panel: update 7 rows", "> #3 Mail — Inbox",
+                                       "close #3 Mail — Inbox", "focus #3 Mail — Inbox",
                                        "search: update, 1 rows", "focus #4 Terminal — vim notes.md",
                                        "search: select 1 #3 Mail — Inbox", "focus #3 Mail — Inbox",
                                        "the frontmost program gets key 48"};
