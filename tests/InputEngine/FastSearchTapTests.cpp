@@ -23,8 +23,7 @@ using Events = std::vector<Event>;
 using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option, ModifierFlags::shift;
 
 namespace Key {
-constexpr std::uint16_t a = 0, s = 1, e = 14, b = 11;
-constexpr std::uint16_t quote = 39;
+constexpr std::uint16_t a = 0, s = 1, e = 14, b = 11, quote = 39;
 using KeyCodes::returnKey, KeyCodes::keypadEnter, KeyCodes::tab, KeyCodes::deleteKey, KeyCodes::escape;
 using KeyCodes::down, KeyCodes::up, KeyCodes::left;
 using KeyCodes::leftCommand, KeyCodes::rightCommand, KeyCodes::leftOption, KeyCodes::rightOption;

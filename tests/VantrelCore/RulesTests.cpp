@@ -35,12 +35,7 @@ TEST(IgnoreRule, AppMatchesWholeByFullCaseFoldingAndCanonicalEquivalence)
 
 TEST(IgnoreRule, PatternAnchorsAndLiteralsMatchTheLowerCasedTitle)
 {
-    struct Case {
-        const char* pattern;
-        const char* title;
-        bool matches;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"^draft", "Draft — notes", true}, {"^draft", "My draft", false},
         {".txt$", "readme.TXT", true}, {".txt$", "readme.txt.bak", false},
         {".txt$", "readmeXtxt", false}, // the dot is literal
@@ -57,8 +52,8 @@ TEST(IgnoreRule, PatternAnchorsAndLiteralsMatchTheLowerCasedTitle)
         {"e\xCC\x81t", "Été", true}, {"^\xC3\xA9t\xC3\xA9$", "E\xCC\x81te\xCC\x81", true}, // composed after lower-casing
         {"^σοφος$", "ΣΟΦΟΣ", true},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(rule("App", c.pattern).matches("app", c.title), c.matches) << c.pattern << " / " << c.title;
+    for (auto [pattern, title, matches] : cases)
+        EXPECT_EQ(rule("App", pattern).matches("app", title), matches) << pattern << " / " << title;
 }
 
 TEST(Rules, IgnoredByBundleIdentifierOrName)

@@ -59,20 +59,16 @@ Json rulesJson(Json ignored, Json pauseApps = Json::array())
 TEST(Settings, FilterPlacesMinimizedAndHiddenWindows)
 {
     std::vector<WindowInfo> in{window(1, true), window(2, false, true), window(3), window(4, true), window(5, true, true)};
-    struct Case {
-        WindowFilter minimized, hidden;
-        Ids expected;
-    };
     // Minimized in a hidden application (5): only minimizedWindows decides.
-    const Case cases[] = {
+    const std::tuple<WindowFilter, WindowFilter, Ids> cases[] = {
         {WindowFilter::bottom, WindowFilter::bottom, {3, 1, 2, 4, 5}},
         {WindowFilter::bottom, WindowFilter::hide, {3, 1, 4, 5}},
         {WindowFilter::show, WindowFilter::hide, {1, 3, 4, 5}},
         {WindowFilter::hide, WindowFilter::show, {2, 3}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ids(Settings{.minimizedWindows = c.minimized, .hiddenApps = c.hidden, .rules = {}}.filter(in)), c.expected)
-            << rawValue(c.minimized) << " " << rawValue(c.hidden);
+    for (const auto& [minimized, hidden, expected] : cases)
+        EXPECT_EQ(ids(Settings{.minimizedWindows = minimized, .hiddenApps = hidden, .rules = {}}.filter(in)), expected)
+            << rawValue(minimized) << " " << rawValue(hidden);
 }
 
 TEST(Settings, SpaceFilterKeepsWindowsOnAllowedOrUnknownSpaces)
