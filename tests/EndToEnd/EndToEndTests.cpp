@@ -40,12 +40,8 @@ protected:
             // SIGTERM is an orderly quit.
             const int status = vantrel->terminate();
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-            if (HasFailure()) {
-                std::string log;
-                while (auto line = vantrel->readLine(1s))
-                    log += *line + "\n";
-                ADD_FAILURE() << "vantrel's log:\n" << log;
-            }
+            if (HasFailure())
+                ADD_FAILURE() << "vantrel's log:\n" << test::finish(*vantrel, 1s).text;
         }
     }
 
