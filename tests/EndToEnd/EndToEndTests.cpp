@@ -328,11 +328,9 @@ TEST_F(VantrelProgram, killingTheXServerEndsTheProcessAtOnceWithAnErrorLine)
 TEST_F(VantrelProgram, waitsForAnEwmhWindowManagerThenStartsSwitching)
 {
     // A bare server: no window manager yet.
-    ChildProcess::Options serverOptions;
-    serverOptions.argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"};
-    serverOptions.pipeStdout = true;
     bool missing = false;
-    auto server = ChildProcess::spawn(serverOptions, nullptr, &missing);
+    auto server = ChildProcess::spawn({.argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"},
+                                       .environment = {}, .pipeStdout = true}, nullptr, &missing);
     if (!server && missing)
         GTEST_SKIP() << "Xvfb is not installed";
     ASSERT_TRUE(server);
