@@ -43,7 +43,6 @@ class AXWindowTrackerTest : public test::SimBridgeTest {
 protected:
     void SetUp() override
     {
-        queue = std::make_shared<ManualSerialQueue>(loop);
         desktop->addDisplay({.identifier = "main", .spaces = {{.id = 1}, {.id = 2}, {.id = 9, .type = 4}}, .currentSpaceID = 1});
         desktop->launch({.pid = editor, .name = "editor", .bundleID = "org.example.Editor"});
         desktop->launch({.pid = mail, .name = "Mail", .bundleID = "org.example.Mail"});
@@ -57,19 +56,13 @@ protected:
     TrackingSnapshot startTracker()
     {
         loop.runPending();
-        makeTracker();
+        start();
         auto first = published();
         desktop->clearCalls();
         return first;
     }
 
-    void makeTracker()
-    {
-        tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
-        restart();
-    }
-
-    void restart()
+    void start()
     {
         tracker->start([this](TrackingSnapshot snapshot) { snapshots.push_back(std::move(snapshot)); },
                        [this](WindowID id) { focused.push_back(id); });
@@ -115,15 +108,15 @@ protected:
         return static_cast<std::size_t>(std::ranges::count(desktop->calls(), "AXUIElementCopyAttributeValue AXWindows"));
     }
 
-    std::shared_ptr<ManualSerialQueue> queue;
-    std::unique_ptr<AXWindowTracker> tracker;
+    std::shared_ptr<ManualSerialQueue> queue = std::make_shared<ManualSerialQueue>(loop);
+    std::unique_ptr<AXWindowTracker> tracker = std::make_unique<AXWindowTracker>(loop, AXWindowTracker::Options{.queue = queue, .ownPid = ownPid});
     std::vector<TrackingSnapshot> snapshots;
     std::vector<WindowID> focused;
 };
 
 TEST_F(AXWindowTrackerTest, FirstSnapshotIsHandedToTheMainLoopBeforeStartReturns)
 {
-    makeTracker();
+    start();
     // Posted, never run inline: the very next turn of the loop, with no time passing, delivers it.
     EXPECT_TRUE(snapshots.empty());
     EXPECT_EQ(ids(published()), (Ids{102, 101, 201})); // windows front to back within each application
@@ -395,7 +388,7 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
     expectQuiet(2s);
     EXPECT_FALSE(desktop->called("AXObserverCreate 31"));
 
-    restart();
+    start();
     EXPECT_EQ(at(published(), 201).title, "after stop");
     EXPECT_EQ(focused, (Ids{201})) << "a new start reports the focused window again";
     focused.clear();
@@ -406,7 +399,7 @@ TEST_F(AXWindowTrackerTest, StopOrDestructionEndsEveryDeliveryIncludingPendingWo
     loop.post([this] { tracker->stop(); }); // after the notifications reach the queue
     expectQuiet(2s);
     EXPECT_TRUE(focused.empty());
-    restart();
+    start();
     published();
     focused.clear();
 
