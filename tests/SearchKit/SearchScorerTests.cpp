@@ -90,10 +90,9 @@ using SearchScorerExact = testing::TestWithParam<Exact>;
 TEST_P(SearchScorerExact, ScoreAndPositions)
 {
     const Exact& row = GetParam();
-    const auto match = row.scorer.match(row.query, row.text);
-    ASSERT_TRUE(match);
-    EXPECT_NEAR(match->score, row.score, 1e-9);
-    EXPECT_EQ(match->positions, row.positions);
+    const auto match = row.scorer.match(row.query, row.text).value();
+    EXPECT_NEAR(match.score, row.score, 1e-9);
+    EXPECT_EQ(match.positions, row.positions);
     if (row.rounded) {
         EXPECT_NEAR(*row.scorer.score(row.query, row.text), *row.rounded, 1e-3);
     }
@@ -443,9 +442,8 @@ TEST(SearchScorerLimits, OnlyTheFirstScalarsOfLongQueriesAndTextsTakePart)
     // A text of the limit's length is scored whole; a longer one as its
     // beginning, trailing gap included, and nothing beyond is found.
     const std::string text = std::string(textLimit - 2, 'x') + "ab";
-    const auto whole = scorer.match("ab", text);
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(whole->positions, (std::vector<int>{int(textLimit) - 2, int(textLimit) - 1}));
+    const auto whole = scorer.match("ab", text).value();
+    EXPECT_EQ(whole.positions, (std::vector<int>{int(textLimit) - 2, int(textLimit) - 1}));
     const std::string longer = text + "q" + std::string(100000, 'y');
     EXPECT_EQ(scorer.match("ab", longer), whole);
     EXPECT_FALSE(scorer.match("q", longer));
@@ -458,8 +456,7 @@ TEST(SearchScorerLimits, OnlyTheFirstScalarsOfLongQueriesAndTextsTakePart)
 
     // A query is taken up to its limit: what follows cannot make it fail.
     const std::string query(queryLimit, 'a');
-    const auto cut = scorer.match(query, query + "b");
-    ASSERT_TRUE(cut);
+    const auto cut = scorer.match(query, query + "b").value();
     EXPECT_EQ(scorer.match(query + " zzz", query + "b"), cut);
     EXPECT_EQ(SearchScorer::prepare(query + "zzz"), SearchScorer::prepare(query));
 }
