@@ -10,9 +10,12 @@ using namespace std::chrono_literals;
 namespace vantrel {
 namespace {
 
-TEST(ManualRunLoop, PostsAndZeroDelayTimersRunLaterInOrder)
-{
+struct ManualRunLoopTest : ::testing::Test {
     ManualRunLoop loop;
+};
+
+TEST_F(ManualRunLoopTest, PostsAndZeroDelayTimersRunLaterInOrder)
+{
     std::vector<int> ran;
     loop.post([&] {
         ran.push_back(1);
@@ -25,9 +28,8 @@ TEST(ManualRunLoop, PostsAndZeroDelayTimersRunLaterInOrder)
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3, 4}));
 }
 
-TEST(ManualRunLoop, PostsFromAnotherThreadRunOnTheLoopThread)
+TEST_F(ManualRunLoopTest, PostsFromAnotherThreadRunOnTheLoopThread)
 {
-    ManualRunLoop loop;
     std::thread::id ranOn;
     std::thread worker([&] { loop.post([&] { ranOn = std::this_thread::get_id(); }); });
     worker.join();
@@ -36,9 +38,8 @@ TEST(ManualRunLoop, PostsFromAnotherThreadRunOnTheLoopThread)
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
-TEST(ManualRunLoop, TimersFireInDueOrderUnlessInvalidated)
+TEST_F(ManualRunLoopTest, TimersFireInDueOrderUnlessInvalidated)
 {
-    ManualRunLoop loop;
     std::vector<std::pair<int, Duration>> fired;
     auto start = loop.now();
     auto kept = loop.schedule(30ms, [&] { fired.emplace_back(2, loop.now() - start); });
@@ -55,9 +56,8 @@ TEST(ManualRunLoop, TimersFireInDueOrderUnlessInvalidated)
     EXPECT_FALSE(kept->isValid());
 }
 
-TEST(ManualRunLoop, RepeatingTimerFollowsDelayThenInterval)
+TEST_F(ManualRunLoopTest, RepeatingTimerFollowsDelayThenInterval)
 {
-    ManualRunLoop loop;
     std::vector<Duration> at;
     auto start = loop.now();
     std::shared_ptr<Timer> timer;
@@ -71,9 +71,8 @@ TEST(ManualRunLoop, RepeatingTimerFollowsDelayThenInterval)
     EXPECT_FALSE(timer->isValid());
 }
 
-TEST(ManualRunLoop, RunUntilIdleStopsAtTheLimit)
+TEST_F(ManualRunLoopTest, RunUntilIdleStopsAtTheLimit)
 {
-    ManualRunLoop loop;
     int count = 0;
     loop.scheduleRepeating(1s, 1s, [&] { ++count; });
     EXPECT_FALSE(loop.runUntilIdle(10s));

@@ -98,14 +98,13 @@ TEST_F(ManualSerialQueueTest, DelayedJobsFollowVirtualTime)
     EXPECT_EQ(ran, 1);
 }
 
-TEST(ManualSerialQueue, JobsOfADestroyedQueueNeverRun)
+TEST_F(ManualSerialQueueTest, JobsOfADestroyedQueueNeverRun)
 {
-    ManualRunLoop loop;
     int ran = 0;
     {
-        ManualSerialQueue queue(loop);
-        queue.async([&] { ++ran; });
-        queue.asyncAfter(10ms, [&] { ++ran; });
+        ManualSerialQueue gone(loop);
+        gone.async([&] { ++ran; });
+        gone.asyncAfter(10ms, [&] { ++ran; });
     }
     loop.advance(1s);
     EXPECT_EQ(ran, 0);
