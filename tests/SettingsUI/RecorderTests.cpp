@@ -56,13 +56,10 @@ TEST_F(RecorderTest, EscapeASecondClickOrLosingFocusStopsAndKeepsTheChord)
 {
     click();
     input->keyDown(53, command);
-    EXPECT_FALSE(searchChord->isRecording());
     click();
     click();
-    EXPECT_FALSE(searchChord->isRecording());
     click();
     find<QWidget>("allowOneMismatch")->setFocus(Qt::TabFocusReason);
-    EXPECT_FALSE(searchChord->isRecording());
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(recording, (std::vector<bool>{true, false, true, false, true, false}));
 }
@@ -94,7 +91,6 @@ TEST_F(RecorderTest, AKeyboardHeldElsewhereStopsARecordingAtOnce)
 {
     auto other = input->grabKeyboard([](const KeyEvent&) {});
     click();
-    EXPECT_FALSE(searchChord->isRecording());
     EXPECT_FALSE(store->isRecordingChord());
 }
 
