@@ -91,7 +91,6 @@ protected:
         desktop->launch({.pid = 50, .name = "App", .bundleID = "org.example.App"});
         desktop->openWindow({.id = 500, .pid = 50, .title = "one", .spaces = {2}});
         desktop->openWindow({.id = 501, .pid = 50, .title = "two", .spaces = {1, 4}});
-        desktop->clearCalls();
     }
 };
 

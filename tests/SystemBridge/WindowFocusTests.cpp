@@ -55,7 +55,6 @@ protected:
         desktop->openWindow({.id = 102, .pid = 10, .title = "floating"});
         desktop->openWindow({.id = 200, .pid = 20, .title = "inbox", .spaces = {1}});
         desktop->focus(200);
-        desktop->clearCalls();
     }
 };
 

@@ -49,7 +49,6 @@ protected:
         desktop->openWindow({.id = 101, .pid = editor, .title = "notes.txt", .spaces = {1}});
         desktop->openWindow({.id = 102, .pid = editor, .title = "todo.txt", .spaces = {2}});
         desktop->openWindow({.id = 201, .pid = mail, .title = "Inbox", .spaces = {1}});
-        loop.runPending(); // the launch notifications nobody listens to yet
     }
 
     /// Starts tracking and returns the first snapshot; the calls made so far are forgotten.
