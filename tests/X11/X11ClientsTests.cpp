@@ -34,12 +34,6 @@ protected:
         return connection->sync();
     }
 
-    bool isProbe(const xcb_generic_event_t& event)
-    {
-        return (event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
-               reinterpret_cast<const xcb_property_notify_event_t&>(event).atom == probe();
-    }
-
     xcb_atom_t probe() { return connection->atom("_VANTREL_TEST_PROBE"); }
 };
 
@@ -49,11 +43,11 @@ TEST_F(X11EventsTest, SubscribersHearEveryEventOnTheLoopInOrderUntilReset)
     bool onLoopThread = true;
     auto subscription = connection->subscribe([&](const xcb_generic_event_t& event) {
         onLoopThread = onLoopThread && loop.isLoopThread();
-        if (isProbe(event))
+        if (isPropertyChange(event, probe()))
             sequences.push_back(event.full_sequence);
     });
     int other = 0;
-    auto second = connection->subscribe([&](const xcb_generic_event_t& event) { other += isProbe(event); });
+    auto second = connection->subscribe([&](const xcb_generic_event_t& event) { other += isPropertyChange(event, probe()); });
 
     // Many events come off the server at once: each reaches the loop in its place.
     ASSERT_TRUE(write(20));
@@ -211,11 +205,8 @@ protected:
     {
         const auto wanted = connection->atom(atom);
         return connection->subscribe([wanted, handler](const xcb_generic_event_t& event) {
-            if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
-                return;
-            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-            if (notify.atom == wanted)
-                handler(notify.window);
+            if (isPropertyChange(event, wanted))
+                handler(reinterpret_cast<const xcb_property_notify_event_t&>(event).window);
         });
     }
 

@@ -80,6 +80,13 @@ inline bool runOn(const std::string& display, std::vector<std::string> argv)
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
+/// Whether `event` changes the property `atom` of `window`, or of any window when it is 0.
+inline bool isPropertyChange(const xcb_generic_event_t& event, xcb_atom_t atom, xcb_window_t window = 0)
+{
+    const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+    return (event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY && notify.atom == atom && (window == 0 || notify.window == window);
+}
+
 /// A private session (its server is lost, or started without an extension):
 /// null when Xvfb or openbox is missing, and a failure when it does not start.
 inline std::unique_ptr<X11Session> privateSession(const std::vector<std::string>& serverArguments = {})
@@ -128,10 +135,8 @@ protected:
         const xcb_atom_t marker = connection->atom("_VANTREL_TEST_CAUGHT_UP");
         const xcb_window_t own = connection->ownWindow();
         bool seen = false;
-        auto watch = connection->subscribe([&](const xcb_generic_event_t& event) {
-            const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-            seen = seen || ((event.response_type & 0x7f) == XCB_PROPERTY_NOTIFY && notify.window == own && notify.atom == marker);
-        });
+        auto watch = connection->subscribe(
+            [&](const xcb_generic_event_t& event) { seen = seen || isPropertyChange(event, marker, own); });
         xcb_change_property(connection->raw(), XCB_PROP_MODE_APPEND, own, marker, XCB_ATOM_STRING, 8, 0, "");
         return connection->flush() && pumpUntil(loop, [&] { return seen; });
     }
