@@ -9,7 +9,8 @@
 //   wmname TAG TEXT         WM_NAME only (STRING), _NET_WM_NAME removed
 //   hostile TAG KIND [N]    huge-title N | padded-title N TEXT (N "x" then TEXT) | invalid-utf8 |
 //                           name-wrong-type | desktop-wrong-type | state-wrong-type | type-wrong-format |
-//                           pid N (any 32-bit value) | pid-wrong-type | pid-wrong-format | class-no-nul
+//                           pid N (any 32-bit value) | pid-wrong-type | pid-wrong-format | class-no-nul |
+//                           huge-icon (claims 65536×65536 pixels, gives two; bench/reliability.sh)
 //   minimize TAG            ICCCM WM_CHANGE_STATE to IconicState
 //   desktop TAG N|all       an EWMH _NET_WM_DESKTOP request
 //   icon TAG W H            a W×H _NET_WM_ICON
@@ -302,6 +303,10 @@ const std::map<std::string, void (*)(xcb_window_t, In&)> changes = {
          setProperty(id, "_NET_WM_PID", XCB_ATOM_CARDINAL, 16, halves, 2);
      }},
     {"class-no-nul", [](xcb_window_t id, In&) { setText(id, "WM_CLASS", "STRING", std::string(3000, 'c')); }},
+    {"huge-icon", [](xcb_window_t id, In&) {
+         const std::uint32_t icon[] = {65536, 65536, 0xFF0000FF, 0xFF00FF00};
+         setProperty(id, "_NET_WM_ICON", XCB_ATOM_CARDINAL, 32, icon, 4);
+     }},
 };
 
 void command(const std::string& line)
