@@ -69,12 +69,8 @@ TEST_F(X11InputTest, AKeyboardGrabWaitsOutAnotherClientsGrabThatIsAboutToEnd)
     ManualRunLoop otherLoop;
     auto other = X11Connection::open(otherLoop, session->display());
     ASSERT_TRUE(other);
-    auto grabOther = [&] {
-        auto cookie = xcb_grab_keyboard(other->raw(), 0, other->root(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                                        XCB_GRAB_MODE_ASYNC);
-        std::free(xcb_grab_keyboard_reply(other->raw(), cookie, nullptr));
-    };
-    grabOther();
+    auto cookie = xcb_grab_keyboard(other->raw(), 0, other->root(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    std::free(xcb_grab_keyboard_reply(other->raw(), cookie, nullptr));
     EXPECT_FALSE(input->grabKeyboard([](const KeyEvent&) {})) << "a grab that lasts is a refusal";
 
     std::thread release([&] {
