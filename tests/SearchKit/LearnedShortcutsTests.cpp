@@ -86,8 +86,7 @@ protected:
         return shortcuts;
     }
     const test::ScratchFolder scratch;
-    const fs::path& folder = scratch.path;
-    const fs::path file = folder / "learned-shortcuts.json";
+    const fs::path file = scratch.path / "learned-shortcuts.json";
 };
 
 TEST_F(LearnedShortcutsFile, RoundTripsInTheDocumentedFormat)
@@ -116,7 +115,7 @@ TEST(LearnedShortcutsDates, CountFromTwoThousandOne)
 TEST_F(LearnedShortcutsFile, AnythingMalformedLoadsEmpty)
 {
     const LearnedShortcuts empty;
-    EXPECT_EQ(LearnedShortcuts::load(folder / "missing.json"), empty);
+    EXPECT_EQ(LearnedShortcuts::load(scratch.path / "missing.json"), empty);
     ASSERT_EQ(sample().save(file), std::nullopt);
     const std::string complete = readRegularFile(file).bytes.value_or("");
 
