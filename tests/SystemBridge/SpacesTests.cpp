@@ -124,7 +124,6 @@ TEST_F(SpacesOnSim, EachMissingSlotGivesItsUnavailableValueWithoutCalls)
 {
     desktop->removeSlot("CGSMainConnectionID");
     reinstall();
-    desktop->clearCalls();
     EXPECT_FALSE(Spaces::isAvailable());
     EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
     EXPECT_TRUE(Spaces::displays().empty());
