@@ -319,8 +319,7 @@ TEST_F(VantrelProgram, killingTheXServerEndsTheProcessAtOnceWithAnErrorLine)
     auto status = vantrel->waitForExit(3s);
     ASSERT_TRUE(status) << "still running after the server died";
     EXPECT_LT(std::chrono::steady_clock::now() - killed, 1s);
-    EXPECT_TRUE(WIFEXITED(*status)) << "ended by a signal (core: " << (WIFSIGNALED(*status) && WCOREDUMP(*status)) << ")";
-    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "wait status " << *status;
     EXPECT_TRUE(says(*vantrel, "lost the connection to the X server", 500ms));
     vantrel.reset();
 }
