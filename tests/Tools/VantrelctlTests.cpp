@@ -92,8 +92,7 @@ TEST(VantrelctlRank, BestFirstWithRepairedText)
     EXPECT_EQ(lines[2].at("text"), "\uFFFD mail\\ \uFFFD");
     EXPECT_EQ(lines[2].at("positions"), json::parse("[2, 3, 4]"));
 
-    auto plain = vantrelctl({"rank", "--plain", "ma"}, "Safari Apple\nMail Inbox\nmail\nGmail\n");
-    EXPECT_EQ(plain.text, "mail\nMail Inbox\nGmail\n");
+    EXPECT_EQ(vantrelctl({"rank", "--plain", "ma"}, "Safari Apple\nMail Inbox\nmail\nGmail\n").text, "mail\nMail Inbox\nGmail\n");
     EXPECT_EQ(vantrelctl({"rank", "--plain", "ma"}, "\xFF mail \xC3\xA9t\xC3\n").text, "\uFFFD mail \u00E9t\uFFFD\n");
     EXPECT_EQ(vantrelctl({"rank", "zzz"}, "Safari\n").text, "");
     EXPECT_EQ(vantrelctl({"rank", "--plain", "s"}, "").text, "");
