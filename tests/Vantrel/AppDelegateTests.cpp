@@ -217,7 +217,6 @@ TEST_F(AppDelegateTest, launchRunsItsStepsInOrderAndStartsTheStoreAfterwards)
 TEST_F(AppDelegateTest, switchingStartsOncePerProcess)
 {
     launch();
-    loop.runPending();
     take();
     delegate->startSwitcher();
     EXPECT_TRUE(take().empty());
