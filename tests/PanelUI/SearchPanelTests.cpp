@@ -50,19 +50,6 @@ TEST_F(SearchPanelTest, TabsAndArrowsWrapAndEveryUpdateSelectsTheBestMatch)
     EXPECT_TRUE(panel->list().selectionModel()->isRowSelected(0, {}));
 }
 
-TEST_F(SearchPanelTest, ReturnCommitsWithTheQueryAndWithoutRowsCancels)
-{
-    panel->show(sampleWindows(3), std::nullopt);
-    press(keyA);
-    press(keyDown);
-    press(keyReturn);
-    EXPECT_EQ(events.back(), "commit 2 a");
-
-    panel->show({}, std::nullopt);
-    press(keyReturn);
-    EXPECT_EQ(events.back(), "cancel");
-}
-
 TEST_F(SearchPanelTest, HeightEmptyLabelAndWindowCountFollowTheRows)
 {
     for (auto [rows, height, empty, summary] : std::initializer_list<std::tuple<int, int, bool, const char*>>{
@@ -75,24 +62,31 @@ TEST_F(SearchPanelTest, HeightEmptyLabelAndWindowCountFollowTheRows)
     }
 }
 
-TEST_F(SearchPanelTest, EscapeClosesEvenWithText)
+TEST_F(SearchPanelTest, EachKeyCommitsActsOrCancels)
 {
-    panel->show(sampleWindows(2), std::nullopt);
-    press(keyA);
-    press(keyEscape);
-    EXPECT_EQ(events.back(), "cancel");
-    press(keyA);
+    const struct {
+        const char* name;
+        int rows;
+        std::uint16_t keyCode;
+        std::uint64_t flags;
+        std::vector<std::string> events;
+    } keys[] = {{"return commits the selected row with the query", 3, keyReturn, 0, {"commit 2 a"}},
+                {"return without rows cancels", 0, keyReturn, 0, {"cancel"}},
+                {"command alone quits", 3, keyQ, command, {"action 1 2"}},
+                {"command-option is no action", 3, keyW, command | option, {}},
+                {"command-shift is no action", 3, keyH, command | shift, {}},
+                {"escape closes even with text", 3, keyEscape, 0, {"cancel"}}};
+    for (const auto& key : keys) {
+        SCOPED_TRACE(key.name);
+        panel->show(sampleWindows(key.rows), std::nullopt);
+        press(keyA);
+        press(keyDown);
+        events.clear();
+        press(key.keyCode, key.flags);
+        EXPECT_EQ(events, key.events);
+    }
+    press(keyA); // after escape
     EXPECT_EQ(input->delivered.size(), 1u) << "the grab ended with the panel";
-}
-
-TEST_F(SearchPanelTest, ItemActionsTakeCommandAlone)
-{
-    panel->show(sampleWindows(2), std::nullopt);
-    press(keyDown);
-    press(keyQ, command);
-    press(keyW, command | option);
-    press(keyH, command | shift);
-    EXPECT_EQ(events, (std::vector<std::string>{"action 1 2"}));
 }
 
 TEST_F(SearchPanelTest, FastModeShowsTheOwnersQueryAndNeverTakesTheKeyboard)
