@@ -73,7 +73,6 @@ TEST_F(SimBridgeTest, SpaceFrontProcessFallsBackToTheOlderName)
     desktop->launch({.pid = 7, .name = "App"});
     desktop->addDisplay({"A", {}, {}, {{1, 0, "", 0}}, 1});
     desktop->removeSlot("SLSSpaceSetFrontPSN");
-    reinstall();
     EXPECT_TRUE(Spaces::canSetFrontProcess());
     EXPECT_TRUE(Spaces::setFrontProcess(1, 7));
     EXPECT_TRUE(desktop->called("CGSSpaceSetFrontPSN space=1 pid=7"));

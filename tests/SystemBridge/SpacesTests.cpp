@@ -123,7 +123,6 @@ TEST_F(SpacesOnSim, SetFrontProcessStopsAtAnUnknownPid)
 TEST_F(SpacesOnSim, EachMissingSlotGivesItsUnavailableValueWithoutCalls)
 {
     desktop->removeSlot("CGSMainConnectionID");
-    reinstall();
     EXPECT_FALSE(Spaces::isAvailable());
     EXPECT_EQ(Spaces::activeSpaceID(), std::nullopt);
     EXPECT_TRUE(Spaces::displays().empty());

@@ -110,7 +110,6 @@ TEST_F(HotKeysTest, MissingEntryPointsStillRecordAndRepairButReportFailure)
     // Without the read entry point, launch repair restores only what was recorded.
     desktop->removeSlot("CGSIsSymbolicHotKeyEnabled");
     desktop->setHotKeyEnabled(1, false);
-    reinstall();
     EXPECT_FALSE(SymbolicHotKeyGuard::reassertAtLaunch());
     EXPECT_FALSE(desktop->hotKeyEnabled(1));
     defaults->setObject(SymbolicHotKeys::savedStateKey, json{{"1", true}});

@@ -108,7 +108,6 @@ TEST_F(FocusTest, AWindowWhoseStateCannotBeReadCountsAsNotMinimized)
 TEST_F(FocusTest, MissingProcessLookupEndsAtPsn)
 {
     desktop->removeSlot("GetProcessForPID");
-    reinstall();
     auto trace = WindowFocus::focus(100, 10);
     EXPECT_EQ(steps(trace), (Names{"switchSpace: space 2", "psn FAILED: GetProcessForPID failed"}));
     EXPECT_EQ(trace.finalSpaceID, std::nullopt);
@@ -138,7 +137,6 @@ TEST_F(FocusTest, MissingSlotsAreReportedAsSymbolMissing)
 {
     desktop->removeSlot("_SLPSSetFrontProcessWithOptions");
     desktop->removeSlot("SLPSPostEventRecordTo");
-    reinstall();
     EXPECT_FALSE(WindowFocus::isAvailable());
     EXPECT_EQ(steps(WindowFocus::focus(200, 20)), (Names{"setFrontProcessWithOptions FAILED: symbol missing",
                                                          "postEventRecord FAILED: symbol missing", raiseOk}));

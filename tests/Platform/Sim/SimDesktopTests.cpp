@@ -50,7 +50,6 @@ TEST_F(SimDesktopTest, SpaceObserversHearSwitchesMovesAndNewSpacesButNotNoOps)
     desktop->addDisplay({.identifier = "A", .spaces = {{.id = 1}, {.id = 2}}, .currentSpaceID = 1});
     desktop->launch({.pid = 5, .name = "Five"});
     desktop->openWindow({.id = 50, .pid = 5, .spaces = {1}});
-    loop.runPending();
     int changes = 0;
     auto observation = desktop->observeSpaces(loop, [&] { ++changes; });
     auto changesHeard = [&] {
