@@ -34,7 +34,7 @@ using test::window;
 using Calls = std::vector<std::string>;
 using Ids = std::vector<WindowID>;
 
-using ModifierFlags::capsLock;
+using ModifierFlags::capsLock, ModifierFlags::command, ModifierFlags::shift;
 const SwitcherConfig commandTab = SwitcherConfig::commandTab(), commandGrave = SwitcherConfig::commandGrave(),
                      controlOptionTab = SwitcherConfig::controlOptionTab();
 
@@ -500,7 +500,6 @@ TEST_F(SwitcherTest, AWindowClosedAfterItWasListedIsNotFocused)
 // --- Hot keys, pausing, item actions and the desktop environment, on a simulated keyboard and desktop ---
 
 constexpr std::uint16_t tabKey = KeyCodes::tab, commandKey = KeyCodes::leftCommand, graveKey = KeyCodes::grave;
-using ModifierFlags::command, ModifierFlags::shift;
 
 class SwitcherHotKeysTest : public ShownSwitcherTest {
 protected:
