@@ -497,8 +497,6 @@ TEST_F(SwitcherTest, AWindowClosedAfterItWasListedIsNotFocused)
     EXPECT_TRUE(focusedIDs().empty());
 }
 
-// --- Hot keys, pausing, item actions and the desktop environment, on a simulated keyboard and desktop ---
-
 constexpr std::uint16_t tabKey = KeyCodes::tab, commandKey = KeyCodes::leftCommand, graveKey = KeyCodes::grave;
 
 class SwitcherHotKeysTest : public ShownSwitcherTest {
