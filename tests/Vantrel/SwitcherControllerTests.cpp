@@ -258,7 +258,6 @@ TEST_F(SwitcherTest, RepeatStopsWithItsSession)
     hold(+1, 100ms, 30ms);
     loop.advance(50ms);
     release();
-    EXPECT_EQ(focusedIDs(), Ids{2});
     tab(); // a new session of the same switcher, without a held key: nothing steps it
     loop.advance(100ms); // not 1 s, whose 32 steps of a left-over repeat would come round to the same row
     EXPECT_EQ(selection(), 1);
