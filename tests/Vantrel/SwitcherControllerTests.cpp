@@ -428,7 +428,6 @@ TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndItsPendingShow)
     tab();
     loop.advance(100ms);
     tab(controlOptionTab);
-    EXPECT_EQ(selection(), 1);
     loop.advance(150ms);
     EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
     tab(controlOptionTab);
@@ -452,9 +451,8 @@ TEST_F(SwitcherTest, ASwitcherWithNothingToListLeavesTheSessionAndItsTimerAlone)
     environment.frontmost = 99;
     tab(commandGrave);
     controller->moveUp(commandGrave);
-    EXPECT_EQ(selection(), 1);
     loop.advance(150ms);
-    EXPECT_EQ(panel.count("show"), 1u);
+    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
 }
 
 TEST_F(ShownSwitcherTest, AllDisplaysMirrorsExcludingThePanelsScreen)
@@ -558,8 +556,7 @@ TEST_F(SwitcherHotKeysTest, PressesRunAsMainLoopJobs)
     EXPECT_EQ(controller->session()->selection, 2) << "held: repeats";
     input->keyUp(tabKey, command);
     press(tabKey, command); // released before its job runs
-    loop.advance(1s);
-    EXPECT_EQ(controller->session()->selection, 0);
+    loop.advance(350ms); // a repeat would have stepped twice by now
     input->flagsChanged(commandKey, 0);
     EXPECT_EQ(focusedIDs(), Ids{1});
 }
