@@ -310,8 +310,6 @@ TEST_F(ShownSwitcherTest, PanelCommitFocusesItsWindowAndCancelFocusesNothing)
         EXPECT_EQ(focusedIDs(), Ids{3});
         EXPECT_EQ(mirrors->calls.back(), "hide");
     }
-    release(); // the modifiers released after a cancel find no session
-    EXPECT_EQ(focusedIDs().size(), 1u);
 }
 
 TEST_F(ShownSwitcherTest, TypingFiltersTheListAndReleaseCommitsItsBestMatchIfAny)
@@ -533,10 +531,8 @@ TEST_F(SwitcherHotKeysTest, ADesktopWithoutASystemSwitcherSaysSoOnceWithoutAnErr
     LogCapture capture;
     controller->applySettings();
     controller->applySettings();
-    const Calls messages = capture.messages("switcher");
-    EXPECT_EQ(messages.front(), "no system ⌘Tab to disable on this desktop");
-    EXPECT_EQ(std::ranges::count(messages, messages.front()), 1);
-    EXPECT_EQ(std::ranges::count(messages, "could not disable system ⌘Tab"), 0);
+    const std::string applied = "settings applied: 6 hotkeys, replacesCommandTab=true";
+    EXPECT_EQ(capture.messages("switcher"), (Calls{"no system ⌘Tab to disable on this desktop", applied, applied}));
 }
 
 TEST_F(SwitcherHotKeysTest, WithNoSwitcherOnSuperTabTheSystemsComesBack)
