@@ -3,6 +3,7 @@
 
 #include "Support/ChildProcess.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -16,20 +17,70 @@ namespace vantrel::test {
 class TestClient {
 public:
     /// Starts the client on `display`; null when it does not come up.
-    static std::unique_ptr<TestClient> start(const std::string& display);
+    static std::unique_ptr<TestClient> start(const std::string& display)
+    {
+        auto process = ChildProcess::spawn({.argv = {VANTREL_X11_TEST_CLIENT},
+                                            .environment = {{"DISPLAY", display}},
+                                            .pipeStdin = true,
+                                            .pipeStdout = true,
+                                            .keepStderr = true});
+        if (!process || process->readLine(replyTimeout) != "ready")
+            return nullptr;
+        std::unique_ptr<TestClient> client(new TestClient());
+        client->process_ = std::move(process);
+        return client;
+    }
 
     /// Opens a window (see x11_test_client.cpp for `options`) and returns its id
     /// once the window manager manages it; absent on failure.
-    std::optional<std::uint32_t> open(const std::string& tag, const std::string& options = {});
+    std::optional<std::uint32_t> open(const std::string& tag, const std::string& options = {})
+    {
+        if (!process_->writeLine("open " + tag + " " + options))
+            return std::nullopt;
+        auto line = reply();
+        const std::string prefix = "opened " + tag + " ";
+        if (!line || line->rfind(prefix, 0) != 0)
+            return std::nullopt;
+        return static_cast<std::uint32_t>(std::stoul(line->substr(prefix.size())));
+    }
+
     /// Sends one command line; true when the client answered "ok".
-    bool command(const std::string& line);
+    bool command(const std::string& line) { return process_->writeLine(line) && reply() == "ok"; }
+
     /// Waits for an unsolicited line such as "closed TAG".
-    bool waitFor(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitFor(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        if (auto seen = std::ranges::find(notices_, line); seen != notices_.end()) {
+            notices_.erase(seen);
+            return true;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        auto left = [&] { return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()); };
+        while (auto next = process_->readLine(left())) {
+            if (*next == line)
+                return true;
+            notices_.push_back(*next);
+        }
+        return false;
+    }
+
     pid_t pid() const { return process_->pid(); }
     ChildProcess& process() { return *process_; }
 
 private:
-    std::optional<std::string> reply();
+    static constexpr auto replyTimeout = std::chrono::seconds(25);
+
+    /// The next answer; "closed TAG" and "ignored TAG" lines met on the way are kept for waitFor().
+    std::optional<std::string> reply()
+    {
+        while (auto line = process_->readLine(replyTimeout)) {
+            if (!line->starts_with("closed ") && !line->starts_with("ignored "))
+                return line;
+            notices_.push_back(*line);
+        }
+        return std::nullopt;
+    }
+
     std::unique_ptr<ChildProcess> process_;
     std::vector<std::string> notices_;
 };
