@@ -23,7 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using ModifierFlags::command, ModifierFlags::control, ModifierFlags::option;
+using ModifierFlags::command, ModifierFlags::control;
 using KeyCodes::tab;
 // X key codes for xdotool: by keysym it would press the left key first to
 // make the modifier active, and that press would reach the focused window.
@@ -49,10 +49,8 @@ protected:
     std::vector<FastSearchTap::Event> events;
 };
 
-TEST_F(X11InputTest, ChordsHeldElsewhereAndAHoldOnFnAreRefused)
+TEST_F(X11InputTest, FreeChordsRegisterButNotTwiceAndAHoldOnFnIsRefused)
 {
-    // openbox binds Alt+Tab (and Ctrl+Alt+Tab) itself.
-    EXPECT_FALSE(HotKey::make(HotKey::Chord{tab, option}, [] {}));
     // The Super chords and the search chord are free.
     EXPECT_TRUE(HotKey::make(HotKey::Chord{tab, command}, [] {}));
     EXPECT_TRUE(HotKey::make(HotKey::Chord::from(KeyChord{KeyChord::keyAboveTab, command}), [] {}));
@@ -178,7 +176,6 @@ TEST_F(X11InputTest, ALayoutChangeOnTheServerReachesTheTapAndNewTranslators)
     ASSERT_TRUE(type({"keydown", superR, "key", "48", "key", "e", "keyup", superR}));
     EXPECT_TRUE(pumpUntil(loop, [&] { return events.size() >= 3; }));
     EXPECT_EQ(events, (Events{E::Began{}, E::Character{"é"}, E::Ended{true}}));
-    EXPECT_FALSE(tap->isHeld());
 }
 
 // What every input backend promises about a keyboard grab and the hot keys,
