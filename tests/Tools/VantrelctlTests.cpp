@@ -216,6 +216,15 @@ TEST(VantrelctlBackends, UnknownBackendsAndStrayArgumentsAreErrors)
     EXPECT_NE(vantrelctl({"symbols", "--backend", "sim", "extra"}).status, 0);
 }
 
+TEST(VantrelctlBackends, WithoutAnXServerTheX11CommandsNameTheDisplay)
+{
+    for (const char* command : {"windows", "keys"}) {
+        const auto failed = vantrelctl({command}, "", false, "DISPLAY=:65000");
+        EXPECT_NE(failed.status, 0);
+        EXPECT_NE(failed.text.find("cannot open the X display ':65000'"), std::string::npos) << failed.text;
+    }
+}
+
 TEST(VantrelctlWindows, PrintsTheStoresWindowsAndSpacesAsOneObject)
 {
     auto run = vantrelctl({"windows", "--backend", "sim"});
