@@ -60,9 +60,7 @@ TEST(PanelPlacement, SwitcherSitsAboveTheMiddleAndSearchAQuarterDownBothInsideSm
 
     const QRect small(0, 24, 800, 500);
     EXPECT_EQ(switcherFrame(small, 554).top(), 24) << "taller than the screen: the top stays visible";
-    const QRect search = searchFrame(small, 300);
-    EXPECT_LE(search.bottom(), small.bottom());
-    EXPECT_GE(search.top(), small.top());
+    EXPECT_TRUE(small.contains(searchFrame(small, 300))) << "a search frame fits the screen";
 }
 
 TEST(PanelBadges, OnlyWindowsOffEveryVisibleDesktopShowTheSmallestNumber)
@@ -78,8 +76,7 @@ TEST(PanelRowText, HostileTitlesBecomeOneShortLine)
     EXPECT_EQ(singleLine("a\nb\tc\x7f" "d\u2028e"), "a b c d e");
     EXPECT_EQ(singleLine("ok \xff\xfe end"), QString::fromUtf8("ok \uFFFD\uFFFD end"));
     EXPECT_EQ(singleLine(std::string(10000, 'x')).size(), 512);
-    QString emoji = singleLine(std::string(511, 'x') + "😀");
-    EXPECT_FALSE(emoji.back().isHighSurrogate()) << "no half emoji at the cut";
+    EXPECT_FALSE(singleLine(std::string(511, 'x') + "😀").back().isHighSurrogate()) << "no half emoji at the cut";
 
     WindowInfo minimized = window(1, 101, "Mail", "Inbox");
     minimized.isMinimized = true;

@@ -45,11 +45,12 @@ protected:
         }, timeout);
     }
     std::optional<std::uint32_t> activeWindow() { return X11PanelSupport::activeWindow(connection->raw()); }
-    /// A focused window reporting the keys it gets, moved to (x, y).
+    /// A focused window reporting the keys it gets, moved to (x, y), once some window is active.
     std::unique_ptr<test::ChildProcess> focusedWindowAt(int x, int y)
     {
         auto client = startKeyClient();
-        if (!client || !type({"getwindowfocus", "windowmove", "--sync", std::to_string(x), std::to_string(y)}))
+        if (!client || !type({"getwindowfocus", "windowmove", "--sync", std::to_string(x), std::to_string(y)}) ||
+            !pump([&] { return activeWindow().value_or(0) != 0; }))
             return nullptr;
         return client;
     }
@@ -57,10 +58,8 @@ protected:
 
 TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingActive)
 {
-    ASSERT_EQ(QGuiApplication::screens().size(), 2) << "Qt sees the two RandR monitors";
     auto client = focusedWindowAt(700, 100);
     ASSERT_TRUE(client);
-    ASSERT_TRUE(pump([&] { return activeWindow().value_or(0) != 0; }));
     const auto active = activeWindow();
 
     SwitcherPanel panel;
@@ -71,8 +70,7 @@ TEST_F(X11PanelTest, AShownPanelFloatsOnTheActiveWindowsMonitorWithoutBecomingAc
     const auto id = static_cast<xcb_window_t>(panel.window().winId());
     XcbPtr<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(connection->raw(), xcb_get_window_attributes(connection->raw(), id), nullptr));
-    ASSERT_TRUE(attributes);
-    EXPECT_TRUE(attributes->override_redirect);
+    EXPECT_TRUE(attributes && attributes->override_redirect);
     XcbPtr<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(connection->raw(), xcb_get_geometry(connection->raw(), id), nullptr));
     ASSERT_TRUE(geometry);
@@ -117,7 +115,6 @@ TEST_F(X11PanelTest, AnotherWindowBecomingActiveDismissesTheKeySwitcher)
 {
     auto first = focusedWindowAt(100, 100);
     ASSERT_TRUE(first);
-    ASSERT_TRUE(pump([&] { return activeWindow().value_or(0) != 0; }));
     const auto firstId = activeWindow();
     auto second = focusedWindowAt(300, 300);
     ASSERT_TRUE(second);

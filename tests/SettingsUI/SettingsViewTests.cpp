@@ -174,8 +174,7 @@ TEST_F(SettingsViewTest, SwitcherNamesAreElidedAndAnEmptyListShowsOnlyTheCaption
 
     model->edit([](Settings& s) { s.switchers.clear(); });
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the old groups go
-    auto* pane = find<QWidget>("pane-switchers");
-    EXPECT_TRUE(pane->findChildren<QGroupBox*>().isEmpty());
+    EXPECT_TRUE(find<QWidget>("pane-switchers")->findChildren<QGroupBox*>().isEmpty());
     EXPECT_TRUE(shown("switchersCaption"));
 }
 
@@ -203,8 +202,7 @@ TEST_F(SettingsViewTest, AddAppOffersAppsWithWindowsSortedAndAppendsDuplicatesRe
     EXPECT_EQ(ruleTexts("ignoredSection"),
               (QStringList{"com.example.Unknown · title contains “^draft”", "xterm", "xterm"}));
 
-    auto removes = find<QGroupBox>("ignoredSection")->findChildren<QPushButton*>("remove");
-    QTest::mouseClick(removes.front(), Qt::LeftButton);
+    QTest::mouseClick(find<QGroupBox>("ignoredSection")->findChildren<QPushButton*>("remove").front(), Qt::LeftButton);
     EXPECT_EQ(ruleTexts("ignoredSection"), (QStringList{"xterm", "xterm"}));
     QTest::mouseClick(find<QGroupBox>("pauseSection")->findChildren<QPushButton*>("remove").back(), Qt::LeftButton);
     EXPECT_EQ(store->settings().rules.pauseApps, (std::vector<std::string>{"Emacs"}));

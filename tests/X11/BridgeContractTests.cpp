@@ -231,7 +231,6 @@ TEST_P(BridgeContract, TheWorkspaceReportsLaunchesAndTerminationsOnTheLoopWhileO
 
 INSTANTIATE_TEST_SUITE_P(Backends, BridgeContract, test::everyBackend, test::backendName);
 
-
 /// What openbox shows that the simulated desktop cannot.
 class BridgeOnX11 : public BridgeContract {
 protected:
