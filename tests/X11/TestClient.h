@@ -35,9 +35,7 @@ public:
     /// once the window manager manages it; absent on failure.
     std::optional<std::uint32_t> open(const std::string& tag, const std::string& options = {})
     {
-        if (!process_->writeLine("open " + tag + " " + options))
-            return std::nullopt;
-        auto line = reply();
+        auto line = process_->writeLine("open " + tag + " " + options) ? reply() : std::nullopt;
         const std::string prefix = "opened " + tag + " ";
         if (!line || line->rfind(prefix, 0) != 0)
             return std::nullopt;
