@@ -99,7 +99,6 @@ TEST_F(FastSearchTapTest, EachKeyDuringAHoldBecomesOneEventAndNoProgramSeesIt)
 TEST_F(FastSearchTapTest, TheModifierChangesAndKeysOutsideAHoldPass)
 {
     tap->setModifier(FastSearchModifier::leftCommand);
-    ASSERT_TRUE(tap->isInstalled());
     holdAndType(Key::leftCommand, command, {Key::a});
     EXPECT_EQ(events, (Events{Began{}, Character{"a"}, Ended{true}}));
     for (auto key : {Key::a, Key::escape, Key::returnKey})

@@ -1,6 +1,7 @@
 // Log formatting of os_log-style placeholders, captures and signposts.
 #include "Runtime/Log.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -61,9 +62,7 @@ TEST(Signposts, EndedIntervalsAreKeptOnceAndLogged)
     }
     EXPECT_EQ(Signposts::durations("rank").size(), 1u);
     EXPECT_TRUE(Signposts::durations("show").empty());
-    auto messages = capture.messages("search");
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].starts_with("signpost rank: ")) << messages[0];
+    EXPECT_THAT(capture.messages("search"), ::testing::ElementsAre(::testing::StartsWith("signpost rank: ")));
 }
 
 } // namespace

@@ -1,7 +1,5 @@
-// Key chords, the Fast Search modifier and the US fallback layout.
-#include "VantrelCore/FastSearch.h"
+// Key chords, their names and the US fallback layout.
 #include "VantrelCore/KeyChord.h"
-#include "VantrelCore/KeyCodes.h"
 #include "VantrelCore/KeyboardLayoutTranslator.h"
 
 #include <gtest/gtest.h>
