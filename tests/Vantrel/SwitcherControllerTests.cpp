@@ -19,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -421,17 +420,6 @@ TEST_F(ShownSwitcherTest, StoreChangeKeepsTheTypedQueryApplied)
     EXPECT_EQ(itemIDs(), "2,3,4,5");
 }
 
-TEST_F(SwitcherTest, AnotherSwitchersChordReplacesTheSessionAndItsPendingShow)
-{
-    tab();
-    loop.advance(100ms);
-    tab(controlOptionTab);
-    loop.advance(150ms);
-    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
-    tab(controlOptionTab);
-    EXPECT_EQ(selection(), 2);
-}
-
 TEST_F(SwitcherTest, AReplacedSessionsTimerDoesNotShowALaterSessionOfItsSwitcherEarly)
 {
     for (const auto* config : {&commandTab, &controlOptionTab, &commandTab}) { // the last a fresh cmd-tab session
@@ -440,7 +428,7 @@ TEST_F(SwitcherTest, AReplacedSessionsTimerDoesNotShowALaterSessionOfItsSwitcher
     } // the first one's show was due now
     EXPECT_EQ(panel.count("show"), 0u);
     loop.advance(100ms);
-    EXPECT_EQ(panel.count("show"), 1u);
+    EXPECT_EQ(panel.calls, Calls{"show 1,2,3 @1 key"});
 }
 
 TEST_F(SwitcherTest, ASwitcherWithNothingToListLeavesTheSessionAndItsTimerAlone)
