@@ -197,8 +197,14 @@ protected:
     }
     InputBackend& backend() { return GetParam() == Backend::simulated ? static_cast<InputBackend&>(*sim) : *input; }
 
-    void typeSuperTabTwiceThenA()
+    /// Registers Super+Tab, grabs the keyboard in `mode` and types the keys.
+    void grabAndType(GrabMode mode)
     {
+        hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
+        ASSERT_TRUE(hotKey);
+        hotKey->onRelease = [&] { ++releases; };
+        grab = backend().grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); }, mode);
+        ASSERT_TRUE(grab);
         if (GetParam() == Backend::x11) {
             ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "Tab", "keyup", "super", "key", "a"}));
             return;
@@ -211,17 +217,6 @@ protected:
         sim->flagsChanged(leftCommand, 0);
         sim->keyDown(keyA, 0);
         sim->keyUp(keyA, 0);
-    }
-
-    /// Registers Super+Tab, grabs the keyboard in `mode` and types the keys.
-    void grabAndType(GrabMode mode)
-    {
-        hotKey = HotKey::make(HotKey::Chord{tab, command}, [&] { ++presses; });
-        ASSERT_TRUE(hotKey);
-        hotKey->onRelease = [&] { ++releases; };
-        grab = backend().grabKeyboard([&](const KeyEvent& event) { keys.push_back(event); }, mode);
-        ASSERT_TRUE(grab);
-        typeSuperTabTwiceThenA();
     }
 
     /// The grab's key events without the modifier changes, once "a" is up.
