@@ -69,14 +69,6 @@ TEST(MRUList, TouchMovesToTheFrontKeepingOthersInOrder)
     EXPECT_EQ(list.ids, Ids({2, 7, 8}));
 }
 
-TEST(MRUList, RemoveDropsEveryOccurrence)
-{
-    MRUList list {{3, 1, 3, 2}};
-    list.remove(3);
-    list.remove(42);
-    EXPECT_EQ(list.ids, Ids({1, 2}));
-}
-
 TEST(MRUList, ReconcileDropsClosedWindowsAndAppendsUnknownOnes)
 {
     MRUList list{{5, 3, 9}};
