@@ -12,8 +12,8 @@
 namespace vantrel::test {
 
 /// Installs an empty simulated desktop (and fresh in-memory defaults) for
-/// each test and uninstalls it afterwards. Tests that change the desktop's
-/// slots before first use call `reinstall()` so the bridge resolves afresh.
+/// each test and uninstalls it afterwards. Tests that change a slot the
+/// bridge has already resolved call `reinstall()` so it resolves afresh.
 class SimBridgeTest : public ::testing::Test {
 protected:
     void reinstall() { SystemBridge::install(desktop->backends()); }
