@@ -9,8 +9,10 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <thread>
@@ -439,6 +441,91 @@ void sortBestFirst(std::vector<Scored>& scored, OrderScratch& scratch)
 
 } // namespace
 
+namespace {
+
+/// Threads kept from one forChunks to the next. Starting a thread costs
+/// tens of microseconds, which a ranking of ten thousand texts that starts
+/// one per step would pay several times over; a kept thread also keeps its
+/// thread-local tables (the primary collator, the narrowing classes).
+/// One caller at a time: another, or a ranking inside a ranking, finds
+/// them busy and starts threads of its own.
+class Workers {
+public:
+    /// Runs job(k) for k in [1, chunks) on kept threads, started as needed,
+    /// and job(0) on the caller's, returning once all are done; false, with
+    /// nothing run, when another caller has the threads.
+    bool run(unsigned chunks, const std::function<void(unsigned)>& job)
+    {
+        // (A flag, not a mutex: the caller's own job may rank again.)
+        if (busy_.exchange(true, std::memory_order_acquire))
+            return false;
+        {
+            std::lock_guard lock(mutex_);
+            for (; started_ + 1 < chunks; ++started_)
+                std::thread(&Workers::serve, this, started_ + 1).detach();
+            job_ = &job;
+            chunks_ = chunks;
+            pending_ = chunks - 1;
+            ++round_;
+        }
+        wake_.notify_all();
+        // The others are waited for even if the caller's job throws: theirs
+        // refer to the caller's frame.
+        struct Finish {
+            Workers& workers;
+            ~Finish()
+            {
+                std::unique_lock lock(workers.mutex_);
+                workers.done_.wait(lock, [this] { return workers.pending_ == 0; });
+                workers.job_ = nullptr;
+                workers.busy_.store(false, std::memory_order_release);
+            }
+        } finish { *this };
+        job(0);
+        return true;
+    }
+
+private:
+    [[noreturn]] void serve(unsigned k)
+    {
+        std::uint64_t seen = 0;
+        for (;;) {
+            const std::function<void(unsigned)>* job = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return round_ != seen; });
+                seen = round_;
+                if (k >= chunks_)
+                    continue;
+                job = job_;
+            }
+            (*job)(k);
+            std::lock_guard lock(mutex_);
+            if (--pending_ == 0)
+                done_.notify_one();
+        }
+    }
+
+    std::atomic<bool> busy_ { false };
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    unsigned started_ = 0;
+    const std::function<void(unsigned)>* job_ = nullptr;
+    unsigned chunks_ = 0;
+    unsigned pending_ = 0;
+    std::uint64_t round_ = 0;
+};
+
+/// The process's kept threads, never destroyed: they wait until the
+/// process ends.
+Workers& workers()
+{
+    static Workers* const kept = new Workers;
+    return *kept;
+}
+
+} // namespace
+
 void forChunks(std::size_t count, unsigned chunks, const std::function<void(unsigned, std::size_t, std::size_t)>& body)
 {
     if (chunks <= 1) {
@@ -446,13 +533,16 @@ void forChunks(std::size_t count, unsigned chunks, const std::function<void(unsi
         return;
     }
     auto bound = [&](unsigned chunk) { return count * chunk / chunks; };
-    std::vector<std::thread> workers;
-    workers.reserve(chunks - 1);
+    const std::function<void(unsigned)> job = [&](unsigned chunk) { body(chunk, bound(chunk), bound(chunk + 1)); };
+    if (workers().run(chunks, job))
+        return;
+    std::vector<std::thread> threads;
+    threads.reserve(chunks - 1);
     for (unsigned chunk = 1; chunk < chunks; ++chunk)
-        workers.emplace_back([&, chunk] { body(chunk, bound(chunk), bound(chunk + 1)); });
-    body(0, 0, bound(1));
-    for (auto& worker : workers)
-        worker.join();
+        threads.emplace_back(job, chunk);
+    job(0);
+    for (auto& thread : threads)
+        thread.join();
 }
 
 unsigned threadsFor(std::size_t count, unsigned threads)

@@ -14,8 +14,11 @@
 #include <cctype>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vantrel {
@@ -337,6 +340,32 @@ TEST(SearchRanker, ThreadedRankingIsIdentical)
             entry.match.positions.clear();
         EXPECT_TRUE(scoresOnly == single) << query;
     }
+    // A ranking on another thread at the same time, and rankings from inside
+    // a ranking (its tiebreak, once on each thread it runs on), find the
+    // threads kept for rankings busy: each starts its own.
+    const auto expected = SearchRanker::rank(lines, "sa", SearchScorer(), self, self);
+    std::mutex mutex;
+    std::set<std::thread::id> nestedOn;
+    int intact = 0;
+    auto nesting = [&](const std::string& line) -> const std::string& {
+        {
+            std::lock_guard lock(mutex);
+            if (!nestedOn.insert(std::this_thread::get_id()).second)
+                return line;
+        }
+        const bool same = SearchRanker::rankParallel(lines, "sa", SearchScorer(), self, self, 2) == expected;
+        std::lock_guard lock(mutex);
+        intact += same;
+        return line;
+    };
+    std::thread other([&] {
+        for (int k = 0; k < 3; ++k)
+            EXPECT_TRUE(SearchRanker::rankParallel(lines, "sa", SearchScorer(), self, self, 3) == expected);
+    });
+    EXPECT_TRUE(SearchRanker::rankParallel(lines, "sa", SearchScorer(), self, nesting, 2) == expected);
+    other.join();
+    EXPECT_EQ(nestedOn.size(), 2u);
+    EXPECT_EQ(intact, 2);
 }
 
 } // namespace
