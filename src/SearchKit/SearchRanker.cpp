@@ -461,8 +461,13 @@ public:
             return false;
         {
             std::lock_guard lock(mutex_);
-            for (; started_ + 1 < chunks; ++started_)
-                std::thread(&Workers::serve, this, started_ + 1).detach();
+            try {
+                for (; started_ + 1 < chunks; ++started_)
+                    std::thread(&Workers::serve, this, started_ + 1).detach();
+            } catch (...) {
+                busy_.store(false, std::memory_order_release);
+                throw;
+            }
             job_ = &job;
             chunks_ = chunks;
             pending_ = chunks - 1;
