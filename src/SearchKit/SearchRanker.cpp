@@ -439,10 +439,6 @@ void sortBestFirst(std::vector<Scored>& scored, OrderScratch& scratch)
     }
 }
 
-} // namespace
-
-namespace {
-
 /// Threads kept from one forChunks to the next. Starting a thread costs
 /// tens of microseconds, which a ranking of ten thousand texts that starts
 /// one per step would pay several times over; a kept thread also keeps its
