@@ -713,8 +713,25 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     };
     auto& differsAt = scratch.differsAt;
     differsAt.assign(n, 0);
-    const unsigned runChunks = runs.size() >= 64 ? chunks : 1;
-    forChunks(runs.size(), runChunks, [&](unsigned, std::size_t from, std::size_t to) {
+    // Each thread takes runs holding about as many candidates of `weight`'s
+    // as the others: a few long runs often hold most of them.
+    auto forBalancedRuns = [&](auto weight, const auto& body) {
+        std::size_t total = 0;
+        for (std::size_t r = 0; r < runs.size(); ++r)
+            total += weight(r);
+        const unsigned parts = total == 0 ? 1 : chunks;
+        std::vector<std::size_t> bounds(parts + 1, runs.size());
+        bounds[0] = 0;
+        std::size_t sum = 0;
+        for (std::size_t r = 0, part = 1; r < runs.size() && part < parts; ++r) {
+            sum += weight(r);
+            for (; part < parts && sum * parts >= total * part; ++part)
+                bounds[part] = r + 1;
+        }
+        forChunks(parts, parts, [&](unsigned part, std::size_t, std::size_t) { body(bounds[part], bounds[part + 1]); });
+    };
+    auto length = [&](std::size_t r) { return runs[r].second - runs[r].first; };
+    forBalancedRuns(length, [&](std::size_t from, std::size_t to) {
         std::vector<Keyed> keys;
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
@@ -840,7 +857,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
         return at < 2 * keyBytes && std::min(certainFirst[a], certainFirst[b]) >= keyBytes
             && at - keyBytes < std::min(certainNext[a], certainNext[b]);
     };
-    forChunks(runs.size(), runChunks, [&](unsigned, std::size_t from, std::size_t to) {
+    forBalancedRuns([&](std::size_t r) { return kinds[r] == keyedRun ? length(r) : 0; }, [&](std::size_t from, std::size_t to) {
         std::vector<Keyed> keys;
         auto byKeyThenCollated = [&](const Keyed& a, const Keyed& b) {
             return byKey(a, b) || (!byKey(b, a) && collated(a.entry, b.entry));
