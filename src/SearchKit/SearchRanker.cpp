@@ -713,8 +713,9 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     };
     auto& differsAt = scratch.differsAt;
     differsAt.assign(n, 0);
-    // Each thread takes runs holding about as many candidates of `weight`'s
-    // as the others: a few long runs often hold most of them.
+    // Each thread takes consecutive runs whose weights (`weight(r)`, the
+    // candidates it will work on) add up to about as much as the others':
+    // a few long runs often hold most candidates.
     auto forBalancedRuns = [&](auto weight, const auto& body) {
         std::size_t total = 0;
         for (std::size_t r = 0; r < runs.size(); ++r)
