@@ -5,14 +5,16 @@
 #include "SearchKit/ShortLoad.h"
 #include "SearchKit/TextUnicode.h"
 
+#include "Runtime/SerialQueue.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
-#include <condition_variable>
 #include <cstring>
+#include <latch>
 #include <limits>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <thread>
@@ -439,12 +441,12 @@ void sortBestFirst(std::vector<Scored>& scored, OrderScratch& scratch)
     }
 }
 
-/// Threads kept from one forChunks to the next. Starting a thread costs
-/// tens of microseconds, which a ranking of ten thousand texts that starts
-/// one per step would pay several times over; a kept thread also keeps its
-/// thread-local tables (the primary collator, the narrowing classes).
-/// One caller at a time: another, or a ranking inside a ranking, finds
-/// them busy and starts threads of its own.
+/// Threads kept from one forChunks to the next, as serial queues. Starting
+/// a thread costs tens of microseconds, which a ranking of ten thousand
+/// texts that starts one per step would pay several times over; a kept
+/// thread also keeps its thread-local tables (the primary collator, the
+/// narrowing classes). One caller at a time: another, or a ranking inside a
+/// ranking, finds them busy and starts threads of its own.
 class Workers {
 public:
     /// Runs job(k) for k in [1, chunks) on kept threads, started as needed,
@@ -455,66 +457,38 @@ public:
         // (A flag, not a mutex: the caller's own job may rank again.)
         if (busy_.exchange(true, std::memory_order_acquire))
             return false;
-        {
-            std::lock_guard lock(mutex_);
-            try {
-                for (; started_ + 1 < chunks; ++started_)
-                    std::thread(&Workers::serve, this, started_ + 1).detach();
-            } catch (...) {
-                busy_.store(false, std::memory_order_release);
-                throw;
-            }
-            job_ = &job;
-            chunks_ = chunks;
-            pending_ = chunks - 1;
-            ++round_;
-        }
-        wake_.notify_all();
+        struct Release {
+            std::atomic<bool>& busy;
+            ~Release() { busy.store(false, std::memory_order_release); }
+        } release { busy_ };
+        while (queues_.size() + 1 < chunks)
+            queues_.push_back(std::make_unique<ThreadSerialQueue>("ranking"));
         // The others are waited for even if the caller's job throws: theirs
         // refer to the caller's frame.
-        struct Finish {
-            Workers& workers;
-            ~Finish()
-            {
-                std::unique_lock lock(workers.mutex_);
-                workers.done_.wait(lock, [this] { return workers.pending_ == 0; });
-                workers.job_ = nullptr;
-                workers.busy_.store(false, std::memory_order_release);
+        std::latch done(chunks - 1);
+        struct Wait {
+            std::latch& done;
+            ~Wait() { done.wait(); }
+        } wait { done };
+        for (unsigned k = 1; k < chunks; ++k) {
+            try {
+                queues_[k - 1]->async([&job, &done, k] {
+                    job(k);
+                    done.count_down();
+                });
+            } catch (...) {
+                done.count_down(chunks - k);
+                throw;
             }
-        } finish { *this };
+        }
         job(0);
         return true;
     }
 
 private:
-    [[noreturn]] void serve(unsigned k)
-    {
-        std::uint64_t seen = 0;
-        for (;;) {
-            const std::function<void(unsigned)>* job = nullptr;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [&] { return round_ != seen; });
-                seen = round_;
-                if (k >= chunks_)
-                    continue;
-                job = job_;
-            }
-            (*job)(k);
-            std::lock_guard lock(mutex_);
-            if (--pending_ == 0)
-                done_.notify_one();
-        }
-    }
-
     std::atomic<bool> busy_ { false };
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    unsigned started_ = 0;
-    const std::function<void(unsigned)>* job_ = nullptr;
-    unsigned chunks_ = 0;
-    unsigned pending_ = 0;
-    std::uint64_t round_ = 0;
+    /// Only the caller holding `busy_` touches these.
+    std::vector<std::unique_ptr<ThreadSerialQueue>> queues_;
 };
 
 /// The process's kept threads, never destroyed: they wait until the
