@@ -6,9 +6,11 @@
 // measures a narrower machine's path.
 #include "SyntheticCorpus.h"
 
+#include "SearchKit/ScorerCore.h"
 #include "SearchKit/SearchKernel.h"
 #include "SearchKit/SearchRanker.h"
 #include "SearchKit/SearchScorer.h"
+#include "SearchKit/TextUnicode.h"
 
 #include <benchmark/benchmark.h>
 
@@ -94,15 +96,18 @@ BENCHMARK_CAPTURE(BM_Rank, serial, false)->ArgsProduct({{1000, 10000, 100000}, {
 BENCHMARK_CAPTURE(BM_Rank, serial, false)->Args({10000, 4})->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Rank, parallel, true)->ArgsProduct({{10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
-/// The kernel the case's first argument names (0 AVX-512, 1 AVX2, 2 scalar);
-/// none, with the case marked skipped, when this CPU cannot run it.
-std::optional<SearchKernel> kernelOf(benchmark::State& state)
+/// Forces, for `forced`'s lifetime, the kernel the case's first argument
+/// names (0 AVX-512, 1 AVX2, 2 scalar); false, with the case marked
+/// skipped, when this CPU cannot run it.
+bool forceKernelOf(benchmark::State& state, std::optional<SearchKernelTesting::ForceKernel>& forced)
 {
     const SearchKernel kernel = std::array { SearchKernel::avx512, SearchKernel::avx2, SearchKernel::scalar }[static_cast<std::size_t>(state.range(0))];
-    if (machineRuns(kernel))
-        return kernel;
-    state.SkipWithError("this CPU cannot run the kernel");
-    return std::nullopt;
+    if (!machineRuns(kernel)) {
+        state.SkipWithError("this CPU cannot run the kernel");
+        return false;
+    }
+    forced.emplace(kernel);
+    return true;
 }
 
 // The serial ranking on each kernel the CPU runs (0 AVX-512, 1 AVX2, 2
@@ -111,10 +116,9 @@ std::optional<SearchKernel> kernelOf(benchmark::State& state)
 // take turns in one process, so their medians compare side by side.
 void BM_RankOnKernel(benchmark::State& state)
 {
-    const auto kernel = kernelOf(state);
-    if (!kernel)
+    std::optional<SearchKernelTesting::ForceKernel> forced;
+    if (!forceKernelOf(state, forced))
         return;
-    const SearchKernelTesting::ForceKernel forced(*kernel);
     const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
     const SearchScorer scorer;
     for (auto _ : state) {
@@ -122,7 +126,7 @@ void BM_RankOnKernel(benchmark::State& state)
         benchmark::DoNotOptimize(ranked);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
-    state.SetLabel(std::string(kernelName(*kernel)));
+    state.SetLabel(std::string(kernelName(searchKernel())));
 }
 BENCHMARK(BM_RankOnKernel)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
 
@@ -130,10 +134,9 @@ BENCHMARK(BM_RankOnKernel)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Uni
 // query that matches nothing, one letter and two letters.
 void BM_RankScripts(benchmark::State& state)
 {
-    const auto kernel = kernelOf(state);
-    if (!kernel)
+    std::optional<SearchKernelTesting::ForceKernel> forced;
+    if (!forceKernelOf(state, forced))
         return;
-    const SearchKernelTesting::ForceKernel forced(*kernel);
     const auto& texts = corpus(static_cast<std::size_t>(state.range(1)), true);
     const char* query = std::array { "zqxj", "e", "fi" }[static_cast<std::size_t>(state.range(2))];
     const SearchScorer scorer;
@@ -142,9 +145,64 @@ void BM_RankScripts(benchmark::State& state)
         benchmark::DoNotOptimize(ranked);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
-    state.SetLabel(std::string(kernelName(*kernel)) + " " + query);
+    state.SetLabel(std::string(kernelName(searchKernel())) + " " + query);
 }
 BENCHMARK(BM_RankScripts)->ArgsProduct({{0, 1, 2}, {10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+// Output of 100,000 texts as vantrelctl prints them, each checked for
+// well-formed UTF-8 on the way, on each kernel: window texts (1) or titles
+// mostly beyond Latin (2); and 0 copies the scripts' texts unchecked, the
+// floor.
+void BM_SanitizeOnKernel(benchmark::State& state)
+{
+    std::optional<SearchKernelTesting::ForceKernel> forced;
+    if (!forceKernelOf(state, forced))
+        return;
+    const auto& texts = corpus(100000, state.range(1) != 1);
+    std::string out;
+    std::size_t bytes = 0;
+    for (const auto& text : texts)
+        bytes += text.size() + 1;
+    out.reserve(bytes);
+    for (auto _ : state) {
+        out.clear();
+        for (const auto& text : texts) {
+            if (state.range(1) == 0)
+                out += text;
+            else
+                TextUnicode::appendSanitizedUtf8(text, out);
+            out.push_back('\n');
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(std::string(kernelName(searchKernel())) + std::array { " unchecked", " windows", " scripts" }[static_cast<std::size_t>(state.range(1))]);
+}
+BENCHMARK(BM_SanitizeOnKernel)->ArgsProduct({{0, 1, 2}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+// Texts narrowed to a byte per scalar, as the scorer does for ASCII queries
+// in texts beyond ASCII: the 100,000 titles mostly beyond Latin, on each
+// kernel.
+void BM_NarrowOnKernel(benchmark::State& state)
+{
+    std::optional<SearchKernelTesting::ForceKernel> forced;
+    if (!forceKernelOf(state, forced))
+        return;
+    const auto& texts = corpus(100000, true);
+    std::vector<std::uint8_t> out(4096);
+    std::size_t bytes = 0;
+    for (const auto& text : texts)
+        bytes += text.size();
+    for (auto _ : state) {
+        std::ptrdiff_t total = 0;
+        for (const auto& text : texts)
+            total += TextUnicode::narrowScalars(text, out.data(), scorer::narrowClass);
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(std::string(kernelName(searchKernel())));
+}
+BENCHMARK(BM_NarrowOnKernel)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 // The serial ranking again over views of the texts, as vantrelctl ranks its
 // input: every result then copies 16 bytes rather than a string, so this is
