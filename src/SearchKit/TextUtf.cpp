@@ -2,10 +2,16 @@
 #include "SearchKit/TextUnicode.h"
 #include "SearchKit/TextUnicodeDetail.h"
 
+#include "SearchKit/SearchKernel.h"
+
 #include "Runtime/Utf8Repair.h"
 
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
+
+#if VANTREL_X86_KERNELS
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -194,7 +200,7 @@ constexpr std::array<std::uint64_t, 256> utf8Rows = [] {
 /// (in text beyond Latin, ASCII comes in runs too short for skipAscii). The
 /// state keeps the rest of its row between steps: only its low six bits are
 /// the state, the count of the next shift, which on x86 masks it for free.
-bool wellFormed(const uint8_t* bytes, int32_t length)
+bool wellFormedByState(const uint8_t* bytes, int32_t length)
 {
     std::uint64_t state = between;
     auto step = [&state](uint8_t byte) { state = utf8Rows[byte] >> (state & 63); };
@@ -211,6 +217,111 @@ bool wellFormed(const uint8_t* bytes, int32_t length)
     for (; at < end; ++at)
         step(*at);
     return (state & 63) == between;
+}
+
+#if VANTREL_X86_KERNELS
+#pragma GCC push_options
+#pragma GCC target("avx2")
+/// The table lookups of wellFormedAvx2 (after Keiser and Lemire, "Validating
+/// UTF-8 in less than one instruction per byte"): each byte's flags are
+/// found three times, from the high and the low half of the byte before it
+/// and from its own high half, and a flag set in all three is an error,
+/// except twoContinuations where the byte is a sequence's third or fourth.
+/// Each flag names a pair of bytes that cannot follow each other:
+enum PairError : std::uint8_t {
+    tooShort = 1 << 0, // a lead or ASCII after a lead
+    tooLong = 1 << 1, // a continuation after ASCII
+    overlong3 = 1 << 2, // E0 80-9F
+    tooLarge = 1 << 3, // F4 90-BF, F5-FF 90-BF
+    surrogate = 1 << 4, // ED A0-BF
+    overlong2 = 1 << 5, // C0-C1 and a continuation
+    overlong4 = 1 << 6, // F0 80-8F, and (tooLarge too) F5-FF 80-8F
+    twoContinuations = 1 << 7, // a continuation after a continuation
+};
+/// The flags that the low half of the byte before leaves alone.
+constexpr std::uint8_t anyLowHalf = tooShort | tooLong | twoContinuations;
+
+inline __m256i table16(std::array<std::uint8_t, 16> entries)
+{
+    const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data()));
+    return _mm256_broadcastsi128_si256(half);
+}
+
+inline __m256i highHalves(__m256i bytes)
+{
+    return _mm256_and_si256(_mm256_srli_epi16(bytes, 4), _mm256_set1_epi8(0x0F));
+}
+
+/// Bits set where `block` breaks UTF-8's rules, given what each of its
+/// bytes follows: the bytes one, two and three places before.
+inline __m256i blockErrors(__m256i block, __m256i before1, __m256i before2, __m256i before3)
+{
+    const __m256i byFirstHigh = _mm256_shuffle_epi8(table16({ tooLong, tooLong, tooLong, tooLong, tooLong, tooLong, tooLong,
+                                                        tooLong, twoContinuations, twoContinuations, twoContinuations,
+                                                        twoContinuations, tooShort | overlong2, tooShort,
+                                                        tooShort | overlong3 | surrogate, tooShort | tooLarge | overlong4 }),
+        highHalves(before1));
+    constexpr std::uint8_t large = anyLowHalf | tooLarge | overlong4;
+    const __m256i byFirstLow = _mm256_shuffle_epi8(
+        table16({ anyLowHalf | overlong3 | overlong2 | overlong4, anyLowHalf | overlong2, anyLowHalf, anyLowHalf,
+            anyLowHalf | tooLarge, large, large, large, large, large, large, large, large, large | surrogate, large, large }),
+        _mm256_and_si256(before1, _mm256_set1_epi8(0x0F)));
+    constexpr std::uint8_t continuation = tooLong | overlong2 | twoContinuations;
+    const __m256i bySecondHigh = _mm256_shuffle_epi8(
+        table16({ tooShort, tooShort, tooShort, tooShort, tooShort, tooShort, tooShort, tooShort,
+            continuation | overlong3 | overlong4, continuation | overlong3 | tooLarge, continuation | surrogate | tooLarge,
+            continuation | surrogate | tooLarge, tooShort, tooShort, tooShort, tooShort }),
+        highHalves(block));
+    const __m256i pairs = _mm256_and_si256(_mm256_and_si256(byFirstHigh, byFirstLow), bySecondHigh);
+    // A continuation two bytes after E0-FF or three after F0-FF must be
+    // one, and is the only place one may follow another.
+    const __m256i third = _mm256_subs_epu8(before2, _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+    const __m256i fourth = _mm256_subs_epu8(before3, _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+    const __m256i due = _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+    return _mm256_xor_si256(due, pairs);
+}
+
+/// The smallest text wellFormedAvx2 takes.
+constexpr int32_t avx2Minimum = 35;
+
+/// wellFormedByState 32 bytes at a time, for texts of at least avx2Minimum
+/// bytes: every load lies within the text. The first block is preceded by
+/// zeros; the last ends at the text's end, overlapping the one before it
+/// (checking a byte twice changes nothing).
+bool wellFormedAvx2(const uint8_t* bytes, int32_t length)
+{
+    auto load = [bytes](int32_t at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)); };
+    const __m256i first = load(0);
+    // The first block's bytes shifted up by one to three places, zeros
+    // coming in.
+    const __m256i zerosThenFirst = _mm256_permute2x128_si256(first, first, 0x08);
+    __m256i errors = blockErrors(first, _mm256_alignr_epi8(first, zerosThenFirst, 15), _mm256_alignr_epi8(first, zerosThenFirst, 14),
+        _mm256_alignr_epi8(first, zerosThenFirst, 13));
+    auto check = [&](int32_t at) {
+        errors = _mm256_or_si256(errors, blockErrors(load(at), load(at - 1), load(at - 2), load(at - 3)));
+    };
+    for (int32_t at = 32; at + 32 <= length; at += 32)
+        check(at);
+    if (length % 32 != 0)
+        check(length - 32);
+    // The text may not end inside a sequence: its last three bytes may not
+    // lead sequences of four, three and two bytes.
+    const __m256i lastOpen = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+        -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+    errors = _mm256_or_si256(errors, _mm256_subs_epu8(load(length - 32), lastOpen));
+    return _mm256_testz_si256(errors, errors) != 0;
+}
+#pragma GCC pop_options
+#endif
+
+/// Whether `text` is well-formed UTF-8.
+bool wellFormed(const uint8_t* bytes, int32_t length)
+{
+#if VANTREL_X86_KERNELS
+    if (length >= avx2Minimum && searchKernel() != SearchKernel::scalar)
+        return wellFormedAvx2(bytes, length);
+#endif
+    return wellFormedByState(bytes, length);
 }
 
 } // namespace

@@ -404,13 +404,25 @@ TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
 TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
 {
     // Output is copied whole only where it is well-formed: every sequence
-    // of up to four bytes where UTF-8's rules change, after ASCII that ends
-    // inside or at the end of a scanned block, or after other scalars so that
-    // it ends a word of eight bytes, and at the text's end or before more
-    // ASCII (after such a word, a word of it and the continuation bytes that
-    // a cut-short sequence would need), repairs as Runtime does.
+    // of up to four bytes where UTF-8's rules change, repaired as Runtime
+    // does. Short texts are read eight bytes at a time: the sequence comes
+    // after ASCII that ends inside or at the end of a scanned block, or
+    // after other scalars so that it ends a word of eight bytes, and at the
+    // text's end or before more ASCII (after such a word, a word of it and
+    // the continuation bytes that a cut-short sequence would need). Longer
+    // ones are read 32 bytes at a time: the sequence also comes first,
+    // across the first two blocks (after ASCII or after scalars of two and
+    // three bytes), and last, in a block that overlaps the one before it or
+    // ends exactly at a block's end.
     const std::uint8_t edges[] = {
         0x00, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5};
+    auto repeated = [](std::string_view piece, std::size_t times) {
+        std::string out;
+        for (std::size_t k = 0; k < times; ++k)
+            out += piece;
+        return out;
+    };
+    const std::string after(40, 'y');
     std::size_t sequence = 0;
     for (std::size_t a = 0; a < std::size(edges); ++a)
         for (std::size_t b = 0; b <= std::size(edges); ++b)
@@ -429,9 +441,21 @@ TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
                     text += bytes;
                     if (sequence % 4 < 2)
                         text += wordEnd ? "yyyyyyyy" + std::string(1 + sequence / 3 % 3, '\x80') : "y";
-                    std::string sanitized;
-                    TextUnicode::appendSanitizedUtf8(text, sanitized);
-                    ASSERT_EQ(sanitized, repairedUtf8(text)) << a << " " << b << " " << c << " " << d;
+                    const std::size_t across = 29 + sequence % 3;
+                    const std::string texts[] = {
+                        text,
+                        bytes + after,
+                        std::string(across, 'x') + bytes + after,
+                        repeated("\u00E9", 15) + bytes + after,
+                        "x" + repeated("\u4E2D", 10) + bytes + after,
+                        std::string(40, 'x') + bytes,
+                        std::string(64 - bytes.size(), 'x') + bytes,
+                    };
+                    for (const std::string& each : texts) {
+                        std::string sanitized;
+                        TextUnicode::appendSanitizedUtf8(each, sanitized);
+                        ASSERT_EQ(sanitized, repairedUtf8(each)) << a << " " << b << " " << c << " " << d << " in " << each.size();
+                    }
                 }
 }
 
