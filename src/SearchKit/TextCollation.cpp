@@ -143,11 +143,51 @@ void appendPrimariesOf(UChar32 c, std::string& out)
         out.push_back(static_cast<char>(key[i]));
 }
 
+/// A value per character of the Basic Multilingual Plane, for all threads,
+/// 0 until set: kept in blocks of 256 characters, each made when one of its
+/// characters is first set. (A flat table in static memory costs far more
+/// in a process that ranks once: each of its pages is first read as the
+/// system's shared page of zeros, and the first write to it then has to
+/// take that page back from every core the process runs on.) The blocks
+/// last as long as the process, as a static table would: threads still
+/// ranking while it exits may go on reading them.
+template <class T>
+class BasicPlaneTable {
+public:
+    BasicPlaneTable() = default;
+    BasicPlaneTable(const BasicPlaneTable&) = delete;
+    BasicPlaneTable& operator=(const BasicPlaneTable&) = delete;
+
+    T get(char32_t c) const
+    {
+        const Block* block = blocks_[c >> 8].load(std::memory_order_acquire);
+        return block != nullptr ? (*block)[c & 0xFF].load(std::memory_order_relaxed) : T {};
+    }
+
+    void set(char32_t c, T value)
+    {
+        std::atomic<Block*>& slot = blocks_[c >> 8];
+        Block* block = slot.load(std::memory_order_acquire);
+        if (block == nullptr) {
+            // Another thread may make the block at the same time: one of
+            // the two is kept.
+            auto made = std::make_unique<Block>();
+            if (slot.compare_exchange_strong(block, made.get(), std::memory_order_acq_rel))
+                block = made.release();
+        }
+        (*block)[c & 0xFF].store(value, std::memory_order_relaxed);
+    }
+
+private:
+    using Block = std::array<std::atomic<T>, 256>;
+    std::array<std::atomic<Block*>, 256> blocks_ {};
+};
+
 /// The primary weights of the characters of the Basic Multilingual Plane,
 /// for all threads (a character's weights are the same whoever works them
 /// out), filled in as characters turn up: nearly all have at most four
 /// bytes of them, packed in one word each (see `known`).
-std::array<std::atomic<std::uint64_t>, 0x10000> basicPrimaries;
+BasicPlaneTable<std::uint64_t> basicPrimaries;
 
 /// A word of basicPrimaries: the weights' bytes in its first four bytes in
 /// memory order, their count in bits 32-39, and `known` set (so that 0 means
@@ -170,13 +210,13 @@ constexpr std::uint64_t certain = std::uint64_t { 1 } << 42;
     }
     if (keyIsCertain(c))
         packed |= certain;
-    basicPrimaries[c].store(packed, std::memory_order_relaxed);
+    basicPrimaries.set(c, packed);
     return packed;
 }
 
 std::uint64_t packedPrimaries(char32_t c)
 {
-    const std::uint64_t packed = basicPrimaries[c].load(std::memory_order_relaxed);
+    const std::uint64_t packed = basicPrimaries.get(c);
     return packed != 0 ? packed : learnPrimaries(c);
 }
 
@@ -334,7 +374,7 @@ constexpr std::uint32_t weightIgnorable = 2;
 /// The weights of the Basic Multilingual Plane, filled in as characters turn
 /// up (by any thread: a character's weight is the same whoever works it
 /// out). Characters beyond it are left to the collator.
-std::array<std::atomic<std::uint32_t>, 0x10000> characterWeights;
+BasicPlaneTable<std::uint32_t> characterWeights;
 
 /// The blocks whose characters PlainCollation may cover: Latin, Greek and
 /// Cyrillic letters, punctuation and symbols, CJK ideographs and full-width
@@ -402,7 +442,7 @@ std::uint32_t lookUpWeight(UChar32 c)
 [[gnu::noinline]] std::uint32_t learnWeight(UChar32 c)
 {
     const std::uint32_t weight = lookUpWeight(c);
-    characterWeights[static_cast<std::size_t>(c)].store(weight, std::memory_order_relaxed);
+    characterWeights.set(static_cast<char32_t>(c), weight);
     return weight;
 }
 
@@ -411,7 +451,7 @@ inline std::uint32_t weightOf(UChar32 c)
 {
     if (c < 0 || c > 0xFFFF || U_IS_SURROGATE(c))
         return weightIrregular;
-    const std::uint32_t weight = characterWeights[static_cast<std::size_t>(c)].load(std::memory_order_relaxed);
+    const std::uint32_t weight = characterWeights.get(static_cast<char32_t>(c));
     return weight != weightUnknown ? weight : learnWeight(c);
 }
 
