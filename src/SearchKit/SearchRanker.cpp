@@ -520,6 +520,22 @@ void forChunks(std::size_t count, unsigned chunks, const std::function<void(unsi
         thread.join();
 }
 
+std::size_t piecesFor(unsigned threads)
+{
+    return threads <= 1 ? 1 : std::size_t { 8 } * threads;
+}
+
+void forPieces(std::size_t count, unsigned threads,
+    const std::function<void(unsigned thread, std::size_t piece, std::size_t, std::size_t)>& body)
+{
+    const std::size_t pieces = piecesFor(threads);
+    std::atomic<std::size_t> next { 0 };
+    forChunks(threads, threads, [&](unsigned thread, std::size_t, std::size_t) {
+        for (std::size_t piece; (piece = next.fetch_add(1, std::memory_order_relaxed)) < pieces;)
+            body(thread, piece, count * piece / pieces, count * (piece + 1) / pieces);
+    });
+}
+
 unsigned threadsFor(std::size_t count, unsigned threads)
 {
     if (threads == 0)

@@ -51,8 +51,8 @@ using Scored = RankedIndex;
 using TiebreakText = std::function<std::string_view(std::uint32_t index, std::string& storage)>;
 void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsTexts, unsigned threads);
 
-/// What one thread of a ranking keeps of the candidates it matched, by
-/// input index.
+/// What a ranking keeps of the candidates of one piece (see forPieces) it
+/// matched, by input index.
 using Chunk = SearchScorer::Matches;
 
 /// Working memory kept per thread from one ranking to the next: re-ranking
@@ -95,20 +95,33 @@ private:
     T own_;
 };
 
-/// The working memory of a ranking (see Reused): per chunk of candidates
-/// what it matched, and the merged list. The first chunk, scored on the
-/// caller's thread, keeps its scratch too.
+/// The working memory of a ranking (see Reused): per piece of candidates
+/// what it matched, and the merged list. The caller's thread keeps its
+/// scratch too.
 struct RankBuffers {
     std::vector<Chunk> chunks;
     SearchScorer::Scratch scratch;
     std::vector<Scored> scored;
-    /// Each chunk's first slot.
+    /// Each piece's first slot, and where positions are asked for of more
+    /// than one piece, each slot's piece.
     std::vector<std::size_t> chunkStarts;
+    std::vector<std::uint32_t> pieceOf;
 };
 
 /// Runs body(chunk, begin, end) over [0, count) split into `chunks` contiguous
 /// ranges, each on its own thread (the first on the caller's).
 void forChunks(std::size_t count, unsigned chunks, const std::function<void(unsigned, std::size_t, std::size_t)>& body);
+
+/// How many pieces forPieces splits work for `threads` threads into: enough
+/// that a thread held up (starting late, or sharing its core with other work)
+/// leaves most of its share to the others.
+std::size_t piecesFor(unsigned threads);
+
+/// Runs body(thread, piece, begin, end) over [0, count) split into
+/// piecesFor(threads) contiguous ranges, which `threads` threads (the first
+/// the caller's) take in turn, each as soon as it has finished its last.
+void forPieces(std::size_t count, unsigned threads,
+    const std::function<void(unsigned thread, std::size_t piece, std::size_t, std::size_t)>& body);
 
 /// How many threads rankParallel uses for `count` candidates when asked for
 /// `threads` (0: the machine's).
@@ -132,15 +145,20 @@ void scoreAndOrder(const Items& items, const SearchScorer::Query& prepared, cons
     constexpr bool searchedInPlace = viewsText<decltype(haystack(*begin))>;
     constexpr std::size_t prefetchAhead = 16;
     std::vector<Chunk>& chunks = buffers.chunks;
-    if (chunks.size() < threads)
-        chunks.resize(threads);
-    forChunks(count, threads, [&](unsigned chunk, std::size_t from, std::size_t to) {
-        SearchScorer::Scratch own;
-        SearchScorer::Scratch& scratch = chunk == 0 ? buffers.scratch : own;
+    const std::size_t pieces = piecesFor(threads);
+    if (chunks.size() < pieces)
+        chunks.resize(pieces);
+    // The other threads' scratch, each made by its thread and kept for its
+    // next pieces.
+    std::vector<std::unique_ptr<SearchScorer::Scratch>> scratches(threads);
+    forPieces(count, threads, [&](unsigned thread, std::size_t piece, std::size_t from, std::size_t to) {
+        if (thread != 0 && !scratches[thread])
+            scratches[thread] = std::make_unique<SearchScorer::Scratch>();
+        SearchScorer::Scratch& scratch = thread == 0 ? buffers.scratch : *scratches[thread];
         // Taken out, filled here and moved back at the end: vectors side by
         // side in `chunks` share cache lines, and every push_back on one
         // thread would take them from the other.
-        Chunk out = std::move(chunks[chunk]);
+        Chunk out = std::move(chunks[piece]);
         out.clear();
         // Room for every candidate up front: growing these by doubling
         // would copy them and fault in fresh pages several times.
@@ -163,23 +181,26 @@ void scoreAndOrder(const Items& items, const SearchScorer::Query& prepared, cons
             batch.add(static_cast<std::uint32_t>(i), std::string_view(haystack(*std::next(begin, static_cast<std::ptrdiff_t>(i)))));
         }
         batch.finish();
-        chunks[chunk] = std::move(out);
+        chunks[piece] = std::move(out);
     });
 
     std::size_t kept = 0;
-    for (unsigned chunk = 0; chunk < threads; ++chunk)
-        kept += chunks[chunk].ids.size();
+    for (std::size_t piece = 0; piece < pieces; ++piece)
+        kept += chunks[piece].ids.size();
     std::vector<Scored>& scored = buffers.scored;
     scored.clear();
     scored.reserve(kept);
-    // A match's slot is its place in the chunks taken in turn.
+    // A match's slot is its place in the pieces taken in turn.
     std::vector<std::size_t>& chunkStarts = buffers.chunkStarts;
     chunkStarts.clear();
-    for (unsigned c = 0; c < threads; ++c) {
+    buffers.pieceOf.clear();
+    for (std::size_t c = 0; c < pieces; ++c) {
         const Chunk& chunk = chunks[c];
         chunkStarts.push_back(scored.size());
         for (std::size_t k = 0; k < chunk.ids.size(); ++k)
             scored.push_back({ chunk.scores[k], chunk.ids[k], static_cast<std::uint32_t>(scored.size()) });
+        if (positions && pieces > 1)
+            buffers.pieceOf.insert(buffers.pieceOf.end(), chunk.ids.size(), static_cast<std::uint32_t>(c));
     }
     constexpr bool views = viewsText<decltype(tiebreak(*begin))>;
     order(
@@ -228,11 +249,9 @@ auto rankWith(const Items& items, std::string_view query, const SearchScorer& sc
                 __builtin_prefetch(std::string_view(haystack(itemAt(scored[place + resultAhead].index))).data());
         SearchScorer::Match match { entry.score, {} };
         if (positions) {
-            // The last chunk starting at or before the slot holds it.
-            const auto c = threads == 1 ? 0
-                                        : std::upper_bound(chunkStarts.begin(), chunkStarts.end(), entry.slot) - chunkStarts.begin() - 1;
-            const std::size_t k = entry.slot - chunkStarts[static_cast<std::size_t>(c)];
-            const Chunk& chunk = chunks[static_cast<std::size_t>(c)];
+            const std::size_t c = buffers.pieceOf.empty() ? 0 : buffers.pieceOf[entry.slot];
+            const std::size_t k = entry.slot - chunkStarts[c];
+            const Chunk& chunk = chunks[c];
             const int* all = chunk.positions.data();
             match.positions = Positions(all + (k == 0 ? 0 : chunk.ends[k - 1]), all + chunk.ends[k]);
         }
