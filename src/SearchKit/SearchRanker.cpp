@@ -86,6 +86,65 @@ struct Keyed {
     Scored entry;
 };
 
+/// Whether `a`'s KeyWords order before `b`'s.
+inline bool byKey(const Keyed& a, const Keyed& b)
+{
+    for (std::size_t w = 0; w < a.key.size(); ++w)
+        if (a.key[w] != b.key[w])
+            return a.key[w] < b.key[w];
+    return false;
+}
+
+/// Sorts by KeyWords (as byKey), equal ones in any order (the caller sorts
+/// them further): a radix sort from the most significant byte, which spreads
+/// each range of items over buckets by one byte of their keys, skips the
+/// bytes all the range's keys have alike (texts that begin alike), and sorts
+/// ranges of a few items by comparison. `other` is scratch.
+void sortByKeyWords(std::vector<Keyed>& items, std::vector<Keyed>& other)
+{
+    constexpr std::size_t few = 48;
+    struct Range {
+        std::size_t begin, end, byte;
+    };
+    std::vector<Range> ranges { { 0, items.size(), 0 } };
+    other.resize(items.size());
+    while (!ranges.empty()) {
+        const auto [begin, end, byte] = ranges.back();
+        ranges.pop_back();
+        const auto first = items.begin() + static_cast<std::ptrdiff_t>(begin);
+        const auto last = items.begin() + static_cast<std::ptrdiff_t>(end);
+        if (end - begin <= few) {
+            std::sort(first, last, byKey);
+            continue;
+        }
+        auto byteOf = [b = byte](const Keyed& item) {
+            return static_cast<std::uint8_t>(item.key[b / 8] >> (56 - 8 * (b % 8)));
+        };
+        std::array<std::uint32_t, 256> count {};
+        for (auto it = first; it != last; ++it)
+            ++count[byteOf(*it)];
+        if (count[byteOf(*first)] == end - begin) {
+            if (byte + 1 < keyBytes)
+                ranges.push_back({ begin, end, byte + 1 });
+            continue;
+        }
+        std::array<std::uint32_t, 256> start {};
+        std::uint32_t offset = static_cast<std::uint32_t>(begin);
+        for (std::size_t v = 0; v < 256; ++v) {
+            start[v] = offset;
+            offset += count[v];
+        }
+        std::array<std::uint32_t, 256> at = start;
+        for (auto it = first; it != last; ++it)
+            other[at[byteOf(*it)]++] = *it;
+        std::copy(other.begin() + static_cast<std::ptrdiff_t>(begin), other.begin() + static_cast<std::ptrdiff_t>(end), first);
+        if (byte + 1 < keyBytes)
+            for (std::size_t v = 0; v < 256; ++v)
+                if (count[v] > 1)
+                    ranges.push_back({ start[v], start[v] + count[v], byte + 1 });
+    }
+}
+
 /// The first primary weights of a text that plain collation covers, from
 /// where its run's texts first differ: enough to order most pairs of a run
 /// without reading the texts again.
@@ -695,12 +754,6 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     // Runs are independent: each chunk of runs is sorted on its own thread,
     // with its own buffers (shared ones would have the threads writing to
     // the same cache lines).
-    auto byKey = [](const Keyed& a, const Keyed& b) {
-        for (std::size_t w = 0; w < a.key.size(); ++w)
-            if (a.key[w] != b.key[w])
-                return a.key[w] < b.key[w];
-        return false;
-    };
     auto& differsAt = scratch.differsAt;
     differsAt.assign(n, 0);
     // Each thread takes consecutive runs whose weights (`weight(r)`, the
@@ -723,7 +776,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
     };
     auto length = [&](std::size_t r) { return runs[r].second - runs[r].first; };
     forBalancedRuns(length, [&](std::size_t from, std::size_t to) {
-        std::vector<Keyed> keys;
+        std::vector<Keyed> keys, otherKeys;
         std::vector<TieKey> tieKeys;
         std::vector<Scored> entries;
         std::vector<RankedPlace> places, otherPlaces, stretch;
@@ -810,7 +863,7 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
             keys.clear();
             for (auto it = begin; it != end; ++it)
                 keys.push_back({ slotKeys[it->slot], *it });
-            std::sort(keys.begin(), keys.end(), byKey);
+            sortByKeyWords(keys, otherKeys);
             std::transform(keys.begin(), keys.end(), begin, [](const Keyed& k) { return k.entry; });
             for (std::size_t k = 1; k < keys.size(); ++k)
                 differsAt[runs[r].first + k] = static_cast<std::uint8_t>(firstDifference(keys[k - 1].key, keys[k].key));
