@@ -72,27 +72,9 @@ private:
 
 /// Narrows the scalar beyond ASCII (or ill-formed sequence) at `at` into
 /// `out` and moves `at` past it; false where `classify` refuses it (0xFF).
-/// Two- and three-byte sequences that cannot be ill-formed are decoded
-/// inline.
 inline bool narrowBeyondAscii(const uint8_t*& at, const uint8_t* end, std::uint8_t& out, NarrowTable& table)
 {
-    char32_t c = 0;
-    const uint8_t lead = at[0];
-    const std::ptrdiff_t left = end - at;
-    auto continues = [at](int k) { return (at[k] & 0xC0) == 0x80; };
-    if (lead >= 0xC2 && lead <= 0xDF && left >= 2 && continues(1)) {
-        c = (lead & 0x1Fu) << 6 | (at[1] & 0x3Fu);
-        at += 2;
-    } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && left >= 3 && continues(1) && continues(2)) {
-        c = (lead & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
-        at += 3;
-    } else {
-        int32_t i = 0;
-        UChar32 scalar;
-        U8_NEXT_OR_FFFD(at, i, static_cast<int32_t>(left), scalar);
-        c = static_cast<char32_t>(scalar);
-        at += i;
-    }
+    const char32_t c = nextBeyondAscii(at, end);
     std::uint8_t narrow = table.known(c);
     if (narrow == 0)
         narrow = table.learn(c);

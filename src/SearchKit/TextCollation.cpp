@@ -304,23 +304,7 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
     // refuses, less the one before it, which a contraction may join to it.
     std::size_t certainEnd = std::string::npos;
     std::size_t previousStart = 0;
-    auto next = [&at, end]() {
-        // Two-byte sequences, most letters beyond Latin, are decoded inline.
-        char32_t c = *at;
-        if (c < 0x80) {
-            ++at;
-        } else if (c >= 0xC2 && c <= 0xDF && end - at >= 2 && (at[1] & 0xC0) == 0x80) {
-            c = (c & 0x1Fu) << 6 | (at[1] & 0x3Fu);
-            at += 2;
-        } else {
-            int32_t i = 0;
-            UChar32 scalar;
-            U8_NEXT_OR_FFFD(at, i, static_cast<int32_t>(end - at), scalar);
-            c = static_cast<char32_t>(scalar);
-            at += i;
-        }
-        return c;
-    };
+    auto next = [&at, end]() { return *at < 0x80 ? char32_t { *at++ } : nextBeyondAscii(at, end); };
     while (at < end && used < limit) {
         previousStart = std::exchange(usedBefore, used);
         last = at;
