@@ -22,6 +22,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vantrel {
 
 namespace scorer {
@@ -90,9 +94,9 @@ bool asciiWordInBytes(std::u32string_view word, std::string_view text, const Cas
     return true;
 }
 
-/// The UTF-8 forms of every scalar that is `c` once lower-cased alone: its
-/// case-insensitive closure, which holds them all (the tests ask ICU about
-/// every scalar). Only U+0130 lower-cases into more than one scalar, one of
+/// The UTF-8 forms of every scalar that is `c` once lower-cased alone: those
+/// of its case-insensitive closure, which holds them all (the tests ask ICU
+/// about every scalar), that are `c` or that lower-casing changes. Only U+0130 lower-cases into more than one scalar, one of
 /// them perhaps `c`; texts that hold it are not ruled out on their bytes.
 /// Kept per thread for the scalars of recent queries.
 const std::vector<std::string>& formsOf(char32_t c)
@@ -114,8 +118,13 @@ const std::vector<std::string>& formsOf(char32_t c)
         // Strings of the closure fold alike but are no lower-case form.
         if (uset_getItem(closure.get(), item, &first, &last, nullptr, 0, &status) != 0)
             continue;
-        for (UChar32 scalar = first; scalar <= last; ++scalar)
+        for (UChar32 scalar = first; scalar <= last; ++scalar) {
+            // One that lower-casing leaves alone (as the small narrow o,
+            // U+1C82, in the closure of o) is only ever itself.
+            if (static_cast<char32_t>(scalar) != c && !TextUnicode::changesWhenLowercased(static_cast<char32_t>(scalar)))
+                continue;
             forms.push_back(TextUnicode::utf8(std::u32string(1, static_cast<char32_t>(scalar))));
+        }
     }
     known.emplace_back(c, std::move(forms));
     return known.back().second;
@@ -140,6 +149,48 @@ std::size_t findForm(std::string_view text, std::string_view form, std::size_t f
     return std::string_view::npos;
 }
 
+#if defined(__SSE2__)
+/// The most forms firstOfForms looks for at once.
+constexpr std::size_t maxFormsAtOnce = 4;
+
+/// Where the first of `forms` (up to maxFormsAtOnce) that begins at or
+/// after `from` begins, and its length in `length`; npos when none does.
+/// For a text of at least sixteen bytes: they are looked at sixteen at a
+/// time for the last byte of every form at once, and only where one is
+/// found for the bytes before it. (Two scalars' sequences never overlap,
+/// so the form that ends first begins first too.)
+std::size_t firstOfForms(std::string_view text, const std::vector<std::string>& forms, std::size_t from, std::size_t& length)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const std::size_t n = text.size();
+    __m128i lastBytes[maxFormsAtOnce];
+    for (std::size_t f = 0; f < forms.size(); ++f)
+        lastBytes[f] = _mm_set1_epi8(forms[f].back());
+    for (std::size_t chunk = from; chunk < n; chunk += 16) {
+        // The last chunk is the sixteen bytes that end the text, its bytes
+        // before `chunk` already looked at.
+        const std::size_t base = std::min(chunk, n - 16);
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base));
+        __m128i same = _mm_setzero_si128();
+        for (std::size_t f = 0; f < forms.size(); ++f)
+            same = _mm_or_si128(same, _mm_cmpeq_epi8(here, lastBytes[f]));
+        auto ends = static_cast<unsigned>(_mm_movemask_epi8(same)) >> (chunk - base) << (chunk - base);
+        for (; ends != 0; ends &= ends - 1) {
+            const std::size_t end = base + static_cast<std::size_t>(std::countr_zero(ends));
+            for (const std::string& form : forms) {
+                const std::size_t lead = form.size() - 1;
+                if (bytes[end] == static_cast<std::uint8_t>(form.back()) && end >= from + lead
+                    && std::memcmp(bytes + end - lead, form.data(), lead) == 0) {
+                    length = form.size();
+                    return end - lead;
+                }
+            }
+        }
+    }
+    return std::string_view::npos;
+}
+#endif
+
 /// Whether the word, which has scalars beyond ASCII, is a subsequence of
 /// the text's scalars each in any form that lower-cases to it, found on the
 /// text's bytes.
@@ -152,7 +203,17 @@ bool wordInBytes(std::u32string_view word, std::string_view text)
             return true;
         std::size_t next = std::string_view::npos;
         std::size_t length = 0;
-        for (const std::string& form : formsOf(letter)) {
+        const std::vector<std::string>& forms = formsOf(letter);
+#if defined(__SSE2__)
+        if (forms.size() <= maxFormsAtOnce && text.size() >= 16) {
+            next = firstOfForms(text, forms, at, length);
+            if (next == std::string_view::npos)
+                return false;
+            at = next + length;
+            continue;
+        }
+#endif
+        for (const std::string& form : forms) {
             const std::size_t found = findForm(text, form, at, next);
             if (found != std::string_view::npos && found < next) {
                 next = found;

@@ -326,6 +326,21 @@ TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
     ASSERT_GE(intoAscii.size(), 2u);
     for (const char* query : {"i", "k", "xk", "x i", "\u0307", "i\u0307"})
         expectBatchAgrees(SearchScorer(), query, intoAscii, scratch);
+    // Words beyond ASCII are looked for sixteen bytes at a time, by each
+    // form's last byte: their letters in either case on both sides of every
+    // sixteen-byte edge and in the last, overlapping, sixteen; bytes that
+    // end another letter (U+047E ends as "о" does) or a form's lead
+    // alone; texts too short for a load.
+    std::vector<std::string> edges;
+    for (std::size_t lead = 0; lead < 40; ++lead)
+        for (const char* between : {"", "x", "ѾÐ", "xyzxyzxyzxyzxyzxyzx"})
+            for (const char* tail : {"", "x", "Ѿ Т"}) {
+                const std::string pad(lead, lead % 3 == 0 ? ' ' : 'x');
+                edges.push_back(pad + (lead % 2 == 0 ? "О" : "о") + between + "т" + tail);
+                edges.push_back(pad + "Ѿ" + between + "Т" + tail);
+            }
+    for (const char* query : {"от", "т", "оxт", "оо"})
+        expectBatchAgrees(SearchScorer(), query, edges, scratch);
     // A word that is the whole text, once or twice over.
     const std::vector<std::string> whole {"mail", "Mail Inbox", "MAIL", "x mail", "ma", "m", "mail"};
     for (const char* query : {"mail", "mail mail", "ma m"})
