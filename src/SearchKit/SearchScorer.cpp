@@ -326,8 +326,8 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
     }
     const char32_t* raw = scratch.raw.data();
     char32_t* lower = scratch.lower.data();
-    // Letters with case beyond ASCII need the whole-string mapping (final
-    // sigma depends on its neighbours; some letters grow).
+    // The capital sigma and U+0130 need the whole-string mapping (final
+    // sigma depends on its neighbours; U+0130 grows).
     bool contextual = false;
     const std::size_t n = TextUnicode::decodeLowered(text, scratch.raw.data(), lower, contextual);
     if (contextual) {

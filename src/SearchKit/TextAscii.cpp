@@ -6,6 +6,7 @@
 
 #include "SearchKit/SearchKernel.h"
 
+#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #if defined(__SSE2__)
@@ -263,8 +264,18 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
         UChar32 c;
         U8_NEXT_OR_FFFD(bytes, i, length, c);
         raw[count] = static_cast<char32_t>(c);
-        lower[count++] = static_cast<char32_t>(c);
-        any = any || beyondAscii(static_cast<char32_t>(c));
+        // Alone, a scalar lower-cases to its simple mapping, but for U+0130,
+        // which grows, and the capital sigma, whose lower case depends on
+        // whether a word ends after it (the root locale's only special
+        // cases): those two leave the text to the whole-string mapping.
+        UChar32 lowered = c;
+        if (beyondAscii(static_cast<char32_t>(c))) {
+            if (c == 0x0130 || c == 0x03A3)
+                any = true;
+            else
+                lowered = u_tolower(c);
+        }
+        lower[count++] = static_cast<char32_t>(lowered);
     }
     changes = any;
     return count;

@@ -29,20 +29,16 @@ const AsciiTables& asciiTables()
     return tables;
 }
 
-/// Which of the 256 scalars from (c & ~0xFF) change when lower-cased, c at
-/// most U+FFFF. Asked of every non-ASCII scalar of every candidate: ICU
-/// answers it by lower-casing, so the answers are kept per thread, a block of
-/// 256 scalars at a time as they turn up.
-const LowercaseChanges& lowercaseChanges(char32_t c)
+bool basicChangesWhenLowercased(char32_t c)
 {
-    thread_local std::array<std::unique_ptr<LowercaseChanges>, 256> blocks;
-    auto& block = blocks[c >> 8];
-    if (!block) {
-        block = std::make_unique<LowercaseChanges>();
-        for (char32_t k = 0; k < 256; ++k)
-            (*block)[k] = u_hasBinaryProperty(static_cast<UChar32>((c & ~char32_t { 0xFF }) | k), UCHAR_CHANGES_WHEN_LOWERCASED);
+    // 0 not asked yet, else 1 plus the answer.
+    static BasicPlaneTable<std::uint8_t> answers;
+    std::uint8_t answer = answers.get(c);
+    if (answer == 0) {
+        answer = 1 + static_cast<std::uint8_t>(u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED));
+        answers.set(c, answer);
     }
-    return *block;
+    return answer == 2;
 }
 
 } // namespace detail
@@ -77,8 +73,6 @@ bool changesWhenLowercased(char32_t c)
 {
     if (c < 128)
         return asciiTables().lower[c] != c;
-    // One question: asking ICU costs less than the block of answers that
-    // BeyondAsciiChanges fills for scans.
     return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
 }
 

@@ -143,46 +143,6 @@ void appendPrimariesOf(UChar32 c, std::string& out)
         out.push_back(static_cast<char>(key[i]));
 }
 
-/// A value per character of the Basic Multilingual Plane, for all threads,
-/// 0 until set: kept in blocks of 256 characters, each made when one of its
-/// characters is first set. (A flat table in static memory costs far more
-/// in a process that ranks once: each of its pages is first read as the
-/// system's shared page of zeros, and the first write to it then has to
-/// take that page back from every core the process runs on.) The blocks
-/// last as long as the process, as a static table would: threads still
-/// ranking while it exits may go on reading them.
-template <class T>
-class BasicPlaneTable {
-public:
-    BasicPlaneTable() = default;
-    BasicPlaneTable(const BasicPlaneTable&) = delete;
-    BasicPlaneTable& operator=(const BasicPlaneTable&) = delete;
-
-    T get(char32_t c) const
-    {
-        const Block* block = blocks_[c >> 8].load(std::memory_order_acquire);
-        return block != nullptr ? (*block)[c & 0xFF].load(std::memory_order_relaxed) : T {};
-    }
-
-    void set(char32_t c, T value)
-    {
-        std::atomic<Block*>& slot = blocks_[c >> 8];
-        Block* block = slot.load(std::memory_order_acquire);
-        if (block == nullptr) {
-            // Another thread may make the block at the same time: one of
-            // the two is kept.
-            auto made = std::make_unique<Block>();
-            if (slot.compare_exchange_strong(block, made.get(), std::memory_order_acq_rel))
-                block = made.release();
-        }
-        (*block)[c & 0xFF].store(value, std::memory_order_relaxed);
-    }
-
-private:
-    using Block = std::array<std::atomic<T>, 256>;
-    std::array<std::atomic<Block*>, 256> blocks_ {};
-};
-
 /// The primary weights of the characters of the Basic Multilingual Plane,
 /// for all threads (a character's weights are the same whoever works them
 /// out), filled in as characters turn up: nearly all have at most four

@@ -52,9 +52,10 @@ bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8);
 /// dot).
 bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8);
 /// Decodes `utf8` (as decodeScalars) into `raw` and, lower-cased one scalar
-/// at a time, into `lower`; both have room for utf8.size() scalars. Only
-/// ASCII is lower-cased: `changes` tells whether some other scalar would
-/// change, and then `lower` is not the lower-cased text (see toLower).
+/// at a time, into `lower`; both have room for utf8.size() scalars.
+/// `changes` tells whether the text holds U+0130 (which lower-cases to two
+/// scalars) or the capital sigma (whose lower case depends on the letters
+/// around it), and then `lower` is not the lower-cased text (see toLower).
 std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower, bool& changes);
 /// The scalars of `utf8` one byte each, for callers that only look at ASCII
 /// closely: ASCII as it is, any other scalar (an ill-formed sequence as

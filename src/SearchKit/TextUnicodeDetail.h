@@ -1,15 +1,16 @@
 // What the files of TextUnicode share among themselves: the ASCII case
-// tables, the fast ASCII scan, UTF-16 conversion and the per-block cache
-// of which scalars change when lower-cased.
+// tables, the fast ASCII scan, UTF-16 conversion, tables of answers per
+// character for all threads, and which scalars change when lower-cased.
 #pragma once
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <array>
-#include <bitset>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -61,30 +62,60 @@ void appendUtf16(char32_t c, std::u16string& out);
 std::u16string toUtf16(std::u32string_view text);
 std::u32string fromUtf16(std::u16string_view text);
 
-using LowercaseChanges = std::bitset<256>;
-
-/// Which of the 256 scalars from (c & ~0xFF) change when lower-cased, c at
-/// most U+FFFF (TextCase.cpp).
-const LowercaseChanges& lowercaseChanges(char32_t c);
-
-/// changesWhenLowercased for scalars beyond ASCII, remembering the last
-/// block asked for: a text's letters mostly come from one or two blocks.
-class BeyondAsciiChanges {
+/// A value per character of the Basic Multilingual Plane, for all threads,
+/// 0 until set: kept in blocks of 256 characters, each made when one of its
+/// characters is first set. (A flat table in static memory costs far more
+/// in a process that ranks once: each of its pages is first read as the
+/// system's shared page of zeros, and the first write to it then has to
+/// take that page back from every core the process runs on.) The blocks
+/// last as long as the process, as a static table would: threads still
+/// ranking while it exits may go on reading them.
+template <class T>
+class BasicPlaneTable {
 public:
-    bool operator()(char32_t c)
+    BasicPlaneTable() = default;
+    BasicPlaneTable(const BasicPlaneTable&) = delete;
+    BasicPlaneTable& operator=(const BasicPlaneTable&) = delete;
+
+    T get(char32_t c) const
     {
-        if (c > 0xFFFF)
-            return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
-        if (block_ == nullptr || (c >> 8) != high_) {
-            high_ = c >> 8;
-            block_ = &lowercaseChanges(c);
+        const Block* block = blocks_[c >> 8].load(std::memory_order_acquire);
+        return block != nullptr ? (*block)[c & 0xFF].load(std::memory_order_relaxed) : T {};
+    }
+
+    void set(char32_t c, T value)
+    {
+        std::atomic<Block*>& slot = blocks_[c >> 8];
+        Block* block = slot.load(std::memory_order_acquire);
+        if (block == nullptr) {
+            // Another thread may make the block at the same time: one of
+            // the two is kept.
+            auto made = std::make_unique<Block>();
+            if (slot.compare_exchange_strong(block, made.get(), std::memory_order_acq_rel))
+                block = made.release();
         }
-        return (*block_)[c & 0xFF];
+        (*block)[c & 0xFF].store(value, std::memory_order_relaxed);
     }
 
 private:
-    const LowercaseChanges* block_ = nullptr;
-    char32_t high_ = 0;
+    using Block = std::array<std::atomic<T>, 256>;
+    std::array<std::atomic<Block*>, 256> blocks_ {};
+};
+
+/// changesWhenLowercased of a scalar of the Basic Multilingual Plane beyond
+/// ASCII: asked of ICU (which lower-cases it to answer) once per process and
+/// scalar, when it first turns up (TextCase.cpp).
+bool basicChangesWhenLowercased(char32_t c);
+
+/// changesWhenLowercased for scalars beyond ASCII, as asked of every
+/// scalar of the texts scanned.
+struct BeyondAsciiChanges {
+    bool operator()(char32_t c) const
+    {
+        if (c > 0xFFFF)
+            return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
+        return basicChangesWhenLowercased(c);
+    }
 };
 
 } // namespace vantrel::TextUnicode::detail
