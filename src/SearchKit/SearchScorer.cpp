@@ -227,6 +227,16 @@ bool wordInBytes(std::u32string_view word, std::string_view text)
     return true;
 }
 
+/// Whether the text may hold a letter of the word that its bytes do not
+/// show: a scalar lower-casing into ASCII, or into more than one scalar,
+/// supplies one (U+0130 lower-cases to "i" and U+0307, the Kelvin sign to
+/// "k", and no other scalar does either).
+bool loweringMaySupply(std::u32string_view word, std::string_view text)
+{
+    return std::any_of(word.begin(), word.end(), [](char32_t c) { return c == U'i' || c == U'k' || c == 0x0307; })
+        && TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
+}
+
 /// False only where the text certainly cannot match: some word (one that
 /// must match whole) is no subsequence of its bytes in any form of each
 /// letter, and no scalar that lower-cases into more than one could supply
@@ -242,11 +252,11 @@ bool bytesMayMatch(const SearchScorer& scorer, const SearchScorer::Query& query,
             continue;
         if (std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; })) {
             if (!wordInBytes(word, text))
-                return TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
+                return loweringMaySupply(word, text);
             continue;
         }
         if (!asciiWordInBytes(word, text, cases))
-            return TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
+            return loweringMaySupply(word, text);
     }
     return true;
 }
@@ -262,7 +272,7 @@ bool markedMayMatch(
         if (scorer.allowOneMismatch && m >= 2)
             continue;
         if (!subsequenceSpan(ColumnBits { bits + 4 * w * blocks, blocks }, m))
-            return TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
+            return loweringMaySupply(query.words[w], text);
     }
     return true;
 }
