@@ -96,9 +96,10 @@ bool asciiWordInBytes(std::u32string_view word, std::string_view text, const Cas
 
 /// The UTF-8 forms of every scalar that is `c` once lower-cased alone: those
 /// of its case-insensitive closure, which holds them all (the tests ask ICU
-/// about every scalar), that are `c` or that lower-casing changes. Only U+0130 lower-cases into more than one scalar, one of
-/// them perhaps `c`; texts that hold it are not ruled out on their bytes.
-/// Kept per thread for the scalars of recent queries.
+/// about every scalar), that are `c` or that lower-casing changes. Only
+/// U+0130 lower-cases into more than one scalar, one of them perhaps `c`;
+/// texts that hold it are not ruled out on their bytes. Kept per thread for
+/// the scalars of recent queries.
 const std::vector<std::string>& formsOf(char32_t c)
 {
     thread_local std::vector<std::pair<char32_t, std::vector<std::string>>> known;
