@@ -230,11 +230,10 @@ bool wordInBytes(std::u32string_view word, std::string_view text)
 
 /// Whether the text may hold a letter of the word that its bytes do not
 /// show: a scalar lower-casing into ASCII, or into more than one scalar,
-/// supplies one (U+0130 lower-cases to "i" and U+0307, the Kelvin sign to
-/// "k", and no other scalar does either).
+/// supplies one.
 bool loweringMaySupply(std::u32string_view word, std::string_view text)
 {
-    return std::any_of(word.begin(), word.end(), [](char32_t c) { return c == U'i' || c == U'k' || c == 0x0307; })
+    return std::any_of(word.begin(), word.end(), TextUnicode::isLoweredIntoFromBeyondAscii)
         && TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
 }
 

@@ -5,9 +5,6 @@
 
 #include <unicode/ustring.h>
 
-#include <array>
-#include <memory>
-
 namespace vantrel::TextUnicode {
 
 using namespace detail;
@@ -83,6 +80,12 @@ bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8)
     // looked for by its last two bytes, which a few other scalars share:
     // searching from E2 would stop at every dash.
     return utf8.find("\xC4\xB0") != std::string_view::npos || utf8.find("\x84\xAA") != std::string_view::npos;
+}
+
+bool isLoweredIntoFromBeyondAscii(char32_t c)
+{
+    // What those two lower-case to.
+    return c == U'i' || c == 0x0307 || c == U'k';
 }
 
 char32_t asciiLower(char32_t c)

@@ -51,6 +51,9 @@ bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8);
 /// ASCII, in full or in part (the Kelvin sign to "k", U+0130 to "i" and a
 /// dot).
 bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8);
+/// Whether lower-casing some scalar beyond ASCII gives `c` among others or
+/// alone, as anyBeyondAsciiLowersIntoAscii looks for ("i", "k" and U+0307).
+bool isLoweredIntoFromBeyondAscii(char32_t c);
 /// Decodes `utf8` (as decodeScalars) into `raw` and, lower-cased one scalar
 /// at a time, into `lower`; both have room for utf8.size() scalars.
 /// `changes` tells whether the text holds U+0130 (which lower-cases to two
