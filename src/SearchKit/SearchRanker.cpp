@@ -193,7 +193,6 @@ TieKey tieKey(std::string_view text, std::size_t from, const TextUnicode::PlainC
     return finish(TieKey::size, false);
 }
 
-#if VANTREL_X86_KERNELS
 /// The key of sixteen bytes looked up at once: `stop` of them ranked where a
 /// byte beyond ASCII came first, else all, and then complete when the text
 /// (`left` bytes from where the lookup began) ended within them.
@@ -211,6 +210,53 @@ TieKey lookedUpKey(std::uint64_t first, std::uint64_t second, bool beyondAscii, 
     return key;
 }
 
+/// tieKey with the sixteen bytes from `from` read as two words and looked up
+/// without a branch per byte, for machines without AVX2; nullopt where one
+/// of them is ignorable, or where words are not little-endian.
+std::optional<TieKey> wordTieKey(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
+{
+    if constexpr (std::endian::native != std::endian::little)
+        return std::nullopt;
+    const std::size_t left = text.size() - from;
+    const std::size_t n = std::min(left, TieKey::size);
+    const auto* at = reinterpret_cast<const std::uint8_t*>(text.data() + from);
+    std::array<std::uint64_t, 2> bytes;
+    if (n == TieKey::size)
+        std::memcpy(bytes.data(), at, TieKey::size);
+    else
+        bytes = scorer::loadBelow16(at, n);
+    // Up to the first byte beyond ASCII, or the text's end (the zeros that
+    // follow a short text are ASCII).
+    constexpr std::uint64_t highBits = 0x8080808080808080ull;
+    const std::uint64_t beyondLow = bytes[0] & highBits;
+    const std::uint64_t beyondHigh = bytes[1] & highBits;
+    const std::size_t beyond = beyondLow != 0 ? static_cast<std::size_t>(std::countr_zero(beyondLow)) / 8
+        : beyondHigh != 0                     ? 8 + static_cast<std::size_t>(std::countr_zero(beyondHigh)) / 8
+                                              : TieKey::size;
+    const std::size_t stop = std::min(beyond, n);
+    // Every byte looked up, the first in the highest byte of its word, and
+    // the ranks from `stop` on cleared.
+    std::array<std::uint64_t, 2> ranks {};
+    for (std::size_t k = 0; k < TieKey::size; ++k) {
+        const auto byte = static_cast<std::uint8_t>(bytes[k / 8] >> (8 * (k % 8)));
+        ranks[k / 8] = ranks[k / 8] << 8 | plain.asciiRanks[byte & 0x7F];
+    }
+    auto firstBytes = [](std::size_t count) {
+        return count >= 8 ? ~std::uint64_t { 0 } : ~(~std::uint64_t { 0 } >> (8 * count));
+    };
+    const std::array<std::uint64_t, 2> kept { firstBytes(stop), firstBytes(stop > 8 ? stop - 8 : 0) };
+    // A kept rank of 0 is an ignorable byte (the others all set for the test).
+    constexpr std::uint64_t lowBits = 0x0101010101010101ull;
+    for (std::size_t w = 0; w < 2; ++w) {
+        const std::uint64_t x = ranks[w] | ~kept[w];
+        if (((x - lowBits) & ~x & highBits) != 0)
+            return std::nullopt;
+        ranks[w] &= kept[w];
+    }
+    return lookedUpKey(ranks[0], ranks[1], beyond < n, stop, left);
+}
+
+#if VANTREL_X86_KERNELS
 /// tieKey with the sixteen bytes from `from` looked up at once, where none
 /// of them is ignorable; nullopt where one is (tieKey then skips it).
 #pragma GCC push_options
@@ -281,18 +327,21 @@ std::optional<TieKey> quadTieKey(std::string_view text, std::size_t from, const 
 #pragma GCC pop_options
 #endif
 
-/// tieKey, sixteen bytes at a time where the machine can.
+/// tieKey, sixteen bytes at a time: in one register where the machine has
+/// one wide enough, else as two words.
 TieKey keyOf(std::string_view text, std::size_t from, const TextUnicode::PlainCollation& plain)
 {
+    std::optional<TieKey> key;
 #if VANTREL_X86_KERNELS
     const SearchKernel kernel = searchKernel();
-    if (kernel != SearchKernel::scalar) {
-        if (const std::optional<TieKey> key
-            = kernel == SearchKernel::avx512 ? wideTieKey(text, from, plain) : quadTieKey(text, from, plain))
-            return *key;
-    }
+    if (kernel == SearchKernel::avx512)
+        key = wideTieKey(text, from, plain);
+    else if (kernel == SearchKernel::avx2)
+        key = quadTieKey(text, from, plain);
+    else
 #endif
-    return tieKey(text, from, plain);
+        key = wordTieKey(text, from, plain);
+    return key ? *key : tieKey(text, from, plain);
 }
 
 /// <0, 0 or >0 as the keys order their texts, or nullopt when only the

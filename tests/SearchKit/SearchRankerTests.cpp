@@ -112,8 +112,8 @@ std::vector<std::string> collatorOrder(std::vector<std::string> lines)
     return lines;
 }
 
-// Tie keys are made sixteen bytes at a time with AVX-512 and AVX2, byte by
-// byte elsewhere.
+// Tie keys are made sixteen bytes at a time: in one register with AVX-512
+// and AVX2, as two words elsewhere, and byte by byte past an ignorable one.
 TEST_P(EveryKernel, TiesFollowTheCollatorExactly)
 {
     // The tie pass sorts by per-character primary weights and has the
