@@ -95,14 +95,21 @@ inline bool byKey(const Keyed& a, const Keyed& b)
     return false;
 }
 
-/// Sorts by KeyWords (as byKey), equal ones in any order (the caller sorts
-/// them further): a radix sort from the most significant byte, which spreads
-/// each range of items over buckets by one byte of their keys, skips the
-/// bytes all the range's keys have alike (texts that begin alike), and sorts
-/// ranges of a few items by comparison. `other` is scratch.
-void sortByKeyWords(std::vector<Keyed>& items, std::vector<Keyed>& other)
+/// Sorts `items` by their first `bytes` key bytes, `byteOf(item, b)` giving
+/// byte b (0 the most significant), in the order `before` gives for whole
+/// keys; equal keys in any order (the caller sorts them further). A radix
+/// sort from the most significant byte, which spreads each range of items
+/// over buckets by one byte of their keys, skips the bytes all the range's
+/// keys have alike (texts that begin alike), and sorts ranges of a few
+/// items by comparison. `other` is scratch.
+template <class Item, class ByteOf, class Before>
+void sortByKeyBytes(std::vector<Item>& items, std::vector<Item>& other, std::size_t bytes, ByteOf byteOf, Before before)
 {
     constexpr std::size_t few = 48;
+    if (items.size() < 256) {
+        std::sort(items.begin(), items.end(), before);
+        return;
+    }
     struct Range {
         std::size_t begin, end, byte;
     };
@@ -114,17 +121,15 @@ void sortByKeyWords(std::vector<Keyed>& items, std::vector<Keyed>& other)
         const auto first = items.begin() + static_cast<std::ptrdiff_t>(begin);
         const auto last = items.begin() + static_cast<std::ptrdiff_t>(end);
         if (end - begin <= few) {
-            std::sort(first, last, byKey);
+            std::sort(first, last, before);
             continue;
         }
-        auto byteOf = [b = byte](const Keyed& item) {
-            return static_cast<std::uint8_t>(item.key[b / 8] >> (56 - 8 * (b % 8)));
-        };
+        auto byteHere = [&byteOf, b = byte](const Item& item) { return byteOf(item, b); };
         std::array<std::uint32_t, 256> count {};
         for (auto it = first; it != last; ++it)
-            ++count[byteOf(*it)];
-        if (count[byteOf(*first)] == end - begin) {
-            if (byte + 1 < keyBytes)
+            ++count[byteHere(*it)];
+        if (count[byteHere(*first)] == end - begin) {
+            if (byte + 1 < bytes)
                 ranges.push_back({ begin, end, byte + 1 });
             continue;
         }
@@ -136,13 +141,21 @@ void sortByKeyWords(std::vector<Keyed>& items, std::vector<Keyed>& other)
         }
         std::array<std::uint32_t, 256> at = start;
         for (auto it = first; it != last; ++it)
-            other[at[byteOf(*it)]++] = *it;
+            other[at[byteHere(*it)]++] = *it;
         std::copy(other.begin() + static_cast<std::ptrdiff_t>(begin), other.begin() + static_cast<std::ptrdiff_t>(end), first);
-        if (byte + 1 < keyBytes)
+        if (byte + 1 < bytes)
             for (std::size_t v = 0; v < 256; ++v)
                 if (count[v] > 1)
                     ranges.push_back({ start[v], start[v] + count[v], byte + 1 });
     }
+}
+
+/// Sorts by KeyWords (as byKey), equal ones in any order.
+void sortByKeyWords(std::vector<Keyed>& items, std::vector<Keyed>& other)
+{
+    sortByKeyBytes(items, other, keyBytes,
+        [](const Keyed& item, std::size_t b) { return static_cast<std::uint8_t>(item.key[b / 8] >> (56 - 8 * (b % 8))); },
+        byKey);
 }
 
 /// The first primary weights of a text that plain collation covers, from
@@ -385,36 +398,14 @@ struct RankedPlace {
 };
 
 /// Sorts by weights (high, then low), equal ones in any order (the caller
-/// sorts them further): a radix sort, a byte per pass, that skips the bytes
-/// every key has alike. `other` is scratch.
+/// sorts them further). `other` is scratch.
 void sortByWeights(std::vector<RankedPlace>& items, std::vector<RankedPlace>& other)
 {
-    const std::size_t n = items.size();
-    auto before = [](const RankedPlace& a, const RankedPlace& b) { return a.high != b.high ? a.high < b.high : a.low < b.low; };
-    if (n < 256) {
-        std::sort(items.begin(), items.end(), before);
-        return;
-    }
-    // Bytes 0-7 are low's, least significant first, then high's.
-    auto byteOf = [](const RankedPlace& item, std::size_t b) {
-        return static_cast<std::uint8_t>((b < 8 ? item.low : item.high) >> (8 * (b % 8)));
-    };
-    std::array<std::array<std::uint32_t, 256>, 16> counts {};
-    for (const RankedPlace& item : items)
-        for (std::size_t b = 0; b < 16; ++b)
-            ++counts[b][byteOf(item, b)];
-    other.resize(n);
-    for (std::size_t b = 0; b < 16; ++b) {
-        auto& count = counts[b];
-        if (count[byteOf(items[0], b)] == n)
-            continue;
-        std::uint32_t offset = 0;
-        for (auto& c : count)
-            offset += std::exchange(c, offset);
-        for (const RankedPlace& item : items)
-            other[count[byteOf(item, b)]++] = item;
-        items.swap(other);
-    }
+    sortByKeyBytes(items, other, 2 * sizeof(std::uint64_t),
+        [](const RankedPlace& item, std::size_t b) {
+            return static_cast<std::uint8_t>((b < 8 ? item.high : item.low) >> (56 - 8 * (b % 8)));
+        },
+        [](const RankedPlace& a, const RankedPlace& b) { return a.high != b.high ? a.high < b.high : a.low < b.low; });
 }
 
 /// The working arrays of one ordering (see Reused).
