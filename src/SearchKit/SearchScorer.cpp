@@ -56,9 +56,40 @@ using namespace scorer;
 namespace {
 
 /// Whether the ASCII word is a subsequence of the text's bytes, each letter
-/// found in any of its forms; eight bytes at a time.
+/// found in any of its forms; sixteen bytes at a time (a text that long),
+/// else eight.
 bool asciiWordInBytes(std::u32string_view word, std::string_view text, const CaseTables& cases)
 {
+#if defined(__SSE2__)
+    if (text.size() >= 16) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+        const std::size_t n = text.size();
+        std::size_t at = 0; // where the next letter may begin
+        for (const char32_t letter : word) {
+            if (cases.formCount[letter] == 0)
+                return false;
+            const __m128i a = _mm_set1_epi8(static_cast<char>(cases.forms[letter][0]));
+            const __m128i b = _mm_set1_epi8(static_cast<char>(cases.forms[letter][1]));
+            for (;;) {
+                if (at >= n)
+                    return false;
+                // Past the last whole chunk, the sixteen bytes that end the
+                // text, those before `at` left out.
+                const std::size_t base = std::min(at, n - 16);
+                const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base));
+                const auto skip = static_cast<unsigned>(at - base);
+                const unsigned hits = static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(here, a), _mm_cmpeq_epi8(here, b)))) >> skip << skip;
+                if (hits != 0) {
+                    at = base + static_cast<std::size_t>(std::countr_zero(hits)) + 1;
+                    break;
+                }
+                at = base + 16;
+            }
+        }
+        return true;
+    }
+#endif
     constexpr std::uint64_t ones = 0x0101010101010101;
     constexpr std::uint64_t highs = 0x8080808080808080;
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -261,6 +292,45 @@ bool bytesMayMatch(const SearchScorer& scorer, const SearchScorer::Query& query,
     return true;
 }
 
+/// bytesMayMatch for an ASCII text, whose bytes are its scalars: false
+/// where a word of ASCII letters that must match whole is no subsequence of
+/// them. Much cheaper than the column bits of every letter, which a text
+/// that cannot match need not have.
+bool asciiTextMayMatch(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text)
+{
+    const CaseTables& cases = caseTables();
+    if (!cases.twoFormsAtMost)
+        return true;
+    for (const auto& word : query.words) {
+        if ((scorer.allowOneMismatch && word.size() >= 2)
+            || std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; }))
+            continue;
+        if (!asciiWordInBytes(word, text, cases))
+            return false;
+    }
+    return true;
+}
+
+/// Whether texts are worth trying on their bytes before the column bits of
+/// every letter are made: where at least `eighths` eighths of those lately
+/// scored with `scratch` failed to match. The order of the tests changes
+/// the cost alone, never the result.
+bool tryBytesFirst(const SearchScorer::Scratch& scratch, std::uint32_t eighths)
+{
+    return 8 * std::uint64_t { scratch.failed } >= std::uint64_t { eighths } * scratch.tried;
+}
+
+/// Counts a text scored with `scratch` (see tryBytesFirst); the counts are
+/// halved now and then, so that they follow the query of the moment.
+void countTried(SearchScorer::Scratch& scratch, bool matched)
+{
+    if (++scratch.tried == 1024) {
+        scratch.tried /= 2;
+        scratch.failed /= 2;
+    }
+    scratch.failed += matched ? 0 : 1;
+}
+
 /// bytesMayMatch for a text of at most Batch::maxShared bytes whose bytes
 /// SharedKernel::keepAndMark marked: a word's bits are its subsequence test.
 bool markedMayMatch(
@@ -308,10 +378,15 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
         text = TextUnicode::leadingScalars(text, SearchScorer::maxTextScalars);
     const Boundaries b = boundaries(scorer.weights, query.length);
     if (TextUnicode::isAscii(text)) {
-        // ASCII lower-cases scalar by scalar without changing length, and
-        // scoreWord begins with the subsequence test.
+        // ASCII lower-cases scalar by scalar without changing length.
+        if (tryBytesFirst(scratch, 1) && !asciiTextMayMatch(scorer, query, text)) {
+            countTried(scratch, false);
+            return std::nullopt;
+        }
         const AsciiText view { reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), b };
-        return matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
+        auto result = matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
+        countTried(scratch, result.has_value());
+        return result;
     }
     if (!bytesMayMatch(scorer, query, text))
         return std::nullopt;
@@ -462,6 +537,10 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     std::uint64_t* bits = scratch_.columnBits.data();
     std::size_t n = text.size();
     const bool fits = n <= maxShared;
+    // Where many texts fail, one that cannot match is found on its bytes
+    // before any is copied or marked.
+    if (fits && tryBytesFirst(scratch_, 6) && !bytesMayMatch(scorer_, query_, text))
+        return countTried(scratch_, false);
     if (!fits
         || !shared->keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, query_.words, cases, kept + 1, bits, true)) {
         // (keepAndMark refuses a text it takes only for a byte beyond ASCII,
@@ -470,7 +549,7 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
         if (n > 4 * maxShared || (n > maxShared && TextUnicode::isAscii(text)))
             return scoreAlone(id, text);
         if (fits ? !markedMayMatch(scorer_, query_, text, bits) : !bytesMayMatch(scorer_, query_, text))
-            return;
+            return countTried(scratch_, false);
         growTo(scratch_.narrow, text.size());
         const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);
         if (narrowed < 0 || static_cast<std::size_t>(narrowed) > maxShared)
@@ -486,13 +565,14 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
             // A word that fails may still match with a character left out.
             if (scorer_.allowOneMismatch && m >= 2)
                 return scoreAlone(id, text);
-            return;
+            return countTried(scratch_, false);
         }
         if (m == n)
             return scoreAlone(id, text); // the word is the whole text
         first_[w][slot] = static_cast<std::uint16_t>(span->first);
         last_[w][slot] = static_cast<std::uint16_t>(span->last);
     }
+    countTried(scratch_, true);
     kept[0] = '/';
     ids_[slot] = id;
     at_[slot] = static_cast<std::uint16_t>(used_);

@@ -222,6 +222,12 @@ struct SearchScorer {
         std::vector<int> positions;
         std::vector<int> variantPositions;
         std::vector<int> bestPositions;
+        /// Of the texts lately scored with this scratch, how many were
+        /// counted and how many of them failed to match: where many fail, a
+        /// text is first tried on its bytes alone (cheap where it cannot
+        /// match, and wasted where it does).
+        std::uint32_t tried = 0;
+        std::uint32_t failed = 0;
     };
 
     /// What scoring many texts found, one matched text after another: the id

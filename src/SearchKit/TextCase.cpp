@@ -82,12 +82,6 @@ bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8)
     return utf8.find("\xC4\xB0") != std::string_view::npos || utf8.find("\x84\xAA") != std::string_view::npos;
 }
 
-bool isLoweredIntoFromBeyondAscii(char32_t c)
-{
-    // What those two lower-case to.
-    return c == U'i' || c == 0x0307 || c == U'k';
-}
-
 char32_t asciiLower(char32_t c)
 {
     return c < 128 ? asciiTables().lower[c] : c;

@@ -52,8 +52,13 @@ bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8);
 /// dot).
 bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8);
 /// Whether lower-casing some scalar beyond ASCII gives `c` among others or
-/// alone, as anyBeyondAsciiLowersIntoAscii looks for ("i", "k" and U+0307).
-bool isLoweredIntoFromBeyondAscii(char32_t c);
+/// alone: what the two that anyBeyondAsciiLowersIntoAscii looks for
+/// lower-case to ("i" and U+0307, "k"). Asked of a query's letters for
+/// every text they miss.
+inline bool isLoweredIntoFromBeyondAscii(char32_t c)
+{
+    return c == U'i' || c == 0x0307 || c == U'k';
+}
 /// Decodes `utf8` (as decodeScalars) into `raw` and, lower-cased one scalar
 /// at a time, into `lower`; both have room for utf8.size() scalars.
 /// `changes` tells whether the text holds U+0130 (which lower-cases to two
