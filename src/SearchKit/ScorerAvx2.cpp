@@ -10,6 +10,8 @@
 #include <immintrin.h>
 
 #include <cstring>
+#include <optional>
+#include <string>
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
@@ -433,11 +435,33 @@ void quadPass(const SharedLanes& in, std::size_t from, std::u32string_view word,
         scores[from + L] = lastRow[static_cast<std::size_t>(spanOf[L])][L];
 }
 
+/// The StepTables of `word` under `b`, kept by the thread from one pass to
+/// the next: a ranking's passes of a word all share them, and making them
+/// costs as much as several steps of a pass.
+const StepTables& stepTablesFor(std::u32string_view word, const Boundaries& b)
+{
+    struct Kept {
+        std::u32string word;
+        const CaseTables* cases = nullptr;
+        decltype(Boundaries::betweenAscii) between {};
+        std::optional<StepTables> tables;
+    };
+    thread_local Kept kept;
+    if (!kept.tables || kept.word != word || kept.cases != b.cases
+        || std::memcmp(kept.between.data(), b.betweenAscii.data(), sizeof kept.between) != 0) {
+        kept.word.assign(word);
+        kept.cases = b.cases;
+        kept.between = b.betweenAscii;
+        kept.tables.emplace(word, b);
+    }
+    return *kept.tables;
+}
+
 template <std::size_t R>
 void quadsPass(const SharedLanes& in, std::u32string_view word, const Weights& weights, const Boundaries& b, double c,
     double* scores, std::uint64_t* facts, std::size_t factStride)
 {
-    const StepTables tables(word, b);
+    const StepTables& tables = stepTablesFor(word, b);
     for (std::size_t from = 0; from < in.count; from += quad) {
         if (facts != nullptr)
             quadPass<R, true>(in, from, word, weights, tables, c, scores, facts, factStride);
