@@ -51,17 +51,30 @@ KeyWords keyWords(std::string_view text, std::string& bytes, const TextUnicode::
     std::uint8_t& certain)
 {
     constexpr std::size_t size = keyBytes;
-    bytes.clear();
     const std::string_view rest = text.substr(std::min(from.offset, text.size()));
     std::size_t certainBytes = 0;
-    TextUnicode::appendApproximateCollationKey(rest, bytes, from.skip + size, &resume, &certainBytes);
+    const std::size_t limit = from.skip + size;
+    // The key is written into room on the stack, with a character's
+    // weights to spare past the limit; one that resumes after more weights
+    // of a character than fit goes into `bytes`.
+    std::array<char, 4 * keyBytes> room;
+    const char* key = room.data();
+    std::size_t length = 0;
+    if (const auto written = TextUnicode::writeApproximateCollationKey(rest, room, limit, &resume, &certainBytes)) {
+        length = *written;
+    } else {
+        bytes.clear();
+        TextUnicode::appendApproximateCollationKey(rest, bytes, limit, &resume, &certainBytes);
+        key = bytes.data();
+        length = bytes.size();
+    }
     certain = certainBytes == std::string::npos
         ? certainToTheEnd
         : static_cast<std::uint8_t>(certainBytes > from.skip ? std::min(certainBytes - from.skip, size) : 0);
     resume.offset += text.size() - rest.size();
     std::array<char, size> raw {};
-    if (bytes.size() > from.skip)
-        std::memcpy(raw.data(), bytes.data() + from.skip, bytes.size() - from.skip);
+    if (length > from.skip)
+        std::memcpy(raw.data(), key + from.skip, length - from.skip);
     KeyWords words {};
     for (std::size_t w = 0; w < words.size(); ++w) {
         std::uint64_t word = 0;

@@ -238,19 +238,23 @@ bool keyIsCertain(char32_t c)
         && u_getIntPropertyValue(scalar, UCHAR_LEAD_CANONICAL_COMBINING_CLASS) == 0 && plainCollation() != nullptr;
 }
 
-bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit, KeyResume* resume, std::size_t* certainBytes)
+namespace {
+
+/// A character's packed weights take this many bytes of room, whatever
+/// their count.
+constexpr std::size_t packedBytes = 4;
+
+/// The approximate key of `text` (see appendApproximateCollationKey) into
+/// `out`, which has room for `capacity` bytes: packedBytes past the smaller
+/// of `limit` and four per byte of `text`, so that packed weights always
+/// fit. `grow(needed)` may make more room (moving `out`) for a character
+/// whose weights are not packed; where there is still too little, only
+/// those that fit are written. Returns the key's length, which may pass the
+/// limit; its bytes up to the limit are written.
+template <class Grow>
+std::size_t writeKey(std::string_view text, char*& out, std::size_t& capacity, std::size_t limit, Grow&& grow,
+    KeyResume* resume, std::size_t* certainBytes)
 {
-    if (threadPrimaryCollator() == nullptr)
-        return false;
-    // Written through a pointer into room made up front, which costs far
-    // less than growing the string a byte at a time: four bytes per input
-    // byte hold any packed weights (a character of n bytes has at most four
-    // of them), and `limit` bytes with one character's more; other
-    // characters make their room.
-    constexpr std::size_t packedBytes = 4;
-    const std::size_t start = key.size();
-    key.resize(start + std::min(packedBytes * text.size(), limit) + packedBytes);
-    char* out = key.data() + start;
     std::size_t used = 0;
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const uint8_t* at = bytes;
@@ -282,12 +286,10 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
         if (!other.certain && certainEnd == std::string::npos)
             certainEnd = previousStart;
         const std::string& primaries = other.weights;
-        const std::size_t room = start + used + primaries.size() + packedBytes * static_cast<std::size_t>(end - at) + packedBytes;
-        if (room > key.size()) {
-            key.resize(room);
-            out = key.data() + start;
-        }
-        std::memcpy(out + used, primaries.data(), primaries.size());
+        const std::size_t needed = used + primaries.size() + packedBytes * static_cast<std::size_t>(end - at) + packedBytes;
+        if (needed > capacity)
+            grow(needed);
+        std::memcpy(out + used, primaries.data(), std::min(primaries.size(), capacity - used));
         used += primaries.size();
     }
     if (resume != nullptr)
@@ -301,8 +303,43 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
         }
         *certainBytes = certainEnd == std::string::npos ? std::string::npos : std::min({ certainEnd, used, limit });
     }
+    return used;
+}
+
+} // namespace
+
+bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit, KeyResume* resume, std::size_t* certainBytes)
+{
+    if (threadPrimaryCollator() == nullptr)
+        return false;
+    // Written through a pointer into room made up front, which costs far
+    // less than growing the string a byte at a time: four bytes per input
+    // byte hold any packed weights (a character of n bytes has at most four
+    // of them), and `limit` bytes with one character's more; other
+    // characters make their room.
+    const std::size_t start = key.size();
+    key.resize(start + std::min(packedBytes * text.size(), limit) + packedBytes);
+    char* out = key.data() + start;
+    std::size_t capacity = key.size() - start;
+    auto grow = [&](std::size_t needed) {
+        key.resize(start + needed);
+        out = key.data() + start;
+        capacity = needed;
+    };
+    const std::size_t used = writeKey(text, out, capacity, limit, grow, resume, certainBytes);
     key.resize(start + std::min(used, limit));
     return true;
+}
+
+std::optional<std::size_t> writeApproximateCollationKey(
+    std::string_view text, std::span<char> out, std::size_t limit, KeyResume* resume, std::size_t* certainBytes)
+{
+    if (threadPrimaryCollator() == nullptr || out.size() < limit + packedBytes)
+        return std::nullopt;
+    char* to = out.data();
+    std::size_t capacity = out.size();
+    const std::size_t used = writeKey(text, to, capacity, limit, [](std::size_t) {}, resume, certainBytes);
+    return std::min(used, limit);
 }
 
 namespace {

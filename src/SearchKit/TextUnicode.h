@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -107,6 +109,12 @@ int compareLocalized(std::string_view a, std::string_view b);
 /// keyIsCertain); npos when all are and the text ended within them.
 struct KeyResume;
 bool appendApproximateCollationKey(std::string_view text, std::string& key, std::size_t limit = std::string::npos,
+    KeyResume* resume = nullptr, std::size_t* certain = nullptr);
+/// appendApproximateCollationKey's first `limit` bytes written into `out`,
+/// which must have room for `limit` + 4 (a character's weights may pass
+/// the limit): their count, or nullopt without a collator or room. For
+/// callers that want keys of a fixed size, which need no string.
+std::optional<std::size_t> writeApproximateCollationKey(std::string_view text, std::span<char> out, std::size_t limit,
     KeyResume* resume = nullptr, std::size_t* certain = nullptr);
 /// Whether the approximate key of `c` is surely its share of any text's
 /// primary weights where its neighbours are such characters too: the

@@ -15,10 +15,12 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -288,6 +290,14 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
         EXPECT_EQ(limited, "x" + whole.substr(0, limit)) << limit;
         const std::string rest = key(std::string_view(text).substr(resume.offset));
         EXPECT_EQ(limited.substr(1) + rest.substr(std::min(resume.skip, rest.size())), whole) << limit;
+        // The same key written into room of only the limit and four bytes:
+        // a character with more weights than fit is cut at the room's end.
+        std::string room(limit + 4, '\0');
+        TextUnicode::KeyResume roomResume;
+        const std::optional<std::size_t> written = TextUnicode::writeApproximateCollationKey(text, room, limit, &roomResume);
+        ASSERT_TRUE(written) << limit;
+        EXPECT_EQ(room.substr(0, *written), whole.substr(0, limit)) << limit;
+        EXPECT_EQ(std::pair(roomResume.offset, roomResume.skip), std::pair(resume.offset, resume.skip)) << limit;
     }
     // (A text cut inside a sequence is ill-formed there.)
     EXPECT_EQ(key("\xFF"), key("\uFFFD"));
