@@ -114,7 +114,7 @@ inline bool byKey(const Keyed& a, const Keyed& b)
 /// sort from the most significant byte, which spreads each range of items
 /// over buckets by one byte of their keys, skips the bytes all the range's
 /// keys have alike (texts that begin alike), and sorts ranges of a few
-/// items by comparison. `other` is scratch.
+/// items (and whole inputs under 256) by comparison. `other` is scratch.
 template <class Item, class ByteOf, class Before>
 void sortByKeyBytes(std::vector<Item>& items, std::vector<Item>& other, std::size_t bytes, ByteOf byteOf, Before before)
 {

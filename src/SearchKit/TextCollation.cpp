@@ -334,7 +334,7 @@ bool appendApproximateCollationKey(std::string_view text, std::string& key, std:
 std::optional<std::size_t> writeApproximateCollationKey(
     std::string_view text, std::span<char> out, std::size_t limit, KeyResume* resume, std::size_t* certainBytes)
 {
-    if (threadPrimaryCollator() == nullptr || out.size() < limit + packedBytes)
+    if (threadPrimaryCollator() == nullptr || limit > out.size() || out.size() - limit < packedBytes)
         return std::nullopt;
     char* to = out.data();
     std::size_t capacity = out.size();

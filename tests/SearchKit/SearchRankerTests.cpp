@@ -11,6 +11,7 @@
 #include <unicode/usetiter.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <limits>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -298,7 +300,11 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
         ASSERT_TRUE(written) << limit;
         EXPECT_EQ(room.substr(0, *written), whole.substr(0, limit)) << limit;
         EXPECT_EQ(std::pair(roomResume.offset, roomResume.skip), std::pair(resume.offset, resume.skip)) << limit;
+        // Room for less, or no limit at all, is refused.
+        EXPECT_FALSE(TextUnicode::writeApproximateCollationKey(text, std::span(room).first(limit + 3), limit)) << limit;
     }
+    std::array<char, 64> room;
+    EXPECT_FALSE(TextUnicode::writeApproximateCollationKey(text, room, std::string::npos));
     // (A text cut inside a sequence is ill-formed there.)
     EXPECT_EQ(key("\xFF"), key("\uFFFD"));
     EXPECT_EQ(key(std::string_view("\u0431", 1)), key("\uFFFD"));
