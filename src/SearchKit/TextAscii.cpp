@@ -220,11 +220,10 @@ bool anyBeyondAsciiChangesWhenLowercased(std::string_view utf8)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
     const auto length = static_cast<int32_t>(utf8.size());
-    BeyondAsciiChanges changes;
     for (int32_t i = 0; (i = skipAscii(bytes, i, length)) < length;) {
         UChar32 c;
         U8_NEXT_OR_FFFD(bytes, i, length, c);
-        if (changes(static_cast<char32_t>(c)))
+        if (beyondAsciiChangesWhenLowercased(static_cast<char32_t>(c)))
             return true;
     }
     return false;
@@ -237,7 +236,6 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
     const auto length = static_cast<int32_t>(utf8.size());
     std::size_t count = 0;
     bool any = false;
-    BeyondAsciiChanges beyondAscii;
     for (int32_t i = 0; i < length;) {
 #if defined(__SSE2__)
         // ASCII sixteen bytes at a time: each byte widened to a scalar, the
@@ -269,7 +267,7 @@ std::size_t decodeLowered(std::string_view utf8, char32_t* raw, char32_t* lower,
         // whether a word ends after it (the root locale's only special
         // cases): those two leave the text to the whole-string mapping.
         UChar32 lowered = c;
-        if (beyondAscii(static_cast<char32_t>(c))) {
+        if (beyondAsciiChangesWhenLowercased(static_cast<char32_t>(c))) {
             if (c == 0x0130 || c == 0x03A3)
                 any = true;
             else

@@ -70,7 +70,7 @@ bool changesWhenLowercased(char32_t c)
 {
     if (c < 128)
         return asciiTables().lower[c] != c;
-    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
+    return beyondAsciiChangesWhenLowercased(c);
 }
 
 bool anyBeyondAsciiLowersIntoAscii(std::string_view utf8)

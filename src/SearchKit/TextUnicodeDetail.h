@@ -109,13 +109,11 @@ bool basicChangesWhenLowercased(char32_t c);
 
 /// changesWhenLowercased for scalars beyond ASCII, as asked of every
 /// scalar of the texts scanned.
-struct BeyondAsciiChanges {
-    bool operator()(char32_t c) const
-    {
-        if (c > 0xFFFF)
-            return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
-        return basicChangesWhenLowercased(c);
-    }
-};
+inline bool beyondAsciiChangesWhenLowercased(char32_t c)
+{
+    if (c > 0xFFFF)
+        return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CHANGES_WHEN_LOWERCASED);
+    return basicChangesWhenLowercased(c);
+}
 
 } // namespace vantrel::TextUnicode::detail
