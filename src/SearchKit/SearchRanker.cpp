@@ -457,13 +457,14 @@ inline std::uint64_t bestFirstKey(double score)
     return ~ascending;
 }
 
-/// sortBestFirst for scores of at most 1024 distinct values, as where many
-/// candidates tie: each is moved once, straight to its place, rather than
-/// once per byte its scores differ in. False, with nothing moved, for more
-/// distinct scores.
+/// sortBestFirst where there are at most half as many distinct scores as
+/// candidates (1024 in any case; 65534, what a table place holds, at most),
+/// as where many candidates tie: each is moved once, straight to its place,
+/// rather than once per byte its scores differ in. False, with nothing
+/// moved, for more distinct scores.
 bool sortByFewScores(std::vector<Scored>& scored, OrderScratch& scratch)
 {
-    constexpr std::size_t most = 1024;
+    const std::size_t most = std::clamp<std::size_t>(scored.size() / 2, 1024, 65534);
     // Distinct keys by open addressing, in a table at least twice as large
     // as their number can be; their entries (in the order found), and how
     // many candidates have each.

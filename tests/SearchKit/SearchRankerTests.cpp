@@ -65,19 +65,34 @@ TEST(SearchRanker, ManyScoresOfEitherSignAndInfinityComeBestFirst)
 {
     // Enough candidates, and distinct scores, to be sorted by the scores'
     // bits: near and far matches score above and below zero, two exact
-    // words infinity.
-    std::vector<std::string> lines {"a"};
-    for (std::size_t i = 0; i < 2100; ++i)
-        lines.push_back(std::string(i, 'x') + " a" + std::string(i % 7, 'y'));
-    lines.push_back("A");
-    const auto ranked = SearchRanker::rank(lines, "a a", SearchScorer(), self, self);
-    ASSERT_EQ(ranked.size(), lines.size()); // negative scores are kept
-    EXPECT_EQ(ranked[0].item, "a");
-    EXPECT_EQ(ranked[1].item, "A");
-    EXPECT_EQ(ranked[1].match.score, std::numeric_limits<double>::infinity());
-    EXPECT_LT(ranked.back().match.score, 0);
-    for (std::size_t k = 1; k < ranked.size(); ++k)
-        ASSERT_GE(ranked[k - 1].match.score, ranked[k].match.score) << k;
+    // words infinity. Each line once, and each three times (a third as
+    // many scores as candidates, sorted by the scores themselves), the
+    // copies of a line in input order.
+    for (const int copies : {1, 3}) {
+        std::vector<Window> windows;
+        auto add = [&](const std::string& text) {
+            for (int c = 0; c < copies; ++c)
+                windows.push_back({static_cast<int>(windows.size()), text, ""});
+        };
+        add("a");
+        for (std::size_t i = 0; i < 2100; ++i)
+            add(std::string(i, 'x') + " a" + std::string(i % 7, 'y'));
+        add("A");
+        const auto ranked = SearchRanker::rank(windows, "a a", SearchScorer(), searchText, fullName);
+        ASSERT_EQ(ranked.size(), windows.size()); // negative scores are kept
+        EXPECT_EQ(ranked[0].item.appName, "a");
+        EXPECT_EQ(ranked[copies].item.appName, "A");
+        EXPECT_EQ(ranked[copies].match.score, std::numeric_limits<double>::infinity());
+        EXPECT_LT(ranked.back().match.score, 0);
+        for (std::size_t k = 1; k < ranked.size(); ++k) {
+            const auto& before = ranked[k - 1];
+            const auto& after = ranked[k];
+            ASSERT_GE(before.match.score, after.match.score) << k;
+            if (before.match.score == after.match.score && before.item.appName == after.item.appName) {
+                ASSERT_LT(before.item.id, after.item.id) << k;
+            }
+        }
+    }
 }
 
 TEST(SearchRanker, EqualScoresFollowTheTiebreakIgnoringCase)
