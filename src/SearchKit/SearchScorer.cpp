@@ -368,28 +368,10 @@ int wordsLength(const std::vector<std::u32string>& words)
     return static_cast<int>(length);
 }
 
-/// The common path of match() and score(): `positions` null for score only.
-std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text,
-    Scratch& scratch, std::vector<int>* positions)
+/// run for a text beyond ASCII that its bytes do not rule out.
+std::optional<double> runBeyondAscii(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text,
+    Scratch& scratch, std::vector<int>* positions, const Boundaries& b)
 {
-    if (query.words.empty())
-        return 0.0;
-    if (text.size() > SearchScorer::maxTextScalars)
-        text = TextUnicode::leadingScalars(text, SearchScorer::maxTextScalars);
-    const Boundaries b = boundaries(scorer.weights, query.length);
-    if (TextUnicode::isAscii(text)) {
-        // ASCII lower-cases scalar by scalar without changing length.
-        if (tryBytesFirst(scratch, 1) && !asciiTextMayMatch(scorer, query, text)) {
-            countTried(scratch, false);
-            return std::nullopt;
-        }
-        const AsciiText view { reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), b };
-        auto result = matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
-        countTried(scratch, result.has_value());
-        return result;
-    }
-    if (!bytesMayMatch(scorer, query, text))
-        return std::nullopt;
     // For ASCII words, scalars beyond ASCII that lower-casing leaves alone
     // matter only through their boundary bonuses, so the text need not be
     // decoded: a byte per scalar does.
@@ -429,6 +411,45 @@ std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query&
     return matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
 }
 
+/// What the caller of run has done for it: whether the text was already
+/// tried on its bytes (bytesMayMatch held), and whether every outcome is to
+/// be counted (see countTried), not only those of ASCII texts.
+struct RunCaller {
+    bool bytesTried = false;
+    bool countsAll = false;
+};
+
+/// The common path of match() and score(): `positions` null for score only.
+std::optional<double> run(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text,
+    Scratch& scratch, std::vector<int>* positions, RunCaller caller = {})
+{
+    if (query.words.empty())
+        return 0.0;
+    if (text.size() > SearchScorer::maxTextScalars)
+        text = TextUnicode::leadingScalars(text, SearchScorer::maxTextScalars);
+    const Boundaries b = boundaries(scorer.weights, query.length);
+    if (TextUnicode::isAscii(text)) {
+        // ASCII lower-cases scalar by scalar without changing length.
+        if (!caller.bytesTried && tryBytesFirst(scratch, 1) && !asciiTextMayMatch(scorer, query, text)) {
+            countTried(scratch, false);
+            return std::nullopt;
+        }
+        const AsciiText view { reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), b };
+        auto result = matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
+        countTried(scratch, result.has_value());
+        return result;
+    }
+    if (!caller.bytesTried && !bytesMayMatch(scorer, query, text)) {
+        if (caller.countsAll)
+            countTried(scratch, false);
+        return std::nullopt;
+    }
+    auto result = runBeyondAscii(scorer, query, text, scratch, positions, b);
+    if (caller.countsAll)
+        countTried(scratch, result.has_value());
+    return result;
+}
+
 } // namespace
 
 SearchScorer::SearchScorer(Weights weights, bool allowOneMismatch)
@@ -463,11 +484,13 @@ std::optional<SearchScorer::Match> SearchScorer::match(const Query& query, std::
     return Match { *total, Positions(scratch.positions.begin(), scratch.positions.end()) };
 }
 
-std::optional<double> SearchScorer::match(
-    const Query& query, std::string_view text, Scratch& scratch, std::vector<int>& positions) const
+namespace {
+/// match() into `positions`, for run's caller `caller`.
+std::optional<double> matchInto(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text,
+    Scratch& scratch, std::vector<int>& positions, RunCaller caller)
 {
     const std::size_t base = positions.size();
-    auto total = run(*this, query, text, scratch, &positions);
+    auto total = run(scorer, query, text, scratch, &positions, caller);
     if (!total) {
         positions.resize(base); // words matched before the one that failed
         return std::nullopt;
@@ -476,6 +499,13 @@ std::optional<double> SearchScorer::match(
     if (query.words.size() > 1)
         std::sort(positions.begin() + static_cast<std::ptrdiff_t>(base), positions.end());
     return total;
+}
+} // namespace
+
+std::optional<double> SearchScorer::match(
+    const Query& query, std::string_view text, Scratch& scratch, std::vector<int>& positions) const
+{
+    return matchInto(*this, query, text, scratch, positions, {});
 }
 
 std::optional<double> SearchScorer::score(const Query& query, std::string_view text, Scratch& scratch) const
@@ -527,8 +557,15 @@ SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scrat
 void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
 {
     const SharedKernel* shared = sharedKernel();
-    if (!shared_ || shared == nullptr)
-        return scoreAlone(id, text);
+    if (!shared_ || shared == nullptr) {
+        // Texts scored one by one: where many lately failed, one that
+        // cannot match is turned away on its bytes here, before the calls
+        // that lead to scoring it (where that test would come first).
+        const bool tried = tryBytesFirst(scratch_, 1);
+        if (tried && !bytesMayMatch(scorer_, query_, text))
+            return countTried(scratch_, false);
+        return scoreAlone(id, text, tried, true);
+    }
     // The text goes straight to its place among the waiting ones, marked
     // on the way; one beyond ASCII is narrowed first.
     const CaseTables& cases = caseTables();
@@ -587,15 +624,17 @@ void SearchScorer::Batch::finish()
     scoreWaiting();
 }
 
-void SearchScorer::Batch::scoreAlone(std::uint32_t id, std::string_view text)
+void SearchScorer::Batch::scoreAlone(std::uint32_t id, std::string_view text, bool bytesTried, bool countsAll)
 {
     // Texts that waited came first.
-    scoreWaiting();
+    if (waiting_ != 0)
+        scoreWaiting();
+    const RunCaller caller { bytesTried, countsAll };
     std::optional<double> score;
     if (positions_)
-        score = scorer_.match(query_, text, scratch_, out_.positions);
+        score = matchInto(scorer_, query_, text, scratch_, out_.positions, caller);
     else
-        score = scorer_.score(query_, text, scratch_);
+        score = run(scorer_, query_, text, scratch_, nullptr, caller);
     if (!score)
         return;
     out_.ids.push_back(id);

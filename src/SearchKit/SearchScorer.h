@@ -321,7 +321,10 @@ public:
     void finish();
 
 private:
-    void scoreAlone(std::uint32_t id, std::string_view text);
+    /// Scores a text on its own; `bytesTried` where it has been tried on
+    /// its bytes, `countsAll` where every outcome is counted for the next
+    /// texts' tries, not only those of ASCII texts.
+    void scoreAlone(std::uint32_t id, std::string_view text, bool bytesTried = false, bool countsAll = false);
     void scoreWaiting();
 
     static constexpr std::size_t maxWords = 4;
