@@ -130,6 +130,24 @@ void BM_RankOnKernel(benchmark::State& state)
 }
 BENCHMARK(BM_RankOnKernel)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
 
+// As BM_RankOnKernel at 10,000 texts for one letter, which nearly every
+// window text has: nearly all match, and most tie with others.
+void BM_RankOneLetter(benchmark::State& state)
+{
+    std::optional<SearchKernelTesting::ForceKernel> forced;
+    if (!forceKernelOf(state, forced))
+        return;
+    const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
+    const SearchScorer scorer;
+    for (auto _ : state) {
+        auto ranked = SearchRanker::rank(texts, "e", scorer, textOf, textOf);
+        benchmark::DoNotOptimize(ranked);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+    state.SetLabel(std::string(kernelName(searchKernel())));
+}
+BENCHMARK(BM_RankOneLetter)->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
+
 // The titles mostly beyond Latin on each kernel (as BM_RankOnKernel), for a
 // query that matches nothing, one letter and two letters.
 void BM_RankScripts(benchmark::State& state)
