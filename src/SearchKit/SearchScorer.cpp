@@ -225,17 +225,18 @@ std::size_t firstOfForms(std::string_view text, const std::vector<std::string>& 
 
 /// Whether the word, which has scalars beyond ASCII, is a subsequence of
 /// the text's scalars each in any form that lower-cases to it, found on the
-/// text's bytes.
-bool wordInBytes(std::u32string_view word, std::string_view text)
+/// text's bytes; `formsOf(i)` gives the forms of the word's scalar i.
+template <class FormsOf>
+bool wordInBytes(std::u32string_view word, std::string_view text, FormsOf formsOf)
 {
     std::size_t at = 0;
-    for (const char32_t letter : word) {
+    for (std::size_t i = 0; i < word.size(); ++i) {
         // An ill-formed sequence is U+FFFD without its bytes.
-        if (letter == TextUnicode::replacementCharacter)
+        if (word[i] == TextUnicode::replacementCharacter)
             return true;
         std::size_t next = std::string_view::npos;
         std::size_t length = 0;
-        const std::vector<std::string>& forms = formsOf(letter);
+        const std::vector<std::string>& forms = formsOf(i);
 #if defined(__SSE2__)
         if (forms.size() <= maxFormsAtOnce && text.size() >= 16) {
             next = firstOfForms(text, forms, at, length);
@@ -259,20 +260,39 @@ bool wordInBytes(std::u32string_view word, std::string_view text)
     return true;
 }
 
-/// Whether the text may hold a letter of the word that its bytes do not
-/// show: a scalar lower-casing into ASCII, or into more than one scalar,
-/// supplies one.
-bool loweringMaySupply(std::u32string_view word, std::string_view text)
+/// Whether the word has a scalar beyond ASCII.
+bool hasBeyondAscii(std::u32string_view word)
 {
-    return std::any_of(word.begin(), word.end(), TextUnicode::isLoweredIntoFromBeyondAscii)
-        && TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
+    return std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; });
+}
+
+/// Whether a scalar lower-casing into ASCII, or into more than one scalar,
+/// could supply a letter of the word that the text's bytes do not show.
+bool loweringMaySupply(std::u32string_view word)
+{
+    return std::any_of(word.begin(), word.end(), TextUnicode::isLoweredIntoFromBeyondAscii);
+}
+
+/// bytesMayMatch's answer for one word of the query, which has a scalar
+/// beyond ASCII or not: true where the word is in the text's bytes (see
+/// wordInBytes and asciiWordInBytes), else whether
+/// lowering may supply a letter (`maySupply()`) and the text has a scalar
+/// that would.
+template <class FormsOf, class MaySupply>
+bool wordMayMatch(std::u32string_view word, bool beyondAscii, std::string_view text, const CaseTables& cases,
+    FormsOf formsOf, MaySupply maySupply)
+{
+    if (beyondAscii ? wordInBytes(word, text, formsOf) : asciiWordInBytes(word, text, cases))
+        return true;
+    return maySupply() && TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
 }
 
 /// False only where the text certainly cannot match: some word (one that
 /// must match whole) is no subsequence of its bytes in any form of each
 /// letter, and no scalar that lower-cases into more than one could supply
 /// the missing letter. Far cheaper than narrowing or decoding a text that
-/// most queries' letters miss.
+/// most queries' letters miss. (A batch asks the same of its texts with
+/// what it works out of the words once: see Batch::BytesFilter.)
 bool bytesMayMatch(const SearchScorer& scorer, const SearchScorer::Query& query, std::string_view text)
 {
     const CaseTables& cases = caseTables();
@@ -281,13 +301,9 @@ bool bytesMayMatch(const SearchScorer& scorer, const SearchScorer::Query& query,
     for (const auto& word : query.words) {
         if (scorer.allowOneMismatch && word.size() >= 2)
             continue;
-        if (std::any_of(word.begin(), word.end(), [](char32_t c) { return c >= 128; })) {
-            if (!wordInBytes(word, text))
-                return loweringMaySupply(word, text);
-            continue;
-        }
-        if (!asciiWordInBytes(word, text, cases))
-            return loweringMaySupply(word, text);
+        auto forms = [&word](std::size_t i) -> const std::vector<std::string>& { return formsOf(word[i]); };
+        if (!wordMayMatch(word, hasBeyondAscii(word), text, cases, forms, [&word] { return loweringMaySupply(word); }))
+            return false;
     }
     return true;
 }
@@ -342,7 +358,7 @@ bool markedMayMatch(
         if (scorer.allowOneMismatch && m >= 2)
             continue;
         if (!subsequenceSpan(ColumnBits { bits + 4 * w * blocks, blocks }, m))
-            return loweringMaySupply(query.words[w], text);
+            return loweringMaySupply(query.words[w]) && TextUnicode::anyBeyondAsciiLowersIntoAscii(text);
     }
     return true;
 }
@@ -533,12 +549,58 @@ constexpr std::size_t sharedBytes = SearchScorer::Batch::window * (1 + SearchSco
 constexpr std::size_t sharedFactWords = factCount * 4 * (SearchScorer::Batch::maxShared / 64);
 } // namespace
 
+/// What bytesMayMatch works out of the query's words for each text, worked
+/// out once for all the texts of a batch: the words it tries, whether each
+/// has letters beyond ASCII (and then their forms, copied: formsOf keeps
+/// those of a few letters only), and whether lowering could supply one.
+struct SearchScorer::Batch::BytesFilter {
+    struct Word {
+        std::u32string_view letters;
+        bool beyondAscii = false;
+        bool maySupply = false;
+        std::vector<std::vector<std::string>> forms;
+    };
+    bool tries = false;
+    std::vector<Word> words;
+
+    BytesFilter(const SearchScorer& scorer, const Query& query)
+        : tries(caseTables().twoFormsAtMost)
+    {
+        for (const std::u32string& word : query.words) {
+            if (scorer.allowOneMismatch && word.size() >= 2)
+                continue;
+            Word& kept = words.emplace_back();
+            kept.letters = word;
+            kept.beyondAscii = hasBeyondAscii(word);
+            kept.maySupply = loweringMaySupply(word);
+            if (kept.beyondAscii)
+                for (const char32_t letter : word)
+                    kept.forms.push_back(formsOf(letter));
+        }
+    }
+
+    /// bytesMayMatch(scorer, query, text).
+    bool mayMatch(std::string_view text) const
+    {
+        if (!tries)
+            return true;
+        const CaseTables& cases = caseTables();
+        for (const Word& word : words) {
+            auto forms = [&word](std::size_t i) -> const std::vector<std::string>& { return word.forms[i]; };
+            if (!wordMayMatch(word.letters, word.beyondAscii, text, cases, forms, [&word] { return word.maySupply; }))
+                return false;
+        }
+        return true;
+    }
+};
+
 SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scratch& scratch, Matches& out, bool positions)
     : scorer_(scorer)
     , query_(query)
     , scratch_(scratch)
     , out_(out)
     , positions_(positions)
+    , bytes_(std::make_unique<BytesFilter>(scorer, query))
 {
     // The shared pass takes short words of ASCII; an empty query matches
     // everything without a pass.
@@ -554,6 +616,8 @@ SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scrat
     }
 }
 
+SearchScorer::Batch::~Batch() = default;
+
 void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
 {
     const SharedKernel* shared = sharedKernel();
@@ -562,7 +626,7 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
         // cannot match is turned away on its bytes here, before the calls
         // that lead to scoring it (where that test would come first).
         const bool tried = tryBytesFirst(scratch_, 1);
-        if (tried && !bytesMayMatch(scorer_, query_, text))
+        if (tried && !bytes_->mayMatch(text))
             return countTried(scratch_, false);
         return scoreAlone(id, text, tried, true);
     }
@@ -576,7 +640,7 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     const bool fits = n <= maxShared;
     // Where many texts fail, one that cannot match is found on its bytes
     // before any is copied or marked.
-    if (fits && tryBytesFirst(scratch_, 6) && !bytesMayMatch(scorer_, query_, text))
+    if (fits && tryBytesFirst(scratch_, 6) && !bytes_->mayMatch(text))
         return countTried(scratch_, false);
     if (!fits
         || !shared->keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, query_.words, cases, kept + 1, bits, true)) {
@@ -585,7 +649,7 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
         // (No scalar takes more than four bytes: a longer text has too many.)
         if (n > 4 * maxShared || (n > maxShared && TextUnicode::isAscii(text)))
             return scoreAlone(id, text);
-        if (fits ? !markedMayMatch(scorer_, query_, text, bits) : !bytesMayMatch(scorer_, query_, text))
+        if (fits ? !markedMayMatch(scorer_, query_, text, bits) : !bytes_->mayMatch(text))
             return countTried(scratch_, false);
         growTo(scratch_.narrow, text.size());
         const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -314,6 +315,7 @@ public:
     Batch(const SearchScorer& scorer, const Query& query, Scratch& scratch, Matches& out, bool positions);
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
+    ~Batch();
 
     /// Scores `text` (UTF-8, needed only during the call) under `id`.
     void add(std::uint32_t id, std::string_view text);
@@ -329,11 +331,14 @@ private:
 
     static constexpr std::size_t maxWords = 4;
 
+    struct BytesFilter;
+
     const SearchScorer& scorer_;
     const Query& query_;
     Scratch& scratch_;
     Matches& out_;
     bool positions_;
+    std::unique_ptr<const BytesFilter> bytes_;
     /// Whether this query's texts may share passes at all.
     bool shared_ = false;
     std::size_t waiting_ = 0;
