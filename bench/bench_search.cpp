@@ -111,10 +111,12 @@ bool forceKernelOf(benchmark::State& state, std::optional<SearchKernelTesting::F
 }
 
 // The serial ranking on each kernel the CPU runs (0 AVX-512, 1 AVX2, 2
-// scalar), "ter" over 1,000 to 100,000 texts. Run with
-// --benchmark_enable_random_interleaving=true and repetitions, the kernels
-// take turns in one process, so their medians compare side by side.
-void BM_RankOnKernel(benchmark::State& state)
+// scalar), "ter" over 1,000 to 100,000 texts, and one letter (which nearly
+// every window text has: nearly all match, and most tie with others) over
+// 10,000. Run with --benchmark_enable_random_interleaving=true and
+// repetitions, the kernels take turns in one process, so their medians
+// compare side by side.
+void BM_RankOnKernel(benchmark::State& state, const char* query)
 {
     std::optional<SearchKernelTesting::ForceKernel> forced;
     if (!forceKernelOf(state, forced))
@@ -122,31 +124,14 @@ void BM_RankOnKernel(benchmark::State& state)
     const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
     const SearchScorer scorer;
     for (auto _ : state) {
-        auto ranked = SearchRanker::rank(texts, "ter", scorer, textOf, textOf);
+        auto ranked = SearchRanker::rank(texts, query, scorer, textOf, textOf);
         benchmark::DoNotOptimize(ranked);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
-    state.SetLabel(std::string(kernelName(searchKernel())));
+    state.SetLabel(std::string(kernelName(searchKernel())) + " " + query);
 }
-BENCHMARK(BM_RankOnKernel)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
-
-// As BM_RankOnKernel at 10,000 texts for one letter, which nearly every
-// window text has: nearly all match, and most tie with others.
-void BM_RankOneLetter(benchmark::State& state)
-{
-    std::optional<SearchKernelTesting::ForceKernel> forced;
-    if (!forceKernelOf(state, forced))
-        return;
-    const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
-    const SearchScorer scorer;
-    for (auto _ : state) {
-        auto ranked = SearchRanker::rank(texts, "e", scorer, textOf, textOf);
-        benchmark::DoNotOptimize(ranked);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
-    state.SetLabel(std::string(kernelName(searchKernel())));
-}
-BENCHMARK(BM_RankOneLetter)->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RankOnKernel, ter, "ter")->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RankOnKernel, e, "e")->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
 
 // The titles mostly beyond Latin on each kernel (as BM_RankOnKernel), for a
 // query that matches nothing, one letter and two letters.
