@@ -624,9 +624,12 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     if (!shared_ || shared == nullptr) {
         // Texts scored one by one: where many lately failed, one that
         // cannot match is turned away on its bytes here, before the calls
-        // that lead to scoring it (where that test would come first).
+        // that lead to scoring it (where that test would come first, on
+        // the scalars that take part: however long the text, the test
+        // reads no more).
         const bool tried = tryBytesFirst(scratch_, 1);
-        if (tried && !bytes_->mayMatch(text))
+        if (tried
+            && !bytes_->mayMatch(text.size() > maxTextScalars ? TextUnicode::leadingScalars(text, maxTextScalars) : text))
             return countTried(scratch_, false);
         return scoreAlone(id, text, tried, true);
     }
