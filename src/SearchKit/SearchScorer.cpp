@@ -363,6 +363,91 @@ bool markedMayMatch(
     return true;
 }
 
+/// narrowScalars(text, out, narrowClass) for a text none of whose scalars
+/// before byte `from` (ASCII, or the text's end) can be matched. Of those,
+/// only the one just before `from` is narrowed: a match there takes its
+/// bonus from it. The others are counted and stand as narrowBase, which no
+/// match or bonus ever reads. In titles beyond Latin the letters of an
+/// ASCII word mostly come late (in the application's name), and narrowing
+/// every scalar on the way would cost more than the rest of the scoring.
+/// (Counting takes well-formed text, and narrowing refuses only what
+/// lower-cases into ASCII: a start that is not well-formed or holds such a
+/// scalar is narrowed in full.)
+std::ptrdiff_t narrowFrom(std::string_view text, std::size_t from, std::uint8_t* out)
+{
+    constexpr std::size_t worthCounting = 16;
+    const std::string_view before = text.substr(0, from);
+    if (before.size() >= worthCounting) {
+        if (const auto count = TextUnicode::countScalarsNoneLoweringIntoAscii(before)) {
+            std::size_t last = before.size() - 1;
+            while ((static_cast<std::uint8_t>(text[last]) & 0xC0) == 0x80)
+                --last;
+            const std::size_t counted = *count - 1;
+            std::memset(out, narrowBase, counted);
+            const std::ptrdiff_t rest = TextUnicode::narrowScalars(text.substr(last), out + counted, narrowClass);
+            return rest < 0 ? rest : rest + static_cast<std::ptrdiff_t>(counted);
+        }
+    }
+    return TextUnicode::narrowScalars(text, out, narrowClass);
+}
+
+/// Whether narrowFrom may gain from knowing where a match may begin: the
+/// text begins beyond ASCII. (Narrowing a beginning of ASCII costs little,
+/// and one seldom goes on to much that is not.)
+inline bool beginsBeyondAscii(std::string_view text)
+{
+#if defined(__SSE2__)
+    return text.size() >= 16 && _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()))) != 0;
+#else
+    return text.size() >= 16 && !TextUnicode::isAscii(text.substr(0, 16));
+#endif
+}
+
+/// The first byte of `text` at which a match of the ASCII `words` may
+/// begin: one of the forms of a word's first letter; the text's end where
+/// there is none. 0, which promises nothing, for more words than are
+/// looked for at once, and where a letter may be left out (a word's second
+/// letter may then begin its match).
+std::size_t firstWordStart(
+    const SearchScorer& scorer, const std::vector<std::u32string>& words, std::string_view text, const CaseTables& cases)
+{
+    constexpr std::size_t most = 4;
+    if (scorer.allowOneMismatch || words.empty() || words.size() > most)
+        return 0;
+    std::array<std::uint8_t, 2 * most> wanted {};
+    const std::size_t forms = 2 * words.size();
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        if (words[w].empty())
+            return 0;
+        wanted[2 * w] = cases.forms[words[w][0]][0];
+        wanted[2 * w + 1] = cases.forms[words[w][0]][1];
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // The wanted bytes among the sixteen from `at`, one bit each.
+    auto found = [&](std::size_t at) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        __m128i any = _mm_setzero_si128();
+        for (std::size_t f = 0; f < forms; ++f)
+            any = _mm_or_si128(any, _mm_cmpeq_epi8(chunk, _mm_set1_epi8(static_cast<char>(wanted[f]))));
+        return static_cast<unsigned>(_mm_movemask_epi8(any));
+    };
+    for (; i + 16 <= text.size(); i += 16)
+        if (const unsigned here = found(i); here != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(here));
+    if (i < text.size() && text.size() >= 16) {
+        // The last sixteen bytes, those looked at already left out.
+        const unsigned here = found(text.size() - 16) >> (16 - (text.size() - i));
+        return here != 0 ? i + static_cast<std::size_t>(std::countr_zero(here)) : text.size();
+    }
+#endif
+    for (; i < text.size(); ++i)
+        if (std::find(wanted.begin(), wanted.begin() + static_cast<std::ptrdiff_t>(forms), bytes[i]) != wanted.begin() + static_cast<std::ptrdiff_t>(forms))
+            return i;
+    return text.size();
+}
+
 // The kernel in use, for each kind of text.
 std::optional<double> matchWords(const SearchScorer& scorer, const std::vector<std::u32string>& words,
     const AsciiText& text, Scratch& scratch, std::vector<int>* positions, bool allowOneMismatch)
@@ -395,7 +480,9 @@ std::optional<double> runBeyondAscii(const SearchScorer& scorer, const SearchSco
         [](const std::u32string& word) { return std::all_of(word.begin(), word.end(), [](char32_t c) { return c < 128; }); });
     if (asciiWords) {
         growTo(scratch.narrow, text.size());
-        const std::ptrdiff_t n = TextUnicode::narrowScalars(text, scratch.narrow.data(), narrowClass);
+        const std::ptrdiff_t n
+            = narrowFrom(text, beginsBeyondAscii(text) ? firstWordStart(scorer, query.words, text, caseTables()) : 0,
+                scratch.narrow.data());
         if (n >= 0) {
             const AsciiText view { scratch.narrow.data(), static_cast<std::size_t>(n), b };
             return matchWords(scorer, query.words, view, scratch, positions, scorer.allowOneMismatch);
@@ -654,8 +741,22 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
             return scoreAlone(id, text);
         if (fits ? !markedMayMatch(scorer_, query_, text, bits) : !bytes_->mayMatch(text))
             return countTried(scratch_, false);
+        // The marks of the words' first letters tell where a match may
+        // begin. (A text is scored here only where every word matches
+        // whole; a word matched with a letter left out is scored alone.)
+        std::size_t from = 0;
+        if (fits && beginsBeyondAscii(text)) {
+            from = n;
+            const std::size_t rawBlocks = (n + 63) / 64;
+            for (std::size_t w = 0; w < query_.words.size(); ++w)
+                for (std::size_t k = 0; k < rawBlocks && 64 * k < from; ++k)
+                    if (const std::uint64_t first = bits[4 * w * rawBlocks + k]; first != 0) {
+                        from = std::min(from, 64 * k + static_cast<std::size_t>(std::countr_zero(first)));
+                        break;
+                    }
+        }
         growTo(scratch_.narrow, text.size());
-        const std::ptrdiff_t narrowed = TextUnicode::narrowScalars(text, scratch_.narrow.data(), narrowClass);
+        const std::ptrdiff_t narrowed = narrowFrom(text, from, scratch_.narrow.data());
         if (narrowed < 0 || static_cast<std::size_t>(narrowed) > maxShared)
             return scoreAlone(id, text);
         n = static_cast<std::size_t>(narrowed);

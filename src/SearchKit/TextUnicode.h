@@ -30,6 +30,10 @@ std::u32string scalars(std::string_view utf8);
 /// appendScalars counts them); all of it when it has no more. Reads at most
 /// 4 * `count` bytes.
 std::string_view leadingScalars(std::string_view utf8, std::size_t count);
+/// How many scalars `utf8` holds where it is well-formed and none of them
+/// lower-cases into ASCII (see anyBeyondAsciiLowersIntoAscii); nullopt
+/// otherwise.
+std::optional<std::size_t> countScalarsNoneLoweringIntoAscii(std::string_view utf8);
 /// UTF-8 of a scalar array (surrogates and out-of-range values become U+FFFD).
 std::string utf8(std::u32string_view scalars);
 /// Appends `utf8` to `out` repaired as appendRepairedUtf8 (Runtime) does;

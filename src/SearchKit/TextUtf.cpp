@@ -9,6 +9,9 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #if VANTREL_X86_KERNELS
 #include <immintrin.h>
 #endif
@@ -347,6 +350,119 @@ void appendSanitizedUtf8(std::string_view text, std::string& out)
     out.append(text.substr(0, static_cast<std::size_t>(valid)));
     if (valid < length)
         appendRepairedUtf8(text.substr(static_cast<std::size_t>(valid)), out);
+}
+
+#if defined(__SSE2__)
+namespace {
+
+/// The bytes of `chunk` shifted up by `k` places, the last `k` of `before`
+/// coming in: what lies `k` bytes before each.
+template <int k>
+__m128i bytesBefore(__m128i chunk, __m128i before)
+{
+    return _mm_or_si128(_mm_slli_si128(chunk, k), _mm_srli_si128(before, 16 - k));
+}
+
+/// Where `chunk`'s bytes are at least `least`, as unsigned values.
+inline __m128i atLeast(__m128i chunk, std::uint8_t least)
+{
+    return _mm_cmpeq_epi8(_mm_max_epu8(chunk, _mm_set1_epi8(static_cast<char>(least))), chunk);
+}
+
+inline __m128i equal(__m128i chunk, std::uint8_t byte)
+{
+    return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(static_cast<char>(byte)));
+}
+
+/// countScalarsNoneLoweringIntoAscii of `length` bytes, which are known
+/// to be well-formed unless `judge`.
+template <bool judge>
+std::optional<std::size_t> countByChunks(const uint8_t* bytes, std::size_t length)
+{
+    // Sixteen bytes at a time, each judged (where `judge`) by the three
+    // before it, as Table 3-7 of the Unicode standard has it: a byte
+    // continues a sequence (0x80 to 0xBF) exactly where a lead before it
+    // asks for one (C2-DF one byte back, E0-EF two, F0-F4 three); C0, C1 and
+    // F5-FF lead nothing; E0, ED, F0 and F4 narrow the range of the byte
+    // after them. Well-formed, the scalars are the bytes that continue none.
+    // U+0130 is C4 B0 and the Kelvin sign E2 84 AA. Chunks of ASCII after
+    // ASCII need none of that.
+    __m128i before = _mm_setzero_si128();
+    __m128i errors = _mm_setzero_si128();
+    __m128i continuing = _mm_setzero_si128(); // per lane, up to 255 steps
+    std::size_t continuations = 0;
+    int steps = 0;
+    auto sum = [&] {
+        const __m128i sums = _mm_sad_epu8(continuing, _mm_setzero_si128());
+        continuations += static_cast<std::size_t>(_mm_cvtsi128_si64(sums) + _mm_extract_epi16(sums, 4));
+        continuing = _mm_setzero_si128();
+        steps = 0;
+    };
+    auto step = [&](__m128i chunk) {
+        if (_mm_movemask_epi8(_mm_or_si128(chunk, before)) == 0) {
+            before = chunk;
+            return;
+        }
+        const __m128i one = bytesBefore<1>(chunk, before);
+        const __m128i two = bytesBefore<2>(chunk, before);
+        const __m128i continues = _mm_cmplt_epi8(chunk, _mm_set1_epi8(-64));
+        errors = _mm_or_si128(errors,
+            _mm_or_si128(_mm_and_si128(equal(one, 0xC4), equal(chunk, 0xB0)),
+                _mm_and_si128(_mm_and_si128(equal(two, 0xE2), equal(one, 0x84)), equal(chunk, 0xAA))));
+        if constexpr (judge) {
+            const __m128i three = bytesBefore<3>(chunk, before);
+            const __m128i asked = _mm_or_si128(_mm_or_si128(atLeast(one, 0xC0), atLeast(two, 0xE0)), atLeast(three, 0xF0));
+            const __m128i aboveA0 = atLeast(chunk, 0xA0);
+            const __m128i above90 = atLeast(chunk, 0x90);
+            const __m128i narrowed = _mm_or_si128(
+                _mm_or_si128(_mm_andnot_si128(aboveA0, equal(one, 0xE0)), _mm_and_si128(aboveA0, equal(one, 0xED))),
+                _mm_or_si128(_mm_andnot_si128(above90, equal(one, 0xF0)), _mm_and_si128(above90, equal(one, 0xF4))));
+            const __m128i leadsNothing = _mm_or_si128(_mm_or_si128(equal(chunk, 0xC0), equal(chunk, 0xC1)), atLeast(chunk, 0xF5));
+            errors = _mm_or_si128(errors, _mm_or_si128(_mm_or_si128(_mm_xor_si128(continues, asked), narrowed), leadsNothing));
+        }
+        continuing = _mm_sub_epi8(continuing, continues);
+        before = chunk;
+        if (++steps == 255)
+            sum();
+    };
+    auto load = [bytes](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)); };
+    std::size_t i = 0;
+    for (; i + 16 <= length; i += 16)
+        step(load(i));
+    // The rest padded with zeros: at least one follows the text, and a
+    // sequence cut off by the end asks for it to continue.
+    alignas(16) std::array<std::uint8_t, 16> rest {};
+    if (i < length)
+        std::memcpy(rest.data(), bytes + i, length - i);
+    step(_mm_load_si128(reinterpret_cast<const __m128i*>(rest.data())));
+    sum();
+    if (_mm_movemask_epi8(errors) != 0)
+        return std::nullopt;
+    return length - continuations;
+}
+
+} // namespace
+#endif
+
+std::optional<std::size_t> countScalarsNoneLoweringIntoAscii(std::string_view utf8)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const std::size_t length = utf8.size();
+#if defined(__SSE2__)
+#if VANTREL_X86_KERNELS
+    // AVX2's table look-ups judge a text long enough for them faster.
+    if (length >= avx2Minimum && searchKernel() != SearchKernel::scalar)
+        return wellFormedAvx2(bytes, static_cast<int32_t>(length)) ? countByChunks<false>(bytes, length) : std::nullopt;
+#endif
+    return countByChunks<true>(bytes, length);
+#else
+    if (!wellFormed(bytes, static_cast<int32_t>(length)) || anyBeyondAsciiLowersIntoAscii(utf8))
+        return std::nullopt;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < length; ++i)
+        count += (bytes[i] & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+#endif
 }
 
 void appendUtf16(std::string_view text, std::u16string& out)

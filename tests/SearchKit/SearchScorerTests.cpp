@@ -290,7 +290,7 @@ TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
         "Inbox (3 unread)", "x@example.org", "#team-chat", "\u041e\u0442\u0447\u0451\u0442 ",
         "\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b", "\u03a3\u03b7\u03bc\u03b5\u03b9\u03ce\u03c3\u03b5\u03b9\u03c2 ",
         "\u6587\u6863", "\u30d7\u30ed\u30b8\u30a7\u30af\u30c8", "\u0627\u0644\u0645\u0633\u062a\u0646\u062f\u0627\u062a",
-        "\U0001F4C1 ", "\U0001F44D\U0001F3FD", "\U0001F1E9\U0001F1EA"}, 1400, 9);
+        "\U0001F4C1 ", "\U0001F44D\U0001F3FD", "\U0001F1E9\U0001F1EA", "\xFF", "\x80\x80 ", "\xE2\x80"}, 1400, 9);
     for (const char* query : {"ter", "g", "sw pa", "rdme", "Mail", "mail mail", "a b c d e", ""})
         expectBatchAgrees(SearchScorer(), query, corpus, scratch);
     expectBatchAgrees(SearchScorer({}, true), "trmx", corpus, scratch);
@@ -318,6 +318,8 @@ TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
             letters += l < 128 ? std::string(1, static_cast<char>(l)) : "";
         if (letters.size() == 1)
             continue;
+        // Far in, before the ASCII letters, where those are found first.
+        intoAscii.push_back("\u0416\u0416\u0416\u0416\u0416\u0416\u0416\u0416\u0416\u0416" + scalar + " " + letters);
         intoAscii.push_back("\u0416\u0416\u0416 x" + scalar + "\u0416\u0416\u0416");
         EXPECT_TRUE(PlainScorer::match(SearchScorer(), letters, intoAscii.back())) << letters;
         expectBatchAgrees(SearchScorer(), letters, {intoAscii.back()}, scratch);
@@ -383,13 +385,23 @@ TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
     // Each scalar is lower-cased on its own (É to é) but for the two whose
     // lower case is no scalar taken alone: U+0130 grows, and the capital
     // sigma lower-cases by the letters around it.
-    for (const char* after : {"", "\u2014", "\u00C9x", "\u03A3x", "\u0130", "\xFF", "\U0001F98A", "\xE2\x80"}) {
+    // Counting without decoding takes well-formed text, and refuses U+0130
+    // and the Kelvin sign, wherever the text ends.
+    auto expectCounted = [](std::string_view text) {
+        const bool wellFormed = TextUnicode::utf8(TextUnicode::scalars(text)) == text;
+        const bool lowering = text.find("\u0130") != text.npos || text.find("\u212A") != text.npos;
+        const auto expected = wellFormed && !lowering ? std::optional(TextUnicode::scalars(text).size()) : std::nullopt;
+        ASSERT_EQ(TextUnicode::countScalarsNoneLoweringIntoAscii(text), expected) << text;
+    };
+    for (const char* after : {"", "\u2014", "\u00C9x", "\u03A3x", "\u0130", "\u212A", "\xFF", "\U0001F98A", "\xE2\x80"}) {
         for (std::size_t run = 0; run <= 140; ++run) {
             std::string text;
             for (std::size_t k = 0; k < run; ++k)
                 text += letters[(k * 7 + run) % letters.size()];
             text += after;
+            expectCounted(text);
             text += "Tail OF Text";
+            expectCounted(text);
             const std::u32string expected = TextUnicode::scalars(text);
             std::u32string raw(text.size(), U'\0'), lower(text.size(), U'\0');
             bool changes = true;
@@ -422,7 +434,8 @@ TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
 
 TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
 {
-    // Output is copied whole only where it is well-formed: every sequence
+    // Output is copied whole, and scalars counted without decoding, only
+    // where it is well-formed: every sequence
     // of up to four bytes where UTF-8's rules change, repaired as Runtime
     // does. Short texts are read eight bytes at a time: the sequence comes
     // after ASCII that ends inside or at the end of a scanned block, or
@@ -474,6 +487,10 @@ TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
                         std::string sanitized;
                         TextUnicode::appendSanitizedUtf8(each, sanitized);
                         ASSERT_EQ(sanitized, repairedUtf8(each)) << a << " " << b << " " << c << " " << d << " in " << each.size();
+                        // Counted sixteen bytes at a time, each by the three before it.
+                        const auto counted = sanitized == each ? std::optional(TextUnicode::scalars(each).size()) : std::nullopt;
+                        ASSERT_EQ(TextUnicode::countScalarsNoneLoweringIntoAscii(each), counted)
+                            << a << " " << b << " " << c << " " << d << " in " << each.size();
                     }
                 }
 }
