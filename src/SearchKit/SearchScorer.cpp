@@ -363,6 +363,24 @@ bool markedMayMatch(
     return true;
 }
 
+/// The first byte of an `n`-byte text marked (see markedMayMatch) as the
+/// first letter of one of `words` words: where a match of the words, each
+/// whole, may begin; `n` where none is marked.
+std::size_t firstMarkedStart(std::size_t words, std::size_t n, const std::uint64_t* bits)
+{
+    const std::size_t blocks = (n + 63) / 64;
+    std::size_t first = n;
+    for (std::size_t w = 0; w < words; ++w) {
+        const std::uint64_t* row = bits + 4 * w * blocks;
+        for (std::size_t k = 0; k < blocks && 64 * k < first; ++k)
+            if (row[k] != 0) {
+                first = std::min(first, 64 * k + static_cast<std::size_t>(std::countr_zero(row[k])));
+                break;
+            }
+    }
+    return first;
+}
+
 /// narrowScalars(text, out, narrowClass) for a text none of whose scalars
 /// before byte `from` (ASCII, or the text's end) can be matched. Of those,
 /// only the one just before `from` is narrowed: a match there takes its
@@ -741,20 +759,9 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
             return scoreAlone(id, text);
         if (fits ? !markedMayMatch(scorer_, query_, text, bits) : !bytes_->mayMatch(text))
             return countTried(scratch_, false);
-        // The marks of the words' first letters tell where a match may
-        // begin. (A text is scored here only where every word matches
-        // whole; a word matched with a letter left out is scored alone.)
-        std::size_t from = 0;
-        if (fits && beginsBeyondAscii(text)) {
-            from = n;
-            const std::size_t rawBlocks = (n + 63) / 64;
-            for (std::size_t w = 0; w < query_.words.size(); ++w)
-                for (std::size_t k = 0; k < rawBlocks && 64 * k < from; ++k)
-                    if (const std::uint64_t first = bits[4 * w * rawBlocks + k]; first != 0) {
-                        from = std::min(from, 64 * k + static_cast<std::size_t>(std::countr_zero(first)));
-                        break;
-                    }
-        }
+        // (A text is scored here only where every word matches whole; a
+        // word matched with a letter left out is scored alone.)
+        const std::size_t from = fits && beginsBeyondAscii(text) ? firstMarkedStart(query_.words.size(), n, bits) : 0;
         growTo(scratch_.narrow, text.size());
         const std::ptrdiff_t narrowed = narrowFrom(text, from, scratch_.narrow.data());
         if (narrowed < 0 || static_cast<std::size_t>(narrowed) > maxShared)
