@@ -87,15 +87,24 @@ private:
 /// little time, for preparing the heap or loading collation early to pay.
 constexpr std::size_t largeInput = std::size_t { 64 } << 10;
 
+/// The heap below the ranking's (see prepareHeap), kept for the process's
+/// life. Nothing reads it: volatile, so that the compiler keeps the
+/// allocation all the same.
+void* volatile heapBelowRanking = nullptr;
+
 /// Readies the heap for a ranking whose working memory grows with
 /// `inputBytes`. Every page a process touches for the first time costs a
-/// fault, and on virtual machines faults are dear: a ranking of 10,000
-/// lines used to fault in some 400 pages one by one. Here the heap, which
-/// must be the only arena, is never trimmed and is grown by what the
-/// ranking may use in one step, marked for huge pages, so that the pages
-/// it does touch come a huge page at a time. The pages are not faulted in
-/// ahead: a query that matches little would pay for all of them. Both
-/// calls are advice; a kernel that declines leaves the ordinary heap.
+/// fault, and on virtual machines faults are dear: on the ordinary heap a
+/// ranking of 10,000 lines faults in some 400 pages one by one. Here the
+/// heap, which must be the only arena, is never trimmed and is grown by
+/// what the ranking may use in one step, marked for huge pages, so that
+/// the pages it does touch come a huge page at a time. The kernel maps a
+/// huge page only where a whole aligned one lies in the marked range: the
+/// range is whole huge pages, and the heap below the first is taken for
+/// the process's life, so that the ranking's allocations start in it. The
+/// pages are not faulted in ahead: a query that matches little would pay
+/// for all of them. Both calls are advice; a kernel that declines leaves
+/// the ordinary heap.
 void prepareHeap(std::size_t inputBytes)
 {
     if (inputBytes < largeInput)
@@ -105,19 +114,23 @@ void prepareHeap(std::size_t inputBytes)
     constexpr std::size_t mmapThreshold = std::size_t { 32 } << 20;
     mallopt(M_MMAP_THRESHOLD, static_cast<int>(mmapThreshold));
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    constexpr std::uintptr_t hugePage = std::uintptr_t { 2 } << 20;
     // Lines, scores, ordering and output take up to four times the input.
-    const std::size_t reserve = std::min(inputBytes * 4, mmapThreshold - (std::size_t { 1 } << 20));
-    void* block = std::malloc(reserve);
+    const std::size_t wanted = std::min(inputBytes * 4, mmapThreshold - 2 * hugePage);
+    const std::size_t reserve = (wanted + hugePage - 1) / hugePage * hugePage;
+    void* block = std::malloc(reserve + hugePage);
     if (block == nullptr)
         return;
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const auto first = (start + hugePage - 1) & ~(hugePage - 1);
+    ::madvise(reinterpret_cast<void*>(first), reserve, MADV_HUGEPAGE);
     // The block goes back to the top of the heap when freed, where the
-    // ranking's allocations then come from.
-    const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto first = (reinterpret_cast<std::uintptr_t>(block) + pageSize - 1) & ~(pageSize - 1);
-    const auto last = (reinterpret_cast<std::uintptr_t>(block) + reserve) & ~(pageSize - 1);
-    if (last > first)
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    // ranking's allocations then come from: from `first` on, once what
+    // lies below it is taken (less the header glibc puts before a block).
     std::free(block);
+    constexpr std::size_t header = 2 * sizeof(std::size_t);
+    if (first - start > 2 * header)
+        heapBelowRanking = std::malloc(first - start - header);
 }
 
 /// Whether any of the first lines of `input` matches `query`: when none
