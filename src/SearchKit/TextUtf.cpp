@@ -18,8 +18,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace vantrel::TextUnicode {
 
@@ -314,6 +316,62 @@ bool wellFormedAvx2(const uint8_t* bytes, int32_t length)
     errors = _mm256_or_si256(errors, _mm256_subs_epu8(load(length - 32), lastOpen));
     return _mm256_testz_si256(errors, errors) != 0;
 }
+
+inline __m256i equalTo(__m256i block, std::uint8_t byte)
+{
+    return _mm256_cmpeq_epi8(block, _mm256_set1_epi8(static_cast<char>(byte)));
+}
+
+/// Where a block's bytes continue a sequence: as signed bytes, 80-BF are
+/// those below C0.
+inline std::uint32_t continuing(__m256i block)
+{
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), block)));
+}
+
+/// Bytes set where a block's bytes end U+0130 (C4 B0) or the Kelvin sign
+/// (E2 84 AA), given the bytes one and two places before them.
+inline __m256i endsIntoAscii(__m256i block, __m256i before1, __m256i before2)
+{
+    return _mm256_or_si256(_mm256_and_si256(equalTo(before1, 0xC4), equalTo(block, 0xB0)),
+        _mm256_and_si256(_mm256_and_si256(equalTo(before2, 0xE2), equalTo(before1, 0x84)), equalTo(block, 0xAA)));
+}
+
+/// countScalarsNoneLoweringIntoAscii for texts of at least avx2Minimum
+/// bytes, judged as wellFormedAvx2 judges them in the same pass: the
+/// scalars are the bytes that continue no sequence, U+0130 and the Kelvin
+/// sign are refused where they end, and the last block,
+/// which overlaps the one before it, counts only its bytes past that one.
+std::optional<std::size_t> countScalarsAvx2(const uint8_t* bytes, int32_t length)
+{
+    auto load = [bytes](int32_t at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)); };
+    const __m256i first = load(0);
+    const __m256i zerosThenFirst = _mm256_permute2x128_si256(first, first, 0x08);
+    const __m256i firstBefore1 = _mm256_alignr_epi8(first, zerosThenFirst, 15);
+    const __m256i firstBefore2 = _mm256_alignr_epi8(first, zerosThenFirst, 14);
+    __m256i errors = _mm256_or_si256(blockErrors(first, firstBefore1, firstBefore2, _mm256_alignr_epi8(first, zerosThenFirst, 13)),
+        endsIntoAscii(first, firstBefore1, firstBefore2));
+    std::size_t continuations = static_cast<std::size_t>(std::popcount(continuing(first)));
+    auto check = [&](int32_t at) {
+        const __m256i block = load(at);
+        const __m256i before1 = load(at - 1);
+        const __m256i before2 = load(at - 2);
+        errors = _mm256_or_si256(errors,
+            _mm256_or_si256(blockErrors(block, before1, before2, load(at - 3)), endsIntoAscii(block, before1, before2)));
+        return continuing(block);
+    };
+    int32_t at = 32;
+    for (; at + 32 <= length; at += 32)
+        continuations += static_cast<std::size_t>(std::popcount(check(at)));
+    if (at < length)
+        continuations += static_cast<std::size_t>(std::popcount(check(length - 32) >> (32 - (length - at))));
+    const __m256i lastOpen = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+        -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+    errors = _mm256_or_si256(errors, _mm256_subs_epu8(load(length - 32), lastOpen));
+    if (_mm256_testz_si256(errors, errors) == 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(length) - continuations;
+}
 #pragma GCC pop_options
 #endif
 
@@ -374,13 +432,10 @@ inline __m128i equal(__m128i chunk, std::uint8_t byte)
     return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(static_cast<char>(byte)));
 }
 
-/// countScalarsNoneLoweringIntoAscii of `length` bytes, which are known
-/// to be well-formed unless `judge`.
-template <bool judge>
+/// countScalarsNoneLoweringIntoAscii of `length` bytes.
 std::optional<std::size_t> countByChunks(const uint8_t* bytes, std::size_t length)
 {
-    // Sixteen bytes at a time, each judged (where `judge`) by the three
-    // before it, as Table 3-7 of the Unicode standard has it: a byte
+    // Sixteen bytes at a time, each judged by the three before it, as Table 3-7 of the Unicode standard has it: a byte
     // continues a sequence (0x80 to 0xBF) exactly where a lead before it
     // asks for one (C2-DF one byte back, E0-EF two, F0-F4 three); C0, C1 and
     // F5-FF lead nothing; E0, ED, F0 and F4 narrow the range of the byte
@@ -409,17 +464,15 @@ std::optional<std::size_t> countByChunks(const uint8_t* bytes, std::size_t lengt
         errors = _mm_or_si128(errors,
             _mm_or_si128(_mm_and_si128(equal(one, 0xC4), equal(chunk, 0xB0)),
                 _mm_and_si128(_mm_and_si128(equal(two, 0xE2), equal(one, 0x84)), equal(chunk, 0xAA))));
-        if constexpr (judge) {
-            const __m128i three = bytesBefore<3>(chunk, before);
-            const __m128i asked = _mm_or_si128(_mm_or_si128(atLeast(one, 0xC0), atLeast(two, 0xE0)), atLeast(three, 0xF0));
-            const __m128i aboveA0 = atLeast(chunk, 0xA0);
-            const __m128i above90 = atLeast(chunk, 0x90);
-            const __m128i narrowed = _mm_or_si128(
-                _mm_or_si128(_mm_andnot_si128(aboveA0, equal(one, 0xE0)), _mm_and_si128(aboveA0, equal(one, 0xED))),
-                _mm_or_si128(_mm_andnot_si128(above90, equal(one, 0xF0)), _mm_and_si128(above90, equal(one, 0xF4))));
-            const __m128i leadsNothing = _mm_or_si128(_mm_or_si128(equal(chunk, 0xC0), equal(chunk, 0xC1)), atLeast(chunk, 0xF5));
-            errors = _mm_or_si128(errors, _mm_or_si128(_mm_or_si128(_mm_xor_si128(continues, asked), narrowed), leadsNothing));
-        }
+        const __m128i three = bytesBefore<3>(chunk, before);
+        const __m128i asked = _mm_or_si128(_mm_or_si128(atLeast(one, 0xC0), atLeast(two, 0xE0)), atLeast(three, 0xF0));
+        const __m128i aboveA0 = atLeast(chunk, 0xA0);
+        const __m128i above90 = atLeast(chunk, 0x90);
+        const __m128i narrowed = _mm_or_si128(
+            _mm_or_si128(_mm_andnot_si128(aboveA0, equal(one, 0xE0)), _mm_and_si128(aboveA0, equal(one, 0xED))),
+            _mm_or_si128(_mm_andnot_si128(above90, equal(one, 0xF0)), _mm_and_si128(above90, equal(one, 0xF4))));
+        const __m128i leadsNothing = _mm_or_si128(_mm_or_si128(equal(chunk, 0xC0), equal(chunk, 0xC1)), atLeast(chunk, 0xF5));
+        errors = _mm_or_si128(errors, _mm_or_si128(_mm_or_si128(_mm_xor_si128(continues, asked), narrowed), leadsNothing));
         continuing = _mm_sub_epi8(continuing, continues);
         before = chunk;
         if (++steps == 255)
@@ -452,9 +505,9 @@ std::optional<std::size_t> countScalarsNoneLoweringIntoAscii(std::string_view ut
 #if VANTREL_X86_KERNELS
     // AVX2's table look-ups judge a text long enough for them faster.
     if (length >= avx2Minimum && searchKernel() != SearchKernel::scalar)
-        return wellFormedAvx2(bytes, static_cast<int32_t>(length)) ? countByChunks<false>(bytes, length) : std::nullopt;
+        return countScalarsAvx2(bytes, static_cast<int32_t>(length));
 #endif
-    return countByChunks<true>(bytes, length);
+    return countByChunks(bytes, length);
 #else
     if (!wellFormed(bytes, static_cast<int32_t>(length)) || anyBeyondAsciiLowersIntoAscii(utf8))
         return std::nullopt;

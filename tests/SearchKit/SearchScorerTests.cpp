@@ -398,6 +398,7 @@ TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
             std::string text;
             for (std::size_t k = 0; k < run; ++k)
                 text += letters[(k * 7 + run) % letters.size()];
+            expectCounted(after + text);
             text += after;
             expectCounted(text);
             text += "Tail OF Text";
