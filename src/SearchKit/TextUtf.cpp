@@ -286,6 +286,16 @@ inline __m256i blockErrors(__m256i block, __m256i before1, __m256i before2, __m2
     return _mm256_xor_si256(due, pairs);
 }
 
+/// Bits set where the text whose last 32 bytes are `last` ends inside a
+/// sequence: where its last three bytes lead sequences of four, three and
+/// two bytes.
+inline __m256i endsOpen(__m256i last)
+{
+    const __m256i open = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+        -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+    return _mm256_subs_epu8(last, open);
+}
+
 /// The smallest text wellFormedAvx2 takes.
 constexpr int32_t avx2Minimum = 35;
 
@@ -309,14 +319,11 @@ bool wellFormedAvx2(const uint8_t* bytes, int32_t length)
         check(at);
     if (length % 32 != 0)
         check(length - 32);
-    // The text may not end inside a sequence: its last three bytes may not
-    // lead sequences of four, three and two bytes.
-    const __m256i lastOpen = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-        -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
-    errors = _mm256_or_si256(errors, _mm256_subs_epu8(load(length - 32), lastOpen));
+    errors = _mm256_or_si256(errors, endsOpen(load(length - 32)));
     return _mm256_testz_si256(errors, errors) != 0;
 }
 
+/// Bytes set where a block's bytes are `byte`.
 inline __m256i equalTo(__m256i block, std::uint8_t byte)
 {
     return _mm256_cmpeq_epi8(block, _mm256_set1_epi8(static_cast<char>(byte)));
@@ -340,8 +347,8 @@ inline __m256i endsIntoAscii(__m256i block, __m256i before1, __m256i before2)
 /// countScalarsNoneLoweringIntoAscii for texts of at least avx2Minimum
 /// bytes, judged as wellFormedAvx2 judges them in the same pass: the
 /// scalars are the bytes that continue no sequence, U+0130 and the Kelvin
-/// sign are refused where they end, and the last block,
-/// which overlaps the one before it, counts only its bytes past that one.
+/// sign are refused where they end, and the last block, which overlaps the
+/// one before it, counts only its bytes past that one.
 std::optional<std::size_t> countScalarsAvx2(const uint8_t* bytes, int32_t length)
 {
     auto load = [bytes](int32_t at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)); };
@@ -365,9 +372,7 @@ std::optional<std::size_t> countScalarsAvx2(const uint8_t* bytes, int32_t length
         continuations += static_cast<std::size_t>(std::popcount(check(at)));
     if (at < length)
         continuations += static_cast<std::size_t>(std::popcount(check(length - 32) >> (32 - (length - at))));
-    const __m256i lastOpen = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-        -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
-    errors = _mm256_or_si256(errors, _mm256_subs_epu8(load(length - 32), lastOpen));
+    errors = _mm256_or_si256(errors, endsOpen(load(length - 32)));
     if (_mm256_testz_si256(errors, errors) == 0)
         return std::nullopt;
     return static_cast<std::size_t>(length) - continuations;
@@ -435,13 +440,14 @@ inline __m128i equal(__m128i chunk, std::uint8_t byte)
 /// countScalarsNoneLoweringIntoAscii of `length` bytes.
 std::optional<std::size_t> countByChunks(const uint8_t* bytes, std::size_t length)
 {
-    // Sixteen bytes at a time, each judged by the three before it, as Table 3-7 of the Unicode standard has it: a byte
-    // continues a sequence (0x80 to 0xBF) exactly where a lead before it
-    // asks for one (C2-DF one byte back, E0-EF two, F0-F4 three); C0, C1 and
-    // F5-FF lead nothing; E0, ED, F0 and F4 narrow the range of the byte
-    // after them. Well-formed, the scalars are the bytes that continue none.
-    // U+0130 is C4 B0 and the Kelvin sign E2 84 AA. Chunks of ASCII after
-    // ASCII need none of that.
+    // Sixteen bytes at a time, each judged by the three before it, as
+    // Table 3-7 of the Unicode standard has it: a byte continues a sequence
+    // (0x80 to 0xBF) exactly where a lead before it asks for one (C2-DF one
+    // byte back, E0-EF two, F0-F4 three); C0, C1 and F5-FF lead nothing;
+    // E0, ED, F0 and F4 narrow the range of the byte after them.
+    // Well-formed, the scalars are the bytes that continue none. U+0130 is
+    // C4 B0 and the Kelvin sign E2 84 AA. Chunks of ASCII after ASCII need
+    // none of that.
     __m128i before = _mm_setzero_si128();
     __m128i errors = _mm_setzero_si128();
     __m128i continuing = _mm_setzero_si128(); // per lane, up to 255 steps
