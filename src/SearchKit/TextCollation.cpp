@@ -151,18 +151,27 @@ void appendPrimariesOf(UChar32 c, std::string& out)
 /// The primary weights of the characters of the Basic Multilingual Plane,
 /// for all threads (a character's weights are the same whoever works them
 /// out), filled in as characters turn up: nearly all have at most four
-/// bytes of them, packed in one word each (see `known`).
+/// bytes of them, packed in one word each (see `known`). Those of one or
+/// two bytes of UTF-8 (ASCII, Latin, Greek, Cyrillic, Arabic) are kept in
+/// a table of their own, one look-up away; basicPrimaries has the rest.
+std::array<std::atomic<std::uint64_t>, 0x800> lowPrimaries;
 BasicPlaneTable<std::uint64_t> basicPrimaries;
 
-/// A word of basicPrimaries: the weights' bytes in its first four bytes in
-/// memory order, their count in bits 32-39, and `known` set (so that 0 means
-/// not asked yet); or `known | tooLong` for more than four bytes. `certain`
-/// where keyIsCertain holds.
+/// The word kept for `c`, 0 if not asked yet.
+inline std::uint64_t keptPrimaries(char32_t c)
+{
+    return c < lowPrimaries.size() ? lowPrimaries[c].load(std::memory_order_relaxed) : basicPrimaries.get(c);
+}
+
+/// A word of lowPrimaries or basicPrimaries: the weights' bytes in its
+/// first four bytes in memory order, their count in bits 32-39, and `known`
+/// set (so that 0 means not asked yet); or `known | tooLong` for more than
+/// four bytes. `certain` where keyIsCertain holds.
 constexpr std::uint64_t known = std::uint64_t { 1 } << 40;
 constexpr std::uint64_t tooLong = std::uint64_t { 1 } << 41;
 constexpr std::uint64_t certain = std::uint64_t { 1 } << 42;
 
-/// Works out and keeps the word of basicPrimaries for `c`.
+/// Works out and keeps the word for `c`.
 [[gnu::noinline]] std::uint64_t learnPrimaries(char32_t c)
 {
     std::string weights;
@@ -175,13 +184,16 @@ constexpr std::uint64_t certain = std::uint64_t { 1 } << 42;
     }
     if (keyIsCertain(c))
         packed |= certain;
-    basicPrimaries.set(c, packed);
+    if (c < lowPrimaries.size())
+        lowPrimaries[c].store(packed, std::memory_order_relaxed);
+    else
+        basicPrimaries.set(c, packed);
     return packed;
 }
 
 std::uint64_t packedPrimaries(char32_t c)
 {
-    const std::uint64_t packed = basicPrimaries.get(c);
+    const std::uint64_t packed = keptPrimaries(c);
     return packed != 0 ? packed : learnPrimaries(c);
 }
 
@@ -274,17 +286,41 @@ std::size_t writeKey(std::string_view text, char*& out, std::size_t& capacity, s
     std::size_t certainEnd = std::string::npos;
     std::size_t previousStart = 0;
     auto next = [&at, end]() { return *at < 0x80 ? char32_t { *at++ } : nextBeyondAscii(at, end); };
+    // Appends the weights of a character that has them packed.
+    auto putPacked = [&](std::uint64_t packed) {
+        if ((packed & certain) == 0 && certainEnd == std::string::npos)
+            certainEnd = previousStart;
+        const auto weights = static_cast<std::uint32_t>(packed);
+        std::memcpy(out + used, &weights, packedBytes);
+        used += (packed >> 32) & 0xFF;
+    };
     while (at < end && used < limit) {
+        // Most characters are ASCII or take two or three bytes, and have
+        // their weights packed and known: they go through a loop of their
+        // own that calls nothing, so that what it keeps stays in registers.
+        while (at < end && used < limit) {
+            const uint8_t* after = at;
+            char32_t c = *after;
+            if (c < 0x80)
+                ++after;
+            else if (!nextTwoOrThreeBytes(after, end, c))
+                break;
+            const std::uint64_t packed = keptPrimaries(c);
+            if ((packed & (known | tooLong)) != known)
+                break;
+            previousStart = std::exchange(usedBefore, used);
+            last = at;
+            putPacked(packed);
+            at = after;
+        }
+        if (at == end || used >= limit)
+            break;
         previousStart = std::exchange(usedBefore, used);
         last = at;
         const char32_t c = next();
         const std::uint64_t packed = c < 0x10000 ? packedPrimaries(c) : tooLong;
         if ((packed & tooLong) == 0) {
-            if ((packed & certain) == 0 && certainEnd == std::string::npos)
-                certainEnd = previousStart;
-            const auto weights = static_cast<std::uint32_t>(packed);
-            std::memcpy(out + used, &weights, packedBytes);
-            used += (packed >> 32) & 0xFF;
+            putPacked(packed);
             continue;
         }
         const Primaries& other = otherPrimaries(c);

@@ -32,30 +32,40 @@ const AsciiTables& asciiTables();
 /// bytes at a time, since most text is ASCII (TextAscii.cpp).
 int32_t skipAscii(const uint8_t* bytes, int32_t i, int32_t length);
 
+/// Decodes the sequence at `at` into `c` and moves past it where it takes
+/// two or three bytes and cannot be ill-formed (most letters beyond Latin,
+/// CJK, punctuation); false, nothing moved, for anything else.
+inline bool nextTwoOrThreeBytes(const uint8_t*& at, const uint8_t* end, char32_t& c)
+{
+    const uint8_t lead = at[0];
+    const std::ptrdiff_t left = end - at;
+    auto continues = [at](int k) { return static_cast<uint8_t>(at[k] ^ 0x80) < 0x40; };
+    if (lead >= 0xC2 && lead <= 0xDF && left >= 2 && continues(1)) {
+        // 110xxxxx 10yyyyyy: both markers taken off at once.
+        c = (char32_t { lead } << 6) + at[1] - 0x3080;
+        at += 2;
+        return true;
+    }
+    if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && left >= 3 && continues(1) && continues(2)) {
+        c = (lead & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+        at += 3;
+        return true;
+    }
+    return false;
+}
+
 /// The scalar beyond ASCII (or ill-formed sequence, U+FFFD) at `at`, which
-/// moves past it. Two- and three-byte sequences that cannot be ill-formed
-/// (most letters beyond Latin, CJK, punctuation) are decoded inline; the
-/// rest by ICU.
+/// moves past it: by nextTwoOrThreeBytes where it can, else by ICU.
 inline char32_t nextBeyondAscii(const uint8_t*& at, const uint8_t* end)
 {
     char32_t c = 0;
-    const uint8_t lead = at[0];
-    const std::ptrdiff_t left = end - at;
-    auto continues = [at](int k) { return (at[k] & 0xC0) == 0x80; };
-    if (lead >= 0xC2 && lead <= 0xDF && left >= 2 && continues(1)) {
-        c = (lead & 0x1Fu) << 6 | (at[1] & 0x3Fu);
-        at += 2;
-    } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && left >= 3 && continues(1) && continues(2)) {
-        c = (lead & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
-        at += 3;
-    } else {
-        int32_t i = 0;
-        UChar32 scalar;
-        U8_NEXT_OR_FFFD(at, i, static_cast<int32_t>(left), scalar);
-        c = static_cast<char32_t>(scalar);
-        at += i;
-    }
-    return c;
+    if (nextTwoOrThreeBytes(at, end, c))
+        return c;
+    int32_t i = 0;
+    UChar32 scalar;
+    U8_NEXT_OR_FFFD(at, i, static_cast<int32_t>(end - at), scalar);
+    at += i;
+    return static_cast<char32_t>(scalar);
 }
 
 void appendUtf16(char32_t c, std::u16string& out);

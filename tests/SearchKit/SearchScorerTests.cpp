@@ -376,9 +376,10 @@ TEST_P(EveryKernel, AsciiScansSeeEveryByte)
 TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
 {
     // Decoding takes ASCII sixteen or 64 bytes at a time: a run of every
-    // length up to past two blocks, then a scalar beyond ASCII or an
-    // ill-formed byte, must come out as the one-scalar-at-a-time decoding
-    // does.
+    // length up to past two blocks, then a scalar beyond ASCII or bytes
+    // that are none (a lone byte, a sequence cut short or overlong, a
+    // surrogate, a lead before another lead), must come out as the
+    // one-scalar-at-a-time decoding does.
     const std::string letters = "aZ@[`{AzMm09 -_/.";
     // Narrowing gives a byte per scalar the same way; the class 0xFF (for É) stops it.
     auto classify = [](char32_t c) -> std::uint8_t { return c == 0xC9 ? 0xFF : 0x80 | (c & 0x3F); };
@@ -393,7 +394,8 @@ TEST_P(EveryKernel, DecodingAgreesWithOneScalarAtATime)
         const auto expected = wellFormed && !lowering ? std::optional(TextUnicode::scalars(text).size()) : std::nullopt;
         ASSERT_EQ(TextUnicode::countScalarsNoneLoweringIntoAscii(text), expected) << text;
     };
-    for (const char* after : {"", "\u2014", "\u00C9x", "\u03A3x", "\u0130", "\u212A", "\xFF", "\U0001F98A", "\xE2\x80"}) {
+    for (const char* after : {"", "\u2014", "\u00C9x", "\u03A3x", "\u0130", "\u212A", "\xFF", "\U0001F98A", "\xE2\x80",
+             "\xE0\x80\x80", "\xED\xA0\x80", "\xD0\xC0"}) {
         for (std::size_t run = 0; run <= 140; ++run) {
             std::string text;
             for (std::size_t k = 0; k < run; ++k)
