@@ -299,30 +299,6 @@ inline __m256i endsOpen(__m256i last)
 /// The smallest text wellFormedAvx2 takes.
 constexpr int32_t avx2Minimum = 35;
 
-/// wellFormedByState 32 bytes at a time, for texts of at least avx2Minimum
-/// bytes: every load lies within the text. The first block is preceded by
-/// zeros; the last ends at the text's end, overlapping the one before it
-/// (checking a byte twice changes nothing).
-bool wellFormedAvx2(const uint8_t* bytes, int32_t length)
-{
-    auto load = [bytes](int32_t at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)); };
-    const __m256i first = load(0);
-    // The first block's bytes shifted up by one to three places, zeros
-    // coming in.
-    const __m256i zerosThenFirst = _mm256_permute2x128_si256(first, first, 0x08);
-    __m256i errors = blockErrors(first, _mm256_alignr_epi8(first, zerosThenFirst, 15), _mm256_alignr_epi8(first, zerosThenFirst, 14),
-        _mm256_alignr_epi8(first, zerosThenFirst, 13));
-    auto check = [&](int32_t at) {
-        errors = _mm256_or_si256(errors, blockErrors(load(at), load(at - 1), load(at - 2), load(at - 3)));
-    };
-    for (int32_t at = 32; at + 32 <= length; at += 32)
-        check(at);
-    if (length % 32 != 0)
-        check(length - 32);
-    errors = _mm256_or_si256(errors, endsOpen(load(length - 32)));
-    return _mm256_testz_si256(errors, errors) != 0;
-}
-
 /// Bytes set where a block's bytes are `byte`.
 inline __m256i equalTo(__m256i block, std::uint8_t byte)
 {
@@ -344,38 +320,57 @@ inline __m256i endsIntoAscii(__m256i block, __m256i before1, __m256i before2)
         _mm256_and_si256(_mm256_and_si256(equalTo(before2, 0xE2), equalTo(before1, 0x84)), equalTo(block, 0xAA)));
 }
 
-/// countScalarsNoneLoweringIntoAscii for texts of at least avx2Minimum
-/// bytes, judged as wellFormedAvx2 judges them in the same pass: the
-/// scalars are the bytes that continue no sequence, U+0130 and the Kelvin
-/// sign are refused where they end, and the last block, which overlaps the
-/// one before it, counts only its bytes past that one.
-std::optional<std::size_t> countScalarsAvx2(const uint8_t* bytes, int32_t length)
+/// Adds to `errors` what breaks the rules in `block`, given the bytes one
+/// to three places before each of its bytes; with `counting`, also where
+/// U+0130 and the Kelvin sign end, and then returns where its bytes
+/// continue a sequence (else 0).
+template <bool counting>
+inline std::uint32_t judgeBlock(__m256i block, __m256i before1, __m256i before2, __m256i before3, __m256i& errors)
+{
+    errors = _mm256_or_si256(errors, blockErrors(block, before1, before2, before3));
+    if constexpr (!counting) {
+        return 0;
+    } else {
+        errors = _mm256_or_si256(errors, endsIntoAscii(block, before1, before2));
+        return continuing(block);
+    }
+}
+
+/// wellFormedByState 32 bytes at a time, for texts of at least avx2Minimum
+/// bytes: every load lies within the text. The first block is preceded by
+/// zeros; the last ends at the text's end, overlapping the one before it
+/// (judging a byte twice changes nothing). With `counting`, this is
+/// countScalarsNoneLoweringIntoAscii: U+0130 and the Kelvin sign are
+/// refused too, and the scalars are the bytes that continue no sequence,
+/// the last block counting only its bytes past the one before it. Without,
+/// any count for well-formed text.
+template <bool counting>
+std::optional<std::size_t> judgeAvx2(const uint8_t* bytes, int32_t length)
 {
     auto load = [bytes](int32_t at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)); };
     const __m256i first = load(0);
+    // The first block's bytes shifted up by one to three places, zeros
+    // coming in.
     const __m256i zerosThenFirst = _mm256_permute2x128_si256(first, first, 0x08);
-    const __m256i firstBefore1 = _mm256_alignr_epi8(first, zerosThenFirst, 15);
-    const __m256i firstBefore2 = _mm256_alignr_epi8(first, zerosThenFirst, 14);
-    __m256i errors = _mm256_or_si256(blockErrors(first, firstBefore1, firstBefore2, _mm256_alignr_epi8(first, zerosThenFirst, 13)),
-        endsIntoAscii(first, firstBefore1, firstBefore2));
-    std::size_t continuations = static_cast<std::size_t>(std::popcount(continuing(first)));
-    auto check = [&](int32_t at) {
-        const __m256i block = load(at);
-        const __m256i before1 = load(at - 1);
-        const __m256i before2 = load(at - 2);
-        errors = _mm256_or_si256(errors,
-            _mm256_or_si256(blockErrors(block, before1, before2, load(at - 3)), endsIntoAscii(block, before1, before2)));
-        return continuing(block);
-    };
+    __m256i errors = _mm256_setzero_si256();
+    auto continuations = static_cast<std::size_t>(std::popcount(judgeBlock<counting>(first, _mm256_alignr_epi8(first, zerosThenFirst, 15),
+        _mm256_alignr_epi8(first, zerosThenFirst, 14), _mm256_alignr_epi8(first, zerosThenFirst, 13), errors)));
+    auto judgeAt = [&](int32_t at) { return judgeBlock<counting>(load(at), load(at - 1), load(at - 2), load(at - 3), errors); };
     int32_t at = 32;
     for (; at + 32 <= length; at += 32)
-        continuations += static_cast<std::size_t>(std::popcount(check(at)));
+        continuations += static_cast<std::size_t>(std::popcount(judgeAt(at)));
     if (at < length)
-        continuations += static_cast<std::size_t>(std::popcount(check(length - 32) >> (32 - (length - at))));
+        continuations += static_cast<std::size_t>(std::popcount(judgeAt(length - 32) >> (32 - (length - at))));
     errors = _mm256_or_si256(errors, endsOpen(load(length - 32)));
     if (_mm256_testz_si256(errors, errors) == 0)
         return std::nullopt;
     return static_cast<std::size_t>(length) - continuations;
+}
+
+/// Whether `length` bytes, at least avx2Minimum, are well-formed UTF-8.
+bool wellFormedAvx2(const uint8_t* bytes, int32_t length)
+{
+    return judgeAvx2<false>(bytes, length).has_value();
 }
 #pragma GCC pop_options
 #endif
@@ -511,7 +506,7 @@ std::optional<std::size_t> countScalarsNoneLoweringIntoAscii(std::string_view ut
 #if VANTREL_X86_KERNELS
     // AVX2's table look-ups judge a text long enough for them faster.
     if (length >= avx2Minimum && searchKernel() != SearchKernel::scalar)
-        return countScalarsAvx2(bytes, static_cast<int32_t>(length));
+        return judgeAvx2<true>(bytes, static_cast<int32_t>(length));
 #endif
     return countByChunks(bytes, length);
 #else

@@ -490,7 +490,7 @@ TEST_P(EveryKernel, RepairCopiesOnlyWellFormedBytesWhole)
                         std::string sanitized;
                         TextUnicode::appendSanitizedUtf8(each, sanitized);
                         ASSERT_EQ(sanitized, repairedUtf8(each)) << a << " " << b << " " << c << " " << d << " in " << each.size();
-                        // Counted sixteen bytes at a time, each by the three before it.
+                        // Counted as the bytes are judged, sixteen or (with AVX2) 32 at a time.
                         const auto counted = sanitized == each ? std::optional(TextUnicode::scalars(each).size()) : std::nullopt;
                         ASSERT_EQ(TextUnicode::countScalarsNoneLoweringIntoAscii(each), counted)
                             << a << " " << b << " " << c << " " << d << " in " << each.size();
