@@ -29,9 +29,11 @@ namespace {
 
 /// Below this many candidates a thread costs more than it saves.
 constexpr std::size_t minimumPerThread = 4096;
-/// Runs of ties up to this length cost fewer comparisons by the collator
-/// than making keys for them would.
-constexpr std::size_t shortRunLength = 32;
+/// Runs of ties up to this length cost less sorted by the collator than
+/// given keys. A key costs as much as one to a few comparisons by the
+/// collator (about one for texts beyond Latin, which it reads slowly), and
+/// sorting a run of n takes about n log2 n comparisons.
+constexpr std::size_t shortRunLength = 8;
 
 /// The first bytes of a text's approximate collation key, eight to a word
 /// with the first in the highest byte and 0 past the key's end: comparing

@@ -14,6 +14,7 @@
 #include <array>
 #include <cctype>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -181,6 +182,43 @@ TEST_P(EveryKernel, TiesSharingLongBeginningsFollowTheCollator)
                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
         EXPECT_EQ(rankedTexts(lines, ""), collatorOrder(lines)) << prefix;
     }
+}
+
+TEST(SearchRanker, TiesOfEveryRunLengthFollowTheCollator)
+{
+    // One letter over texts mostly beyond Latin ties them in runs of many
+    // lengths, from pairs to about a hundred; runs are ordered by the collator
+    // directly or by keys according to their length, and either way the
+    // order must be score, then collator, then input.
+    const auto lines = randomLines(31, {"\u0430", "\u0436", "\u4E2D", "\u6587", "\uAC00", "\u0628", "\u03B1", "\u2014",
+        "\U0001F98A", " ", "a", "B", "x", "l\u00B7", "e\u0301"}, 4000, 7);
+    std::vector<std::pair<double, std::size_t>> expected;
+    const SearchScorer scorer;
+    for (std::size_t k = 0; k < lines.size(); ++k)
+        if (const auto score = scorer.score("a", lines[k]))
+            expected.emplace_back(*score, k);
+    std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first)
+            return a.first > b.first;
+        return TextUnicode::compareLocalized(lines[a.second], lines[b.second]) < 0;
+    });
+    std::map<std::size_t, int> runLengths;
+    for (std::size_t k = 0; k < expected.size();) {
+        std::size_t end = k + 1;
+        while (end < expected.size() && expected[end].first == expected[k].first)
+            ++end;
+        ++runLengths[end - k];
+        k = end;
+    }
+    // (The test needs runs of many lengths.)
+    ASSERT_GE(runLengths.size(), 20u);
+    ASSERT_GT(runLengths.rbegin()->first, 50u);
+    std::vector<std::string> ranked, want;
+    for (const auto& entry : SearchRanker::rank(lines, "a", scorer, self, self))
+        ranked.push_back(entry.item);
+    for (const auto& [score, k] : expected)
+        want.push_back(lines[k]);
+    EXPECT_EQ(ranked, want);
 }
 
 TEST(SearchRanker, PlainTiesNeedNoCollatorWhereTheRulesAreRoot)
