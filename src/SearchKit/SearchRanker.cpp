@@ -576,8 +576,7 @@ public:
             std::atomic<bool>& busy;
             ~Release() { busy.store(false, std::memory_order_release); }
         } release { busy_ };
-        while (queues_.size() + 1 < chunks)
-            queues_.push_back(std::make_unique<ThreadSerialQueue>("ranking"));
+        startThreads(chunks);
         // The others are waited for even if the caller's job throws: theirs
         // refer to the caller's frame.
         std::latch done(chunks - 1);
@@ -600,7 +599,23 @@ public:
         return true;
     }
 
+    /// Starts the threads that run() would start for `chunks`, unless
+    /// another caller has them; returns at once.
+    void prepare(unsigned chunks)
+    {
+        if (busy_.exchange(true, std::memory_order_acquire))
+            return;
+        startThreads(chunks);
+        busy_.store(false, std::memory_order_release);
+    }
+
 private:
+    void startThreads(unsigned chunks)
+    {
+        while (queues_.size() + 1 < chunks)
+            queues_.push_back(std::make_unique<ThreadSerialQueue>("ranking"));
+    }
+
     std::atomic<bool> busy_ { false };
     /// Only the caller holding `busy_` touches these.
     std::vector<std::unique_ptr<ThreadSerialQueue>> queues_;
@@ -649,6 +664,11 @@ void forPieces(std::size_t count, unsigned threads,
         for (std::size_t piece; (piece = next.fetch_add(1, std::memory_order_relaxed)) < pieces;)
             body(thread, piece, count * piece / pieces, count * (piece + 1) / pieces);
     });
+}
+
+void prepareWorkers(unsigned threads)
+{
+    workers().prepare(threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : threads);
 }
 
 unsigned threadsFor(std::size_t count, unsigned threads)

@@ -350,15 +350,20 @@ int run(Args args)
     // that they all use the heap prepared below.
     mallopt(M_ARENA_MAX, 1);
     const Input input;
-    // The collation that orders equal scores (whose data takes a
-    // millisecond or two to load) is loaded on another thread while the
-    // input is split and scored, unless the input is small (it may have no
-    // ties at all) or its first lines suggest a query that matches little.
-    // A ranking that finds ties all the same loads it when it needs it.
-    prepareHeap(input.view().size());
+    // Whether the first lines match is asked before the heap is prepared,
+    // so that the threads that a ranking which matches much shares its work
+    // with start at once, while the heap's first page is cleared. The
+    // collation that orders equal scores (whose data takes a millisecond
+    // or two to load) is then loaded on another thread while the input is
+    // split and scored. Where the input is small (it may have no ties at
+    // all) or its first lines match nothing, neither is started ahead: a
+    // ranking that needs them all the same starts them itself.
     const vantrel::SearchScorer scorer({}, allowMismatch);
     const bool matchesSoon
         = input.view().size() >= largeInput && matchesEarly(input.view(), vantrel::SearchScorer::prepare(rest[0]), scorer);
+    if (matchesSoon)
+        vantrel::SearchRanker::prepareThreads();
+    prepareHeap(input.view().size());
     std::jthread helper;
     if (matchesSoon)
         helper = std::jthread([] { vantrel::TextUnicode::prepareCollation(); });
