@@ -572,10 +572,7 @@ public:
         // (A flag, not a mutex: the caller's own job may rank again.)
         if (busy_.exchange(true, std::memory_order_acquire))
             return false;
-        struct Release {
-            std::atomic<bool>& busy;
-            ~Release() { busy.store(false, std::memory_order_release); }
-        } release { busy_ };
+        const Release release { busy_ };
         startThreads(chunks);
         // The others are waited for even if the caller's job throws: theirs
         // refer to the caller's frame.
@@ -605,11 +602,17 @@ public:
     {
         if (busy_.exchange(true, std::memory_order_acquire))
             return;
+        const Release release { busy_ };
         startThreads(chunks);
-        busy_.store(false, std::memory_order_release);
     }
 
 private:
+    /// Hands the threads back, also when starting one failed.
+    struct Release {
+        std::atomic<bool>& busy;
+        ~Release() { busy.store(false, std::memory_order_release); }
+    };
+
     void startThreads(unsigned chunks)
     {
         while (queues_.size() + 1 < chunks)
@@ -666,15 +669,22 @@ void forPieces(std::size_t count, unsigned threads,
     });
 }
 
+namespace {
+/// `threads`, or where it is 0 the machine's.
+unsigned threadsOrMachine(unsigned threads)
+{
+    return threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+}
+} // namespace
+
 void prepareWorkers(unsigned threads)
 {
-    workers().prepare(threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : threads);
+    workers().prepare(threadsOrMachine(threads));
 }
 
 unsigned threadsFor(std::size_t count, unsigned threads)
 {
-    if (threads == 0)
-        threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = threadsOrMachine(threads);
     const std::size_t useful = std::max<std::size_t>(1, count / minimumPerThread);
     return static_cast<unsigned>(std::min<std::size_t>(threads, useful));
 }

@@ -350,9 +350,9 @@ int run(Args args)
     // that they all use the heap prepared below.
     mallopt(M_ARENA_MAX, 1);
     const Input input;
-    // Whether the first lines match is asked before the heap is prepared,
-    // so that the threads that a ranking which matches much shares its work
-    // with start at once, while the heap's first page is cleared. The
+    // Whether the first lines match is asked before the heap is prepared:
+    // where they do, the threads the ranking will share its work with are
+    // started then, and come up while the heap's first page is cleared. The
     // collation that orders equal scores (whose data takes a millisecond
     // or two to load) is then loaded on another thread while the input is
     // split and scored. Where the input is small (it may have no ties at
