@@ -677,11 +677,6 @@ unsigned threadsOrMachine(unsigned threads)
 }
 } // namespace
 
-void prepareWorkers(unsigned threads)
-{
-    workers().prepare(threadsOrMachine(threads));
-}
-
 unsigned threadsFor(std::size_t count, unsigned threads)
 {
     threads = threadsOrMachine(threads);
@@ -1020,3 +1015,12 @@ void order(std::vector<Scored>& scored, const TiebreakText& tiebreak, bool ownsT
 }
 
 } // namespace vantrel::SearchRanker::detail
+
+namespace vantrel::SearchRanker {
+
+void prepareThreads(unsigned threads)
+{
+    detail::workers().prepare(detail::threadsOrMachine(threads));
+}
+
+} // namespace vantrel::SearchRanker

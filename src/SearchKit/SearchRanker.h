@@ -123,9 +123,6 @@ std::size_t piecesFor(unsigned threads);
 void forPieces(std::size_t count, unsigned threads,
     const std::function<void(unsigned thread, std::size_t piece, std::size_t, std::size_t)>& body);
 
-/// Starts the kept threads for `threads` threads (0: the machine's).
-void prepareWorkers(unsigned threads);
-
 /// How many threads rankParallel uses for `count` candidates when asked for
 /// `threads` (0: the machine's).
 unsigned threadsFor(std::size_t count, unsigned threads);
@@ -293,10 +290,7 @@ auto rankParallel(const Items& items, std::string_view query, const SearchScorer
 /// `threads` threads (0: the machine's), and returns at once: a caller
 /// that expects a large ranking soon (while it reads the candidates, say)
 /// has it start on all its threads rather than wait for them to start.
-inline void prepareThreads(unsigned threads = 0)
-{
-    detail::prepareWorkers(threads);
-}
+void prepareThreads(unsigned threads = 0);
 
 /// rankParallel()'s order and scores without the items or positions: each
 /// match by its index, best first. For callers that only print the items,
