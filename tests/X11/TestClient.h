@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,8 +38,13 @@ public:
     {
         auto line = process_->writeLine("open " + tag + " " + options) ? reply() : std::nullopt;
         const std::string prefix = "opened " + tag + " ";
-        if (!line || line->rfind(prefix, 0) != 0)
+        if (!line || line->rfind(prefix, 0) != 0) {
+            const std::string why = line                   ? *line
+                : process_->isRunning() ? "no answer within " + std::to_string(replyTimeout.count()) + " s"
+                                        : std::string("the client has exited");
+            std::fprintf(stderr, "x11_test_client: open %s: %s\n", tag.c_str(), why.c_str());
             return std::nullopt;
+        }
         return static_cast<std::uint32_t>(std::stoul(line->substr(prefix.size())));
     }
 

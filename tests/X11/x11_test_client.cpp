@@ -223,6 +223,30 @@ bool managed(const std::vector<xcb_window_t>& ids, std::chrono::seconds timeout)
     return true;
 }
 
+/// Says on standard error what became of a window the window manager has
+/// not listed: whether it is mapped, whether it was reparented into a frame,
+/// and whether a window manager is there at all.
+void describeUnmanaged(xcb_window_t window)
+{
+    auto attributes = xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr);
+    auto tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr);
+    auto check = xcb_get_property_reply(connection,
+        xcb_get_property(connection, 0, screen->root, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0, 1), nullptr);
+    auto list = xcb_get_property_reply(connection,
+        xcb_get_property(connection, 0, screen->root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 65536), nullptr);
+    std::fprintf(stderr,
+        "x11_test_client: window 0x%x not in _NET_CLIENT_LIST after 20 s: map state %d, parent %s, "
+        "window manager check %s, %d windows listed\n",
+        window, attributes ? attributes->map_state : -1,
+        !tree ? "unknown" : tree->parent == screen->root ? "the root" : "a frame",
+        check && xcb_get_property_value_length(check) == 4 ? "set" : "missing",
+        list ? xcb_get_property_value_length(list) / 4 : -1);
+    std::free(attributes);
+    std::free(tree);
+    std::free(check);
+    std::free(list);
+}
+
 /// Bare windows (a title, a desktop, a pid) as the benchmark reads them.
 void many(int count)
 {
@@ -322,8 +346,11 @@ void command(const std::string& line)
         return many(std::stoi(tag));
     if (verb == "open") {
         const auto id = create(tag, options(in));
-        const bool ok = managed({id}, std::chrono::seconds(20));
-        return say(ok ? "opened " + tag + " " + std::to_string(id) : "error " + tag + " not managed");
+        if (!managed({id}, std::chrono::seconds(20))) {
+            describeUnmanaged(id);
+            return say("error " + tag + " not managed");
+        }
+        return say("opened " + tag + " " + std::to_string(id));
     }
     const auto window = windows.find(tag);
     const auto change = changes.find(verb == "hostile" ? next<std::string>(in) : verb);
