@@ -83,12 +83,12 @@ TEST(VantrelctlScore, BatchAnswersLineByLine)
 
 TEST(VantrelctlRank, BestFirstWithRepairedText)
 {
-    auto result = vantrelctl({"rank", "mai"}, "Safari Apple\nMail \"Inbox\"\n\xFF mail\\ \xC3\nmail\n");
+    auto result = vantrelctl({"rank", "mai"}, "Safari Apple\nMail\x01 \"Inbox\"\t\n\xFF mail\\ \xC3\nmail\n");
     ASSERT_EQ(result.status, 0);
     const auto lines = jsonLines(result.text);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].at("text"), "mail");
-    EXPECT_EQ(lines[1].at("text"), "Mail \"Inbox\"");
+    EXPECT_EQ(lines[1].at("text"), "Mail\x01 \"Inbox\"\t");
     EXPECT_EQ(lines[2].at("text"), "\uFFFD mail\\ \uFFFD");
     EXPECT_EQ(lines[2].at("positions"), json::parse("[2, 3, 4]"));
 

@@ -3,8 +3,8 @@
 
 #include "SearchKit/SearchScorer.h"
 #include "SearchKit/TextUnicode.h"
-#include "Runtime/Utf8Repair.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -29,41 +29,45 @@ inline void appendScore(std::string& out, double score)
     out.append(buffer, end);
 }
 
-/// Appends a JSON string; ill-formed UTF-8 becomes U+FFFD.
+/// Appends a JSON string; ill-formed UTF-8 becomes U+FFFD. The text goes in
+/// whole and is escaped from its first byte that needs it, if any: window
+/// titles seldom hold a quote, a backslash or a control character.
 inline void appendString(std::string& out, std::string_view text)
 {
-    std::string repaired;
-    if (!vantrel::TextUnicode::isAscii(text)) {
-        repaired = vantrel::repairedUtf8(text);
-        text = repaired;
-    }
-    static const char hex[] = "0123456789abcdef";
     out.push_back('"');
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (byte < 0x20) {
-                out += "\\u00";
-                out.push_back(hex[byte >> 4]);
-                out.push_back(hex[byte & 15]);
-            } else {
-                out.push_back(c);
+    const std::size_t start = out.size();
+    vantrel::TextUnicode::appendSanitizedUtf8(text, out);
+    auto needsEscape = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\'; };
+    const auto first = std::find_if(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), needsEscape);
+    if (first != out.end()) {
+        const std::string rest(first, out.end());
+        out.erase(first, out.end());
+        static const char hex[] = "0123456789abcdef";
+        for (char c : rest) {
+            switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (const auto byte = static_cast<unsigned char>(c); byte < 0x20) {
+                    out += "\\u00";
+                    out.push_back(hex[byte >> 4]);
+                    out.push_back(hex[byte & 15]);
+                } else {
+                    out.push_back(c);
+                }
             }
         }
     }
@@ -77,9 +81,14 @@ inline void appendMatchFields(std::string& out, const vantrel::SearchScorer::Mat
     appendScore(out, match.score);
     out += ", \"positions\": [";
     for (std::size_t i = 0; i < match.positions.size(); ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(match.positions[i]);
+        char buffer[16];
+        char* at = buffer;
+        if (i > 0) {
+            *at++ = ',';
+            *at++ = ' ';
+        }
+        at = std::to_chars(at, buffer + sizeof buffer, match.positions[i]).ptr;
+        out.append(buffer, at);
     }
     out.push_back(']');
 }
