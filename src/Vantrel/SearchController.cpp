@@ -176,13 +176,13 @@ std::vector<WindowInfo> SearchController::rank(const std::vector<WindowInfo>& ca
     const std::string_view trimmed = TextUnicode::trimSpaces(query);
     if (trimmed.empty())
         return candidates;
-    auto scored = SearchRanker::rankParallel(
+    const auto scored = SearchRanker::rankIndices(
         candidates, trimmed, scorer_, [](const WindowInfo& window) { return window.searchText(); },
-        [](const WindowInfo& window) { return window.appName + " " + window.title; }, 1, false);
+        [](const WindowInfo& window) { return window.appName + " " + window.title; }, 1);
     std::vector<WindowInfo> ranked;
     ranked.reserve(scored.size());
-    for (auto& entry : scored)
-        ranked.push_back(std::move(entry.item));
+    for (const auto& entry : scored)
+        ranked.push_back(candidates[entry.index]);
 
     const std::vector<std::string> targets = shortcuts_.targets(trimmed);
     if (targets.empty())

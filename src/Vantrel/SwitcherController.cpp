@@ -262,13 +262,13 @@ std::vector<WindowInfo> SwitcherController::filtered(const std::vector<WindowInf
     if (trimmed.empty())
         return base;
     SearchScorer scorer(SearchScorer::Weights{}, settingsStore_.settings().allowOneMismatch);
-    auto ranked = SearchRanker::rank(
+    const auto ranked = SearchRanker::rankIndices(
         base, trimmed, scorer, [](const WindowInfo& window) { return window.searchText(); },
-        [](const WindowInfo& window) { return window.appName + " " + window.title; });
+        [](const WindowInfo& window) { return window.appName + " " + window.title; }, 1);
     std::vector<WindowInfo> result;
     result.reserve(ranked.size());
-    for (auto& entry : ranked)
-        result.push_back(std::move(entry.item));
+    for (const auto& entry : ranked)
+        result.push_back(base[entry.index]);
     return result;
 }
 
