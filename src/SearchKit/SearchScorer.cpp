@@ -185,34 +185,38 @@ std::size_t findForm(std::string_view text, std::string_view form, std::size_t f
 /// The most forms firstOfForms looks for at once.
 constexpr std::size_t maxFormsAtOnce = 4;
 
-/// Where the first of `forms` (up to maxFormsAtOnce) that begins at or
-/// after `from` begins, and its length in `length`; npos when none does.
-/// For a text of at least sixteen bytes: they are looked at sixteen at a
-/// time for the last byte of every form at once, and only where one is
-/// found for the bytes before it. (Two scalars' sequences never overlap,
-/// so the form that ends first begins first too.)
-std::size_t firstOfForms(std::string_view text, const std::vector<std::string>& forms, std::size_t from, std::size_t& length)
+/// Where the first of `forms`, F of them, that begins at or after `from`
+/// begins, and its length in `length`; npos when none does. For a text of
+/// at least sixteen bytes: they are looked at sixteen at a time for the last
+/// byte of every form at once, and only where one is found for the bytes
+/// before it. (Two scalars' sequences never overlap, so the form that ends
+/// first begins first too.) F known to the compiler keeps the loops over the
+/// forms, run for every chunk and every byte found, unrolled.
+template <std::size_t F>
+std::size_t firstOfFormsOf(std::string_view text, const std::vector<std::string>& forms, std::size_t from, std::size_t& length)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     const std::size_t n = text.size();
-    __m128i lastBytes[maxFormsAtOnce];
-    for (std::size_t f = 0; f < forms.size(); ++f)
+    __m128i lastBytes[F];
+    for (std::size_t f = 0; f < F; ++f)
         lastBytes[f] = _mm_set1_epi8(forms[f].back());
     for (std::size_t chunk = from; chunk < n; chunk += 16) {
         // The last chunk is the sixteen bytes that end the text, its bytes
         // before `chunk` already looked at.
         const std::size_t base = std::min(chunk, n - 16);
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base));
-        __m128i same = _mm_setzero_si128();
-        for (std::size_t f = 0; f < forms.size(); ++f)
+        __m128i same = _mm_cmpeq_epi8(here, lastBytes[0]);
+        for (std::size_t f = 1; f < F; ++f)
             same = _mm_or_si128(same, _mm_cmpeq_epi8(here, lastBytes[f]));
         auto ends = static_cast<unsigned>(_mm_movemask_epi8(same)) >> (chunk - base) << (chunk - base);
         for (; ends != 0; ends &= ends - 1) {
             const std::size_t end = base + static_cast<std::size_t>(std::countr_zero(ends));
-            for (const std::string& form : forms) {
+            for (std::size_t f = 0; f < F; ++f) {
+                const std::string& form = forms[f];
                 const std::size_t lead = form.size() - 1;
                 if (bytes[end] == static_cast<std::uint8_t>(form.back()) && end >= from + lead
-                    && std::memcmp(bytes + end - lead, form.data(), lead) == 0) {
+                    && std::equal(form.begin(), form.end() - 1, bytes + end - lead,
+                        [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; })) {
                     length = form.size();
                     return end - lead;
                 }
@@ -220,6 +224,24 @@ std::size_t firstOfForms(std::string_view text, const std::vector<std::string>& 
         }
     }
     return std::string_view::npos;
+}
+
+/// firstOfFormsOf for up to maxFormsAtOnce forms.
+std::size_t firstOfForms(std::string_view text, const std::vector<std::string>& forms, std::size_t from, std::size_t& length)
+{
+    static_assert(maxFormsAtOnce == 4, "a case for every count of forms");
+    switch (forms.size()) {
+    case 1:
+        return firstOfFormsOf<1>(text, forms, from, length);
+    case 2:
+        return firstOfFormsOf<2>(text, forms, from, length);
+    case 3:
+        return firstOfFormsOf<3>(text, forms, from, length);
+    case 4:
+        return firstOfFormsOf<4>(text, forms, from, length);
+    default:
+        return std::string_view::npos;
+    }
 }
 #endif
 

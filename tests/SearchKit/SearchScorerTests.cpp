@@ -310,8 +310,11 @@ TEST_P(EveryKernel, BatchAgreesWithThePlainScorerTextByText)
         const std::u32string lower = TextUnicode::toLower(std::u32string_view(&c, 1));
         if (lower.size() == 1 && lower[0] >= 128) {
             ++lowered;
-            const std::string text = "\u0416 x" + scalar + "y";
-            ASSERT_TRUE(SearchScorer().match("x" + TextUnicode::utf8(lower) + "y", text)) << text;
+            // In a text too short for the sixteen-byte search, and in one long enough.
+            for (const std::string before : {"\u0416 x", "\u0416\u0416\u0416\u0416\u0416\u0416\u0416 x"}) {
+                const std::string text = before + scalar + "y";
+                ASSERT_TRUE(SearchScorer().match("x" + TextUnicode::utf8(lower) + "y", text)) << text;
+            }
         }
         std::string letters = "x";
         for (const char32_t l : lower)
