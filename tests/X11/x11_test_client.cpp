@@ -21,15 +21,18 @@
 //                           else "error free"
 #include <xcb/xcb.h>
 
+#include <execinfo.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
@@ -363,10 +366,35 @@ void command(const std::string& line)
     say("ok");
 }
 
+/// The command being carried out, for stuck().
+char current[256] = "";
+
+/// Says on standard error which command has run for longer than any should
+/// (longer than `open` waits for the window manager, shorter than the test
+/// waits for the answer), and where the client is. A test whose client
+/// never answers has nothing else to go by: a call waiting for the server
+/// looks different from a window manager that never listed the window.
+void stuck(int)
+{
+    const char head[] = "x11_test_client: still carrying out: ";
+    [[maybe_unused]] auto written = ::write(2, head, sizeof head - 1);
+    written = ::write(2, current, std::strlen(current));
+    written = ::write(2, "\n", 1);
+    void* frames[32];
+    backtrace_symbols_fd(frames, backtrace(frames, 32), 2);
+}
+constexpr unsigned stuckAfterSeconds = 22;
+
 } // namespace
 
 int main()
 {
+    // backtrace() loads what it needs on its first call, which a signal
+    // handler must not be the one to make.
+    void* frame = nullptr;
+    backtrace(&frame, 1);
+    std::signal(SIGALRM, stuck);
+
     connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         std::fprintf(stderr, "x11_test_client: cannot open the display\n");
@@ -393,7 +421,12 @@ int main()
             buffer.append(chunk, static_cast<std::size_t>(n));
             std::size_t newline;
             while ((newline = buffer.find('\n')) != std::string::npos) {
-                command(buffer.substr(0, newline));
+                const std::string line = buffer.substr(0, newline);
+                std::snprintf(current, sizeof current, "%s", line.c_str());
+                // `many` may take a minute.
+                ::alarm(line.starts_with("many ") ? 0 : stuckAfterSeconds);
+                command(line);
+                ::alarm(0);
                 buffer.erase(0, newline + 1);
                 drainEvents(false);
             }
