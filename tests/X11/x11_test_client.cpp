@@ -125,10 +125,16 @@ void drainEvents(bool read)
     }
 }
 
+/// A window-list property of the root window (null when the server gives none).
+xcb_get_property_reply_t* rootWindows(const std::string& property, std::uint32_t most)
+{
+    return xcb_get_property_reply(connection,
+        xcb_get_property(connection, 0, screen->root, atom(property), XCB_ATOM_WINDOW, 0, most), nullptr);
+}
+
 bool isManaged(xcb_window_t window)
 {
-    auto reply = xcb_get_property_reply(connection,
-        xcb_get_property(connection, 0, screen->root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 65536), nullptr);
+    auto reply = rootWindows("_NET_CLIENT_LIST", 65536);
     bool found = false;
     if (reply && reply->format == 32) {
         auto* ids = static_cast<xcb_window_t*>(xcb_get_property_value(reply));
@@ -226,6 +232,9 @@ bool managed(const std::vector<xcb_window_t>& ids, std::chrono::seconds timeout)
     return true;
 }
 
+/// How long `open` waits for the window manager to list its window.
+constexpr std::chrono::seconds openTimeout(20);
+
 /// Says on standard error what became of a window the window manager has
 /// not listed: whether it is mapped, whether it was reparented into a frame,
 /// and whether a window manager is there at all.
@@ -233,14 +242,12 @@ void describeUnmanaged(xcb_window_t window)
 {
     auto attributes = xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr);
     auto tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr);
-    auto check = xcb_get_property_reply(connection,
-        xcb_get_property(connection, 0, screen->root, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0, 1), nullptr);
-    auto list = xcb_get_property_reply(connection,
-        xcb_get_property(connection, 0, screen->root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 65536), nullptr);
+    auto check = rootWindows("_NET_SUPPORTING_WM_CHECK", 1);
+    auto list = rootWindows("_NET_CLIENT_LIST", 65536);
     std::fprintf(stderr,
-        "x11_test_client: window 0x%x not in _NET_CLIENT_LIST after 20 s: map state %d, parent %s, "
+        "x11_test_client: window 0x%x not in _NET_CLIENT_LIST after %lld s: map state %d, parent %s, "
         "window manager check %s, %d windows listed\n",
-        window, attributes ? attributes->map_state : -1,
+        window, static_cast<long long>(openTimeout.count()), attributes ? attributes->map_state : -1,
         !tree ? "unknown" : tree->parent == screen->root ? "the root" : "a frame",
         check && xcb_get_property_value_length(check) == 4 ? "set" : "missing",
         list ? xcb_get_property_value_length(list) / 4 : -1);
@@ -349,7 +356,7 @@ void command(const std::string& line)
         return many(std::stoi(tag));
     if (verb == "open") {
         const auto id = create(tag, options(in));
-        if (!managed({id}, std::chrono::seconds(20))) {
+        if (!managed({id}, openTimeout)) {
             describeUnmanaged(id);
             return say("error " + tag + " not managed");
         }
@@ -383,7 +390,7 @@ void stuck(int)
     void* frames[32];
     backtrace_symbols_fd(frames, backtrace(frames, 32), 2);
 }
-constexpr unsigned stuckAfterSeconds = 22;
+constexpr unsigned stuckAfterSeconds = openTimeout.count() + 2;
 
 } // namespace
 
