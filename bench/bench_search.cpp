@@ -133,6 +133,26 @@ void BM_RankOnKernel(benchmark::State& state, const char* query)
 BENCHMARK_CAPTURE(BM_RankOnKernel, ter, "ter")->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RankOnKernel, e, "e")->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
 
+// What a panel keystroke and `vantrelctl rank --plain` pay on each kernel:
+// the serial ranking by index (order and scores, no positions, no copies
+// of the items), as BM_RankOnKernel's cases.
+void BM_RankIndicesOnKernel(benchmark::State& state, const char* query)
+{
+    std::optional<SearchKernelTesting::ForceKernel> forced;
+    if (!forceKernelOf(state, forced))
+        return;
+    const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
+    const SearchScorer scorer;
+    for (auto _ : state) {
+        auto ranked = SearchRanker::rankIndices(texts, query, scorer, textOf, textOf, 1);
+        benchmark::DoNotOptimize(ranked);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+    state.SetLabel(std::string(kernelName(searchKernel())) + " " + query);
+}
+BENCHMARK_CAPTURE(BM_RankIndicesOnKernel, ter, "ter")->ArgsProduct({{0, 1, 2}, {10000, 100000}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RankIndicesOnKernel, e, "e")->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
+
 // The titles mostly beyond Latin on each kernel (as BM_RankOnKernel), for a
 // query that matches nothing, one letter and two letters.
 void BM_RankScripts(benchmark::State& state)

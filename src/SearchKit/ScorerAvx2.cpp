@@ -106,8 +106,8 @@ inline __m256i loadShort(const std::uint8_t* at, std::size_t n)
     return _mm256_set_epi64x(0, 0, static_cast<long long>(high), static_cast<long long>(low));
 }
 
-bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
-    const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii)
+bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const MarkedLetters& letters,
+    const CaseTables&, std::uint8_t* out, std::uint64_t* bits, bool ascii)
 {
     // The text in chunks of 32 columns, each copied and marked from the
     // register it was loaded into (reading the copy back would wait for
@@ -141,24 +141,22 @@ bool keepAndMarkQuads(const std::uint8_t* bytes, std::size_t n, const std::vecto
     if (chunks % 2 != 0)
         chunk[chunks] = _mm256_setzero_si256();
     const std::uint64_t inLast = n % 64 == 0 ? ~std::uint64_t { 0 } : (std::uint64_t { 1 } << (n % 64)) - 1;
-    for (std::size_t w = 0; w < words.size(); ++w) {
-        for (std::size_t i = 0; i < words[w].size(); ++i) {
-            // The letter's two forms; no bits where no byte lower-cases to it.
-            const char32_t letter = words[w][i];
-            std::uint64_t* row = bits + (4 * w + i) * blocks;
-            if (letter >= 128 || cases.formCount[letter] == 0) {
-                std::fill(row, row + blocks, 0);
-                continue;
-            }
-            const __m256i first = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][0]));
-            const __m256i second = _mm256_set1_epi8(static_cast<char>(cases.forms[letter][1]));
-            auto found = [&](std::size_t q) {
-                const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(chunk[q], first), _mm256_cmpeq_epi8(chunk[q], second));
-                return std::uint64_t { static_cast<std::uint32_t>(_mm256_movemask_epi8(same)) >> drop[q] };
-            };
-            for (std::size_t b = 0; b < blocks; ++b)
-                row[b] = (found(2 * b) | found(2 * b + 1) << 32) & (b + 1 == blocks ? inLast : ~std::uint64_t { 0 });
+    for (std::size_t k = 0; k < letters.count; ++k) {
+        // The letter's two forms; no bits where no byte lower-cases to it.
+        const MarkedLetters::Letter& letter = letters.letters[k];
+        std::uint64_t* row = bits + letter.row * blocks;
+        if (!letter.found) {
+            std::fill(row, row + blocks, 0);
+            continue;
         }
+        const __m256i first = _mm256_set1_epi8(static_cast<char>(letter.forms[0]));
+        const __m256i second = _mm256_set1_epi8(static_cast<char>(letter.forms[1]));
+        auto found = [&](std::size_t q) {
+            const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(chunk[q], first), _mm256_cmpeq_epi8(chunk[q], second));
+            return std::uint64_t { static_cast<std::uint32_t>(_mm256_movemask_epi8(same)) >> drop[q] };
+        };
+        for (std::size_t b = 0; b < blocks; ++b)
+            row[b] = (found(2 * b) | found(2 * b + 1) << 32) & (b + 1 == blocks ? inLast : ~std::uint64_t { 0 });
     }
     return !ascii || _mm256_movemask_epi8(high) == 0;
 }

@@ -214,7 +214,7 @@ void wordPass(const Lanes& in, std::u32string_view word, const Weights& weights,
 }
 
 /// SharedKernel::keepAndMark.
-bool keepAndMark(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
+bool keepAndMark(const std::uint8_t* bytes, std::size_t n, const MarkedLetters& letters,
     const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii)
 {
     const std::size_t blocks = (n + 63) / 64;
@@ -230,11 +230,12 @@ bool keepAndMark(const std::uint8_t* bytes, std::size_t n, const std::vector<std
     for (std::size_t b = 0; b < blocks; ++b) {
         _mm512_storeu_si512(out + 64 * b, chunks[b]);
         const __m512i lowered = folded(chunks[b]);
-        for (std::size_t w = 0; w < words.size(); ++w)
-            for (std::size_t i = 0; i < words[w].size(); ++i) {
-                const __m512i letter = _mm512_set1_epi8(static_cast<char>(words[w][i]));
-                bits[(4 * w + i) * blocks + b] = _mm512_mask_cmpeq_epi8_mask(valid[b], lowered, letter);
-            }
+        for (std::size_t k = 0; k < letters.count; ++k) {
+            const MarkedLetters::Letter& letter = letters.letters[k];
+            bits[letter.row * blocks + b] = letter.found
+                ? _mm512_mask_cmpeq_epi8_mask(valid[b], lowered, _mm512_set1_epi8(static_cast<char>(letter.lower)))
+                : 0;
+        }
     }
     return !ascii || high == 0;
 }

@@ -514,6 +514,37 @@ struct SharedLanes {
     std::array<std::uint16_t, lanes> first {}, last {};
 };
 
+/// The letters of a query's words (each ASCII, at most four words of four)
+/// as SharedKernel::keepAndMark looks for them, laid out once per query
+/// rather than walked word by word for every text: each letter's row of
+/// marks (4 * word + letter), the lower-cased letter, and the two bytes
+/// that lower-case to it, where some byte does.
+struct MarkedLetters {
+    struct Letter {
+        std::uint8_t row = 0;
+        std::uint8_t lower = 0;
+        std::array<std::uint8_t, 2> forms {};
+        bool found = false;
+    };
+    std::array<Letter, 16> letters {};
+    std::size_t count = 0;
+
+    MarkedLetters() = default;
+    MarkedLetters(const std::vector<std::u32string>& words, const CaseTables& cases)
+    {
+        for (std::size_t w = 0; w < words.size() && w < 4; ++w)
+            for (std::size_t i = 0; i < words[w].size() && i < 4; ++i) {
+                const char32_t c = words[w][i];
+                Letter& letter = letters[count++];
+                letter.row = static_cast<std::uint8_t>(4 * w + i);
+                letter.lower = static_cast<std::uint8_t>(c < 128 ? c : 0);
+                letter.found = c < 128 && cases.formCount[c] != 0;
+                if (letter.found)
+                    letter.forms = cases.forms[c];
+            }
+    }
+};
+
 /// The passes that score eight texts at once, where an instruction set has
 /// them.
 struct SharedKernel {
@@ -523,7 +554,7 @@ struct SharedKernel {
     /// ColumnBits. With `ascii` set, a text with a byte beyond ASCII is
     /// refused (the answer is false), its bytes marked even so. Only asked
     /// where no letter has more than two forms (CaseTables::twoFormsAtMost).
-    bool (*keepAndMark)(const std::uint8_t* bytes, std::size_t n, const std::vector<std::u32string>& words,
+    bool (*keepAndMark)(const std::uint8_t* bytes, std::size_t n, const MarkedLetters& letters,
         const CaseTables& cases, std::uint8_t* out, std::uint64_t* bits, bool ascii);
     /// The pass of a word of 1 to 4 scalars over every lane: each lane's M
     /// of the last row in its `last` column goes to scores[L] (trailing gaps

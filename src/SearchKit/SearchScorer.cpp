@@ -737,6 +737,7 @@ SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scrat
                return word.size() <= 4 && std::all_of(word.begin(), word.end(), [](char32_t c) { return c < 128; });
            });
     if (shared_) {
+        letters_ = std::make_unique<const scorer::MarkedLetters>(query.words, caseTables());
         growTo(scratch_.shared, sharedBytes);
         growTo(scratch_.walkBits, lanes * sharedFactWords);
         growTo(scratch_.columnBits, maxWords * 4 * (maxShared / 64));
@@ -773,7 +774,7 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
     if (fits && tryBytesFirst(scratch_, 6) && !bytes_->mayMatch(text))
         return countTried(scratch_, false);
     if (!fits
-        || !shared->keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, query_.words, cases, kept + 1, bits, true)) {
+        || !shared->keepAndMark(reinterpret_cast<const std::uint8_t*>(text.data()), n, *letters_, cases, kept + 1, bits, true)) {
         // (keepAndMark refuses a text it takes only for a byte beyond ASCII,
         // and has marked its bytes even so.)
         // (No scalar takes more than four bytes: a longer text has too many.)
@@ -789,7 +790,7 @@ void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
         if (narrowed < 0 || static_cast<std::size_t>(narrowed) > maxShared)
             return scoreAlone(id, text);
         n = static_cast<std::size_t>(narrowed);
-        shared->keepAndMark(scratch_.narrow.data(), n, query_.words, cases, kept + 1, bits, false);
+        shared->keepAndMark(scratch_.narrow.data(), n, *letters_, cases, kept + 1, bits, false);
     }
     const std::size_t blocks = (n + 63) / 64;
     for (std::size_t w = 0; w < query_.words.size(); ++w) {

@@ -16,6 +16,10 @@
 
 namespace vantrel {
 
+namespace scorer {
+struct MarkedLetters;
+}
+
 /// Matched scalar indices: an array of ints like std::vector<int>, except
 /// that up to `inlineCapacity` of them (a query of that many scalars) live
 /// in the object itself. Only longer lists go to the heap, so ranking
@@ -339,6 +343,8 @@ private:
     Matches& out_;
     bool positions_;
     std::unique_ptr<const BytesFilter> bytes_;
+    /// The words' letters as the shared pass marks them.
+    std::unique_ptr<const scorer::MarkedLetters> letters_;
     /// Whether this query's texts may share passes at all.
     bool shared_ = false;
     std::size_t waiting_ = 0;
