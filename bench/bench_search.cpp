@@ -113,10 +113,12 @@ bool forceKernelOf(benchmark::State& state, std::optional<SearchKernelTesting::F
 // The serial ranking on each kernel the CPU runs (0 AVX-512, 1 AVX2, 2
 // scalar), "ter" over 1,000 to 100,000 texts, and one letter (which nearly
 // every window text has: nearly all match, and most tie with others) over
-// 10,000. Run with --benchmark_enable_random_interleaving=true and
+// 10,000: with every match's positions and a copy of its item, or `byIndex`
+// as a panel keystroke and `vantrelctl rank --plain` pay for it (order and
+// scores only). Run with --benchmark_enable_random_interleaving=true and
 // repetitions, the kernels take turns in one process, so their medians
 // compare side by side.
-void BM_RankOnKernel(benchmark::State& state, const char* query)
+void BM_RankOnKernel(benchmark::State& state, const char* query, bool byIndex)
 {
     std::optional<SearchKernelTesting::ForceKernel> forced;
     if (!forceKernelOf(state, forced))
@@ -124,34 +126,21 @@ void BM_RankOnKernel(benchmark::State& state, const char* query)
     const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
     const SearchScorer scorer;
     for (auto _ : state) {
-        auto ranked = SearchRanker::rank(texts, query, scorer, textOf, textOf);
-        benchmark::DoNotOptimize(ranked);
+        if (byIndex) {
+            auto ranked = SearchRanker::rankIndices(texts, query, scorer, textOf, textOf, 1);
+            benchmark::DoNotOptimize(ranked);
+        } else {
+            auto ranked = SearchRanker::rank(texts, query, scorer, textOf, textOf);
+            benchmark::DoNotOptimize(ranked);
+        }
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
     state.SetLabel(std::string(kernelName(searchKernel())) + " " + query);
 }
-BENCHMARK_CAPTURE(BM_RankOnKernel, ter, "ter")->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RankOnKernel, e, "e")->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
-
-// What a panel keystroke and `vantrelctl rank --plain` pay on each kernel:
-// the serial ranking by index (order and scores, no positions, no copies
-// of the items), as BM_RankOnKernel's cases.
-void BM_RankIndicesOnKernel(benchmark::State& state, const char* query)
-{
-    std::optional<SearchKernelTesting::ForceKernel> forced;
-    if (!forceKernelOf(state, forced))
-        return;
-    const auto& texts = corpus(static_cast<std::size_t>(state.range(1)));
-    const SearchScorer scorer;
-    for (auto _ : state) {
-        auto ranked = SearchRanker::rankIndices(texts, query, scorer, textOf, textOf, 1);
-        benchmark::DoNotOptimize(ranked);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
-    state.SetLabel(std::string(kernelName(searchKernel())) + " " + query);
-}
-BENCHMARK_CAPTURE(BM_RankIndicesOnKernel, ter, "ter")->ArgsProduct({{0, 1, 2}, {10000, 100000}})->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RankIndicesOnKernel, e, "e")->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RankOnKernel, ter, "ter", false)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RankOnKernel, e, "e", false)->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RankOnKernel, indices_ter, "ter", true)->ArgsProduct({{0, 1, 2}, {10000, 100000}})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RankOnKernel, indices_e, "e", true)->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
 
 // The titles mostly beyond Latin on each kernel (as BM_RankOnKernel), for a
 // query that matches nothing, one letter and two letters.
