@@ -529,7 +529,6 @@ struct MarkedLetters {
     std::array<Letter, 16> letters {};
     std::size_t count = 0;
 
-    MarkedLetters() = default;
     MarkedLetters(const std::vector<std::u32string>& words, const CaseTables& cases)
     {
         for (std::size_t w = 0; w < words.size() && w < 4; ++w)

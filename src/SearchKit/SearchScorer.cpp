@@ -731,12 +731,12 @@ SearchScorer::Batch::Batch(const SearchScorer& scorer, const Query& query, Scrat
 {
     // The shared pass takes short words of ASCII; an empty query matches
     // everything without a pass.
-    shared_ = scorer::sharedKernel() != nullptr && caseTables().twoFormsAtMost && !query.words.empty()
+    const bool shared = scorer::sharedKernel() != nullptr && caseTables().twoFormsAtMost && !query.words.empty()
         && query.words.size() <= maxWords
         && std::all_of(query.words.begin(), query.words.end(), [](const std::u32string& word) {
                return word.size() <= 4 && std::all_of(word.begin(), word.end(), [](char32_t c) { return c < 128; });
            });
-    if (shared_) {
+    if (shared) {
         letters_ = std::make_unique<const scorer::MarkedLetters>(query.words, caseTables());
         growTo(scratch_.shared, sharedBytes);
         growTo(scratch_.walkBits, lanes * sharedFactWords);
@@ -749,7 +749,7 @@ SearchScorer::Batch::~Batch() = default;
 void SearchScorer::Batch::add(std::uint32_t id, std::string_view text)
 {
     const SharedKernel* shared = sharedKernel();
-    if (!shared_ || shared == nullptr) {
+    if (!letters_ || shared == nullptr) {
         // Texts scored one by one: where many lately failed, one that
         // cannot match is turned away on its bytes here, before the calls
         // that lead to scoring it (where that test would come first, on

@@ -343,10 +343,9 @@ private:
     Matches& out_;
     bool positions_;
     std::unique_ptr<const BytesFilter> bytes_;
-    /// The words' letters as the shared pass marks them.
+    /// The words' letters as the shared pass marks them; none where this
+    /// query's texts may not share passes at all.
     std::unique_ptr<const scorer::MarkedLetters> letters_;
-    /// Whether this query's texts may share passes at all.
-    bool shared_ = false;
     std::size_t waiting_ = 0;
     std::array<std::uint32_t, window> ids_ {};
     std::array<std::uint16_t, window> lengths_ {};
