@@ -204,6 +204,34 @@ struct Primaries {
     bool certain = false;
 };
 
+/// Per byte, the one weight byte of an ASCII character whose primary
+/// weights are that byte and certain (letters, digits and the space); 0 for
+/// the other characters and every byte beyond ASCII. Filled in on first
+/// use, where the thread has a collator.
+std::array<std::uint8_t, 256> singleByteTable;
+std::atomic<bool> singleByteTableReady { false };
+
+[[gnu::noinline]] void fillSingleByteTable()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (char32_t c = 0; c < 0x80; ++c) {
+            const std::uint64_t packed = packedPrimaries(c);
+            const auto weights = static_cast<std::uint32_t>(packed);
+            if ((packed & (tooLong | certain)) == certain && ((packed >> 32) & 0xFF) == 1)
+                std::memcpy(&singleByteTable[c], &weights, 1);
+        }
+        singleByteTableReady.store(true, std::memory_order_release);
+    });
+}
+
+const std::array<std::uint8_t, 256>& singleByteWeights()
+{
+    if (!singleByteTableReady.load(std::memory_order_acquire))
+        fillSingleByteTable();
+    return singleByteTable;
+}
+
 /// The Primaries of the characters packedPrimaries leaves out, per thread.
 const Primaries& otherPrimaries(char32_t c)
 {
@@ -294,6 +322,7 @@ std::size_t writeKey(std::string_view text, char*& out, std::size_t& capacity, s
         std::memcpy(out + used, &weights, packedBytes);
         used += (packed >> 32) & 0xFF;
     };
+    const std::array<std::uint8_t, 256>& single = singleByteWeights();
     while (at < end && used < limit) {
         // Most characters are ASCII or take two or three bytes, and have
         // their weights packed and known: they go through a loop of their
@@ -301,10 +330,27 @@ std::size_t writeKey(std::string_view text, char*& out, std::size_t& capacity, s
         while (at < end && used < limit) {
             const uint8_t* after = at;
             char32_t c = *after;
-            if (c < 0x80)
+            if (c < 0x80) {
+                // Runs of letters, digits and spaces, one weight byte each,
+                // are copied through a table.
+                if (single[c] != 0) {
+                    const std::size_t room = std::min(static_cast<std::size_t>(end - at), limit - used);
+                    std::size_t n = 1;
+                    out[used] = static_cast<char>(single[c]);
+                    for (std::uint8_t weight = 0; n < room && (weight = single[at[n]]) != 0; ++n)
+                        out[used + n] = static_cast<char>(weight);
+                    // (previousStart counts only for a character that is
+                    // not certain, which sets it first.)
+                    usedBefore = used + n - 1;
+                    last = at + n - 1;
+                    used += n;
+                    at += n;
+                    continue;
+                }
                 ++after;
-            else if (!nextTwoOrThreeBytes(after, end, c))
+            } else if (!nextTwoOrThreeBytes(after, end, c)) {
                 break;
+            }
             const std::uint64_t packed = keptPrimaries(c);
             if ((packed & (known | tooLong)) != known)
                 break;

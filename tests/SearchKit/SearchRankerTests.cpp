@@ -322,8 +322,9 @@ TEST(SearchRanker, ApproximateKeysJoinTheKeysOfEachCharacter)
 {
     // Characters beyond ASCII, beyond the Basic Multilingual Plane, with
     // more weights than most (U+FDFA spells a phrase) and ill-formed bytes
-    // (as U+FFFD), each seen again later from the cache.
-    const std::vector<std::string> pieces {"a", "\u0436", "\u03A3", "\u4E2D", "\u0639", "\U0001F600", "\uFDFA", "\xFF", "\uFFFD", " ", "\u0301"};
+    // (as U+FFFD), each seen again later from the cache; and a run of ASCII
+    // letters, digits and spaces.
+    const std::vector<std::string> pieces {"a", "Zo 4 b", "\u0436", "\u03A3", "\u4E2D", "\u0639", "\U0001F600", "\uFDFA", "\xFF", "\uFFFD", " ", "\u0301"};
     auto key = [](std::string_view text) {
         std::string bytes;
         EXPECT_TRUE(TextUnicode::appendApproximateCollationKey(text, bytes));
