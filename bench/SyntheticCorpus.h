@@ -201,4 +201,60 @@ inline std::vector<std::string> syntheticNonLatinTitles(std::size_t count, std::
     return texts;
 }
 
+/// `count` window texts of about 40 bytes, mostly ASCII: documents,
+/// folders, shells and pages in office and developer applications, where
+/// about three lines in ten have one word from elsewhere (accented Latin,
+/// Cyrillic, Greek, CJK, Hangul, Arabic, an emoji). Some of those are
+/// characters the plain collation does not cover, which puts every text
+/// tied with such a line under approximate collation keys.
+inline std::vector<std::string> syntheticMixedTitles(std::size_t count, std::uint64_t seed = 1)
+{
+    static const char* const apps[] = {"Mozilla Firefox", "Google Chrome", "Visual Studio Code", "GNU Emacs",
+        "Terminal", "Konsole", "LibreOffice Calc", "LibreOffice Writer", "Thunderbird", "Slack", "Files", "GIMP",
+        "Inkscape", "VLC media player", "Zoom Workplace", "Signal", "Document Viewer", "Okular", "Discord"};
+    static const char* const words[] = {"report", "budget", "meeting", "notes", "draft", "invoice", "project",
+        "design", "review", "summary", "plan", "todo", "config", "server", "deploy", "index", "main", "test", "build",
+        "issues", "pull request", "dashboard", "settings", "calendar", "inbox", "photos", "music", "video", "backup",
+        "release", "quarterly", "analysis", "proposal", "handbook"};
+    static const char* const elsewhere[] = {"R\u00E9sum\u00E9", "na\u00EFve", "Stra\u00DFe", "Z\u00FCrich",
+        "caf\u00E9", "S\u00E3o Paulo", "Krak\u00F3w", "\u043E\u0442\u0447\u0451\u0442",
+        "\u0432\u0441\u0442\u0440\u0435\u0447\u0430", "\u0391\u03B8\u03AE\u03BD\u03B1", "\u4F1A\u8B70",
+        "\u691C\u7D22", "\uD504\uB85C\uC81D\uD2B8", "\u0645\u0644\u0627\u062D\u0638\u0627\u062A",
+        "\U0001F4C1", "\U0001F3B5", "\u2713", "\u00DCber", "\u00D8resund"};
+    static const char* const exts[] = {".txt", ".md", ".py", ".cpp", ".pdf", ".xlsx", ".docx", ".png", ""};
+    detail::Draw draw(seed);
+    std::vector<std::string> texts;
+    texts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        // Words are drawn one by one, one of them perhaps from elsewhere.
+        const std::size_t foreign = draw(100) < 29 ? draw(3) : 3;
+        std::size_t drawn = 0;
+        auto word = [&] { return drawn++ == foreign ? draw.pick(elsewhere) : draw.pick(words); };
+        std::string text;
+        switch (draw(5)) {
+        case 0: // a document
+            text.append(word()).append("_").append(word()).append("_").append(word()).append(draw.pick(exts));
+            text.append(" - ").append(draw.pick(apps));
+            break;
+        case 1: // a page
+            text.append(word()).append(" ").append(word()).append(" | ").append(word()).append(" ");
+            text.append(draw.pick(words)).append(" - ").append(draw.pick(apps));
+            break;
+        case 2: // a shell
+            text.append("user@workstation: ~/").append(word()).append("/").append(word()).append("/").append(word());
+            break;
+        case 3: // mail or chat with a count
+            text.append(word()).append(" ").append(word()).append(" ").append(word()).append(" (");
+            text.append(std::to_string(1 + draw(99))).append(") - ").append(draw.pick(apps));
+            break;
+        default: // a folder
+            text.append(word()).append(" ").append(word()).append(" ").append(word()).append(" ");
+            text.append(draw.pick(words)).append(" - ").append(draw.pick(apps));
+            break;
+        }
+        texts.push_back(std::move(text));
+    }
+    return texts;
+}
+
 } // namespace vantrel::bench

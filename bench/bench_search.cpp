@@ -1,8 +1,9 @@
 // links: SearchKit
 // Scorer and ranker speed on synthetic window texts. `--write-corpus=N`
 // prints the corpus of N texts instead (used by compare-fuzzy.sh), and with
-// `--corpus=long` or `--corpus=scripts` the long titles with paths and URLs
-// or the titles mostly beyond Latin. VANTREL_SEARCH_KERNEL=avx2 or scalar
+// `--corpus=long`, `--corpus=scripts` or `--corpus=mixed` the long titles
+// with paths and URLs, the titles mostly beyond Latin, or the mostly ASCII
+// titles with a word from elsewhere in some. VANTREL_SEARCH_KERNEL=avx2 or scalar
 // measures a narrower machine's path.
 #include "SyntheticCorpus.h"
 
@@ -28,14 +29,20 @@ namespace {
 
 using namespace vantrel;
 
-/// `count` window texts, or with `scripts` titles mostly beyond Latin; made once each.
-const std::vector<std::string>& corpus(std::size_t count, bool scripts = false)
+/// The generated corpora the cases rank.
+enum class Kind { windows, scripts, mixed };
+
+/// `count` texts of `kind`: window texts, titles mostly beyond Latin, or
+/// mostly ASCII titles with a word from elsewhere in some; made once each.
+const std::vector<std::string>& corpus(std::size_t count, Kind kind = Kind::windows)
 {
-    static std::map<std::pair<std::size_t, bool>, std::vector<std::string>> cache;
-    auto it = cache.find({count, scripts});
+    static std::map<std::pair<std::size_t, Kind>, std::vector<std::string>> cache;
+    auto it = cache.find({count, kind});
     if (it == cache.end())
-        it = cache.emplace(std::pair{count, scripts},
-                           scripts ? bench::syntheticNonLatinTitles(count) : bench::syntheticWindowTexts(count)).first;
+        it = cache.emplace(std::pair{count, kind},
+                           kind == Kind::scripts  ? bench::syntheticNonLatinTitles(count)
+                               : kind == Kind::mixed ? bench::syntheticMixedTitles(count)
+                                                     : bench::syntheticWindowTexts(count)).first;
     return it->second;
 }
 
@@ -142,15 +149,15 @@ BENCHMARK_CAPTURE(BM_RankOnKernel, e, "e", false)->ArgsProduct({{0, 1, 2}, {1000
 BENCHMARK_CAPTURE(BM_RankOnKernel, indices_ter, "ter", true)->ArgsProduct({{0, 1, 2}, {10000, 100000}})->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RankOnKernel, indices_e, "e", true)->ArgsProduct({{0, 1, 2}, {10000}})->Unit(benchmark::kMillisecond);
 
-// The titles mostly beyond Latin on each kernel (as BM_RankOnKernel), for a
-// query that matches nothing, one letter and two letters.
-void BM_RankScripts(benchmark::State& state)
+// Titles of `kind` on each kernel (as BM_RankOnKernel), as many as the
+// second argument says, for the query the third picks of `queries`.
+void rankTitles(benchmark::State& state, Kind kind, const std::array<const char*, 3>& queries)
 {
     std::optional<SearchKernelTesting::ForceKernel> forced;
     if (!forceKernelOf(state, forced))
         return;
-    const auto& texts = corpus(static_cast<std::size_t>(state.range(1)), true);
-    const char* query = std::array { "zqxj", "e", "fi" }[static_cast<std::size_t>(state.range(2))];
+    const auto& texts = corpus(static_cast<std::size_t>(state.range(1)), kind);
+    const char* query = queries[static_cast<std::size_t>(state.range(2))];
     const SearchScorer scorer;
     for (auto _ : state) {
         auto ranked = SearchRanker::rank(texts, query, scorer, textOf, textOf);
@@ -159,7 +166,23 @@ void BM_RankScripts(benchmark::State& state)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
     state.SetLabel(std::string(kernelName(searchKernel())) + " " + query);
 }
+
+// The titles mostly beyond Latin, for a query that matches nothing, one
+// letter and two letters.
+void BM_RankScripts(benchmark::State& state)
+{
+    rankTitles(state, Kind::scripts, { "zqxj", "e", "fi" });
+}
 BENCHMARK(BM_RankScripts)->ArgsProduct({{0, 1, 2}, {10000, 100000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+// Mostly ASCII titles, some with a word the plain collation does not cover,
+// for one, two and four letters: most ties are ordered by approximate
+// collation keys.
+void BM_RankMixed(benchmark::State& state)
+{
+    rankTitles(state, Kind::mixed, { "a", "co", "prjt" });
+}
+BENCHMARK(BM_RankMixed)->ArgsProduct({{0, 1, 2}, {10000}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 // Output of 100,000 texts as vantrelctl prints them, each checked for
 // well-formed UTF-8 on the way, on each kernel: window texts (1) or titles
@@ -170,7 +193,7 @@ void BM_SanitizeOnKernel(benchmark::State& state)
     std::optional<SearchKernelTesting::ForceKernel> forced;
     if (!forceKernelOf(state, forced))
         return;
-    const auto& texts = corpus(100000, state.range(1) != 1);
+    const auto& texts = corpus(100000, state.range(1) != 1 ? Kind::scripts : Kind::windows);
     std::string out;
     std::size_t bytes = 0;
     for (const auto& text : texts)
@@ -200,7 +223,7 @@ void BM_NarrowOnKernel(benchmark::State& state)
     std::optional<SearchKernelTesting::ForceKernel> forced;
     if (!forceKernelOf(state, forced))
         return;
-    const auto& texts = corpus(100000, true);
+    const auto& texts = corpus(100000, Kind::scripts);
     std::vector<std::uint8_t> out(4096);
     std::size_t bytes = 0;
     for (const auto& text : texts)
@@ -264,6 +287,7 @@ int main(int argc, char** argv)
             const std::size_t count = std::stoul(argv[i] + 15);
             const auto lines = kind == "long"  ? bench::syntheticLongTitles(count)
                 : kind == "scripts"            ? bench::syntheticNonLatinTitles(count)
+                : kind == "mixed"              ? bench::syntheticMixedTitles(count)
                                                : bench::syntheticWindowTexts(count);
             for (const auto& line : lines)
                 std::printf("%s\n", line.c_str());

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Whole-process comparison of `vantrelctl rank --plain` with `fzy -e`, query
-# by query, on the three synthetic corpora (window texts; long titles with
-# paths and URLs; titles mostly beyond Latin) at 10,000 and 100,000 lines,
-# or on corpus files of your own.
+# by query, on the four synthetic corpora (window texts; long titles with
+# paths and URLs; titles mostly beyond Latin; mostly ASCII titles with a word
+# from elsewhere in some) at 10,000 and 100,000 lines, or on corpus files of
+# your own.
 # usage: bench/compare-fuzzy.sh [-b BUILD_DIR] [-r RUNS] [-l "LINES..."] [-q "QUERIES"] [CORPUS_FILE...]
 #   -b  a Release build (default build/release)     -r  runs per side (default 9)
 #   -l  line counts of the generated corpora (default "10000 100000")
@@ -24,7 +25,7 @@ while getopts b:r:l:q: option; do
     r) runs=$OPTARG ;;
     l) counts=$OPTARG ;;
     q) fileQueries=$OPTARG ;;
-    *) sed -n '2,14p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,15p' "$0" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -84,9 +85,11 @@ else
         "$corpusTool" --write-corpus="$lines" >"$work/windows.txt"
         "$corpusTool" --write-corpus="$lines" --corpus=long >"$work/long.txt"
         "$corpusTool" --write-corpus="$lines" --corpus=scripts >"$work/scripts.txt"
+        "$corpusTool" --write-corpus="$lines" --corpus=mixed >"$work/mixed.txt"
         compare windows "$work/windows.txt" e te rdme mail zqxj
         compare long "$work/long.txt" s gh srch github zqxj
         compare scripts "$work/scripts.txt" e fi отчё отчёт zqxj
+        compare mixed "$work/mixed.txt" a co prjt report zqxj
     done
 fi
 echo "ratio = vantrelctl median / fzy median (below 1: vantrelctl faster); medians of $runs runs each," \
