@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -207,29 +206,21 @@ struct Primaries {
 /// Per byte, the one weight byte of an ASCII character whose primary
 /// weights are that byte and certain (letters, digits and the space); 0 for
 /// the other characters and every byte beyond ASCII. Filled in on first
-/// use, where the thread has a collator.
-std::array<std::uint8_t, 256> singleByteTable;
-std::atomic<bool> singleByteTableReady { false };
-
-[[gnu::noinline]] void fillSingleByteTable()
+/// use, where the thread has a collator; asked once per key, so inlined to
+/// the test of its guard.
+[[gnu::always_inline]] inline const std::array<std::uint8_t, 256>& singleByteWeights()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
+    static const std::array<std::uint8_t, 256> table = [] {
+        std::array<std::uint8_t, 256> made {};
         for (char32_t c = 0; c < 0x80; ++c) {
             const std::uint64_t packed = packedPrimaries(c);
             const auto weights = static_cast<std::uint32_t>(packed);
             if ((packed & (tooLong | certain)) == certain && ((packed >> 32) & 0xFF) == 1)
-                std::memcpy(&singleByteTable[c], &weights, 1);
+                std::memcpy(&made[c], &weights, 1);
         }
-        singleByteTableReady.store(true, std::memory_order_release);
-    });
-}
-
-const std::array<std::uint8_t, 256>& singleByteWeights()
-{
-    if (!singleByteTableReady.load(std::memory_order_acquire))
-        fillSingleByteTable();
-    return singleByteTable;
+        return made;
+    }();
+    return table;
 }
 
 /// The Primaries of the characters packedPrimaries leaves out, per thread.
